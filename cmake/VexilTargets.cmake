@@ -1,0 +1,44 @@
+# Warnings are errors in the project's own code only.
+function(vexil_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+endfunction()
+
+# vexil_library(<target> [DEPS <targets or libraries>...])
+# One library per layout folder: every .cpp/.c below the calling folder.
+# The repository root is the include root, so headers are included by their path
+# ("Platform/Foundation/Value.h").
+function(vexil_library target)
+  cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
+  if(ARG_SOURCES)
+    set(srcs ${ARG_SOURCES})
+  else()
+    file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
+      ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  endif()
+  add_library(${target} STATIC ${srcs})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/generated)
+  target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  vexil_warnings(${target})
+endfunction()
+
+# vexil_test(<target> SOURCES <files>... DEPS <targets>... [LABELS <labels>...])
+# GoogleTest binary registered through gtest_discover_tests. Tests run with
+# VEXIL_HOME in a scratch folder and VEXIL_RESOURCES at the copied bundle.
+function(vexil_test target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  vexil_warnings(${target})
+  add_dependencies(${target} vexil_resources)
+  set(home ${CMAKE_BINARY_DIR}/test-home/${target})
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS "unit")
+  endif()
+  gtest_discover_tests(${target}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES
+      LABELS "${ARG_LABELS}"
+      ENVIRONMENT "VEXIL_HOME=${home};VEXIL_RESOURCES=${CMAKE_BINARY_DIR}/Resources;TZ=UTC;LC_ALL=C.UTF-8"
+      TIMEOUT 300)
+endfunction()
