@@ -97,7 +97,10 @@ public:
     // Event tracking (a menu open, a drag) switches the mode; timers of other
     // modes wait until a matching mode comes back.
     virtual void setCurrentMode(RunLoopMode mode) = 0;
-    // Production: runs the main queue and timers until stop().
+    // Production: runs the main queue and timers until stop(), on the calling
+    // thread, which is the main thread meanwhile. A stop() that comes while the
+    // loop is not running ends the next run at once. Under the test executor:
+    // runs virtual time until stop() or until nothing is scheduled.
     virtual void run() = 0;
     // Runs until `seconds` of the clock have passed or stop().
     virtual void runFor(TimeInterval seconds) = 0;
@@ -129,7 +132,11 @@ public:
     // Seconds of the manual clock until the next scheduled item, if any.
     virtual std::optional<TimeInterval> nextDueIn() const = 0;
     virtual TimeInterval now() const = 0;
+    // Scheduled tasks plus valid timers.
     virtual std::size_t pendingCount() const = 0;
+    // Wakes a `runUntil` waiting on another thread, for conditions that change
+    // without posting work (it also re-checks `done()` every few milliseconds).
+    virtual void wake() = 0;
 };
 
 }  // namespace Foundation
