@@ -1,7 +1,12 @@
 #pragma once
 // Notifications by name, with an object and a userInfo dictionary. Block
-// observers run synchronously on the poster's thread.
+// observers run synchronously on the poster's thread, in order of
+// registration. Adding, removing and posting are safe from any thread; a post
+// calls its observers outside the center's lock, so blocks may add, remove
+// and post themselves. Once removeObserver returns, the observer is not called
+// again (a call already running on another thread may still finish).
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,7 +28,8 @@ public:
 
     static NotificationCenter& defaultCenter();
 
-    // `object` non-null: only notifications from that sender.
+    // `name` empty: every name. `object` non-null: only notifications from
+    // that sender (held weakly, compared by identity).
     ObserverToken addObserver(const std::string& name, Block block, std::shared_ptr<void> object = nullptr);
     void removeObserver(ObserverToken token);
     void post(const std::string& name, std::shared_ptr<void> object = nullptr, Dictionary userInfo = {});
