@@ -1,6 +1,15 @@
 #pragma once
-// The application bundle: the resource directory beside the binary
-// ("Resources"), or VEXIL_RESOURCES when set, and the Info dictionary.
+// The application bundle: the resource directory and the Info dictionary.
+//
+// Resource directory: $VEXIL_RESOURCES when set; else the first "Resources"
+// directory found in the binary's own directory or up to six directories above
+// it (the build tree keeps binaries below build/<preset>/, resources in
+// build/<preset>/Resources); else "<directory of the binary>/Resources".
+//
+// Info dictionary: CFBundleIdentifier "com.tarnwick.vexil", CFBundleName
+// "Vexil", CFBundleShortVersionString "1.0.0", CFBundleVersion "1", then every
+// key of "<resources>/Info.plist" (picker/Resources/Info.plist) when it reads
+// as a dictionary, its values winning.
 
 #include <optional>
 #include <string>
@@ -13,7 +22,8 @@ class Bundle {
 public:
     static Bundle& main();
 
-    // "<resources>/<name>.<type>" (no dot when the type is empty) when the file exists.
+    // "<resources>/<name>.<type>" (no dot when the type is empty; a leading dot
+    // of the type is not doubled) when the file or directory exists.
     std::optional<std::string> pathForResource(const std::string& name, const std::string& type) const;
     const std::string& resourcePath() const { return resourcePath_; }
 
@@ -26,6 +36,8 @@ public:
     // Tests may point the bundle elsewhere or add Info keys.
     void setResourcePath(std::string path) { resourcePath_ = std::move(path); }
     void setInfoValue(const std::string& key, Value value) { info_.set(key, std::move(value)); }
+    // The built-in keys again, then those of "<resourcePath()>/Info.plist".
+    void reloadInfoDictionary();
 
 private:
     Bundle();

@@ -1,6 +1,7 @@
 #pragma once
 // Per-user directories following XDG, all below VEXIL_HOME when it is set
-// (tests always set it). Each call creates the directory when missing.
+// (tests always set it). Each call reads the environment again and creates the
+// directory when missing. The home is $HOME, else the password database's.
 
 #include <string>
 
@@ -14,7 +15,8 @@ std::string cachesDirectory();
 std::string documentsDirectory();
 // $VEXIL_HOME/.config or $XDG_CONFIG_HOME or ~/.config, then the bundle identifier.
 std::string preferencesDirectory();
-// A fresh directory for temporary files.
+// A fresh directory for temporary files ("vexil-XXXXXX", made by mkdtemp)
+// below $VEXIL_HOME/tmp, else $TMPDIR, else /tmp.
 std::string temporaryDirectory();
 
 }  // namespace Foundation

@@ -20,3 +20,29 @@ struct Error {
 };
 
 }  // namespace Foundation
+
+namespace Foundation {
+
+// The platform's domain and codes for reading and writing property lists,
+// JSON and keyed archives.
+inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
+enum CocoaErrorCode : long {
+    kFileReadUnknownError = 256,
+    kFileWriteUnknownError = 512,
+    kPropertyListReadCorruptError = 3840,  // also malformed JSON
+    kPropertyListWriteInvalidError = 3851,  // also values JSON cannot hold
+    kCoderReadCorruptError = 4864,
+    kCoderValueNotFoundError = 4865,
+    kCoderInvalidValueError = 4866,
+};
+
+inline Error makeError(std::string domain, long code, std::string description, Dictionary userInfo = {}) {
+    return Error{std::move(domain), code, std::move(description), std::move(userInfo)};
+}
+
+// Stores `error` in `*out` when the caller asked for it (out non-null).
+inline void reportError(Error* out, Error error) {
+    if (out) *out = std::move(error);
+}
+
+}  // namespace Foundation

@@ -2,6 +2,21 @@
 // The user defaults: a persisted standard domain (a property-list file written
 // atomically) over an in-memory registration domain, with the platform's
 // coercions in the typed getters. Safe to use from several threads.
+//
+// The file is a binary property list holding one dictionary. It is read once,
+// when the instance is made; a missing file means empty defaults; a file that
+// is not a property-list dictionary is renamed "<file>.corrupt-<UTC time>"
+// with a message on stderr, and the defaults start empty. Every change is
+// written at once: to "<file>.tmp-<pid>-<n>" beside it, then renamed over it,
+// so the file always holds a complete state (no fsync: a power cut may lose
+// the latest change, a normal or abnormal exit does not).
+//
+// Values must be property-list values (no null inside containers, no
+// objects); others are refused with a message on stderr and not stored.
+//
+// Observers run on the setter's thread, outside the lock, after the write,
+// whenever a set, a removal or a registration changes the key's effective
+// value (not when the new value equals the old).
 
 #include <functional>
 #include <memory>
@@ -29,6 +44,9 @@ public:
     explicit UserDefaults(std::string plistPath);
     ~UserDefaults();
 
+    // The property-list file of the standard domain.
+    const std::string& path() const;
+
     // Registered values answer when the standard domain has none.
     void registerDefaults(const Dictionary& defaults);
 
@@ -36,10 +54,16 @@ public:
     Value objectForKey(const std::string& key) const;
     // Absent or not a number/bool gives 0 / false; text is parsed as the
     // platform does ("12" gives 12, "YES"/"true" gives true).
+    // Bool: a number is true when non-zero; text is true when, after white
+    // space, a sign and leading zeros, it starts with Y, y, T, t or 1-9.
+    // Integer: a Double is truncated (clamped to the int64 range); text gives
+    // its leading decimal integer ("12abc" gives 12, "abc" gives 0).
+    // Double: text is read as a decimal number in the "C" locale.
     bool boolForKey(const std::string& key) const;
     std::int64_t integerForKey(const std::string& key) const;
     double doubleForKey(const std::string& key) const;
-    // Text as is; a number gives its decimal text; anything else nothing.
+    // Text as is; a number gives its decimal text (12 gives "12", 0.5 gives
+    // "0.5", true gives "1"); anything else nothing.
     std::optional<std::string> stringForKey(const std::string& key) const;
     std::optional<Data> dataForKey(const std::string& key) const;
     std::optional<Array> arrayForKey(const std::string& key) const;

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/Directories.h"
+#include "Platform/Foundation/PropertyList.h"
+
+using namespace Foundation;
+namespace fs = std::filesystem;
+
+TEST(Bundle, ResourcesComeFromVEXIL_RESOURCES) {
+    const char* resources = std::getenv("VEXIL_RESOURCES");
+    ASSERT_NE(resources, nullptr) << "the test harness sets VEXIL_RESOURCES";
+    EXPECT_EQ(Bundle::main().resourcePath(), resources);
+    EXPECT_EQ(Bundle::main().pathForResource("Info", "plist"), std::string(resources) + "/Info.plist");
+}
+
+TEST(Bundle, ResourceLookupByNameAndType) {
+    Bundle& bundle = Bundle::main();
+    std::string saved = bundle.resourcePath();
+    std::string dir = temporaryDirectory();
+    std::ofstream(dir + "/formats.json") << "{}";
+    std::ofstream(dir + "/html") << "<html>";
+    fs::create_directories(dir + "/templates");
+    bundle.setResourcePath(dir);
+    struct Case {
+        const char* name;
+        const char* type;
+        std::optional<std::string> path;
+    } cases[] = {
+        {"formats", "json", dir + "/formats.json"},
+        {"formats", ".json", dir + "/formats.json"},
+        {"html", "", dir + "/html"},
+        {"templates", "", dir + "/templates"},
+        {"formats", "plist", std::nullopt},
+        {"missing", "json", std::nullopt},
+        {"", "json", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(bundle.pathForResource(c.name, c.type), c.path) << c.name << "." << c.type;
+    bundle.setResourcePath(saved);
+}
+
+TEST(Bundle, InfoDictionaryHasTheBuiltInKeysAndMergesInfoPlist) {
+    Bundle& bundle = Bundle::main();
+    EXPECT_EQ(bundle.bundleIdentifier(), "com.tarnwick.vexil");
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleShortVersionString"), Value("1.0.0"));
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleVersion"), Value("1"));
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleName"), Value("Vexil"));
+    EXPECT_TRUE(bundle.objectForInfoDictionaryKey("NoSuchKey").isNull());
+
+    std::string saved = bundle.resourcePath();
+    std::string dir = temporaryDirectory();
+    Data info = propertyListData(Value(Dictionary{{"CFBundleVersion", "42"}, {"DerAvedurAppDelegateForwarderEnabled", false}}),
+                                 PropertyListFormat::XML);
+    std::ofstream(dir + "/Info.plist", std::ios::binary).write(reinterpret_cast<const char*>(info.data()), static_cast<long>(info.size()));
+    bundle.setResourcePath(dir);
+    bundle.reloadInfoDictionary();
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleVersion"), Value("42"));
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey("DerAvedurAppDelegateForwarderEnabled"), Value(false));
+    EXPECT_EQ(bundle.bundleIdentifier(), "com.tarnwick.vexil");
+    bundle.setResourcePath(saved);
+    bundle.reloadInfoDictionary();
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleVersion"), Value("1"));
+}
+
+namespace {
+class EnvironmentGuard {
+public:
+    explicit EnvironmentGuard(std::vector<std::string> names) {
+        for (auto& name : names) {
+            const char* value = std::getenv(name.c_str());
+            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+        }
+    }
+    ~EnvironmentGuard() {
+        for (const auto& [name, value] : saved_) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+}  // namespace
+
+TEST(Directories, AllBelowVEXIL_HOME) {
+    EnvironmentGuard guard({"VEXIL_HOME"});
+    std::string home = temporaryDirectory();
+    setenv("VEXIL_HOME", home.c_str(), 1);
+    struct Case {
+        std::string actual, expected;
+    } cases[] = {
+        {applicationSupportDirectory(), home + "/.local/share/com.tarnwick.vexil"},
+        {cachesDirectory(), home + "/.cache"},
+        {documentsDirectory(), home + "/Documents"},
+        {preferencesDirectory(), home + "/.config/com.tarnwick.vexil"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.actual, c.expected);
+        EXPECT_TRUE(fs::is_directory(c.actual)) << c.actual;
+    }
+    std::string a = temporaryDirectory(), b = temporaryDirectory();
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.rfind(home + "/tmp/vexil-", 0), 0u) << a;
+    EXPECT_TRUE(fs::is_directory(b));
+}
+
+TEST(Directories, XDGWithoutVEXIL_HOME) {
+    EnvironmentGuard guard({"VEXIL_HOME", "HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"});
+    std::string root = temporaryDirectory();
+    unsetenv("VEXIL_HOME");
+    setenv("HOME", (root + "/home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", "relative/is/ignored", 1);
+    unsetenv("XDG_CACHE_HOME");
+    EXPECT_EQ(preferencesDirectory(), root + "/config/com.tarnwick.vexil");
+    EXPECT_EQ(applicationSupportDirectory(), root + "/home/.local/share/com.tarnwick.vexil");
+    EXPECT_EQ(cachesDirectory(), root + "/home/.cache");
+    EXPECT_EQ(documentsDirectory(), root + "/home/Documents");
+}
