@@ -35,6 +35,9 @@ function(vexil_test target)
   if(NOT ARG_LABELS)
     set(ARG_LABELS "unit")
   endif()
+  if(ARG_LABELS STREQUAL "threads")
+    set_property(GLOBAL APPEND PROPERTY VEXIL_THREAD_TESTS ${target})
+  endif()
   gtest_discover_tests(${target}
     DISCOVERY_TIMEOUT 60
     PROPERTIES
