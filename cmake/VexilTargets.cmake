@@ -38,10 +38,15 @@ function(vexil_test target)
   if(ARG_LABELS STREQUAL "threads")
     set_property(GLOBAL APPEND PROPERTY VEXIL_THREAD_TESTS ${target})
   endif()
+  # gtest_discover_tests (CMake 3.25) passes a list-valued property on as
+  # separate arguments, so an ENVIRONMENT list would keep only its first entry.
+  # The environment is set by `env` as the tests' launcher instead; it is used
+  # for the discovery run and for every test.
+  set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR
+    "env;VEXIL_HOME=${home};VEXIL_RESOURCES=${CMAKE_BINARY_DIR}/Resources;TZ=UTC;LC_ALL=C.UTF-8")
   gtest_discover_tests(${target}
     DISCOVERY_TIMEOUT 60
     PROPERTIES
       LABELS "${ARG_LABELS}"
-      ENVIRONMENT "VEXIL_HOME=${home};VEXIL_RESOURCES=${CMAKE_BINARY_DIR}/Resources;TZ=UTC;LC_ALL=C.UTF-8"
       TIMEOUT 300)
 endfunction()
