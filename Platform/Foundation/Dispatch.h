@@ -59,7 +59,8 @@ public:
     // A new serial queue with its own thread (virtual under the test executor).
     static std::shared_ptr<DispatchQueue> makeSerial(const std::string& label);
     // True on the main thread (the thread that runs the main run loop; under
-    // the test executor, the test's thread).
+    // the test executor, the test's thread, except while it runs a task of a
+    // virtual serial or global queue).
     static bool isMainThread();
 };
 
@@ -79,6 +80,10 @@ class Timer : public std::enable_shared_from_this<Timer> {
 public:
     using Callback = std::function<void(Timer&)>;
     // Scheduled on the main run loop in the given modes (default: Default).
+    // It fires only while the run loop's current mode is one of them; one that
+    // fell due in another mode fires once when a matching mode comes back.
+    // An interval <= 0 counts as 0.1 ms. The run loop keeps the timer until it
+    // is invalidated (a one-shot timer invalidates itself after firing).
     static std::shared_ptr<Timer> scheduled(TimeInterval interval, bool repeats, Callback callback,
                                             std::vector<RunLoopMode> modes = {RunLoopMode::Default});
     virtual ~Timer() = default;
