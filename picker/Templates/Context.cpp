@@ -1,0 +1,62 @@
+#include "picker/Templates/Context.h"
+
+#include "picker/Templates/Errors.h"
+
+namespace Templates {
+
+Context::Context(std::optional<Dictionary> dictionary, std::optional<Environment> environment)
+    : environment_(environment ? std::move(*environment) : Environment()) {
+    if (dictionary) dictionaries_.push_back(std::move(*dictionary));
+}
+
+Value Context::value(std::string_view key) const {
+    for (auto it = dictionaries_.rbegin(); it != dictionaries_.rend(); ++it) {
+        if (const Value* v = it->find(key)) return *v;
+    }
+    return Value();
+}
+
+void Context::setValue(const std::string& key, Value value) {
+    if (dictionaries_.empty()) return;
+    dictionaries_.back().set(key, std::move(value));
+}
+
+void Context::push(Dictionary dictionary) { dictionaries_.push_back(std::move(dictionary)); }
+
+std::optional<Dictionary> Context::pop() {
+    if (dictionaries_.empty()) return std::nullopt;
+    Dictionary top = std::move(dictionaries_.back());
+    dictionaries_.pop_back();
+    return top;
+}
+
+Dictionary Context::flatten() const {
+    Dictionary out;
+    for (const auto& d : dictionaries_) {
+        for (const auto& [k, v] : d) {
+            if (!v.isNull()) out.set(k, v);
+        }
+    }
+    return out;
+}
+
+void Context::DepthGuard::throwTooDeep(const std::string& message) { throw TemplateSyntaxError(message); }
+
+BlockContext::BlockContext(const std::map<std::string, std::shared_ptr<BlockNode>>& blocks) {
+    for (const auto& [name, block] : blocks) blocks_[name] = {block};
+}
+
+void BlockContext::push(std::shared_ptr<BlockNode> block, const std::string& name) {
+    blocks_[name].push_back(std::move(block));
+}
+
+std::shared_ptr<BlockNode> BlockContext::popBlock(const std::string& name) {
+    auto it = blocks_.find(name);
+    if (it == blocks_.end()) return nullptr;
+    auto block = it->second.front();
+    it->second.erase(it->second.begin());
+    if (it->second.empty()) blocks_.erase(it);
+    return block;
+}
+
+}  // namespace Templates

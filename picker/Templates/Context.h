@@ -1,0 +1,100 @@
+#pragma once
+// The stack of dictionaries a template renders against, and the pending
+// block overrides of template inheritance.
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Platform/Foundation/Value.h"
+#include "picker/Templates/Environment.h"
+
+namespace Templates {
+
+using Foundation::Dictionary;
+using Foundation::Value;
+
+class Context {
+public:
+    // Without a dictionary the stack is empty; without an environment a new
+    // plain one is made.
+    explicit Context(std::optional<Dictionary> dictionary = std::nullopt,
+                     std::optional<Environment> environment = std::nullopt);
+
+    // Newest dictionary last. A key stored with a null value is present
+    // without a value: it hides the key in older dictionaries.
+    std::vector<Dictionary>& dictionaries() { return dictionaries_; }
+    const std::vector<Dictionary>& dictionaries() const { return dictionaries_; }
+    const Environment& environment() const { return environment_; }
+
+    // The value of the newest dictionary that has the key; null otherwise.
+    Value value(std::string_view key) const;
+    // Sets the key in the newest dictionary; nothing happens on an empty stack.
+    void setValue(const std::string& key, Value value);
+
+    void push(Dictionary dictionary);
+    std::optional<Dictionary> pop();
+    // Pushes, runs the body and pops again whether it returned or threw.
+    template <class Body>
+    auto push(Dictionary dictionary, Body&& body) -> decltype(body()) {
+        push(std::move(dictionary));
+        struct Popper {
+            Context& c;
+            ~Popper() { c.pop(); }
+        } popper{*this};
+        return body();
+    }
+    Dictionary flatten() const;
+
+    // Guards against templates that include or extend themselves and against
+    // nesting that would exhaust the stack.
+    class DepthGuard {
+    public:
+        template <class Message>
+        DepthGuard(int& depth, int limit, Message&& message) : depth_(depth) {
+            if (depth_ >= limit) throwTooDeep(message());
+            ++depth_;
+        }
+        ~DepthGuard() { --depth_; }
+        DepthGuard(const DepthGuard&) = delete;
+        DepthGuard& operator=(const DepthGuard&) = delete;
+
+    private:
+        [[noreturn]] static void throwTooDeep(const std::string& message);
+        int& depth_;
+    };
+    int& templateDepth() { return templateDepth_; }
+    int& renderDepth() { return renderDepth_; }
+
+private:
+    std::vector<Dictionary> dictionaries_;
+    Environment environment_;
+    int templateDepth_ = 0;
+    int renderDepth_ = 0;
+};
+
+class BlockNode;
+
+// Stored in a context dictionary under "block_context" while a chain of
+// extending templates renders; shared by reference.
+class BlockContext : public Foundation::Object {
+public:
+    static constexpr const char* contextKey = "block_context";
+
+    explicit BlockContext(const std::map<std::string, std::shared_ptr<BlockNode>>& blocks = {});
+    std::string className() const override { return "BlockContext"; }
+
+    const std::map<std::string, std::vector<std::shared_ptr<BlockNode>>>& blocks() const { return blocks_; }
+    // Appends an override; the more derived ones stay in front.
+    void push(std::shared_ptr<BlockNode> block, const std::string& name);
+    // Removes and returns the next override of the name, or nullptr.
+    std::shared_ptr<BlockNode> popBlock(const std::string& name);
+
+private:
+    std::map<std::string, std::vector<std::shared_ptr<BlockNode>>> blocks_;
+};
+
+}  // namespace Templates

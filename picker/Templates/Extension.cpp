@@ -1,0 +1,189 @@
+#include "picker/Templates/Extension.h"
+
+#include "Platform/Foundation/Text.h"
+#include "picker/Templates/Errors.h"
+#include "picker/Templates/Lexer.h"
+#include "picker/Templates/Limits.h"
+#include "picker/Templates/Tags.h"
+#include "picker/Templates/TextForms.h"
+
+namespace Templates {
+
+std::shared_ptr<Filter> Filter::simple(Simple function) {
+    auto f = std::make_shared<Filter>();
+    f->simple_ = std::move(function);
+    return f;
+}
+
+std::shared_ptr<Filter> Filter::arguments(WithArguments function) {
+    auto f = std::make_shared<Filter>();
+    f->withArguments_ = std::move(function);
+    return f;
+}
+
+Value Filter::invoke(const Value& value, const std::vector<Value>& arguments) const {
+    if (simple_) {
+        if (!arguments.empty()) throw TemplateSyntaxError("cannot invoke filter with an argument");
+        return simple_(value);
+    }
+    return withArguments_(value, arguments);
+}
+
+void Extension::registerTag(const std::string& name, TagParser parser) { tags_.set(name, std::move(parser)); }
+
+void Extension::registerSimpleTag(const std::string& name, std::function<std::string(Context&)> handler) {
+    registerTag(name, [handler = std::move(handler)](TokenParser&, const Token&) -> std::shared_ptr<NodeType> {
+        return std::make_shared<SimpleNode>(handler);
+    });
+}
+
+void Extension::registerFilter(const std::string& name, Filter::Simple function) {
+    filters_.set(name, Filter::simple(std::move(function)));
+}
+
+void Extension::registerFilterWithArguments(const std::string& name, Filter::WithArguments function) {
+    filters_.set(name, Filter::arguments(std::move(function)));
+}
+
+namespace {
+
+Value defaultFilter(const Value& value, const std::vector<Value>& arguments) {
+    // Only a real null is missing: the text "nil" is text.
+    if (!value.isNull()) return value;
+    for (const auto& argument : arguments)
+        if (!argument.isNull()) return argument;
+    return Value();
+}
+
+Filter::Simple textFilter(std::string (*transform)(std::string_view)) {
+    return [transform](const Value& value) -> Value {
+        if (const auto* array = value.arrayOrNull()) {
+            Foundation::Array out;
+            out.reserve(array->size());
+            for (const auto& element : *array) out.emplace_back(transform(stringify(element)));
+            return Value(std::move(out));
+        }
+        return Value(transform(stringify(value)));
+    };
+}
+
+Value joinFilter(const Value& value, const std::vector<Value>& arguments) {
+    if (arguments.size() > 1) throw TemplateSyntaxError("'join' filter takes a single argument");
+    std::string separator = arguments.empty() ? std::string() : stringify(arguments[0]);
+    const auto* array = value.arrayOrNull();
+    if (!array) return value;
+    std::string out;
+    bool first = true;
+    for (const auto& element : *array) {
+        if (!first) out += separator;
+        first = false;
+        out += stringify(element);
+    }
+    return Value(std::move(out));
+}
+
+Value splitFilter(const Value& value, const std::vector<Value>& arguments) {
+    if (arguments.size() > 1) throw TemplateSyntaxError("'split' filter takes a single argument");
+    std::string separator = arguments.empty() ? std::string(" ") : stringify(arguments[0]);
+    const auto* text = value.stringOrNull();
+    if (!text) return value;
+    Foundation::Array out;
+    if (separator.empty()) {
+        out.emplace_back(*text);
+        return Value(std::move(out));
+    }
+    size_t start = 0;
+    while (true) {
+        size_t pos = text->find(separator, start);
+        if (pos == std::string::npos) {
+            out.emplace_back(text->substr(start));
+            break;
+        }
+        out.emplace_back(text->substr(start, pos - start));
+        start = pos + separator.size();
+    }
+    return Value(std::move(out));
+}
+
+// Length of the newline character at `i`, or 0: U+000A to U+000D, U+0085,
+// U+2028 and U+2029, each one break.
+size_t newlineAt(const std::string& s, size_t i) {
+    auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x0A && c <= 0x0D) return 1;
+    if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0x85) return 2;
+    if (c == 0xE2 && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0x80) {
+        auto d = static_cast<unsigned char>(s[i + 2]);
+        if (d == 0xA8 || d == 0xA9) return 3;
+    }
+    return 0;
+}
+
+Value indentFilter(const Value& value, const std::vector<Value>& arguments) {
+    if (arguments.size() > 3) throw TemplateSyntaxError("'indent' filter can take at most 3 arguments");
+    std::int64_t width = 4;
+    std::string indentation = " ";
+    bool indentFirst = false;
+    if (!arguments.empty()) {
+        if (!arguments[0].isInt())
+            throw TemplateSyntaxError("'indent' filter width argument must be an Integer (" + optionalForm(arguments[0]) +
+                                      ")");
+        width = arguments[0].asInt();
+        if (width < 0)
+            throw TemplateSyntaxError("'indent' filter width argument must not be negative (" + std::to_string(width) +
+                                      ")");
+        if (width > kMaxIndentWidth)
+            throw TemplateSyntaxError("'indent' filter width argument must be at most " +
+                                      std::to_string(kMaxIndentWidth) + " (" + std::to_string(width) + ")");
+    }
+    if (arguments.size() > 1) {
+        if (!arguments[1].isString())
+            throw TemplateSyntaxError("'indent' filter indentation argument must be a String (" +
+                                      optionalForm(arguments[1]) + ")");
+        indentation = arguments[1].asString();
+    }
+    if (arguments.size() > 2) {
+        if (!arguments[2].isBool()) throw TemplateSyntaxError("'indent' filter indentFirst argument must be a Bool");
+        indentFirst = arguments[2].asBool();
+    }
+    std::string text = stringify(value);
+    std::string indent;
+    for (std::int64_t i = 0; i < width; ++i) indent += indentation;
+    if (indent.empty()) return Value(std::move(text));
+
+    std::string out;
+    size_t lineStart = 0;
+    bool firstLine = true;
+    auto emitLine = [&](size_t end) {
+        if (!firstLine) out += '\n';
+        bool empty = end == lineStart;
+        if (firstLine ? indentFirst : !empty) out += indent;
+        out.append(text, lineStart, end - lineStart);
+        firstLine = false;
+    };
+    for (size_t i = 0; i < text.size();) {
+        if (size_t n = newlineAt(text, i)) {
+            emitLine(i);
+            i += n;
+            lineStart = i;
+        } else {
+            ++i;
+        }
+    }
+    emitLine(text.size());
+    return Value(std::move(out));
+}
+
+}  // namespace
+
+DefaultExtension::DefaultExtension() {
+    registerBuiltInTags(*this);
+    registerFilterWithArguments("default", defaultFilter);
+    registerFilter("capitalize", textFilter(Foundation::capitalized));
+    registerFilter("uppercase", textFilter(Foundation::uppercase));
+    registerFilter("lowercase", textFilter(Foundation::lowercase));
+    registerFilterWithArguments("join", joinFilter);
+    registerFilterWithArguments("split", splitFilter);
+    registerFilterWithArguments("indent", indentFilter);
+}
+
+}  // namespace Templates

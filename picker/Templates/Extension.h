@@ -1,0 +1,95 @@
+#pragma once
+// The registry of tags and filters. DefaultExtension holds the built-ins and
+// is always the last extension of an environment.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "Platform/Foundation/Value.h"
+#include "picker/Templates/Node.h"
+
+namespace Templates {
+
+using Foundation::Value;
+class Token;
+class TokenParser;
+class Context;
+
+class FilterType {
+public:
+    virtual ~FilterType() = default;
+    virtual Value invoke(const Value& value, const std::vector<Value>& arguments) const = 0;
+};
+
+class Filter : public FilterType {
+public:
+    using Simple = std::function<Value(const Value&)>;
+    using WithArguments = std::function<Value(const Value&, const std::vector<Value>&)>;
+
+    static std::shared_ptr<Filter> simple(Simple function);
+    static std::shared_ptr<Filter> arguments(WithArguments function);
+    // A simple filter given any argument fails with "cannot invoke filter with an argument".
+    Value invoke(const Value& value, const std::vector<Value>& arguments) const override;
+
+private:
+    Simple simple_;
+    WithArguments withArguments_;
+};
+
+using TagParser = std::function<std::shared_ptr<NodeType>(TokenParser&, const Token&)>;
+
+// A table keyed by name that remembers the order in which names arrived;
+// registering a name again replaces its entry in place.
+template <class T>
+class OrderedTable {
+public:
+    void set(const std::string& name, T value) {
+        auto it = index_.find(name);
+        if (it != index_.end()) {
+            entries_[it->second].second = std::move(value);
+            return;
+        }
+        index_.emplace(name, entries_.size());
+        entries_.emplace_back(name, std::move(value));
+    }
+    const T* find(const std::string& name) const {
+        auto it = index_.find(name);
+        return it == index_.end() ? nullptr : &entries_[it->second].second;
+    }
+    const std::vector<std::pair<std::string, T>>& entries() const { return entries_; }
+    size_t size() const { return entries_.size(); }
+
+private:
+    std::vector<std::pair<std::string, T>> entries_;
+    std::unordered_map<std::string, size_t> index_;
+};
+
+class Extension {
+public:
+    Extension() = default;
+    virtual ~Extension() = default;
+
+    const OrderedTable<TagParser>& tags() const { return tags_; }
+    const OrderedTable<std::shared_ptr<Filter>>& filters() const { return filters_; }
+
+    void registerTag(const std::string& name, TagParser parser);
+    // A tag that renders as whatever the handler returns.
+    void registerSimpleTag(const std::string& name, std::function<std::string(Context&)> handler);
+    void registerFilter(const std::string& name, Filter::Simple function);
+    void registerFilterWithArguments(const std::string& name, Filter::WithArguments function);
+
+private:
+    OrderedTable<TagParser> tags_;
+    OrderedTable<std::shared_ptr<Filter>> filters_;
+};
+
+class DefaultExtension : public Extension {
+public:
+    DefaultExtension();
+};
+
+}  // namespace Templates

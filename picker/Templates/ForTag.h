@@ -1,0 +1,54 @@
+#pragma once
+// for <names> in <value> [where <condition>] ... [empty] ... endfor
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "picker/Templates/Expression.h"
+#include "picker/Templates/Node.h"
+
+namespace Templates {
+
+class Token;
+class TokenParser;
+class Resolvable;
+
+class ForNode : public NodeType {
+public:
+    // One item of the iterated value: a plain value, or a tuple (the key and
+    // value of a dictionary entry).
+    struct Item {
+        Value value;
+        std::vector<Value> tuple;
+        bool isTuple = false;
+    };
+
+    ForNode(std::shared_ptr<Resolvable> resolvable, std::vector<std::string> loopVariables, NodeList nodes,
+            NodeList emptyNodes, std::shared_ptr<Expression> where)
+        : resolvable_(std::move(resolvable)), loopVariables_(std::move(loopVariables)), nodes_(std::move(nodes)),
+          emptyNodes_(std::move(emptyNodes)), where_(std::move(where)) {}
+    static std::shared_ptr<NodeType> parse(TokenParser& parser, const Token& token);
+
+    const std::vector<std::string>& loopVariables() const { return loopVariables_; }
+    std::string render(Context& context) const override;
+    void renderInto(Context& context, std::string& out) const override;
+
+    // Pushes the item's loop-variable scope, runs the body and pops again.
+    template <class Body>
+    auto bindLoopVariables(const Item& item, Context& context, Body&& body) const -> decltype(body());
+
+    // The items of a value, by the iteration rules.
+    static std::vector<Item> items(const Value& value);
+
+private:
+    Foundation::Dictionary loopScope(const Item& item) const;
+
+    std::shared_ptr<Resolvable> resolvable_;
+    std::vector<std::string> loopVariables_;
+    NodeList nodes_;
+    NodeList emptyNodes_;
+    std::shared_ptr<Expression> where_;
+};
+
+}  // namespace Templates

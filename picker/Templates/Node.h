@@ -1,0 +1,70 @@
+#pragma once
+// Parsed templates are lists of nodes; rendering joins their texts.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Platform/Foundation/Value.h"
+
+namespace Templates {
+
+using Foundation::Value;
+class Context;
+class Resolvable;
+
+class NodeType {
+public:
+    virtual ~NodeType() = default;
+    virtual std::string render(Context& context) const = 0;
+    // Appends the rendered text; built-in nodes write straight into the output.
+    virtual void renderInto(Context& context, std::string& out) const { out += render(context); }
+};
+
+using NodeList = std::vector<std::shared_ptr<NodeType>>;
+
+class TextNode : public NodeType {
+public:
+    explicit TextNode(std::string text) : text_(std::move(text)) {}
+    const std::string& text() const { return text_; }
+    std::string render(Context&) const override { return text_; }
+    void renderInto(Context&, std::string& out) const override { out += text_; }
+
+private:
+    std::string text_;
+};
+
+class VariableNode : public NodeType {
+public:
+    explicit VariableNode(std::shared_ptr<Resolvable> variable) : variable_(std::move(variable)) {}
+    // A plain Variable of the text.
+    explicit VariableNode(const std::string& variable);
+    const std::shared_ptr<Resolvable>& variable() const { return variable_; }
+    std::string render(Context& context) const override;
+    void renderInto(Context& context, std::string& out) const override;
+
+private:
+    std::shared_ptr<Resolvable> variable_;
+};
+
+class SimpleNode : public NodeType {
+public:
+    using Handler = std::function<std::string(Context&)>;
+    explicit SimpleNode(Handler handler) : handler_(std::move(handler)) {}
+    std::string render(Context& context) const override { return handler_(context); }
+
+private:
+    Handler handler_;
+};
+
+std::string renderNodes(const NodeList& nodes, Context& context);
+void renderNodesInto(const NodeList& nodes, Context& context, std::string& out);
+
+// The one rule by which a resolved value becomes output: text as is, lists in
+// their debug form, other values in their text form, null as the empty text.
+std::string stringify(const Value& value);
+// Nested lists unwrapped the same way; null elements stay explicit nulls.
+Foundation::Array unwrap(const Foundation::Array& list);
+
+}  // namespace Templates

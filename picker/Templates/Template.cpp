@@ -1,0 +1,265 @@
+#include "picker/Templates/Template.h"
+
+#include <unicode/utf8.h>
+
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/Error.h"
+#include "picker/Templates/Context.h"
+#include "picker/Templates/Errors.h"
+#include "picker/Templates/Extension.h"
+#include "picker/Templates/TokenParser.h"
+
+namespace fs = std::filesystem;
+
+namespace Templates {
+
+// --- errors ------------------------------------------------------------------
+
+namespace {
+
+std::string joinNames(const std::vector<std::string>& names) {
+    std::string out;
+    for (const auto& n : names) {
+        if (!out.empty()) out += ", ";
+        out += n;
+    }
+    return out;
+}
+
+}  // namespace
+
+TemplateDoesNotExist::TemplateDoesNotExist(std::vector<std::string> templateNames, const Loader* loader)
+    : templateNames_(std::move(templateNames)), loader_(loader ? loader->weak_from_this().lock() : nullptr) {
+    description_ = "Template named `" + joinNames(templateNames_) + "` does not exist";
+    description_ += loader ? " in loader " + loader->description() : ". No loaders found";
+}
+
+SuspiciousFileOperation::SuspiciousFileOperation(fs::path basePath, fs::path path)
+    : basePath_(std::move(basePath)), path_(std::move(path)) {
+    description_ = "Path `" + path_.string() + "` is located outside of base path `" + basePath_.string() + "`";
+}
+
+// --- Environment -------------------------------------------------------------
+
+Environment::Environment(std::shared_ptr<Loader> loader, std::vector<std::shared_ptr<Extension>> extensions,
+                         TemplateClass templateClass)
+    : templateClass(std::move(templateClass)), extensions(std::move(extensions)), loader(std::move(loader)) {
+    if (!this->templateClass) {
+        this->templateClass = [](const std::string& text, const Environment& environment,
+                                 const std::optional<std::string>& name) {
+            return std::make_shared<Template>(text, environment, name);
+        };
+    }
+    this->extensions.push_back(std::make_shared<DefaultExtension>());
+}
+
+std::shared_ptr<Template> Environment::loadTemplate(const std::string& name) const {
+    if (!loader) throw TemplateDoesNotExist({name}, nullptr);
+    return loader->loadTemplate(name, *this);
+}
+
+std::shared_ptr<Template> Environment::loadFirstTemplate(const std::vector<std::string>& names) const {
+    if (!loader) throw TemplateDoesNotExist(names, nullptr);
+    return loader->loadFirstTemplate(names, *this);
+}
+
+std::string Environment::renderTemplate(const std::string& name,
+                                        const std::optional<Foundation::Dictionary>& dictionary) const {
+    return loadTemplate(name)->render(dictionary);
+}
+
+std::string Environment::renderTemplateString(const std::string& templateString,
+                                              const std::optional<Foundation::Dictionary>& dictionary) const {
+    return templateClass(templateString, *this, std::nullopt)->render(dictionary);
+}
+
+// --- Template ----------------------------------------------------------------
+
+Template::Template(const std::string& templateString, std::optional<Environment> environment,
+                   std::optional<std::string> name)
+    : environment_(environment ? std::move(*environment) : Environment()),
+      tokens_(std::make_shared<const std::vector<Token>>(tokenize(templateString))),
+      name_(std::move(name)) {}
+
+std::string Template::render(const std::optional<Foundation::Dictionary>& dictionary) const {
+    Context context(dictionary, environment_);
+    TokenParser parser(tokens_, context.environment());
+    NodeList nodes = parser.parse();
+    return renderNodes(nodes, context);
+}
+
+namespace {
+
+Foundation::Error fileError(long code, const fs::path& path, const std::string& reason) {
+    Foundation::Error error;
+    error.domain = "NSCocoaErrorDomain";
+    error.code = code;
+    error.description = "The file “" + path.filename().string() + "” couldn’t be opened" + reason + ".";
+    error.userInfo.set("NSFilePath", Foundation::Value(path.string()));
+    return error;
+}
+
+bool isValidUTF8(const std::string& text) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    auto length = static_cast<int32_t>(text.size());
+    int32_t i = 0;
+    while (i < length) {
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string readTextFile(const fs::path& path) {
+    std::error_code ec;
+    auto status = fs::status(path, ec);
+    if (ec || !fs::exists(status)) throw fileError(260, path, " because there is no such file");
+    if (fs::is_directory(status)) throw fileError(256, path, "");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw fileError(257, path, " because you don’t have permission to view it");
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) throw fileError(256, path, "");
+    std::string text = std::move(buffer).str();
+    if (text.size() > static_cast<size_t>(INT32_MAX) || !isValidUTF8(text))
+        throw fileError(261, path, " using text encoding Unicode (UTF-8)");
+    return text;
+}
+
+std::shared_ptr<Template> Template::fromURL(const std::string& url) {
+    std::string path = url;
+    if (path.rfind("file://", 0) == 0) {
+        path = path.substr(7);
+        std::string decoded;
+        for (size_t i = 0; i < path.size(); ++i) {
+            if (path[i] == '%' && i + 2 < path.size() && std::isxdigit(static_cast<unsigned char>(path[i + 1])) &&
+                std::isxdigit(static_cast<unsigned char>(path[i + 2]))) {
+                decoded += static_cast<char>(std::stoi(path.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                decoded += path[i];
+            }
+        }
+        path = decoded;
+    }
+    return std::make_shared<Template>(readTextFile(path));
+}
+
+std::shared_ptr<Template> Template::fromPath(const fs::path& path, std::optional<Environment> environment,
+                                             std::optional<std::string> name) {
+    return std::make_shared<Template>(readTextFile(path), std::move(environment), std::move(name));
+}
+
+std::shared_ptr<Template> Template::fromBundle(const std::string& name, const Foundation::Bundle* bundle) {
+    const Foundation::Bundle& b = bundle ? *bundle : Foundation::Bundle::main();
+    auto path = b.pathForResource(name, "");
+    if (!path) {
+        Foundation::Error error;
+        error.domain = "NSCocoaErrorDomain";
+        error.code = 4;
+        error.description = "The file doesn’t exist.";
+        throw error;
+    }
+    return std::make_shared<Template>(readTextFile(*path));
+}
+
+// --- loaders -----------------------------------------------------------------
+
+std::shared_ptr<Template> Loader::loadFirstTemplate(const std::vector<std::string>& names,
+                                                    const Environment& environment) const {
+    for (const auto& name : names) {
+        try {
+            return loadTemplate(name, environment);
+        } catch (const TemplateDoesNotExist&) {
+        }
+    }
+    throw TemplateDoesNotExist(names, this);
+}
+
+std::shared_ptr<FileSystemLoader> FileSystemLoader::fromBundles(const std::vector<const Foundation::Bundle*>& bundles) {
+    std::vector<fs::path> paths;
+    for (const auto* bundle : bundles) paths.emplace_back(bundle->resourcePath());
+    return std::make_shared<FileSystemLoader>(std::move(paths));
+}
+
+std::string FileSystemLoader::description() const {
+    std::string out = "FileSystemLoader([";
+    for (size_t i = 0; i < paths_.size(); ++i) {
+        if (i) out += ", ";
+        out += paths_[i].string();
+    }
+    return out + "])";
+}
+
+namespace {
+
+// Components of an absolute, normalised path, without the empty one a
+// trailing separator leaves.
+std::vector<fs::path> pathComponents(const fs::path& path) {
+    std::vector<fs::path> out;
+    for (const auto& part : fs::absolute(path).lexically_normal()) {
+        if (!part.empty()) out.push_back(part);
+    }
+    return out;
+}
+
+}  // namespace
+
+fs::path FileSystemLoader::containedPath(const fs::path& base, const std::string& name) const {
+    fs::path joined = base / name;
+    // Whole components are compared: "templates" does not contain "templates2/x".
+    auto baseParts = pathComponents(base);
+    auto joinedParts = pathComponents(joined);
+    bool inside = joinedParts.size() >= baseParts.size() &&
+                  std::equal(baseParts.begin(), baseParts.end(), joinedParts.begin());
+    if (!inside) throw SuspiciousFileOperation(base, joined);
+    return joined;
+}
+
+std::shared_ptr<Template> FileSystemLoader::loadTemplate(const std::string& name,
+                                                         const Environment& environment) const {
+    return loadFirstTemplate({name}, environment);
+}
+
+std::shared_ptr<Template> FileSystemLoader::loadFirstTemplate(const std::vector<std::string>& names,
+                                                              const Environment& environment) const {
+    for (const auto& base : paths_) {
+        for (const auto& name : names) {
+            fs::path path = containedPath(base, name);
+            std::error_code ec;
+            if (!fs::exists(path, ec)) continue;
+            return environment.templateClass(readTextFile(path), environment, name);
+        }
+    }
+    throw TemplateDoesNotExist(names, this);
+}
+
+DictionaryLoader::DictionaryLoader(std::vector<std::pair<std::string, std::string>> templates)
+    : templates_(std::move(templates)) {}
+
+const std::string* DictionaryLoader::find(const std::string& name) const {
+    for (const auto& [n, text] : templates_)
+        if (n == name) return &text;
+    return nullptr;
+}
+
+std::shared_ptr<Template> DictionaryLoader::loadTemplate(const std::string& name, const Environment& environment) const {
+    if (const auto* text = find(name)) return environment.templateClass(*text, environment, name);
+    throw TemplateDoesNotExist({name}, this);
+}
+
+std::shared_ptr<Template> DictionaryLoader::loadFirstTemplate(const std::vector<std::string>& names,
+                                                              const Environment& environment) const {
+    for (const auto& name : names)
+        if (const auto* text = find(name)) return environment.templateClass(*text, environment, name);
+    throw TemplateDoesNotExist(names, this);
+}
+
+}  // namespace Templates

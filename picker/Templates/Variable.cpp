@@ -1,0 +1,338 @@
+#include "picker/Templates/Variable.h"
+
+#include <cerrno>
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <locale.h>
+
+#include "picker/Templates/Characters.h"
+#include "picker/Templates/Context.h"
+#include "picker/Templates/Errors.h"
+#include "picker/Templates/Extension.h"
+#include "picker/Templates/Lexer.h"
+#include "picker/Templates/Limits.h"
+#include "picker/Templates/Node.h"
+#include "picker/Templates/TextForms.h"
+#include "picker/Templates/TokenParser.h"
+
+namespace Templates {
+
+namespace {
+
+locale_t cLocale() {
+    static locale_t loc = newlocale(LC_ALL_MASK, "C", nullptr);
+    return loc;
+}
+
+// What the C library's string-to-float conversion reads, whole text only.
+std::optional<float> parseFloat(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    unsigned char first = static_cast<unsigned char>(text[0]);
+    if (first == ' ' || (first >= '\t' && first <= '\r')) return std::nullopt;
+    char* end = nullptr;
+    float f = strtof_l(text.c_str(), &end, cLocale());
+    if (end != text.c_str() + text.size() || end == text.c_str()) return std::nullopt;
+    return f;
+}
+
+bool hasNulls(const Foundation::Dictionary& d) {
+    for (const auto& [k, v] : d) {
+        if (v.isNull()) return true;
+        if (const auto* inner = v.dictionaryOrNull(); inner && hasNulls(*inner)) return true;
+    }
+    return false;
+}
+
+Foundation::Dictionary withoutNulls(const Foundation::Dictionary& d) {
+    Foundation::Dictionary out;
+    for (const auto& [k, v] : d) {
+        if (v.isNull()) continue;
+        if (const auto* inner = v.dictionaryOrNull()) out.set(k, Value(withoutNulls(*inner)));
+        else out.set(k, v);
+    }
+    return out;
+}
+
+// One step of a key path from a value that is not the context.
+Value lookup(const Value& current, const std::string& component) {
+    switch (current.type()) {
+    case Value::Type::Dictionary: {
+        const auto& d = current.asDictionary();
+        if (component == "count") return Value(static_cast<std::int64_t>(d.size()));
+        return d[component];
+    }
+    case Value::Type::Array: {
+        const auto& a = current.asArray();
+        if (auto index = parseInteger(component)) {
+            if (*index >= 0 && static_cast<std::uint64_t>(*index) < a.size()) return a[static_cast<size_t>(*index)];
+            return Value();
+        }
+        if (component == "first") return a.empty() ? Value() : a.front();
+        if (component == "last") return a.empty() ? Value() : a.back();
+        if (component == "count") return Value(static_cast<std::int64_t>(a.size()));
+        return current;  // a name that means nothing to an array leaves it current
+    }
+    case Value::Type::Object: {
+        const auto& object = current.asObject();
+        if (!object) return Value();
+        Value v = object->valueForKey(component);
+        if (v.isNull()) {
+            if (auto index = parseInteger(component)) {
+                auto fields = object->fieldNames();
+                if (*index >= 0 && static_cast<std::uint64_t>(*index) < fields.size())
+                    v = object->valueForKey(fields[static_cast<size_t>(*index)]);
+            }
+        }
+        return v;
+    }
+    default:
+        return Value();  // plain values have no members a template can reach
+    }
+}
+
+}  // namespace
+
+std::optional<std::int64_t> parseInteger(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    if (text[0] == '+') {
+        text.remove_prefix(1);
+        if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
+    }
+    std::int64_t value = 0;
+    auto res = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    if (res.ec != std::errc() || res.ptr != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+Value normalize(const Value& value) {
+    if (const auto* d = value.dictionaryOrNull(); d && hasNulls(*d)) return Value(withoutNulls(*d));
+    return value;
+}
+
+// --- Variable ----------------------------------------------------------------
+
+Variable::Variable(std::string variable) : variable_(std::move(variable)) {
+    const std::string& t = variable_;
+    if (t.size() >= 2 && ((t.front() == '\'' && t.back() == '\'') || (t.front() == '"' && t.back() == '"'))) {
+        kind_ = Kind::literal;
+        literal_ = Value(t.substr(1, t.size() - 2));
+    } else if (auto i = parseInteger(t)) {
+        kind_ = Kind::literal;
+        literal_ = Value(*i);
+    } else if (auto f = parseFloat(t)) {
+        kind_ = Kind::literal;
+        literal_ = Value(*f);
+    } else if (t == "true" || t == "false") {
+        kind_ = Kind::literal;
+        literal_ = Value(t == "true");
+    } else if (t.find_first_of("[]") == std::string::npos) {
+        // Without subscripts the components do not depend on the context; a
+        // malformed path is left to fail when it is resolved.
+        try {
+            components_ = KeyPath(t, nullptr).parse();
+        } catch (const TemplateSyntaxError&) {
+        }
+    }
+}
+
+std::string Variable::description() const { return "Variable(variable: " + quotedText(variable_) + ")"; }
+
+Value Variable::resolve(Context& context) const { return resolve(context, 0); }
+
+Value Variable::resolve(Context& context, int depth) const {
+    if (kind_ == Kind::literal) return literal_;
+    std::vector<std::string> parsed;
+    const std::vector<std::string>* components = components_ ? &*components_ : nullptr;
+    if (!components) {
+        parsed = KeyPath(variable_, &context, depth).parse();
+        components = &parsed;
+    }
+    if (components->empty()) return Value();
+    Value current = context.value((*components)[0]);
+    for (size_t i = 1; i < components->size() && !current.isNull(); ++i) {
+        current = lookup(normalize(current), (*components)[i]);
+    }
+    if (current.isNull()) return current;
+    if (current.isObject() && current.asObject()) {
+        const Foundation::Object* object = current.asObject().get();
+        if (const auto* r = dynamic_cast<const Resolvable*>(object)) {
+            auto keep = current;  // the object must outlive its own resolution
+            current = r->resolve(context);
+        } else if (const auto* n = dynamic_cast<const NodeType*>(object)) {
+            auto keep = current;
+            current = Value(n->render(context));
+        }
+    }
+    return normalize(current);
+}
+
+// --- KeyPath -----------------------------------------------------------------
+
+void KeyPath::fail(const std::string& what) const { throw TemplateSyntaxError(what + " in variable '" + variable_ + "'"); }
+
+std::vector<std::string> KeyPath::parse() {
+    for (std::string_view ch : characters(variable_)) {
+        if (ch == ".") foundSeparator();
+        else if (ch == "[") openBracket();
+        else if (ch == "]") closeBracket();
+        else character(std::string(ch));
+    }
+    if (!current_.empty()) partialComponents_.push_back(std::move(current_));
+    components_.insert(components_.end(), partialComponents_.begin(), partialComponents_.end());
+    if (subscriptLevel_ != 0) throw TemplateSyntaxError("Unbalanced subscript brackets in variable '" + variable_ + "'");
+    return std::move(components_);
+}
+
+void KeyPath::foundSeparator() {
+    if (subscriptLevel_ != 0) {
+        character(".");
+        return;
+    }
+    if (!current_.empty()) partialComponents_.push_back(current_);
+    if (partialComponents_.empty()) fail("Unexpected '.'");
+    components_.insert(components_.end(), partialComponents_.begin(), partialComponents_.end());
+    current_.clear();
+    partialComponents_.clear();
+}
+
+void KeyPath::openBracket() {
+    if (partialComponents_.empty() && current_.empty()) fail("Unexpected '['");
+    if (depth_ + subscriptLevel_ >= kMaxExpressionNesting)
+        fail("Subscripts nested more than " + std::to_string(kMaxExpressionNesting) + " levels deep");
+    if (subscriptLevel_ == 0) {
+        if (!current_.empty()) {
+            partialComponents_.push_back(current_);
+            current_.clear();
+        }
+    } else {
+        current_ += '[';
+    }
+    ++subscriptLevel_;
+}
+
+void KeyPath::closeBracket() {
+    if (subscriptLevel_ < 1) fail("Unbalanced ']'");
+    if (subscriptLevel_ > 1) {
+        current_ += ']';
+        --subscriptLevel_;
+        return;
+    }
+    Value value;
+    if (!current_.empty() && context_) value = Variable(current_).resolve(*context_, depth_ + 1);
+    if (current_.empty() || value.isNull())
+        throw TemplateSyntaxError("Unable to resolve subscript '" + current_ + "' in variable '" + variable_ + "'");
+    partialComponents_.push_back(textualForm(value));
+    current_.clear();
+    subscriptLevel_ = 0;
+}
+
+void KeyPath::character(const std::string& c) {
+    if (!partialComponents_.empty() && subscriptLevel_ == 0) fail("Unexpected character '" + c + "'");
+    current_ += c;
+}
+
+// --- FilterExpression --------------------------------------------------------
+
+namespace {
+
+std::vector<std::string> cutAtBars(const std::string& token) {
+    std::vector<std::string> pieces;
+    size_t start = 0;
+    while (start <= token.size()) {
+        size_t bar = token.find('|', start);
+        if (bar == std::string::npos) bar = token.size();
+        if (bar > start) pieces.push_back(trim(std::string_view(token).substr(start, bar - start), ' '));
+        start = bar + 1;
+    }
+    return pieces;
+}
+
+}  // namespace
+
+FilterExpression::FilterExpression(const std::string& token, TokenParser& parser) : variable_(""), text_(token) {
+    auto pieces = cutAtBars(token);
+    if (pieces.empty()) throw TemplateSyntaxError("Variable tags must include at least 1 argument");
+    variable_ = Variable(pieces[0]);
+    for (size_t i = 1; i < pieces.size(); ++i) {
+        auto parts = quoteAwareSplit(pieces[i], ':');
+        if (parts.empty()) throw TemplateSyntaxError("Missing filter name in '" + token + "'");
+        std::string name = trim(parts[0], ' ');
+        std::string rest;
+        for (size_t p = 1; p < parts.size(); ++p) {
+            if (p > 1) rest += ':';
+            rest += parts[p];
+        }
+        std::vector<Variable> arguments;
+        for (const auto& argument : quoteAwareSplit(rest, ',')) arguments.emplace_back(trim(argument, ' '));
+        filters_.emplace_back(parser.findFilter(name), std::move(arguments));
+    }
+}
+
+Value FilterExpression::resolve(Context& context) const {
+    Value value = variable_.resolve(context);
+    for (const auto& [filter, arguments] : filters_) {
+        std::vector<Value> values;
+        values.reserve(arguments.size());
+        for (const auto& argument : arguments) values.push_back(argument.resolve(context));
+        value = filter->invoke(value, values);
+    }
+    return value;
+}
+
+// --- RangeVariable -----------------------------------------------------------
+
+std::shared_ptr<RangeVariable> RangeVariable::make(const std::string& token, TokenParser& parser) {
+    size_t first = token.find("...");
+    if (first == std::string::npos) return nullptr;
+    if (token.find("...", first + 3) != std::string::npos) return nullptr;
+    auto from = std::make_shared<FilterExpression>(token.substr(0, first), parser);
+    auto to = std::make_shared<FilterExpression>(token.substr(first + 3), parser);
+    return std::make_shared<RangeVariable>(std::move(from), std::move(to));
+}
+
+namespace {
+
+std::optional<std::int64_t> rangeBound(const Value& value) {
+    if (value.isInt()) return value.asInt();
+    if (value.isDouble()) {
+        double d = value.asDouble();
+        if (std::isfinite(d) && std::floor(d) == d && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
+            return static_cast<std::int64_t>(d);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Value RangeVariable::resolve(Context& context) const {
+    Value fromValue = from_->resolve(context);
+    Value toValue = to_->resolve(context);
+    auto from = rangeBound(fromValue);
+    if (!from) throw TemplateSyntaxError("'from' value is not an Integer (" + textualForm(fromValue) + ")");
+    auto to = rangeBound(toValue);
+    if (!to) throw TemplateSyntaxError("'to' value is not an Integer (" + textualForm(toValue) + " )");
+    // The distance in unsigned arithmetic, which cannot overflow.
+    std::uint64_t span = *from <= *to ? static_cast<std::uint64_t>(*to) - static_cast<std::uint64_t>(*from)
+                                       : static_cast<std::uint64_t>(*from) - static_cast<std::uint64_t>(*to);
+    if (span >= static_cast<std::uint64_t>(kMaxRangeSize))
+        throw TemplateSyntaxError("Range " + std::to_string(*from) + "..." + std::to_string(*to) +
+                                  " is too large: more than " + std::to_string(kMaxRangeSize) + " values");
+    Foundation::Array out;
+    out.reserve(static_cast<size_t>(span + 1));
+    if (*from <= *to) {
+        for (std::int64_t i = *from;; ++i) {
+            out.emplace_back(i);
+            if (i == *to) break;
+        }
+    } else {
+        for (std::int64_t i = *from;; --i) {
+            out.emplace_back(i);
+            if (i == *to) break;
+        }
+    }
+    return Value(std::move(out));
+}
+
+}  // namespace Templates

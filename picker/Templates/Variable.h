@@ -1,0 +1,114 @@
+#pragma once
+// Operands of variable tags and tag arguments: literals and key paths,
+// filter chains and integer ranges.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Platform/Foundation/Value.h"
+
+namespace Templates {
+
+using Foundation::Value;
+class Context;
+class TokenParser;
+class FilterType;
+
+class Resolvable {
+public:
+    virtual ~Resolvable() = default;
+    virtual Value resolve(Context& context) const = 0;
+    // Plain text form, used in expression descriptions.
+    virtual std::string description() const = 0;
+};
+
+class Variable : public Resolvable {
+public:
+    explicit Variable(std::string variable);
+    const std::string& variable() const { return variable_; }
+    Value resolve(Context& context) const override;
+    // The record form: Variable(variable: "name").
+    std::string description() const override;
+    friend bool operator==(const Variable& a, const Variable& b) { return a.variable_ == b.variable_; }
+
+    // Resolution at a subscript depth (subscripts resolve variables of their own).
+    Value resolve(Context& context, int depth) const;
+
+private:
+    enum class Kind { literal, keyPath };
+    std::string variable_;
+    Kind kind_ = Kind::keyPath;
+    Value literal_;
+    // Components known without a context (no subscripts, no syntax errors).
+    std::optional<std::vector<std::string>> components_;
+};
+
+class FilterExpression : public Resolvable {
+public:
+    using FilterCall = std::pair<std::shared_ptr<FilterType>, std::vector<Variable>>;
+
+    // Throws TemplateSyntaxError for an empty expression or an unknown filter.
+    FilterExpression(const std::string& token, TokenParser& parser);
+    const std::vector<FilterCall>& filters() const { return filters_; }
+    const Variable& variable() const { return variable_; }
+    Value resolve(Context& context) const override;
+    std::string description() const override { return text_; }
+
+private:
+    std::vector<FilterCall> filters_;
+    Variable variable_;
+    std::string text_;
+};
+
+class RangeVariable : public Resolvable {
+public:
+    RangeVariable(std::shared_ptr<Resolvable> from, std::shared_ptr<Resolvable> to)
+        : from_(std::move(from)), to_(std::move(to)) {}
+    // A range when the text is two operands joined by "...", otherwise nullptr.
+    static std::shared_ptr<RangeVariable> make(const std::string& token, TokenParser& parser);
+    const std::shared_ptr<Resolvable>& from() const { return from_; }
+    const std::shared_ptr<Resolvable>& to() const { return to_; }
+    // The integers from `from` to `to`, both included, counting down when from > to.
+    Value resolve(Context& context) const override;
+    std::string description() const override { return from_->description() + "..." + to_->description(); }
+
+private:
+    std::shared_ptr<Resolvable> from_;
+    std::shared_ptr<Resolvable> to_;
+};
+
+// One-shot parser of a key path into lookup components; subscripts are
+// resolved in the context as it goes.
+class KeyPath {
+public:
+    KeyPath(std::string variable, Context* context, int depth = 0)
+        : variable_(std::move(variable)), context_(context), depth_(depth) {}
+    std::vector<std::string> parse();
+
+private:
+    void character(const std::string& c);
+    void foundSeparator();
+    void openBracket();
+    void closeBracket();
+    [[noreturn]] void fail(const std::string& what) const;
+
+    std::vector<std::string> components_;
+    std::string current_;
+    std::vector<std::string> partialComponents_;
+    int subscriptLevel_ = 0;
+    std::string variable_;
+    Context* context_;
+    int depth_;
+};
+
+// Dictionaries lose their null entries (recursively through nested
+// dictionaries); everything else is returned unchanged.
+Value normalize(const Value& value);
+
+// Text made of an optional sign and decimal digits that fits 64 bits.
+std::optional<std::int64_t> parseInteger(std::string_view text);
+
+}  // namespace Templates

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include "TemplateTestSupport.h"
+
+namespace Templates::testing {
+namespace {
+
+TEST(TemplateParser, BasicNodesTable) {
+    Dictionary context{{"name", Value("Red")}, {"x", Value(7)}, {"yes", Value(true)}};
+    struct Case {
+        std::string text;
+        std::string output;
+    } cases[] = {
+        {"", ""},
+        {"{{ name }}", "Red"},
+        {"{{ unbound }}", ""},
+        {"a{{ unbound }}b", "ab"},
+        {"a{# note #}b", "ab"},
+        {"a{% %}b", "ab"},  // a block without words is dropped
+        {"{{ x }} {{ yes }}", "7 true"},
+        {"Hello {{ name", "Hello "},
+    };
+    for (const auto& c : cases) EXPECT_EQ(render(c.text, context), c.output) << c.text;
+}
+
+TEST(TemplateParser, UnknownTagFailsOnlyWhenRendered) {
+    Template t("before {% nosuchtag %} after");  // constructs without error
+    try {
+        t.render();
+        FAIL() << "expected an error";
+    } catch (const TemplateSyntaxError& e) {
+        EXPECT_EQ(e.description(), "Unknown template tag 'nosuchtag'");
+    }
+}
+
+TEST(TemplateParser, CallerTagOverridesBuiltInTag) {
+    auto extension = std::make_shared<Extension>();
+    extension->registerSimpleTag("now", [](Context&) { return std::string("fixed"); });
+    Environment environment(nullptr, {extension});
+    EXPECT_EQ(render("{% now %}", {}, environment), "fixed");
+}
+
+TEST(TemplateParser, PredicateStopsAtItsOwnLevelAndPutsTheTokenBack) {
+    Environment environment;
+    TokenParser parser(tokenize("a{% if x %}{% for y in z %}{% endfor %}{% endif %}b{% endfor %}c"), environment);
+    NodeList nodes = parser.parse(endTagPredicate({"endfor"}));
+    EXPECT_EQ(nodes.size(), 3u);  // text a, the if node (its for took the inner endfor), text b
+    auto next = parser.nextToken();
+    ASSERT_TRUE(next.has_value());
+    EXPECT_EQ(*next, Token::block("endfor"));
+    EXPECT_EQ(parser.tokens(), std::vector<Token>{Token::text("c")});
+
+    parser.prependToken(Token::text("z"));
+    EXPECT_EQ(parser.parse(endTagPredicate({"never"})).size(), 2u);
+    EXPECT_FALSE(parser.nextToken().has_value());
+}
+
+class CountingNode : public NodeType {
+public:
+    explicit CountingNode(int& count, bool fail) : count_(count), fail_(fail) {}
+    std::string render(Context&) const override {
+        ++count_;
+        if (fail_) throw TemplateSyntaxError("node failed");
+        return "n";
+    }
+
+private:
+    int& count_;
+    bool fail_;
+};
+
+TEST(TemplateParser, RenderNodesStopsAtTheFirstError) {
+    int count = 0;
+    NodeList nodes{std::make_shared<CountingNode>(count, false), std::make_shared<CountingNode>(count, true),
+                   std::make_shared<CountingNode>(count, false)};
+    Context context;
+    EXPECT_THROW(renderNodes(nodes, context), TemplateSyntaxError);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(renderNodes({}, context), "");
+}
+
+TEST(TemplateParser, DeepTagNestingFailsInsteadOfOverflowing) {
+    std::string text;
+    for (int i = 0; i < 5000; ++i) text += "{% if a %}";
+    EXPECT_EQ(renderError(text), "Template tags are nested more than 256 levels deep");
+    std::string negations = "{% if";
+    for (int i = 0; i < 5000; ++i) negations += " not";
+    EXPECT_EQ(renderError(negations + " a %}{% endif %}"), "'if' expression error: operators nested more than 256 levels deep");
+}
+
+TEST(TemplateParser, TemplatesRenderAgainTheSameWay) {
+    Template t = "{% for c in colors %}{{ c|uppercase }}{% endfor %}";
+    Dictionary context{{"colors", Value(Array{Value("a"), Value("b")})}};
+    EXPECT_EQ(t.render(context), "AB");
+    EXPECT_EQ(t.render(context), "AB");
+    EXPECT_FALSE(t.name().has_value());
+    EXPECT_EQ(t.environment().loader, nullptr);
+}
+
+}  // namespace
+}  // namespace Templates::testing
