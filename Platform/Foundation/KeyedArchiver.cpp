@@ -148,11 +148,12 @@ std::optional<Data> KeyedArchiver::finishEncoding(Error* error) {
     if (!impl_->error) {
         Array objects;
         objects.reserve(impl_->records.size());
-        for (const auto& record : impl_->records) objects.push_back(Value(record));
-        Dictionary archive{{"$archiver", kArchiverName},
-                           {"$version", kArchiveVersion},
-                           {"$top", Value(impl_->top)},
-                           {"$objects", Value(std::move(objects))}};
+        for (const auto& record : impl_->records) objects.emplace_back(record);
+        Dictionary archive;
+        archive.set("$archiver", kArchiverName);
+        archive.set("$version", kArchiveVersion);
+        archive.set("$top", Value(impl_->top));
+        archive.set("$objects", Value(std::move(objects)));
         Error plistError;
         Data bytes = propertyListData(Value(std::move(archive)), PropertyListFormat::Binary, &plistError);
         if (!bytes.empty()) return bytes;
