@@ -2,7 +2,9 @@
 // same 958 single-precision distances over a flat array in the same run.
 // Prints both rates and their ratio (the lookup should stay within 1.5x).
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
