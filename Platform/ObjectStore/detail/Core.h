@@ -1,0 +1,235 @@
+#pragma once
+// Internal: the in-memory object graph behind a store instance, queries,
+// notifiers and the SQLite file. Not for use outside Platform/ObjectStore.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "Platform/ObjectStore/Realm.h"
+
+namespace ObjectStore::detail {
+
+using Foundation::Value;
+
+// One object's values. Managed: `graph` is set, links hold the target's key
+// (an integer), lists an array of values or keys. Unmanaged: links hold the
+// target's handle. Linking-objects slots stay null.
+struct Record {
+    SchemaRef schema;
+    Graph* graph = nullptr;
+    std::int64_t key = 0;
+    bool invalidated = false;
+    std::vector<Value> values;
+};
+
+struct Table {
+    SchemaRef schema;
+    std::map<std::int64_t, std::shared_ptr<Record>> rows;  // natural order
+    std::unordered_map<std::string, std::int64_t> byPrimaryKey;
+    std::int64_t nextKey = 1;
+    // Makes handles: the registered C++ type when it has this stored form.
+    std::function<std::shared_ptr<Object>(Binding)> wrap;
+    std::function<std::shared_ptr<Object>()> makeDefault;
+};
+
+// Text under which a primary key value is indexed.
+std::string primaryKeyText(const Value& value);
+// The zero value (or the declared default) of a property.
+Value defaultValueFor(const Property& property);
+// Checks and normalises a user value for a property (numbers widen to
+// double; an integer 0/1 is not a Boolean). Throws std::invalid_argument.
+Value checkedUserValue(const ObjectSchema& schema, const Property& property, Value value);
+
+class Graph : public std::enable_shared_from_this<Graph> {
+public:
+    virtual ~Graph();
+
+    Table* table(std::string_view className);
+    const Table* table(std::string_view className) const;
+    Table& addTable(SchemaRef schema);
+    const std::vector<std::string>& classOrder() const { return order_; }
+
+    std::shared_ptr<Record> lookup(std::string_view className, std::int64_t key) const;
+    std::shared_ptr<Record> lookupPrimaryKey(std::string_view className, const Value& primaryKey) const;
+    // A handle of the graph's record: the registered C++ type when its schema
+    // has the stored form of the record's class, else a dynamic object.
+    std::shared_ptr<Object> handle(const std::shared_ptr<Record>& record);
+
+    // User-facing value of a stored one, and back.
+    Value userValue(const Property& property, const Value& stored);
+    Value storedValue(const Property& property, const Value& user);
+
+    // Changes that go through the graph (so transactions can record them).
+    void setValue(Record& record, int index, Value stored);
+    // Inserts an unmanaged object and the unmanaged objects it links to.
+    std::shared_ptr<Record> insert(const std::shared_ptr<Object>& object, UpdatePolicy policy);
+    // A new unmanaged handle of the class with its defaults.
+    std::shared_ptr<Object> makeUnmanaged(std::string_view className);
+    void remove(const std::shared_ptr<Record>& record);
+
+    // Bumped on every change; queries cache their result per version.
+    std::uint64_t version() const { return version_; }
+    void bumpVersion() { ++version_; }
+
+    // The records whose link property `propertyIndex` of `originClass`
+    // points at `target`, in natural order.
+    std::vector<std::shared_ptr<Record>> backlinks(const Record& target, const std::string& originClass,
+                                                   int propertyIndex) const;
+
+protected:
+    // Hooks for transactions: called before any change, before a record
+    // changes, after one is added, before one is removed.
+    virtual void checkWritable();
+    virtual void willModify(Record& record);
+    virtual void didInsert(const std::shared_ptr<Record>& record);
+    virtual void willRemove(const std::shared_ptr<Record>& record);
+public:
+    // Where a new object of the class takes its initial values from.
+    std::vector<Value> defaultValues(const Table& table);
+
+protected:
+
+    std::unordered_map<std::string, Table> tables_;
+    std::vector<std::string> order_;
+    std::uint64_t version_ = 0;
+};
+
+// --- predicates -----------------------------------------------------------
+
+struct PredicateNode;
+using PredicateRef = std::shared_ptr<const PredicateNode>;
+// Parses and binds a predicate to a class; throws InvalidPredicate.
+PredicateRef compilePredicate(const Predicate& predicate, const Graph& graph, const ObjectSchema& schema);
+bool evaluatePredicate(const PredicateNode& node, const Record& record, const Graph& graph);
+// A key path resolved against a schema: property positions, following links.
+struct KeyPath {
+    std::vector<std::pair<SchemaRef, int>> steps;
+};
+KeyPath resolveKeyPath(const Graph& graph, const ObjectSchema& schema, const std::string& path);
+Value valueAtKeyPath(const KeyPath& keyPath, const Record& record, const Graph& graph);
+// Total order of stored values of one property kind (null first).
+int compareValues(const Value& a, const Value& b);
+
+// --- queries --------------------------------------------------------------
+
+struct Query {
+    std::shared_ptr<Graph> graph;
+    SchemaRef schema;
+    // Linking objects: the objects whose link `backlinkProperty` points at this record.
+    std::shared_ptr<Record> backlinkTarget;
+    int backlinkProperty = -1;
+    std::vector<PredicateRef> filters;
+    std::vector<std::pair<KeyPath, bool>> sort;
+
+    const std::vector<std::shared_ptr<Record>>& evaluate() const;
+
+private:
+    mutable std::uint64_t cachedVersion_ = UINT64_MAX;
+    mutable std::vector<std::shared_ptr<Record>> cache_;
+};
+
+// --- notifications --------------------------------------------------------
+
+class RealmCore;
+
+struct Notifier {
+    std::shared_ptr<AnyResults> results;
+    std::function<void(const AnyCollectionChange&)> block;
+    std::shared_ptr<Foundation::DispatchQueue> queue;
+    bool initialDelivered = false;
+    bool dirty = false;
+    bool dead = false;
+    bool delivering = false;
+    std::vector<std::int64_t> baseline;             // keys as last delivered
+    std::unordered_set<std::int64_t> modified;      // keys changed since
+
+    std::vector<std::int64_t> currentKeys() const;
+    void deliverInitial();
+    // Delivers the change since the baseline, when there is one.
+    void deliverUpdate();
+    void deliverError(const Foundation::Error& error);
+};
+
+// --- the store instance -----------------------------------------------------
+
+class RealmCore : public Graph {
+public:
+    static std::shared_ptr<RealmCore> open(const Configuration& configuration);
+    ~RealmCore() override;
+
+    const Configuration& configuration() const { return configuration_; }
+    const Schema& schema() const { return schema_; }
+    SchemaRef objectSchema(std::string_view className) const;
+    const std::string& path() const { return path_; }
+
+    void beginWrite();
+    void commitWrite(const std::vector<NotificationTokenRef>& skip);
+    void cancelWrite();
+    bool inWriteTransaction() const { return inWrite_; }
+
+    bool refresh();
+
+    void addNotifier(const std::shared_ptr<Notifier>& notifier);
+    void scheduleDelivery(const std::shared_ptr<Foundation::DispatchQueue>& queue);
+    void deliverPending();
+
+protected:
+    void checkWritable() override;
+    void willModify(Record& record) override;
+    void didInsert(const std::shared_ptr<Record>& record) override;
+    void willRemove(const std::shared_ptr<Record>& record) override;
+
+private:
+    struct Undo {
+        std::shared_ptr<Record> record;
+        bool inserted = false;
+        bool removed = false;
+        std::optional<std::vector<Value>> oldValues;
+    };
+
+    RealmCore() = default;
+    void openFile();
+    void prepareSchema();
+    void migrate(const Schema& target);
+    void loadAll();
+    bool reloadIfChanged();
+    std::int64_t readDataVersion();
+    void writeChanges();
+    void rollbackMemory();
+    void deliverPendingOn(const std::shared_ptr<Foundation::DispatchQueue>& queue);
+    bool deliverableHere(const Notifier& notifier) const;
+    void markChanged(const std::unordered_map<std::string, std::unordered_set<std::int64_t>>& modified,
+                     const std::vector<NotificationTokenRef>& skip);
+    void requireThread() const;
+    Undo& undoFor(const std::shared_ptr<Record>& record);
+
+    Configuration configuration_;
+    std::string path_;
+    Schema schema_;
+    sqlite3* db_ = nullptr;
+    std::int64_t dataVersion_ = 0;
+    std::thread::id thread_;
+
+    bool inWrite_ = false;
+    std::unordered_map<Record*, Undo> undo_;
+    std::vector<Record*> undoOrder_;
+    std::unordered_map<std::string, std::int64_t> nextKeysAtBegin_;
+
+    std::vector<std::weak_ptr<Notifier>> notifiers_;
+    std::vector<std::shared_ptr<Foundation::DispatchQueue>> scheduled_;
+};
+
+// Throws RealmError with the code and text.
+[[noreturn]] void fail(ErrorCode code, const std::string& description);
+
+}  // namespace ObjectStore::detail
