@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/Diagnostics.h"
 #include "Platform/Foundation/Directories.h"
 #include "Platform/Foundation/PropertyList.h"
 
@@ -26,7 +26,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void diagnose(const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); }
+// Through the diagnostics seam: a line on standard error that tests capture.
+void diagnose(const std::string& message) { systemLog(message); }
 
 // --- coercions ------------------------------------------------------------------
 

@@ -6,13 +6,14 @@
 // The file is a binary property list holding one dictionary. It is read once,
 // when the instance is made; a missing file means empty defaults; a file that
 // is not a property-list dictionary is renamed "<file>.corrupt-<UTC time>"
-// with a message on stderr, and the defaults start empty. Every change is
+// with a message on the system log (Diagnostics.h: standard error), and the
+// defaults start empty. Every change is
 // written at once: to "<file>.tmp-<pid>-<n>" beside it, then renamed over it,
 // so the file always holds a complete state (no fsync: a power cut may lose
 // the latest change, a normal or abnormal exit does not).
 //
 // Values must be property-list values (no null inside containers, no
-// objects); others are refused with a message on stderr and not stored.
+// objects); others are refused with a message on the system log and not stored.
 //
 // Observers run on the setter's thread, outside the lock, after the write,
 // whenever a set, a removal or a registration changes the key's effective

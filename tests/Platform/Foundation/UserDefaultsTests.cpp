@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Platform/Foundation/Diagnostics.h"
 #include "Platform/Foundation/Directories.h"
 #include "Platform/Foundation/PropertyList.h"
 #include "Platform/Foundation/UserDefaults.h"
@@ -129,9 +130,10 @@ TEST_F(Defaults, CorruptFileIsMovedAsideAndTheProgramGoesOn) {
         UserDefaults::resetStandard();
         fs::remove_all(fs::path(plistPath()).parent_path());
         std::ofstream(plistPath()) << content;
-        testing::internal::CaptureStderr();
+        DiagnosticsCapture capture;
         auto& defaults = UserDefaults::standard();
-        std::string message = testing::internal::GetCapturedStderr();
+        ASSERT_EQ(capture.systemLogLines().size(), 1u);
+        std::string message = capture.systemLogLines()[0];
         EXPECT_TRUE(defaults.persistentDomain().empty());
         EXPECT_NE(message.find("corrupt"), std::string::npos) << message;
         auto names = filesBesidePlist();
@@ -150,10 +152,11 @@ TEST_F(Defaults, ValuesAPropertyListCannotHoldAreRefused) {
         std::string className() const override { return "Thing"; }
     };
     auto& defaults = UserDefaults::standard();
-    testing::internal::CaptureStderr();
+    DiagnosticsCapture capture;
     defaults.set("nulls", Array{Value()});
     defaults.set("object", std::make_shared<Thing>());
-    std::string message = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(capture.systemLogLines().size(), 2u);
+    std::string message = capture.systemLogLines()[0];
     EXPECT_TRUE(defaults.objectForKey("nulls").isNull());
     EXPECT_TRUE(defaults.objectForKey("object").isNull());
     EXPECT_NE(message.find("nulls"), std::string::npos);
