@@ -1,0 +1,209 @@
+// Async-signal-safe foundation of the crash reporter: result codes, spin locks,
+// number formatting, checked reads of this process's memory, memory objects,
+// LEB128 readers and the size-capped async file.
+//
+// Everything here may run inside a signal handler: no allocation, no stdio, no
+// blocking lock. Only system calls and plain memory access are used.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <sys/types.h>
+
+// Result of the crash reporter's async-safe functions; 0 is success.
+enum vxcrash_error_t : int {
+    VXCRASH_ESUCCESS = 0,
+    VXCRASH_EUNKNOWN = 1,
+    VXCRASH_OUTPUT_ERR = 2,
+    VXCRASH_ENOMEM = 3,
+    VXCRASH_ENOTSUP = 4,
+    VXCRASH_EINVAL = 5,
+    VXCRASH_EINTERNAL = 6,
+    VXCRASH_EACCESS = 7,
+    VXCRASH_ENOTFOUND = 8,
+    VXCRASH_EINVALID_DATA = 9,
+};
+
+const char *vxcrash_async_strerror(vxcrash_error_t error);
+
+// ---------------------------------------------------------------------------
+// Plain helpers that libc does not promise to be async-safe.
+
+size_t vxcrash_async_strlen(const char *s);
+int vxcrash_async_strcmp(const char *a, const char *b);
+int vxcrash_async_strncmp(const char *a, const char *b, size_t n);
+void *vxcrash_async_memcpy(void *dest, const void *src, size_t n);
+void *vxcrash_async_memset(void *dest, int value, size_t n);
+
+// Writes the decimal text of value into buffer (NUL-terminated, truncated to
+// size - 1 characters); returns the length written.
+size_t vxcrash_async_format_int(char *buffer, size_t size, int64_t value);
+size_t vxcrash_async_format_uint(char *buffer, size_t size, uint64_t value);
+size_t vxcrash_async_format_hex(char *buffer, size_t size, uint64_t value);
+
+// Writes to standard error (diagnostics of the crash reporter, async-safe).
+void vxcrash_async_log(const char *message);
+
+// Thread id of the caller (raw gettid).
+pid_t vxcrash_async_gettid();
+
+// Milliseconds of the monotonic clock.
+uint64_t vxcrash_async_monotonic_ms();
+
+// ---------------------------------------------------------------------------
+// Spin locks. Crash-time code takes no other kind of lock; the try forms bound
+// the wait so that a lock held by a thread that will never run again (parked,
+// or the crashed thread itself) cannot hang a report.
+
+struct vxcrash_async_spinlock_t {
+    std::atomic<int> value{0};
+};
+
+void vxcrash_async_spinlock_lock(vxcrash_async_spinlock_t *lock);
+bool vxcrash_async_spinlock_trylock(vxcrash_async_spinlock_t *lock, uint32_t spins);
+void vxcrash_async_spinlock_unlock(vxcrash_async_spinlock_t *lock);
+
+// Readers and one writer. The count is -1 while written.
+struct vxcrash_async_rwspinlock_t {
+    std::atomic<int> value{0};
+};
+
+void vxcrash_async_rwspinlock_read_lock(vxcrash_async_rwspinlock_t *lock);
+bool vxcrash_async_rwspinlock_try_read_lock(vxcrash_async_rwspinlock_t *lock, uint32_t spins);
+void vxcrash_async_rwspinlock_read_unlock(vxcrash_async_rwspinlock_t *lock);
+void vxcrash_async_rwspinlock_write_lock(vxcrash_async_rwspinlock_t *lock);
+bool vxcrash_async_rwspinlock_try_write_lock(vxcrash_async_rwspinlock_t *lock, uint32_t spins);
+void vxcrash_async_rwspinlock_write_unlock(vxcrash_async_rwspinlock_t *lock);
+
+// ---------------------------------------------------------------------------
+// Checked reads of the process's memory. A read of an unmapped or unreadable
+// address fails with VXCRASH_EACCESS instead of faulting. Reads go through
+// process_vm_readv (a pipe when the kernel refuses it) and are cached per task
+// record in small aligned blocks, so a stack walk costs a few system calls.
+//
+// A task record belongs to one walk: memory that changes while a record is in
+// use (a running thread's stack) must not be read through it.
+
+constexpr size_t VXCRASH_TASK_BLOCK_SIZE = 512;
+constexpr size_t VXCRASH_TASK_BLOCK_COUNT = 4;
+
+struct vxcrash_async_task_t {
+    pid_t pid;
+    uint32_t next_block;
+    struct {
+        uintptr_t base;
+        bool valid;
+        uint8_t bytes[VXCRASH_TASK_BLOCK_SIZE];
+    } blocks[VXCRASH_TASK_BLOCK_COUNT];
+};
+
+// A task record for the current process with an empty cache.
+void vxcrash_async_task_init(vxcrash_async_task_t *task);
+void vxcrash_async_task_flush(vxcrash_async_task_t *task);
+
+// Copies len bytes at address + offset (checked add) into dest.
+vxcrash_error_t vxcrash_async_task_memcpy(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
+                                          void *dest, size_t len);
+vxcrash_error_t vxcrash_async_task_read_uint8(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
+                                              uint8_t *out);
+vxcrash_error_t vxcrash_async_task_read_uint16(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
+                                               uint16_t *out);
+vxcrash_error_t vxcrash_async_task_read_uint32(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
+                                               uint32_t *out);
+vxcrash_error_t vxcrash_async_task_read_uint64(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
+                                               uint64_t *out);
+
+// Uncached checked copy (no task record needed).
+vxcrash_error_t vxcrash_async_read_memory(uintptr_t address, void *dest, size_t len);
+
+// Adds a signed offset to an address; false on overflow.
+bool vxcrash_async_address_apply_offset(uintptr_t base, int64_t offset, uintptr_t *result);
+
+// ---------------------------------------------------------------------------
+// Memory object: a range of the process's address space known to be readable
+// (an image segment, or bytes a test made), read with bounds checks.
+
+struct vxcrash_async_mobject_t {
+    uintptr_t address; // first address of the range
+    size_t length;
+    const uint8_t *data; // where the bytes are readable
+};
+
+vxcrash_error_t vxcrash_async_mobject_init(vxcrash_async_mobject_t *mobj, uintptr_t address, size_t length,
+                                           const void *data);
+// Pointer to length bytes at address + offset, or nullptr when any of them lies
+// outside the object (or the arithmetic overflows).
+const void *vxcrash_async_mobject_remap_address(const vxcrash_async_mobject_t *mobj, uintptr_t address,
+                                                int64_t offset, size_t length);
+vxcrash_error_t vxcrash_async_mobject_read_uint8(const vxcrash_async_mobject_t *mobj, uintptr_t address,
+                                                 int64_t offset, uint8_t *out);
+vxcrash_error_t vxcrash_async_mobject_read_uint16(const vxcrash_async_mobject_t *mobj, uintptr_t address,
+                                                  int64_t offset, uint16_t *out);
+vxcrash_error_t vxcrash_async_mobject_read_uint32(const vxcrash_async_mobject_t *mobj, uintptr_t address,
+                                                  int64_t offset, uint32_t *out);
+vxcrash_error_t vxcrash_async_mobject_read_uint64(const vxcrash_async_mobject_t *mobj, uintptr_t address,
+                                                  int64_t offset, uint64_t *out);
+
+// ---------------------------------------------------------------------------
+// LEB128. Each reads one byte at a time and only as many bytes as the value
+// has, so a value that ends just before an unreadable page still decodes.
+// An unsigned value running past ten bytes, or a signed one past 64 bits,
+// gives VXCRASH_ENOTSUP; a byte outside the readable range VXCRASH_EINVAL.
+
+vxcrash_error_t vxcrash_async_mobject_read_uleb128(const vxcrash_async_mobject_t *mobj, uintptr_t address,
+                                                   int64_t offset, uint64_t *result, size_t *size);
+vxcrash_error_t vxcrash_async_mobject_read_sleb128(const vxcrash_async_mobject_t *mobj, uintptr_t address,
+                                                   int64_t offset, int64_t *result, size_t *size);
+vxcrash_error_t vxcrash_async_task_read_uleb128(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
+                                                uint64_t *result, size_t *size);
+vxcrash_error_t vxcrash_async_task_read_sleb128(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
+                                                int64_t *result, size_t *size);
+
+// ---------------------------------------------------------------------------
+// Async file: buffered writes to a descriptor with a size limit. The first
+// failure (the limit reached, a failed write) is kept: later writes do nothing
+// and flush/close return it, so a cut-off report is never taken for a whole one.
+
+constexpr size_t VXCRASH_ASYNC_FILE_BUFFER = 1024;
+
+struct vxcrash_async_file_t {
+    int fd;
+    off_t limit; // 0 = none
+    off_t total_bytes;
+    size_t buffered;
+    vxcrash_error_t error;
+    uint8_t buffer[VXCRASH_ASYNC_FILE_BUFFER];
+};
+
+void vxcrash_async_file_init(vxcrash_async_file_t *file, int fd, off_t limit);
+vxcrash_error_t vxcrash_async_file_write(vxcrash_async_file_t *file, const void *data, size_t len);
+vxcrash_error_t vxcrash_async_file_flush(vxcrash_async_file_t *file);
+// Flushes and closes the descriptor; returns the first failure of the file's life.
+vxcrash_error_t vxcrash_async_file_close(vxcrash_async_file_t *file);
+// The first failure so far (VXCRASH_ESUCCESS when none).
+vxcrash_error_t vxcrash_async_file_error(const vxcrash_async_file_t *file);
+
+// Writes the whole buffer to fd, retrying on EINTR and short writes.
+bool vxcrash_async_writen(int fd, const void *data, size_t len);
+
+namespace vxcrash::async {
+
+// Typed checked read: vxcrash::async::read<uint64_t>(task, address, offset, &v).
+template <typename T>
+vxcrash_error_t read(vxcrash_async_task_t *task, uintptr_t address, int64_t offset, T *out)
+{
+    return vxcrash_async_task_memcpy(task, address, offset, out, sizeof(T));
+}
+
+template <typename T>
+vxcrash_error_t read(const vxcrash_async_mobject_t *mobj, uintptr_t address, int64_t offset, T *out)
+{
+    const void *p = vxcrash_async_mobject_remap_address(mobj, address, offset, sizeof(T));
+    if (p == nullptr)
+        return VXCRASH_EINVAL;
+    vxcrash_async_memcpy(out, p, sizeof(T));
+    return VXCRASH_ESUCCESS;
+}
+
+} // namespace vxcrash::async

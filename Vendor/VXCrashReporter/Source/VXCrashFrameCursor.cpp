@@ -1,0 +1,158 @@
+#include "Vendor/VXCrashReporter/Source/VXCrashFrameCursor.h"
+
+#include "Vendor/VXCrashReporter/Source/VXCrashAsyncThreadParking.h"
+#include "Vendor/VXCrashReporter/Source/VXCrashCompactUnwind.h"
+#include "Vendor/VXCrashReporter/Source/VXCrashDwarfUnwind.h"
+
+const char *vxcrash_frame_strerror(int error)
+{
+    switch (error) {
+    case VXCRASH_FRAME_ESUCCESS: return "No error";
+    case VXCRASH_FRAME_EUNKNOWN: return "Unknown error";
+    case VXCRASH_FRAME_ENOFRAME: return "No frames are available";
+    case VXCRASH_FRAME_EBADFRAME: return "Corrupted frame";
+    case VXCRASH_FRAME_ENOTSUP: return "Operation not supported";
+    case VXCRASH_FRAME_EINVAL: return "Invalid argument";
+    case VXCRASH_FRAME_EINTERNAL: return "Internal error";
+    case VXCRASH_FRAME_EBADREG: return "Invalid register";
+    }
+    return "Unhandled error code";
+}
+
+vxcrash_error_t vxcrash_async_frame_cursor_init(vxcrash_async_frame_cursor_t *cursor, vxcrash_async_task_t *task,
+                                                const vxcrash_async_thread_state_t *thread_state,
+                                                vxcrash_async_image_list_t *image_list)
+{
+    cursor->task = task;
+    cursor->image_list = image_list;
+    cursor->depth = 0;
+    vxcrash_async_memset(&cursor->prev_frame, 0, sizeof(cursor->prev_frame));
+    vxcrash_async_thread_state_copy(&cursor->frame, thread_state);
+    return VXCRASH_ESUCCESS;
+}
+
+vxcrash_error_t vxcrash_async_frame_cursor_thread_init(vxcrash_async_frame_cursor_t *cursor,
+                                                       vxcrash_async_task_t *task, pid_t thread,
+                                                       vxcrash_async_image_list_t *image_list)
+{
+    vxcrash_async_thread_state_t state;
+    if (!vxcrash_async_thread_parking_get_state(thread, &state))
+        return VXCRASH_EINTERNAL;
+    return vxcrash_async_frame_cursor_init(cursor, task, &state, image_list);
+}
+
+vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next_with_readers(vxcrash_async_frame_cursor_t *cursor,
+                                                                                const vxcrash_async_frame_reader_t *readers,
+                                                                                size_t reader_count)
+{
+    if (cursor->depth == 0) {
+        cursor->depth = 1;
+        return VXCRASH_FRAME_ESUCCESS;
+    }
+    const vxcrash_async_thread_state_t *previous = cursor->depth == 1 ? nullptr : &cursor->prev_frame;
+
+    vxcrash_async_thread_state_t next;
+    vxcrash_async_frame_cursor_error_t err = VXCRASH_FRAME_ENOTSUP;
+    bool found = false;
+    for (size_t i = 0; i < reader_count; ++i) {
+        err = readers[i](cursor->task, cursor->image_list, &cursor->frame, previous, &next);
+        if (err == VXCRASH_FRAME_ESUCCESS) {
+            found = true;
+            break;
+        }
+    }
+    if (!found)
+        return err;
+
+    // An instruction pointer in the first page is the end of the stack.
+    if (!vxcrash_async_thread_state_has_reg(&next, VXCRASH_REG_IP) ||
+        vxcrash_async_thread_state_get_reg(&next, VXCRASH_REG_IP) <= 0x1000)
+        return VXCRASH_FRAME_ENOFRAME;
+
+    vxcrash_async_thread_state_copy(&cursor->prev_frame, &cursor->frame);
+    vxcrash_async_thread_state_copy(&cursor->frame, &next);
+    cursor->depth++;
+    return VXCRASH_FRAME_ESUCCESS;
+}
+
+vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next(vxcrash_async_frame_cursor_t *cursor)
+{
+    static const vxcrash_async_frame_reader_t readers[] = {
+        vxcrash_async_cfe_frame_reader,
+        vxcrash_async_dwarf_frame_reader,
+        vxcrash_async_fp_frame_reader,
+    };
+    return vxcrash_async_frame_cursor_next_with_readers(cursor, readers, sizeof(readers) / sizeof(readers[0]));
+}
+
+vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_get_reg(const vxcrash_async_frame_cursor_t *cursor,
+                                                                      vxcrash_regnum_t regnum, vxcrash_greg_t *value)
+{
+    if (!vxcrash_async_thread_state_has_reg(&cursor->frame, regnum))
+        return VXCRASH_FRAME_ENOTSUP;
+    *value = vxcrash_async_thread_state_get_reg(&cursor->frame, regnum);
+    return VXCRASH_FRAME_ESUCCESS;
+}
+
+const char *vxcrash_async_frame_cursor_get_regname(const vxcrash_async_frame_cursor_t *cursor, vxcrash_regnum_t regnum)
+{
+    return vxcrash_async_thread_state_get_reg_name(&cursor->frame, regnum);
+}
+
+size_t vxcrash_async_frame_cursor_get_regcount(const vxcrash_async_frame_cursor_t *cursor)
+{
+    return vxcrash_async_thread_state_get_reg_count(&cursor->frame);
+}
+
+void vxcrash_async_frame_cursor_free(vxcrash_async_frame_cursor_t *cursor)
+{
+    // Nothing is held: the task record belongs to the caller.
+    cursor->task = nullptr;
+}
+
+vxcrash_async_frame_cursor_error_t vxcrash_async_fp_frame_reader(vxcrash_async_task_t *task,
+                                                                 vxcrash_async_image_list_t *,
+                                                                 const vxcrash_async_thread_state_t *current_frame,
+                                                                 const vxcrash_async_thread_state_t *previous_frame,
+                                                                 vxcrash_async_thread_state_t *next_frame)
+{
+    if (!vxcrash_async_thread_state_has_reg(current_frame, VXCRASH_REG_FP))
+        return VXCRASH_FRAME_EBADFRAME;
+    vxcrash_greg_t fp = vxcrash_async_thread_state_get_reg(current_frame, VXCRASH_REG_FP);
+    if (fp == 0)
+        return VXCRASH_FRAME_ENOFRAME;
+
+    // Frames must move toward the stack's base, or the chain loops.
+    if (previous_frame != nullptr && vxcrash_async_thread_state_has_reg(previous_frame, VXCRASH_REG_FP)) {
+        vxcrash_greg_t prev = vxcrash_async_thread_state_get_reg(previous_frame, VXCRASH_REG_FP);
+        uint32_t direction = vxcrash_async_thread_state_get_stack_direction(current_frame);
+        if (direction == VXCRASH_STACK_DIRECTION_DOWN && fp < prev)
+            return VXCRASH_FRAME_EBADFRAME;
+        if (direction == VXCRASH_STACK_DIRECTION_UP && fp > prev)
+            return VXCRASH_FRAME_EBADFRAME;
+    }
+
+    size_t width = vxcrash_async_thread_state_get_greg_size(current_frame);
+    vxcrash_greg_t newFp = 0;
+    vxcrash_greg_t newIp = 0;
+    if (width == 8) {
+        uint64_t words[2];
+        if (vxcrash_async_task_memcpy(task, fp, 0, words, sizeof(words)) != VXCRASH_ESUCCESS)
+            return VXCRASH_FRAME_EBADFRAME;
+        newFp = words[0];
+        newIp = words[1];
+    } else {
+        uint32_t words[2];
+        if (vxcrash_async_task_memcpy(task, fp, 0, words, sizeof(words)) != VXCRASH_ESUCCESS)
+            return VXCRASH_FRAME_EBADFRAME;
+        newFp = words[0];
+        newIp = words[1];
+    }
+
+    vxcrash_async_thread_state_copy(next_frame, current_frame);
+    vxcrash_async_thread_state_clear_all_regs(next_frame);
+    next_frame->flags = 0;
+    vxcrash_async_thread_state_set_reg(next_frame, VXCRASH_REG_FP, newFp);
+    vxcrash_async_thread_state_set_reg(next_frame, VXCRASH_REG_IP, newIp);
+    return VXCRASH_FRAME_ESUCCESS;
+}
