@@ -1,5 +1,6 @@
 #include "picker/Colors/CNColorNames.h"
 
+#include <cmath>
 #include <limits>
 
 #include "Platform/Foundation/Text.h"
@@ -43,12 +44,18 @@ std::optional<std::string> CNColorNames::nameForColor(const AppKit::NSColor& col
     const RGBAComponents target = rgbaComponents(color);
     std::size_t best = components_.size();
     double bestDistance = std::numeric_limits<double>::max();
+    float bestSquare = std::numeric_limits<float>::infinity();
     for (std::size_t i = 0; i < components_.size(); ++i) {
         // The table's colour is the receiver of the distance.
-        const double d = colorDistance(components_[i], target);
+        const float square = colorDistanceSquared(components_[i], target);
+        // The root never falls as the square grows, so an entry whose square
+        // is not below the best one's cannot win; only the others need it.
+        if (!(square < bestSquare)) continue;
+        const double d = std::sqrt(square);
         if (bestDistance > d) {  // equal never replaces; not-a-number never wins
             best = i;
             bestDistance = d;
+            bestSquare = square;
         }
     }
     if (best == components_.size()) return std::nullopt;

@@ -128,12 +128,18 @@ AppKit::NSColorRef randomColor(const AppKit::NSColor* base = nullptr);
 
 // ---- Distance ----
 
-// Euclidean distance in red, green and blue, single precision; alpha ignored.
-inline float colorDistance(const RGBAComponents& a, const RGBAComponents& b) {
+// The square under the distance: differences in double precision narrowed to
+// single, summed in single precision in this order.
+inline float colorDistanceSquared(const RGBAComponents& a, const RGBAComponents& b) {
     const float dr = static_cast<float>(a.red - b.red);
     const float dg = static_cast<float>(a.green - b.green);
     const float db = static_cast<float>(a.blue - b.blue);
-    return std::sqrt((dg * dg + dr * dr) + db * db);
+    return (dg * dg + dr * dr) + db * db;
+}
+
+// Euclidean distance in red, green and blue, single precision; alpha ignored.
+inline float colorDistance(const RGBAComponents& a, const RGBAComponents& b) {
+    return std::sqrt(colorDistanceSquared(a, b));
 }
 
 float distanceFrom(const AppKit::NSColor& color, const AppKit::NSColor& other);
