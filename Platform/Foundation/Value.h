@@ -55,8 +55,8 @@ public:
     void set(std::string key, Value value);
     bool erase(std::string_view key);
 
-    std::size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    std::size_t size() const;  // defined below Value, which must be complete first
+    bool empty() const;
     std::vector<std::string> keys() const;
     auto begin() const { return entries_.begin(); }
     auto end() const { return entries_.end(); }
@@ -149,5 +149,8 @@ private:
                  std::shared_ptr<Foundation::Array>, std::shared_ptr<Foundation::Dictionary>, std::shared_ptr<Object>>
         v_;
 };
+
+inline std::size_t Dictionary::size() const { return entries_.size(); }
+inline bool Dictionary::empty() const { return entries_.empty(); }
 
 }  // namespace Foundation
