@@ -1,0 +1,30 @@
+#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
+
+nlohmann::ordered_json DAVLogWithProperties::serializeToDictionary() const {
+    nlohmann::ordered_json json = DAVAbstractLog::serializeToDictionary();
+    if (!properties.empty()) {
+        nlohmann::ordered_json object = nlohmann::ordered_json::object();
+        for (const auto& [key, value] : properties)
+            if (value.isString()) object[key] = value.asString();
+        json["properties"] = std::move(object);
+    }
+    return json;
+}
+
+bool DAVLogWithProperties::isEqual(const DAVAbstractLog& other) const {
+    return DAVAbstractLog::isEqual(other) && properties == static_cast<const DAVLogWithProperties&>(other).properties;
+}
+
+void DAVLogWithProperties::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
+    DAVAbstractLog::encodeWithCoder(coder);
+    if (!properties.empty()) coder.encode("properties", Foundation::Value(properties));
+}
+
+void DAVLogWithProperties::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
+    DAVAbstractLog::decodeWithCoder(coder);
+    properties = Foundation::Dictionary();
+    Foundation::Value value = coder.decodeObjectForKey("properties");
+    if (const auto* dictionary = value.dictionaryOrNull())
+        for (const auto& [key, entry] : *dictionary)
+            if (entry.isString()) properties.set(key, entry);
+}

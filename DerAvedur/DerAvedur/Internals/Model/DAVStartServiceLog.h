@@ -1,0 +1,16 @@
+#pragma once
+#include "DerAvedur/DerAvedur/Internals/Model/DAVAbstractLog.h"
+
+// Names the services started in one call; never stamped with a session id.
+class DAVStartServiceLog : public DAVAbstractLog, public DAVNoAutoAssignSessionIdLog {
+public:
+    DAVStartServiceLog();
+
+    std::optional<std::vector<std::string>> services;
+
+    std::string className() const override { return "DAVStartServiceLog"; }
+    nlohmann::ordered_json serializeToDictionary() const override;
+    bool isEqual(const DAVAbstractLog& other) const override;
+    void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
+    void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
+};

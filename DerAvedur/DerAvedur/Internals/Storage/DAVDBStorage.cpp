@@ -1,0 +1,460 @@
+#include "DerAvedur/DerAvedur/Internals/Storage/DAVDBStorage.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sqlite3.h>
+
+#include "DerAvedur/DerAvedur/DAVConstants.h"
+#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "Platform/Foundation/Dispatch.h"
+
+namespace {
+
+// URI file names must be enabled before SQLite initialises, so this runs with
+// the static initialisers of the process.
+const int gGlobalConfigurationResult = sqlite3_config(SQLITE_CONFIG_URI, 1);
+
+// How long a statement waits for another connection's lock (the sqlite3 tool,
+// another process of the application) before giving up.
+constexpr int kBusyTimeoutMilliseconds = 2000;
+
+bool isCorruption(int result) { return result == SQLITE_CORRUPT || result == SQLITE_NOTADB; }
+
+const char* message(sqlite3* db) { return db ? sqlite3_errmsg(db) : "no database"; }
+
+}  // namespace
+
+int DAVDBStorage::globalConfigurationResult() { return gGlobalConfigurationResult; }
+
+DAVDBStorage::DAVDBStorage(std::optional<DAVDBSchema> schema, unsigned version, const std::string& filename)
+    : DAVDBStorage(std::move(schema), version, filename, true) {}
+
+DAVDBStorage::DAVDBStorage(unsigned version, const std::string& filename)
+    : DAVDBStorage(std::nullopt, version, filename, true) {}
+
+DAVDBStorage::DAVDBStorage(std::optional<DAVDBSchema> schema, unsigned version, const std::string& filename,
+                           bool configureNow)
+    : schema_(std::move(schema)), version_(version), filename_(filename) {
+    if (configureNow) initializeDatabase();
+}
+
+void DAVDBStorage::initializeDatabase() {
+    static Foundation::OnceFlag flag;
+    Foundation::once(flag, [] {
+        if (gGlobalConfigurationResult == SQLITE_OK) {
+            DAVLogDebug(kDAVDerAvedurLogTag, "SQLite global configuration successfully updated.");
+        } else {
+            DAVLogError(kDAVDerAvedurLogTag, "Failed to update SQLite global configuration. Error: %s.",
+                        sqlite3_errstr(gGlobalConfigurationResult));
+        }
+    });
+    int result = configureDatabase();
+    if (isCorruption(result)) {
+        dropDatabase();
+        result = configureDatabase();
+    }
+    if (result != SQLITE_OK) DAVLogError(kDAVDerAvedurLogTag, "Failed to initialize database.");
+}
+
+int DAVDBStorage::configureDatabase() {
+    // An empty file is what an interrupted first start leaves: still new.
+    bool isNew = true;
+    if (auto path = DAVUtility::fullURLForPathComponent(filename_)) {
+        struct stat info {};
+        isNew = ::stat(path->c_str(), &info) != 0 || info.st_size == 0;
+    }
+    auto url = DAVUtility::createFileAtPathComponent(filename_, std::nullopt, false, false);
+    if (!url) return SQLITE_CANTOPEN;
+    dbFileURL_ = *url;
+    maxSizeInBytes_ = kDefaultMaxSizeInBytes;
+
+    int result = SQLITE_OK;
+    sqlite3* db = openDatabaseAtFileURL(dbFileURL_, &result);
+    if (!db) return result;
+    auto finish = [db](int code) {
+        sqlite3_close(db);
+        return code;
+    };
+
+    // A file that is no database fails here, and so must reach the caller as such.
+    pageSize_ = getPageSizeInOpenedDatabase(db, &result);
+    if (result != SQLITE_OK) return finish(result);
+    if (pageSize_ == 0) {
+        DAVLogError(kDAVDerAvedurLogTag, "Failed to get storage page size.");
+        return finish(SQLITE_ERROR);
+    }
+    unsigned storedVersion = versionInOpenedDatabase(db, &result);
+    if (result != SQLITE_OK) return finish(result);
+    if (schema_) {
+        result = createTablesWithSchema(schema_, db);
+        if (result != SQLITE_OK) return finish(result);
+    }
+    if (isNew) {
+        DAVLogInfo(kDAVDerAvedurLogTag, "Created \"%s\" database with %lu version.", filename_.c_str(),
+                   static_cast<unsigned long>(version_));
+        customizeDatabase(db);
+    } else if (storedVersion < version_) {
+        DAVLogInfo(kDAVDerAvedurLogTag, "Migrating \"%s\" database from version %lu to %lu.", filename_.c_str(),
+                   static_cast<unsigned long>(storedVersion), static_cast<unsigned long>(version_));
+        migrateDatabase(db, storedVersion);
+    }
+    result = enableAutoVacuumInOpenedDatabase(db);
+    if (isCorruption(result)) return finish(result);
+    result = setVersion(version_, db);
+    return finish(isCorruption(result) ? result : SQLITE_OK);
+}
+
+void DAVDBStorage::customizeDatabase(sqlite3*) {}
+
+void DAVDBStorage::migrateDatabase(sqlite3*, unsigned) {}
+
+int DAVDBStorage::executeQueryUsingBlock(const std::function<int(sqlite3* db)>& block) {
+    int result = SQLITE_OK;
+    sqlite3* db = openDatabaseAtFileURL(dbFileURL_, &result);
+    if (!db) return result;
+    if (pageSize_ == 0) {
+        DAVLogError(kDAVDerAvedurLogTag,
+                    "The database was not configured correctly. The page size is expected to be non zero.");
+        sqlite3_close(db);
+        return SQLITE_ERROR;
+    }
+    result = setMaxPageCount(maxSizeInBytes_ / pageSize_, db);
+    if (isCorruption(result)) {
+        sqlite3_close(db);
+        return result;
+    }
+    if (result != SQLITE_OK)
+        DAVLogError(kDAVDerAvedurLogTag, "Failed to open database with specified maximum size constraint.");
+    result = block(db);
+    sqlite3_close(db);
+    return result;
+}
+
+int DAVDBStorage::executeNonSelectionQuery(const std::string& query, const DAVStorageBindableArray* values) {
+    return executeQueryUsingBlock([&](sqlite3* db) { return executeNonSelectionQuery(query, db, values); });
+}
+
+std::vector<DAVDBRow> DAVDBStorage::executeSelectionQuery(const std::string& query,
+                                                          const DAVStorageBindableArray* values) {
+    std::vector<DAVDBRow> rows;
+    executeQueryUsingBlock([&](sqlite3* db) {
+        int result = SQLITE_OK;
+        rows = executeSelectionQuery(query, db, values, &result);
+        return result;
+    });
+    return rows;
+}
+
+std::size_t DAVDBStorage::countEntriesForTable(const std::string& table, const std::optional<std::string>& condition,
+                                               const DAVStorageBindableArray* values) {
+    std::string query = "SELECT COUNT(*) FROM \"" + table + "\" ";
+    if (condition && !condition->empty()) query += "WHERE " + *condition;
+    std::vector<DAVDBRow> rows = executeSelectionQuery(query, values);
+    if (rows.empty() || rows.front().empty()) return 0;
+    auto count = rows.front().front().integerValue();
+    return count && *count > 0 ? static_cast<std::size_t>(*count) : 0;
+}
+
+bool DAVDBStorage::createTable(const std::string& table, const DAVDBColumnsSchema& columnsSchema) {
+    int result = executeQueryUsingBlock([&](sqlite3* db) {
+        int code = SQLITE_OK;
+        if (tableExists(table, db, &code) || code != SQLITE_OK) return code;
+        return executeNonSelectionQuery("CREATE TABLE \"" + table + "\" (" + columnsQueryFromColumnsSchema(columnsSchema) +
+                                            ");",
+                                        db);
+    });
+    if (result == SQLITE_OK) {
+        DAVLogVerbose(kDAVDerAvedurLogTag, "Table %s has been created", table.c_str());
+        return true;
+    }
+    DAVLogError(kDAVDerAvedurLogTag, "Failed to create table %s", table.c_str());
+    return false;
+}
+
+bool DAVDBStorage::dropTable(const std::string& table) {
+    int result = executeQueryUsingBlock([&](sqlite3* db) {
+        int code = SQLITE_OK;
+        if (!tableExists(table, db, &code)) return code;
+        return executeNonSelectionQuery("DROP TABLE \"" + table + "\";", db);
+    });
+    if (result == SQLITE_OK) {
+        DAVLogVerbose(kDAVDerAvedurLogTag, "Table %s has been deleted", table.c_str());
+        return true;
+    }
+    DAVLogError(kDAVDerAvedurLogTag, "Failed to delete table %s", table.c_str());
+    return false;
+}
+
+void DAVDBStorage::dropDatabase() {
+    if (dbFileURL_.empty()) return;
+    // A journal left beside a deleted file would be played back into the new one.
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) ::unlink((dbFileURL_ + suffix).c_str());
+    if (DAVUtility::deleteFileAtURL(dbFileURL_)) {
+        DAVLogVerbose(kDAVDerAvedurLogTag, "Database %s has been deleted.", dbFileURL_.c_str());
+    } else {
+        DAVLogError(kDAVDerAvedurLogTag, "Failed to delete database.");
+    }
+}
+
+void DAVDBStorage::setMaxStorageSize(std::int64_t sizeInBytes,
+                                     const std::function<void(bool success)>& completionHandler) {
+    auto complete = [&](bool success) {
+        if (completionHandler) completionHandler(success);
+    };
+    int result = SQLITE_OK;
+    sqlite3* db = openDatabaseAtFileURL(dbFileURL_, &result);
+    if (!db) {
+        complete(false);
+        return;
+    }
+    if (pageSize_ == 0) {
+        DAVLogError(kDAVDerAvedurLogTag,
+                    "The database was not configured correctly. The page size is expected to be non zero.");
+        sqlite3_close(db);
+        complete(false);
+        return;
+    }
+    bool success = false;
+    std::int64_t pageCount = getPageCountInOpenedDatabase(db);
+    DAVLogDebug(kDAVDerAvedurLogTag, "Found %lld pages in the database.", static_cast<long long>(pageCount));
+    std::int64_t requestedPages = sizeInBytes / pageSize_ + (sizeInBytes % pageSize_ > 0 ? 1 : 0);
+    if (requestedPages < pageCount) {
+        DAVLogWarning(kDAVDerAvedurLogTag,
+                      "Cannot change database size to %lld bytes as it would cause a loss of data. Maximum database "
+                      "size will not be changed.",
+                      static_cast<long long>(sizeInBytes));
+    } else if ((result = setMaxPageCount(requestedPages, db)) != SQLITE_OK) {
+        DAVLogError(kDAVDerAvedurLogTag, "Could not change maximum database size to %lld bytes. SQLite error code: %i",
+                    static_cast<long long>(sizeInBytes), result);
+    } else {
+        std::int64_t currentMax = getMaxPageCountInOpenedDatabase(db);
+        if (currentMax != requestedPages) {
+            DAVLogError(kDAVDerAvedurLogTag,
+                        "Could not change maximum database size to %lld bytes, current maximum size is %lld bytes.",
+                        static_cast<long long>(sizeInBytes), static_cast<long long>(currentMax * pageSize_));
+        } else {
+            maxSizeInBytes_ = requestedPages * pageSize_;
+            if (maxSizeInBytes_ == sizeInBytes) {
+                DAVLogInfo(kDAVDerAvedurLogTag, "Changed maximum database size to %lld bytes.",
+                           static_cast<long long>(maxSizeInBytes_));
+            } else {
+                DAVLogInfo(kDAVDerAvedurLogTag, "Changed maximum database size to %lld bytes (next multiple of 4KiB).",
+                           static_cast<long long>(maxSizeInBytes_));
+            }
+            success = true;
+        }
+    }
+    sqlite3_close(db);
+    complete(success);
+}
+
+// --- statements ------------------------------------------------------------------
+
+int DAVDBStorage::executeQuery(const std::string& query, sqlite3* db, const DAVStorageBindableArray* values,
+                               const std::function<int(sqlite3_stmt*)>& body) {
+    sqlite3_stmt* statement = nullptr;
+    int result = sqlite3_prepare_v2(db, query.c_str(), static_cast<int>(query.size()), &statement, nullptr);
+    if (result != SQLITE_OK) {
+        DAVLogError(kDAVDerAvedurLogTag, "Failed to prepare SQLite statement, result=%d\n\t%s", result, message(db));
+        sqlite3_finalize(statement);
+        return result;
+    }
+    if (values) {
+        result = values->bindAllValuesWithStatement(statement, db);
+        if (result != SQLITE_OK) {
+            sqlite3_finalize(statement);
+            return result;
+        }
+    }
+    result = body(statement);
+    int finalized = sqlite3_finalize(statement);
+    if (finalized != SQLITE_OK && result == SQLITE_OK) {
+        DAVLogError(kDAVDerAvedurLogTag, "Failed to finalize SQLite statement, result=%d\n\t%s", finalized,
+                    message(db));
+    }
+    return result;
+}
+
+int DAVDBStorage::executeNonSelectionQuery(const std::string& query, sqlite3* db,
+                                           const DAVStorageBindableArray* values) {
+    return executeQuery(query, db, values, [db](sqlite3_stmt* statement) {
+        int result = sqlite3_step(statement);
+        if (result == SQLITE_DONE) return SQLITE_OK;
+        if (isCorruption(result)) {
+            DAVLogError(kDAVDerAvedurLogTag, "A database file is corrupted, result=%d\n\t%s", result, message(db));
+        } else if (result == SQLITE_FULL) {
+            DAVLogDebug(kDAVDerAvedurLogTag, "Query failed with error: %d\n\t%s", result, message(db));
+        } else {
+            DAVLogError(kDAVDerAvedurLogTag, "Could not execute the statement, result=%d\n\t%s", result, message(db));
+        }
+        return result;
+    });
+}
+
+std::vector<DAVDBRow> DAVDBStorage::executeSelectionQuery(const std::string& query, sqlite3* db,
+                                                          const DAVStorageBindableArray* values, int* result) {
+    std::vector<DAVDBRow> rows;
+    int code = executeQuery(query, db, values, [&](sqlite3_stmt* statement) {
+        int step;
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+            const int count = sqlite3_column_count(statement);
+            DAVDBRow row;
+            row.reserve(static_cast<std::size_t>(count));
+            for (int i = 0; i < count; ++i) row.push_back(columnValueFromStatement(statement, i));
+            if (!row.empty()) rows.push_back(std::move(row));
+        }
+        if (step != SQLITE_DONE) {
+            DAVLogError(kDAVDerAvedurLogTag, "Query failed with error: %d\n\t%s", step, message(db));
+            return step;
+        }
+        return SQLITE_OK;
+    });
+    if (result) *result = code;
+    return rows;
+}
+
+Foundation::Value DAVDBStorage::columnValueFromStatement(sqlite3_stmt* statement, int index) {
+    const int type = sqlite3_column_type(statement, index);
+    switch (type) {
+        case SQLITE_INTEGER:
+            return Foundation::Value(static_cast<std::int64_t>(sqlite3_column_int64(statement, index)));
+        case SQLITE_TEXT: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
+            const int length = sqlite3_column_bytes(statement, index);
+            return Foundation::Value(std::string(text ? text : "", text ? static_cast<std::size_t>(length) : 0));
+        }
+        case SQLITE_NULL:
+            return Foundation::Value();
+        default:
+            DAVLogError(kDAVDerAvedurLogTag, "Could not retrieve column value at index %d from statement: unknown type %d.",
+                        index, type);
+            return Foundation::Value();
+    }
+}
+
+std::int64_t DAVDBStorage::querySingleValue(const std::string& query, sqlite3* db, int* result) {
+    std::vector<DAVDBRow> rows = executeSelectionQuery(query, db, nullptr, result);
+    if (rows.empty() || rows.front().empty()) return 0;
+    return rows.front().front().integerValue().value_or(0);
+}
+
+bool DAVDBStorage::tableExists(const std::string& table, sqlite3* db, int* result) {
+    DAVStorageBindableArray values;
+    values.addString(table);
+    int code = SQLITE_OK;
+    std::vector<DAVDBRow> rows = executeSelectionQuery(
+        "SELECT COUNT(*) FROM \"sqlite_master\" WHERE \"type\"='table' AND \"name\"=?;", db, &values, &code);
+    if (result) *result = code;
+    return !rows.empty() && !rows.front().empty() && rows.front().front().integerValue().value_or(0) > 0;
+}
+
+unsigned DAVDBStorage::versionInOpenedDatabase(sqlite3* db, int* result) {
+    return static_cast<unsigned>(querySingleValue("PRAGMA user_version", db, result));
+}
+
+int DAVDBStorage::setVersion(unsigned version, sqlite3* db) {
+    return executeNonSelectionQuery("PRAGMA user_version = " + std::to_string(version), db);
+}
+
+int DAVDBStorage::enableAutoVacuumInOpenedDatabase(sqlite3* db) {
+    int result = SQLITE_OK;
+    std::int64_t mode = querySingleValue("PRAGMA auto_vacuum", db, &result);
+    if (result != SQLITE_OK) return result;
+    if (mode == 1) return SQLITE_OK;
+    DAVLogDebug(kDAVDerAvedurLogTag, "Vacuuming database and enabling auto_vacuum");
+    result = executeNonSelectionQuery("PRAGMA auto_vacuum = FULL;", db);
+    if (result != SQLITE_OK) return result;
+    return executeNonSelectionQuery("VACUUM;", db);
+}
+
+std::string DAVDBStorage::columnsQueryFromColumnsSchema(const DAVDBColumnsSchema& columnsSchema) {
+    std::string query;
+    for (const auto& [column, words] : columnsSchema) {
+        if (!query.empty()) query += ", ";
+        query += "\"" + column + "\" ";
+        for (std::size_t i = 0; i < words.size(); ++i) query += (i ? " " : "") + words[i];
+    }
+    return query;
+}
+
+int DAVDBStorage::createTablesWithSchema(const std::optional<DAVDBSchema>& schema, sqlite3* db) {
+    if (!schema) return SQLITE_OK;
+    std::vector<std::string> statements;
+    for (const auto& [table, columns] : *schema) {
+        int result = SQLITE_OK;
+        if (tableExists(table, db, &result)) continue;
+        if (result != SQLITE_OK) return result;
+        statements.push_back("CREATE TABLE \"" + table + "\" (" + columnsQueryFromColumnsSchema(columns) + ");");
+    }
+    for (const std::string& statement : statements) {
+        int result = executeNonSelectionQuery(statement, db);
+        if (result != SQLITE_OK) {
+            DAVLogError(kDAVDerAvedurLogTag, "Failed to create tables with schema with error \"%d\".", result);
+            return result;
+        }
+    }
+    return SQLITE_OK;
+}
+
+std::map<std::string, std::map<std::string, std::size_t>> DAVDBStorage::columnsIndexes(const DAVDBSchema& schema) {
+    std::map<std::string, std::map<std::string, std::size_t>> indexes;
+    for (const auto& [table, columns] : schema) {
+        auto& positions = indexes[table];
+        for (std::size_t i = 0; i < columns.size(); ++i) positions[columns[i].first] = i;
+    }
+    return indexes;
+}
+
+std::string DAVDBStorage::fileURIForPath(const std::string& path) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (unsigned char c : path) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_' || c == '~' || c == '/') {
+            uri.push_back(static_cast<char>(c));
+        } else {
+            uri.push_back('%');
+            uri.push_back(hex[c >> 4]);
+            uri.push_back(hex[c & 0xF]);
+        }
+    }
+    return uri;
+}
+
+sqlite3* DAVDBStorage::openDatabaseAtFileURL(const std::string& path, int* result) {
+    sqlite3* db = nullptr;
+    int code = SQLITE_CANTOPEN;
+    if (!path.empty())
+        code = sqlite3_open_v2(fileURIForPath(path).c_str(), &db,
+                               SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr);
+    if (code != SQLITE_OK) {
+        DAVLogError(kDAVDerAvedurLogTag, "Failed to open database with result: %d.", code);
+        if (db) sqlite3_close(db);
+        if (result) *result = code;
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMilliseconds);
+    if (result) *result = SQLITE_OK;
+    return db;
+}
+
+std::int64_t DAVDBStorage::getPageSizeInOpenedDatabase(sqlite3* db, int* result) {
+    return querySingleValue("PRAGMA page_size;", db, result);
+}
+
+std::int64_t DAVDBStorage::getPageCountInOpenedDatabase(sqlite3* db, int* result) {
+    return querySingleValue("PRAGMA page_count;", db, result);
+}
+
+std::int64_t DAVDBStorage::getMaxPageCountInOpenedDatabase(sqlite3* db, int* result) {
+    return querySingleValue("PRAGMA max_page_count;", db, result);
+}
+
+// The pragma answers with a row (the limit now in force), so it runs as a selection.
+int DAVDBStorage::setMaxPageCount(std::int64_t count, sqlite3* db) {
+    int result = SQLITE_OK;
+    executeSelectionQuery("PRAGMA max_page_count = " + std::to_string(count), db, nullptr, &result);
+    return result;
+}

@@ -1,0 +1,74 @@
+#pragma once
+// The log store: the table "logs" of "Logs.sqlite" (user_version 5) in the
+// SDK's directory.
+
+#include <map>
+#include <set>
+#include <utility>
+
+#include "DerAvedur/DerAvedur/Internals/Storage/DAVDBStorage.h"
+#include "DerAvedur/DerAvedur/Internals/Storage/DAVStorage.h"
+#include "DerAvedur/DerAvedur/Internals/Util/DAVEncrypter.h"
+
+class DAVLogDBStorage : public DAVDBStorage, public DAVStorage {
+public:
+    static constexpr unsigned kSchemaVersion = 5;
+    static constexpr const char* kFileName = "Logs.sqlite";
+    static constexpr const char* kTableName = "logs";
+    static constexpr const char* kIdColumnName = "id";
+    static constexpr const char* kGroupIdColumnName = "groupId";
+    static constexpr const char* kLogColumnName = "log";
+    static constexpr const char* kTargetTokenColumnName = "targetToken";
+    static constexpr const char* kTargetKeyColumnName = "targetKey";
+    static constexpr const char* kPriorityColumnName = "priority";
+
+    // `filename` other than "Logs.sqlite" serves tests and benchmarks.
+    explicit DAVLogDBStorage(const std::string& filename = kFileName);
+
+    bool saveLog(const std::shared_ptr<DAVLog>& log, const std::string& groupId, DAVFlags flags) override;
+    bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
+                             const std::optional<std::vector<std::string>>& excludedTargetKeys,
+                             const DAVLoadDataCompletionHandler& completionHandler) override;
+    void deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) override;
+    std::vector<std::shared_ptr<DAVLog>> deleteLogsWithGroupId(const std::string& groupId) override;
+    std::size_t countLogs() override;
+    void setMaxStorageSize(std::int64_t sizeInBytes, const std::function<void(bool success)>& completionHandler) override {
+        DAVDBStorage::setMaxStorageSize(sizeInBytes, completionHandler);
+    }
+
+    static DAVDBSchema logsSchema();
+
+    // Batches handed out and not yet deleted: (group id, batch id) -> row ids.
+    const std::map<std::pair<std::string, std::string>, std::vector<std::int64_t>>& batches() const { return batches_; }
+
+protected:
+    void customizeDatabase(sqlite3* db) override;
+    void migrateDatabase(sqlite3* db, unsigned fromVersion) override;
+
+private:
+    struct LoadedLog {
+        std::int64_t id;
+        std::shared_ptr<DAVLog> log;
+    };
+
+    std::vector<std::shared_ptr<DAVLog>> logsFromDBWithGroupId(const std::string& groupId);
+    // Rows matching the condition, decoded; rows whose id is in `skippedIds`
+    // are left out before decoding, and at most `maxCount` logs are returned.
+    std::vector<LoadedLog> logsWithCondition(const std::string& condition, const DAVStorageBindableArray& values,
+                                             const std::set<std::int64_t>* skippedIds = nullptr,
+                                             std::size_t maxCount = SIZE_MAX);
+    void deleteLogFromDBWithId(std::int64_t id);
+    void deleteLogsFromDBWithColumnValue(const Foundation::Value& value, const std::string& columnName);
+    void deleteLogsFromDBWithColumnValues(const std::vector<Foundation::Value>& values, const std::string& columnName);
+    static int deleteLogsFromDBWithColumnValues(const std::vector<Foundation::Value>& values,
+                                                const std::string& columnName, sqlite3* db);
+    static std::string buildKeyFormatWithCount(std::size_t count);
+    static int createPriorityIndex(sqlite3* db);
+
+    std::map<std::pair<std::string, std::string>, std::vector<std::int64_t>> batches_;
+    std::size_t idColumnIndex_ = 0;
+    std::size_t groupIdColumnIndex_ = 1;
+    std::size_t logColumnIndex_ = 2;
+    std::size_t targetTokenColumnIndex_ = 3;
+    DAVEncrypter targetTokenEncrypter_;
+};

@@ -1,0 +1,34 @@
+#pragma once
+// The persistent queue of logs between enqueueing and sending, as the
+// channel units use it.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "DerAvedur/DerAvedur/DAVConstants.h"
+#include "DerAvedur/DerAvedur/Internals/Model/DAVLog.h"
+
+// The logs of a batch and its id (nothing when no log was loaded).
+using DAVLoadDataCompletionHandler =
+    std::function<void(const std::vector<std::shared_ptr<DAVLog>>& logs, const std::optional<std::string>& batchId)>;
+
+class DAVStorage {
+public:
+    virtual ~DAVStorage() = default;
+
+    // True when the log was stored.
+    virtual bool saveLog(const std::shared_ptr<DAVLog>& log, const std::string& groupId, DAVFlags flags) = 0;
+    // Runs the completion before returning; true when more logs than `limit` matched.
+    virtual bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
+                                     const std::optional<std::vector<std::string>>& excludedTargetKeys,
+                                     const DAVLoadDataCompletionHandler& completionHandler) = 0;
+    virtual void deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) = 0;
+    // The group's logs as they were before deletion.
+    virtual std::vector<std::shared_ptr<DAVLog>> deleteLogsWithGroupId(const std::string& groupId) = 0;
+    virtual std::size_t countLogs() = 0;
+    virtual void setMaxStorageSize(std::int64_t sizeInBytes, const std::function<void(bool success)>& completionHandler) = 0;
+};

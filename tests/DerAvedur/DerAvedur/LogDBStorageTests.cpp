@@ -1,0 +1,421 @@
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
+#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
+#include "DerAvedur/DerAvedur/Internals/Storage/DAVLogDBStorage.h"
+#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedurTestSupport.h"
+
+namespace {
+
+std::shared_ptr<DAVLogWithProperties> makeLog(const std::string& marker, std::size_t padding = 0) {
+    auto log = std::make_shared<DAVLogWithProperties>();
+    log->setType("event");
+    log->setTimestamp(Foundation::Date{1700000000.5});
+    log->setDevice(DAVTest::makeDevice());
+    log->properties.set("marker", Foundation::Value(marker));
+    if (padding) log->properties.set("padding", Foundation::Value(std::string(padding, 'p')));
+    return log;
+}
+
+std::shared_ptr<DAVCommonSchemaLog> makeCommonSchemaLog(const std::string& marker, const std::string& token) {
+    auto log = makeLog(marker)->toCommonSchemaLogForTargetToken(token, DAVFlagsNormal);
+    log->name = marker;
+    return log;
+}
+
+std::string markerOf(const std::shared_ptr<DAVLog>& log) {
+    if (auto withProperties = std::dynamic_pointer_cast<DAVLogWithProperties>(log))
+        return withProperties->properties["marker"].asString();
+    if (auto cs = std::dynamic_pointer_cast<DAVCommonSchemaLog>(log)) return cs->name.value_or("");
+    return "?";
+}
+
+struct Batch {
+    std::vector<std::string> markers;
+    std::vector<std::shared_ptr<DAVLog>> logs;
+    std::optional<std::string> batchId;
+    bool more = false;
+};
+
+Batch load(DAVLogDBStorage& storage, const std::string& groupId, std::size_t limit,
+           const std::optional<std::vector<std::string>>& excluded = std::nullopt) {
+    Batch batch;
+    int calls = 0;
+    batch.more = storage.loadLogsWithGroupId(groupId, limit, excluded,
+                                             [&](const std::vector<std::shared_ptr<DAVLog>>& logs,
+                                                 const std::optional<std::string>& batchId) {
+                                                 ++calls;
+                                                 batch.logs = logs;
+                                                 batch.batchId = batchId;
+                                             });
+    EXPECT_EQ(calls, 1);
+    for (const auto& log : batch.logs) batch.markers.push_back(markerOf(log));
+    return batch;
+}
+
+// Raw access to the file, as the sqlite3 tool would have it.
+class RawDatabase {
+public:
+    explicit RawDatabase(const std::string& path) { EXPECT_EQ(sqlite3_open(path.c_str(), &db_), SQLITE_OK); }
+    ~RawDatabase() { sqlite3_close(db_); }
+    std::vector<std::vector<std::string>> rows(const std::string& query) {
+        std::vector<std::vector<std::string>> out;
+        sqlite3_stmt* statement = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db_, query.c_str(), -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(db_);
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            std::vector<std::string> row;
+            for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+                const unsigned char* text = sqlite3_column_text(statement, i);
+                row.push_back(text ? reinterpret_cast<const char*>(text) : "<null>");
+            }
+            out.push_back(row);
+        }
+        sqlite3_finalize(statement);
+        return out;
+    }
+    void exec(const std::string& sql) { EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK); }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+std::string testFile() { return "store-tests/" + DAVTest::uniqueName("logs") + ".sqlite"; }
+
+TEST(LogStore, LogsSqliteIsAPlainDatabaseOfVersionFive) {
+    std::filesystem::remove(DAVUtility::sdkDirectory() + "/Logs.sqlite");
+    DAVLogDBStorage storage;
+    EXPECT_EQ(storage.dbFileURL(), DAVUtility::sdkDirectory() + "/Logs.sqlite");
+    ASSERT_TRUE(storage.saveLog(makeLog("one"), "Analytics", DAVFlagsNormal));
+
+    RawDatabase raw(storage.dbFileURL());
+    EXPECT_EQ(raw.rows("PRAGMA user_version")[0][0], "5");
+    EXPECT_EQ(raw.rows("SELECT sql FROM sqlite_master WHERE name = 'logs'")[0][0],
+              "CREATE TABLE \"logs\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"groupId\" TEXT NOT NULL, \"log\" "
+              "TEXT NOT NULL, \"targetToken\" TEXT, \"targetKey\" TEXT, \"priority\" INTEGER)");
+    EXPECT_EQ(raw.rows("SELECT sql FROM sqlite_master WHERE name = 'ix_logs_priority'")[0][0],
+              "CREATE INDEX \"ix_logs_priority\" ON \"logs\" (\"priority\")");
+    auto rows = raw.rows("SELECT id, groupId, targetToken, targetKey, priority FROM logs");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "Analytics", "<null>", "<null>", "1"}));
+    // The log column is base64 text of one line.
+    std::string text = raw.rows("SELECT log FROM logs")[0][0];
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+    EXPECT_TRUE(Foundation::base64DecodeStrict(text).has_value());
+}
+
+TEST(LogStore, BatchesComeInPriorityThenAgeOrderAndSurviveReopening) {
+    const std::string file = testFile();
+    {
+        DAVLogDBStorage storage(file);
+        EXPECT_FALSE(storage.saveLog(nullptr, "Analytics", DAVFlagsNormal));
+        ASSERT_TRUE(storage.saveLog(makeLog("n1"), "Analytics", DAVFlagsNormal));
+        ASSERT_TRUE(storage.saveLog(makeLog("c1"), "Analytics", DAVFlagsCritical));
+        ASSERT_TRUE(storage.saveLog(makeLog("n2"), "Analytics", DAVFlagsNormal | 0x100));
+        ASSERT_TRUE(storage.saveLog(makeLog("c2"), "Analytics", DAVFlagsCritical));
+        ASSERT_TRUE(storage.saveLog(makeLog("other"), "Crashes", DAVFlagsNormal));
+        EXPECT_EQ(storage.countLogs(), 5u);
+        Batch first = load(storage, "Analytics", 3);
+        EXPECT_EQ(first.markers, (std::vector<std::string>{"c1", "c2", "n1"}));
+        EXPECT_TRUE(first.more);
+        ASSERT_TRUE(first.batchId);
+        EXPECT_TRUE(Foundation::isUUIDString(*first.batchId));
+    }
+    // Batches live in memory only: after a restart every stored log loads again.
+    DAVLogDBStorage reopened(file);
+    EXPECT_EQ(reopened.countLogs(), 5u);
+    Batch again = load(reopened, "Analytics", 10);
+    EXPECT_EQ(again.markers, (std::vector<std::string>{"c1", "c2", "n1", "n2"}));
+    EXPECT_FALSE(again.more);
+    auto loaded = std::dynamic_pointer_cast<DAVLogWithProperties>(again.logs[0]);
+    ASSERT_TRUE(loaded);
+    EXPECT_TRUE(loaded->isEqual(*makeLog("c1")));
+}
+
+TEST(LogStore, LoadingSkipsLogsHandedOutUntilTheirBatchIsDeleted) {
+    DAVLogDBStorage storage(testFile());
+    for (int i = 0; i < 51; ++i) ASSERT_TRUE(storage.saveLog(makeLog("l" + std::to_string(i)), "Analytics", DAVFlagsNormal));
+    Batch first = load(storage, "Analytics", 50);
+    EXPECT_EQ(first.logs.size(), 50u);
+    EXPECT_TRUE(first.more);
+    Batch second = load(storage, "Analytics", 50);
+    EXPECT_EQ(second.markers, std::vector<std::string>{"l50"});
+    EXPECT_FALSE(second.more);
+    Batch empty = load(storage, "Analytics", 50);
+    EXPECT_TRUE(empty.logs.empty());
+    EXPECT_FALSE(empty.batchId);
+    EXPECT_EQ(storage.batches().size(), 2u);
+
+    storage.deleteLogsWithBatchId(*first.batchId, "Analytics");
+    EXPECT_EQ(storage.countLogs(), 1u);
+    EXPECT_EQ(storage.batches().size(), 1u);
+    // An unknown batch or the right id under another group deletes nothing.
+    storage.deleteLogsWithBatchId(*second.batchId, "Crashes");
+    storage.deleteLogsWithBatchId("no-such-batch", "Analytics");
+    EXPECT_EQ(storage.countLogs(), 1u);
+
+    // The largest limit is accepted.
+    ASSERT_TRUE(storage.saveLog(makeLog("late"), "Analytics", DAVFlagsNormal));
+    Batch all = load(storage, "Analytics", SIZE_MAX);
+    EXPECT_EQ(all.markers, std::vector<std::string>{"late"});
+    EXPECT_FALSE(all.more);
+}
+
+TEST(LogStore, BatchesAreMatchedByExactGroupId) {
+    DAVLogDBStorage storage(testFile());
+    for (const char* group : {"Analytics", "Analytics_critical", "Analytics/one"})
+        for (int i = 0; i < 2; ++i)
+            ASSERT_TRUE(storage.saveLog(makeLog(std::string(group) + std::to_string(i)), group, DAVFlagsNormal));
+
+    Batch critical = load(storage, "Analytics_critical", 10);
+    Batch collector = load(storage, "Analytics/one", 10);
+    ASSERT_EQ(critical.logs.size(), 2u);
+    ASSERT_EQ(collector.logs.size(), 2u);
+
+    // Deleting the "Analytics" group forgets only its own batches ...
+    auto deleted = storage.deleteLogsWithGroupId("Analytics");
+    EXPECT_EQ(deleted.size(), 2u);
+    EXPECT_EQ(storage.countLogs(), 4u);
+    // ... so the logs in flight of the other groups stay handed out.
+    EXPECT_TRUE(load(storage, "Analytics_critical", 10).logs.empty());
+    EXPECT_TRUE(load(storage, "Analytics/one", 10).logs.empty());
+
+    // A batch id given with a group that only begins the same way deletes nothing.
+    storage.deleteLogsWithBatchId(*critical.batchId, "Analytics");
+    EXPECT_EQ(storage.countLogs(), 4u);
+    storage.deleteLogsWithBatchId(*critical.batchId, "Analytics_critical");
+    EXPECT_EQ(storage.countLogs(), 2u);
+}
+
+TEST(LogStore, DeletingAGroupReturnsItsLogs) {
+    DAVLogDBStorage storage(testFile());
+    ASSERT_TRUE(storage.saveLog(makeLog("a"), "DerAvedur", DAVFlagsNormal));
+    ASSERT_TRUE(storage.saveLog(makeLog("b"), "DerAvedur", DAVFlagsNormal));
+    ASSERT_TRUE(storage.saveLog(makeLog("c"), "Crashes", DAVFlagsNormal));
+    load(storage, "DerAvedur", 1);
+    auto deleted = storage.deleteLogsWithGroupId("DerAvedur");
+    ASSERT_EQ(deleted.size(), 2u);
+    EXPECT_EQ(markerOf(deleted[0]), "a");
+    EXPECT_EQ(markerOf(deleted[1]), "b");
+    EXPECT_TRUE(storage.batches().empty());
+    EXPECT_EQ(storage.countLogs(), 1u);
+}
+
+TEST(LogStore, TheTargetTokenIsStoredEncryptedAndComesBackOnLoad) {
+    DAVLogDBStorage storage(testFile());
+    const std::string token = "keyA-0123456789abcdef-secret";
+    ASSERT_TRUE(storage.saveLog(makeCommonSchemaLog("cs", token), "Analytics/one", DAVFlagsCritical));
+
+    RawDatabase raw(storage.dbFileURL());
+    auto row = raw.rows("SELECT targetToken, targetKey, priority, log FROM logs")[0];
+    EXPECT_EQ(row[1], "keyA");
+    EXPECT_EQ(row[2], "2");
+    EXPECT_EQ(row[0].find("secret"), std::string::npos);
+    EXPECT_EQ(row[0].find(token), std::string::npos);
+    auto archived = Foundation::base64DecodeStrict(row[3]);
+    ASSERT_TRUE(archived);
+    EXPECT_EQ(std::string(archived->begin(), archived->end()).find("secret"), std::string::npos);
+
+    Batch batch = load(storage, "Analytics/one", 10);
+    ASSERT_EQ(batch.logs.size(), 1u);
+    EXPECT_EQ(batch.logs[0]->transmissionTargetTokens(), std::set<std::string>{token});
+}
+
+TEST(LogStore, ExcludedTargetKeysHoldBackTheirLogsAndThoseWithoutKey) {
+    DAVLogDBStorage storage(testFile());
+    ASSERT_TRUE(storage.saveLog(makeCommonSchemaLog("a1", "keyA-t"), "G", DAVFlagsNormal));
+    ASSERT_TRUE(storage.saveLog(makeCommonSchemaLog("b1", "keyB-t"), "G", DAVFlagsNormal));
+    ASSERT_TRUE(storage.saveLog(makeLog("plain"), "G", DAVFlagsNormal));
+    ASSERT_TRUE(storage.saveLog(makeCommonSchemaLog("c1", "keyC-t"), "G", DAVFlagsNormal));
+
+    EXPECT_EQ(load(storage, "G", 10, std::vector<std::string>{"keyA", "keyC"}).markers, std::vector<std::string>{"b1"});
+    EXPECT_EQ(load(storage, "G", 10, std::vector<std::string>{}).markers, (std::vector<std::string>{"a1", "plain", "c1"}));
+}
+
+TEST(LogStore, UndecodableRowsAreDeletedAndBadTokensReported) {
+    DAVLogDBStorage storage(testFile());
+    ASSERT_TRUE(storage.saveLog(makeLog("good"), "G", DAVFlagsNormal));
+    ASSERT_TRUE(storage.saveLog(makeCommonSchemaLog("badtoken", "keyA-t"), "G", DAVFlagsNormal));
+    ASSERT_TRUE(storage.saveLog(makeCommonSchemaLog("emptytoken", "keyB-t"), "G", DAVFlagsNormal));
+    {
+        RawDatabase raw(storage.dbFileURL());
+        raw.exec("INSERT INTO logs (groupId, log, priority) VALUES ('G', 'bm90IGFuIGFyY2hpdmU=', 1)");
+        raw.exec("INSERT INTO logs (groupId, log, priority) VALUES ('G', '%%% not base64 %%%', 1)");
+        raw.exec("UPDATE logs SET targetToken = 'AAAA' || substr(targetToken, 5) WHERE id = 2");
+        raw.exec("UPDATE logs SET targetToken = '' WHERE id = 3");
+    }
+    DAVTest::MessageRecorder recorder;
+    Batch batch = load(storage, "G", 10);
+    EXPECT_EQ(batch.markers, (std::vector<std::string>{"good", "badtoken", "emptytoken"}));
+    EXPECT_TRUE(batch.logs[1]->transmissionTargetTokens().empty());
+    EXPECT_TRUE(recorder.contains(DAVLogLevelError, "Deserialization failed for log with Id 4"));
+    EXPECT_TRUE(recorder.contains(DAVLogLevelError, "Deserialization failed for log with Id 5"));
+    EXPECT_TRUE(recorder.contains(DAVLogLevelError, "Failed to decrypt the target token for log with Id 2."));
+    EXPECT_TRUE(recorder.contains(DAVLogLevelError, "Unexpected empty target token for log with Id 3."));
+    EXPECT_EQ(storage.countLogs(), 3u);
+}
+
+// --- capacity -------------------------------------------------------------------
+
+std::int64_t fileSize(const std::string& path) { return static_cast<std::int64_t>(std::filesystem::file_size(path)); }
+
+TEST(LogStoreCapacity, ALogAsLargeAsTheWholeDatabaseIsRefused) {
+    DAVLogDBStorage storage(testFile());
+    storage.setMaxStorageSize(24576, nullptr);
+    ASSERT_EQ(storage.maxSizeInBytes(), 24576);
+    // Find the padding whose base64 archive is exactly the maximum size.
+    std::shared_ptr<DAVLogWithProperties> exact;
+    for (std::size_t padding = 17000; padding < 19000 && !exact; ++padding) {
+        auto log = makeLog("big", padding);
+        auto data = DAVUtility::archiveKeyedData(Foundation::Value(log));
+        if (Foundation::base64Encode(*data).size() == 24576) exact = log;
+    }
+    ASSERT_TRUE(exact);
+    DAVTest::MessageRecorder recorder;
+    EXPECT_FALSE(storage.saveLog(exact, "G", DAVFlagsCritical));
+    EXPECT_TRUE(recorder.contains(
+        DAVLogLevelError,
+        "Log is too large (24576 bytes) to store in database. Current maximum database size is 24576 bytes."));
+    EXPECT_EQ(storage.countLogs(), 0u);
+}
+
+TEST(LogStoreCapacity, EvictionDropsLowestPriorityOldestFirstAndKeepsTheFileWithinItsMaximum) {
+    DAVLogDBStorage storage(testFile());
+    const std::int64_t maximum = 40960;
+    storage.setMaxStorageSize(maximum, nullptr);
+    ASSERT_EQ(storage.maxSizeInBytes(), maximum);
+
+    // Two critical logs first, then normal logs until the store is full.
+    ASSERT_TRUE(storage.saveLog(makeLog("c0", 1500), "G", DAVFlagsCritical));
+    ASSERT_TRUE(storage.saveLog(makeLog("c1", 1500), "Other", DAVFlagsCritical));
+    DAVTest::MessageRecorder recorder;
+    int stored = 0;
+    for (; stored < 200 && !recorder.containsPrefix(DAVLogLevelDebug, "Deleted a log with id"); ++stored)
+        ASSERT_TRUE(storage.saveLog(makeLog("n" + std::to_string(stored), 1500), "G", DAVFlagsNormal));
+    ASSERT_LT(stored, 200) << "the store never filled up";
+    EXPECT_LE(fileSize(storage.dbFileURL()), maximum);
+
+    // The first eviction took the oldest normal log, never a critical one.
+    Batch batch = load(storage, "G", 1000);
+    ASSERT_GE(batch.markers.size(), 2u);
+    EXPECT_EQ(batch.markers[0], "c0");
+    EXPECT_EQ(std::find(batch.markers.begin(), batch.markers.end(), "n0"), batch.markers.end());
+    EXPECT_NE(std::find(batch.markers.begin(), batch.markers.end(), "n1"), batch.markers.end());
+
+    // A critical log evicts normal logs (of any group) before critical ones.
+    recorder.clear();
+    const std::size_t before = storage.countLogs();
+    ASSERT_TRUE(storage.saveLog(makeLog("c2", 3000), "G", DAVFlagsCritical));
+    EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelDebug, "Log storage was over capacity, "));
+    EXPECT_LE(storage.countLogs(), before);
+    Batch afterCritical = load(storage, "Other", 10);
+    EXPECT_EQ(afterCritical.markers, std::vector<std::string>{"c1"});
+    EXPECT_LE(fileSize(storage.dbFileURL()), maximum);
+}
+
+TEST(LogStoreCapacity, ANormalLogCannotEvictCriticalOnes) {
+    DAVLogDBStorage storage(testFile());
+    storage.setMaxStorageSize(24576, nullptr);
+    DAVTest::MessageRecorder recorder;
+    int stored = 0;
+    while (stored < 100 && storage.saveLog(makeLog("c" + std::to_string(stored), 1500), "G", DAVFlagsCritical)) {
+        if (recorder.containsPrefix(DAVLogLevelDebug, "Deleted a log with id")) break;
+        ++stored;
+    }
+    ASSERT_LT(stored, 100);
+    const std::size_t count = storage.countLogs();
+    recorder.clear();
+    EXPECT_FALSE(storage.saveLog(makeLog("normal", 1500), "G", DAVFlagsNormal));
+    EXPECT_TRUE(recorder.contains(DAVLogLevelError,
+                                  "Storage is full and no logs with equal or lower priority exist; discarding the log."));
+    EXPECT_FALSE(recorder.containsPrefix(DAVLogLevelDebug, "Deleted a log with id"));
+    EXPECT_EQ(storage.countLogs(), count);
+}
+
+// --- reliability ------------------------------------------------------------------
+
+TEST(LogStoreReliability, ACorruptLogsFileIsRebuilt) {
+    const std::string file = testFile();
+    auto path = DAVUtility::fullURLForPathComponent(file);
+    std::filesystem::create_directories(std::filesystem::path(*path).parent_path());
+    std::ofstream(*path, std::ios::binary) << std::string(10000, '\x42');
+    DAVLogDBStorage storage(file);
+    ASSERT_TRUE(storage.saveLog(makeLog("fresh"), "G", DAVFlagsNormal));
+    EXPECT_EQ(load(storage, "G", 5).markers, std::vector<std::string>{"fresh"});
+}
+
+TEST(LogStoreReliability, AnOlderSchemaLosesItsLogsTable) {
+    const std::string file = testFile();
+    auto path = *DAVUtility::fullURLForPathComponent(file);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    {
+        RawDatabase raw(path);
+        raw.exec("CREATE TABLE logs (id INTEGER PRIMARY KEY, groupId TEXT, log TEXT, priority INTEGER)");
+        raw.exec("INSERT INTO logs (groupId, log, priority) VALUES ('G', 'old', 1)");
+        raw.exec("PRAGMA user_version = 4");
+    }
+    DAVLogDBStorage storage(file);
+    EXPECT_EQ(storage.countLogs(), 0u);
+    ASSERT_TRUE(storage.saveLog(makeCommonSchemaLog("new", "k-t"), "G", DAVFlagsNormal));
+    RawDatabase raw(path);
+    EXPECT_EQ(raw.rows("PRAGMA user_version")[0][0], "5");
+    EXPECT_EQ(raw.rows("SELECT count(*) FROM sqlite_master WHERE name = 'ix_logs_priority'")[0][0], "1");
+    EXPECT_EQ(raw.rows("SELECT targetKey FROM logs")[0][0], "k");
+}
+
+TEST(LogStoreReliability, AProcessKilledWhileStoringLeavesEveryCommittedLogReadable) {
+    const std::string file = testFile();
+    auto storage = std::make_unique<DAVLogDBStorage>(file);
+    DAVLogger::setLogHandler(nullptr);
+
+    int progress[2];
+    ASSERT_EQ(::pipe(progress), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(progress[0]);
+        // Store until killed, telling the parent after every committed log.
+        for (std::uint32_t i = 0; i < 100000; ++i) {
+            if (!storage->saveLog(makeLog("k" + std::to_string(i)), "G", DAVFlagsNormal)) ::_exit(2);
+            if (::write(progress[1], &i, sizeof i) != sizeof i) ::_exit(3);
+        }
+        ::_exit(0);
+    }
+    ::close(progress[1]);
+    std::uint32_t lastCommitted = 0;
+    std::uint32_t received = 0;
+    bool killed = false;
+    std::uint32_t value = 0;
+    while (::read(progress[0], &value, sizeof value) == sizeof value) {
+        lastCommitted = value;
+        if (++received == 150 && !killed) {
+            ::kill(child, SIGKILL);
+            killed = true;
+        }
+    }
+    ::close(progress[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    DAVLogger::resetForTesting();
+    ASSERT_TRUE(killed);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended before it was killed";
+
+    storage.reset();
+    DAVLogDBStorage reopened(file);
+    RawDatabase raw(reopened.dbFileURL());
+    EXPECT_EQ(raw.rows("PRAGMA integrity_check")[0][0], "ok");
+    Batch all = load(reopened, "G", 1000000);
+    ASSERT_GE(all.markers.size(), lastCommitted + 1);
+    for (std::uint32_t i = 0; i <= lastCommitted; ++i) EXPECT_EQ(all.markers[i], "k" + std::to_string(i));
+}
+
+}  // namespace

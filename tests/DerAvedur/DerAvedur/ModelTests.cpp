@@ -1,0 +1,314 @@
+#include <gtest/gtest.h>
+
+#include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
+#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
+#include "DerAvedur/DerAvedur/Internals/Model/DAVStartServiceLog.h"
+#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedurTestSupport.h"
+#include "Platform/Foundation/KeyedArchiver.h"
+
+namespace {
+
+using DAVTest::makeDevice;
+
+constexpr double kTime = 1700000000.123;  // 2023-11-14T22:13:20.123Z
+
+std::shared_ptr<DAVLogWithProperties> makeLogWithProperties() {
+    auto log = std::make_shared<DAVLogWithProperties>();
+    log->setType("event");
+    log->setTimestamp(Foundation::Date{kTime});
+    log->setSid("6A5D0C6C-0B1A-4C4D-9B5E-1F2E3D4C5B6A");
+    log->setDistributionGroupId("group-1");
+    log->setUserId("alice");
+    log->setDevice(makeDevice());
+    log->properties.set("colour", Foundation::Value("#FF8800"));
+    log->properties.set("format", Foundation::Value("hex"));
+    return log;
+}
+
+TEST(LogJson, BaseKeysComeInOrderWithUtcMillisecondsAndNoTagOrTokens) {
+    auto log = makeLogWithProperties();
+    log->setTag(std::make_shared<int>(7));
+    log->addTransmissionTargetToken("key-secret-token");
+    log->device()->wrapperSdkName = "wrapper.sdk";
+    log->device()->wrapperSdkVersion = "2.0";
+
+    const std::string expected =
+        R"J({"type":"event","timestamp":"2023-11-14T22:13:20.123Z","sid":"6A5D0C6C-0B1A-4C4D-9B5E-1F2E3D4C5B6A",)J"
+        R"J("distributionGroupId":"group-1","userId":"alice","device":{"wrapperSdkVersion":"2.0",)J"
+        R"J("wrapperSdkName":"wrapper.sdk","sdkName":"deravedur.macos","sdkVersion":"4.1.1","model":"ThinkPad X1",)J"
+        R"J("oemName":"LENOVO","osName":"Debian GNU/Linux","osVersion":"12","osBuild":"6.1.0-18-amd64",)J"
+        R"J("locale":"en_GB","timeZoneOffset":60,"appVersion":"1.0.0","appBuild":"42",)J"
+        R"J("appNamespace":"com.tarnwick.vexil"},"properties":{"colour":"#FF8800","format":"hex"}})J";
+    EXPECT_EQ(log->serializeLogWithPrettyPrinting(false), expected);
+    auto pretty = log->serializeLogWithPrettyPrinting(true);
+    ASSERT_TRUE(pretty);
+    EXPECT_NE(pretty->find("\n  \"type\": \"event\",\n"), std::string::npos);
+    EXPECT_EQ(pretty->find("key-secret-token"), std::string::npos);
+}
+
+TEST(LogJson, UnsetFieldsAndEmptyPropertiesAreLeftOut) {
+    DAVLogWithProperties log;
+    log.setType("event");
+    EXPECT_EQ(log.serializeLogWithPrettyPrinting(false), R"J({"type":"event"})J");
+
+    DAVStartServiceLog start;
+    start.setTimestamp(Foundation::Date{0.5});
+    start.services = std::vector<std::string>{"Crashes", "Analytics"};
+    EXPECT_EQ(start.serializeLogWithPrettyPrinting(false),
+              R"J({"type":"startService","timestamp":"1970-01-01T00:00:00.500Z","services":["Crashes","Analytics"]})J");
+    DAVAbstractLog* startLog = &start;
+    DAVAbstractLog* plainLog = &log;
+    EXPECT_NE(dynamic_cast<DAVNoAutoAssignSessionIdLog*>(startLog), nullptr);
+    EXPECT_EQ(dynamic_cast<DAVNoAutoAssignSessionIdLog*>(plainLog), nullptr);
+}
+
+TEST(LogValidity, TheFirstMissingFieldIsNamedAtVerbose) {
+    struct Case {
+        const char* name;
+        std::function<void(DAVLogWithProperties&)> change;
+        const char* message;  // nullptr: valid
+    };
+    const Case cases[] = {
+        {"complete", [](DAVLogWithProperties&) {}, nullptr},
+        {"no type", [](DAVLogWithProperties& l) { l.setType(std::nullopt); },
+         "DAVLogWithProperties: \"type\" is not valid."},
+        {"no timestamp", [](DAVLogWithProperties& l) { l.setTimestamp(std::nullopt); },
+         "DAVLogWithProperties: \"timestamp\" is not valid."},
+        {"no device", [](DAVLogWithProperties& l) { l.setDevice(nullptr); },
+         "DAVLogWithProperties: \"device\" is not valid."},
+        {"no session or user", [](DAVLogWithProperties& l) { l.setSid(std::nullopt), l.setUserId(std::nullopt); },
+         nullptr},
+        {"device without appBuild", [](DAVLogWithProperties& l) { l.device()->appBuild.reset(); },
+         "DAVDevice: \"appBuild\" is not valid."},
+        {"device without locale and appBuild",
+         [](DAVLogWithProperties& l) { l.device()->appBuild.reset(), l.device()->locale.reset(); },
+         "DAVDevice: \"locale\" is not valid."},
+        {"device without timeZoneOffset", [](DAVLogWithProperties& l) { l.device()->timeZoneOffset.reset(); },
+         "DAVDevice: \"timeZoneOffset\" is not valid."},
+    };
+    for (const Case& c : cases) {
+        DAVTest::MessageRecorder recorder;
+        auto log = makeLogWithProperties();
+        c.change(*log);
+        EXPECT_EQ(log->isValid(), c.message == nullptr) << c.name;
+        if (c.message) {
+            ASSERT_FALSE(recorder.messages().empty()) << c.name;
+            EXPECT_EQ(recorder.messages().front().text, c.message) << c.name;
+            EXPECT_EQ(recorder.messages().front().level, DAVLogLevelVerbose) << c.name;
+        }
+    }
+}
+
+TEST(LogEquality, ComparesFieldsAndTagButNotTokens) {
+    auto a = makeLogWithProperties();
+    auto b = makeLogWithProperties();
+    EXPECT_TRUE(a->isEqual(*b));
+    b->addTransmissionTargetToken("t-1");
+    EXPECT_TRUE(a->isEqual(*b));
+    b->properties.set("format", Foundation::Value("rgb"));
+    EXPECT_FALSE(a->isEqual(*b));
+    auto c = makeLogWithProperties();
+    c->setTag(std::make_shared<int>(1));
+    EXPECT_FALSE(a->isEqual(*c));
+    c->device()->model = "Other";
+    c->setTag(nullptr);
+    EXPECT_FALSE(a->isEqual(*c));
+
+    // Tokens are held once each.
+    a->addTransmissionTargetToken("x");
+    a->addTransmissionTargetToken("x");
+    EXPECT_EQ(a->transmissionTargetTokens(), (std::set<std::string>{"x"}));
+}
+
+// --- Common Schema ------------------------------------------------------------
+
+TEST(CommonSchema, OneLogPerTokenWithItsOwnIKey) {
+    auto log = makeLogWithProperties();
+    EXPECT_TRUE(log->toCommonSchemaLogsWithFlags(DAVFlagsNormal).empty());
+
+    log->addTransmissionTargetToken("aaa-111");
+    log->addTransmissionTargetToken("bbb-222");
+    auto converted = log->toCommonSchemaLogsWithFlags(DAVFlagsCritical);
+    ASSERT_EQ(converted.size(), 2u);
+    std::set<std::string> iKeys;
+    for (const auto& cs : converted) {
+        ASSERT_EQ(cs->transmissionTargetTokens().size(), 1u);
+        const std::string token = *cs->transmissionTargetTokens().begin();
+        EXPECT_EQ(cs->iKey, "o:" + token.substr(0, 3));
+        iKeys.insert(*cs->iKey);
+        EXPECT_EQ(cs->flags, 2);
+    }
+    EXPECT_EQ(iKeys, (std::set<std::string>{"o:aaa", "o:bbb"}));
+}
+
+TEST(CommonSchema, ConversionFillsTheExtensionsFromTheDevice) {
+    auto log = makeLogWithProperties();
+    auto cs = log->toCommonSchemaLogForTargetToken("key1-token", DAVFlagsNone);
+    ASSERT_TRUE(cs);
+    cs->name = "Color Picked";
+    cs->popSample = 50;
+    cs->cV = "cv-1";
+    // The name is set by the event conversion; without it the log is not valid.
+    EXPECT_TRUE(cs->isValid());
+
+    const std::string expected =
+        R"J({"ver":"3.0","name":"Color Picked","time":"2023-11-14T22:13:20.123Z","iKey":"o:key1",)J"
+        R"J("ext":{"protocol":{"devMake":"LENOVO","devModel":"ThinkPad X1"},"user":{"localId":"c:alice","locale":"en-GB"},)J"
+        R"J("device":{},"os":{"name":"Debian GNU/Linux","ver":"Version 12 (Build 6.1.0-18-amd64)"},)J"
+        R"J("app":{"id":"I:com.tarnwick.vexil","ver":"1.0.0","locale":"en"},"net":{},)J"
+        R"J("sdk":{"libVer":"deravedur.macos-4.1.1"},"loc":{"tz":"+01:00"}}})J";
+    EXPECT_EQ(cs->serializeLogWithPrettyPrinting(false), expected);
+
+    cs->flags = 1;
+    cs->data = std::make_shared<DAVCSData>();
+    cs->data->properties["colour"] = "#FF8800";
+    cs->data->properties["baseData"] = {{"k", 1}};
+    cs->data->properties["baseType"] = "custom";
+    auto json = cs->serializeToDictionary();
+    EXPECT_EQ(json["flags"], 1);
+    EXPECT_EQ(json["data"].dump(), R"J({"baseType":"custom","baseData":{"k":1},"colour":"#FF8800"})J");
+    EXPECT_FALSE(json.contains("popSample"));
+    EXPECT_FALSE(json.contains("cV"));
+    EXPECT_FALSE(json.contains("type"));
+}
+
+TEST(CommonSchema, ValidityNeedsTimestampVerAndNameButNoDevice) {
+    DAVCommonSchemaLog cs;
+    DAVTest::MessageRecorder recorder;
+    EXPECT_FALSE(cs.isValid());
+    cs.setTimestamp(Foundation::Date{1});
+    EXPECT_FALSE(cs.isValid());
+    cs.ver = "3.0";
+    EXPECT_FALSE(cs.isValid());
+    cs.name = "n";
+    EXPECT_TRUE(cs.isValid());
+    auto messages = recorder.messages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0].text, "DAVCommonSchemaLog: \"timestamp\" is not valid.");
+    EXPECT_EQ(messages[1].text, "DAVCommonSchemaLog: \"ver\" is not valid.");
+    EXPECT_EQ(messages[2].text, "DAVCommonSchemaLog: \"name\" is not valid.");
+}
+
+TEST(CommonSchema, TimeZoneAndOsVersionTexts) {
+    const std::pair<std::int64_t, const char*> zones[] = {
+        {120, "+02:00"}, {-210, "-03:30"}, {0, "+00:00"}, {-30, "-00:30"}, {-1, "-00:01"},
+        {-59, "-00:59"}, {59, "+00:59"},   {345, "+05:45"}, {-600, "-10:00"}, {840, "+14:00"},
+    };
+    for (const auto& [minutes, text] : zones) EXPECT_EQ(DAVTimeZoneOffsetText(minutes), text) << minutes;
+
+    EXPECT_EQ(DAVOSVersionText("12", std::nullopt), "Version 12");
+    EXPECT_EQ(DAVOSVersionText("12", "6.1"), "Version 12 (Build 6.1)");
+    EXPECT_EQ(DAVOSVersionText("", "6.1"), "Version unknown (Build 6.1)");
+    EXPECT_EQ(DAVOSVersionText("", ""), std::nullopt);
+    EXPECT_EQ(DAVOSVersionText(std::nullopt, std::nullopt), std::nullopt);
+}
+
+TEST(CommonSchema, ALogWithoutDeviceOrUserStillConverts) {
+    DAVAbstractLog log;
+    log.setTimestamp(Foundation::Date{2});
+    auto cs = log.toCommonSchemaLogForTargetToken("k-t", DAVFlagsNormal);
+    ASSERT_TRUE(cs && cs->ext);
+    auto ext = cs->ext->serializeToDictionary();
+    EXPECT_FALSE(ext["user"].contains("localId"));
+    EXPECT_FALSE(ext["app"].contains("id"));
+    EXPECT_FALSE(ext["sdk"].contains("libVer"));
+}
+
+// --- archiving ------------------------------------------------------------------
+
+template <class T>
+std::shared_ptr<T> roundTrip(const std::shared_ptr<T>& object) {
+    auto data = DAVUtility::archiveKeyedData(Foundation::Value(object));
+    EXPECT_TRUE(data);
+    if (!data) return nullptr;
+    Foundation::Value back = DAVUtility::unarchiveKeyedData(*data);
+    EXPECT_TRUE(back.isObject());
+    return back.isObject() ? std::dynamic_pointer_cast<T>(back.asObject()) : nullptr;
+}
+
+TEST(LogArchive, EveryLogKindRoundTripsWithoutTagOrTokens) {
+    auto properties = makeLogWithProperties();
+    properties->device()->wrapperSdkName = "wrapper";
+    properties->device()->osApiLevel = 31;
+    properties->addTransmissionTargetToken("a-b");
+    auto propertiesBack = roundTrip(properties);
+    ASSERT_TRUE(propertiesBack);
+    EXPECT_TRUE(propertiesBack->isEqual(*properties));
+    EXPECT_TRUE(propertiesBack->transmissionTargetTokens().empty());
+    EXPECT_EQ(propertiesBack->serializeLogWithPrettyPrinting(false), properties->serializeLogWithPrettyPrinting(false));
+
+    properties->setTag(std::make_shared<int>(3));
+    auto untagged = roundTrip(properties);
+    ASSERT_TRUE(untagged);
+    EXPECT_EQ(untagged->tag(), nullptr);
+
+    auto base = std::make_shared<DAVAbstractLog>();
+    base->setType("custom");
+    base->setTimestamp(Foundation::Date{kTime});
+    auto baseBack = roundTrip(base);
+    ASSERT_TRUE(baseBack);
+    EXPECT_TRUE(baseBack->isEqual(*base));
+
+    auto start = std::make_shared<DAVStartServiceLog>();
+    start->setTimestamp(Foundation::Date{kTime});
+    start->setDevice(makeDevice());
+    start->services = std::vector<std::string>{"Analytics"};
+    auto startBack = roundTrip(start);
+    ASSERT_TRUE(startBack);
+    EXPECT_TRUE(startBack->isEqual(*start));
+
+    auto cs = makeLogWithProperties()->toCommonSchemaLogForTargetToken("key-tok", DAVFlagsCritical);
+    cs->name = "Color Picked";
+    cs->popSample = 12.5;
+    cs->cV = "vector";
+    cs->data = std::make_shared<DAVCSData>();
+    cs->data->properties["baseType"] = "t";
+    cs->data->properties["n"] = {{"x", nullptr}, {"y", 1.5}, {"z", {1, 2}}};
+    cs->ext->metadataExt = std::make_shared<DAVMetadataExtension>();
+    cs->ext->metadataExt->metadata["f"] = {{"n", 4}};
+    cs->ext->protocolExt->ticketKeys = std::vector<std::string>{"t1", "t2"};
+    cs->ext->sdkExt->seq = 7;
+    cs->ext->sdkExt->installId = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
+    auto csBack = roundTrip(cs);
+    ASSERT_TRUE(csBack);
+    EXPECT_TRUE(csBack->isEqual(*cs));
+    EXPECT_EQ(csBack->popSample, 12.5);
+    EXPECT_EQ(csBack->cV, "vector");
+    EXPECT_TRUE(csBack->transmissionTargetTokens().empty());
+    EXPECT_EQ(csBack->serializeToDictionary(), cs->serializeToDictionary());
+}
+
+// An archived class of an older release, under its old name.
+class OldNamedLog : public Foundation::Coding {
+public:
+    std::string className() const override { return "MSLogWithProperties"; }
+    void encodeWithCoder(Foundation::KeyedArchiver& coder) const override {
+        coder.encode("type", Foundation::Value("event"));
+        coder.encode("properties", Foundation::Value(Foundation::Dictionary{{"k", Foundation::Value("v")}}));
+    }
+};
+
+TEST(LogArchive, MigratedClassNamesAndCorruptDataAreHandled) {
+    auto old = Foundation::KeyedArchiver::archivedData(Foundation::Value(std::make_shared<OldNamedLog>()));
+    ASSERT_TRUE(old);
+    DAVTest::MessageRecorder recorder;
+    EXPECT_TRUE(DAVUtility::unarchiveKeyedData(*old).isNull());
+    EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelError, "Unarchiving NSData failed with error: "));
+
+    DAVUtility::addMigrationClasses({{"MSLogWithProperties", "DAVLogWithProperties"}});
+    Foundation::Value migrated = DAVUtility::unarchiveKeyedData(*old);
+    ASSERT_TRUE(migrated.isObject());
+    auto log = std::dynamic_pointer_cast<DAVLogWithProperties>(migrated.asObject());
+    ASSERT_TRUE(log);
+    EXPECT_EQ(log->type(), "event");
+    EXPECT_EQ(log->properties["k"].asString(), "v");
+
+    const Foundation::Data garbage{0x62, 0x70, 0x6c, 0x69, 0x73, 0x74, 0x30, 0x30, 0xff, 0x00};
+    EXPECT_TRUE(DAVUtility::unarchiveKeyedData(garbage).isNull());
+    Foundation::Data truncated(old->begin(), old->begin() + static_cast<long>(old->size() / 2));
+    EXPECT_TRUE(DAVUtility::unarchiveKeyedData(truncated).isNull());
+    EXPECT_EQ(DAVUtility::archiveKeyedData(Foundation::Value()), std::nullopt);
+}
+
+}  // namespace
