@@ -1,0 +1,215 @@
+// Real stack walks of this process, each in a child process so that a walker
+// fault cannot take the test runner down.
+#include "Vendor/VXCrashReporter/Source/VXCrashDwarfUnwind.h"
+#include "Vendor/VXCrashReporter/Source/VXCrashFrameCursor.h"
+#include "tests/Vendor/VXCrashReporter/Source/CrashTestSupport.h"
+#include "tests/Vendor/VXCrashReporter/Source/WalkChain.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+vxcrash_async_image_list_t *g_images = nullptr;
+
+vxcrash_async_image_list_t *images()
+{
+    if (g_images == nullptr) {
+        g_images = new vxcrash_async_image_list_t();
+        vxcrash_async_image_list_init(g_images);
+    }
+    return g_images;
+}
+
+void walkFrom(WalkRecord *record, const vxcrash_async_thread_state_t *state, const vxcrash_async_frame_reader_t *readers,
+              size_t readerCount)
+{
+    vxcrash_async_task_t task;
+    vxcrash_async_task_init(&task);
+    vxcrash_async_frame_cursor_t cursor;
+    vxcrash_async_frame_cursor_init(&cursor, &task, state, images());
+    record->count = 0;
+    while (record->count < sizeof(record->pcs) / sizeof(record->pcs[0])) {
+        auto err = readers == nullptr ? vxcrash_async_frame_cursor_next(&cursor)
+                                      : vxcrash_async_frame_cursor_next_with_readers(&cursor, readers, readerCount);
+        if (err != VXCRASH_FRAME_ESUCCESS)
+            break;
+        uint64_t pc;
+        if (vxcrash_async_frame_cursor_get_reg(&cursor, VXCRASH_REG_IP, &pc) != VXCRASH_FRAME_ESUCCESS)
+            break;
+        record->pcs[record->count++] = pc;
+    }
+    vxcrash_async_frame_cursor_free(&cursor);
+}
+
+const vxcrash_async_frame_reader_t *g_readers = nullptr;
+size_t g_readerCount = 0;
+
+vxcrash_error_t walkBody(vxcrash_async_thread_state_t *state, void *context)
+{
+    walkFrom(static_cast<WalkRecord *>(context), state, g_readers, g_readerCount);
+    return VXCRASH_ESUCCESS;
+}
+
+std::string listing(const WalkRecord &r)
+{
+    std::ostringstream out;
+    out << std::hex << "c=" << r.cStart << " b<-" << r.returnIntoB << " a<-" << r.returnIntoA << " caller<-"
+        << r.returnIntoCaller << " walked:";
+    for (size_t i = 0; i < r.count; ++i)
+        out << " " << r.pcs[i];
+    return out.str();
+}
+
+// The walk must show a frame in c, then b, a and a's caller, by their return addresses.
+std::string checkChain(const WalkRecord &r)
+{
+    for (size_t i = 1; i + 2 < r.count; ++i) {
+        if (r.pcs[i] != r.returnIntoB)
+            continue;
+        bool inC = r.pcs[i - 1] > r.cStart && r.pcs[i - 1] < r.cStart + 4096;
+        if (inC && r.pcs[i + 1] == r.returnIntoA && r.pcs[i + 2] == r.returnIntoCaller)
+            return "";
+    }
+    return "no c, b, a sequence: " + listing(r);
+}
+
+} // namespace
+
+void walkCurrentStack(WalkRecord *record)
+{
+    vxcrash_async_thread_state_current(walkBody, record);
+}
+
+void walkFromFramePointer(WalkRecord *record, uint64_t fp, uint64_t pc)
+{
+    vxcrash_async_thread_state_t state;
+    vxcrash_async_thread_state_init(&state, VXCRASH_CPU_TYPE_X86_64);
+    vxcrash_async_thread_state_set_reg(&state, VXCRASH_REG_FP, fp);
+    vxcrash_async_thread_state_set_reg(&state, VXCRASH_REG_IP, pc);
+    const vxcrash_async_frame_reader_t readers[] = {vxcrash_async_fp_frame_reader};
+    walkFrom(record, &state, readers, 1);
+}
+
+namespace {
+
+TEST(StackWalk, CurrentThreadWithFramePointers)
+{
+    auto result = crashtest::runInChild([] {
+        WalkRecord record;
+        walk_fp::a(&record);
+        return checkChain(record);
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
+TEST(StackWalk, CurrentThreadWithoutFramePointers)
+{
+    auto result = crashtest::runInChild([] {
+        WalkRecord record;
+        walk_nofp::a(&record);
+        return checkChain(record);
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
+TEST(StackWalk, DwarfReaderAloneWalksCodeWithoutFramePointers)
+{
+    auto result = crashtest::runInChild([] {
+        static const vxcrash_async_frame_reader_t readers[] = {vxcrash_async_dwarf_frame_reader};
+        g_readers = readers;
+        g_readerCount = 1;
+        WalkRecord record;
+        walk_nofp::a(&record);
+        return checkChain(record);
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
+TEST(StackWalk, FramePointerReaderAloneFollowsTheChain)
+{
+    auto result = crashtest::runInChild([] {
+        WalkRecord record;
+        record.framePointerOnly = true;
+        walk_fp::a(&record);
+        if (record.count < 4 || record.pcs[0] != record.cStart + 1 || record.pcs[1] != record.returnIntoB ||
+            record.pcs[2] != record.returnIntoA || record.pcs[3] != record.returnIntoCaller)
+            return "frame-pointer walk: " + listing(record);
+        return std::string();
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
+WalkRecord g_signalRecord;
+
+void onSignal(int)
+{
+    walkCurrentStack(&g_signalRecord);
+}
+
+__attribute__((noinline, noclone)) void interrupted(WalkRecord *record)
+{
+    record->returnIntoCaller = (uint64_t)__builtin_return_address(0);
+    raise(SIGUSR1);
+    __asm__ __volatile__("" ::: "memory");
+}
+
+// From inside a signal handler the walk crosses the signal trampoline (whose
+// unwind rules are DWARF expressions) back into the interrupted code.
+TEST(StackWalk, CrossesASignalFrame)
+{
+    CRASHTEST_SKIP_WHEN_SANITIZED();
+    auto result = crashtest::runInChild([] {
+        signal(SIGUSR1, onSignal);
+        interrupted(&g_signalRecord);
+        for (size_t i = 0; i < g_signalRecord.count; ++i)
+            if (g_signalRecord.pcs[i] == g_signalRecord.returnIntoCaller)
+                return std::string();
+        return "caller of the interrupted function not reached: " + listing(g_signalRecord);
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
+TEST(ImageList, ListsTheExecutableAndLibrariesWithBuildIds)
+{
+    auto result = crashtest::runInChild([] {
+        vxcrash_async_image_list_t *list = images();
+        vxcrash_async_image_list_set_reading(list, true);
+        std::ostringstream problems;
+        const vxcrash_async_image_t *self =
+            vxcrash_async_image_list_image_for_address(list, (uintptr_t)(void *)&walkCurrentStack);
+        const vxcrash_async_image_t *libc = vxcrash_async_image_list_image_for_address(list, (uintptr_t)(void *)&raise);
+        vxcrash_async_task_t task;
+        vxcrash_async_task_init(&task);
+        char name[4096];
+        if (self == nullptr || !self->is_executable) {
+            problems << "executable not found; ";
+        } else {
+            vxcrash_async_image_copy_name(list, self, &task, name, sizeof(name));
+            if (std::string(name).find("VXCrashReporterStackWalkTests") == std::string::npos)
+                problems << "executable named " << name << "; ";
+            if (self->build_id_length != 20)
+                problems << "executable build-id length " << self->build_id_length << "; ";
+            if (memcmp((const void *)self->header_address, "\x7f" "ELF", 4) != 0)
+                problems << "executable header not at its base; ";
+        }
+        if (libc == nullptr || libc == self) {
+            problems << "libc not found; ";
+        } else {
+            vxcrash_async_image_copy_name(list, libc, &task, name, sizeof(name));
+            if (std::string(name).find("libc") == std::string::npos)
+                problems << "libc named " << name << "; ";
+            if (libc->eh_frame_hdr == 0)
+                problems << "libc without eh_frame_hdr; ";
+        }
+        vxcrash_async_image_list_set_reading(list, false);
+        return problems.str();
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
+} // namespace
