@@ -181,9 +181,9 @@ void expectWellFormed(const Decoded &d)
     EXPECT_EQ(d.fields.front().number, 9u);
 }
 
-TEST(LogWriter, ReportIsReadByProtocCAndByAPlainWalker)
+TEST(CrashLogWriter, ReportIsReadByProtocCAndByAPlainWalker)
 {
-    CRASHTEST_SKIP_WHEN_SANITIZED();
+    CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("report.vxcrash");
     auto child = crashtest::runInChild([&] {
         WriteSpec spec;
@@ -297,9 +297,9 @@ TEST(LogWriter, ReportIsReadByProtocCAndByAPlainWalker)
     EXPECT_EQ(std::string((const char *)r->custom_data.data, r->custom_data.len), std::string("custom\0data", 11));
 }
 
-TEST(LogWriter, OptionalFieldsAndSignalsWithoutNames)
+TEST(CrashLogWriter, OptionalFieldsAndSignalsWithoutNames)
 {
-    CRASHTEST_SKIP_WHEN_SANITIZED();
+    CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("optional.vxcrash");
     auto child = crashtest::runInChild([&] {
         WriteSpec spec;
@@ -353,7 +353,7 @@ void onFault(int, siginfo_t *info, void *context)
 }
 
 // A real fault: the report is written from the signal's context on the alternate stack.
-TEST(LogWriter, CrashedThreadIsWrittenFromTheFaultContext)
+TEST(CrashLogWriter, CrashedThreadIsWrittenFromTheFaultContext)
 {
     CRASHTEST_SKIP_WHEN_SANITIZED();
     std::string path = crashtest::scratchPath("fault.vxcrash");
@@ -394,9 +394,9 @@ TEST(LogWriter, CrashedThreadIsWrittenFromTheFaultContext)
     EXPECT_LT(t->frames[1]->pc, caller + 256);
 }
 
-TEST(LogWriter, ThreadsThatDoNotAnswerAreReportedByNumberOnly)
+TEST(CrashLogWriter, ThreadsThatDoNotAnswerAreReportedByNumberOnly)
 {
-    CRASHTEST_SKIP_WHEN_SANITIZED();
+    CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("deaf.vxcrash");
     auto child = crashtest::runInChild([&] {
         WriteSpec spec;
@@ -424,9 +424,9 @@ TEST(LogWriter, ThreadsThatDoNotAnswerAreReportedByNumberOnly)
     EXPECT_EQ(silent, 1u);
 }
 
-TEST(LogWriter, WithoutAThreadListTheCrashedThreadIsStillWritten)
+TEST(CrashLogWriter, WithoutAThreadListTheCrashedThreadIsStillWritten)
 {
-    CRASHTEST_SKIP_WHEN_SANITIZED();
+    CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("nolist.vxcrash");
     auto child = crashtest::runInChild([&] {
         WriteSpec spec;
@@ -448,9 +448,9 @@ TEST(LogWriter, WithoutAThreadListTheCrashedThreadIsStillWritten)
 
 // Without a state for the caller, the caller is left out; the numbers stay
 // contiguous and the crashed thread (another one) carries the registers.
-TEST(LogWriter, CallingThreadWithoutStateIsLeftOut)
+TEST(CrashLogWriter, CallingThreadWithoutStateIsLeftOut)
 {
-    CRASHTEST_SKIP_WHEN_SANITIZED();
+    CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("nostate.vxcrash");
     auto child = crashtest::runInChild([&] {
         WriteSpec spec;
@@ -490,9 +490,9 @@ __attribute__((noinline, noclone)) vxcrash_error_t recurse(int depth, const Writ
     return result;
 }
 
-TEST(LogWriter, DeepStacksAndLongExceptionStacksAreCutAt512Frames)
+TEST(CrashLogWriter, DeepStacksAndLongExceptionStacksAreCutAt512Frames)
 {
-    CRASHTEST_SKIP_WHEN_SANITIZED();
+    CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("deep.vxcrash");
     auto child = crashtest::runInChild([&] {
         WriteSpec spec;
@@ -515,9 +515,9 @@ TEST(LogWriter, DeepStacksAndLongExceptionStacksAreCutAt512Frames)
 }
 
 // A report cut short by the file's size limit is a failure, not a success.
-TEST(LogWriter, SizeLimitFailureIsReturned)
+TEST(CrashLogWriter, SizeLimitFailureIsReturned)
 {
-    CRASHTEST_SKIP_WHEN_SANITIZED();
+    CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("capped.vxcrash");
     auto child = crashtest::runInChild([&] {
         WriteSpec spec;
@@ -538,7 +538,7 @@ TEST(LogWriter, SizeLimitFailureIsReturned)
 // Custom data replaced while another thread writes reports is never freed under
 // the writer. No parking here (the thread list is made unreadable), so this
 // also runs under the sanitizers, which see any use after free.
-TEST(LogWriter, CustomDataReplacedDuringWritesStaysValid)
+TEST(CrashLogWriter, CustomDataReplacedDuringWritesStaysValid)
 {
     vxcrash_log_writer_t writer;
     ASSERT_EQ(vxcrash_log_writer_init(&writer, "id", "1", nullptr, 0, false), VXCRASH_ESUCCESS);
@@ -568,7 +568,7 @@ TEST(LogWriter, CustomDataReplacedDuringWritesStaysValid)
     vxcrash_log_writer_free(&writer);
 }
 
-TEST(LogWriter, InitGathersTheProcessAndSystem)
+TEST(CrashLogWriter, InitGathersTheProcessAndSystem)
 {
     vxcrash_log_writer_t writer;
     ASSERT_EQ(vxcrash_log_writer_init(&writer, "id", "1", "2.0", 3, true), VXCRASH_ESUCCESS);

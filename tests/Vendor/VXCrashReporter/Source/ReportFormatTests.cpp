@@ -25,7 +25,7 @@ struct MemFile {
     }
 };
 
-TEST(FieldEncoder, EncodesEveryFieldKind)
+TEST(CrashFieldEncoder, EncodesEveryFieldKind)
 {
     int32_t minusOne = -1, sMinusOne = -1, fixed32 = 0x01020304;
     int64_t sMinusTwo = -2;
@@ -75,7 +75,7 @@ TEST(FieldEncoder, EncodesEveryFieldKind)
     }
 }
 
-TEST(FieldEncoder, VarintsTakeUpToTenBytes)
+TEST(CrashFieldEncoder, VarintsTakeUpToTenBytes)
 {
     uint8_t buffer[16];
     EXPECT_EQ(vxcrash_writer_encode_varint(buffer, 0), 1u);
@@ -86,7 +86,7 @@ TEST(FieldEncoder, VarintsTakeUpToTenBytes)
     EXPECT_EQ(buffer[9], 0x01);
 }
 
-TEST(AsyncFile, KeepsTheFirstFailureOnceTheLimitIsReached)
+TEST(CrashAsyncFile, KeepsTheFirstFailureOnceTheLimitIsReached)
 {
     MemFile mem;
     vxcrash_async_file_t file;
@@ -101,7 +101,7 @@ TEST(AsyncFile, KeepsTheFirstFailureOnceTheLimitIsReached)
     EXPECT_EQ(mem.contents().size(), 60u);
 }
 
-TEST(AsyncFile, WritesLargeAndSmallPiecesInOrder)
+TEST(CrashAsyncFile, WritesLargeAndSmallPiecesInOrder)
 {
     MemFile mem;
     vxcrash_async_file_t file;
@@ -118,7 +118,7 @@ TEST(AsyncFile, WritesLargeAndSmallPiecesInOrder)
     EXPECT_EQ(mem.contents(), expected);
 }
 
-TEST(AsyncFile, AFailedWriteIsReported)
+TEST(CrashAsyncFile, AFailedWriteIsReported)
 {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
@@ -130,7 +130,7 @@ TEST(AsyncFile, AFailedWriteIsReported)
     EXPECT_EQ(vxcrash_async_file_close(&file), VXCRASH_OUTPUT_ERR);
 }
 
-TEST(SignalNames, UseThisSystemsNumbers)
+TEST(CrashSignalNames, UseThisSystemsNumbers)
 {
     EXPECT_STREQ(vxcrash_async_signal_signame(7), "SIGBUS");
     EXPECT_STREQ(vxcrash_async_signal_signame(SIGSEGV), "SIGSEGV");

@@ -97,7 +97,7 @@ void walkFromFramePointer(WalkRecord *record, uint64_t fp, uint64_t pc)
 
 namespace {
 
-TEST(StackWalk, CurrentThreadWithFramePointers)
+TEST(CrashStackWalk, CurrentThreadWithFramePointers)
 {
     auto result = crashtest::runInChild([] {
         WalkRecord record;
@@ -107,7 +107,7 @@ TEST(StackWalk, CurrentThreadWithFramePointers)
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
 
-TEST(StackWalk, CurrentThreadWithoutFramePointers)
+TEST(CrashStackWalk, CurrentThreadWithoutFramePointers)
 {
     auto result = crashtest::runInChild([] {
         WalkRecord record;
@@ -117,7 +117,7 @@ TEST(StackWalk, CurrentThreadWithoutFramePointers)
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
 
-TEST(StackWalk, DwarfReaderAloneWalksCodeWithoutFramePointers)
+TEST(CrashStackWalk, DwarfReaderAloneWalksCodeWithoutFramePointers)
 {
     auto result = crashtest::runInChild([] {
         static const vxcrash_async_frame_reader_t readers[] = {vxcrash_async_dwarf_frame_reader};
@@ -130,7 +130,7 @@ TEST(StackWalk, DwarfReaderAloneWalksCodeWithoutFramePointers)
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
 
-TEST(StackWalk, FramePointerReaderAloneFollowsTheChain)
+TEST(CrashStackWalk, FramePointerReaderAloneFollowsTheChain)
 {
     auto result = crashtest::runInChild([] {
         WalkRecord record;
@@ -160,9 +160,9 @@ __attribute__((noinline, noclone)) void interrupted(WalkRecord *record)
 
 // From inside a signal handler the walk crosses the signal trampoline (whose
 // unwind rules are DWARF expressions) back into the interrupted code.
-TEST(StackWalk, CrossesASignalFrame)
+TEST(CrashStackWalk, CrossesASignalFrame)
 {
-    CRASHTEST_SKIP_WHEN_SANITIZED();
+    CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     auto result = crashtest::runInChild([] {
         signal(SIGUSR1, onSignal);
         interrupted(&g_signalRecord);
@@ -174,7 +174,7 @@ TEST(StackWalk, CrossesASignalFrame)
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
 
-TEST(ImageList, ListsTheExecutableAndLibrariesWithBuildIds)
+TEST(CrashImageList, ListsTheExecutableAndLibrariesWithBuildIds)
 {
     auto result = crashtest::runInChild([] {
         vxcrash_async_image_list_t *list = images();

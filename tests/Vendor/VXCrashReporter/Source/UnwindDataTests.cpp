@@ -19,7 +19,7 @@ namespace {
 
 // --- thread state ------------------------------------------------------------
 
-TEST(ThreadState, RegisterNamesAndCountsFollowTheTables)
+TEST(CrashThreadState, RegisterNamesAndCountsFollowTheTables)
 {
     vxcrash_async_thread_state_t s64, s32;
     ASSERT_EQ(vxcrash_async_thread_state_init(&s64, VXCRASH_CPU_TYPE_X86_64), VXCRASH_ESUCCESS);
@@ -43,7 +43,7 @@ TEST(ThreadState, RegisterNamesAndCountsFollowTheTables)
     EXPECT_EQ(vxcrash_async_thread_state_init(&other, VXCRASH_CPU_TYPE_ARM64), VXCRASH_ENOTSUP);
 }
 
-TEST(ThreadState, DwarfNumbersMapBothWays)
+TEST(CrashThreadState, DwarfNumbersMapBothWays)
 {
     vxcrash_async_thread_state_t s64, s32;
     vxcrash_async_thread_state_init(&s64, VXCRASH_CPU_TYPE_X86_64);
@@ -73,7 +73,7 @@ TEST(ThreadState, DwarfNumbersMapBothWays)
     EXPECT_FALSE(vxcrash_async_thread_state_map_dwarf_to_reg(&s64, 16, &generic));
 }
 
-TEST(ThreadState, VolatileRegistersAreClearedAndX86ValuesAre32Bit)
+TEST(CrashThreadState, VolatileRegistersAreClearedAndX86ValuesAre32Bit)
 {
     vxcrash_async_thread_state_t s;
     vxcrash_async_thread_state_init(&s, VXCRASH_CPU_TYPE_X86_64);
@@ -92,7 +92,7 @@ TEST(ThreadState, VolatileRegistersAreClearedAndX86ValuesAre32Bit)
     EXPECT_EQ(vxcrash_async_thread_state_get_reg(&x86, VXCRASH_X86_EBX), 0x34567890ull);
 }
 
-TEST(ThreadState, UcontextFillsEveryRegister)
+TEST(CrashThreadState, UcontextFillsEveryRegister)
 {
     ucontext_t uc;
     memset(&uc, 0, sizeof(uc));
@@ -113,7 +113,7 @@ TEST(ThreadState, UcontextFillsEveryRegister)
 
 // --- register permutations -----------------------------------------------------
 
-TEST(CompactUnwindPermutation, EncodesAndDecodesKnownLists)
+TEST(CrashCompactUnwindPermutation, EncodesAndDecodesKnownLists)
 {
     struct Case {
         std::vector<uint32_t> registers;
@@ -140,7 +140,7 @@ TEST(CompactUnwindPermutation, EncodesAndDecodesKnownLists)
     }
 }
 
-TEST(CompactUnwindPermutation, EveryOrderingRoundTrips)
+TEST(CrashCompactUnwindPermutation, EveryOrderingRoundTrips)
 {
     for (uint32_t count = 1; count <= 5; ++count) {
         std::vector<uint32_t> pool = {1, 2, 3, 4, 5, 6};
@@ -166,7 +166,7 @@ TEST(CompactUnwindPermutation, EveryOrderingRoundTrips)
     }
 }
 
-TEST(CompactUnwindPermutation, RejectsBadCountsAndDigits)
+TEST(CrashCompactUnwindPermutation, RejectsBadCountsAndDigits)
 {
     uint32_t out[7];
     EXPECT_EQ(vxcrash_async_cfe_register_decode_permutation(0, 7, out), VXCRASH_EINVAL);
@@ -238,7 +238,7 @@ Section makeSection()
     return s;
 }
 
-TEST(CompactUnwindReader, FindsFunctionsInBothPageKinds)
+TEST(CrashCompactUnwindReader, FindsFunctionsInBothPageKinds)
 {
     Section s = makeSection();
     vxcrash_async_mobject_t m = s.mobject();
@@ -267,7 +267,7 @@ TEST(CompactUnwindReader, FindsFunctionsInBothPageKinds)
     EXPECT_EQ(vxcrash_async_cfe_reader_find_pc(&reader, 0xfff, &function, &encoding), VXCRASH_ENOTFOUND);
 }
 
-TEST(CompactUnwindReader, RejectsMalformedSections)
+TEST(CrashCompactUnwindReader, RejectsMalformedSections)
 {
     vxcrash_async_cfe_reader_t reader;
     uint64_t function;
@@ -314,7 +314,7 @@ TEST(CompactUnwindReader, RejectsMalformedSections)
 
 // The entries of a second-level page may end the section: looking up a pc past
 // the last entry must not read an entry beyond them.
-TEST(CompactUnwindReader, SecondLevelSearchStaysInsideThePage)
+TEST(CrashCompactUnwindReader, SecondLevelSearchStaysInsideThePage)
 {
     Section s;
     s.put32(0, 1);
@@ -340,7 +340,7 @@ TEST(CompactUnwindReader, SecondLevelSearchStaysInsideThePage)
 
 // --- entry decoding ----------------------------------------------------------------
 
-TEST(CompactUnwindEntry, DecodesX86_64Encodings)
+TEST(CrashCompactUnwindEntry, DecodesX86_64Encodings)
 {
     vxcrash_async_cfe_entry_t e;
     const uint32_t R = VXCRASH_ASYNC_CFE_NO_REGISTER;
@@ -384,7 +384,7 @@ TEST(CompactUnwindEntry, DecodesX86_64Encodings)
     EXPECT_EQ(vxcrash_async_cfe_entry_init(&e, VXCRASH_CPU_TYPE_X86_64, 0x01000007), VXCRASH_EINVAL);
 }
 
-TEST(CompactUnwindEntry, DecodesX86AndArm64Encodings)
+TEST(CrashCompactUnwindEntry, DecodesX86AndArm64Encodings)
 {
     vxcrash_async_cfe_entry_t e;
     ASSERT_EQ(vxcrash_async_cfe_entry_init(&e, VXCRASH_CPU_TYPE_X86, 0x01030000 | 1 | (5 << 3) | (6 << 6)),
@@ -412,7 +412,7 @@ TEST(CompactUnwindEntry, DecodesX86AndArm64Encodings)
 
 // --- applying entries to a synthetic stack ------------------------------------------
 
-struct ApplyFixture : ::testing::Test {
+struct CrashApplyFixture : ::testing::Test {
     uint64_t stack[32] = {};
     vxcrash_async_task_t task;
     vxcrash_async_thread_state_t state;
@@ -427,7 +427,7 @@ struct ApplyFixture : ::testing::Test {
     uint64_t reg(vxcrash_regnum_t r) const { return vxcrash_async_thread_state_get_reg(&out, r); }
 };
 
-TEST_F(ApplyFixture, FrameBasedRestoresRbxThenRbpFromConsecutiveWords)
+TEST_F(CrashApplyFixture, FrameBasedRestoresRbxThenRbpFromConsecutiveWords)
 {
     stack[8] = 0xB1;       // rbx
     stack[9] = 0xB2;       // rbp, saved in the frame
@@ -450,7 +450,7 @@ TEST_F(ApplyFixture, FrameBasedRestoresRbxThenRbpFromConsecutiveWords)
     EXPECT_EQ(vxcrash_async_cfe_entry_apply(&task, 0, &state, &e, &out), VXCRASH_ENOTFOUND);
 }
 
-TEST_F(ApplyFixture, FramelessImmediateAndIndirect)
+TEST_F(CrashApplyFixture, FramelessImmediateAndIndirect)
 {
     // 32 bytes of frame: two saved registers, then the return address.
     stack[1] = 0xC1;
@@ -485,7 +485,7 @@ TEST_F(ApplyFixture, FramelessImmediateAndIndirect)
     EXPECT_EQ(vxcrash_async_cfe_entry_apply(&task, 0, &state, &e, &out), VXCRASH_ENOTFOUND);
 }
 
-TEST_F(ApplyFixture, DwarfNoneAndForeignEntriesAreNotApplied)
+TEST_F(CrashApplyFixture, DwarfNoneAndForeignEntriesAreNotApplied)
 {
     vxcrash_async_thread_state_set_reg(&state, VXCRASH_REG_SP, at(0));
     vxcrash_async_cfe_entry_t e;
@@ -497,7 +497,7 @@ TEST_F(ApplyFixture, DwarfNoneAndForeignEntriesAreNotApplied)
     EXPECT_EQ(vxcrash_async_cfe_entry_apply(&task, 0, &state, &e, &out), VXCRASH_ENOTSUP);
 }
 
-TEST(CompactUnwindApply, X86FrameReadsFourByteWords)
+TEST(CrashCompactUnwindApply, X86FrameReadsFourByteWords)
 {
     // 32-bit addresses need memory below 4 GiB.
     void *page = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
@@ -523,7 +523,7 @@ TEST(CompactUnwindApply, X86FrameReadsFourByteWords)
 }
 
 // The compact-unwind frame reader finds an image's section through the image list.
-TEST(CompactUnwindFrameReader, StepsThroughAnImageThatCarriesTheSection)
+TEST(CrashCompactUnwindFrameReader, StepsThroughAnImageThatCarriesTheSection)
 {
     // An image whose functions start 0x1000 bytes after its header; the frame
     // at 0x1800 is frameless with 32 bytes (kEncB).
@@ -561,7 +561,7 @@ TEST(CompactUnwindFrameReader, StepsThroughAnImageThatCarriesTheSection)
 
 // --- LEB128 ----------------------------------------------------------------------
 
-TEST(Leb128, DecodesValuesAndReportsTheirLength)
+TEST(CrashLeb128, DecodesValuesAndReportsTheirLength)
 {
     struct Case {
         std::vector<uint8_t> bytes;
@@ -591,7 +591,7 @@ TEST(Leb128, DecodesValuesAndReportsTheirLength)
     }
 }
 
-TEST(Leb128, RejectsOverlongAndTruncatedValues)
+TEST(CrashLeb128, RejectsOverlongAndTruncatedValues)
 {
     std::vector<uint8_t> overlong(11, 0x80);
     overlong.back() = 0x01;
@@ -609,7 +609,7 @@ TEST(Leb128, RejectsOverlongAndTruncatedValues)
     EXPECT_EQ(vxcrash_async_mobject_read_sleb128(&m, m.address, 0, &s, &n), VXCRASH_EINVAL);
 }
 
-struct GuardedPage : ::testing::Test {
+struct CrashGuardedPage : ::testing::Test {
     uint8_t *pages = nullptr;
     long size = sysconf(_SC_PAGESIZE);
     void SetUp() override
@@ -623,7 +623,7 @@ struct GuardedPage : ::testing::Test {
 };
 
 // A value that ends just before an unreadable page decodes: only its own bytes are read.
-TEST_F(GuardedPage, TaskLeb128ReadsOnlyTheValuesBytes)
+TEST_F(CrashGuardedPage, TaskLeb128ReadsOnlyTheValuesBytes)
 {
     uint8_t *end = pages + size;
     end[-3] = 0xe5;
@@ -645,7 +645,7 @@ TEST_F(GuardedPage, TaskLeb128ReadsOnlyTheValuesBytes)
     EXPECT_EQ(vxcrash_async_task_read_uleb128(&task, (uintptr_t)end, -3, &u, &n), VXCRASH_EINVAL);
 }
 
-TEST_F(GuardedPage, CheckedReadsFailInsteadOfFaulting)
+TEST_F(CrashGuardedPage, CheckedReadsFailInsteadOfFaulting)
 {
     vxcrash_async_task_t task;
     vxcrash_async_task_init(&task);
@@ -661,7 +661,7 @@ TEST_F(GuardedPage, CheckedReadsFailInsteadOfFaulting)
 
 // --- DWARF expressions -------------------------------------------------------------
 
-TEST(DwarfExpression, EvaluatesStackAndRegisterOperations)
+TEST(CrashDwarfExpression, EvaluatesStackAndRegisterOperations)
 {
     uint64_t word = 0x1122334455667788ull;
     vxcrash_async_thread_state_t state;
@@ -706,7 +706,7 @@ TEST(DwarfExpression, EvaluatesStackAndRegisterOperations)
 
 // --- frame pointer reader and cursor --------------------------------------------------
 
-TEST(FramePointerReader, FollowsTheChainAndRefusesFramesMovingUp)
+TEST(CrashFramePointerReader, FollowsTheChainAndRefusesFramesMovingUp)
 {
     uint64_t stack[16] = {};
     auto at = [&](size_t i) { return (uint64_t)(uintptr_t)&stack[i]; };
@@ -760,7 +760,7 @@ vxcrash_async_frame_cursor_error_t failingReader(vxcrash_async_task_t *, vxcrash
     return VXCRASH_FRAME_EBADFRAME;
 }
 
-TEST(FrameCursor, YieldsTheStartFirstAndEndsInTheFirstPage)
+TEST(CrashFrameCursor, YieldsTheStartFirstAndEndsInTheFirstPage)
 {
     vxcrash_async_thread_state_t state;
     vxcrash_async_thread_state_init(&state, VXCRASH_CPU_TYPE_X86_64);
@@ -790,7 +790,7 @@ TEST(FrameCursor, YieldsTheStartFirstAndEndsInTheFirstPage)
     EXPECT_EQ(vxcrash_async_frame_cursor_next_with_readers(&cursor, none, 1), VXCRASH_FRAME_EBADFRAME);
 }
 
-TEST(FrameCursor, ErrorTexts)
+TEST(CrashFrameCursor, ErrorTexts)
 {
     EXPECT_STREQ(vxcrash_frame_strerror(0), "No error");
     EXPECT_STREQ(vxcrash_frame_strerror(2), "No frames are available");
