@@ -91,7 +91,8 @@ void Object::set(int index, Value value) {
         return;
     }
     if (record_->invalidated) detail::fail(ErrorCode::invalidObject, "Object has been deleted or invalidated.");
-    if (index == schema.primaryKeyIndex() && checked != record_->values[static_cast<std::size_t>(index)])
+    if (index == schema.primaryKeyIndex() && record_->graph->primaryKeysFixed() &&
+        checked != record_->values[static_cast<std::size_t>(index)])
         detail::fail(ErrorCode::invalidValue, "The primary key of a stored object cannot be changed.");
     graph_->setValue(*record_, index, graph_->storedValue(p, checked));
 }

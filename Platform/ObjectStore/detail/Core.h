@@ -77,6 +77,10 @@ public:
     std::shared_ptr<Object> makeUnmanaged(std::string_view className);
     void remove(const std::shared_ptr<Record>& record);
 
+    // A stored object's primary key is fixed, except while a migration
+    // builds the new form of the objects.
+    virtual bool primaryKeysFixed() const { return false; }
+
     // Bumped on every change; queries cache their result per version.
     std::uint64_t version() const { return version_; }
     void bumpVersion() { ++version_; }
@@ -178,6 +182,7 @@ public:
     bool inWriteTransaction() const { return inWrite_; }
 
     bool refresh();
+    bool primaryKeysFixed() const override { return true; }
 
     void addNotifier(const std::shared_ptr<Notifier>& notifier);
     void scheduleDelivery(const std::shared_ptr<Foundation::DispatchQueue>& queue);

@@ -1,0 +1,165 @@
+#include "picker/Library/ZNLColorsLibrary.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+#include "Platform/AppKit/NSHost.h"
+#include "Platform/AppKit/NSPasteboard.h"
+#include "Platform/Foundation/Text.h"
+#include "Platform/Foundation/UserDefaults.h"
+#include "picker/Colors/ColorFormat.h"
+#include "picker/Colors/NSColorAdditions.h"
+#include "picker/Library/ZNLErrorHandler.h"
+
+namespace {
+std::mutex gRefresherMutex;
+std::function<void()>& refresher() {
+    static std::function<void()> r;
+    return r;
+}
+
+constexpr const char* kSelectedFolder = "selectedFolder";
+
+// Decimal integer text: an optional sign, then digits, nothing else.
+std::optional<std::int64_t> parseDecimal(const std::string& text) {
+    std::size_t i = (!text.empty() && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
+    if (i >= text.size()) return std::nullopt;
+    for (std::size_t j = i; j < text.size(); ++j)
+        if (text[j] < '0' || text[j] > '9') return std::nullopt;
+    errno = 0;
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (errno == ERANGE) return std::nullopt;
+    return static_cast<std::int64_t>(v);
+}
+
+std::shared_ptr<ZNLColorFolder> makeFolder(const std::string& name, bool isDefault, std::int64_t order) {
+    auto folderId = ZNLColorFolder::nextFolderId();
+    if (!folderId) return nullptr;
+    auto folder = std::make_shared<ZNLColorFolder>();
+    folder->setFolderName(name);
+    folder->setIsDefault(isDefault);
+    folder->setOrder(order);
+    folder->setFolderId(*folderId);
+    return ZNLColorsLibrary::shared().folderService().create(folder);
+}
+}  // namespace
+
+ZNLColorsLibrary& ZNLColorsLibrary::shared() {
+    static ZNLColorsLibrary library;
+    return library;
+}
+
+ZNLDataService<ZNLColorItem>& ZNLColorsLibrary::colorService() {
+    if (!colorService_) colorService_ = std::make_unique<ZNLDataService<ZNLColorItem>>();
+    return *colorService_;
+}
+
+ZNLDataService<ZNLColorFolder>& ZNLColorsLibrary::folderService() {
+    if (!folderService_) folderService_ = std::make_unique<ZNLDataService<ZNLColorFolder>>();
+    return *folderService_;
+}
+
+std::shared_ptr<ZNLColorItem> ZNLColorsLibrary::addColor(const std::string& hex, const std::shared_ptr<ZNLColorFolder>& folder) {
+    if (!folder) return nullptr;
+    std::string wanted = Foundation::lowercase(hex);
+    for (auto& item : folder->objects().filter("isDeleted == false").objects())
+        if (Foundation::lowercase(item->color()) == wanted) return nullptr;
+    auto item = std::make_shared<ZNLColorItem>();
+    item->setColor(hex);
+    if (!colorService().create(item)) {
+        showWarningAlert("Color was not created");
+        return nullptr;
+    }
+    folderService().addItemToFolder(folder, item);
+    return item;
+}
+
+std::shared_ptr<ZNLColorFolder> ZNLColorsLibrary::selectedFolder() {
+    auto& defaults = Foundation::UserDefaults::standard();
+    if (auto text = defaults.stringForKey(kSelectedFolder)) {
+        if (auto folder = folderWithId(*text)) return folder;
+    } else if (auto folders = allFolders()) {
+        if (auto first = folders->filter("isDeleted == false").sorted("order").first()) return first;
+    }
+    auto folder = makeFolder("Palette", false, 1);
+    if (!folder) return nullptr;
+    defaults.set(kSelectedFolder, std::to_string(folder->folderId()));
+    return folder;
+}
+
+std::shared_ptr<ZNLColorFolder> ZNLColorsLibrary::folderNamed(const std::string& name) {
+    auto folders = foldersMatching(ObjectStore::Predicate("folderName == %@", {name}));
+    return folders ? folders->first() : nullptr;
+}
+
+std::shared_ptr<ZNLColorFolder> ZNLColorsLibrary::folderWithId(const std::string& folderId) {
+    auto number = parseDecimal(folderId);
+    if (!number) return nullptr;
+    auto folders = foldersMatching(ObjectStore::Predicate("folderId == %d", {*number}));
+    return folders ? folders->first() : nullptr;
+}
+
+std::optional<ObjectStore::Results<ZNLColorFolder>> ZNLColorsLibrary::foldersMatching(const ObjectStore::Predicate& predicate) {
+    auto all = allFolders();
+    if (!all) return std::nullopt;
+    return all->filter(predicate);
+}
+
+std::optional<ObjectStore::Results<ZNLColorFolder>> ZNLColorsLibrary::allFolders() {
+    auto realm = libraryservice::open();
+    if (!realm) return std::nullopt;
+    return realm->objects<ZNLColorFolder>();
+}
+
+std::shared_ptr<ZNLColorFolder> ZNLColorsLibrary::historyFolder() {
+    if (auto folder = shared().folderNamed("History")) return folder;
+    return makeFolder("History", false, 0);
+}
+
+void ZNLColorsLibrary::addToHistory(const AppKit::NSColorRef& color) {
+    if (!color) {
+        showWarningAlert("Can't create color");
+        return;
+    }
+    auto item = shared().addColor(hexRGBA(*color), historyFolder());
+    if (!item) return;
+    std::int64_t formatId = Foundation::UserDefaults::standard().integerForKey("colorFormat");
+    if (formatId == 0) formatId = 1;
+    std::optional<ColorFormat> format;
+    try {
+        format = loadColorFormat(formatId);
+    } catch (const FormatListError&) {
+        format.reset();
+    }
+    if (format) copyToPasteboard(formatted(*colorWithHex(item->color()), *format, item->displayName()));
+    std::function<void()> refresh;
+    {
+        std::lock_guard lock(gRefresherMutex);
+        refresh = refresher();
+    }
+    if (refresh) refresh();
+}
+
+void ZNLColorsLibrary::createDefaultFolder() {
+    auto name = AppKit::NSHost::currentHost()->localizedName();
+    if (!name) return;
+    if (name->empty()) name = "Local";
+    if (shared().folderNamed(*name)) return;
+    if (auto folder = makeFolder(*name, true, 1))
+        Foundation::UserDefaults::standard().set(kSelectedFolder, std::to_string(folder->folderId()));
+}
+
+void ZNLColorsLibrary::setRecentItemsRefresher(std::function<void()> r) {
+    std::lock_guard lock(gRefresherMutex);
+    refresher() = std::move(r);
+}
+
+void markDeleted(ZNLColorItem& item) { item.setIsDeleted(true); }
+void markDeleted(ZNLColorFolder& folder) { folder.setIsDeleted(true); }
+
+bool copyToPasteboard(const std::string& text) {
+    auto pasteboard = AppKit::NSPasteboard::generalPasteboard();
+    pasteboard->declareTypes({AppKit::NSPasteboardTypeString}, nullptr);
+    return pasteboard->setString(text, AppKit::NSPasteboardTypeString);
+}
