@@ -28,23 +28,25 @@ const std::vector<std::shared_ptr<Record>>& detail::Query::evaluate() const {
         for (auto& [key, r] : t->rows) keep(r);
     }
     if (!sort.empty()) {
-        // Sort keys read once per object.
-        std::vector<std::pair<std::vector<Foundation::Value>, std::shared_ptr<Record>>> keyed;
-        keyed.reserve(cache_.size());
-        for (auto& r : cache_) {
-            std::vector<Foundation::Value> keys;
-            keys.reserve(sort.size());
+        // Sort keys read once per object, in one flat array.
+        const std::size_t k = sort.size(), n = cache_.size();
+        std::vector<Foundation::Value> keys;
+        keys.reserve(n * k);
+        for (auto& r : cache_)
             for (auto& [path, asc] : sort) keys.push_back(valueAtKeyPath(path, *r, *graph));
-            keyed.emplace_back(std::move(keys), r);
-        }
-        std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
-            for (std::size_t i = 0; i < sort.size(); ++i) {
-                int c = compareValues(a.first[i], b.first[i]);
+        std::vector<std::size_t> order(n);
+        for (std::size_t i = 0; i < n; ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            for (std::size_t i = 0; i < k; ++i) {
+                int c = compareValues(keys[a * k + i], keys[b * k + i]);
                 if (c != 0) return sort[i].second ? c < 0 : c > 0;
             }
             return false;
         });
-        for (std::size_t i = 0; i < keyed.size(); ++i) cache_[i] = std::move(keyed[i].second);
+        std::vector<std::shared_ptr<Record>> sorted;
+        sorted.reserve(n);
+        for (auto i : order) sorted.push_back(std::move(cache_[i]));
+        cache_ = std::move(sorted);
     }
     cachedVersion_ = graph->version();
     return cache_;
