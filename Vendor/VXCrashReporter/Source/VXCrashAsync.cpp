@@ -52,23 +52,6 @@ int vxcrash_async_strncmp(const char *a, const char *b, size_t n)
     return 0;
 }
 
-void *vxcrash_async_memcpy(void *dest, const void *src, size_t n)
-{
-    auto *d = static_cast<volatile uint8_t *>(dest);
-    auto *s = static_cast<const uint8_t *>(src);
-    for (size_t i = 0; i < n; ++i)
-        d[i] = s[i];
-    return dest;
-}
-
-void *vxcrash_async_memset(void *dest, int value, size_t n)
-{
-    auto *d = static_cast<volatile uint8_t *>(dest);
-    for (size_t i = 0; i < n; ++i)
-        d[i] = (uint8_t)value;
-    return dest;
-}
-
 static size_t format_digits(char *buffer, size_t size, uint64_t value, unsigned base, bool negative)
 {
     if (size == 0)
@@ -290,17 +273,6 @@ vxcrash_error_t vxcrash_async_read_memory(uintptr_t address, void *dest, size_t 
     return read_through_pipe(address, dest, len);
 }
 
-bool vxcrash_async_address_apply_offset(uintptr_t base, int64_t offset, uintptr_t *result)
-{
-    if (offset >= 0)
-        return !__builtin_add_overflow(base, (uint64_t)offset, result);
-    uint64_t magnitude = (uint64_t)0 - (uint64_t)offset;
-    if (magnitude > base)
-        return false;
-    *result = base - magnitude;
-    return true;
-}
-
 void vxcrash_async_task_init(vxcrash_async_task_t *task)
 {
     task->pid = (pid_t)syscall(SYS_getpid);
@@ -312,6 +284,9 @@ void vxcrash_async_task_flush(vxcrash_async_task_t *task)
     task->next_block = 0;
     for (auto &block : task->blocks)
         block.valid = false;
+    task->next_row = 0;
+    for (auto &row : task->rows)
+        row.pc = 0;
 }
 
 vxcrash_error_t vxcrash_async_task_memcpy(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
@@ -393,20 +368,6 @@ vxcrash_error_t vxcrash_async_mobject_init(vxcrash_async_mobject_t *mobj, uintpt
     mobj->length = length;
     mobj->data = static_cast<const uint8_t *>(data);
     return VXCRASH_ESUCCESS;
-}
-
-const void *vxcrash_async_mobject_remap_address(const vxcrash_async_mobject_t *mobj, uintptr_t address,
-                                                int64_t offset, size_t length)
-{
-    uintptr_t start;
-    if (!vxcrash_async_address_apply_offset(address, offset, &start))
-        return nullptr;
-    if (start < mobj->address)
-        return nullptr;
-    size_t within = start - mobj->address;
-    if (within > mobj->length || length > mobj->length - within)
-        return nullptr;
-    return mobj->data + within;
 }
 
 vxcrash_error_t vxcrash_async_mobject_read_uint8(const vxcrash_async_mobject_t *mobj, uintptr_t address,

@@ -33,8 +33,16 @@ const char *vxcrash_async_strerror(vxcrash_error_t error);
 size_t vxcrash_async_strlen(const char *s);
 int vxcrash_async_strcmp(const char *a, const char *b);
 int vxcrash_async_strncmp(const char *a, const char *b, size_t n);
-void *vxcrash_async_memcpy(void *dest, const void *src, size_t n);
-void *vxcrash_async_memset(void *dest, int value, size_t n);
+// memcpy and memset are async-signal-safe (POSIX.1-2008 TC2); inline, the
+// compiler turns the small fixed-size copies of stack walking into moves.
+inline void *vxcrash_async_memcpy(void *dest, const void *src, size_t n)
+{
+    return __builtin_memcpy(dest, src, n);
+}
+inline void *vxcrash_async_memset(void *dest, int value, size_t n)
+{
+    return __builtin_memset(dest, value, n);
+}
 
 // Writes the decimal text of value into buffer (NUL-terminated, truncated to
 // size - 1 characters); returns the length written.
@@ -80,17 +88,36 @@ void vxcrash_async_rwspinlock_write_unlock(vxcrash_async_rwspinlock_t *lock);
 // Checked reads of the process's memory. A read of an unmapped or unreadable
 // address fails with VXCRASH_EACCESS instead of faulting. Reads go through
 // process_vm_readv (a pipe when the kernel refuses it) and are cached per task
-// record in small aligned blocks, so a stack walk costs a few system calls.
+// record in page-sized blocks, so a stack walk costs a few system calls.
 //
 // A task record belongs to one walk: memory that changes while a record is in
-// use (a running thread's stack) must not be read through it.
+// use (a running thread's stack) must not be read through it. It also keeps
+// the unwind rows the walk has decoded, by instruction pointer, so that the
+// frames of a recursion are decoded once.
 
-constexpr size_t VXCRASH_TASK_BLOCK_SIZE = 512;
-constexpr size_t VXCRASH_TASK_BLOCK_COUNT = 4;
+constexpr size_t VXCRASH_TASK_BLOCK_SIZE = 4096;
+constexpr size_t VXCRASH_TASK_BLOCK_COUNT = 2;
+
+// One decoded unwind row: the CFA as register plus offset and a rule per
+// DWARF register 0..16. Rows that need DWARF expressions are not kept.
+constexpr size_t VXCRASH_UNWIND_ROW_REGISTERS = 17;
+constexpr size_t VXCRASH_UNWIND_ROW_CACHE = 8;
+
+struct vxcrash_async_unwind_row_t {
+    uint64_t pc; // the looked-up pc; 0 = empty
+    uint8_t cfa_register;
+    bool signal_frame;
+    uint8_t return_column;
+    uint8_t rule_types[VXCRASH_UNWIND_ROW_REGISTERS];
+    int64_t cfa_offset;
+    int32_t rule_values[VXCRASH_UNWIND_ROW_REGISTERS];
+};
 
 struct vxcrash_async_task_t {
     pid_t pid;
     uint32_t next_block;
+    uint32_t next_row;
+    vxcrash_async_unwind_row_t rows[VXCRASH_UNWIND_ROW_CACHE];
     struct {
         uintptr_t base;
         bool valid;
@@ -118,7 +145,17 @@ vxcrash_error_t vxcrash_async_task_read_uint64(vxcrash_async_task_t *task, uintp
 vxcrash_error_t vxcrash_async_read_memory(uintptr_t address, void *dest, size_t len);
 
 // Adds a signed offset to an address; false on overflow.
-bool vxcrash_async_address_apply_offset(uintptr_t base, int64_t offset, uintptr_t *result);
+inline bool vxcrash_async_address_apply_offset(uintptr_t base, int64_t offset, uintptr_t *result)
+{
+    if (offset >= 0)
+        return !__builtin_add_overflow(base, (uint64_t)offset, result);
+    uint64_t magnitude = (uint64_t)0 - (uint64_t)offset;
+    if (magnitude > base)
+        return false;
+    *result = base - magnitude;
+    return true;
+}
+
 
 // ---------------------------------------------------------------------------
 // Memory object: a range of the process's address space known to be readable
@@ -134,8 +171,20 @@ vxcrash_error_t vxcrash_async_mobject_init(vxcrash_async_mobject_t *mobj, uintpt
                                            const void *data);
 // Pointer to length bytes at address + offset, or nullptr when any of them lies
 // outside the object (or the arithmetic overflows).
-const void *vxcrash_async_mobject_remap_address(const vxcrash_async_mobject_t *mobj, uintptr_t address,
-                                                int64_t offset, size_t length);
+inline const void *vxcrash_async_mobject_remap_address(const vxcrash_async_mobject_t *mobj, uintptr_t address,
+                                                int64_t offset, size_t length)
+{
+    uintptr_t start;
+    if (!vxcrash_async_address_apply_offset(address, offset, &start))
+        return nullptr;
+    if (start < mobj->address)
+        return nullptr;
+    size_t within = start - mobj->address;
+    if (within > mobj->length || length > mobj->length - within)
+        return nullptr;
+    return mobj->data + within;
+}
+
 vxcrash_error_t vxcrash_async_mobject_read_uint8(const vxcrash_async_mobject_t *mobj, uintptr_t address,
                                                  int64_t offset, uint8_t *out);
 vxcrash_error_t vxcrash_async_mobject_read_uint16(const vxcrash_async_mobject_t *mobj, uintptr_t address,

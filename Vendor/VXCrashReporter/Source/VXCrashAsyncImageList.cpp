@@ -291,8 +291,8 @@ vxcrash_error_t vxcrash_async_image_segment_mobject(const vxcrash_async_image_t 
 vxcrash_error_t vxcrash_async_image_map_section(const vxcrash_async_image_t *image, const char *segname,
                                                 const char *sectname, vxcrash_async_mobject_t *mobj)
 {
-    if (vxcrash_async_strcmp(segname, "__TEXT") == 0 && vxcrash_async_strcmp(sectname, "__unwind_info") == 0 &&
-        image->unwind_info != 0 && image->unwind_info_size > 0)
+    if (image->unwind_info != 0 && image->unwind_info_size > 0 && vxcrash_async_strcmp(segname, "__TEXT") == 0 &&
+        vxcrash_async_strcmp(sectname, "__unwind_info") == 0)
         return vxcrash_async_mobject_init(mobj, image->unwind_info, image->unwind_info_size,
                                           (const void *)image->unwind_info);
     return VXCRASH_ENOTFOUND;

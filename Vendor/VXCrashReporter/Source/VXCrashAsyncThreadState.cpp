@@ -1,5 +1,6 @@
 #include "Vendor/VXCrashReporter/Source/VXCrashAsyncThreadState.h"
 
+#include <array>
 #include <cstdlib>
 
 namespace {
@@ -27,7 +28,7 @@ struct DwarfPair {
     uint64_t dwarf;
 };
 
-const DwarfPair kX86_64Dwarf[] = {
+constexpr DwarfPair kX86_64Dwarf[] = {
     {VXCRASH_X86_64_RAX, 0}, {VXCRASH_X86_64_RDX, 1}, {VXCRASH_X86_64_RCX, 2}, {VXCRASH_X86_64_RBX, 3},
     {VXCRASH_X86_64_RSI, 4}, {VXCRASH_X86_64_RDI, 5}, {VXCRASH_X86_64_RBP, 6}, {VXCRASH_X86_64_RSP, 7},
     {VXCRASH_X86_64_R8, 8}, {VXCRASH_X86_64_R9, 9}, {VXCRASH_X86_64_R10, 10}, {VXCRASH_X86_64_R11, 11},
@@ -35,26 +36,35 @@ const DwarfPair kX86_64Dwarf[] = {
     {VXCRASH_X86_64_RFLAGS, 49}, {VXCRASH_X86_64_CS, 51}, {VXCRASH_X86_64_FS, 54}, {VXCRASH_X86_64_GS, 55},
 };
 
-const DwarfPair kX86Dwarf[] = {
+constexpr DwarfPair kX86Dwarf[] = {
     {VXCRASH_X86_EAX, 0}, {VXCRASH_X86_ECX, 1}, {VXCRASH_X86_EDX, 2}, {VXCRASH_X86_EBX, 3},
     {VXCRASH_X86_EBP, 4}, {VXCRASH_X86_ESP, 5}, {VXCRASH_X86_ESI, 6}, {VXCRASH_X86_EDI, 7},
     {VXCRASH_X86_EIP, 8},
 };
+
+template <size_t N>
+constexpr std::array<uint8_t, 64> dwarf_table(const DwarfPair (&pairs)[N])
+{
+    std::array<uint8_t, 64> table{};
+    for (const DwarfPair &pair : pairs)
+        table[pair.dwarf] = (uint8_t)(pair.generic + 1);
+    return table;
+}
 
 bool is64(const vxcrash_async_thread_state_t *state)
 {
     return state->cpu_type == VXCRASH_CPU_TYPE_X86_64;
 }
 
-[[noreturn]] void bad_register(const char *what)
+} // namespace
+
+void vxcrash_async_thread_state_bad_register(const char *what)
 {
     vxcrash_async_log("[VXCrashReporter] register number out of range in ");
     vxcrash_async_log(what);
     vxcrash_async_log("\n");
     abort();
 }
-
-} // namespace
 
 void vxcrash_async_thread_state_mcontext_init(vxcrash_async_thread_state_t *state, const mcontext_t *mctx)
 {
@@ -143,16 +153,6 @@ void vxcrash_async_thread_state_copy(vxcrash_async_thread_state_t *dest, const v
     vxcrash_async_memcpy(dest, source, sizeof(*dest));
 }
 
-size_t vxcrash_async_thread_state_get_reg_count(const vxcrash_async_thread_state_t *state)
-{
-    return is64(state) ? (size_t)VXCRASH_X86_64_REG_COUNT : (size_t)VXCRASH_X86_REG_COUNT;
-}
-
-bool vxcrash_async_thread_state_has_reg(const vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum)
-{
-    return regnum < 64 && (state->valid_regs & (1ull << regnum)) != 0;
-}
-
 void vxcrash_async_thread_state_clear_reg(vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum)
 {
     if (regnum < 64)
@@ -185,44 +185,28 @@ size_t vxcrash_async_thread_state_get_greg_size(const vxcrash_async_thread_state
     return (size_t)state->greg_width;
 }
 
-vxcrash_greg_t vxcrash_async_thread_state_get_reg(const vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum)
-{
-    if (regnum >= vxcrash_async_thread_state_get_reg_count(state))
-        bad_register("get_reg");
-    if (!is64(state))
-        return state->regs[regnum] & 0xffffffffull;
-    return state->regs[regnum];
-}
-
-void vxcrash_async_thread_state_set_reg(vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum,
-                                        vxcrash_greg_t value)
-{
-    if (regnum >= vxcrash_async_thread_state_get_reg_count(state))
-        bad_register("set_reg");
-    state->regs[regnum] = is64(state) ? value : (value & 0xffffffffull);
-    state->valid_regs |= 1ull << regnum;
-}
-
 const char *vxcrash_async_thread_state_get_reg_name(const vxcrash_async_thread_state_t *state,
                                                     vxcrash_regnum_t regnum)
 {
     if (regnum >= vxcrash_async_thread_state_get_reg_count(state))
-        bad_register("get_reg_name");
+        vxcrash_async_thread_state_bad_register("get_reg_name");
     return is64(state) ? kX86_64Names[regnum] : kX86Names[regnum];
 }
 
 bool vxcrash_async_thread_state_map_dwarf_to_reg(const vxcrash_async_thread_state_t *state, uint64_t dwarf_reg,
                                                  vxcrash_regnum_t *regnum)
 {
-    const DwarfPair *pairs = is64(state) ? kX86_64Dwarf : kX86Dwarf;
-    size_t count = is64(state) ? sizeof(kX86_64Dwarf) / sizeof(kX86_64Dwarf[0]) : sizeof(kX86Dwarf) / sizeof(kX86Dwarf[0]);
-    for (size_t i = 0; i < count; ++i) {
-        if (pairs[i].dwarf == dwarf_reg) {
-            *regnum = pairs[i].generic;
-            return true;
-        }
-    }
-    return false;
+    // Indexed by DWARF number: the generic number plus one, 0 for none. The
+    // unwinder asks for every rule of every frame, so this is a direct lookup.
+    static constexpr auto x86_64 = dwarf_table(kX86_64Dwarf);
+    static constexpr auto x86 = dwarf_table(kX86Dwarf);
+    if (dwarf_reg >= 64)
+        return false;
+    uint8_t entry = is64(state) ? x86_64[dwarf_reg] : x86[dwarf_reg];
+    if (entry == 0)
+        return false;
+    *regnum = entry - 1u;
+    return true;
 }
 
 bool vxcrash_async_thread_state_map_reg_to_dwarf(const vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum,

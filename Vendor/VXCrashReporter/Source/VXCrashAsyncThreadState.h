@@ -76,7 +76,16 @@ vxcrash_error_t vxcrash_async_thread_state_current(vxcrash_async_thread_state_cu
 
 void vxcrash_async_thread_state_copy(vxcrash_async_thread_state_t *dest, const vxcrash_async_thread_state_t *source);
 
-bool vxcrash_async_thread_state_has_reg(const vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum);
+inline bool vxcrash_async_thread_state_has_reg(const vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum)
+{
+    return regnum < 64 && (state->valid_regs & (1ull << regnum)) != 0;
+}
+
+inline size_t vxcrash_async_thread_state_get_reg_count(const vxcrash_async_thread_state_t *state)
+{
+    return state->cpu_type == VXCRASH_CPU_TYPE_X86_64 ? (size_t)VXCRASH_X86_64_REG_COUNT : (size_t)VXCRASH_X86_REG_COUNT;
+}
+
 void vxcrash_async_thread_state_clear_reg(vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum);
 void vxcrash_async_thread_state_clear_all_regs(vxcrash_async_thread_state_t *state);
 void vxcrash_async_thread_state_clear_volatile_regs(vxcrash_async_thread_state_t *state);
@@ -84,12 +93,28 @@ void vxcrash_async_thread_state_clear_volatile_regs(vxcrash_async_thread_state_t
 uint32_t vxcrash_async_thread_state_get_stack_direction(const vxcrash_async_thread_state_t *state);
 size_t vxcrash_async_thread_state_get_greg_size(const vxcrash_async_thread_state_t *state);
 
-// Register access; a number at or above the register count aborts.
-vxcrash_greg_t vxcrash_async_thread_state_get_reg(const vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum);
-void vxcrash_async_thread_state_set_reg(vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum,
-                                        vxcrash_greg_t value);
+[[noreturn]] void vxcrash_async_thread_state_bad_register(const char *what);
 
-size_t vxcrash_async_thread_state_get_reg_count(const vxcrash_async_thread_state_t *state);
+// Register access; a number at or above the register count aborts.
+inline vxcrash_greg_t vxcrash_async_thread_state_get_reg(const vxcrash_async_thread_state_t *state,
+                                                         vxcrash_regnum_t regnum)
+{
+    if (regnum >= vxcrash_async_thread_state_get_reg_count(state))
+        vxcrash_async_thread_state_bad_register("get_reg");
+    if (state->cpu_type != VXCRASH_CPU_TYPE_X86_64)
+        return state->regs[regnum] & 0xffffffffull;
+    return state->regs[regnum];
+}
+
+inline void vxcrash_async_thread_state_set_reg(vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum,
+                                               vxcrash_greg_t value)
+{
+    if (regnum >= vxcrash_async_thread_state_get_reg_count(state))
+        vxcrash_async_thread_state_bad_register("set_reg");
+    state->regs[regnum] = state->cpu_type == VXCRASH_CPU_TYPE_X86_64 ? value : (value & 0xffffffffull);
+    state->valid_regs |= 1ull << regnum;
+}
+
 const char *vxcrash_async_thread_state_get_reg_name(const vxcrash_async_thread_state_t *state,
                                                     vxcrash_regnum_t regnum);
 

@@ -902,6 +902,86 @@ vxcrash_error_t vxcrash_async_dwarf_expression_eval(vxcrash_async_task_t *task, 
     return VXCRASH_ESUCCESS;
 }
 
+namespace {
+
+struct DecodedRow {
+    Row row;
+    uint64_t return_column;
+    bool signal_frame;
+};
+
+// The row for pc, from the walk's cache or decoded from the image's .eh_frame
+// (then kept when it needs no expression). mobj is set for a decoded row.
+vxcrash_async_frame_cursor_error_t find_row(vxcrash_async_task_t *task, vxcrash_async_image_list_t *image_list,
+                                            uint64_t pc, DecodedRow *out, vxcrash_async_mobject_t *mobj,
+                                            bool *haveMobj)
+{
+    *haveMobj = false;
+    for (const vxcrash_async_unwind_row_t &cached : task->rows) {
+        if (cached.pc != pc)
+            continue;
+        vxcrash_async_memset(&out->row, 0, sizeof(out->row));
+        out->row.cfa_register = cached.cfa_register;
+        out->row.cfa_offset = cached.cfa_offset;
+        for (uint32_t i = 0; i < kRuleCount; ++i)
+            out->row.rules[i] = {(RuleType)cached.rule_types[i], cached.rule_values[i], 0, 0};
+        out->return_column = cached.return_column;
+        out->signal_frame = cached.signal_frame;
+        return VXCRASH_FRAME_ESUCCESS;
+    }
+
+    if (image_list == nullptr || !vxcrash_async_image_list_try_set_reading(image_list))
+        return VXCRASH_FRAME_ENOTSUP;
+    vxcrash_async_frame_cursor_error_t result = VXCRASH_FRAME_ENOTSUP;
+    do {
+        const vxcrash_async_image_t *image = vxcrash_async_image_list_image_for_address(image_list, pc);
+        if (image == nullptr)
+            break;
+        Fde fde;
+        if (!find_fde(image, pc, task, &fde, mobj))
+            break;
+        *haveMobj = true;
+        result = VXCRASH_FRAME_EBADFRAME;
+        Program prog{mobj, &fde.cie, task, fde.pc_begin};
+        vxcrash_async_memset(&out->row, 0, sizeof(out->row));
+        if (!run_program(prog, fde.cie.instructions, fde.cie.instructions_end, 0, UINT64_MAX, &out->row, nullptr))
+            break;
+        Row initial = out->row;
+        if (!run_program(prog, fde.instructions, fde.instructions_end, fde.pc_begin, pc, &out->row, &initial))
+            break;
+        out->return_column = fde.cie.return_column;
+        out->signal_frame = fde.cie.signal_frame;
+        result = VXCRASH_FRAME_ESUCCESS;
+    } while (false);
+    vxcrash_async_image_list_set_reading(image_list, false);
+    if (result != VXCRASH_FRAME_ESUCCESS)
+        return result;
+
+    const Row &row = out->row;
+    bool cacheable = !row.cfa_is_expression && row.cfa_register < 256 && out->return_column < 256;
+    for (uint32_t i = 0; i < kRuleCount && cacheable; ++i) {
+        const Rule &rule = row.rules[i];
+        cacheable = rule.type != kRuleExpression && rule.type != kRuleValExpression && rule.value >= INT32_MIN &&
+                    rule.value <= INT32_MAX;
+    }
+    if (cacheable) {
+        vxcrash_async_unwind_row_t &slot = task->rows[task->next_row];
+        task->next_row = (task->next_row + 1) % VXCRASH_UNWIND_ROW_CACHE;
+        slot.pc = pc;
+        slot.cfa_register = (uint8_t)row.cfa_register;
+        slot.cfa_offset = row.cfa_offset;
+        slot.return_column = (uint8_t)out->return_column;
+        slot.signal_frame = out->signal_frame;
+        for (uint32_t i = 0; i < kRuleCount; ++i) {
+            slot.rule_types[i] = row.rules[i].type;
+            slot.rule_values[i] = (int32_t)row.rules[i].value;
+        }
+    }
+    return VXCRASH_FRAME_ESUCCESS;
+}
+
+} // namespace
+
 vxcrash_async_frame_cursor_error_t vxcrash_async_dwarf_frame_reader(vxcrash_async_task_t *task,
                                                                     vxcrash_async_image_list_t *image_list,
                                                                     const vxcrash_async_thread_state_t *current_frame,
@@ -918,117 +998,97 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_dwarf_frame_reader(vxcrash_asyn
     if (previous_frame != nullptr && (current_frame->flags & VXCRASH_THREAD_STATE_EXACT_PC) == 0)
         pc -= 1;
 
-    if (image_list == nullptr || !vxcrash_async_image_list_try_set_reading(image_list))
-        return VXCRASH_FRAME_ENOTSUP;
+    DecodedRow decoded;
+    vxcrash_async_mobject_t mobj;
+    bool haveMobj;
+    vxcrash_async_frame_cursor_error_t found = find_row(task, image_list, pc, &decoded, &mobj, &haveMobj);
+    if (found != VXCRASH_FRAME_ESUCCESS)
+        return found;
+    const Row &row = decoded.row;
 
-    vxcrash_async_frame_cursor_error_t result = VXCRASH_FRAME_ENOTSUP;
-    do {
-        const vxcrash_async_image_t *image = vxcrash_async_image_list_image_for_address(image_list, pc);
-        if (image == nullptr)
+    uint64_t cfa;
+    if (row.cfa_is_expression) {
+        if (!haveMobj || vxcrash_async_dwarf_expression_eval(task, &mobj, row.cfa_expression, row.cfa_expression_length,
+                                                             current_frame, nullptr, &cfa) != VXCRASH_ESUCCESS)
+            return VXCRASH_FRAME_EBADFRAME;
+    } else {
+        uint64_t base;
+        if (!dwarf_register_value(current_frame, row.cfa_register, &base))
+            return VXCRASH_FRAME_EBADFRAME;
+        cfa = base + (uint64_t)row.cfa_offset;
+    }
+
+    vxcrash_async_thread_state_copy(next_frame, current_frame);
+    vxcrash_async_thread_state_clear_volatile_regs(next_frame);
+    next_frame->flags = decoded.signal_frame ? VXCRASH_THREAD_STATE_EXACT_PC : 0;
+
+    bool haveIp = false;
+    uint64_t ip = 0;
+    for (uint32_t dwarfReg = 0; dwarfReg < kRuleCount; ++dwarfReg) {
+        const Rule &rule = row.rules[dwarfReg];
+        bool isReturn = dwarfReg == decoded.return_column;
+        if (rule.type == kRuleUnspecified && !isReturn)
+            continue; // callee-saved registers keep their values; the rest are already cleared
+        vxcrash_regnum_t reg = 0;
+        bool mapped = vxcrash_async_thread_state_map_dwarf_to_reg(current_frame, dwarfReg, &reg);
+        if (!mapped && !isReturn)
+            continue;
+        uint64_t value = 0;
+        bool have = false;
+        switch (rule.type) {
+        case kRuleUnspecified:
+        case kRuleUndefined:
             break;
-        Fde fde;
-        vxcrash_async_mobject_t mobj;
-        if (!find_fde(image, pc, task, &fde, &mobj))
-            break;
-
-        result = VXCRASH_FRAME_EBADFRAME;
-        Program prog{&mobj, &fde.cie, task, fde.pc_begin};
-        Row row;
-        vxcrash_async_memset(&row, 0, sizeof(row));
-        if (!run_program(prog, fde.cie.instructions, fde.cie.instructions_end, 0, UINT64_MAX, &row, nullptr))
-            break;
-        Row initial = row;
-        if (!run_program(prog, fde.instructions, fde.instructions_end, fde.pc_begin, pc, &row, &initial))
-            break;
-
-        uint64_t cfa;
-        if (row.cfa_is_expression) {
-            if (vxcrash_async_dwarf_expression_eval(task, &mobj, row.cfa_expression, row.cfa_expression_length,
-                                                    current_frame, nullptr, &cfa) != VXCRASH_ESUCCESS)
-                break;
-        } else {
-            uint64_t base;
-            if (!dwarf_register_value(current_frame, row.cfa_register, &base))
-                break;
-            cfa = base + (uint64_t)row.cfa_offset;
-        }
-
-        vxcrash_async_thread_state_copy(next_frame, current_frame);
-        vxcrash_async_thread_state_clear_volatile_regs(next_frame);
-        next_frame->flags = fde.cie.signal_frame ? VXCRASH_THREAD_STATE_EXACT_PC : 0;
-
-        bool ok = true;
-        bool haveIp = false;
-        uint64_t ip = 0;
-        for (uint32_t dwarfReg = 0; dwarfReg < kRuleCount && ok; ++dwarfReg) {
-            const Rule &rule = row.rules[dwarfReg];
-            bool isReturn = dwarfReg == fde.cie.return_column;
-            vxcrash_regnum_t reg = 0;
-            bool mapped = vxcrash_async_thread_state_map_dwarf_to_reg(current_frame, dwarfReg, &reg);
-            if (!mapped && !isReturn)
-                continue;
-            uint64_t value = 0;
-            bool have = false;
-            switch (rule.type) {
-            case kRuleUnspecified:
-                // Callee-saved registers keep their values; the rest are already cleared.
-                continue;
-            case kRuleSame:
-                if (mapped && vxcrash_async_thread_state_has_reg(current_frame, reg)) {
-                    value = vxcrash_async_thread_state_get_reg(current_frame, reg);
-                    have = true;
-                }
-                break;
-            case kRuleUndefined:
-                break;
-            case kRuleOffset:
-                ok = read_word(task, current_frame, cfa + (uint64_t)rule.value, &value);
-                have = ok;
-                break;
-            case kRuleValOffset:
-                value = cfa + (uint64_t)rule.value;
+        case kRuleSame:
+            if (mapped && vxcrash_async_thread_state_has_reg(current_frame, reg)) {
+                value = vxcrash_async_thread_state_get_reg(current_frame, reg);
                 have = true;
-                break;
-            case kRuleRegister:
-                have = dwarf_register_value(current_frame, (uint64_t)rule.value, &value);
-                break;
-            case kRuleExpression:
-            case kRuleValExpression: {
-                uint64_t v;
-                ok = vxcrash_async_dwarf_expression_eval(task, &mobj, rule.expression, rule.expression_length,
-                                                         current_frame, &cfa, &v) == VXCRASH_ESUCCESS;
-                if (ok && rule.type == kRuleExpression)
-                    ok = read_word(task, current_frame, v, &value);
-                else
-                    value = v;
-                have = ok;
-                break;
             }
-            }
-            if (!ok)
-                break;
-            if (isReturn) {
-                haveIp = have;
-                ip = value;
-            } else if (have) {
-                vxcrash_async_thread_state_set_reg(next_frame, reg, value);
-            } else {
-                vxcrash_async_thread_state_clear_reg(next_frame, reg);
-            }
-        }
-        if (!ok)
             break;
+        case kRuleOffset:
+            if (!read_word(task, current_frame, cfa + (uint64_t)rule.value, &value))
+                return VXCRASH_FRAME_EBADFRAME;
+            have = true;
+            break;
+        case kRuleValOffset:
+            value = cfa + (uint64_t)rule.value;
+            have = true;
+            break;
+        case kRuleRegister:
+            have = dwarf_register_value(current_frame, (uint64_t)rule.value, &value);
+            break;
+        case kRuleExpression:
+        case kRuleValExpression: {
+            uint64_t v;
+            if (!haveMobj || vxcrash_async_dwarf_expression_eval(task, &mobj, rule.expression, rule.expression_length,
+                                                                 current_frame, &cfa, &v) != VXCRASH_ESUCCESS)
+                return VXCRASH_FRAME_EBADFRAME;
+            if (rule.type == kRuleExpression) {
+                if (!read_word(task, current_frame, v, &value))
+                    return VXCRASH_FRAME_EBADFRAME;
+            } else {
+                value = v;
+            }
+            have = true;
+            break;
+        }
+        }
+        if (isReturn) {
+            haveIp = have;
+            ip = value;
+        } else if (have) {
+            vxcrash_async_thread_state_set_reg(next_frame, reg, value);
+        } else {
+            vxcrash_async_thread_state_clear_reg(next_frame, reg);
+        }
+    }
 
-        vxcrash_async_thread_state_set_reg(next_frame, VXCRASH_REG_SP, cfa);
-        // An undefined return address marks the outermost frame: the frame comes
-        // back without an instruction pointer and the walk ends there.
-        if (haveIp)
-            vxcrash_async_thread_state_set_reg(next_frame, VXCRASH_REG_IP, ip);
-        else
-            vxcrash_async_thread_state_clear_reg(next_frame, VXCRASH_REG_IP);
-        result = VXCRASH_FRAME_ESUCCESS;
-    } while (false);
-
-    vxcrash_async_image_list_set_reading(image_list, false);
-    return result;
+    vxcrash_async_thread_state_set_reg(next_frame, VXCRASH_REG_SP, cfa);
+    // An undefined return address marks the outermost frame: the frame comes
+    // back without an instruction pointer and the walk ends there.
+    if (haveIp)
+        vxcrash_async_thread_state_set_reg(next_frame, VXCRASH_REG_IP, ip);
+    else
+        vxcrash_async_thread_state_clear_reg(next_frame, VXCRASH_REG_IP);
+    return VXCRASH_FRAME_ESUCCESS;
 }
