@@ -40,6 +40,16 @@ Dictionary Context::flatten() const {
     return out;
 }
 
+std::shared_ptr<const NodeList> Context::parsedNodes(const std::shared_ptr<const std::vector<Token>>& tokens) const {
+    auto it = parsed_.find(tokens.get());
+    return it == parsed_.end() ? nullptr : it->second.nodes;
+}
+
+void Context::rememberParsedNodes(const std::shared_ptr<const std::vector<Token>>& tokens,
+                                  std::shared_ptr<const NodeList> nodes) {
+    parsed_[tokens.get()] = Parsed{tokens, std::move(nodes)};
+}
+
 void Context::DepthGuard::throwTooDeep(const std::string& message) { throw TemplateSyntaxError(message); }
 
 BlockContext::BlockContext(const std::map<std::string, std::shared_ptr<BlockNode>>& blocks) {

@@ -11,6 +11,8 @@
 
 #include "Platform/Foundation/Value.h"
 #include "picker/Templates/Environment.h"
+#include "picker/Templates/Lexer.h"
+#include "picker/Templates/Node.h"
 
 namespace Templates {
 
@@ -69,7 +71,19 @@ public:
     int& templateDepth() { return templateDepth_; }
     int& renderDepth() { return renderDepth_; }
 
+    // Nodes of a token list already parsed in this render (with this
+    // context's environment), so a template included in a loop is parsed
+    // once per render rather than once per item.
+    std::shared_ptr<const NodeList> parsedNodes(const std::shared_ptr<const std::vector<Token>>& tokens) const;
+    void rememberParsedNodes(const std::shared_ptr<const std::vector<Token>>& tokens,
+                             std::shared_ptr<const NodeList> nodes);
+
 private:
+    struct Parsed {
+        std::shared_ptr<const std::vector<Token>> tokens;  // keeps the key alive
+        std::shared_ptr<const NodeList> nodes;
+    };
+    std::map<const std::vector<Token>*, Parsed> parsed_;
     std::vector<Dictionary> dictionaries_;
     Environment environment_;
     int templateDepth_ = 0;

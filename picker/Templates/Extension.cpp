@@ -55,6 +55,29 @@ Value defaultFilter(const Value& value, const std::vector<Value>& arguments) {
     return Value();
 }
 
+bool isASCII(std::string_view text) {
+    for (unsigned char c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+// ASCII text maps the same in every case mapping; only the rest needs ICU.
+std::string uppercaseText(std::string_view text) {
+    if (!isASCII(text)) return Foundation::uppercase(text);
+    std::string out(text);
+    for (auto& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+std::string lowercaseText(std::string_view text) {
+    if (!isASCII(text)) return Foundation::lowercase(text);
+    std::string out(text);
+    for (auto& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
 Filter::Simple textFilter(std::string (*transform)(std::string_view)) {
     return [transform](const Value& value) -> Value {
         if (const auto* array = value.arrayOrNull()) {
@@ -179,8 +202,8 @@ DefaultExtension::DefaultExtension() {
     registerBuiltInTags(*this);
     registerFilterWithArguments("default", defaultFilter);
     registerFilter("capitalize", textFilter(Foundation::capitalized));
-    registerFilter("uppercase", textFilter(Foundation::uppercase));
-    registerFilter("lowercase", textFilter(Foundation::lowercase));
+    registerFilter("uppercase", textFilter(uppercaseText));
+    registerFilter("lowercase", textFilter(lowercaseText));
     registerFilterWithArguments("join", joinFilter);
     registerFilterWithArguments("split", splitFilter);
     registerFilterWithArguments("indent", indentFilter);

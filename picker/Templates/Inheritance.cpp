@@ -24,9 +24,13 @@ std::string renderLoadedTemplate(const Template& loaded, const std::string& name
                " templates deep; a template probably " + (std::string(tag) == "include" ? "includes" : "extends") +
                " itself";
     });
-    TokenParser parser(loaded.sharedTokens(), context.environment());
-    NodeList nodes = parser.parse();
-    return renderNodes(nodes, context);
+    auto nodes = context.parsedNodes(loaded.sharedTokens());
+    if (!nodes) {
+        TokenParser parser(loaded.sharedTokens(), context.environment());
+        nodes = std::make_shared<const NodeList>(parser.parse());
+        context.rememberParsedNodes(loaded.sharedTokens(), nodes);
+    }
+    return renderNodes(*nodes, context);
 }
 
 std::shared_ptr<NodeType> ExtendsNode::parse(TokenParser& parser, const Token& token) {

@@ -3,6 +3,8 @@
 #include <unicode/utf8.h>
 
 #include <fstream>
+#include <mutex>
+#include <unordered_map>
 #include <sstream>
 #include <system_error>
 
@@ -79,10 +81,34 @@ std::string Environment::renderTemplateString(const std::string& templateString,
 
 // --- Template ----------------------------------------------------------------
 
+namespace {
+
+// Token lists are immutable, so templates made from the same text share one.
+// Includes load their template on every use; this keeps that from lexing the
+// same text again each time.
+std::shared_ptr<const std::vector<Token>> lexOnce(const std::string& text) {
+    constexpr size_t kMaxEntries = 256;
+    constexpr size_t kMaxTextSize = 256 * 1024;
+    if (text.size() > kMaxTextSize) return std::make_shared<const std::vector<Token>>(tokenize(text));
+    static std::mutex mutex;
+    static std::unordered_map<std::string, std::shared_ptr<const std::vector<Token>>> cache;
+    {
+        std::lock_guard lock(mutex);
+        if (auto it = cache.find(text); it != cache.end()) return it->second;
+    }
+    auto tokens = std::make_shared<const std::vector<Token>>(tokenize(text));
+    std::lock_guard lock(mutex);
+    if (cache.size() >= kMaxEntries) cache.clear();
+    cache.emplace(text, tokens);
+    return tokens;
+}
+
+}  // namespace
+
 Template::Template(const std::string& templateString, std::optional<Environment> environment,
                    std::optional<std::string> name)
     : environment_(environment ? std::move(*environment) : Environment()),
-      tokens_(std::make_shared<const std::vector<Token>>(tokenize(templateString))),
+      tokens_(lexOnce(templateString)),
       name_(std::move(name)) {}
 
 std::string Template::render(const std::optional<Foundation::Dictionary>& dictionary) const {

@@ -160,7 +160,8 @@ TEST(TemplateFilterTag, AppliesTheChainToTheSection) {
 
 TEST(TemplateIncludeTag, RendersWithTheIncludingContext) {
     auto environment = environmentWith({{"header", "[{{ title }}|{{ name }}]"}, {"self", "{% include 'self' %}"},
-                                        {"ping", "{% include 'pong' %}"}, {"pong", "{% include 'ping' %}"}});
+                                        {"ping", "{% include 'pong' %}"}, {"pong", "{% include 'ping' %}"},
+                                        {"row", "{{ t }};"}});
     Dictionary context{{"title", Value("T")},
                        {"name", Value("N")},
                        {"palette", Value(Dictionary{{"title", Value("P")}})},
@@ -176,6 +177,8 @@ TEST(TemplateIncludeTag, RendersWithTheIncludingContext) {
         {"{% include 'header' palette %}", "[P|N]"},
         {"{% include 'header' notDict %}", "[T|N]"},
         {"{% include 'header' missing %}", "[T|N]"},
+        {"{% for title in palette %}{% include 'header' %}{% endfor %}", "[title|N]"},
+        {"{% for t in 1...3 %}{% include 'row' %}{% endfor %}", "1;2;3;"},
     };
     for (const auto& c : cases) EXPECT_EQ(render(c.text, context, environment), c.output) << c.text;
 
