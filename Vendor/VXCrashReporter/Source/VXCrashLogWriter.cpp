@@ -302,10 +302,8 @@ void processor_for_machine(uint16_t machine, uint32_t *encoding, uint64_t *type,
     }
 }
 
-size_t write_image(File *file, const vxcrash_async_image_list_t *list, const vxcrash_async_image_t *image,
-                   const char *name, size_t nameLength)
+size_t write_image(File *file, const vxcrash_async_image_t *image, const char *name, size_t nameLength)
 {
-    (void)list;
     size_t rv = put_u64(file, kImageSize, (uint64_t)(image->end - image->start));
     rv += put_u64(file, kImageBaseAddress, (uint64_t)image->header_address);
     rv += put_text(file, kImageName, name, nameLength);
@@ -329,7 +327,7 @@ void write_images(File *file, vxcrash_async_image_list_t *list)
     for (uint32_t i = 0; i < count; ++i) {
         const vxcrash_async_image_t *image = vxcrash_async_image_list_get(list, i);
         size_t nameLength = vxcrash_async_image_copy_name(list, image, &task, name, sizeof(name));
-        put_message(file, kReportBinaryImages, [&](File *f) { return write_image(f, list, image, name, nameLength); });
+        put_message(file, kReportBinaryImages, [&](File *f) { return write_image(f, image, name, nameLength); });
     }
     vxcrash_async_image_list_set_reading(list, false);
 }

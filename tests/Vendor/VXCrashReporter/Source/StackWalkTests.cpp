@@ -144,6 +144,37 @@ TEST(CrashStackWalk, FramePointerReaderAloneFollowsTheChain)
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
 
+uint64_t g_recursionReturns[24];
+
+__attribute__((noinline, noclone)) void recurse(WalkRecord *record, int depth)
+{
+    g_recursionReturns[depth] = (uint64_t)__builtin_return_address(0);
+    if (depth == 0)
+        walkCurrentStack(record);
+    else
+        recurse(record, depth - 1);
+    __asm__ __volatile__("" ::: "memory");
+}
+
+// Frames of a recursion share one decoded row; every one of them must still
+// come out at its own return address.
+TEST(CrashStackWalk, RecursionFramesEachFindTheirCaller)
+{
+    auto result = crashtest::runInChild([] {
+        WalkRecord record;
+        recurse(&record, 20);
+        for (size_t i = 0; i + 21 <= record.count; ++i) {
+            bool all = true;
+            for (int depth = 0; depth <= 20 && all; ++depth)
+                all = record.pcs[i + (size_t)depth] == g_recursionReturns[depth];
+            if (all)
+                return std::string();
+        }
+        return "recursion not walked frame by frame: " + listing(record);
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
 WalkRecord g_signalRecord;
 
 void onSignal(int)
