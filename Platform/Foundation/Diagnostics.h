@@ -1,8 +1,8 @@
 #pragma once
 // The seam for the system's own diagnostics: plain standard-output lines
-// ("Update menu") and system-log lines ("[VXCrashReporter] ..."). Code that
-// prints a diagnostic the specification names goes through these, so tests can
-// capture and compare the exact lines.
+// ("Update menu") and system-log lines ("[VXCrashReporter] ..."). Every
+// diagnostic the system prints goes through these, so tests can capture and
+// compare the exact lines.
 
 #include <memory>
 #include <string>

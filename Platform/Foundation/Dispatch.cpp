@@ -575,39 +575,13 @@ void syncOnPool(WorkerPool& pool, Task& task) {
     finished.get();
 }
 
-class GlobalQueue final : public DispatchQueue {
+// A queue backed by worker threads: one thread makes a serial queue, a few make
+// the global concurrent queue. The global queue lives for the whole process.
+class PoolQueue final : public DispatchQueue {
 public:
-    GlobalQueue()
-        : pool_(std::make_shared<WorkerPool>(
-              this, std::clamp<std::size_t>(std::thread::hardware_concurrency(), 2, 4))) {}
-    void async(Task task) override { after(0, std::move(task)); }
-    void after(TimeInterval delay, Task task) override {
-        if (auto executor = currentExecutor()) {
-            executor->post(this, delay, std::move(task));
-        } else {
-            pool_->post(std::move(task), delay);
-        }
-    }
-    void sync(Task task) override {
-        if (isCurrent() || currentExecutor()) {
-            CurrentQueueScope scope(this);
-            task();
-            return;
-        }
-        syncOnPool(*pool_, task);
-    }
-    bool isCurrent() const override { return tCurrentQueue == this; }
-    const std::string& label() const override { return label_; }
-
-private:
-    const std::string label_ = "com.apple.root.default-qos";
-    std::shared_ptr<WorkerPool> pool_;  // immortal with the queue
-};
-
-class SerialQueue final : public DispatchQueue {
-public:
-    explicit SerialQueue(std::string label) : label_(std::move(label)), pool_(std::make_shared<WorkerPool>(this, 1)) {}
-    ~SerialQueue() override { pool_->shutdown(std::chrono::seconds(5)); }
+    PoolQueue(std::string label, std::size_t threads)
+        : label_(std::move(label)), pool_(std::make_shared<WorkerPool>(this, threads)) {}
+    ~PoolQueue() override { pool_->shutdown(std::chrono::seconds(5)); }
     void async(Task task) override { after(0, std::move(task)); }
     void after(TimeInterval delay, Task task) override {
         if (auto executor = currentExecutor()) {
@@ -819,12 +793,13 @@ std::shared_ptr<DispatchQueue> DispatchQueue::main() {
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::global() {
-    static auto* queue = new std::shared_ptr<DispatchQueue>(std::make_shared<GlobalQueue>());
+    static auto* queue = new std::shared_ptr<DispatchQueue>(std::make_shared<PoolQueue>(
+        "com.apple.root.default-qos", std::clamp<std::size_t>(std::thread::hardware_concurrency(), 2, 4)));
     return *queue;
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::makeSerial(const std::string& label) {
-    return std::make_shared<SerialQueue>(label);
+    return std::make_shared<PoolQueue>(label, 1);
 }
 
 bool DispatchQueue::isMainThread() {
