@@ -79,6 +79,24 @@ TEST_F(TemplateLoaders, DictionaryLoader) {
     }
 }
 
+class FramedTemplate : public Template {
+public:
+    using Template::Template;
+    std::string render(const std::optional<Dictionary>& dictionary) const override {
+        return "<" + Template::render(dictionary) + ">";
+    }
+};
+
+TEST_F(TemplateLoaders, LoadersAndStringsUseTheEnvironmentsTemplateClass) {
+    auto loader = std::make_shared<DictionaryLoader>(std::vector<std::pair<std::string, std::string>>{{"t", "{{ x }}"}});
+    Environment environment(loader, {}, [](const std::string& text, const Environment& env,
+                                           const std::optional<std::string>& name) -> std::shared_ptr<Template> {
+        return std::make_shared<FramedTemplate>(text, env, name);
+    });
+    EXPECT_EQ(environment.renderTemplate("t", Dictionary{{"x", Value(1)}}), "<1>");
+    EXPECT_EQ(environment.renderTemplateString("{{ x }}!", Dictionary{{"x", Value(2)}}), "<2!>");
+}
+
 TEST_F(TemplateLoaders, FileSystemLoaderFindsAndRefuses) {
     auto loader = std::make_shared<FileSystemLoader>(std::vector<fs::path>{"templates/"});
     Environment environment(loader);
