@@ -63,6 +63,21 @@ void theirs()
     g_theirFrames = unw_backtrace(buffer, kMaxFrames);
 }
 
+// libunwind's general interface, one unw_step per frame, for context.
+int g_stepFrames;
+
+void theirsStepping()
+{
+    unw_context_t context;
+    unw_cursor_t cursor;
+    unw_getcontext(&context);
+    unw_init_local(&cursor, &context);
+    int n = 0;
+    while (n < kMaxFrames && unw_step(&cursor) > 0)
+        ++n;
+    g_stepFrames = n;
+}
+
 void measure()
 {
     theirs(); // libunwind builds its caches on first use; so does the task cache per walk on ours
@@ -72,6 +87,8 @@ void measure()
     std::printf("frame cursor:  %10.0f ns per walk (%6.1f ns per frame)\n", ourNs, ourNs / g_ourFrames);
     std::printf("unw_backtrace: %10.0f ns per walk (%6.1f ns per frame)\n", theirNs, theirNs / g_theirFrames);
     std::printf("ratio frame cursor / unw_backtrace: %.2f\n", ourNs / theirNs);
+    double stepNs = timeIt(theirsStepping);
+    std::printf("(for context, unw_step loop: %.0f ns per walk of %d frames)\n", stepNs, g_stepFrames);
 
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 100; ++i)

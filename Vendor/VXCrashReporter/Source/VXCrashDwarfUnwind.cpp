@@ -920,7 +920,8 @@ vxcrash_async_frame_cursor_error_t find_row(vxcrash_async_task_t *task, vxcrash_
     for (const vxcrash_async_unwind_row_t &cached : task->rows) {
         if (cached.pc != pc)
             continue;
-        vxcrash_async_memset(&out->row, 0, sizeof(out->row));
+        // Cached rows hold no expressions: only the fields below are read.
+        out->row.cfa_is_expression = false;
         out->row.cfa_register = cached.cfa_register;
         out->row.cfa_offset = cached.cfa_offset;
         for (uint32_t i = 0; i < kRuleCount; ++i)

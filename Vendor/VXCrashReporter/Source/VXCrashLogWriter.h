@@ -7,7 +7,7 @@
 // Report file: the seven bytes "vxcrash", the version byte 1, then one
 // vxcrash.CrashReport message (VXCrashReport.proto) in protobuf wire format.
 //
-// write uses about 16 KiB of stack; a signal handler that calls it needs an
+// write uses about 24 KiB of stack; a signal handler that calls it needs an
 // alternate stack of at least 64 KiB.
 #pragma once
 
