@@ -1,0 +1,98 @@
+#pragma once
+// The cloud sync engine: pulls remote changes with change tokens, pushes local
+// changes as record modifications, creates one zone per synced type,
+// subscribes to database pushes, resumes long-lived pushes, and hands every
+// cloud error to ErrorHandler.
+//
+// Made with `make`, then `start()`ed (the account check and the start-up
+// sequence need the engine's shared owner). Every cloud callback holds the
+// engine weakly; scheduled retries hold it until they have run. Destroying it
+// removes its notification observers.
+//
+// Threads: cloud callbacks run on the container's cloud queue; store writes,
+// zone tokens, "cloudKitNewData", completions and retries go to the main queue.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "Nimbus/ErrorHandler.h"
+#include "Nimbus/Syncable.h"
+#include "Platform/CloudKit/Container.h"
+
+namespace Nimbus {
+
+// The largest push piece after the server found a push too large.
+inline constexpr std::size_t kPushChunkSize = 300;
+
+struct PushPiece {
+    std::vector<CloudKit::CKRecord> recordsToSave;
+    std::vector<CloudKit::CKRecordID> recordIDsToDelete;
+};
+
+// How a push the server found too large is sent again: more than 300 saves go
+// as pieces of 300 saves, each with every deletion; a push that cannot be
+// split that way is halved (saves and deletions together), so every piece is
+// smaller than the push and splitting ends; a single item is not split.
+std::vector<PushPiece> splitOversizedPush(const std::vector<CloudKit::CKRecord>& recordsToSave,
+                                          const std::vector<CloudKit::CKRecordID>& recordIDsToDelete);
+
+class SyncEngine : public std::enable_shared_from_this<SyncEngine> {
+public:
+    using ErrorCompletion = std::function<void(const CloudKit::OptionalError&)>;
+    using Completion = std::function<void()>;
+
+    static std::shared_ptr<SyncEngine> make(std::vector<std::shared_ptr<Syncable>> objects,
+                                            std::shared_ptr<CloudKit::CKContainer> container,
+                                            std::shared_ptr<ObjectStore::Realm> realm,
+                                            SyncEnvironment environment = SyncEnvironment::standard());
+    ~SyncEngine();
+    SyncEngine(const SyncEngine&) = delete;
+    SyncEngine& operator=(const SyncEngine&) = delete;
+
+    // Asks for the account status; with an account, runs the start-up sequence.
+    void start();
+
+    void pushAll();
+    void pull();
+    // At termination: every sync object removes its flagged objects.
+    void cleanUp();
+    void modifyRecords(std::vector<CloudKit::CKRecord> recordsToSave, std::vector<CloudKit::CKRecordID> recordIDsToDelete,
+                       ErrorCompletion completion = nullptr);
+
+    CloudKit::CKServerChangeTokenPtr databaseChangeToken() const;
+    void setDatabaseChangeToken(const CloudKit::CKServerChangeTokenPtr& token);
+    bool isSubscriptionCached() const;
+
+    // The steps of a run, public for the host and tests.
+    void fetchDatabaseChanges(Completion completion = nullptr);
+    void fetchZoneChanges(Completion completion = nullptr);
+    void createMissingZones(ErrorCompletion completion = nullptr);
+    void subscribeToDatabase();
+    void resumeLongLivedOperations();
+    void observeRemoteChangeNotice();
+
+    const std::vector<std::shared_ptr<Syncable>>& syncObjects() const { return syncObjects_; }
+    const std::shared_ptr<CloudKit::CKContainer>& defaultContainer() const { return defaultContainer_; }
+
+private:
+    SyncEngine(std::vector<std::shared_ptr<Syncable>> objects, std::shared_ptr<CloudKit::CKContainer> container,
+               SyncEnvironment environment);
+    void runStartSequence();
+    std::shared_ptr<Syncable> objectForZone(const CloudKit::CKRecordZoneID& zoneID) const;
+    std::shared_ptr<Syncable> objectForRecordType(const std::string& recordType) const;
+    void addObserver(const std::string& name, Foundation::NotificationCenter::Block block);
+
+    std::shared_ptr<CloudKit::CKContainer> defaultContainer_;
+    std::shared_ptr<CloudKit::CKDatabase> privateDatabase_;
+    ErrorHandler errorHandler_;
+    std::vector<std::shared_ptr<Syncable>> syncObjects_;
+    SyncEnvironment environment_;
+
+    std::mutex observersMutex_;
+    std::vector<Foundation::NotificationCenter::ObserverToken> observers_;
+};
+
+}  // namespace Nimbus

@@ -1,0 +1,86 @@
+#pragma once
+// The sync of one persistent type: watches the type's local objects and hands
+// changed ones to the engine as records to save or IDs to delete; applies
+// fetched records and deletions to the store on the main queue without
+// echoing them back; keeps the type's zone token and zone flag in the user
+// defaults under "<class name>nimbus.keys.zoneChangesTokenKey" and
+// "<class name>nimbus.keys.hasCustomZoneCreatedKey".
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Nimbus/RecordMapping.h"
+#include "Nimbus/Syncable.h"
+
+namespace Nimbus {
+
+// Everything but the type itself; SyncObject<T> names the class.
+class SyncObjectBase : public Syncable, public std::enable_shared_from_this<SyncObjectBase> {
+public:
+    SyncObjectBase(std::string className, std::shared_ptr<ObjectStore::Realm> realm, SyncEnvironment environment);
+    ~SyncObjectBase() override;
+
+    std::string recordType() const override { return className_; }
+    CloudKit::CKRecordZoneID zoneID() const override { return zoneIDForRecordType(className_); }
+    CloudKit::CKServerChangeTokenPtr zoneChangesToken() const override;
+    void setZoneChangesToken(CloudKit::CKServerChangeTokenPtr token) override;
+    bool hasCustomZoneCreated() const override;
+    void setHasCustomZoneCreated(bool created) override;
+    std::shared_ptr<ObjectStore::Realm> realm() const override { return realm_; }
+    void setRealm(std::shared_ptr<ObjectStore::Realm> realm) override { realm_ = std::move(realm); }
+
+    void observeLocalChanges() override;
+    void cleanUp() override;
+    void addRecord(const CloudKit::CKRecord& record) override;
+    void deleteRecord(const CloudKit::CKRecordID& recordID) override;
+    void pushAllLocalObjects() override;
+
+    Pipe pipeToEngine() const override { return pipe_; }
+    void setPipeToEngine(Pipe pipe) override { pipe_ = std::move(pipe); }
+
+    ObjectStore::NotificationTokenRef notificationToken() const override { return notificationToken_; }
+    void setSkipTokens(std::function<std::vector<ObjectStore::NotificationTokenRef>()> tokens) override {
+        skipTokens_ = std::move(tokens);
+    }
+    void saveZoneChangesTokenAfterApplying(CloudKit::CKServerChangeTokenPtr token, bool fetchEnded) override;
+
+    const SyncEnvironment& environment() const { return environment_; }
+    std::string zoneChangesTokenKey() const;
+    std::string hasCustomZoneCreatedKey() const;
+
+    // Main queue bodies of addRecord and deleteRecord.
+    void applyRemoteRecord(const CloudKit::CKRecord& record);
+    void applyRemoteDeletion(const CloudKit::CKRecordID& recordID);
+    void localChangeHandler(const ObjectStore::AnyCollectionChange& change);
+
+private:
+    std::vector<ObjectStore::NotificationTokenRef> tokensToSkip() const;
+
+    std::string className_;
+    ObjectStore::NotificationTokenRef notificationToken_;
+    Pipe pipe_;
+    std::shared_ptr<ObjectStore::Realm> realm_;
+    SyncEnvironment environment_;
+    std::function<std::vector<ObjectStore::NotificationTokenRef>()> skipTokens_;
+    bool applyFailed_ = false;  // main thread only
+};
+
+template <class T>
+class SyncObject : public SyncObjectBase {
+public:
+    explicit SyncObject(std::shared_ptr<ObjectStore::Realm> realm, SyncEnvironment environment = SyncEnvironment::standard())
+        : SyncObjectBase(CKRecordConvertible<T>::recordType(), std::move(realm), std::move(environment)) {}
+
+    static std::shared_ptr<SyncObject> make(std::shared_ptr<ObjectStore::Realm> realm,
+                                            SyncEnvironment environment = SyncEnvironment::standard()) {
+        return std::make_shared<SyncObject>(std::move(realm), std::move(environment));
+    }
+};
+
+// Change tokens as keyed archives in the user defaults.
+std::optional<Foundation::Data> archiveChangeToken(const CloudKit::CKServerChangeTokenPtr& token);
+// Nothing unless the data is a keyed archive of a change token.
+CloudKit::CKServerChangeTokenPtr unarchiveChangeToken(const Foundation::Value& stored);
+
+}  // namespace Nimbus
