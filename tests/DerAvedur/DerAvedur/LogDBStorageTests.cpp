@@ -272,13 +272,16 @@ TEST(LogStoreCapacity, ALogAsLargeAsTheWholeDatabaseIsRefused) {
     DAVLogDBStorage storage(testFile());
     storage.setMaxStorageSize(24576, nullptr);
     ASSERT_EQ(storage.maxSizeInBytes(), 24576);
-    // Find the padding whose base64 archive is exactly the maximum size.
+    // Find the padding whose base64 archive is exactly the maximum size: one
+    // padding byte adds about 4/3 base64 bytes, so start from the estimate.
+    auto base64Size = [](std::size_t padding) {
+        auto data = DAVUtility::archiveKeyedData(Foundation::Value(makeLog("big", padding)));
+        return static_cast<long>(Foundation::base64Encode(*data).size());
+    };
+    const long estimate = 17000 + (24576 - base64Size(17000)) * 3 / 4;
     std::shared_ptr<DAVLogWithProperties> exact;
-    for (std::size_t padding = 17000; padding < 19000 && !exact; ++padding) {
-        auto log = makeLog("big", padding);
-        auto data = DAVUtility::archiveKeyedData(Foundation::Value(log));
-        if (Foundation::base64Encode(*data).size() == 24576) exact = log;
-    }
+    for (long padding = estimate - 12; padding <= estimate + 12 && !exact; ++padding)
+        if (base64Size(static_cast<std::size_t>(padding)) == 24576) exact = makeLog("big", static_cast<std::size_t>(padding));
     ASSERT_TRUE(exact);
     DAVTest::MessageRecorder recorder;
     EXPECT_FALSE(storage.saveLog(exact, "G", DAVFlagsCritical));

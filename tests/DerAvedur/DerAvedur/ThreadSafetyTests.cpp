@@ -81,3 +81,42 @@ TEST(ThreadSafety, TokensAndTheEncrypterAreSharedSafely) {
 }
 
 }  // namespace
+
+#include "DerAvedur/DerAvedur/Internals/Util/DAVDispatcherUtil.h"
+#include "Platform/Foundation/Dispatch.h"
+
+namespace {
+
+TEST(Dispatching, MainThreadBlocksAndApplicationState) {
+    auto executor = Foundation::TestExecutor::install();
+    int ran = 0;
+    DAVDispatcherUtil::performBlockOnMainThread([&] { ++ran; });
+    EXPECT_EQ(ran, 0);  // handed over, not run in place
+    executor->drain();
+    EXPECT_EQ(ran, 1);
+
+    EXPECT_EQ(DAVUtility::applicationState(), 0);
+    DAVUtility::setApplicationHiddenProvider([] { return true; });
+    EXPECT_EQ(DAVUtility::applicationState(), 2);
+    int offMain = -1;
+    std::thread([&] { offMain = DAVUtility::applicationState(); }).join();
+    EXPECT_EQ(offMain, 3);
+    DAVUtility::setApplicationHiddenProvider(nullptr);
+}
+
+TEST(Dispatching, SyncWithTimeoutWaitsForTheBlockOrTheTimeout) {
+    auto queue = Foundation::DispatchQueue::makeSerial("dav.test.queue");
+    std::atomic<bool> ran{false};
+    DAVDispatcherUtil::dispatchSyncWithTimeout(30, queue, [&] { ran = true; });
+    EXPECT_TRUE(ran.load());
+
+    // A block that never finishes in time does not hold the caller longer than the timeout.
+    std::atomic<bool> release{false};
+    DAVDispatcherUtil::dispatchSyncWithTimeout(0.01, queue, [&] {
+        while (!release.load()) std::this_thread::yield();
+    });
+    release = true;
+    DAVDispatcherUtil::dispatchSyncWithTimeout(30, queue, [] {});
+}
+
+}  // namespace
