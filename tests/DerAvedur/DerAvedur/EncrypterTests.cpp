@@ -19,6 +19,8 @@ protected:
     EncrypterTest() : keychain(DAVUtility::sdkDirectory() + "/" + DAVTest::uniqueName("keychain") + ".json") {
         DAVDerAvedurUserDefaults::shared().removeObjectForKey(DAVEncrypter::kMetadataKey);
     }
+    // The metadata names keys of this test's keychain only.
+    ~EncrypterTest() override { DAVDerAvedurUserDefaults::shared().removeObjectForKey(DAVEncrypter::kMetadataKey); }
     std::optional<std::string> storedKey(const char* account) {
         Foundation::Data secret;
         if (keychain.copyGenericPassword(DAVKeychainUtil::serviceName(), account, secret) != Security::errSecSuccess)
@@ -101,6 +103,19 @@ TEST_F(EncrypterTest, AnExpiredKeyRotatesToTheAlternateAccount) {
     // Both texts still decrypt: each names its own key.
     EXPECT_EQ(encrypter.decryptString(*old), "before");
     EXPECT_EQ(encrypter.decryptString(*rotated), "after");
+}
+
+TEST_F(EncrypterTest, AKeyMissingFromTheKeychainIsMadeAgain) {
+    auto old = DAVEncrypter(&keychain).encryptString("old");
+    ASSERT_TRUE(old);
+    ASSERT_EQ(keychain.deleteGenericPassword(DAVKeychainUtil::serviceName(), DAVEncrypter::kKeyTag),
+              Security::errSecSuccess);
+    DAVEncrypter encrypter(&keychain);
+    EXPECT_EQ(encrypter.decryptString(*old), std::nullopt);
+    auto fresh = encrypter.encryptString("new");
+    ASSERT_TRUE(fresh);
+    EXPECT_TRUE(storedKey(DAVEncrypter::kKeyTag));
+    EXPECT_EQ(DAVEncrypter(&keychain).decryptString(*fresh), "new");
 }
 
 TEST(KeychainUtil, StoresReplacesAndDeletesStrings) {

@@ -135,8 +135,9 @@ std::optional<Foundation::Data> DAVEncrypter::currentKey(int& index) {
         index = current;
         key = keyForTag(current);
         if (key) return key;
-        // The key vanished from the keychain: start a new one in the same place.
-        key = createKey(current, true);
+        // The key vanished from the keychain: start a new one in the same place
+        // (or adopt the one another process has just made there).
+        key = createKey(current, false);
         if (key) writeMetadata(current);
         return key;
     }
