@@ -21,8 +21,11 @@ namespace {
 
 std::vector<uint8_t> withHeader(const std::vector<uint8_t> &body, uint8_t version = 1)
 {
-    std::vector<uint8_t> bytes = {'v', 'x', 'c', 'r', 'a', 's', 'h', version};
-    bytes.insert(bytes.end(), body.begin(), body.end());
+    std::vector<uint8_t> bytes(8 + body.size());
+    memcpy(bytes.data(), "vxcrash", 7);
+    bytes[7] = version;
+    if (!body.empty())
+        memcpy(bytes.data() + 8, body.data(), body.size());
     return bytes;
 }
 
