@@ -259,6 +259,20 @@ const std::map<std::string, std::function<int()>> &scenarios()
              kill(getpid(), SIGTRAP);
              return 0;
          }},
+        {"chain",
+         [] {
+             // A handler installed before the reporter gets the original fault.
+             struct sigaction earlier;
+             memset(&earlier, 0, sizeof(earlier));
+             earlier.sa_flags = SA_SIGINFO;
+             earlier.sa_sigaction = [](int signo, siginfo_t *info, void *) {
+                 bool original = signo == SIGSEGV && info->si_code == SEGV_MAPERR && info->si_addr == nullptr;
+                 _exit(original ? 7 : 8);
+             };
+             sigaction(SIGSEGV, &earlier, nullptr);
+             enableWithMarker();
+             return vxtest_crash_caller();
+         }},
         {"callback-aborts",
          [] {
              enableWithMarker(abortInCallback);
@@ -692,6 +706,17 @@ TEST(CrashReporterFrontEnd, TrapsAndSentSignalsDoNotResume)
         // A sent signal carries its sender where a fault has its address.
         EXPECT_EQ(report->signalInfo()->address(), 0u);
     }
+}
+
+TEST(CrashReporterFrontEnd, AnEarlierHandlerGetsTheOriginalSignalAfterTheReport)
+{
+    SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
+    Child child = runChild("chain");
+    EXPECT_TRUE(child.exited && child.status == 7) << child.describe();
+    EXPECT_TRUE(child.callbackRan(SIGSEGV));
+    auto report = decodeFile(child.reportPath());
+    ASSERT_NE(report, nullptr);
+    EXPECT_EQ(report->signalInfo()->name(), "SIGSEGV");
 }
 
 TEST(CrashReporterFrontEnd, ACrashInsideTheCallbackTakesTheDefaultAction)
