@@ -414,7 +414,8 @@ Child runChild(const std::string &scenario)
 {
     static int counter = 0;
     Child child;
-    child.home = home() + "/crash-" + scenario + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    // Each scenario belongs to one test, so a run replaces the last run's folder.
+    child.home = home() + "/crash-" + scenario + "-" + std::to_string(counter++);
     fs::remove_all(child.home);
     fs::create_directories(child.home);
 
