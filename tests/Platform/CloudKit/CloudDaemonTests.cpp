@@ -75,3 +75,30 @@ TEST(CloudDaemon, TwoProcessesShareOneDatabaseAndGetPushes) {
     ASSERT_TRUE(exec->runUntil([&] { return error.has_value(); }));
     EXPECT_EQ(error->code, CKErrorNetworkFailure);
 }
+
+TEST(CloudDaemon, TheDefaultContainerFollowsTheEnvironment) {
+    auto exec = Foundation::TestExecutor::install();
+    auto status = [&] {
+        std::optional<CKAccountStatus> result;
+        CKContainer::defaultContainer()->accountStatus([&](CKAccountStatus s, const OptionalError&) { result = s; });
+        EXPECT_TRUE(exec->runUntil([&] { return result.has_value(); }));
+        return result.value_or(CKAccountStatus::couldNotDetermine);
+    };
+    ::unsetenv(kCloudURLVariable);
+    EXPECT_EQ(status(), CKAccountStatus::noAccount);  // no cloud configured
+
+    auto server = std::make_shared<CloudServer>();
+    CloudDaemon daemon(server);
+    ASSERT_GT(daemon.bind("127.0.0.1", 0), 0);
+    daemon.start();
+    ::setenv(kCloudURLVariable, daemon.url().c_str(), 1);
+    ::setenv(kCloudUserVariable, "someone", 1);
+    CKContainer::setDefaultContainer(nullptr);
+    EXPECT_EQ(status(), CKAccountStatus::available);
+    auto log = server->requestLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].userId, "someone");
+    EXPECT_FALSE(log[0].deviceId.empty());  // an id kept for this installation
+    CKContainer::setDefaultContainer(nullptr);
+    daemon.stop();
+}
