@@ -34,8 +34,9 @@ bool DAVDevice::isValid() const {
         {"locale", locale.has_value()},     {"timeZoneOffset", timeZoneOffset.has_value()},
         {"appVersion", appVersion.has_value()}, {"appBuild", appBuild.has_value()},
     };
-    for (const auto& [field, present] : required) {
-        if (!present) {
+    for (const auto& entry : required) {
+        if (!entry.second) {
+            const char* field = entry.first;
             DAVLogVerbose(kDAVDerAvedurLogTag, "%s: \"%s\" is not valid.", className().c_str(), field);
             return false;
         }
