@@ -112,6 +112,9 @@ std::optional<Json> post(const std::string& url, const std::string& user, const 
 
 }  // namespace
 
+static void pollPushes(const std::shared_ptr<HTTPTransport::Shared>& shared, const std::string& url,
+                       const std::string& userId, const std::string& deviceId);
+
 HTTPTransport::HTTPTransport(std::string baseURL, std::string userId, std::string deviceId)
     : baseURL_(std::move(baseURL)), userId_(std::move(userId)), deviceId_(std::move(deviceId)),
       shared_(std::make_shared<Shared>()) {
@@ -126,7 +129,14 @@ HTTPTransport::~HTTPTransport() {
     }
     shared_->stop = true;
     shared_->wake.notify_all();
-    if (poller_.joinable()) poller_.join();
+    if (!poller_.joinable()) return;
+    // The last owner may let go from inside a push the poller delivers; the
+    // poller then ends on its own (it holds only what it shares).
+    if (poller_.get_id() == std::this_thread::get_id()) {
+        poller_.detach();
+    } else {
+        poller_.join();
+    }
 }
 
 Json HTTPTransport::send(const std::string& methodName, const Json& body) {
@@ -141,17 +151,22 @@ void HTTPTransport::setPushSink(PushSink sink) {
         std::lock_guard lock(shared_->mutex);
         shared_->sink = std::move(sink);
     }
-    if (!poller_.joinable()) poller_ = std::thread([this] { pollPushes(); });
+    if (!poller_.joinable()) {
+        poller_ = std::thread([shared = shared_, url = baseURL_ + "/v1/pushes", user = userId_, device = deviceId_] {
+            pollPushes(shared, url, user, device);
+        });
+    }
 }
 
-void HTTPTransport::pollPushes() {
+static void pollPushes(const std::shared_ptr<HTTPTransport::Shared>& shared, const std::string& url,
+                       const std::string& userId, const std::string& deviceId) {
     for (;;) {
         {
-            std::lock_guard lock(shared_->mutex);
-            if (shared_->stopping) return;
+            std::lock_guard lock(shared->mutex);
+            if (shared->stopping) return;
         }
         std::string error;
-        auto reply = post(baseURL_ + "/v1/pushes", userId_, deviceId_, Json{{"wait", 20}}, 40, &shared_->stop, error);
+        auto reply = post(url, userId, deviceId, Json{{"wait", 20}}, 40, &shared->stop, error);
         if (reply && reply->contains("pushes") && (*reply)["pushes"].is_array()) {
             for (const auto& p : (*reply)["pushes"]) {
                 Dictionary userInfo;
@@ -161,18 +176,18 @@ void HTTPTransport::pollPushes() {
                 } catch (const std::exception&) {
                     continue;
                 }
-                PushSink sink;
+                CKTransport::PushSink sink;
                 {
-                    std::lock_guard lock(shared_->mutex);
-                    sink = shared_->sink;
+                    std::lock_guard lock(shared->mutex);
+                    sink = shared->sink;
                 }
                 if (sink) sink(userInfo);
             }
             continue;
         }
         // The daemon is away: try again shortly, unless stopping.
-        std::unique_lock lock(shared_->mutex);
-        shared_->wake.wait_for(lock, std::chrono::seconds(1), [&] { return shared_->stopping; });
+        std::unique_lock lock(shared->mutex);
+        shared->wake.wait_for(lock, std::chrono::seconds(1), [&] { return shared->stopping; });
     }
 }
 

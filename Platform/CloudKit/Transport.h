@@ -53,9 +53,9 @@ public:
     void setPushSink(PushSink sink) override;
     const std::string& deviceId() const override { return deviceId_; }
 
-private:
-    void pollPushes();
     struct Shared;
+
+private:
     std::string baseURL_, userId_, deviceId_;
     std::shared_ptr<Shared> shared_;
     std::thread poller_;
