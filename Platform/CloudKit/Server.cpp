@@ -362,10 +362,12 @@ struct CloudServer::State {
         };
         for (const auto& r : saves) {
             Zone* zone = zoneOf(r.recordID());
-            if (!zone) {
+            if (r.recordID().recordName.empty() || r.recordType().empty()) {
+                itemErrors[r.recordID()] = makeCKError(CKErrorInvalidArguments, "a record needs a name and a type");
+            } else if (!zone) {
                 itemErrors[r.recordID()] = makeCKError(CKErrorZoneNotFound);
-                continue;
             }
+            if (itemErrors.count(r.recordID())) continue;
             auto it = zone->records.find(r.recordID().recordName);
             if (it != zone->records.end() && it->second.record.recordType() != r.recordType()) {
                 itemErrors[r.recordID()] = makeCKError(CKErrorInvalidArguments, "record type cannot change");

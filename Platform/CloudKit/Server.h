@@ -25,7 +25,8 @@
 //
 // Records
 //  - A record belongs to a zone that must exist (else the item fails with 26,
-//    zone not found). Its type never changes (else the item fails with 12).
+//    zone not found). It has a name and a type, and its type never changes
+//    (else the item fails with 12).
 //  - A modify request holds at most 400 items (saves plus deletions); a larger
 //    one fails as a whole with 27 (limit exceeded) and applies nothing. A
 //    request that names one record twice fails with 12.

@@ -129,7 +129,9 @@ Value decodeValue(const Json& json, const AssetStore& assets) {
         return dict;
     }
     if (kind == "ref") {
-        int action = member(v, "action").is_number_integer() ? member(v, "action").get<int>() : 0;
+        if (!v.is_object()) throw MalformedError("ref");
+        auto it = v.find("action");
+        int action = it != v.end() && it->is_number_integer() ? it->get<int>() : 0;
         return CKReference::make(
             CKRecordID(stringMember(v, "name"), CKRecordZoneID(stringMember(v, "zone"), stringMember(v, "owner"))),
             action == 1 ? CKReferenceAction::deleteSelf : CKReferenceAction::none);
