@@ -1,0 +1,31 @@
+#include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVLogWithNameAndProperties.h"
+
+bool DAVLogWithNameAndProperties::isValid() const {
+    if (!DAVLogWithProperties::isValid()) return false;
+    if (!name) {
+        logInvalidField("name");
+        return false;
+    }
+    return true;
+}
+
+nlohmann::ordered_json DAVLogWithNameAndProperties::serializeToDictionary() const {
+    nlohmann::ordered_json json = DAVLogWithProperties::serializeToDictionary();
+    if (name) json["name"] = *name;
+    return json;
+}
+
+bool DAVLogWithNameAndProperties::isEqual(const DAVAbstractLog& other) const {
+    return DAVLogWithProperties::isEqual(other) &&
+           name == static_cast<const DAVLogWithNameAndProperties&>(other).name;
+}
+
+void DAVLogWithNameAndProperties::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
+    DAVLogWithProperties::encodeWithCoder(coder);
+    if (name) coder.encode("name", Foundation::Value(*name));
+}
+
+void DAVLogWithNameAndProperties::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
+    DAVLogWithProperties::decodeWithCoder(coder);
+    name = coder.decodeStringForKey("name");
+}

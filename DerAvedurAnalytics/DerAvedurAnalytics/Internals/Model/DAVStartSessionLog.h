@@ -1,0 +1,9 @@
+#pragma once
+#include "DerAvedur/DerAvedur/Internals/Model/DAVAbstractLog.h"
+
+// Opens a session; the session tracker gives it the new session's id itself.
+class DAVStartSessionLog : public DAVAbstractLog {
+public:
+    DAVStartSessionLog() { setType("startSession"); }
+    std::string className() const override { return "DAVStartSessionLog"; }
+};
