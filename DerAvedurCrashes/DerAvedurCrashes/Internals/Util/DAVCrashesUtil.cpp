@@ -1,0 +1,54 @@
+#include "DerAvedurCrashes/DerAvedurCrashes/Internals/Util/DAVCrashesUtil.h"
+
+#include <fstream>
+#include <mutex>
+
+#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+
+namespace {
+
+struct DirectoryGuard {
+    const char* component;
+    bool created = false;
+};
+
+std::mutex& guardLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+DirectoryGuard gCrashes{"crashes"};
+DirectoryGuard gLogBuffer{"crasheslogbuffer"};
+DirectoryGuard gWrapperExceptions{"crasheswrapperexceptions"};
+
+std::string directory(DirectoryGuard& guard) {
+    std::lock_guard<std::mutex> lock(guardLock());
+    if (!guard.created) {
+        DAVUtility::createDirectoryForPathComponent(std::string(guard.component));
+        guard.created = true;
+    }
+    return guard.component;
+}
+
+}  // namespace
+
+std::string DAVCrashesUtil::crashesDir() { return directory(gCrashes); }
+std::string DAVCrashesUtil::logBufferDir() { return directory(gLogBuffer); }
+std::string DAVCrashesUtil::wrapperExceptionsDir() { return directory(gWrapperExceptions); }
+
+void DAVCrashesUtil::resetDirectory() {
+    std::lock_guard<std::mutex> lock(guardLock());
+    gCrashes.created = gLogBuffer.created = gWrapperExceptions.created = false;
+}
+
+bool DAVCrashesUtil::isDebuggerAttached() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 10, "TracerPid:") != 0) continue;
+        for (char c : line.substr(10))
+            if (c >= '1' && c <= '9') return true;
+        return false;
+    }
+    return false;
+}
