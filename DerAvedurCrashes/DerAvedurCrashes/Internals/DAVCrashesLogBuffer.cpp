@@ -37,6 +37,7 @@ struct Slot {
 };
 
 Slot gSlots[DAVCrashesLogBuffer::kSlotCount];
+std::string gDirectory;  // set by setup, under bufferLock
 
 // Orders the normal-path changes among themselves; the crash writer never takes it.
 std::mutex& bufferLock() {
@@ -96,6 +97,7 @@ void clearSlot(Slot& slot) {
 
 void DAVCrashesLogBuffer::setup(const std::string& directory) {
     std::lock_guard<std::mutex> guard(bufferLock());
+    gDirectory = directory;
     std::vector<std::string> files;
     std::error_code error;
     for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error))
@@ -163,8 +165,8 @@ std::vector<DAVCrashesLogBuffer::BufferedLog> DAVCrashesLogBuffer::takeLogsFromL
     std::vector<BufferedLog> logs;
     std::vector<std::pair<fs::file_time_type, std::string>> files;
     std::error_code error;
-    const std::string directory = *DAVUtility::fullURLForPathComponent(std::string("crasheslogbuffer"));
-    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    if (gDirectory.empty()) return logs;
+    for (fs::directory_iterator it(gDirectory, error), end; !error && it != end; it.increment(error)) {
         if (it->path().extension() != std::string(".") + kBufferExtension) continue;
         std::error_code sizeError;
         if (it->file_size(sizeError) == 0 || sizeError) continue;
@@ -202,8 +204,8 @@ void DAVCrashesLogBuffer::empty() {
         release(slot);
     }
     std::error_code error;
-    const std::string directory = *DAVUtility::fullURLForPathComponent(std::string("crasheslogbuffer"));
-    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    if (gDirectory.empty()) return;
+    for (fs::directory_iterator it(gDirectory, error), end; !error && it != end; it.increment(error)) {
         if (it->path().extension() == std::string(".") + kBufferExtension) {
             truncateFile(it->path().string());
         } else if (it->path().extension() == std::string(".") + kTargetTokenExtension) {

@@ -40,8 +40,9 @@ public:
         std::shared_ptr<DAVAbstractLog> log;
         std::string targetToken;  // empty when none
     };
-    // The logs the files hold from the last run, oldest file first; empties
-    // the files. Files that do not read back as a log are emptied too.
+    // The logs the files of the set-up directory hold from the last run,
+    // oldest file first; empties the files. Files that do not read back as a
+    // log are emptied too.
     static std::vector<BufferedLog> takeLogsFromLastRun(DAVEncrypter& encrypter);
 
     // Forgets the logs in memory and empties every file.
