@@ -1,0 +1,22 @@
+#pragma once
+// The SDK's errors beyond the codes of DAVConstants.h, and their texts.
+
+#include "DerAvedur/DerAvedur/DAVConstants.h"
+#include "Platform/Foundation/Error.h"
+
+// A log that the log store could not save.
+inline constexpr long DAVLogNotStoredErrorCode = 2;
+
+inline Foundation::Error DAVInvalidContainerError() {
+    return Foundation::makeError(kDAVDerAvedurErrorDomain, DAVLogInvalidContainerErrorCode, "Invalid log container.");
+}
+inline Foundation::Error DAVCanceledWithLogDeletionError() {
+    return Foundation::makeError(kDAVDerAvedurErrorDomain, DAVCanceledErrorCode,
+                                 "Canceled, connection paused with log deletion.");
+}
+inline Foundation::Error DAVIngestionDisabledError() {
+    return Foundation::makeError(kDAVDerAvedurErrorDomain, DAVCanceledErrorCode, "Canceled, ingestion is disabled.");
+}
+inline Foundation::Error DAVLogNotStoredError() {
+    return Foundation::makeError(kDAVDerAvedurErrorDomain, DAVLogNotStoredErrorCode, "The log could not be stored.");
+}

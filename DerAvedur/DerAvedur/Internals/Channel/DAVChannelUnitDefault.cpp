@@ -1,0 +1,521 @@
+#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitDefault.h"
+
+#include <algorithm>
+
+#include "DerAvedur/DerAvedur/DAVErrors.h"
+#include "DerAvedur/DerAvedur/Internals/Context/DAVDeviceTracker.h"
+#include "DerAvedur/DerAvedur/Internals/HttpClient/DAVHttpUtil.h"
+#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
+#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "Platform/Foundation/Text.h"
+
+namespace {
+
+constexpr const char* kTag = kDAVDerAvedurLogTag;
+constexpr const char* kStartTimerPrefix = "ChannelStartTimer";
+// Intervals up to this many seconds restart in full with every stored log.
+constexpr unsigned long kDefaultFlushInterval = DAVChannelUnitConfiguration::kDefaultFlushInterval;
+// Wake-ups this close to the due time count as due (clock rounding).
+constexpr double kTimerTolerance = 1e-6;
+
+// The same pauser, however its pointer was converted.
+bool sameObject(const std::weak_ptr<void>& a, const std::shared_ptr<void>& b) {
+    return !a.owner_before(b) && !b.owner_before(a);
+}
+
+std::string typeText(const std::shared_ptr<DAVLog>& log) { return log->type().value_or(""); }
+
+}  // namespace
+
+DAVChannelUnitDefault::DAVChannelUnitDefault(std::shared_ptr<DAVIngestionProtocol> ingestion,
+                                             std::shared_ptr<DAVStorage> storage,
+                                             std::shared_ptr<DAVChannelUnitConfiguration> configuration,
+                                             std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue)
+    : configuration_(std::move(configuration)), logsDispatchQueue_(std::move(logsDispatchQueue)),
+      ingestion_(std::move(ingestion)), storage_(std::move(storage)) {}
+
+// --- accessors ------------------------------------------------------------------
+
+std::shared_ptr<DAVChannelUnitConfiguration> DAVChannelUnitDefault::configuration() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return configuration_;
+}
+
+void DAVChannelUnitDefault::setConfiguration(std::shared_ptr<DAVChannelUnitConfiguration> configuration) {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    configuration_ = std::move(configuration);
+}
+
+std::shared_ptr<Foundation::DispatchQueue> DAVChannelUnitDefault::logsDispatchQueue() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return logsDispatchQueue_;
+}
+
+void DAVChannelUnitDefault::setLogsDispatchQueue(std::shared_ptr<Foundation::DispatchQueue> queue) {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    logsDispatchQueue_ = std::move(queue);
+}
+
+std::string DAVChannelUnitDefault::groupId() const { return configuration()->groupId(); }
+
+bool DAVChannelUnitDefault::isTimerRunning() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return timerDue_.has_value();
+}
+
+std::vector<std::string> DAVChannelUnitDefault::pendingBatchIds() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return pendingBatchIds_;
+}
+
+std::set<std::string> DAVChannelUnitDefault::pausedTargetKeys() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return pausedTargetKeys_;
+}
+
+// --- delegates --------------------------------------------------------------------
+
+void DAVChannelUnitDefault::addDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) {
+    if (!delegate) return;
+    std::lock_guard<std::mutex> guard(delegatesLock_);
+    for (const auto& existing : delegates_)
+        if (existing.lock() == delegate) return;
+    delegates_.push_back(delegate);
+}
+
+void DAVChannelUnitDefault::removeDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) {
+    std::lock_guard<std::mutex> guard(delegatesLock_);
+    delegates_.erase(std::remove_if(delegates_.begin(), delegates_.end(),
+                                    [&](const std::weak_ptr<DAVChannelDelegate>& existing) {
+                                        auto live = existing.lock();
+                                        return !live || live == delegate;
+                                    }),
+                     delegates_.end());
+}
+
+void DAVChannelUnitDefault::enumerateDelegatesWithBlock(const std::function<void(DAVChannelDelegate&)>& block) {
+    std::vector<std::shared_ptr<DAVChannelDelegate>> snapshot;
+    {
+        std::lock_guard<std::mutex> guard(delegatesLock_);
+        for (const auto& delegate : delegates_)
+            if (auto live = delegate.lock()) snapshot.push_back(std::move(live));
+    }
+    for (const auto& delegate : snapshot) block(*delegate);
+}
+
+void DAVChannelUnitDefault::notifyFailureBeforeSendingForItem(const std::shared_ptr<DAVLog>& item,
+                                                              const std::optional<Foundation::Error>& error) {
+    auto self = shared_from_this();
+    enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
+        delegate.channelWillSendLog(self, item);
+        delegate.channelDidFailSendingLog(self, item, error);
+    });
+}
+
+// --- enqueueing -------------------------------------------------------------------
+
+void DAVChannelUnitDefault::enqueueItem(const std::shared_ptr<DAVLog>& item, DAVFlags flags) {
+    if (!item) {
+        DAVLogWarning(kTag, "Log is not valid.");
+        return;
+    }
+    if (!item->timestamp()) item->setTimestamp(Foundation::Date{Foundation::clock().now()});
+    if (!item->device()) item->setDevice(DAVDeviceTracker::sharedInstance()->device());
+    if (!item->isValid()) {
+        DAVLogWarning(kTag, "Log is not valid.");
+        return;
+    }
+    const std::string internalId = Foundation::makeUUIDString();
+    auto self = shared_from_this();
+    enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) { delegate.channelPrepareLog(self, item); });
+    enumerateDelegatesWithBlock(
+        [&](DAVChannelDelegate& delegate) { delegate.channelDidPrepareLog(self, item, internalId, flags); });
+    logsDispatchQueue()->async([self, item, internalId, flags] { self->enqueueOnQueue(item, internalId, flags); });
+}
+
+void DAVChannelUnitDefault::enqueueOnQueue(const std::shared_ptr<DAVLog>& item, const std::string& internalId,
+                                           DAVFlags flags) {
+    auto self = shared_from_this();
+    auto completeEnqueueing = [&] {
+        enumerateDelegatesWithBlock(
+            [&](DAVChannelDelegate& delegate) { delegate.channelDidCompleteEnqueueingLog(self, item, internalId); });
+    };
+
+    bool filtered = false;
+    enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
+        if (!filtered) filtered = delegate.channelUnitShouldFilterLog(self, item);
+    });
+    if (filtered) {
+        DAVLogDebug(kTag, "Log of type '%s' was filtered out by delegate(s)", typeText(item).c_str());
+        completeEnqueueing();
+        return;
+    }
+    if (!ingestion_ || !ingestion_->isReadyToSend()) {
+        DAVLogDebug(kTag, "Log of type '%s' was not filtered out by delegate(s) but ingestion is not ready to send it.",
+                    typeText(item).c_str());
+        completeEnqueueing();
+        return;
+    }
+    if (discardLogs_) {
+        DAVLogWarning(kTag, "Channel %s disabled in log discarding mode, discard this log.", groupId().c_str());
+        notifyFailureBeforeSendingForItem(item, DAVCanceledWithLogDeletionError());
+        completeEnqueueing();
+        return;
+    }
+    DAVLogDebug(kTag, "Saving log, type: %s, flags: %u.", typeText(item).c_str(), static_cast<unsigned>(flags));
+    const bool saved = storage_ && storage_->saveLog(item, groupId(), flags);
+    // A log the store refused is lost: its delegates hear so, as for any log
+    // that fails before it is sent.
+    if (!saved) notifyFailureBeforeSendingForItem(item, DAVLogNotStoredError());
+    completeEnqueueing();
+    if (saved) {
+        ++itemsCount_;
+        checkPendingLogs();
+    }
+}
+
+// --- deciding when to send ----------------------------------------------------------
+
+void DAVChannelUnitDefault::checkPendingLogs() {
+    auto config = configuration();
+    if (!paused_ && config->flushInterval() == kDefaultFlushInterval && itemsCount_ >= config->batchSizeLimit()) {
+        flushQueue();
+        return;
+    }
+    if (itemsCount_ == 0) return;
+    const unsigned long interval = resolveFlushInterval();
+    if (paused_) return;
+    if (interval > 0) {
+        startTimer(interval);
+    } else {
+        flushQueue();
+    }
+}
+
+std::string DAVChannelUnitDefault::oldestPendingLogTimestampKey() const {
+    return Foundation::format("%s:%s", kStartTimerPrefix, groupId().c_str());
+}
+
+void DAVChannelUnitDefault::removeStartTime() {
+    DAVDerAvedurUserDefaults::shared().removeObjectForKey(oldestPendingLogTimestampKey());
+}
+
+unsigned long DAVChannelUnitDefault::resolveFlushInterval() {
+    const unsigned long interval = configuration()->flushInterval();
+    if (interval <= kDefaultFlushInterval) return interval;
+    const std::string key = oldestPendingLogTimestampKey();
+    Foundation::Value stored = DAVDerAvedurUserDefaults::shared().objectForKey(key);
+    const double now = Foundation::clock().now();
+    if (!stored.isDate() || stored.asDate().secondsSince1970 > now) {
+        DAVDerAvedurUserDefaults::shared().setObject(Foundation::Value(Foundation::Date{now}), key);
+        return interval;
+    }
+    const double start = stored.asDate().secondsSince1970;
+    if (now > start + static_cast<double>(interval)) {
+        DAVDerAvedurUserDefaults::shared().removeObjectForKey(key);
+        return 0;
+    }
+    const auto elapsed = static_cast<unsigned long>(now - start);
+    return elapsed >= interval ? 0 : interval - elapsed;
+}
+
+void DAVChannelUnitDefault::startTimer(unsigned long seconds) {
+    if (!enabled_) return;
+    resetTimer();
+    const double due = Foundation::clock().uptime() + static_cast<double>(seconds);
+    bool schedule = false;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        timerDue_ = due;
+        // A wake-up already scheduled at or before the due time will carry
+        // the timer on; only an earlier due time needs a new one.
+        schedule = scheduledWakes_.empty() || *scheduledWakes_.begin() > due + kTimerTolerance;
+        if (schedule) scheduledWakes_.insert(due);
+    }
+    if (!schedule) return;
+    std::weak_ptr<DAVChannelUnitDefault> weak = weak_from_this();
+    logsDispatchQueue()->after(static_cast<double>(seconds), [weak, due] {
+        if (auto self = weak.lock()) self->timerWake(due);
+    });
+}
+
+void DAVChannelUnitDefault::timerWake(double wakeTime) {
+    const double now = Foundation::clock().uptime();
+    std::optional<double> reschedule;
+    bool fire = false;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        if (auto it = scheduledWakes_.find(wakeTime); it != scheduledWakes_.end()) scheduledWakes_.erase(it);
+        if (!timerDue_) return;
+        if (now + kTimerTolerance >= *timerDue_) {
+            fire = true;
+        } else if (scheduledWakes_.empty() || *scheduledWakes_.begin() > *timerDue_ + kTimerTolerance) {
+            // The timer was restarted for later: carry on until then.
+            reschedule = *timerDue_;
+            scheduledWakes_.insert(*timerDue_);
+        }
+    }
+    if (reschedule) {
+        std::weak_ptr<DAVChannelUnitDefault> weak = weak_from_this();
+        const double due = *reschedule;
+        logsDispatchQueue()->after(due - now, [weak, due] {
+            if (auto self = weak.lock()) self->timerWake(due);
+        });
+        return;
+    }
+    if (!fire) return;
+    if (itemsCount_ > 0) flushQueue();
+    resetTimer();
+    removeStartTime();
+}
+
+void DAVChannelUnitDefault::resetTimer() {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    timerDue_.reset();
+}
+
+// --- sending --------------------------------------------------------------------
+
+void DAVChannelUnitDefault::flushQueue() {
+    auto config = configuration();
+    std::vector<std::string> excludedKeys;
+    for (;;) {
+        if (!ingestion_ || !enabled_ || !ingestion_->isReadyToSend() || config->batchSizeLimit() == 0) return;
+        resetTimer();
+        if (paused_ || pendingBatchQueueFull_) {
+            if (itemsCount_ >= config->batchSizeLimit()) {
+                availableBatchFromStorage_ = true;
+                itemsCount_ = 0;
+            }
+            return;
+        }
+        itemsCount_ = 0;
+        {
+            std::lock_guard<std::mutex> guard(stateLock_);
+            excludedKeys.assign(pausedTargetKeys_.begin(), pausedTargetKeys_.end());
+        }
+        std::size_t loaded = 0;
+        const bool more = storage_->loadLogsWithGroupId(
+            config->groupId(), config->batchSizeLimit(), excludedKeys,
+            [&](const std::vector<std::shared_ptr<DAVLog>>& logs, const std::optional<std::string>& batchId) {
+                loaded = logs.size();
+                if (!logs.empty() && batchId) sendLogContainer(std::make_shared<DAVLogContainer>(*batchId, logs));
+            });
+        // Nothing loaded means nothing to send, whatever the store said: the
+        // loop must not spin on it.
+        availableBatchFromStorage_ = more && loaded > 0;
+        if (!availableBatchFromStorage_ || pendingBatchQueueFull_) return;
+    }
+}
+
+void DAVChannelUnitDefault::sendLogContainer(const std::shared_ptr<DAVLogContainer>& container) {
+    auto config = configuration();
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        pendingBatchIds_.push_back(container->batchId);
+        if (pendingBatchIds_.size() >= config->pendingBatchesLimit()) pendingBatchQueueFull_ = true;
+    }
+    if (DAVLogger::currentLogLevel() <= DAVLogLevelDebug) {
+        const std::size_t count = container->logs.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto& log = container->logs[i];
+            const std::string payload = log->serializeLogWithPrettyPrinting(true).value_or("");
+            DAVLogDebug(kTag, "Sending %zu/%zu log, group Id: %s, batch Id: %s, session Id: %s, payload:\n%s", i + 1,
+                        count, config->groupId().c_str(), container->batchId.c_str(), log->sid().value_or("").c_str(),
+                        payload.c_str());
+        }
+    }
+    auto self = shared_from_this();
+    enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
+        for (const auto& log : container->logs) delegate.channelWillSendLog(self, log);
+    });
+    std::weak_ptr<DAVChannelUnitDefault> weak = self;
+    std::shared_ptr<Foundation::DispatchQueue> queue = logsDispatchQueue();
+    ingestion_->sendAsync(container, [weak, queue, container](const std::string&,
+                                                              const std::optional<DAVHttpResponse>& response,
+                                                              const std::optional<Foundation::Data>&,
+                                                              const std::optional<Foundation::Error>& error) {
+        queue->async([weak, container, response, error] {
+            if (auto unit = weak.lock()) unit->handleResponse(container, response, error);
+        });
+    });
+}
+
+void DAVChannelUnitDefault::handleResponse(const std::shared_ptr<DAVLogContainer>& container,
+                                           const std::optional<DAVHttpResponse>& response,
+                                           const std::optional<Foundation::Error>& error) {
+    const std::string& batchId = container->batchId;
+    auto config = configuration();
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        if (std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId) == pendingBatchIds_.end()) {
+            DAVLogWarning(kTag, "Batch Id %s not expected, ignore.", batchId.c_str());
+            return;
+        }
+    }
+    auto self = shared_from_this();
+    const long statusCode = response ? response->statusCode : 0;
+    if (statusCode == 200) {
+        DAVLogDebug(kTag, "Log(s) sent with success, batch Id:%s.", batchId.c_str());
+        enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
+            for (const auto& log : container->logs) delegate.channelDidSucceedSendingLog(self, log);
+        });
+        storage_->deleteLogsWithBatchId(batchId, config->groupId());
+    } else {
+        DAVLogError(kTag, "Log(s) sent with failure, batch Id:%s, status code:%ld", batchId.c_str(), statusCode);
+        enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
+            for (const auto& log : container->logs) delegate.channelDidFailSendingLog(self, log, error);
+        });
+        if (!DAVHttpUtil::isRecoverableError(statusCode)) {
+            DAVLogError(kTag, "Fatal error encountered; shutting down channel unit with group ID %s",
+                        config->groupId().c_str());
+            setEnabled(false, true);
+            return;
+        }
+    }
+    bool flush = false;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        pendingBatchIds_.erase(std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId));
+        if (pendingBatchQueueFull_ && pendingBatchIds_.size() < config->pendingBatchesLimit()) {
+            pendingBatchQueueFull_ = false;
+            flush = statusCode == 200 && availableBatchFromStorage_;
+        }
+    }
+    if (flush) flushQueue();
+}
+
+// --- enabling, pausing, deleting -------------------------------------------------
+
+void DAVChannelUnitDefault::setEnabled(bool isEnabled, bool deleteDataOnDisabled) {
+    auto self = shared_from_this();
+    logsDispatchQueue()->async([self, isEnabled, deleteDataOnDisabled] {
+        self->setEnabledSync(isEnabled, deleteDataOnDisabled);
+    });
+}
+
+void DAVChannelUnitDefault::setEnabledSync(bool isEnabled, bool deleteDataOnDisabled) {
+    auto self = shared_from_this();
+    if (enabled_ != isEnabled) {
+        enabled_ = isEnabled;
+        if (isEnabled) {
+            resumeWithIdentifyingObjectSync(self);
+        } else {
+            pauseWithIdentifyingObjectSync(self);
+        }
+    }
+    if (!isEnabled && deleteDataOnDisabled) {
+        DAVLogDebug(kTag, "Delete all logs for group Id %s", groupId().c_str());
+        deleteAllLogsWithErrorSync(DAVCanceledWithLogDeletionError());
+        itemsCount_ = 0;
+        availableBatchFromStorage_ = false;
+        pendingBatchQueueFull_ = false;
+        removeStartTime();
+        discardLogs_ = true;
+    } else {
+        discardLogs_ = false;
+    }
+    enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
+        delegate.channelDidSetEnabled(self, isEnabled, deleteDataOnDisabled);
+    });
+}
+
+void DAVChannelUnitDefault::deleteAllLogsWithError(const Foundation::Error& error) {
+    auto self = shared_from_this();
+    logsDispatchQueue()->async([self, error] { self->deleteAllLogsWithErrorSync(error); });
+}
+
+void DAVChannelUnitDefault::deleteAllLogsWithErrorSync(const Foundation::Error& error) {
+    const std::string group = groupId();
+    std::vector<std::string> pending;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        pending.swap(pendingBatchIds_);
+        // Nothing is in flight any more: a full pending queue would otherwise
+        // hold the unit back for good, since the late answers are ignored.
+        pendingBatchQueueFull_ = false;
+    }
+    for (const std::string& batchId : pending) storage_->deleteLogsWithBatchId(batchId, group);
+    for (const auto& log : storage_->deleteLogsWithGroupId(group)) notifyFailureBeforeSendingForItem(log, error);
+}
+
+void DAVChannelUnitDefault::pauseWithIdentifyingObject(const DAVIdentifyingObject& identifyingObject) {
+    auto self = shared_from_this();
+    logsDispatchQueue()->async([self, identifyingObject] { self->pauseWithIdentifyingObjectSync(identifyingObject); });
+}
+
+void DAVChannelUnitDefault::resumeWithIdentifyingObject(const DAVIdentifyingObject& identifyingObject) {
+    auto self = shared_from_this();
+    logsDispatchQueue()->async([self, identifyingObject] { self->resumeWithIdentifyingObjectSync(identifyingObject); });
+}
+
+void DAVChannelUnitDefault::pauseWithIdentifyingObjectSync(const DAVIdentifyingObject& identifyingObject) {
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        const bool held = std::any_of(pausedIdentifyingObjects_.begin(), pausedIdentifyingObjects_.end(),
+                                      [&](const std::weak_ptr<void>& pauser) { return !pauser.expired() && sameObject(pauser, identifyingObject); });
+        if (!held) pausedIdentifyingObjects_.push_back(identifyingObject);
+    }
+    DAVLogVerbose(kTag, "Identifying object %p added to pause lane for channel %s.", identifyingObject.get(),
+                  groupId().c_str());
+    if (!paused_) {
+        DAVLogDebug(kTag, "Pause channel %s.", groupId().c_str());
+        paused_ = true;
+        resetTimer();
+    }
+    auto self = shared_from_this();
+    enumerateDelegatesWithBlock(
+        [&](DAVChannelDelegate& delegate) { delegate.channelDidPauseWithIdentifyingObject(self, identifyingObject); });
+}
+
+void DAVChannelUnitDefault::resumeWithIdentifyingObjectSync(const DAVIdentifyingObject& identifyingObject) {
+    bool empty = false;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        // Released pausers no longer count.
+        pausedIdentifyingObjects_.erase(
+            std::remove_if(pausedIdentifyingObjects_.begin(), pausedIdentifyingObjects_.end(),
+                           [&](const std::weak_ptr<void>& pauser) {
+                               return pauser.expired() || sameObject(pauser, identifyingObject);
+                           }),
+            pausedIdentifyingObjects_.end());
+        empty = pausedIdentifyingObjects_.empty();
+    }
+    DAVLogVerbose(kTag, "Identifying object %p removed from pause lane for channel %s.", identifyingObject.get(),
+                  groupId().c_str());
+    if (empty) {
+        DAVLogDebug(kTag, "Resume channel %s.", groupId().c_str());
+        paused_ = false;
+        checkPendingLogs();
+    }
+    auto self = shared_from_this();
+    enumerateDelegatesWithBlock(
+        [&](DAVChannelDelegate& delegate) { delegate.channelDidResumeWithIdentifyingObject(self, identifyingObject); });
+}
+
+void DAVChannelUnitDefault::pauseSendingLogsWithToken(const std::string& token) {
+    std::optional<std::string> targetKey = DAVUtility::targetKeyFromTargetToken(token);
+    if (!targetKey) return;
+    auto self = shared_from_this();
+    logsDispatchQueue()->async([self, key = *targetKey] {
+        DAVLogDebug(kTag, "Pause channel for target key %s.", key.c_str());
+        std::lock_guard<std::mutex> guard(self->stateLock_);
+        self->pausedTargetKeys_.insert(key);
+    });
+}
+
+void DAVChannelUnitDefault::resumeSendingLogsWithToken(const std::string& token) {
+    std::optional<std::string> targetKey = DAVUtility::targetKeyFromTargetToken(token);
+    if (!targetKey) return;
+    auto self = shared_from_this();
+    logsDispatchQueue()->async([self, key = *targetKey] {
+        DAVLogDebug(kTag, "Resume channel for target key %s.", key.c_str());
+        {
+            std::lock_guard<std::mutex> guard(self->stateLock_);
+            self->pausedTargetKeys_.erase(key);
+        }
+        self->itemsCount_ = self->storage_->countLogs();
+        self->checkPendingLogs();
+    });
+}

@@ -1,0 +1,111 @@
+#pragma once
+// The pipeline of one group id. `enqueueItem` stamps, validates and lets the
+// delegates prepare a log on the caller's thread; everything else runs on the
+// group's serial queue: filtering, storing, counting, the flush timer,
+// loading batches, sending them and handling the answers.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelDelegate.h"
+#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitProtocol.h"
+#include "DerAvedur/DerAvedur/Internals/Ingestion/DAVIngestionProtocol.h"
+#include "DerAvedur/DerAvedur/Internals/Storage/DAVStorage.h"
+
+class DAVChannelUnitDefault : public DAVChannelUnitProtocol, public std::enable_shared_from_this<DAVChannelUnitDefault> {
+public:
+    DAVChannelUnitDefault(std::shared_ptr<DAVIngestionProtocol> ingestion, std::shared_ptr<DAVStorage> storage,
+                          std::shared_ptr<DAVChannelUnitConfiguration> configuration,
+                          std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue);
+
+    // --- DAVChannelProtocol -------------------------------------------------
+    // Delegates join and leave at once (under the table's lock), so a log
+    // enqueued right after `addDelegate` is prepared by that delegate too.
+    void addDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) override;
+    void removeDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) override;
+    // These return before their effect, which runs on the queue.
+    void setEnabled(bool isEnabled, bool deleteDataOnDisabled) override;
+    void pauseWithIdentifyingObject(const DAVIdentifyingObject& identifyingObject) override;
+    void resumeWithIdentifyingObject(const DAVIdentifyingObject& identifyingObject) override;
+
+    // --- DAVChannelUnitProtocol ----------------------------------------------
+    void enqueueItem(const std::shared_ptr<DAVLog>& item, DAVFlags flags) override;
+    void pauseSendingLogsWithToken(const std::string& token) override;
+    void resumeSendingLogsWithToken(const std::string& token) override;
+    void checkPendingLogs() override;
+    std::shared_ptr<DAVChannelUnitConfiguration> configuration() const override;
+    void setConfiguration(std::shared_ptr<DAVChannelUnitConfiguration> configuration) override;
+    std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue() const override;
+    void setLogsDispatchQueue(std::shared_ptr<Foundation::DispatchQueue> queue) override;
+
+    // --- work methods, on the queue ------------------------------------------
+    void sendLogContainer(const std::shared_ptr<DAVLogContainer>& container);
+    void flushQueue();
+    void startTimer(unsigned long seconds);
+    // Seconds to wait before sending; for intervals above 3 s the wait counts
+    // from a start time kept in the SDK user defaults across launches.
+    unsigned long resolveFlushInterval();
+    // "ChannelStartTimer:<group id>"
+    std::string oldestPendingLogTimestampKey() const;
+    void resetTimer();
+    void pauseWithIdentifyingObjectSync(const DAVIdentifyingObject& identifyingObject);
+    void resumeWithIdentifyingObjectSync(const DAVIdentifyingObject& identifyingObject);
+    void deleteAllLogsWithError(const Foundation::Error& error);
+    void deleteAllLogsWithErrorSync(const Foundation::Error& error);
+    // Runs the block for a snapshot of the delegates, outside the table's lock.
+    void enumerateDelegatesWithBlock(const std::function<void(DAVChannelDelegate&)>& block);
+    // willSend, then didFail, delegate by delegate.
+    void notifyFailureBeforeSendingForItem(const std::shared_ptr<DAVLog>& item,
+                                           const std::optional<Foundation::Error>& error);
+
+    // --- state (safe to read from any thread) ---------------------------------
+    bool isEnabled() const { return enabled_; }
+    bool isPaused() const { return paused_; }
+    bool discardLogs() const { return discardLogs_; }
+    bool availableBatchFromStorage() const { return availableBatchFromStorage_; }
+    bool pendingBatchQueueFull() const { return pendingBatchQueueFull_; }
+    std::size_t itemsCount() const { return itemsCount_; }
+    bool isTimerRunning() const;
+    std::vector<std::string> pendingBatchIds() const;
+    std::set<std::string> pausedTargetKeys() const;
+    const std::shared_ptr<DAVIngestionProtocol>& ingestion() const { return ingestion_; }
+    const std::shared_ptr<DAVStorage>& storage() const { return storage_; }
+
+private:
+    void enqueueOnQueue(const std::shared_ptr<DAVLog>& item, const std::string& internalId, DAVFlags flags);
+    void handleResponse(const std::shared_ptr<DAVLogContainer>& container,
+                        const std::optional<DAVHttpResponse>& response, const std::optional<Foundation::Error>& error);
+    void setEnabledSync(bool isEnabled, bool deleteDataOnDisabled);
+    void timerWake(double wakeTime);
+    void removeStartTime();
+    std::string groupId() const;
+
+    std::atomic<bool> availableBatchFromStorage_{false};
+    std::atomic<bool> pendingBatchQueueFull_{false};
+    std::atomic<bool> enabled_{true};
+    std::atomic<bool> paused_{false};
+    std::atomic<bool> discardLogs_{false};
+    std::shared_ptr<DAVChannelUnitConfiguration> configuration_;
+    std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue_;
+    mutable std::mutex delegatesLock_;
+    std::vector<std::weak_ptr<DAVChannelDelegate>> delegates_;
+    std::shared_ptr<DAVIngestionProtocol> ingestion_;
+    std::shared_ptr<DAVStorage> storage_;
+    std::atomic<std::size_t> itemsCount_{0};
+
+    // Guards the containers below so that readers on other threads see whole values.
+    mutable std::mutex stateLock_;
+    std::vector<std::string> pendingBatchIds_;
+    std::vector<std::weak_ptr<void>> pausedIdentifyingObjects_;
+    std::set<std::string> pausedTargetKeys_;
+    // The flush timer: when it fires (clock uptime), and the wake-ups already
+    // scheduled on the queue; a restart that moves the time later reuses them.
+    std::optional<double> timerDue_;
+    std::multiset<double> scheduledWakes_;
+};

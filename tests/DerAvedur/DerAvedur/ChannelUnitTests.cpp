@@ -1,0 +1,302 @@
+#include <algorithm>
+#include <set>
+
+#include "ChannelFixture.h"
+#include "DerAvedur/DerAvedur/DAVErrors.h"
+#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
+
+namespace {
+
+using DAVTest::ChannelFixture;
+
+class ChannelUnit : public ChannelFixture {};
+
+TEST_F(ChannelUnit, FiftiethLogLeavesAtOnceAndFewerLeaveThreeSecondsAfterTheLast) {
+    auto unit = addUnit("Analytics");
+    enqueue(unit, 49);
+    EXPECT_TRUE(unit->pendingBatchIds().empty());
+    EXPECT_TRUE(unit->isTimerRunning());
+
+    enqueue(unit, 1, 49);  // no time passes
+    EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
+    ASSERT_TRUE(settle(unit));
+    auto requests = server->requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, "/logs");
+    EXPECT_EQ(indexes(requests[0]).size(), 50u);
+    EXPECT_EQ(storedLogs(), 0u);
+    EXPECT_EQ(delegate->count("succeeded"), 50u);
+
+    // Each stored log restarts the 3-second wait.
+    enqueue(unit, 5, 100);
+    executor->advance(2);
+    enqueue(unit, 5, 105);
+    executor->advance(2.9);
+    EXPECT_TRUE(unit->pendingBatchIds().empty());
+    executor->advance(0.1);
+    EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
+    ASSERT_TRUE(settle(unit));
+    requests = server->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(indexes(requests[1]), (std::vector<int>{100, 101, 102, 103, 104, 105, 106, 107, 108, 109}));
+}
+
+TEST_F(ChannelUnit, LongerIntervalSendsOnlyOnTheTimerAndKeepsThreeBatchesInFlight) {
+    auto unit = addUnit("Analytics", 5);
+    server->hold();
+    enqueue(unit, 120);
+    executor->advance(4.9);
+    EXPECT_TRUE(unit->pendingBatchIds().empty());
+    EXPECT_EQ(storedLogs(), 120u);
+
+    executor->advance(0.1);
+    EXPECT_EQ(unit->pendingBatchIds().size(), 3u);
+    EXPECT_TRUE(unit->pendingBatchQueueFull());
+    ASSERT_TRUE(executor->runUntil([&] { return server->requestCount() == 3; }));
+    std::multiset<std::size_t> sizes;
+    std::set<int> all;
+    for (const auto& request : server->requests()) {
+        auto batch = indexes(request);
+        sizes.insert(batch.size());
+        all.insert(batch.begin(), batch.end());
+    }
+    EXPECT_EQ(sizes, (std::multiset<std::size_t>{20, 50, 50}));
+    EXPECT_EQ(all.size(), 120u);
+
+    server->release();
+    ASSERT_TRUE(settle(unit));
+    EXPECT_FALSE(unit->pendingBatchQueueFull());
+    EXPECT_EQ(storedLogs(), 0u);
+    EXPECT_EQ(server->requestCount(), 3u);
+}
+
+TEST_F(ChannelUnit, StartTimeOfALongIntervalSurvivesARestart) {
+    auto unit = addUnit("Crashes", 60);
+    enqueue(unit, 1, 0);
+    const std::string key = unit->oldestPendingLogTimestampKey();
+    EXPECT_EQ(key, "ChannelStartTimer:Crashes");
+    ASSERT_TRUE(DAVDerAvedurUserDefaults::shared().objectForKey(key).isDate());
+
+    // Restart 40 seconds in: the next stored log waits the 20 seconds left.
+    executor->advance(40);
+    unit.reset();
+    group = makeGroup();
+    unit = addUnit("Crashes", 60);
+    enqueue(unit, 1, 1);
+    executor->advance(19.9);
+    EXPECT_TRUE(unit->pendingBatchIds().empty());
+    executor->advance(0.1);
+    ASSERT_TRUE(settle(unit));
+    ASSERT_EQ(server->requestCount(), 1u);
+    EXPECT_EQ(indexes(server->requests()[0]), (std::vector<int>{0, 1}));
+    EXPECT_TRUE(DAVDerAvedurUserDefaults::shared().objectForKey(key).isNull());
+
+    // A restart after the whole interval has passed sends at the next stored log.
+    enqueue(unit, 1, 2);
+    unit.reset();  // the old launch is gone, its timer with it
+    group = makeGroup();
+    executor->advance(61);
+    unit = addUnit("Crashes", 60);
+    enqueue(unit, 1, 3);
+    EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
+    ASSERT_TRUE(settle(unit));
+    EXPECT_EQ(indexes(server->requests()[1]), (std::vector<int>{2, 3}));
+
+    // A start time in the future is replaced by now and the full interval runs.
+    const double now = Foundation::clock().now();
+    DAVDerAvedurUserDefaults::shared().setObject(Foundation::Value(Foundation::Date{now + 500}), key);
+    enqueue(unit, 1, 4);
+    EXPECT_EQ(DAVDerAvedurUserDefaults::shared().objectForKey(key), Foundation::Value(Foundation::Date{now}));
+    executor->advance(59.9);
+    EXPECT_TRUE(unit->pendingBatchIds().empty());
+    executor->advance(0.1);
+    EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
+    ASSERT_TRUE(settle(unit));
+}
+
+TEST_F(ChannelUnit, RecoverableAnswerIsRetriedAndCompletesOnce) {
+    server->respondWith({503});
+    auto unit = addUnit("Analytics");
+    enqueue(unit, 50);
+    ASSERT_TRUE(executor->runUntil([&] { return client->callsWaitingForRetry() == 1; }));
+    EXPECT_EQ(delegate->count("failed"), 0u);
+    executor->advance(10);  // the first retry waits at most its 10-second interval
+    ASSERT_TRUE(settle(unit));
+    EXPECT_EQ(server->requestCount(), 2u);
+    EXPECT_EQ(delegate->count("succeeded"), 50u);
+    EXPECT_EQ(delegate->count("failed"), 0u);
+    EXPECT_EQ(storedLogs(), 0u);
+    EXPECT_TRUE(unit->isEnabled());
+}
+
+TEST_F(ChannelUnit, RecoverableFailureKeepsTheLogsAndTheUnitEnabled) {
+    server->setDefaultStatus(503);
+    auto unit = addUnit("Analytics", 3, 50, 3);
+    enqueue(unit, 50);
+    for (int retry = 0; retry < 3; ++retry) {
+        ASSERT_TRUE(executor->runUntil([&] { return client->callsWaitingForRetry() == 1; }));
+        executor->advance(1200);
+    }
+    ASSERT_TRUE(settle(unit));
+    EXPECT_EQ(server->requestCount(), 4u);
+    EXPECT_EQ(delegate->count("failed"), 50u);
+    EXPECT_EQ(storedLogs(), 50u);
+    EXPECT_TRUE(unit->isEnabled());
+    EXPECT_FALSE(unit->discardLogs());
+}
+
+TEST_F(ChannelUnit, FatalAnswerDeletesTheGroupsLogsAndDisablesTheUnit) {
+    server->respondWith({400});
+    auto unit = addUnit("Analytics");
+    enqueue(unit, 53);  // a batch of 50 leaves; 3 wait
+    ASSERT_TRUE(executor->runUntil([&] { return unit->discardLogs(); }));
+    EXPECT_FALSE(unit->isEnabled());
+    EXPECT_EQ(storedLogs(), 0u);
+    auto failures = delegate->events("failed");
+    ASSERT_EQ(failures.size(), 53u);
+    std::size_t deleted = 0;
+    for (const auto& failure : failures)
+        deleted += failure.error && failure.error->code == DAVCanceledErrorCode &&
+                   failure.error->description == "Canceled, connection paused with log deletion.";
+    EXPECT_EQ(deleted, 3u);  // the batch in flight is not reported twice
+    EXPECT_EQ(delegate->count("willSend"), 53u);
+
+    // Discard mode: a new log fails at once and is not stored.
+    enqueue(unit, 1, 53);
+    EXPECT_EQ(delegate->count("failed"), 54u);
+    EXPECT_EQ(delegate->events("failed").back().error->code, DAVCanceledErrorCode);
+    EXPECT_EQ(storedLogs(), 0u);
+    EXPECT_EQ(server->requestCount(), 1u);
+}
+
+TEST_F(ChannelUnit, StaysPausedWhileAnyPauserHoldsIt) {
+    auto unit = addUnit("Analytics");
+    auto first = std::make_shared<int>(1);
+    auto second = std::make_shared<int>(2);
+    unit->pauseWithIdentifyingObject(first);
+    unit->pauseWithIdentifyingObject(second);
+    enqueue(unit, 50);
+    EXPECT_TRUE(unit->isPaused());
+    EXPECT_TRUE(unit->pendingBatchIds().empty());
+
+    unit->resumeWithIdentifyingObject(first);
+    executor->advance(5);
+    EXPECT_TRUE(unit->isPaused());
+    EXPECT_TRUE(unit->pendingBatchIds().empty());
+
+    unit->resumeWithIdentifyingObject(second);
+    executor->drain();
+    EXPECT_FALSE(unit->isPaused());
+    EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
+    ASSERT_TRUE(settle(unit));
+    EXPECT_EQ(delegate->count("pause"), 2u);
+    EXPECT_EQ(delegate->count("resume"), 2u);
+
+    // A pauser that is gone no longer holds the unit.
+    auto released = std::make_shared<int>(3);
+    unit->pauseWithIdentifyingObject(released);
+    unit->pauseWithIdentifyingObject(first);
+    executor->drain();
+    released.reset();
+    unit->resumeWithIdentifyingObject(first);
+    executor->drain();
+    EXPECT_FALSE(unit->isPaused());
+}
+
+TEST_F(ChannelUnit, PauseThatRacesAQueuedFlushDoesNotStallTheUnit) {
+    auto unit = addUnit("Analytics", 3, 50, 1);
+    auto pauser = std::make_shared<int>(0);
+    for (int i = 0; i < 50; ++i) unit->enqueueItem(DAVTest::makeLog(i), DAVFlagsNormal);
+    group->pauseWithIdentifyingObject(pauser);  // the ingestion stops before the queued stores run
+    executor->drain();
+    EXPECT_TRUE(unit->pendingBatchIds().empty());
+    EXPECT_FALSE(unit->pendingBatchQueueFull());
+    auto failures = delegate->events("failed");
+    ASSERT_EQ(failures.size(), 50u);
+    EXPECT_EQ(failures[0].error->description, "Canceled, ingestion is disabled.");
+    EXPECT_EQ(server->requestCount(), 0u);
+
+    group->resumeWithIdentifyingObject(pauser);
+    executor->drain();
+    enqueue(unit, 50, 50);
+    ASSERT_TRUE(settle(unit));
+    ASSERT_EQ(server->requestCount(), 1u);
+    EXPECT_EQ(indexes(server->requests()[0]).front(), 50);
+}
+
+TEST_F(ChannelUnit, RefusedSaveIsReportedAsAFailureBeforeSending) {
+    auto unit = addUnit("Analytics");
+    store->refuseSaves = true;
+    enqueue(unit, 1);
+    EXPECT_EQ(delegate->kinds(),
+              (std::vector<std::string>{"prepare", "didPrepare", "filter?", "willSend", "failed", "complete"}));
+    EXPECT_EQ(delegate->events("failed")[0].error->code, DAVLogNotStoredErrorCode);
+    EXPECT_EQ(unit->itemsCount(), 0u);
+    EXPECT_FALSE(unit->isTimerRunning());
+}
+
+TEST_F(ChannelUnit, IngestionWithoutAppSecretStoresNothing) {
+    ingestion->setAppSecret(std::nullopt);
+    auto unit = addUnit("Analytics");
+    enqueue(unit, 1);
+    EXPECT_EQ(delegate->kinds(), (std::vector<std::string>{"prepare", "didPrepare", "filter?", "complete"}));
+    EXPECT_EQ(storedLogs(), 0u);
+}
+
+TEST_F(ChannelUnit, InvalidLogsReachNoDelegate) {
+    auto unit = addUnit("Analytics");
+    auto log = DAVTest::makeLog();
+    log->setType(std::nullopt);
+    unit->enqueueItem(log, DAVFlagsNormal);
+    unit->enqueueItem(nullptr, DAVFlagsNormal);
+    executor->drain();
+    EXPECT_TRUE(delegate->events().empty());
+    EXPECT_EQ(storedLogs(), 0u);
+}
+
+TEST_F(ChannelUnit, UnusableLimitsAreRefusedAndAnEmptyLoadEndsTheFlush) {
+    for (auto [batch, pending] : {std::pair<std::size_t, std::size_t>{0, 3}, {50, 0}}) {
+        EXPECT_EQ(group->addChannelUnitWithConfiguration(
+                      std::make_shared<DAVChannelUnitConfiguration>("Analytics", 1, 3, batch, pending)),
+                  nullptr);
+    }
+    EXPECT_TRUE(group->channels().empty());
+
+    auto unit = addUnit("Analytics");
+    store->emptyLoadsClaimMore = true;
+    enqueue(unit, 50);
+    EXPECT_EQ(store->loads, 1u);
+    EXPECT_FALSE(unit->availableBatchFromStorage());
+    EXPECT_EQ(server->requestCount(), 0u);
+}
+
+TEST_F(ChannelUnit, LogsOfAPausedTargetKeyWaitForItsResume) {
+    auto unit = addUnit("Analytics/one");
+    auto csLog = [](const std::string& token, const std::string& name) {
+        auto log = std::make_shared<DAVCommonSchemaLog>();
+        log->ver = "3.0";
+        log->name = name;
+        log->addTransmissionTargetToken(token);
+        return log;
+    };
+    const std::string paused = "4f2c8a1b-token-secret";
+    unit->pauseSendingLogsWithToken(paused);
+    unit->enqueueItem(csLog(paused, "Vexil.Held"), DAVFlagsNormal);
+    unit->enqueueItem(csLog("77aa0c3e-other-secret", "Vexil.Sent"), DAVFlagsNormal);
+    executor->advance(3);
+    ASSERT_TRUE(settle(unit));
+    ASSERT_EQ(server->requestCount(), 1u);
+    auto first = server->requests()[0].json().at("logs");
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].at("name"), "Vexil.Sent");
+    EXPECT_EQ(storedLogs(), 1u);
+
+    unit->resumeSendingLogsWithToken(paused);
+    executor->advance(3);
+    ASSERT_TRUE(settle(unit));
+    ASSERT_EQ(server->requestCount(), 2u);
+    EXPECT_EQ(server->requests()[1].json().at("logs")[0].at("name"), "Vexil.Held");
+    EXPECT_EQ(storedLogs(), 0u);
+}
+
+}  // namespace
