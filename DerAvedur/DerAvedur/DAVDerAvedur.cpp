@@ -261,7 +261,11 @@ std::vector<DAVServiceClass> DAVDerAvedur::sortServices(const std::vector<DAVSer
 void DAVDerAvedur::startServices(const std::optional<std::vector<DAVServiceClass>>& services,
                                  const std::optional<std::string>& appSecret,
                                  const std::optional<std::string>& transmissionTargetToken, bool fromApplication) {
-    if (!services || !sdkConfigured()) return;
+    if (!services) return;
+    if (!sdkConfigured()) {
+        DAVLogError(kTag, "Der Avedur has not been configured so it couldn't start the service.");
+        return;
+    }
     const std::vector<DAVServiceClass> sorted = sortServices(*services);
     std::vector<std::string> classNames;
     for (const auto& service : sorted) classNames.push_back(service.isNil() ? "(null)" : service.name());
