@@ -83,6 +83,10 @@ void DAVSessionTracker::processLog(DAVLog& log) {
     lastCreatedLogTime_ = std::max(lastCreatedLogTime_.value_or(time), time);
 }
 
+void DAVSessionTracker::channelPrepareLog(const std::shared_ptr<DAVChannelProtocol>&, const std::shared_ptr<DAVLog>& log) {
+    if (log) processLog(*log);
+}
+
 void DAVSessionTracker::applicationDidEnterBackground() {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     if (inBackground_) return;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelDelegate.h"
 #include "DerAvedur/DerAvedur/Internals/Model/DAVLog.h"
 #include "Platform/Foundation/NotificationCenter.h"
 
@@ -27,10 +28,10 @@ public:
     virtual void sessionTracker(DAVSessionTracker& tracker, const std::shared_ptr<DAVAbstractLog>& log) = 0;
 };
 
-class DAVSessionTracker : public std::enable_shared_from_this<DAVSessionTracker> {
+class DAVSessionTracker : public DAVChannelDelegate, public std::enable_shared_from_this<DAVSessionTracker> {
 public:
     DAVSessionTracker() = default;
-    ~DAVSessionTracker();
+    ~DAVSessionTracker() override;
     DAVSessionTracker(const DAVSessionTracker&) = delete;
     DAVSessionTracker& operator=(const DAVSessionTracker&) = delete;
 
@@ -47,6 +48,9 @@ public:
     // Stamps the log with the session's id, opening a new session first when
     // the last one has timed out.
     void processLog(DAVLog& log);
+    // channel:prepareLog: of every unit of the group, on the caller's thread.
+    void channelPrepareLog(const std::shared_ptr<DAVChannelProtocol>& channel,
+                           const std::shared_ptr<DAVLog>& log) override;
 
     void applicationDidEnterBackground();
     void applicationWillEnterForeground();
