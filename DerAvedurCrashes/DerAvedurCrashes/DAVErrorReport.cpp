@@ -4,8 +4,7 @@
 
 DAVErrorReport::DAVErrorReport(std::optional<std::string> errorId, std::optional<std::string> reporterKey,
                                std::optional<std::string> signal, std::optional<std::string> exceptionName,
-                               std::optional<std::string> exceptionReason,
-                               std::optional<Foundation::Date> appStartTime,
+                               std::optional<std::string> exceptionReason, std::optional<Foundation::Date> appStartTime,
                                std::optional<Foundation::Date> appErrorTime, std::shared_ptr<DAVDevice> device,
                                std::uint64_t appProcessIdentifier)
     : incidentIdentifier_(std::move(errorId)),

@@ -123,8 +123,7 @@ void DAVCrashesLogBuffer::setup(const std::string& directory) {
 void DAVCrashesLogBuffer::addLog(const DAVAbstractLog& log, const std::string& internalId, DAVEncrypter& encrypter) {
     // Archiving and encryption happen before any slot is held.
     std::shared_ptr<const DAVAbstractLog> alias(std::shared_ptr<const DAVAbstractLog>(), &log);
-    auto archived = DAVUtility::archiveKeyedData(
-        Foundation::Value(std::const_pointer_cast<DAVAbstractLog>(alias)));
+    auto archived = DAVUtility::archiveKeyedData(Foundation::Value(std::const_pointer_cast<DAVAbstractLog>(alias)));
     if (!archived) return;
     std::string token;
     auto tokens = log.transmissionTargetTokens();

@@ -11,11 +11,12 @@
 // Slots are filled when a log is prepared and freed when its enqueueing is
 // complete (stored, or dropped). With every slot filled, the oldest gives way.
 
+#include <ucontext.h>
+
 #include <csignal>
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <ucontext.h>
 #include <vector>
 
 class DAVAbstractLog;

@@ -201,36 +201,36 @@ std::shared_ptr<DAVAppleErrorLog> validAppleErrorLog() {
 
 TEST(ErrorLogValidity, AppleErrorLogNamesTheFirstMissingField) {
     using L = DAVAppleErrorLog;
-    checkValidity<L>(validAppleErrorLog,
-                     {
-                         {"complete", [](L&) {}, nullptr},
-                         {"optional fields unset",
-                          [](L& l) {
-                              l.threads.reset(), l.binaries.reset(), l.exception.reset(), l.registers.reset();
-                              l.parentProcessId.reset(), l.architectureVariantId.reset(), l.fatal = false;
-                          },
-                          nullptr},
-                         // Nested objects are not part of the log's own test.
-                         {"thread without frames", [](L& l) { (*l.threads)[0]->frames->clear(); }, nullptr},
-                         {"base log first", [](L& l) { l.setDevice(nullptr), l.errorId.reset(); },
-                          "DAVAppleErrorLog: \"device\" is not valid."},
-                         {"errorId", [](L& l) { l.errorId.reset(), l.processName.reset(); },
-                          "DAVAppleErrorLog: \"errorId\" is not valid."},
-                         {"processId", [](L& l) { l.processId.reset(); },
-                          "DAVAppleErrorLog: \"processId\" is not valid."},
-                         {"processName", [](L& l) { l.processName.reset(), l.applicationPath.reset(); },
-                          "DAVAppleErrorLog: \"processName\" is not valid."},
-                         {"primaryArchitectureId", [](L& l) { l.primaryArchitectureId.reset(); },
-                          "DAVAppleErrorLog: \"primaryArchitectureId\" is not valid."},
-                         {"applicationPath", [](L& l) { l.applicationPath.reset(), l.osExceptionType.reset(); },
-                          "DAVAppleErrorLog: \"applicationPath\" is not valid."},
-                         {"osExceptionType", [](L& l) { l.osExceptionType.reset(); },
-                          "DAVAppleErrorLog: \"osExceptionType\" is not valid."},
-                         {"osExceptionCode", [](L& l) { l.osExceptionCode.reset(); },
-                          "DAVAppleErrorLog: \"osExceptionCode\" is not valid."},
-                         {"osExceptionAddress", [](L& l) { l.osExceptionAddress.reset(); },
-                          "DAVAppleErrorLog: \"osExceptionAddress\" is not valid."},
-                     });
+    checkValidity<L>(
+        validAppleErrorLog,
+        {
+            {"complete", [](L&) {}, nullptr},
+            {"optional fields unset",
+             [](L& l) {
+                 l.threads.reset(), l.binaries.reset(), l.exception.reset(), l.registers.reset();
+                 l.parentProcessId.reset(), l.architectureVariantId.reset(), l.fatal = false;
+             },
+             nullptr},
+            // Nested objects are not part of the log's own test.
+            {"thread without frames", [](L& l) { (*l.threads)[0]->frames->clear(); }, nullptr},
+            {"base log first", [](L& l) { l.setDevice(nullptr), l.errorId.reset(); },
+             "DAVAppleErrorLog: \"device\" is not valid."},
+            {"errorId", [](L& l) { l.errorId.reset(), l.processName.reset(); },
+             "DAVAppleErrorLog: \"errorId\" is not valid."},
+            {"processId", [](L& l) { l.processId.reset(); }, "DAVAppleErrorLog: \"processId\" is not valid."},
+            {"processName", [](L& l) { l.processName.reset(), l.applicationPath.reset(); },
+             "DAVAppleErrorLog: \"processName\" is not valid."},
+            {"primaryArchitectureId", [](L& l) { l.primaryArchitectureId.reset(); },
+             "DAVAppleErrorLog: \"primaryArchitectureId\" is not valid."},
+            {"applicationPath", [](L& l) { l.applicationPath.reset(), l.osExceptionType.reset(); },
+             "DAVAppleErrorLog: \"applicationPath\" is not valid."},
+            {"osExceptionType", [](L& l) { l.osExceptionType.reset(); },
+             "DAVAppleErrorLog: \"osExceptionType\" is not valid."},
+            {"osExceptionCode", [](L& l) { l.osExceptionCode.reset(); },
+             "DAVAppleErrorLog: \"osExceptionCode\" is not valid."},
+            {"osExceptionAddress", [](L& l) { l.osExceptionAddress.reset(); },
+             "DAVAppleErrorLog: \"osExceptionAddress\" is not valid."},
+        });
 }
 
 TEST(ErrorLogValidity, HandledErrorAndAttachmentNameTheirFields) {
@@ -280,43 +280,37 @@ TEST(ErrorLogValidity, NestedObjectsNameTheirFields) {
         t->frames = std::vector<std::shared_ptr<DAVStackFrame>>{frame("0x1")};
         return t;
     };
-    checkValidity<DAVThread>(thread, {
-                                         {"complete", [](DAVThread&) {}, nullptr},
-                                         {"threadId", [](DAVThread& t) { t.threadId.reset(); },
-                                          "DAVThread: \"threadId\" is not valid."},
-                                         {"empty frames", [](DAVThread& t) { t.frames->clear(); },
-                                          "DAVThread: \"frames\" is not valid."},
-                                         {"no frames", [](DAVThread& t) { t.frames.reset(); },
-                                          "DAVThread: \"frames\" is not valid."},
-                                     });
-    checkValidity<DAVException>([] { return exception("T", "m"); },
-                                {
-                                    {"complete", [](DAVException&) {}, nullptr},
-                                    {"type", [](DAVException& e) { e.type.reset(), e.frames.reset(); },
-                                     "DAVException: \"type\" is not valid."},
-                                    {"empty frames", [](DAVException& e) { e.frames->clear(); },
-                                     "DAVException: \"frames\" is not valid."},
-                                });
+    checkValidity<DAVThread>(
+        thread, {
+                    {"complete", [](DAVThread&) {}, nullptr},
+                    {"threadId", [](DAVThread& t) { t.threadId.reset(); }, "DAVThread: \"threadId\" is not valid."},
+                    {"empty frames", [](DAVThread& t) { t.frames->clear(); }, "DAVThread: \"frames\" is not valid."},
+                    {"no frames", [](DAVThread& t) { t.frames.reset(); }, "DAVThread: \"frames\" is not valid."},
+                });
+    checkValidity<DAVException>(
+        [] { return exception("T", "m"); },
+        {
+            {"complete", [](DAVException&) {}, nullptr},
+            {"type", [](DAVException& e) { e.type.reset(), e.frames.reset(); }, "DAVException: \"type\" is not valid."},
+            {"empty frames", [](DAVException& e) { e.frames->clear(); }, "DAVException: \"frames\" is not valid."},
+        });
     auto binary = [] { return (*fullAppleErrorLog()->binaries)[0]; };
-    checkValidity<DAVBinary>(binary, {
-                                         {"complete", [](DAVBinary&) {}, nullptr},
-                                         {"only required",
-                                          [](DAVBinary& b) {
-                                              b.architecture.reset(), b.primaryArchitectureId.reset();
-                                              b.architectureVariantId.reset();
-                                          },
-                                          nullptr},
-                                         {"binaryId", [](DAVBinary& b) { b.binaryId.reset(); },
-                                          "DAVBinary: \"binaryId\" is not valid."},
-                                         {"startAddress", [](DAVBinary& b) { b.startAddress.reset(); },
-                                          "DAVBinary: \"startAddress\" is not valid."},
-                                         {"endAddress", [](DAVBinary& b) { b.endAddress.reset(); },
-                                          "DAVBinary: \"endAddress\" is not valid."},
-                                         {"name", [](DAVBinary& b) { b.name.reset(), b.path.reset(); },
-                                          "DAVBinary: \"name\" is not valid."},
-                                         {"path", [](DAVBinary& b) { b.path.reset(); },
-                                          "DAVBinary: \"path\" is not valid."},
-                                     });
+    checkValidity<DAVBinary>(
+        binary,
+        {
+            {"complete", [](DAVBinary&) {}, nullptr},
+            {"only required",
+             [](DAVBinary& b) {
+                 b.architecture.reset(), b.primaryArchitectureId.reset();
+                 b.architectureVariantId.reset();
+             },
+             nullptr},
+            {"binaryId", [](DAVBinary& b) { b.binaryId.reset(); }, "DAVBinary: \"binaryId\" is not valid."},
+            {"startAddress", [](DAVBinary& b) { b.startAddress.reset(); }, "DAVBinary: \"startAddress\" is not valid."},
+            {"endAddress", [](DAVBinary& b) { b.endAddress.reset(); }, "DAVBinary: \"endAddress\" is not valid."},
+            {"name", [](DAVBinary& b) { b.name.reset(), b.path.reset(); }, "DAVBinary: \"name\" is not valid."},
+            {"path", [](DAVBinary& b) { b.path.reset(); }, "DAVBinary: \"path\" is not valid."},
+        });
     DAVTest::MessageRecorder recorder;
     EXPECT_TRUE(DAVStackFrame().isValid());
     EXPECT_TRUE(recorder.messages().empty());

@@ -8,9 +8,9 @@
 // What every crash log says about the process that failed.
 class DAVAbstractErrorLog : public DAVAbstractLog {
 public:
-    std::optional<std::string> errorId;       // required
-    std::optional<std::int64_t> processId;    // required
-    std::optional<std::string> processName;   // required
+    std::optional<std::string> errorId;      // required
+    std::optional<std::int64_t> processId;   // required
+    std::optional<std::string> processName;  // required
     std::optional<std::int64_t> parentProcessId;
     std::optional<std::string> parentProcessName;
     std::optional<std::int64_t> errorThreadId;

@@ -49,8 +49,7 @@ bool DAVAppleErrorLog::isEqual(const DAVAbstractLog& other) const {
            osExceptionCode == log.osExceptionCode && osExceptionAddress == log.osExceptionAddress &&
            exceptionType == log.exceptionType && exceptionReason == log.exceptionReason &&
            selectorRegisterValue == log.selectorRegisterValue && arraysEqual(threads, log.threads) &&
-           arraysEqual(binaries, log.binaries) && registers == log.registers &&
-           objectEqual(exception, log.exception);
+           arraysEqual(binaries, log.binaries) && registers == log.registers && objectEqual(exception, log.exception);
 }
 
 void DAVAppleErrorLog::encodeWithCoder(Foundation::KeyedArchiver& coder) const {

@@ -31,8 +31,7 @@ bool DAVBinary::isValid() const {
 bool DAVBinary::isEqual(const DAVBinary& other) const {
     return binaryId == other.binaryId && startAddress == other.startAddress && endAddress == other.endAddress &&
            name == other.name && path == other.path && architecture == other.architecture &&
-           primaryArchitectureId == other.primaryArchitectureId &&
-           architectureVariantId == other.architectureVariantId;
+           primaryArchitectureId == other.primaryArchitectureId && architectureVariantId == other.architectureVariantId;
 }
 
 void DAVBinary::encodeWithCoder(Foundation::KeyedArchiver& coder) const {

@@ -3,11 +3,10 @@
 // values and arrays of nested objects in JSON, archives and comparisons.
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVCrashesConstants.h"

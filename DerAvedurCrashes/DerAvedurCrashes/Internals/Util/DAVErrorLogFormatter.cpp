@@ -81,19 +81,29 @@ std::string DAVErrorLogFormatter::addressText(std::uint64_t address) {
 
 std::optional<std::string> DAVErrorLogFormatter::architectureName(std::uint64_t cpuType, std::uint64_t cpuSubtype) {
     switch (cpuType) {
-    case kCpuTypeX86: return std::string("i386");
-    case kCpuTypeX86 | kCpuArch64: return std::string(cpuSubtype == 8 ? "x86_64h" : "x86_64");
-    case kCpuTypeArm:
-        switch (cpuSubtype) {
-        case 6: return std::string("armv6");
-        case 9: return std::string("armv7");
-        case 11: return std::string("armv7s");
-        default: return std::string("arm");
-        }
-    case kCpuTypeArm | kCpuArch64: return std::string(cpuSubtype == 2 ? "arm64e" : "arm64");
-    case kCpuTypePowerPC: return std::string("ppc");
-    case kCpuTypePowerPC | kCpuArch64: return std::string("ppc64");
-    default: return std::nullopt;
+        case kCpuTypeX86:
+            return std::string("i386");
+        case kCpuTypeX86 | kCpuArch64:
+            return std::string(cpuSubtype == 8 ? "x86_64h" : "x86_64");
+        case kCpuTypeArm:
+            switch (cpuSubtype) {
+                case 6:
+                    return std::string("armv6");
+                case 9:
+                    return std::string("armv7");
+                case 11:
+                    return std::string("armv7s");
+                default:
+                    return std::string("arm");
+            }
+        case kCpuTypeArm | kCpuArch64:
+            return std::string(cpuSubtype == 2 ? "arm64e" : "arm64");
+        case kCpuTypePowerPC:
+            return std::string("ppc");
+        case kCpuTypePowerPC | kCpuArch64:
+            return std::string("ppc64");
+        default:
+            return std::nullopt;
     }
 }
 
@@ -109,7 +119,8 @@ std::string DAVErrorLogFormatter::errorIdForCrashReport(const VXCrashReport& rep
     // form, so the log and the report of the same bytes agree.
     std::string identity = report.signalInfo()->name() + "|" + report.signalInfo()->code() + "|" +
                            addressText(report.signalInfo()->address());
-    if (auto time = toDate(report.systemInfo()->timestamp())) identity += Foundation::format("|%.6f", time->secondsSince1970);
+    if (auto time = toDate(report.systemInfo()->timestamp()))
+        identity += Foundation::format("|%.6f", time->secondsSince1970);
     if (report.hasProcessInfo()) {
         identity += Foundation::format("|%" PRIu64, report.processInfo()->processID());
         if (auto start = toDate(report.processInfo()->processStartTime()))
@@ -148,7 +159,8 @@ std::shared_ptr<DAVAppleErrorLog> DAVErrorLogFormatter::errorLogFromCrashReport(
     if (!log->processId) log->processId = 0;
     if (!log->applicationPath) log->applicationPath = log->processName;
 
-    if (auto processor = processorOf(report); processor && processor->typeEncoding() == VXCrashReportProcessorTypeEncodingMach) {
+    if (auto processor = processorOf(report);
+        processor && processor->typeEncoding() == VXCrashReportProcessorTypeEncodingMach) {
         log->primaryArchitectureId = static_cast<std::int64_t>(processor->type());
         log->architectureVariantId = static_cast<std::int64_t>(processor->subtype());
         log->architecture = architectureName(processor->type(), processor->subtype());
@@ -221,14 +233,13 @@ std::shared_ptr<DAVErrorReport> DAVErrorLogFormatter::errorReportFromCrashReport
         exceptionName = report.exceptionInfo()->exceptionName();
         exceptionReason = report.exceptionInfo()->exceptionReason();
     }
-    return std::make_shared<DAVErrorReport>(errorIdForCrashReport(report), reporterKey(), report.signalInfo()->name(),
-                                            exceptionName, exceptionReason, startTime, crashTime,
-                                            DAVDeviceTracker::sharedInstance()->deviceForTimestamp(crashTime),
-                                            processId);
+    return std::make_shared<DAVErrorReport>(
+        errorIdForCrashReport(report), reporterKey(), report.signalInfo()->name(), exceptionName, exceptionReason,
+        startTime, crashTime, DAVDeviceTracker::sharedInstance()->deviceForTimestamp(crashTime), processId);
 }
 
 std::shared_ptr<DAVErrorReport> DAVErrorLogFormatter::errorReportFromLog(const DAVAppleErrorLog& log) {
     return std::make_shared<DAVErrorReport>(log.errorId, reporterKey(), log.osExceptionType, log.exceptionType,
-                                            log.exceptionReason, log.appLaunchTimestamp, log.timestamp(),
-                                            log.device(), static_cast<std::uint64_t>(log.processId.value_or(0)));
+                                            log.exceptionReason, log.appLaunchTimestamp, log.timestamp(), log.device(),
+                                            static_cast<std::uint64_t>(log.processId.value_or(0)));
 }
