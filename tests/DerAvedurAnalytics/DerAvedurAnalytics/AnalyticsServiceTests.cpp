@@ -249,6 +249,25 @@ TEST_F(AnalyticsService, EventsOfATransmissionTargetAreNotLimitedByTheIngestionR
     EXPECT_EQ(stored("Analytics/one").size(), 0u);  // the earlier one is handed out already
 }
 
+TEST_F(AnalyticsService, AStartTokenMakesTheDefaultTargetThatCarriesTheUserId) {
+    DAVDerAvedur::configureWithAppSecret("appsecret=" + std::string(kAppSecret) + ";target=" + kTargetToken);
+    DAVDerAvedur::startService(DAVAnalytics::serviceClass());
+    executor->drain();
+    ASSERT_TRUE(analytics()->defaultTransmissionTarget());
+    EXPECT_EQ(analytics()->defaultTransmissionTarget()->transmissionTargetToken(), kTargetToken);
+    EXPECT_TRUE(analytics()->transmissionTargets().empty());  // the default one is not registered
+
+    DAVDerAvedur::setUserId("alice");
+    DAVAnalytics::trackEvent("Vexil.ColorPicked");
+    executor->drain();
+    EXPECT_EQ(stored("Analytics").size(), 1u);  // the start-session log only
+    auto mirrored = stored("Analytics/one");
+    ASSERT_EQ(mirrored.size(), 1u);
+    auto csLog = std::dynamic_pointer_cast<DAVCommonSchemaLog>(mirrored[0]);
+    ASSERT_TRUE(csLog && csLog->ext && csLog->ext->userExt);
+    EXPECT_EQ(csLog->ext->userExt->localId, "c:alice");
+}
+
 TEST_F(AnalyticsService, InvalidFlagsWarnAndGoNormalAndCriticalFlagsUseTheCriticalUnit) {
     start();
     DAVAnalytics::trackEvent("zero", std::nullopt, 0);
