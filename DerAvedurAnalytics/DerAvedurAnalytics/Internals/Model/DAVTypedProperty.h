@@ -13,6 +13,9 @@
 
 class DAVTypedProperty : public Foundation::Coding, public DAVSerializableObject {
 public:
+    // A property of no known kind (as an archive of the base class decodes).
+    DAVTypedProperty() = default;
+
     std::string type;
     std::string name;
 
@@ -30,9 +33,6 @@ public:
 
 protected:
     explicit DAVTypedProperty(std::string typeName) : type(std::move(typeName)) {}
-
-public:
-    DAVTypedProperty() = default;
 };
 
 class DAVStringTypedProperty : public DAVTypedProperty {
