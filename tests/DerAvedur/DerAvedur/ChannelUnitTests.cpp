@@ -169,6 +169,27 @@ TEST_F(ChannelUnit, FatalAnswerDeletesTheGroupsLogsAndDisablesTheUnit) {
     EXPECT_EQ(server->requestCount(), 1u);
 }
 
+TEST_F(ChannelUnit, DisabledWithoutDeletionKeepsLogsUntilEnabled) {
+    auto unit = addUnit("Analytics");
+    unit->setEnabled(false, false);
+    enqueue(unit, 60);
+    executor->advance(10);
+    EXPECT_EQ(storedLogs(), 60u);
+    EXPECT_TRUE(unit->pendingBatchIds().empty());
+    EXPECT_FALSE(unit->isTimerRunning());
+    EXPECT_EQ(delegate->count("failed"), 0u);
+
+    // Enabled again, the unit sends what the store holds, batch after batch.
+    unit->setEnabled(true, false);
+    executor->drain();
+    EXPECT_EQ(unit->pendingBatchIds().size(), 2u);
+    ASSERT_TRUE(settle(unit));
+    EXPECT_EQ(storedLogs(), 0u);
+    std::multiset<std::size_t> sizes;
+    for (const auto& request : server->requests()) sizes.insert(request.logCount());
+    EXPECT_EQ(sizes, (std::multiset<std::size_t>{10, 50}));
+}
+
 TEST_F(ChannelUnit, StaysPausedWhileAnyPauserHoldsIt) {
     auto unit = addUnit("Analytics");
     auto first = std::make_shared<int>(1);
