@@ -453,8 +453,9 @@ void DAVChannelUnitDefault::resumeWithIdentifyingObject(const DAVIdentifyingObje
 void DAVChannelUnitDefault::pauseWithIdentifyingObjectSync(const DAVIdentifyingObject& identifyingObject) {
     {
         std::lock_guard<std::mutex> guard(stateLock_);
-        const bool held = std::any_of(pausedIdentifyingObjects_.begin(), pausedIdentifyingObjects_.end(),
-                                      [&](const std::weak_ptr<void>& pauser) { return !pauser.expired() && sameObject(pauser, identifyingObject); });
+        const bool held = std::any_of(
+            pausedIdentifyingObjects_.begin(), pausedIdentifyingObjects_.end(),
+            [&](const std::weak_ptr<void>& pauser) { return !pauser.expired() && sameObject(pauser, identifyingObject); });
         if (!held) pausedIdentifyingObjects_.push_back(identifyingObject);
     }
     DAVLogVerbose(kTag, "Identifying object %p added to pause lane for channel %s.", identifyingObject.get(),
