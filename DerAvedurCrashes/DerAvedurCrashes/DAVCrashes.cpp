@@ -817,15 +817,17 @@ void DAVCrashes::channelDidFailSendingLog(const std::shared_ptr<DAVChannelProtoc
 void DAVCrashes::processLogBufferAfterCrash() {
     auto group = channelGroup();
     if (!group) return;
+    std::shared_ptr<DAVChannelUnitProtocol> unit;
     {
         std::lock_guard<std::recursive_mutex> guard(lock_);
         if (!bufferChannelUnit_)
             bufferChannelUnit_ = group->addChannelUnitWithConfiguration(
                 DAVChannelUnitConfiguration::initDefaultConfigurationWithGroupId(kBufferGroupId));
+        unit = bufferChannelUnit_;
     }
     for (auto& buffered : DAVCrashesLogBuffer::takeLogsFromLastRun(targetTokenEncrypter_)) {
         if (!buffered.targetToken.empty()) buffered.log->addTransmissionTargetToken(buffered.targetToken);
-        if (bufferChannelUnit_) bufferChannelUnit_->enqueueItem(buffered.log, DAVFlagsDefault);
+        if (unit) unit->enqueueItem(buffered.log, DAVFlagsDefault);
     }
 }
 

@@ -16,6 +16,7 @@
 // per process; the confirmation handler and the delegate's send callbacks run
 // on the main thread.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>

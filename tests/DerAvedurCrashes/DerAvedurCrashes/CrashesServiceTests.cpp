@@ -51,6 +51,7 @@ int crashChild(const std::string& scenario) {
     if (scenario == "null") return crashes_test_crash_on_null();
     if (scenario == "exception") throw std::runtime_error("boom");
     if (scenario == "trap") DAVCrashes::generateTestCrash();
+    if (scenario == "reported") DAVCrashes::applicationDidReportException({"RangeError", "index 3 beyond bounds", {}});
     return 3;
 }
 
@@ -113,7 +114,7 @@ TEST_F(CrashesEndToEnd, ACrashOnNullIsSentOnTheNextRunAndItsFilesAreGone) {
     EXPECT_TRUE(DAVCrashes::sharedInstance()->crashFiles().empty());
 }
 
-TEST_F(CrashesEndToEnd, AnUncaughtExceptionAndATestCrashNameTheirCause) {
+TEST_F(CrashesEndToEnd, ExceptionsAndTestCrashesNameTheirCause) {
     CRASHES_SKIP_WHEN_SANITIZED();
     Child exception = runCrashChild("exception");
     ASSERT_EQ(exception.status, SIGABRT) << exception.describe();
@@ -133,6 +134,16 @@ TEST_F(CrashesEndToEnd, AnUncaughtExceptionAndATestCrashNameTheirCause) {
     executor->advance(DAVCrashes::kProcessingDelay);
     ASSERT_TRUE(waitForLogs("appleError", 2));
     EXPECT_EQ(sentLogs("appleError")[1]["osExceptionType"], "SIGILL");
+
+    // An exception the application reports itself goes the same way.
+    Child reported = runCrashChild("reported");
+    ASSERT_EQ(reported.status, SIGABRT) << reported.describe();
+    restartSdk();
+    executor->advance(DAVCrashes::kProcessingDelay);
+    ASSERT_TRUE(waitForLogs("appleError", 3));
+    log = sentLogs("appleError")[2];
+    EXPECT_EQ(log["exceptionType"], "RangeError");
+    EXPECT_EQ(log["exceptionReason"], "index 3 beyond bounds");
 }
 
 TEST_F(CrashesEndToEnd, LogsBufferedAtCrashTimeAreSentOnTheNextRun) {

@@ -1,6 +1,5 @@
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Util/DAVCrashesUtil.h"
 
-#include <fstream>
 #include <mutex>
 
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
@@ -39,16 +38,4 @@ std::string DAVCrashesUtil::wrapperExceptionsDir() { return directory(gWrapperEx
 void DAVCrashesUtil::resetDirectory() {
     std::lock_guard<std::mutex> lock(guardLock());
     gCrashes.created = gLogBuffer.created = gWrapperExceptions.created = false;
-}
-
-bool DAVCrashesUtil::isDebuggerAttached() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.compare(0, 10, "TracerPid:") != 0) continue;
-        for (char c : line.substr(10))
-            if (c >= '1' && c <= '9') return true;
-        return false;
-    }
-    return false;
 }

@@ -10,7 +10,4 @@ public:
     static std::string wrapperExceptionsDir();  // "crasheswrapperexceptions"
     // The next call of each method above creates its directory again.
     static void resetDirectory();
-
-    // A tracer (debugger) is attached: TracerPid of /proc/self/status is not 0.
-    static bool isDebuggerAttached();
 };
