@@ -13,6 +13,7 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/DAVCrashesLogBuffer.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVException.h"
+#include "DerAvedurCrashes/DerAvedurCrashes/Internals/WrapperSDK/DAVWrapperCrashesHelper.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Text.h"
 
@@ -334,6 +335,61 @@ TEST_F(CrashesService, AReportTheDelegateRefusesIsDiscarded) {
     EXPECT_TRUE(DAVCrashes::sharedInstance()->unprocessedCrashReports().empty());
     settle(5);
     EXPECT_TRUE(sentLogs("appleError").empty());
+}
+
+TEST_F(CrashesService, WithoutAutomaticProcessingTheWrapperChoosesWhatIsSent) {
+    // Saved reports of earlier runs, among files that are no reports.
+    fs::create_directories(sdkPath("crashes"));
+    for (uint8_t tag : {0xa0, 0xb0}) {
+        ReportFixture fixture;
+        fixture.uuid[0] = tag;
+        auto bytes = fixture.bytes();
+        std::ofstream(sdkPath("crashes/78000000" + std::to_string(tag)), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::ofstream(sdkPath("crashes/empty")).close();
+    std::ofstream(sdkPath("crashes/settings.plist")) << "not a report";
+    std::ofstream(sdkPath("crashes/garbage")) << "not a report";
+
+    DAVTest::MessageRecorder recorder;
+    startSdk();
+    EXPECT_EQ(DAVCrashes::sharedInstance()->crashFiles().size(), 3u);
+    DAVWrapperCrashesHelper::setAutomaticProcessing(false);
+    executor->advance(DAVCrashes::kProcessingDelay);
+    EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelWarning,
+                                        "Crash report found but couldn't parse it, discard the crash report: "));
+    auto waiting = DAVWrapperCrashesHelper::unprocessedCrashReports();
+    ASSERT_EQ(waiting.size(), 2u);
+    settle(3);
+    EXPECT_TRUE(sentLogs("appleError").empty());
+
+    // The wrapper keeps one report; the other one and its file go.
+    EXPECT_FALSE(DAVWrapperCrashesHelper::sendCrashReportsOrAwaitUserConfirmationForFilteredIds({errorIdFor(0xa0)}));
+    EXPECT_TRUE(recorder.contains(DAVLogLevelDebug,
+                                  "Automatic crash processing is disabled and \"AlwaysSend\" is "
+                                  "false. Awaiting user confirmation."));
+    EXPECT_EQ(DAVWrapperCrashesHelper::unprocessedCrashReports().size(), 1u);
+    EXPECT_FALSE(fs::exists(sdkPath("crashes/78000000176")));
+    DAVCrashes::notifyWithUserConfirmation(DAVUserConfirmationSend);
+    ASSERT_TRUE(waitForLogs("appleError", 1));
+    settle(3);
+    ASSERT_EQ(sentLogs("appleError").size(), 1u);
+    EXPECT_EQ(sentLogs("appleError")[0]["id"], errorIdFor(0xa0));
+    // What is no report stays where it is.
+    auto left = filesIn(sdkPath("crashes"));
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"empty", "garbage", "settings.plist"}));
+}
+
+TEST_F(CrashesService, OldKeysMoveToTheirNewNames) {
+    Foundation::UserDefaults::standard().set("DAVUserConfirmation", Foundation::Value(true));
+    Foundation::UserDefaults::standard().set("kDAVCrashesIsEnabledKey", Foundation::Value(false));
+    DAVCrashes::sharedInstance();
+    EXPECT_EQ(DAVDerAvedurUserDefaults::shared().objectForKey("CrashesUserConfirmation"), Foundation::Value(true));
+    EXPECT_EQ(DAVDerAvedurUserDefaults::shared().objectForKey("CrashesIsEnabled"), Foundation::Value(false));
+    EXPECT_TRUE(Foundation::UserDefaults::standard().objectForKey("DAVUserConfirmation").isNull());
+    startSdk();
+    EXPECT_FALSE(DAVCrashes::isEnabled());
 }
 
 TEST_F(CrashesService, TwoReportsSavedInOneSecondAreBothKept) {
