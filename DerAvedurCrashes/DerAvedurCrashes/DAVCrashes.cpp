@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cinttypes>
 #include <fstream>
 
 #include "DerAvedur/DerAvedur/DAVDerAvedur.h"
