@@ -21,25 +21,14 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "Platform/Foundation/Text.h"
+#include "tests/DerAvedur/DerAvedur/DerAvedurTestSupport.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 std::shared_ptr<DAVLogWithProperties> makeLog(int i) {
-    auto device = std::make_shared<DAVDevice>();
-    device->sdkName = "deravedur.macos";
-    device->sdkVersion = "4.1.1";
-    device->model = "ThinkPad X1";
-    device->oemName = "LENOVO";
-    device->osName = "Debian GNU/Linux";
-    device->osVersion = "12";
-    device->osBuild = "6.1.0-18-amd64";
-    device->locale = "en_GB";
-    device->timeZoneOffset = 60;
-    device->appVersion = "1.0.0";
-    device->appBuild = "1";
-    device->appNamespace = "com.tarnwick.vexil";
+    auto device = DAVTest::makeDevice();
     auto log = std::make_shared<DAVLogWithProperties>();
     log->setType("event");
     log->setTimestamp(Foundation::Date{1700000000.0 + i});

@@ -34,6 +34,7 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "Platform/Foundation/Text.h"
+#include "tests/DerAvedur/DerAvedur/DerAvedurTestSupport.h"
 
 namespace {
 
@@ -44,19 +45,7 @@ constexpr const char* kSecret = "5f1d3a9e-7c44-4b1f-9e2a-0c6b8d4e2f11";
 constexpr const char* kInstallId = "0B1D7C1E-2C3A-4F3B-8D8E-6F1A2B3C4D5E";
 
 std::shared_ptr<DAVLogWithProperties> makeLog(std::size_t i) {
-    auto device = std::make_shared<DAVDevice>();
-    device->sdkName = "deravedur.macos";
-    device->sdkVersion = "4.1.1";
-    device->model = "ThinkPad X1";
-    device->oemName = "LENOVO";
-    device->osName = "Debian GNU/Linux";
-    device->osVersion = "12";
-    device->osBuild = "6.1.0-18-amd64";
-    device->locale = "en_GB";
-    device->timeZoneOffset = 60;
-    device->appVersion = "1.0.0";
-    device->appBuild = "1";
-    device->appNamespace = "com.tarnwick.vexil";
+    auto device = DAVTest::makeDevice();
     auto log = std::make_shared<DAVLogWithProperties>();
     log->setType("event");
     log->setTimestamp(Foundation::Date{1700000000.0 + static_cast<double>(i)});
