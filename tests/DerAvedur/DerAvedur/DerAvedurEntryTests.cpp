@@ -202,6 +202,9 @@ TEST_F(DerAvedurEntry, DisableVariableNamesServicesOrAll) {
         {"All", "Crashes", true},                {"analytics", "Analytics", false},
         {"Analytic", "Analytics", false},        {"", "Analytics", false},
         {"Crashes,,All", "Analytics", true},
+        // Unicode spaces are white space too; a line break is not.
+        {"Crashes,\u00a0Analytics\u3000", "Analytics", true}, {"\u2009All", "Crashes", true},
+        {"Analytics\n", "Analytics", false},
     };
     auto sdk = DAVDerAvedur::sharedInstance();
     for (const Case& c : cases) {
