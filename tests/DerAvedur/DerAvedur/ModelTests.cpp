@@ -6,6 +6,7 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "DerAvedurTestSupport.h"
 #include "Platform/Foundation/KeyedArchiver.h"
+#include "Platform/Foundation/PropertyList.h"
 
 namespace {
 
@@ -277,6 +278,96 @@ TEST(LogArchive, EveryLogKindRoundTripsWithoutTagOrTokens) {
     EXPECT_EQ(csBack->cV, "vector");
     EXPECT_TRUE(csBack->transmissionTargetTokens().empty());
     EXPECT_EQ(csBack->serializeToDictionary(), cs->serializeToDictionary());
+}
+
+// Every field of every extension: its JSON key in order, the keys of its
+// archive record in the same order, and a round trip that leaves unset fields
+// unset.
+TEST(LogArchive, EveryCommonSchemaExtensionFieldKeepsItsKeyOrderAndRoundTrips) {
+    auto ext = std::make_shared<DAVCSExtensions>();
+    ext->metadataExt = std::make_shared<DAVMetadataExtension>();
+    ext->metadataExt->metadata["f"] = {{"n", 4}};
+    ext->protocolExt = std::make_shared<DAVProtocolExtension>();
+    ext->protocolExt->ticketKeys = std::vector<std::string>{"t1", "t2"};
+    ext->protocolExt->devMake = "LENOVO";
+    ext->protocolExt->devModel = "ThinkPad X1";
+    ext->userExt = std::make_shared<DAVUserExtension>();
+    ext->userExt->localId = "c:alice";
+    ext->userExt->locale = "en-GB";
+    ext->deviceExt = std::make_shared<DAVDeviceExtension>();
+    ext->deviceExt->localId = "d:42";
+    ext->osExt = std::make_shared<DAVOSExtension>();
+    ext->osExt->name = "Debian GNU/Linux";
+    ext->osExt->ver = "Version 12";
+    ext->appExt = std::make_shared<DAVAppExtension>();
+    ext->appExt->appId = "I:com.tarnwick.vexil";
+    ext->appExt->ver = "1.0.0";
+    ext->appExt->name = "Vexil";
+    ext->appExt->locale = "en";
+    ext->appExt->userId = "c:alice";
+    ext->netExt = std::make_shared<DAVNetExtension>();
+    ext->netExt->provider = "carrier";
+    ext->sdkExt = std::make_shared<DAVSDKExtension>();
+    ext->sdkExt->libVer = "deravedur.macos-4.1.1";
+    ext->sdkExt->epoch = "epoch-1";
+    ext->sdkExt->seq = 7;
+    ext->sdkExt->installId = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
+    ext->locExt = std::make_shared<DAVLocExtension>();
+    ext->locExt->tz = "+01:00";
+
+    EXPECT_EQ(ext->serializeToDictionary().dump(),
+              R"J({"metadata":{"f":{"n":4}},"protocol":{"ticketKeys":["t1","t2"],"devMake":"LENOVO",)J"
+              R"J("devModel":"ThinkPad X1"},"user":{"localId":"c:alice","locale":"en-GB"},"device":{"localId":"d:42"},)J"
+              R"J("os":{"name":"Debian GNU/Linux","ver":"Version 12"},"app":{"id":"I:com.tarnwick.vexil","ver":"1.0.0",)J"
+              R"J("name":"Vexil","locale":"en","userId":"c:alice"},"net":{"provider":"carrier"},)J"
+              R"J("sdk":{"libVer":"deravedur.macos-4.1.1","epoch":"epoch-1","seq":7,)J"
+              R"J("installId":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F"},"loc":{"tz":"+01:00"}})J");
+
+    auto data = DAVUtility::archiveKeyedData(Foundation::Value(ext));
+    ASSERT_TRUE(data);
+    auto plist = Foundation::valueFromPropertyList(*data);
+    ASSERT_TRUE(plist && plist->isDictionary());
+    std::map<std::string, std::vector<std::string>> recordKeys;
+    for (const auto& record : plist->asDictionary()["$objects"].asArray()) {
+        std::vector<std::string> keys = record.asDictionary().keys();
+        ASSERT_FALSE(keys.empty());
+        EXPECT_EQ(keys.front(), "$class");
+        recordKeys[record.asDictionary()["$class"].asString()] = {keys.begin() + 1, keys.end()};
+    }
+    using Keys = std::vector<std::string>;
+    EXPECT_EQ(recordKeys["DAVCSExtensions"],
+              (Keys{"metadata", "protocol", "user", "device", "os", "app", "net", "sdk", "loc"}));
+    EXPECT_EQ(recordKeys["DAVProtocolExtension"], (Keys{"ticketKeys", "devMake", "devModel"}));
+    EXPECT_EQ(recordKeys["DAVUserExtension"], (Keys{"localId", "locale"}));
+    EXPECT_EQ(recordKeys["DAVDeviceExtension"], (Keys{"localId"}));
+    EXPECT_EQ(recordKeys["DAVOSExtension"], (Keys{"name", "ver"}));
+    EXPECT_EQ(recordKeys["DAVAppExtension"], (Keys{"id", "ver", "name", "locale", "userId"}));
+    EXPECT_EQ(recordKeys["DAVNetExtension"], (Keys{"provider"}));
+    EXPECT_EQ(recordKeys["DAVSDKExtension"], (Keys{"libVer", "epoch", "seq", "installId"}));
+    EXPECT_EQ(recordKeys["DAVLocExtension"], (Keys{"tz"}));
+    EXPECT_EQ(recordKeys["DAVMetadataExtension"], (Keys{"metadata"}));
+
+    auto back = roundTrip(ext);
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->isEqual(*ext));
+    EXPECT_EQ(back->serializeToDictionary(), ext->serializeToDictionary());
+
+    // Unset fields come back unset (no empty texts, no zero sequence number).
+    auto empty = std::make_shared<DAVCSExtensions>();
+    empty->protocolExt = std::make_shared<DAVProtocolExtension>();
+    empty->userExt = std::make_shared<DAVUserExtension>();
+    empty->deviceExt = std::make_shared<DAVDeviceExtension>();
+    empty->osExt = std::make_shared<DAVOSExtension>();
+    empty->appExt = std::make_shared<DAVAppExtension>();
+    empty->netExt = std::make_shared<DAVNetExtension>();
+    empty->sdkExt = std::make_shared<DAVSDKExtension>();
+    empty->locExt = std::make_shared<DAVLocExtension>();
+    auto emptyBack = roundTrip(empty);
+    ASSERT_TRUE(emptyBack);
+    EXPECT_EQ(emptyBack->serializeToDictionary().dump(),
+              R"J({"protocol":{},"user":{},"device":{},"os":{},"app":{},"net":{},"sdk":{},"loc":{}})J");
+    EXPECT_FALSE(emptyBack->protocolExt->ticketKeys.has_value());
+    EXPECT_FALSE(emptyBack->sdkExt->seq.has_value());
 }
 
 // An archived class of an older release, under its old name.
