@@ -1,6 +1,7 @@
 #include "DerAvedur/DerAvedur/Internals/Model/DAVCSModel.h"
 
 #include <typeinfo>
+#include <variant>
 
 #include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
 #include "Platform/Foundation/Json.h"
@@ -30,6 +31,108 @@ void setObjectIfPresent(Json& json, const char* key, const std::shared_ptr<T>& o
     if (object) json[key] = object->serializeToDictionary();
 }
 
+// One field of an extension: its key, the same in JSON and in the archive,
+// and the member that holds it. A table of these per extension class serves
+// its JSON, its encoding and its decoding, in the table's order.
+using TextList = std::optional<std::vector<std::string>>;
+template <class T>
+struct Field {
+    const char* key;
+    std::variant<std::optional<std::string> T::*, std::optional<std::int64_t> T::*, TextList T::*> member;
+};
+
+void setField(Json& json, const char* key, const std::optional<std::string>& value) { setIfPresent(json, key, value); }
+void setField(Json& json, const char* key, const std::optional<std::int64_t>& value) { setIfPresent(json, key, value); }
+void setField(Json& json, const char* key, const TextList& value) {
+    if (value) json[key] = *value;
+}
+
+void encodeField(Foundation::KeyedArchiver& coder, const char* key, const std::optional<std::string>& value) {
+    encodeIfPresent(coder, key, value);
+}
+void encodeField(Foundation::KeyedArchiver& coder, const char* key, const std::optional<std::int64_t>& value) {
+    encodeIfPresent(coder, key, value);
+}
+void encodeField(Foundation::KeyedArchiver& coder, const char* key, const TextList& value) {
+    if (!value) return;
+    Foundation::Array texts;
+    for (const auto& text : *value) texts.emplace_back(text);
+    coder.encode(key, Foundation::Value(std::move(texts)));
+}
+
+void decodeField(Foundation::KeyedUnarchiver& coder, const char* key, std::optional<std::string>& value) {
+    value = coder.decodeStringForKey(key);
+}
+void decodeField(Foundation::KeyedUnarchiver& coder, const char* key, std::optional<std::int64_t>& value) {
+    value = decodeOptionalInteger(coder, key);
+}
+// Only the texts of an array are kept; anything else leaves the list unset.
+void decodeField(Foundation::KeyedUnarchiver& coder, const char* key, TextList& value) {
+    value.reset();
+    Foundation::Value decoded = coder.decodeObjectForKey(key);
+    if (const auto* array = decoded.arrayOrNull()) {
+        value.emplace();
+        for (const auto& entry : *array)
+            if (entry.isString()) value->push_back(entry.asString());
+    }
+}
+
+template <class T, std::size_t N>
+Json fieldsToJson(const T& object, const Field<T> (&fields)[N]) {
+    Json json = Json::object();
+    for (const Field<T>& field : fields)
+        std::visit([&](auto member) { setField(json, field.key, object.*member); }, field.member);
+    return json;
+}
+
+template <class T, std::size_t N>
+void encodeFields(Foundation::KeyedArchiver& coder, const T& object, const Field<T> (&fields)[N]) {
+    for (const Field<T>& field : fields)
+        std::visit([&](auto member) { encodeField(coder, field.key, object.*member); }, field.member);
+}
+
+template <class T, std::size_t N>
+void decodeFields(Foundation::KeyedUnarchiver& coder, T& object, const Field<T> (&fields)[N]) {
+    for (const Field<T>& field : fields)
+        std::visit([&](auto member) { decodeField(coder, field.key, object.*member); }, field.member);
+}
+
+const Field<DAVProtocolExtension> kProtocolFields[] = {
+    {"ticketKeys", &DAVProtocolExtension::ticketKeys},
+    {"devMake", &DAVProtocolExtension::devMake},
+    {"devModel", &DAVProtocolExtension::devModel},
+};
+const Field<DAVUserExtension> kUserFields[] = {
+    {"localId", &DAVUserExtension::localId},
+    {"locale", &DAVUserExtension::locale},
+};
+const Field<DAVDeviceExtension> kDeviceFields[] = {
+    {"localId", &DAVDeviceExtension::localId},
+};
+const Field<DAVOSExtension> kOSFields[] = {
+    {"name", &DAVOSExtension::name},
+    {"ver", &DAVOSExtension::ver},
+};
+const Field<DAVAppExtension> kAppFields[] = {
+    {"id", &DAVAppExtension::appId},
+    {"ver", &DAVAppExtension::ver},
+    {"name", &DAVAppExtension::name},
+    {"locale", &DAVAppExtension::locale},
+    {"userId", &DAVAppExtension::userId},
+};
+const Field<DAVNetExtension> kNetFields[] = {
+    {"provider", &DAVNetExtension::provider},
+};
+const Field<DAVSDKExtension> kSDKFields[] = {
+    {"libVer", &DAVSDKExtension::libVer},
+    {"epoch", &DAVSDKExtension::epoch},
+    {"seq", &DAVSDKExtension::seq},
+    {"installId", &DAVSDKExtension::installId},
+};
+const Field<DAVLocExtension> kLocFields[] = {
+    {"tz", &DAVLocExtension::tz},
+};
+
 }  // namespace
 
 // Every field of these records is in their JSON, so the JSON compares them all.
@@ -37,155 +140,69 @@ bool DAVCSModelObject::isEqual(const DAVCSModelObject& other) const {
     return typeid(*this) == typeid(other) && serializeToDictionary() == other.serializeToDictionary();
 }
 
-Json DAVProtocolExtension::serializeToDictionary() const {
-    Json json = Json::object();
-    if (ticketKeys) json["ticketKeys"] = *ticketKeys;
-    setIfPresent(json, "devMake", devMake);
-    setIfPresent(json, "devModel", devModel);
-    return json;
-}
-
+Json DAVProtocolExtension::serializeToDictionary() const { return fieldsToJson(*this, kProtocolFields); }
 void DAVProtocolExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    if (ticketKeys) {
-        Foundation::Array keys;
-        for (const auto& key : *ticketKeys) keys.emplace_back(key);
-        coder.encode("ticketKeys", Foundation::Value(std::move(keys)));
-    }
-    encodeIfPresent(coder, "devMake", devMake);
-    encodeIfPresent(coder, "devModel", devModel);
+    encodeFields(coder, *this, kProtocolFields);
 }
-
 void DAVProtocolExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    Foundation::Value keys = coder.decodeObjectForKey("ticketKeys");
-    if (const auto* array = keys.arrayOrNull()) {
-        ticketKeys.emplace();
-        for (const auto& key : *array)
-            if (key.isString()) ticketKeys->push_back(key.asString());
-    }
-    devMake = coder.decodeStringForKey("devMake");
-    devModel = coder.decodeStringForKey("devModel");
+    decodeFields(coder, *this, kProtocolFields);
 }
 
-Json DAVUserExtension::serializeToDictionary() const {
-    Json json = Json::object();
-    setIfPresent(json, "localId", localId);
-    setIfPresent(json, "locale", locale);
-    return json;
-}
-
+Json DAVUserExtension::serializeToDictionary() const { return fieldsToJson(*this, kUserFields); }
 void DAVUserExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    encodeIfPresent(coder, "localId", localId);
-    encodeIfPresent(coder, "locale", locale);
+    encodeFields(coder, *this, kUserFields);
 }
-
 void DAVUserExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    localId = coder.decodeStringForKey("localId");
-    locale = coder.decodeStringForKey("locale");
+    decodeFields(coder, *this, kUserFields);
 }
 
-Json DAVDeviceExtension::serializeToDictionary() const {
-    Json json = Json::object();
-    setIfPresent(json, "localId", localId);
-    return json;
-}
-
+Json DAVDeviceExtension::serializeToDictionary() const { return fieldsToJson(*this, kDeviceFields); }
 void DAVDeviceExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    encodeIfPresent(coder, "localId", localId);
+    encodeFields(coder, *this, kDeviceFields);
 }
-
 void DAVDeviceExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    localId = coder.decodeStringForKey("localId");
+    decodeFields(coder, *this, kDeviceFields);
 }
 
-Json DAVOSExtension::serializeToDictionary() const {
-    Json json = Json::object();
-    setIfPresent(json, "name", name);
-    setIfPresent(json, "ver", ver);
-    return json;
-}
-
+Json DAVOSExtension::serializeToDictionary() const { return fieldsToJson(*this, kOSFields); }
 void DAVOSExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    encodeIfPresent(coder, "name", name);
-    encodeIfPresent(coder, "ver", ver);
+    encodeFields(coder, *this, kOSFields);
 }
-
 void DAVOSExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    name = coder.decodeStringForKey("name");
-    ver = coder.decodeStringForKey("ver");
+    decodeFields(coder, *this, kOSFields);
 }
 
-Json DAVAppExtension::serializeToDictionary() const {
-    Json json = Json::object();
-    setIfPresent(json, "id", appId);
-    setIfPresent(json, "ver", ver);
-    setIfPresent(json, "name", name);
-    setIfPresent(json, "locale", locale);
-    setIfPresent(json, "userId", userId);
-    return json;
-}
-
+Json DAVAppExtension::serializeToDictionary() const { return fieldsToJson(*this, kAppFields); }
 void DAVAppExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    encodeIfPresent(coder, "id", appId);
-    encodeIfPresent(coder, "ver", ver);
-    encodeIfPresent(coder, "name", name);
-    encodeIfPresent(coder, "locale", locale);
-    encodeIfPresent(coder, "userId", userId);
+    encodeFields(coder, *this, kAppFields);
 }
-
 void DAVAppExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    appId = coder.decodeStringForKey("id");
-    ver = coder.decodeStringForKey("ver");
-    name = coder.decodeStringForKey("name");
-    locale = coder.decodeStringForKey("locale");
-    userId = coder.decodeStringForKey("userId");
+    decodeFields(coder, *this, kAppFields);
 }
 
-Json DAVNetExtension::serializeToDictionary() const {
-    Json json = Json::object();
-    setIfPresent(json, "provider", provider);
-    return json;
-}
-
+Json DAVNetExtension::serializeToDictionary() const { return fieldsToJson(*this, kNetFields); }
 void DAVNetExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    encodeIfPresent(coder, "provider", provider);
+    encodeFields(coder, *this, kNetFields);
 }
-
 void DAVNetExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    provider = coder.decodeStringForKey("provider");
+    decodeFields(coder, *this, kNetFields);
 }
 
-Json DAVSDKExtension::serializeToDictionary() const {
-    Json json = Json::object();
-    setIfPresent(json, "libVer", libVer);
-    setIfPresent(json, "epoch", epoch);
-    setIfPresent(json, "seq", seq);
-    setIfPresent(json, "installId", installId);
-    return json;
-}
-
+Json DAVSDKExtension::serializeToDictionary() const { return fieldsToJson(*this, kSDKFields); }
 void DAVSDKExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    encodeIfPresent(coder, "libVer", libVer);
-    encodeIfPresent(coder, "epoch", epoch);
-    encodeIfPresent(coder, "seq", seq);
-    encodeIfPresent(coder, "installId", installId);
+    encodeFields(coder, *this, kSDKFields);
 }
-
 void DAVSDKExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    libVer = coder.decodeStringForKey("libVer");
-    epoch = coder.decodeStringForKey("epoch");
-    seq = decodeOptionalInteger(coder, "seq");
-    installId = coder.decodeStringForKey("installId");
+    decodeFields(coder, *this, kSDKFields);
 }
 
-Json DAVLocExtension::serializeToDictionary() const {
-    Json json = Json::object();
-    setIfPresent(json, "tz", tz);
-    return json;
+Json DAVLocExtension::serializeToDictionary() const { return fieldsToJson(*this, kLocFields); }
+void DAVLocExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
+    encodeFields(coder, *this, kLocFields);
 }
-
-void DAVLocExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const { encodeIfPresent(coder, "tz", tz); }
-
-void DAVLocExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { tz = coder.decodeStringForKey("tz"); }
+void DAVLocExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
+    decodeFields(coder, *this, kLocFields);
+}
 
 void DAVMetadataExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeJson(coder, "metadata", metadata);
