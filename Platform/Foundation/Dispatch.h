@@ -132,8 +132,10 @@ public:
     virtual bool runNext() = 0;
     // Drains repeatedly, waiting (real time, at most `realTimeoutSeconds`)
     // for work posted from other threads, until `done()` is true. Does not
-    // move the manual clock. Returns done().
-    virtual bool runUntil(const std::function<bool()>& done, double realTimeoutSeconds = 10.0) = 0;
+    // move the manual clock. Returns done(). The default timeout is generous:
+    // it only matters when something is wrong, and a loaded machine running a
+    // sanitizer build may take seconds for one loopback round trip.
+    virtual bool runUntil(const std::function<bool()>& done, double realTimeoutSeconds = 60.0) = 0;
     // Seconds of the manual clock until the next scheduled item, if any.
     virtual std::optional<TimeInterval> nextDueIn() const = 0;
     virtual TimeInterval now() const = 0;
