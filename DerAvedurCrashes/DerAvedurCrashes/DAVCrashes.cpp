@@ -210,12 +210,14 @@ DAVCrashes::DAVCrashes() {
     DAVUtility::addMigrationClasses({
         {"DAVAppleErrorLog", "DAVAppleErrorLog"},
         {"DAVThread", "DAVThread"},
+        {"DAVWrapperException", "DAVWrapperException"},
         {"DAVAbstractErrorLog", "DAVAbstractErrorLog"},
         {"DAVHandledErrorLog", "DAVHandledErrorLog"},
         {"DAVException", "DAVException"},
         {"DAVStackFrame", "DAVStackFrame"},
         {"DAVBinary", "DAVBinary"},
         {"DAVErrorAttachmentLog", "DAVErrorAttachmentLog"},
+        {"DAVErrorReport", "DAVErrorReport"},
     });
     crashesPathComponent_ = DAVCrashesUtil::crashesDir();
     logBufferPathComponent_ = DAVCrashesUtil::logBufferDir();

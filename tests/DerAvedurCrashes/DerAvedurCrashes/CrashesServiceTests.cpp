@@ -392,6 +392,18 @@ TEST_F(CrashesService, OldKeysMoveToTheirNewNames) {
     EXPECT_FALSE(DAVCrashes::isEnabled());
 }
 
+TEST_F(CrashesService, TheTenArchiveClassNamesAreRegisteredForMigration) {
+    DAVCrashes::sharedInstance();
+    const auto migrations = DAVUtility::migrationClasses();
+    for (const char* name : {"DAVAppleErrorLog", "DAVThread", "DAVWrapperException", "DAVAbstractErrorLog",
+                             "DAVHandledErrorLog", "DAVException", "DAVStackFrame", "DAVBinary",
+                             "DAVErrorAttachmentLog", "DAVErrorReport"}) {
+        auto found = migrations.find(name);
+        ASSERT_NE(found, migrations.end()) << name;
+        EXPECT_EQ(found->second, name);
+    }
+}
+
 TEST_F(CrashesService, TwoReportsSavedInOneSecondAreBothKept) {
     // The manual clock stands still: both saves happen in the same second.
     leavePendingReport(0xa0);
