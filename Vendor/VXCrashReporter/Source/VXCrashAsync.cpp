@@ -203,22 +203,21 @@ std::atomic<int> g_read_mode{0};
 vxcrash_async_spinlock_t g_pipe_lock;
 int g_pipe[2] = {-1, -1};
 
+// A bounded wait: the holder may be a thread parked for a report, or the
+// crashed thread itself, and then never lets go.
+constexpr uint32_t kPipeLockSpins = 20000;
+
 // The kernel copies from our address space into the pipe and reports EFAULT
 // for an unreadable source instead of faulting.
-vxcrash_error_t read_through_pipe(uintptr_t address, void *dest, size_t len)
+vxcrash_error_t copy_through(const int fds[2], uintptr_t address, void *dest, size_t len)
 {
-    vxcrash_async_spinlock_lock(&g_pipe_lock);
-    if (g_pipe[0] < 0 && syscall(SYS_pipe2, g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        vxcrash_async_spinlock_unlock(&g_pipe_lock);
-        return VXCRASH_EINTERNAL;
-    }
     vxcrash_error_t result = VXCRASH_ESUCCESS;
     auto *out = static_cast<uint8_t *>(dest);
     while (len > 0 && result == VXCRASH_ESUCCESS) {
         size_t chunk = len < 4096 ? len : 4096;
         ssize_t written;
         do {
-            written = syscall(SYS_write, g_pipe[1], (const void *)address, chunk);
+            written = syscall(SYS_write, fds[1], (const void *)address, chunk);
         } while (written < 0 && errno == EINTR);
         if (written <= 0) {
             result = VXCRASH_EACCESS;
@@ -226,7 +225,7 @@ vxcrash_error_t read_through_pipe(uintptr_t address, void *dest, size_t len)
         }
         size_t got = 0;
         while (got < (size_t)written) {
-            ssize_t n = syscall(SYS_read, g_pipe[0], out + got, (size_t)written - got);
+            ssize_t n = syscall(SYS_read, fds[0], out + got, (size_t)written - got);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -243,7 +242,33 @@ vxcrash_error_t read_through_pipe(uintptr_t address, void *dest, size_t len)
         out += written;
         len -= (size_t)written;
     }
-    vxcrash_async_spinlock_unlock(&g_pipe_lock);
+    return result;
+}
+
+vxcrash_error_t read_through_pipe(uintptr_t address, void *dest, size_t len)
+{
+    if (vxcrash_async_spinlock_trylock(&g_pipe_lock, kPipeLockSpins)) {
+        if (g_pipe[0] >= 0 || syscall(SYS_pipe2, g_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+            vxcrash_error_t result = copy_through(g_pipe, address, dest, len);
+            if (result == VXCRASH_EINTERNAL) {
+                // Bytes may be left in it: the next read starts a new one.
+                syscall(SYS_close, g_pipe[0]);
+                syscall(SYS_close, g_pipe[1]);
+                g_pipe[0] = g_pipe[1] = -1;
+            }
+            vxcrash_async_spinlock_unlock(&g_pipe_lock);
+            return result;
+        }
+        vxcrash_async_spinlock_unlock(&g_pipe_lock);
+    }
+    // The shared pipe is out of reach (and may hold a reader's half-copied
+    // bytes): this read gets a pipe of its own.
+    int fds[2];
+    if (syscall(SYS_pipe2, fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return VXCRASH_EINTERNAL;
+    vxcrash_error_t result = copy_through(fds, address, dest, len);
+    syscall(SYS_close, fds[0]);
+    syscall(SYS_close, fds[1]);
     return result;
 }
 
@@ -271,6 +296,16 @@ vxcrash_error_t vxcrash_async_read_memory(uintptr_t address, void *dest, size_t 
         g_read_mode.store(1, std::memory_order_relaxed);
     }
     return read_through_pipe(address, dest, len);
+}
+
+void vxcrash_async_read_memory_use_pipe(bool use_pipe)
+{
+    g_read_mode.store(use_pipe ? 1 : 0, std::memory_order_relaxed);
+}
+
+vxcrash_async_spinlock_t *vxcrash_async_read_memory_pipe_lock()
+{
+    return &g_pipe_lock;
 }
 
 void vxcrash_async_task_init(vxcrash_async_task_t *task)

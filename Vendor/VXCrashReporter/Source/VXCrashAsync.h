@@ -144,6 +144,13 @@ vxcrash_error_t vxcrash_async_task_read_uint64(vxcrash_async_task_t *task, uintp
 // Uncached checked copy (no task record needed).
 vxcrash_error_t vxcrash_async_read_memory(uintptr_t address, void *dest, size_t len);
 
+// Tests: every checked read goes through a pipe, as when the kernel refuses
+// process_vm_readv (true), or process_vm_readv is tried first again (false).
+void vxcrash_async_read_memory_use_pipe(bool use_pipe);
+// Tests: the lock of the shared pipe. A read that cannot take it within a
+// bounded wait uses a pipe of its own.
+vxcrash_async_spinlock_t *vxcrash_async_read_memory_pipe_lock();
+
 // Adds a signed offset to an address; false on overflow.
 inline bool vxcrash_async_address_apply_offset(uintptr_t base, int64_t offset, uintptr_t *result)
 {

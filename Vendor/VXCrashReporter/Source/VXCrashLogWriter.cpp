@@ -343,25 +343,27 @@ size_t write_exception(File *file, const vxcrash_log_writer_t *w)
     return rv;
 }
 
-// "#<number>" for a signal or code without a name.
-const char *number_name(char *buffer, size_t size, int value)
+// "#<number>" for a signal or code without a name, cut to 9 characters.
+constexpr size_t kNumberNameSize = 10;
+
+const char *number_name(char (&buffer)[kNumberNameSize], int value)
 {
     buffer[0] = '#';
-    vxcrash_async_format_int(buffer + 1, size - 1, value);
+    vxcrash_async_format_int(buffer + 1, sizeof(buffer) - 1, value);
     return buffer;
 }
 
 size_t write_signal(File *file, const vxcrash_log_signal_info_t *siginfo)
 {
     const vxcrash_log_bsd_signal_info_t *bsd = siginfo->bsd_info;
-    char nameBuffer[16];
-    char codeBuffer[16];
+    char nameBuffer[kNumberNameSize];
+    char codeBuffer[kNumberNameSize];
     const char *name = vxcrash_async_signal_signame(bsd->signo);
     if (name == nullptr)
-        name = number_name(nameBuffer, sizeof(nameBuffer), bsd->signo);
+        name = number_name(nameBuffer, bsd->signo);
     const char *code = vxcrash_async_signal_sigcode(bsd->signo, bsd->code);
     if (code == nullptr)
-        code = number_name(codeBuffer, sizeof(codeBuffer), bsd->code);
+        code = number_name(codeBuffer, bsd->code);
 
     size_t rv = put(file, kSignalName, PROTOBUF_C_TYPE_STRING, name);
     rv += put(file, kSignalCode, PROTOBUF_C_TYPE_STRING, code);

@@ -345,7 +345,8 @@ bool VXCrashReport::decodeCrashData(const uint8_t *bytes, size_t length, VXCrash
 }
 
 std::shared_ptr<const VXCrashReportProcessorInfo>
-VXCrashReport::extractProcessorInfo(const Vxcrash__Processor *processor, VXCrashReporterError *error)
+VXCrashReport::extractProcessorInfo(const Vxcrash__CrashReport__Processor *processor,
+                                    VXCrashReporterError *error)
 {
     if (processor == nullptr) {
         invalid(error, "Crash report is missing processor info section");
@@ -455,8 +456,8 @@ VXCrashReport::extractProcessInfo(const Vxcrash__CrashReport__ProcessInfo *proce
         processInfo->native != 0);
 }
 
-std::shared_ptr<const VXCrashReportSymbolInfo> VXCrashReport::extractSymbolInfo(const Vxcrash__Symbol *symbol,
-                                                                                VXCrashReporterError *error)
+std::shared_ptr<const VXCrashReportSymbolInfo>
+VXCrashReport::extractSymbolInfo(const Vxcrash__CrashReport__Symbol *symbol, VXCrashReporterError *error)
 {
     if (symbol == nullptr) {
         invalid(error, "Crash report is missing symbol information");

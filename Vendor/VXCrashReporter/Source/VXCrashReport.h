@@ -28,8 +28,8 @@ struct Vxcrash__CrashReport__Thread;
 struct Vxcrash__CrashReport__Thread__StackFrame;
 struct Vxcrash__CrashReport__BinaryImage;
 struct Vxcrash__CrashReport__Exception;
-struct Vxcrash__Processor;
-struct Vxcrash__Symbol;
+struct Vxcrash__CrashReport__Processor;
+struct Vxcrash__CrashReport__Symbol;
 
 using VXCrashReportDate = std::chrono::system_clock::time_point;
 
@@ -307,8 +307,8 @@ private:
     std::shared_ptr<const VXCrashReportSystemInfo>
     extractSystemInfo(const Vxcrash__CrashReport__SystemInfo *systemInfo,
                       std::shared_ptr<const VXCrashReportProcessorInfo> processorInfo, VXCrashReporterError *error);
-    std::shared_ptr<const VXCrashReportProcessorInfo> extractProcessorInfo(const Vxcrash__Processor *processor,
-                                                                           VXCrashReporterError *error);
+    std::shared_ptr<const VXCrashReportProcessorInfo>
+    extractProcessorInfo(const Vxcrash__CrashReport__Processor *processor, VXCrashReporterError *error);
     std::shared_ptr<const VXCrashReportProcessorInfo> synthesizeProcessorInfoFromArchitecture(
         const Vxcrash__CrashReport__SystemInfo *systemInfo, VXCrashReporterError *error);
     std::shared_ptr<const VXCrashReportMachineInfo>
@@ -317,7 +317,7 @@ private:
     extractApplicationInfo(const Vxcrash__CrashReport__ApplicationInfo *applicationInfo, VXCrashReporterError *error);
     std::shared_ptr<const VXCrashReportProcessInfo>
     extractProcessInfo(const Vxcrash__CrashReport__ProcessInfo *processInfo, VXCrashReporterError *error);
-    std::shared_ptr<const VXCrashReportSymbolInfo> extractSymbolInfo(const Vxcrash__Symbol *symbol,
+    std::shared_ptr<const VXCrashReportSymbolInfo> extractSymbolInfo(const Vxcrash__CrashReport__Symbol *symbol,
                                                                      VXCrashReporterError *error);
     std::shared_ptr<const VXCrashReportStackFrameInfo>
     extractStackFrameInfo(const Vxcrash__CrashReport__Thread__StackFrame *frame, VXCrashReporterError *error);

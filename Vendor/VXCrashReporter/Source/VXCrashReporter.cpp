@@ -22,6 +22,7 @@
 namespace {
 
 constexpr off_t kReportSizeLimit = 256 * 1024;
+constexpr const char *kCrashReporterDataName = "com.plausiblelabs.crashreporter.data";
 constexpr const char *kQueuedReportsName = "queued_reports";
 constexpr const char *kPendingReportName = "live_report.vxcrash";
 
@@ -293,7 +294,7 @@ VXCrashReporter::VXCrashReporter(std::string applicationIdentifier, std::string 
     std::string base = m_configuration->crashReportBaseDirectory();
     if (base.empty())
         base = vxcrash_user_cache_directory();
-    m_crashReportDirectory = base + "/" + leaf;
+    m_crashReportDirectory = base + "/" + kCrashReporterDataName + "/" + leaf;
     m_temporaryDirectory = temporary_directory();
 }
 
@@ -376,21 +377,14 @@ bool VXCrashReporter::enableCrashReporter(VXCrashReporterError *error)
     if (m_enabled)
         throw VXCrashReporterException("The crash reporter has alread been enabled");
 
-    // Until a handler is installed a failure leaves nothing behind, so a later
-    // enable may try again.
-    auto giveBack = [] {
-        std::lock_guard<std::mutex> lock(g_enableLock);
-        g_processEnabled = false;
-    };
-    if (!make_directories(m_crashReportDirectory, error) || !make_directories(queuedCrashReportDirectory(), error)) {
-        giveBack();
+    // The process-wide flag stays set from here on, also when a later step
+    // fails: a second enable, of any reporter, ends at the check above.
+    if (!make_directories(m_crashReportDirectory, error) || !make_directories(queuedCrashReportDirectory(), error))
         return false;
-    }
 
     const char *marketing = m_applicationMarketingVersion ? m_applicationMarketingVersion->c_str() : nullptr;
     if (vxcrash_log_writer_init(&g_writer, m_applicationIdentifier.c_str(), m_applicationVersion.c_str(), marketing,
                                 m_configuration->symbolicationStrategy() & 3u, false) != VXCRASH_ESUCCESS) {
-        giveBack();
         vxcrash_set_reporter_error(error, VXCrashReporterErrorOperatingSystem,
                                    "Could not read the process information");
         return false;

@@ -3,8 +3,9 @@
 //
 // Files: the crash directory is the user's cache directory ($VEXIL_HOME/.cache
 // when VEXIL_HOME is set, else $XDG_CACHE_HOME, else ~/.cache), or the
-// configuration's base directory, plus the application identifier with every
-// "/" made "_". It holds "queued_reports" and the pending report
+// configuration's base directory, plus "com.plausiblelabs.crashreporter.data"
+// and the application identifier with every "/" made "_". It holds
+// "queued_reports" and the pending report
 // "live_report.vxcrash". Paths are computed when the reporter is made, never
 // at crash time.
 //
@@ -69,7 +70,8 @@ public:
     bool purgePendingCrashReport(VXCrashReporterError *error = nullptr);
 
     // Once per process: a second enable, of any reporter, fails with
-    // VXCrashReporterErrorResourceBusy and installs nothing.
+    // VXCrashReporterErrorResourceBusy and installs nothing, also when the
+    // first one failed (its directories could not be made).
     bool enableCrashReporter(VXCrashReporterError *error = nullptr);
     bool isEnabled() const { return m_enabled; }
 

@@ -26,8 +26,8 @@ public:
     VXCrashReporterConfig(uint32_t signalHandlerType, uint32_t symbolicationStrategy);
     VXCrashReporterConfig(uint32_t signalHandlerType, uint32_t symbolicationStrategy,
                           bool shouldRegisterUncaughtExceptionHandler);
-    // crashReportBaseDirectory replaces the user's cache directory as the
-    // folder that holds the crash directory (tests); empty: the cache directory.
+    // crashReportBaseDirectory replaces the user's cache directory in the
+    // crash directory's path (tests); empty: the cache directory.
     VXCrashReporterConfig(uint32_t signalHandlerType, uint32_t symbolicationStrategy,
                           bool shouldRegisterUncaughtExceptionHandler, std::string crashReportBaseDirectory);
 

@@ -19,7 +19,7 @@ inline char* text(const char* s) { return const_cast<char*>(s); }
 
 struct Frame {
     Vxcrash__CrashReport__Thread__StackFrame frame;
-    Vxcrash__Symbol symbol;
+    Vxcrash__CrashReport__Symbol symbol;
 };
 
 struct ReportFixture {
@@ -28,7 +28,7 @@ struct ReportFixture {
     Vxcrash__CrashReport__ApplicationInfo application;
     Vxcrash__CrashReport__ProcessInfo process;
     Vxcrash__CrashReport__MachineInfo machine;
-    Vxcrash__Processor processor;
+    Vxcrash__CrashReport__Processor processor;
     Vxcrash__CrashReport__ReportInfo reportInfo;
     Vxcrash__CrashReport__Signal signal;
     Vxcrash__CrashReport__Thread threads[3];
@@ -72,9 +72,9 @@ struct ReportFixture {
         report.process_info = &process;
 
         vxcrash__crash_report__machine_info__init(&machine);
-        vxcrash__processor__init(&processor);
+        vxcrash__crash_report__processor__init(&processor);
         processor.has_encoding = 1;
-        processor.encoding = VXCRASH__PROCESSOR__TYPE_ENCODING__TYPE_ENCODING_MACH;
+        processor.encoding = VXCRASH__CRASH_REPORT__PROCESSOR__TYPE_ENCODING__TYPE_ENCODING_MACH;
         processor.type = 0x1000007;
         processor.subtype = 3;
         machine.processor = &processor;
@@ -100,7 +100,7 @@ struct ReportFixture {
             vxcrash__crash_report__thread__stack_frame__init(&frames[i].frame);
             frames[i].frame.pc = pcs[i];
         }
-        vxcrash__symbol__init(&frames[0].symbol);
+        vxcrash__crash_report__symbol__init(&frames[0].symbol);
         frames[0].symbol.name = text("crash_here");
         frames[0].symbol.start_address = 0x401000;
         frames[0].frame.symbol = &frames[0].symbol;

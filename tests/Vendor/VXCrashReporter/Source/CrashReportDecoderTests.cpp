@@ -38,7 +38,7 @@ struct ReportFixture {
     Vxcrash__CrashReport__Signal signal;
     Vxcrash__CrashReport__Signal__MachException mach;
     Vxcrash__CrashReport__MachineInfo machine;
-    Vxcrash__Processor machineProcessor;
+    Vxcrash__CrashReport__Processor machineProcessor;
     Vxcrash__CrashReport__ReportInfo reportInfo;
     Vxcrash__CrashReport__Thread thread;
     Vxcrash__CrashReport__Thread *threads[1];
@@ -72,7 +72,7 @@ struct ReportFixture {
         vxcrash__crash_report__signal__mach_exception__init(&mach);
 
         vxcrash__crash_report__machine_info__init(&machine);
-        vxcrash__processor__init(&machineProcessor);
+        vxcrash__crash_report__processor__init(&machineProcessor);
         machine.processor = &machineProcessor;
         vxcrash__crash_report__report_info__init(&reportInfo);
 

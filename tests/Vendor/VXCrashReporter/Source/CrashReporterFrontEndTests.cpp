@@ -335,6 +335,34 @@ const std::map<std::string, std::function<int()>> &scenarios()
              }
              return 0;
          }},
+        {"enable-after-failure",
+         [] {
+             // The first enable fails: a file stands where its directories go.
+             auto first = makeReporter(VXCrashReporterSignalHandlerTypeBSD, home() + "/blocked");
+             writeFile(home() + "/blocked", {'x'});
+             VXCrashReporterError error;
+             if (first->enableCrashReporter(&error))
+                 fail("an enable into a file succeeded");
+             if (error.domain != "NSPOSIXErrorDomain")
+                 fail("wrong error: " + error.domain + " " + error.localizedDescription);
+             // The process has had its enable: a later one, of any reporter, fails.
+             auto second = makeReporter(VXCrashReporterSignalHandlerTypeBSD, home() + "/elsewhere");
+             for (auto *reporter : {second.get(), first.get()}) {
+                 error = {};
+                 if (reporter->enableCrashReporter(&error))
+                     fail("an enable after the failed one succeeded");
+                 if (error.domain != "VXCrashReporterErrorDomain" || error.code != 3 ||
+                     error.localizedDescription != "A VXCrashReporter instance has already been enabled")
+                     fail("wrong error: " + error.localizedDescription);
+             }
+             if (fs::exists(home() + "/elsewhere"))
+                 fail("the later enable made its directories");
+             for (int signo : VXCrashSignalHandler::kCrashSignals) {
+                 if (VXCrashSignalHandler::sharedHandler().callbackCount(signo) != 0)
+                     fail("a handler was installed for " + std::to_string(signo));
+             }
+             return 0;
+         }},
         {"live",
          [] {
              auto reporter = makeReporter();
@@ -368,7 +396,8 @@ int runCrashChild(const std::string &name)
         fail("no scenario " + name);
     int result = found->second();
     // A crash scenario that gets here resumed after its crash.
-    _exit(result == 0 && (name == "second-enable" || name == "live") ? 0 : kResumed);
+    bool checksOnly = name == "second-enable" || name == "enable-after-failure" || name == "live";
+    _exit(result == 0 && checksOnly ? 0 : kResumed);
 }
 
 // Prints the crashed thread's frames, one address a line (for the gdb comparison).
@@ -401,7 +430,10 @@ struct Child {
     pid_t pid = 0;
     std::string home; // the child's VEXIL_HOME
 
-    std::string crashDirectory() const { return home + "/.cache/" + kIdentifier; }
+    std::string crashDirectory() const
+    {
+        return home + "/.cache/com.plausiblelabs.crashreporter.data/" + kIdentifier;
+    }
     std::string reportPath() const { return crashDirectory() + "/live_report.vxcrash"; }
     bool callbackRan(int signo) const { return fs::exists(home + "/callback-" + std::to_string(signo)); }
     std::string describe() const
@@ -748,6 +780,13 @@ TEST(CrashReporterFrontEnd, SecondEnableFailsAndLeavesTheHandlersAlone)
     EXPECT_TRUE(child.exited && child.status == 0) << child.describe();
 }
 
+TEST(CrashReporterFrontEnd, AFailedEnableStillEndsLaterEnables)
+{
+    SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
+    Child child = runChild("enable-after-failure");
+    EXPECT_TRUE(child.exited && child.status == 0) << child.describe();
+}
+
 TEST(CrashReporterFrontEnd, LiveReports)
 {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
@@ -839,15 +878,15 @@ TEST(CrashReporterFrontEnd, PathsFollowTheCacheDirectoryAndTheIdentifier)
 
     ScopedEnvironment environment;
     environment.set("VEXIL_HOME", "/v");
-    const std::string cache = "/v/.cache";
+    const std::string directory = "/v/.cache/com.plausiblelabs.crashreporter.data/com.tarnwick.vexil";
     VXCrashReporter plain("com.tarnwick.vexil", "1", std::nullopt, VXCrashReporterConfig::defaultConfiguration());
-    EXPECT_EQ(plain.crashReportDirectory(), cache + "/com.tarnwick.vexil");
-    EXPECT_EQ(plain.queuedCrashReportDirectory(), cache + "/com.tarnwick.vexil/queued_reports");
-    EXPECT_EQ(plain.crashReportPath(), cache + "/com.tarnwick.vexil/live_report.vxcrash");
+    EXPECT_EQ(plain.crashReportDirectory(), directory);
+    EXPECT_EQ(plain.queuedCrashReportDirectory(), directory + "/queued_reports");
+    EXPECT_EQ(plain.crashReportPath(), directory + "/live_report.vxcrash");
 
     VXCrashReporter slashed("group/app/name", "1", std::nullopt,
                             std::make_shared<VXCrashReporterConfig>(0, 0, true, "/base"));
-    EXPECT_EQ(slashed.crashReportDirectory(), "/base/group_app_name");
+    EXPECT_EQ(slashed.crashReportDirectory(), "/base/com.plausiblelabs.crashreporter.data/group_app_name");
 
     // A bundle without identifier or version falls back to the process name and "".
     VXCrashReporter unnamed(VXCrashReporterBundle{}, VXCrashReporterConfig::defaultConfiguration());

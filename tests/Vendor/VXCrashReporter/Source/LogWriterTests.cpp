@@ -220,7 +220,8 @@ TEST(CrashLogWriter, ReportIsReadByProtocCAndByAPlainWalker)
 
     ASSERT_NE(r->machine_info, nullptr);
     ASSERT_NE(r->machine_info->processor, nullptr);
-    EXPECT_EQ(r->machine_info->processor->encoding, VXCRASH__PROCESSOR__TYPE_ENCODING__TYPE_ENCODING_MACH);
+    EXPECT_EQ(r->machine_info->processor->encoding,
+              VXCRASH__CRASH_REPORT__PROCESSOR__TYPE_ENCODING__TYPE_ENCODING_MACH);
     EXPECT_EQ(r->machine_info->processor->type, 0x1000007u);
     EXPECT_GT(r->machine_info->logical_processor_count, 0u);
     EXPECT_GT(r->machine_info->processor_count, 0u);
@@ -323,6 +324,28 @@ TEST(CrashLogWriter, OptionalFieldsAndSignalsWithoutNames)
     EXPECT_EQ(r->exception, nullptr);
     EXPECT_FALSE(r->has_custom_data);
     EXPECT_EQ(numbers(d->fields), (std::vector<uint32_t>{9, 1, 8, 2, 7, 3, 4, 6}));
+}
+
+// A name made from a number is "#%d" cut to 9 characters at most.
+TEST(CrashLogWriter, NamesMadeFromNumbersAreCutToNineCharacters)
+{
+    CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
+    std::string path = crashtest::scratchPath("long-numbers.vxcrash");
+    auto child = crashtest::runInChild([&] {
+        WriteSpec spec;
+        spec.path = path;
+        spec.signo = 1234567890;
+        spec.code = -1234567890;
+        prepareWriter(spec);
+        return expectWritten(spec);
+    });
+    ASSERT_TRUE(child.exited && child.status == 0) << crashtest::describe(child);
+    auto d = decode(path);
+    expectWellFormed(*d);
+    const Vxcrash__CrashReport *r = d->report;
+    ASSERT_NE(r, nullptr);
+    EXPECT_STREQ(r->signal->name, "#12345678");
+    EXPECT_STREQ(r->signal->code, "#-1234567");
 }
 
 __attribute__((noinline, noclone)) void faultHere(volatile int *p)

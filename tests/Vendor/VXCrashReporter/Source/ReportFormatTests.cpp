@@ -1,12 +1,15 @@
-// Pure data tests of the report format: the field encoder, the async file and
-// the signal name tables.
+// Pure data tests of the report format: the message set of the .proto, the
+// field encoder, the async file and the signal name tables.
 #include "Vendor/VXCrashReporter/Source/VXCrashLogWriter.h"
+#include "Vendor/VXCrashReporter/Source/VXCrashReport.pb-c.h"
 #include "Vendor/VXCrashReporter/Source/VXCrashSignalNames.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <protobuf-c/protobuf-c.h>
+#include <string>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
@@ -24,6 +27,173 @@ struct MemFile {
         return out;
     }
 };
+
+// The message and field table of the report format (Part 8.103): every
+// message's full name, and each field's number, name, label and type (a
+// message or enumeration field by its full type name), as protoc-c compiled
+// them from VXCrashReport.proto.
+TEST(CrashReportFormat, MessagesAndFieldsAreThoseOfTheFormatTable)
+{
+    const ProtobufCLabel req = PROTOBUF_C_LABEL_REQUIRED, opt = PROTOBUF_C_LABEL_OPTIONAL,
+                         rep = PROTOBUF_C_LABEL_REPEATED;
+    struct Field {
+        uint32_t number;
+        const char *name;
+        ProtobufCLabel label;
+        ProtobufCType type;
+        const char *typeName; // message or enumeration fields
+    };
+    struct Message {
+        const ProtobufCMessageDescriptor *descriptor;
+        const char *fullName;
+        std::vector<Field> fields;
+    };
+    const ProtobufCType string = PROTOBUF_C_TYPE_STRING, bytes = PROTOBUF_C_TYPE_BYTES,
+                        message = PROTOBUF_C_TYPE_MESSAGE, enumeration = PROTOBUF_C_TYPE_ENUM,
+                        u64 = PROTOBUF_C_TYPE_UINT64, u32 = PROTOBUF_C_TYPE_UINT32, i64 = PROTOBUF_C_TYPE_INT64,
+                        boolean = PROTOBUF_C_TYPE_BOOL;
+    const Message messages[] = {
+        {&vxcrash__crash_report__descriptor,
+         "vxcrash.CrashReport",
+         {{1, "system_info", req, message, "vxcrash.CrashReport.SystemInfo"},
+          {2, "application_info", req, message, "vxcrash.CrashReport.ApplicationInfo"},
+          {3, "threads", rep, message, "vxcrash.CrashReport.Thread"},
+          {4, "binary_images", rep, message, "vxcrash.CrashReport.BinaryImage"},
+          {5, "exception", opt, message, "vxcrash.CrashReport.Exception"},
+          {6, "signal", req, message, "vxcrash.CrashReport.Signal"},
+          {7, "process_info", opt, message, "vxcrash.CrashReport.ProcessInfo"},
+          {8, "machine_info", opt, message, "vxcrash.CrashReport.MachineInfo"},
+          {9, "report_info", opt, message, "vxcrash.CrashReport.ReportInfo"},
+          {10, "custom_data", opt, bytes, nullptr}}},
+        {&vxcrash__crash_report__system_info__descriptor,
+         "vxcrash.CrashReport.SystemInfo",
+         {{1, "operating_system", opt, enumeration, "vxcrash.CrashReport.SystemInfo.OperatingSystem"},
+          {2, "os_version", req, string, nullptr},
+          {3, "architecture", req, enumeration, "vxcrash.Architecture"},
+          {4, "timestamp", req, i64, nullptr},
+          {5, "os_build", opt, string, nullptr}}},
+        {&vxcrash__crash_report__application_info__descriptor,
+         "vxcrash.CrashReport.ApplicationInfo",
+         {{1, "identifier", req, string, nullptr},
+          {2, "version", req, string, nullptr},
+          {3, "marketing_version", opt, string, nullptr}}},
+        {&vxcrash__crash_report__process_info__descriptor,
+         "vxcrash.CrashReport.ProcessInfo",
+         {{1, "process_name", opt, string, nullptr},
+          {2, "process_id", req, u32, nullptr},
+          {3, "process_path", opt, string, nullptr},
+          {4, "parent_process_name", opt, string, nullptr},
+          {5, "parent_process_id", req, u32, nullptr},
+          {6, "native", req, boolean, nullptr},
+          {7, "start_time", opt, u64, nullptr}}},
+        {&vxcrash__crash_report__machine_info__descriptor,
+         "vxcrash.CrashReport.MachineInfo",
+         {{1, "model", opt, string, nullptr},
+          {2, "processor", req, message, "vxcrash.CrashReport.Processor"},
+          {3, "processor_count", req, u32, nullptr},
+          {4, "logical_processor_count", req, u32, nullptr}}},
+        {&vxcrash__crash_report__processor__descriptor,
+         "vxcrash.CrashReport.Processor",
+         {{1, "encoding", opt, enumeration, "vxcrash.CrashReport.Processor.TypeEncoding"},
+          {2, "type", req, u64, nullptr},
+          {3, "subtype", req, u64, nullptr}}},
+        {&vxcrash__crash_report__report_info__descriptor,
+         "vxcrash.CrashReport.ReportInfo",
+         {{1, "user_requested", req, boolean, nullptr}, {2, "uuid", opt, bytes, nullptr}}},
+        {&vxcrash__crash_report__thread__descriptor,
+         "vxcrash.CrashReport.Thread",
+         {{1, "thread_number", req, u32, nullptr},
+          {2, "frames", rep, message, "vxcrash.CrashReport.Thread.StackFrame"},
+          {3, "crashed", req, boolean, nullptr},
+          {4, "registers", rep, message, "vxcrash.CrashReport.Thread.RegisterValue"}}},
+        {&vxcrash__crash_report__thread__stack_frame__descriptor,
+         "vxcrash.CrashReport.Thread.StackFrame",
+         {{3, "pc", req, u64, nullptr}, {6, "symbol", opt, message, "vxcrash.CrashReport.Symbol"}}},
+        {&vxcrash__crash_report__thread__register_value__descriptor,
+         "vxcrash.CrashReport.Thread.RegisterValue",
+         {{1, "name", req, string, nullptr}, {2, "value", req, u64, nullptr}}},
+        {&vxcrash__crash_report__symbol__descriptor,
+         "vxcrash.CrashReport.Symbol",
+         {{1, "name", req, string, nullptr},
+          {2, "start_address", req, u64, nullptr},
+          {3, "end_address", opt, u64, nullptr}}},
+        {&vxcrash__crash_report__binary_image__descriptor,
+         "vxcrash.CrashReport.BinaryImage",
+         {{1, "base_address", req, u64, nullptr},
+          {2, "size", req, u64, nullptr},
+          {3, "name", req, string, nullptr},
+          {4, "uuid", opt, bytes, nullptr},
+          {5, "code_type", opt, message, "vxcrash.CrashReport.Processor"}}},
+        {&vxcrash__crash_report__exception__descriptor,
+         "vxcrash.CrashReport.Exception",
+         {{1, "name", req, string, nullptr},
+          {2, "reason", req, string, nullptr},
+          {3, "frames", rep, message, "vxcrash.CrashReport.Thread.StackFrame"}}},
+        {&vxcrash__crash_report__signal__descriptor,
+         "vxcrash.CrashReport.Signal",
+         {{1, "name", req, string, nullptr},
+          {2, "code", req, string, nullptr},
+          {3, "address", req, u64, nullptr},
+          {4, "mach_exception", opt, message, "vxcrash.CrashReport.Signal.MachException"}}},
+        {&vxcrash__crash_report__signal__mach_exception__descriptor,
+         "vxcrash.CrashReport.Signal.MachException",
+         {{1, "type", req, u64, nullptr}, {2, "codes", rep, u64, nullptr}}},
+    };
+    for (const Message &m : messages) {
+        SCOPED_TRACE(m.fullName);
+        EXPECT_STREQ(m.descriptor->name, m.fullName);
+        EXPECT_STREQ(m.descriptor->package_name, "vxcrash");
+        ASSERT_EQ(m.descriptor->n_fields, m.fields.size());
+        for (const Field &f : m.fields) {
+            SCOPED_TRACE(f.name);
+            const ProtobufCFieldDescriptor *d = protobuf_c_message_descriptor_get_field(m.descriptor, f.number);
+            ASSERT_NE(d, nullptr);
+            EXPECT_STREQ(d->name, f.name);
+            EXPECT_EQ(d->label, f.label);
+            EXPECT_EQ(d->type, f.type);
+            if (f.type == message) {
+                EXPECT_STREQ(static_cast<const ProtobufCMessageDescriptor *>(d->descriptor)->name, f.typeName);
+            } else if (f.type == enumeration) {
+                EXPECT_STREQ(static_cast<const ProtobufCEnumDescriptor *>(d->descriptor)->name, f.typeName);
+            }
+        }
+    }
+
+    // The enumerations' values, and the defaults of the enumeration fields.
+    struct Value {
+        const ProtobufCEnumDescriptor *descriptor;
+        const char *name;
+        int value;
+    };
+    const Value values[] = {
+        {&vxcrash__crash_report__processor__type_encoding__descriptor, "TYPE_ENCODING_UNKNOWN", 0},
+        {&vxcrash__crash_report__processor__type_encoding__descriptor, "TYPE_ENCODING_MACH", 1},
+        {&vxcrash__crash_report__system_info__operating_system__descriptor, "MAC_OS_X", 0},
+        {&vxcrash__crash_report__system_info__operating_system__descriptor, "IPHONE_OS", 1},
+        {&vxcrash__crash_report__system_info__operating_system__descriptor, "IPHONE_SIMULATOR", 2},
+        {&vxcrash__crash_report__system_info__operating_system__descriptor, "OS_UNKNOWN", 3},
+        {&vxcrash__crash_report__system_info__operating_system__descriptor, "APPLE_TVOS", 4},
+        {&vxcrash__architecture__descriptor, "X86_32", 0},
+        {&vxcrash__architecture__descriptor, "X86_64", 1},
+        {&vxcrash__architecture__descriptor, "ARMV6", 2},
+        {&vxcrash__architecture__descriptor, "PPC", 3},
+        {&vxcrash__architecture__descriptor, "PPC64", 4},
+        {&vxcrash__architecture__descriptor, "ARMV7", 5},
+        {&vxcrash__architecture__descriptor, "ARCHITECTURE_UNKNOWN", 6},
+    };
+    for (const Value &v : values) {
+        const ProtobufCEnumValue *found = protobuf_c_enum_descriptor_get_value_by_name(v.descriptor, v.name);
+        ASSERT_NE(found, nullptr) << v.name;
+        EXPECT_EQ(found->value, v.value) << v.name;
+    }
+    auto defaultOf = [](const ProtobufCMessageDescriptor *descriptor, uint32_t number) {
+        const ProtobufCFieldDescriptor *d = protobuf_c_message_descriptor_get_field(descriptor, number);
+        return d != nullptr && d->default_value != nullptr ? *static_cast<const int *>(d->default_value) : -1;
+    };
+    EXPECT_EQ(defaultOf(&vxcrash__crash_report__processor__descriptor, 1), 0);
+    EXPECT_EQ(defaultOf(&vxcrash__crash_report__system_info__descriptor, 1), 3);
+    EXPECT_EQ(defaultOf(&vxcrash__crash_report__system_info__descriptor, 3), 6);
+}
 
 TEST(CrashFieldEncoder, EncodesEveryFieldKind)
 {
@@ -147,6 +317,12 @@ TEST(CrashSignalNames, UseThisSystemsNumbers)
         {SIGILL, ILL_ILLOPC, "ILL_ILLOPC"},    {SIGTRAP, TRAP_BRKPT, "TRAP_BRKPT"},
         {SIGABRT, SI_TKILL, "SI_TKILL"},       {SIGSEGV, SI_KERNEL, "SI_KERNEL"},
         {SIGABRT, SI_USER, "SI_USER"},         {SIGSEGV, SI_QUEUE, "SI_QUEUE"},
+        // Every code the kernel defines, also those the C library may not name.
+        {SIGILL, 9, "ILL_BADIADDR"},           {SIGFPE, 14, "FPE_FLTUNK"},
+        {SIGFPE, 15, "FPE_CONDTRAP"},          {SIGSEGV, 9, "SEGV_MTESERR"},
+        {SIGSEGV, 10, "SEGV_CPERR"},           {SIGTRAP, 5, "TRAP_UNK"},
+        {SIGTRAP, 6, "TRAP_PERF"},             {SIGSYS, 2, "SYS_USER_DISPATCH"},
+        {SIGKILL, -7, "SI_DETHREAD"},          {SIGIO, -60, "SI_ASYNCNL"},
         {SIGABRT, 1, nullptr},                 {SIGSEGV, 77, nullptr},
     };
     for (const Case &c : cases) {

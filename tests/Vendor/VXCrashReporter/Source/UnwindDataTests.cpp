@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <sys/mman.h>
@@ -657,6 +658,34 @@ TEST_F(CrashGuardedPage, CheckedReadsFailInsteadOfFaulting)
     EXPECT_EQ(vxcrash_async_task_read_uint64(&task, (uintptr_t)pages + size, 0, &v), VXCRASH_EACCESS);
     EXPECT_EQ(vxcrash_async_task_read_uint64(&task, 0, 0, &v), VXCRASH_EACCESS);
     EXPECT_EQ(vxcrash_async_task_read_uint64(&task, UINTPTR_MAX - 2, 0, &v), VXCRASH_EINVAL);
+}
+
+// Where the kernel refuses process_vm_readv, reads go through a pipe; its lock
+// may be held by a thread parked for a report, which never lets go: the read
+// then takes a pipe of its own instead of waiting for ever.
+TEST_F(CrashGuardedPage, PipeReadsDoNotWaitForAHeldPipe)
+{
+    vxcrash_async_read_memory_use_pipe(true);
+    pages[size - 8] = 0x5a;
+    for (bool held : {false, true}) {
+        SCOPED_TRACE(held ? "pipe held" : "pipe free");
+        if (held)
+            vxcrash_async_spinlock_lock(vxcrash_async_read_memory_pipe_lock());
+        auto started = std::chrono::steady_clock::now();
+        uint64_t v = 0;
+        EXPECT_EQ(vxcrash_async_read_memory((uintptr_t)pages + size - 8, &v, sizeof(v)), VXCRASH_ESUCCESS);
+        EXPECT_EQ(v & 0xff, 0x5au);
+        EXPECT_EQ(vxcrash_async_read_memory((uintptr_t)pages + size - 4, &v, sizeof(v)), VXCRASH_EACCESS);
+        EXPECT_EQ(vxcrash_async_read_memory((uintptr_t)pages + size, &v, sizeof(v)), VXCRASH_EACCESS);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        if (held)
+            vxcrash_async_spinlock_unlock(vxcrash_async_read_memory_pipe_lock());
+    }
+    // The shared pipe still works after the reads that went around it.
+    uint64_t v = 0;
+    EXPECT_EQ(vxcrash_async_read_memory((uintptr_t)pages + size - 8, &v, sizeof(v)), VXCRASH_ESUCCESS);
+    EXPECT_EQ(v & 0xff, 0x5au);
+    vxcrash_async_read_memory_use_pipe(false);
 }
 
 // --- DWARF expressions -------------------------------------------------------------
