@@ -133,8 +133,9 @@ std::string quotedText(std::string_view text) {
         case '\\': out += "\\\\"; break;
         default:
             if (c < 0x20 || c == 0x7f) {
+                // The platform writes other ASCII controls as two upper-case hex digits.
                 char buf[16];
-                std::snprintf(buf, sizeof buf, "\\u{%x}", c);
+                std::snprintf(buf, sizeof buf, "\\u{%02X}", c);
                 out += buf;
             } else {
                 out += static_cast<char>(c);
