@@ -22,7 +22,6 @@
 namespace {
 
 constexpr off_t kReportSizeLimit = 256 * 1024;
-constexpr const char *kCrashReporterDataName = "com.plausiblelabs.crashreporter.data";
 constexpr const char *kQueuedReportsName = "queued_reports";
 constexpr const char *kPendingReportName = "live_report.vxcrash";
 
@@ -294,7 +293,7 @@ VXCrashReporter::VXCrashReporter(std::string applicationIdentifier, std::string 
     std::string base = m_configuration->crashReportBaseDirectory();
     if (base.empty())
         base = vxcrash_user_cache_directory();
-    m_crashReportDirectory = base + "/" + kCrashReporterDataName + "/" + leaf;
+    m_crashReportDirectory = base + "/" + leaf;
     m_temporaryDirectory = temporary_directory();
 }
 

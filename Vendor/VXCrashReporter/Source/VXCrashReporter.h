@@ -3,8 +3,8 @@
 //
 // Files: the crash directory is the user's cache directory ($VEXIL_HOME/.cache
 // when VEXIL_HOME is set, else $XDG_CACHE_HOME, else ~/.cache), or the
-// configuration's base directory, plus "com.plausiblelabs.crashreporter.data"
-// and the application identifier with every "/" made "_". It holds
+// configuration's base directory, plus the application identifier with every
+// "/" made "_". It holds
 // "queued_reports" and the pending report
 // "live_report.vxcrash". Paths are computed when the reporter is made, never
 // at crash time.

@@ -432,7 +432,7 @@ struct Child {
 
     std::string crashDirectory() const
     {
-        return home + "/.cache/com.plausiblelabs.crashreporter.data/" + kIdentifier;
+        return home + "/.cache/" + kIdentifier;
     }
     std::string reportPath() const { return crashDirectory() + "/live_report.vxcrash"; }
     bool callbackRan(int signo) const { return fs::exists(home + "/callback-" + std::to_string(signo)); }
@@ -878,7 +878,7 @@ TEST(CrashReporterFrontEnd, PathsFollowTheCacheDirectoryAndTheIdentifier)
 
     ScopedEnvironment environment;
     environment.set("VEXIL_HOME", "/v");
-    const std::string directory = "/v/.cache/com.plausiblelabs.crashreporter.data/com.tarnwick.vexil";
+    const std::string directory = "/v/.cache/com.tarnwick.vexil";
     VXCrashReporter plain("com.tarnwick.vexil", "1", std::nullopt, VXCrashReporterConfig::defaultConfiguration());
     EXPECT_EQ(plain.crashReportDirectory(), directory);
     EXPECT_EQ(plain.queuedCrashReportDirectory(), directory + "/queued_reports");
@@ -886,7 +886,7 @@ TEST(CrashReporterFrontEnd, PathsFollowTheCacheDirectoryAndTheIdentifier)
 
     VXCrashReporter slashed("group/app/name", "1", std::nullopt,
                             std::make_shared<VXCrashReporterConfig>(0, 0, true, "/base"));
-    EXPECT_EQ(slashed.crashReportDirectory(), "/base/com.plausiblelabs.crashreporter.data/group_app_name");
+    EXPECT_EQ(slashed.crashReportDirectory(), "/base/group_app_name");
 
     // A bundle without identifier or version falls back to the process name and "".
     VXCrashReporter unnamed(VXCrashReporterBundle{}, VXCrashReporterConfig::defaultConfiguration());
