@@ -28,7 +28,7 @@ struct MemFile {
     }
 };
 
-// The message and field table of the report format (Part 8.103): every
+// The message and field table of the report format: every
 // message's full name, and each field's number, name, label and type (a
 // message or enumeration field by its full type name), as protoc-c compiled
 // them from VXCrashReport.proto.
