@@ -17,8 +17,10 @@ TEST_F(ChannelUnit, FiftiethLogLeavesAtOnceAndFewerLeaveThreeSecondsAfterTheLast
     EXPECT_TRUE(unit->pendingBatchIds().empty());
     EXPECT_TRUE(unit->isTimerRunning());
 
+    server->hold();  // the batch stays in flight until checked
     enqueue(unit, 1, 49);  // no time passes
     EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
+    server->release();
     ASSERT_TRUE(settle(unit));
     auto requests = server->requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -33,8 +35,10 @@ TEST_F(ChannelUnit, FiftiethLogLeavesAtOnceAndFewerLeaveThreeSecondsAfterTheLast
     enqueue(unit, 5, 105);
     executor->advance(2.9);
     EXPECT_TRUE(unit->pendingBatchIds().empty());
+    server->hold();  // the batch stays in flight until checked
     executor->advance(0.1);
     EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
+    server->release();
     ASSERT_TRUE(settle(unit));
     requests = server->requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -97,8 +101,10 @@ TEST_F(ChannelUnit, StartTimeOfALongIntervalSurvivesARestart) {
     group = makeGroup();
     executor->advance(61);
     unit = addUnit("Crashes", 60);
+    server->hold();  // the batch stays in flight until checked
     enqueue(unit, 1, 3);
     EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
+    server->release();
     ASSERT_TRUE(settle(unit));
     EXPECT_EQ(indexes(server->requests()[1]), (std::vector<int>{2, 3}));
 
@@ -109,8 +115,10 @@ TEST_F(ChannelUnit, StartTimeOfALongIntervalSurvivesARestart) {
     EXPECT_EQ(DAVDerAvedurUserDefaults::shared().objectForKey(key), Foundation::Value(Foundation::Date{now}));
     executor->advance(59.9);
     EXPECT_TRUE(unit->pendingBatchIds().empty());
+    server->hold();  // the batch stays in flight until checked
     executor->advance(0.1);
     EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
+    server->release();
     ASSERT_TRUE(settle(unit));
 }
 
@@ -180,9 +188,11 @@ TEST_F(ChannelUnit, DisabledWithoutDeletionKeepsLogsUntilEnabled) {
     EXPECT_EQ(delegate->count("failed"), 0u);
 
     // Enabled again, the unit sends what the store holds, batch after batch.
+    server->hold();  // the batch stays in flight until checked
     unit->setEnabled(true, false);
     executor->drain();
     EXPECT_EQ(unit->pendingBatchIds().size(), 2u);
+    server->release();
     ASSERT_TRUE(settle(unit));
     EXPECT_EQ(storedLogs(), 0u);
     std::multiset<std::size_t> sizes;
@@ -205,10 +215,12 @@ TEST_F(ChannelUnit, StaysPausedWhileAnyPauserHoldsIt) {
     EXPECT_TRUE(unit->isPaused());
     EXPECT_TRUE(unit->pendingBatchIds().empty());
 
+    server->hold();  // the batch stays in flight until checked
     unit->resumeWithIdentifyingObject(second);
     executor->drain();
     EXPECT_FALSE(unit->isPaused());
     EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
+    server->release();
     ASSERT_TRUE(settle(unit));
     EXPECT_EQ(delegate->count("pause"), 2u);
     EXPECT_EQ(delegate->count("resume"), 2u);
