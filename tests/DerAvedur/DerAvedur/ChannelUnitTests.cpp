@@ -143,7 +143,10 @@ TEST_F(ChannelUnit, RecoverableFailureKeepsTheLogsAndTheUnitEnabled) {
     enqueue(unit, 50);
     for (int retry = 0; retry < 3; ++retry) {
         ASSERT_TRUE(executor->runUntil([&] { return client->callsWaitingForRetry() == 1; }));
+        // Answers wait while the clock jumps, so one jump retries each call once.
+        server->hold();
         executor->advance(1200);
+        server->release();
     }
     ASSERT_TRUE(settle(unit));
     EXPECT_EQ(server->requestCount(), 4u);
