@@ -73,6 +73,10 @@ std::optional<std::string> renderSingle(std::vector<RYColor> colors, ExportForma
 
 }  // namespace
 
+RYPaletteExporter::Items RYPaletteExporter::exportedItems(const ZNLColorFolder& folder) {
+    return folder.objects().filter("isDeleted == false").objects();
+}
+
 std::string RYPaletteExporter::templateDirectory() {
     return Foundation::Bundle::main().resourcePath() + "/" + kExportTemplateDirectory + "/";
 }

@@ -30,6 +30,10 @@ class RYPaletteExporter {
 public:
     using Items = std::vector<std::shared_ptr<ZNLColorItem>>;
 
+    // What a folder exports: its colours that are not deleted, in the order
+    // the store yields them (not sorted by `order`). Throws the store's error.
+    static Items exportedItems(const ZNLColorFolder& folder);
+
     struct Category {
         std::string header;
         std::string implementation;
