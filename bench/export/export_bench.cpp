@@ -91,13 +91,7 @@ struct Prepared {
 Prepared prepare(ExportFormat format, bool html) {
     std::vector<RYColor> colors;
     colors.reserve(items().size());
-    for (const auto& item : items()) {
-        RYColor c = RYColor::fromColorItem(*item);
-        if (html)
-            for (std::string* f : {&c.red, &c.green, &c.blue, &c.alpha})
-                *f = Foundation::format("%.0f", std::strtod(f->c_str(), nullptr) * 255);
-        colors.push_back(std::move(c));
-    }
+    for (const auto& item : items()) colors.push_back(html ? RYColor::htmlRecord(*item) : RYColor::fromColorItem(*item));
     makeFlatNamesUnique(colors);
     const bool escape = format == ExportFormat::html;
     for (auto& c : colors) {
@@ -190,12 +184,7 @@ std::string loopHTML(const Prepared& d) {
 // What the library window hands the HTML export: whole-number records.
 std::vector<RYColor> htmlRecords() {
     std::vector<RYColor> colors;
-    for (const auto& item : items()) {
-        RYColor c = RYColor::fromColorItem(*item);
-        for (std::string* f : {&c.red, &c.green, &c.blue, &c.alpha})
-            *f = Foundation::format("%.0f", std::strtod(f->c_str(), nullptr) * 255);
-        colors.push_back(std::move(c));
-    }
+    for (const auto& item : items()) colors.push_back(RYColor::htmlRecord(*item));
     return colors;
 }
 
@@ -261,11 +250,7 @@ std::vector<Case> cases(const std::string& prefix) {
                                       std::tuple{"html", ExportFormat::html, true}}) {
         auto d = std::make_shared<Prepared>(prepare(format, html));
         std::vector<RYColor> raw;
-        for (const auto& item : items()) raw.push_back(RYColor::fromColorItem(*item));
-        if (html)
-            for (auto& c : raw)
-                for (std::string* f : {&c.red, &c.green, &c.blue, &c.alpha})
-                    *f = Foundation::format("%.0f", std::strtod(f->c_str(), nullptr) * 255);
+        for (const auto& item : items()) raw.push_back(html ? RYColor::htmlRecord(*item) : RYColor::fromColorItem(*item));
         auto context = std::make_shared<Foundation::Dictionary>(
             RYPaletteExporter::makeContext(std::move(raw), folder().folderName(), format));
         const std::string path = *templateName(format);

@@ -124,6 +124,21 @@ RYColor RYColor::fromColorItem(const ZNLColorItem& item) {
     return out;
 }
 
+RYColor RYColor::htmlRecord(const ZNLColorItem& item) {
+    const auto color = colorWithHexRGB(item.color().substr(0, 7));
+    RYColor out;
+    out.name = item.colorName();
+    if (out.name.empty()) out.name = sharedColorNames().nameForColor(*color).value_or("");
+    out.flatName = makeFlatName(out.name);
+    const RGBAComponents c = rgbaComponents(*color);
+    out.red = Foundation::format("%.0f", c.red * 255);
+    out.green = Foundation::format("%.0f", c.green * 255);
+    out.blue = Foundation::format("%.0f", c.blue * 255);
+    out.alpha = Foundation::format("%.0f", c.alpha * 255);
+    out.hex = hexRGB(*color);
+    return out;
+}
+
 void makeFlatNamesUnique(std::vector<RYColor>& colors) {
     std::unordered_set<std::string> used;
     std::unordered_map<std::string, std::size_t> nextSuffix;  // where the search for a base resumes

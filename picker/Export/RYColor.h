@@ -21,6 +21,10 @@ struct RYColor {
     // The code-export record of a stored colour: only the first six hex
     // digits count (alpha digits are dropped, alpha is 1).
     static RYColor fromColorItem(const ZNLColorItem& item);
+    // The HTML page's record, made on the main thread before the render: the
+    // colour of the first seven characters of the stored text, the four
+    // numbers as whole values 0..255 ("%.0f"), so alpha is always "255".
+    static RYColor htmlRecord(const ZNLColorItem& item);
 
     // Words split at spaces (U+0020 only); the first lower-cased, the others
     // capitalised; joined. So that the result compiles as an identifier,

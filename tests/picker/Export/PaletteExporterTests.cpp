@@ -120,7 +120,8 @@ TEST(RYColorTest, RecordNumbersAndHex) {
 }
 
 TEST(RYColorTest, HTMLNumbersThroughTheTemplate) {
-    RYColor c{"Orange", "255", "128", "0", "255", "orange", "#ff8000"};
+    const RYColor c = RYColor::htmlRecord(*item("#ff800000", "Orange"));  // alpha digits dropped
+    EXPECT_EQ(c, (RYColor{"Orange", "255", "128", "0", "255", "orange", "#ff8000"}));
     const auto text = RYPaletteExporter::renderColors({c}, ExportFormat::html, "P");
     ASSERT_TRUE(text);
     EXPECT_NE(text->find(">255 128 0 255<"), std::string::npos) << *text;
@@ -149,12 +150,7 @@ TEST_F(ExporterTest, GoldenCategories) {
 TEST_F(ExporterTest, GoldenHTML) {
     // As the library window prepares them: whole numbers 0..255.
     std::vector<RYColor> colors;
-    for (const auto& i : items) {
-        RYColor c = RYColor::fromColorItem(*i);
-        for (std::string* f : {&c.red, &c.green, &c.blue, &c.alpha})
-            *f = Foundation::format("%.0f", std::stod(*f) * 255);
-        colors.push_back(c);
-    }
+    for (const auto& i : items) colors.push_back(RYColor::htmlRecord(*i));
     const auto text = RYPaletteExporter::renderColors(colors, ExportFormat::html, folder.folderName());
     ASSERT_TRUE(text);
     expectGolden("palette.html", *text);
