@@ -1,6 +1,7 @@
 #include "picker/Export/RPCAdobeSwatchExchange.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unicode/unistr.h>
 
@@ -8,8 +9,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
 #include "Platform/Foundation/Diagnostics.h"
@@ -190,19 +189,29 @@ SwatchWriteResult RPCAdobeSwatchExchange::writeColorList(const std::shared_ptr<A
 
 bool RPCAdobeSwatchExchange::readFromFile(const std::string& path, const std::string& name,
                                           Foundation::Error* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        const int savedErrno = errno;
+    // Only a regular file: a directory or a device is not a swatch file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info {};
+    const bool opened = fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const int openErrno = fd < 0 ? errno : 0;
+    Foundation::Data bytes;
+    bool readOK = opened;
+    if (opened) {
+        std::uint8_t buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) readOK = false;
+            if (n <= 0) break;
+            bytes.insert(bytes.end(), buffer, buffer + n);
+        }
+    }
+    if (fd >= 0) ::close(fd);
+    if (!readOK) {
         colors = std::make_shared<AppKit::NSColorList>(name);
         Foundation::systemLog("Not a ASE file (wrong header)");
-        Foundation::reportError(error, fileError(savedErrno == ENOENT ? kFileReadNoSuchFileError : kFileReadUnknownError,
-                                                 "The file " + path + " could not be opened."));
-        return false;
-    }
-    const Foundation::Data bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        colors = std::make_shared<AppKit::NSColorList>(name);
-        Foundation::reportError(error, fileError(kFileReadUnknownError, "The file " + path + " could not be read."));
+        const long code = openErrno == ENOENT ? kFileReadNoSuchFileError : kFileReadUnknownError;
+        Foundation::reportError(error, fileError(code, "The file " + path + " could not be read."));
         return false;
     }
     return readFromData(bytes, name, error);

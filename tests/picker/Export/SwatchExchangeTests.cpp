@@ -343,6 +343,8 @@ TEST(SwatchReaderTest, DamagedAndForeignFilesGiveErrors) {
     Foundation::Error error;
     EXPECT_FALSE(reader.readFromFile("/no/such/file.ase", "L", &error));
     EXPECT_EQ(error.code, 260);
+    EXPECT_FALSE(reader.readFromFile(fs::temp_directory_path().string(), "L", &error));  // a directory
+    EXPECT_EQ(error.code, 256);
     EXPECT_TRUE(reader.readFromData(good, "L"));
 }
 
