@@ -41,7 +41,9 @@ bool isIdentifierCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-// Words that cannot name a property in Swift or a method in Objective-C.
+// Words that cannot name a property in Swift or a method in Objective-C, and
+// names the colour classes already have (a Swift extension cannot declare
+// `black` again; an Objective-C category must not replace `alloc`).
 bool isReservedWord(std::string_view word) {
     static const std::unordered_set<std::string_view> words = {
         // C and Objective-C
@@ -53,7 +55,31 @@ bool isReservedWord(std::string_view word) {
         "associatedtype", "class", "deinit", "extension", "fileprivate", "func", "import", "init", "internal",
         "let", "open", "operator", "private", "precedencegroup", "protocol", "public", "rethrows", "subscript",
         "typealias", "var", "catch", "defer", "fallthrough", "guard", "repeat", "throw", "throws", "as", "any",
-        "is", "try", "await", "async", "where", "new", "type", "protocol"};
+        "is", "try", "await", "async", "where", "new", "type", "protocol",
+        // class members of NSObject that a colour would shadow or break
+        "alloc", "copy", "mutableCopy", "description", "debugDescription", "hash", "superclass", "version",
+        "load", "initialize", "zone",
+        // the colour classes' own class properties (Swift names)
+        "black", "blue", "brown", "clear", "cyan", "darkGray", "gray", "green", "lightGray", "magenta", "orange",
+        "purple", "red", "white", "yellow", "systemBlue", "systemBrown", "systemCyan", "systemGray", "systemGray2",
+        "systemGray3", "systemGray4", "systemGray5", "systemGray6", "systemGreen", "systemIndigo", "systemMint",
+        "systemOrange", "systemPink", "systemPurple", "systemRed", "systemTeal", "systemYellow", "systemFill",
+        "secondarySystemFill", "tertiarySystemFill", "quaternarySystemFill", "systemBackground",
+        "secondarySystemBackground", "tertiarySystemBackground", "systemGroupedBackground",
+        "secondarySystemGroupedBackground", "tertiarySystemGroupedBackground", "label", "secondaryLabel",
+        "tertiaryLabel", "quaternaryLabel", "link", "placeholderText", "separator", "opaqueSeparator", "lightText",
+        "darkText", "groupTableViewBackground", "tintColor", "labelColor", "secondaryLabelColor",
+        "tertiaryLabelColor", "quaternaryLabelColor", "textColor", "placeholderTextColor", "selectedTextColor",
+        "textBackgroundColor", "selectedTextBackgroundColor", "keyboardFocusIndicatorColor",
+        "unemphasizedSelectedTextColor", "unemphasizedSelectedTextBackgroundColor", "linkColor", "separatorColor",
+        "selectedContentBackgroundColor", "unemphasizedSelectedContentBackgroundColor", "selectedMenuItemTextColor",
+        "gridColor", "headerTextColor", "controlAccentColor", "controlColor", "controlBackgroundColor",
+        "controlTextColor", "disabledControlTextColor", "selectedControlColor", "selectedControlTextColor",
+        "alternateSelectedControlTextColor", "windowBackgroundColor", "windowFrameTextColor",
+        "underPageBackgroundColor", "findHighlightColor", "highlightColor", "shadowColor", "controlHighlightColor",
+        "controlLightHighlightColor", "controlShadowColor", "controlDarkShadowColor", "scrollBarColor", "knobColor",
+        "selectedKnobColor", "windowFrameColor", "selectedMenuItemColor", "headerColor",
+        "secondarySelectedControlColor", "alternateSelectedControlColor", "scrubberTexturedBackground"};
     return words.count(word) != 0;
 }
 

@@ -30,8 +30,9 @@ struct RYColor {
     // capitalised; joined. So that the result compiles as an identifier,
     // letters outside ASCII are transliterated ("Crème" gives "creme"), every
     // character but ASCII letters, digits and "_" is dropped ("Screamin'
-    // Green" gives "screaminGreen"), and a leading digit or a reserved word
-    // of the two languages gets a leading "_". Empty or all-space names and
+    // Green" gives "screaminGreen"), and a leading digit, a reserved word of
+    // the two languages or a class member the colour classes already have
+    // ("black", "labelColor", "alloc") gets a leading "_". Empty or all-space names and
     // names with nothing left give the empty text.
     static std::string makeFlatName(std::string_view name);
 

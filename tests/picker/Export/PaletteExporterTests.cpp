@@ -87,6 +87,9 @@ TEST(RYColorTest, FlatNamesAreIdentifiers) {
         {"under_score", "under_score"},
         {"Default", "_default"},
         {"class", "_class"},
+        {"Black", "_black"},
+        {"Label Color", "_labelColor"},
+        {"Black Olive", "blackOlive"},
         {"", ""},
         {"   ", ""},
         {"\xF0\x9F\x8E\xA8", ""},
@@ -121,7 +124,7 @@ TEST(RYColorTest, RecordNumbersAndHex) {
 
 TEST(RYColorTest, HTMLNumbersThroughTheTemplate) {
     const RYColor c = RYColor::htmlRecord(*item("#ff800000", "Orange"));  // alpha digits dropped
-    EXPECT_EQ(c, (RYColor{"Orange", "255", "128", "0", "255", "orange", "#ff8000"}));
+    EXPECT_EQ(c, (RYColor{"Orange", "255", "128", "0", "255", "_orange", "#ff8000"}));
     const auto text = RYPaletteExporter::renderColors({c}, ExportFormat::html, "P");
     ASSERT_TRUE(text);
     EXPECT_NE(text->find(">255 128 0 255<"), std::string::npos) << *text;
