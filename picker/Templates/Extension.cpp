@@ -9,9 +9,10 @@
 
 namespace Templates {
 
-std::shared_ptr<Filter> Filter::simple(Simple function) {
+std::shared_ptr<Filter> Filter::simple(Simple function, InPlace inPlace) {
     auto f = std::make_shared<Filter>();
     f->simple_ = std::move(function);
+    f->inPlace_ = inPlace;
     return f;
 }
 
@@ -29,6 +30,11 @@ Value Filter::invoke(const Value& value, const std::vector<Value>& arguments) co
     return withArguments_(value, arguments);
 }
 
+Value Filter::invoke(Value&& value, const std::vector<Value>& arguments) const {
+    if (inPlace_ && arguments.empty()) return inPlace_(std::move(value));
+    return invoke(static_cast<const Value&>(value), arguments);
+}
+
 void Extension::registerTag(const std::string& name, TagParser parser) { tags_.set(name, std::move(parser)); }
 
 void Extension::registerSimpleTag(const std::string& name, std::function<std::string(Context&)> handler) {
@@ -37,8 +43,8 @@ void Extension::registerSimpleTag(const std::string& name, std::function<std::st
     });
 }
 
-void Extension::registerFilter(const std::string& name, Filter::Simple function) {
-    filters_.set(name, Filter::simple(std::move(function)));
+void Extension::registerFilter(const std::string& name, Filter::Simple function, Filter::InPlace inPlace) {
+    filters_.set(name, Filter::simple(std::move(function), inPlace));
 }
 
 void Extension::registerFilterWithArguments(const std::string& name, Filter::WithArguments function) {
@@ -76,6 +82,41 @@ std::string lowercaseText(std::string_view text) {
     for (auto& c : out)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
+}
+
+// Case mapping of ASCII text in place; false (and nothing changed) for other text.
+template <char From, char To>
+bool mapASCII(std::string& text) {
+    unsigned char seen = 0;
+    for (char c : text) seen |= static_cast<unsigned char>(c);
+    if (seen >= 0x80) return false;
+    for (auto& c : text) {
+        auto u = static_cast<unsigned char>(c);
+        if (static_cast<unsigned char>(u - From) < 26) c = static_cast<char>(u ^ (From ^ To));
+    }
+    return true;
+}
+
+// The in-place forms of uppercase and lowercase: ASCII text given up by the
+// caller is mapped where it is; anything else goes the ordinary way.
+template <char From, char To, std::string (*Transform)(std::string_view)>
+Value mapTextInPlace(Value&& value) {
+    if (const auto* text = value.stringOrNull()) {
+        // The value is the caller's to give up, so its text may be taken.
+        std::string owned = std::move(const_cast<std::string&>(*text));
+        if (mapASCII<From, To>(owned)) return Value(std::move(owned));
+        return Value(Transform(owned));
+    }
+    if (value.isArray()) {
+        auto& array = value.mutableArray();
+        for (auto& element : array) {
+            std::string text = stringify(element);
+            if (!mapASCII<From, To>(text)) text = Transform(text);
+            element = Value(std::move(text));
+        }
+        return std::move(value);
+    }
+    return Value(Transform(stringify(value)));
 }
 
 Filter::Simple textFilter(std::string (*transform)(std::string_view)) {
@@ -202,8 +243,8 @@ DefaultExtension::DefaultExtension() {
     registerBuiltInTags(*this);
     registerFilterWithArguments("default", defaultFilter);
     registerFilter("capitalize", textFilter(Foundation::capitalized));
-    registerFilter("uppercase", textFilter(uppercaseText));
-    registerFilter("lowercase", textFilter(lowercaseText));
+    registerFilter("uppercase", textFilter(uppercaseText), mapTextInPlace<'a', 'A', uppercaseText>);
+    registerFilter("lowercase", textFilter(lowercaseText), mapTextInPlace<'A', 'a', lowercaseText>);
     registerFilterWithArguments("join", joinFilter);
     registerFilterWithArguments("split", splitFilter);
     registerFilterWithArguments("indent", indentFilter);

@@ -23,6 +23,11 @@ class FilterType {
 public:
     virtual ~FilterType() = default;
     virtual Value invoke(const Value& value, const std::vector<Value>& arguments) const = 0;
+    // The same for a value the caller gives up, which a filter may change in
+    // place instead of copying.
+    virtual Value invoke(Value&& value, const std::vector<Value>& arguments) const {
+        return invoke(static_cast<const Value&>(value), arguments);
+    }
 };
 
 class Filter : public FilterType {
@@ -30,13 +35,19 @@ public:
     using Simple = std::function<Value(const Value&)>;
     using WithArguments = std::function<Value(const Value&, const std::vector<Value>&)>;
 
-    static std::shared_ptr<Filter> simple(Simple function);
+    // A simple filter that can also work on a value it is given: `inPlace`
+    // must give what `function` gives.
+    using InPlace = Value (*)(Value&& value);
+
+    static std::shared_ptr<Filter> simple(Simple function, InPlace inPlace = nullptr);
     static std::shared_ptr<Filter> arguments(WithArguments function);
     // A simple filter given any argument fails with "cannot invoke filter with an argument".
     Value invoke(const Value& value, const std::vector<Value>& arguments) const override;
+    Value invoke(Value&& value, const std::vector<Value>& arguments) const override;
 
 private:
     Simple simple_;
+    InPlace inPlace_ = nullptr;
     WithArguments withArguments_;
 };
 
@@ -79,7 +90,7 @@ public:
     void registerTag(const std::string& name, TagParser parser);
     // A tag that renders as whatever the handler returns.
     void registerSimpleTag(const std::string& name, std::function<std::string(Context&)> handler);
-    void registerFilter(const std::string& name, Filter::Simple function);
+    void registerFilter(const std::string& name, Filter::Simple function, Filter::InPlace inPlace = nullptr);
     void registerFilterWithArguments(const std::string& name, Filter::WithArguments function);
 
 private:
