@@ -649,7 +649,9 @@ void RealmCore::migrate(const Schema& target) {
     // Primary keys must be unique; links must point at stored objects.
     for (auto& cls : target) {
         Table& t = *newGraph->table(cls->className);
-        t.byPrimaryKey.clear();
+        t.dropPrimaryKeyIndex();
+        auto& index = t.byPrimaryKey();  // made from the rows, checked again below
+        index.clear();
         int pk = cls->primaryKeyIndex();
         for (auto& [key, r] : t.rows) {
             for (std::size_t i = 0; i < cls->properties.size(); ++i) {
@@ -668,7 +670,7 @@ void RealmCore::migrate(const Schema& target) {
             if (pk < 0) continue;
             const Value& v = r->values[static_cast<std::size_t>(pk)];
             if (v.isNull()) fail(ErrorCode::migrationFailed, "The migration left an object of type '" + cls->className + "' without a primary key.");
-            if (!t.byPrimaryKey.emplace(primaryKeyText(v), key).second)
+            if (!index.emplace(primaryKeyText(v), key).second)
                 fail(ErrorCode::migrationFailed, "The migration left two objects of type '" + cls->className +
                                                      "' with the primary key '" + primaryKeyText(v) + "'.");
         }
@@ -696,14 +698,14 @@ void RealmCore::loadAll() {
         for (auto& cls : schema_) {
             Table& t = addTable(cls);
             t.nextKey = std::max<std::int64_t>(1, state.nextKeys[cls->className]);
-            int pk = cls->primaryKeyIndex();
-            for (auto& row : readRows(db_, *cls)) {
+            auto rows = readRows(db_, *cls);
+            t.rows.reserve(rows.size());
+            for (auto& row : rows) {
                 auto r = std::make_shared<Record>();
                 r->schema = cls;
                 r->graph = this;
                 r->key = row.key;
                 r->values = std::move(row.values);
-                if (pk >= 0) t.byPrimaryKey[primaryKeyText(r->values[static_cast<std::size_t>(pk)])] = r->key;
                 t.nextKey = std::max(t.nextKey, r->key + 1);
                 t.rows.emplace(r->key, r);
             }
@@ -768,12 +770,9 @@ bool RealmCore::reloadIfChanged() {
                 t.rows.emplace(r->key, r);
             }
         }
-        t.byPrimaryKey.clear();
-        int pk = cls->primaryKeyIndex();
-        if (pk >= 0)
-            for (auto& [key, r] : t.rows) t.byPrimaryKey[primaryKeyText(r->values[static_cast<std::size_t>(pk)])] = key;
+        t.dropPrimaryKeyIndex();
         t.nextKey = std::max(t.nextKey, state.nextKeys[cls->className]);
-        if (!t.rows.empty()) t.nextKey = std::max(t.nextKey, t.rows.rbegin()->first + 1);
+        if (!t.rows.empty()) t.nextKey = std::max(t.nextKey, t.rows.lastKey() + 1);
     }
     dataVersion_ = dv;
     bumpVersion();
@@ -950,14 +949,15 @@ void RealmCore::rollbackMemory() {
         if (u.oldValues) r.values = *u.oldValues;
         if (u.inserted) {
             t.rows.erase(r.key);
-            if (pk >= 0) {
-                auto found = t.byPrimaryKey.find(primaryKeyText(r.values[static_cast<std::size_t>(pk)]));
-                if (found != t.byPrimaryKey.end() && found->second == r.key) t.byPrimaryKey.erase(found);
+            if (pk >= 0 && t.hasPrimaryKeyIndex()) {
+                auto& index = t.byPrimaryKey();
+                auto found = index.find(primaryKeyText(r.values[static_cast<std::size_t>(pk)]));
+                if (found != index.end() && found->second == r.key) index.erase(found);
             }
             r.invalidated = true;
         } else if (u.removed) {
             t.rows.emplace(r.key, u.record);
-            if (pk >= 0) t.byPrimaryKey[primaryKeyText(r.values[static_cast<std::size_t>(pk)])] = r.key;
+            if (pk >= 0 && t.hasPrimaryKeyIndex()) t.byPrimaryKey()[primaryKeyText(r.values[static_cast<std::size_t>(pk)])] = r.key;
             r.invalidated = false;
         }
     }
