@@ -1,5 +1,8 @@
 #include "picker/Templates/Extension.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "Platform/Foundation/Text.h"
 #include "picker/Templates/Errors.h"
 #include "picker/Templates/Lexer.h"
@@ -35,7 +38,12 @@ Value Filter::invoke(Value&& value, const std::vector<Value>& arguments) const {
     return invoke(static_cast<const Value&>(value), arguments);
 }
 
-void Extension::registerTag(const std::string& name, TagParser parser) { tags_.set(name, std::move(parser)); }
+void Extension::registerTag(const std::string& name, TagParser parser) {
+    tags_.set(name, std::move(parser));
+    if (registeringBuiltIns_) builtInTags_.insert(name);
+    else builtInTags_.erase(name);
+    ++generation_;
+}
 
 void Extension::registerSimpleTag(const std::string& name, std::function<std::string(Context&)> handler) {
     registerTag(name, [handler = std::move(handler)](TokenParser&, const Token&) -> std::shared_ptr<NodeType> {
@@ -45,10 +53,12 @@ void Extension::registerSimpleTag(const std::string& name, std::function<std::st
 
 void Extension::registerFilter(const std::string& name, Filter::Simple function, Filter::InPlace inPlace) {
     filters_.set(name, Filter::simple(std::move(function), inPlace));
+    ++generation_;
 }
 
 void Extension::registerFilterWithArguments(const std::string& name, Filter::WithArguments function) {
     filters_.set(name, Filter::arguments(std::move(function)));
+    ++generation_;
 }
 
 namespace {
@@ -84,15 +94,26 @@ std::string lowercaseText(std::string_view text) {
     return out;
 }
 
+bool isASCIIText(const std::string& text) {
+    // Eight bytes at a time: names and hex texts are short, but not that short.
+    std::uint64_t seen = 0;
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        seen |= word;
+    }
+    for (; i < text.size(); ++i) seen |= static_cast<unsigned char>(text[i]);
+    return (seen & 0x8080808080808080ull) == 0;
+}
+
 // Case mapping of ASCII text in place; false (and nothing changed) for other text.
 template <char From, char To>
 bool mapASCII(std::string& text) {
-    unsigned char seen = 0;
-    for (char c : text) seen |= static_cast<unsigned char>(c);
-    if (seen >= 0x80) return false;
+    if (!isASCIIText(text)) return false;
     for (auto& c : text) {
-        auto u = static_cast<unsigned char>(c);
-        if (static_cast<unsigned char>(u - From) < 26) c = static_cast<char>(u ^ (From ^ To));
+        unsigned offset = static_cast<unsigned char>(c) - static_cast<unsigned>(From);
+        c = static_cast<char>(c ^ ((offset < 26u) ? (From ^ To) : 0));
     }
     return true;
 }
@@ -102,10 +123,9 @@ bool mapASCII(std::string& text) {
 template <char From, char To, std::string (*Transform)(std::string_view)>
 Value mapTextInPlace(Value&& value) {
     if (const auto* text = value.stringOrNull()) {
-        // The value is the caller's to give up, so its text may be taken.
-        std::string owned = std::move(const_cast<std::string&>(*text));
-        if (mapASCII<From, To>(owned)) return Value(std::move(owned));
-        return Value(Transform(owned));
+        // The value is the caller's to give up, so its text may change.
+        if (mapASCII<From, To>(const_cast<std::string&>(*text))) return std::move(value);
+        return Value(Transform(*text));
     }
     if (value.isArray()) {
         auto& array = value.mutableArray();
@@ -240,7 +260,9 @@ Value indentFilter(const Value& value, const std::vector<Value>& arguments) {
 }  // namespace
 
 DefaultExtension::DefaultExtension() {
+    registeringBuiltIns_ = true;
     registerBuiltInTags(*this);
+    registeringBuiltIns_ = false;
     registerFilterWithArguments("default", defaultFilter);
     registerFilter("capitalize", textFilter(Foundation::capitalized));
     registerFilter("uppercase", textFilter(uppercaseText), mapTextInPlace<'a', 'A', uppercaseText>);

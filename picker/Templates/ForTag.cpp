@@ -167,6 +167,13 @@ bool is(const std::string& text, const char (&literal)[N]) {
     return text.size() == N - 1 && std::memcmp(text.data(), literal, N - 1) == 0;
 }
 
+// Booleans and integers compared without the general equality.
+bool sameScalar(const Value& a, const Value& b) {
+    if (a.isBool() && b.isBool()) return a.asBool() == b.asBool();
+    if (a.isInt() && b.isInt()) return a.asInt() == b.asInt();
+    return false;
+}
+
 // {"forloop": {first, last, counter, counter0, length}} for item i of count,
 // filled in place when the dictionary still has that shape.
 void fillForloop(Foundation::Dictionary& outer, std::int64_t i, std::int64_t count) {
@@ -177,7 +184,11 @@ void fillForloop(Foundation::Dictionary& outer, std::int64_t i, std::int64_t cou
         auto it = forloop.begin();
         if (forloop.size() == 5 && is(it[0].first, "first") && is(it[1].first, "last") && is(it[2].first, "counter") &&
             is(it[3].first, "counter0") && is(it[4].first, "length")) {
-            for (size_t k = 0; k < 5; ++k) it[static_cast<std::ptrdiff_t>(k)].second = std::move(values[k]);
+            // Only what differs from the last item is written.
+            for (size_t k = 0; k < 5; ++k) {
+                auto& slot = it[static_cast<std::ptrdiff_t>(k)].second;
+                if (!sameScalar(slot, values[k])) slot = std::move(values[k]);
+            }
             return;
         }
     }
