@@ -231,7 +231,11 @@ std::shared_ptr<Record> Graph::lookupPrimaryKey(std::string_view className, cons
 std::shared_ptr<Object> Graph::handle(const std::shared_ptr<Record>& record) {
     if (!record) return nullptr;
     Binding b{shared_from_this(), record};
-    const Table* t = table(record->schema->className);
+    // Handles come in runs of one class (reading a result set): the table of
+    // the last one is checked first.
+    const Table* t = lastHandleTable_ && lastHandleTable_->schema == record->schema ? lastHandleTable_
+                                                                                    : table(record->schema->className);
+    lastHandleTable_ = t;
     if (t && t->wrap && t->schema == record->schema) return t->wrap(std::move(b));
     return std::make_shared<DynamicObject>(std::move(b));
 }
@@ -334,7 +338,9 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
     didInsert(rec);
     for (std::size_t i = 0; i < schema.properties.size(); ++i) {
         const Property& p = schema.properties[i];
-        if (p.isStored()) rec->values[i] = storedValue(p, userValues[i]);
+        if (!p.isStored()) continue;
+        // Only links change form; every other value moves in as it is.
+        rec->values[i] = p.type == PropertyType::Object ? storedValue(p, userValues[i]) : std::move(userValues[i]);
     }
     object->bind(shared_from_this(), rec);
     bumpVersion();

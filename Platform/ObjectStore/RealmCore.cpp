@@ -84,7 +84,8 @@ void bindValue(Statement& st, int i, const Property& p, const Value& v) {
         case PropertyType::Int:
         case PropertyType::Object: return st.bind(i, static_cast<sqlite3_int64>(v.integerValue().value_or(0)));
         case PropertyType::Bool: return st.bind(i, static_cast<sqlite3_int64>(v.isBool() && v.asBool()));
-        case PropertyType::String: return st.bind(i, v.isString() ? v.asString() : std::string());
+        // The record outlives the statement's step, so the text is not copied.
+        case PropertyType::String: return v.isString() ? st.bindStatic(i, v.asString()) : st.bind(i, std::string());
         case PropertyType::Data:
             if (v.isData()) return st.bindBlob(i, v.asData().data(), v.asData().size());
             return st.bindBlob(i, nullptr, 0);
@@ -251,23 +252,25 @@ std::vector<LoadedRow> readRows(sqlite3* db, const ObjectSchema& s) {
     std::unordered_map<std::int64_t, std::size_t> byKey;
     {
         Statement st(db, sql);
+        // Owners are looked up by key only for the list tables below.
+        const bool lists =
+            std::any_of(s.properties.begin(), s.properties.end(), [](auto& p) { return p.isStored() && p.isArray; });
         while (st.step()) {
-            LoadedRow row;
+            LoadedRow& row = rows.emplace_back();
             row.key = st.integer(0);
-            row.values.resize(s.properties.size());
+            row.values.reserve(s.properties.size());
             for (std::size_t i = 0; i < s.properties.size(); ++i) {
                 const Property& p = s.properties[i];
-                if (p.type == PropertyType::LinkingObjects) continue;
-                if (p.isArray) {
-                    row.values[i] = Foundation::Array{};
-                    continue;
+                if (p.type == PropertyType::LinkingObjects) {
+                    row.values.emplace_back();
+                } else if (p.isArray) {
+                    row.values.emplace_back(Foundation::Array{});
+                } else {
+                    Value& v = row.values.emplace_back(readColumn(st, columnOf[i], p));
+                    if (v.isNull() && !p.isNullable()) v = defaultValueFor(p);
                 }
-                Value v = readColumn(st, columnOf[i], p);
-                if (v.isNull() && !p.isNullable()) v = defaultValueFor(p);
-                row.values[i] = std::move(v);
             }
-            byKey.emplace(row.key, rows.size());
-            rows.push_back(std::move(row));
+            if (lists) byKey.emplace(row.key, rows.size() - 1);
         }
     }
     for (std::size_t i = 0; i < s.properties.size(); ++i) {

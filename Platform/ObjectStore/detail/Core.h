@@ -190,6 +190,9 @@ protected:
     std::unordered_map<std::string, Table> tables_;
     std::vector<std::string> order_;
     std::uint64_t version_ = 0;
+
+private:
+    const Table* lastHandleTable_ = nullptr;
 };
 
 // --- predicates -----------------------------------------------------------
