@@ -326,7 +326,13 @@ void openOnly(benchmark::State& state) {
         state.SkipWithError("could not write the store");
         return;
     }
-    for (auto _ : state) benchmark::DoNotOptimize(storeReopen(path));
+    for (auto _ : state) {
+        // Opened and every item read, without copying the items out.
+        auto realm = Realm::open(configuration(path));
+        std::size_t bytes = 0;
+        for (auto& s : realm->objects<Swatch>().objects()) bytes += s->color().size();
+        benchmark::DoNotOptimize(bytes);
+    }
     state.SetItemsProcessed(state.iterations() * n);
     std::filesystem::remove_all(dir);
 }
