@@ -256,6 +256,22 @@ const vxcrash_async_image_t *vxcrash_async_image_list_image_for_address(const vx
     return nullptr;
 }
 
+bool vxcrash_async_image_list_code_contains(const vxcrash_async_image_list_t *list, uintptr_t address)
+{
+    const vxcrash_async_image_t *image = vxcrash_async_image_list_image_for_address(list, address);
+    if (image == nullptr)
+        return false;
+    // An image added without its segments (generated code) is code throughout.
+    if (image->segment_count == 0)
+        return true;
+    for (uint32_t i = 0; i < image->segment_count; ++i) {
+        const vxcrash_async_image_segment_t &segment = image->segments[i];
+        if ((segment.flags & PF_X) != 0 && address >= segment.start && address < segment.end)
+            return true;
+    }
+    return false;
+}
+
 size_t vxcrash_async_image_copy_name(const vxcrash_async_image_list_t *list, const vxcrash_async_image_t *image,
                                      vxcrash_async_task_t *task, char *buffer, size_t size)
 {

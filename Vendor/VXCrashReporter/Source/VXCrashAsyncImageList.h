@@ -70,6 +70,8 @@ const vxcrash_async_image_t *vxcrash_async_image_list_get(const vxcrash_async_im
 const vxcrash_async_image_t *vxcrash_async_image_list_image_for_address(const vxcrash_async_image_list_t *list,
                                                                         uintptr_t address);
 
+// Whether address lies in an executable segment of an image of the list.
+bool vxcrash_async_image_list_code_contains(const vxcrash_async_image_list_t *list, uintptr_t address);
 // Copies the image's name (NUL-terminated, cut to size - 1); returns its length.
 size_t vxcrash_async_image_copy_name(const vxcrash_async_image_list_t *list, const vxcrash_async_image_t *image,
                                      vxcrash_async_task_t *task, char *buffer, size_t size);

@@ -9,6 +9,8 @@
 #include <ctime>
 #include <elf.h>
 #include <protobuf-c/protobuf-c.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -151,10 +153,37 @@ size_t write_processor(File *file, uint32_t encoding, uint64_t type, uint64_t su
     return rv;
 }
 
-size_t write_report_info(File *file, const vxcrash_log_writer_t *w)
+// The process as it is at the crash: a forked child crashes with its own pid,
+// its parent is the process the writer was made in, and its report gets an
+// id of its own.
+struct CrashProcess {
+    uint32_t pid;
+    uint32_t parent_pid;
+    bool forked;
+    uint8_t uuid[16];
+};
+
+void crash_process_init(CrashProcess *p, const vxcrash_log_writer_t *w)
+{
+    p->pid = (uint32_t)syscall(SYS_getpid);
+    p->forked = p->pid != w->process_info.process_id;
+    p->parent_pid = p->forked ? (uint32_t)syscall(SYS_getppid) : w->process_info.parent_process_id;
+    vxcrash_async_memcpy(p->uuid, w->uuid, sizeof(p->uuid));
+    if (p->forked) {
+        uint64_t seed = ((uint64_t)p->pid << 32) ^ vxcrash_async_monotonic_ms();
+        for (size_t i = 0; i < sizeof(p->uuid); ++i) {
+            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+            p->uuid[i] ^= (uint8_t)(seed >> 56);
+        }
+        p->uuid[6] = (uint8_t)((p->uuid[6] & 0x0f) | 0x40);
+        p->uuid[8] = (uint8_t)((p->uuid[8] & 0x3f) | 0x80);
+    }
+}
+
+size_t write_report_info(File *file, const vxcrash_log_writer_t *w, const CrashProcess *process)
 {
     size_t rv = put_bool(file, kReportInfoUserRequested, w->user_requested);
-    rv += put_text(file, kReportInfoUuid, reinterpret_cast<const char *>(w->uuid), sizeof(w->uuid));
+    rv += put_text(file, kReportInfoUuid, reinterpret_cast<const char *>(process->uuid), sizeof(process->uuid));
     return rv;
 }
 
@@ -190,14 +219,15 @@ size_t write_application_info(File *file, const vxcrash_log_writer_t *w)
     return rv;
 }
 
-size_t write_process_info(File *file, const vxcrash_log_writer_t *w)
+size_t write_process_info(File *file, const vxcrash_log_writer_t *w, const CrashProcess *process)
 {
     const auto &p = w->process_info;
     size_t rv = put_bytes(file, kProcessName, p.process_name);
-    rv += put_u32(file, kProcessId, p.process_id);
+    rv += put_u32(file, kProcessId, process->pid);
     rv += put_bytes(file, kProcessPath, p.process_path);
-    rv += put_bytes(file, kProcessParentName, p.parent_process_name);
-    rv += put_u32(file, kProcessParentId, p.parent_process_id);
+    // A forked child's parent is the process the writer was made in.
+    rv += put_bytes(file, kProcessParentName, process->forked ? p.process_name : p.parent_process_name);
+    rv += put_u32(file, kProcessParentId, process->parent_pid);
     rv += put_bool(file, kProcessNative, p.native);
     rv += put_u64(file, kProcessStartTime, p.start_time);
     return rv;
@@ -546,14 +576,16 @@ vxcrash_error_t vxcrash_log_writer_write(vxcrash_log_writer_t *writer, pid_t cra
     header[7] = VXCRASH_REPORT_FILE_VERSION;
     vxcrash_async_file_write(file, header, sizeof(header));
 
-    put_message(file, kReportReportInfo, [&](File *f) { return write_report_info(f, writer); });
+    CrashProcess process;
+    crash_process_init(&process, writer);
+    put_message(file, kReportReportInfo, [&](File *f) { return write_report_info(f, writer, &process); });
 
     time_t now = time(nullptr);
     int64_t timestamp = now == (time_t)-1 ? 0 : (int64_t)now;
     put_message(file, kReportSystemInfo, [&](File *f) { return write_system_info(f, writer, timestamp); });
     put_message(file, kReportMachineInfo, [&](File *f) { return write_machine_info(f, writer); });
     put_message(file, kReportApplicationInfo, [&](File *f) { return write_application_info(f, writer); });
-    put_message(file, kReportProcessInfo, [&](File *f) { return write_process_info(f, writer); });
+    put_message(file, kReportProcessInfo, [&](File *f) { return write_process_info(f, writer, &process); });
 
     write_threads(file, crashed_thread, image_list, current_state, listed);
     write_images(file, image_list);

@@ -15,7 +15,9 @@
 #include <fcntl.h>
 #include <mutex>
 #include <pwd.h>
+#include <climits>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
 
@@ -29,7 +31,6 @@ constexpr const char *kPendingReportName = "live_report.vxcrash";
 
 vxcrash_log_writer_t g_writer;
 std::atomic<bool> g_writerReady{false};
-std::atomic<char *> g_crashReportPath{nullptr};
 std::atomic<vxcrash_async_image_list_t *> g_imageList{nullptr};
 std::atomic<void *> g_callbackContext{nullptr};
 std::atomic<VXCrashReporterPostCrashSignalCallback> g_callbackFunction{nullptr};
@@ -41,15 +42,74 @@ std::atomic<bool> g_uncaughtExceptionSeen{false};
 std::mutex g_mainBundleLock;
 VXCrashReporterBundle g_mainBundle{"com.tarnwick.vexil", "1", "1.0.0"};
 
-// Opens the pending report and writes it; the result is the write's, or an
-// internal error when the file cannot be opened, flushed or closed. Async-safe.
+// Where crash-time code writes, copied at enable.
+struct CrashPaths {
+    char *report;    // the pending report
+    char *directory; // the crash directory, made again at crash time when gone
+    char *queued;    // the queued report directory
+    pid_t pid;       // the process that enabled the reporter
+};
+
+std::atomic<CrashPaths *> g_crashPaths{nullptr};
+
+// Appends text to buffer[*at] within size (the last byte stays for the NUL).
+bool append_text(char *buffer, size_t size, size_t *at, const char *text)
+{
+    size_t length = vxcrash_async_strlen(text);
+    if (length >= size - *at)
+        return false;
+    vxcrash_async_memcpy(buffer + *at, text, length);
+    *at += length;
+    buffer[*at] = '\0';
+    return true;
+}
+
+// mkdir -p with plain system calls; a cache cleaner may have removed the
+// crash directory while the program ran.
+void make_directories_async(const char *path)
+{
+    char prefix[PATH_MAX];
+    size_t length = vxcrash_async_strlen(path);
+    if (length >= sizeof(prefix))
+        return;
+    for (size_t at = 1; at <= length; ++at) {
+        if (at != length && path[at] != '/')
+            continue;
+        vxcrash_async_memcpy(prefix, path, at);
+        prefix[at] = '\0';
+        mkdir(prefix, 0755);
+    }
+}
+
+// Opens the report under a temporary name of its own and writes it; only a
+// whole report is renamed into place, so a writer that dies part-way leaves
+// an earlier report as it was. A forked child never replaces a report that is
+// already pending: its report then goes to the queued directory. The result
+// is the write's, or an internal error when the file cannot be opened,
+// flushed, closed or renamed. Async-safe.
 vxcrash_error_t vxcrash_write_report(pid_t crashed_thread, const vxcrash_async_thread_state_t *state,
                                      const vxcrash_log_signal_info_t *siginfo)
 {
-    const char *path = g_crashReportPath.load(std::memory_order_acquire);
-    if (path == nullptr)
+    const CrashPaths *paths = g_crashPaths.load(std::memory_order_acquire);
+    if (paths == nullptr)
         return VXCRASH_EINTERNAL;
-    int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_t pid = (pid_t)syscall(SYS_getpid);
+    char pidText[16];
+    vxcrash_async_format_int(pidText, sizeof(pidText), pid);
+    char temporary[PATH_MAX];
+    size_t at = 0;
+    if (!append_text(temporary, sizeof(temporary), &at, paths->report) ||
+        !append_text(temporary, sizeof(temporary), &at, ".") ||
+        !append_text(temporary, sizeof(temporary), &at, pidText) ||
+        !append_text(temporary, sizeof(temporary), &at, ".tmp"))
+        return VXCRASH_EINTERNAL;
+
+    int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == ENOENT) {
+        make_directories_async(paths->directory);
+        make_directories_async(paths->queued);
+        fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    }
     if (fd < 0)
         return VXCRASH_EINTERNAL;
     vxcrash_async_file_t file;
@@ -59,6 +119,27 @@ vxcrash_error_t vxcrash_write_report(pid_t crashed_thread, const vxcrash_async_t
     vxcrash_log_writer_close(&g_writer);
     if (vxcrash_async_file_close(&file) != VXCRASH_ESUCCESS && result == VXCRASH_ESUCCESS)
         result = VXCRASH_EINTERNAL;
+    if (result != VXCRASH_ESUCCESS) {
+        unlink(temporary);
+        return result;
+    }
+
+    if (pid == paths->pid) {
+        if (rename(temporary, paths->report) != 0)
+            result = VXCRASH_EINTERNAL;
+    } else if (link(temporary, paths->report) == 0) {
+        unlink(temporary);
+    } else {
+        char queued[PATH_MAX];
+        at = 0;
+        if (!append_text(queued, sizeof(queued), &at, paths->queued) ||
+            !append_text(queued, sizeof(queued), &at, "/live_report-") ||
+            !append_text(queued, sizeof(queued), &at, pidText) ||
+            !append_text(queued, sizeof(queued), &at, ".vxcrash") || rename(temporary, queued) != 0)
+            result = VXCRASH_EINTERNAL;
+    }
+    if (result != VXCRASH_ESUCCESS)
+        unlink(temporary);
     return result;
 }
 
@@ -392,8 +473,9 @@ bool VXCrashReporter::enableCrashReporter(VXCrashReporterError *error)
     if (m_customData)
         vxcrash_log_writer_set_custom_data(&g_writer, m_customData->data(), m_customData->size());
 
-    char *previousPath = g_crashReportPath.exchange(strdup(crashReportPath().c_str()));
-    free(previousPath);
+    // Enabled once per process: the paths live as long as it does.
+    g_crashPaths.store(new CrashPaths{strdup(crashReportPath().c_str()), strdup(m_crashReportDirectory.c_str()),
+                                      strdup(queuedCrashReportDirectory().c_str()), getpid()});
     g_imageList.store(vxcrash_shared_image_list());
 
     uint32_t type = m_configuration->signalHandlerType();
