@@ -144,6 +144,42 @@ TEST(CrashStackWalk, FramePointerReaderAloneFollowsTheChain)
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
 
+// Hand-written code without unwind information, between functions without
+// frame pointers: one frame-pointer step, then DWARF again.
+TEST(CrashStackWalk, DwarfTakesOverAgainAfterAFramePointerStep)
+{
+    auto result = crashtest::runInChild([] {
+        WalkRecord record;
+        walk_nofp::aThroughTrampoline(&record);
+        if (record.returnIntoB != (uint64_t)(uintptr_t)vxtest_fp_trampoline_return)
+            return std::string("the trampoline did not call c");
+        return checkChain(record);
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
+// A frame record that links to itself, under a pc the unwind tables do not
+// cover: the walk ends instead of repeating the frame.
+TEST(CrashStackWalk, AFramePointerChainThatPointsAtItselfEndsTheWalk)
+{
+    auto result = crashtest::runInChild([] {
+        uint64_t stack[8] = {};
+        stack[4] = (uint64_t)(uintptr_t)&stack[4];
+        stack[5] = (uint64_t)(uintptr_t)vxtest_fp_trampoline_return;
+        vxcrash_async_thread_state_t state;
+        vxcrash_async_thread_state_init(&state, VXCRASH_CPU_TYPE_X86_64);
+        vxcrash_async_thread_state_set_reg(&state, VXCRASH_REG_IP, (uint64_t)(uintptr_t)vxtest_fp_trampoline_return);
+        vxcrash_async_thread_state_set_reg(&state, VXCRASH_REG_SP, (uint64_t)(uintptr_t)&stack[0]);
+        vxcrash_async_thread_state_set_reg(&state, VXCRASH_REG_FP, (uint64_t)(uintptr_t)&stack[4]);
+        WalkRecord record;
+        walkFrom(&record, &state, nullptr, 0);
+        if (record.count > 2)
+            return "the looping record was followed: " + listing(record);
+        return std::string();
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
 uint64_t g_recursionReturns[24];
 
 __attribute__((noinline, noclone)) void recurse(WalkRecord *record, int depth)
