@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <pwd.h>
@@ -269,6 +270,29 @@ bool read_whole_file(const std::string &path, std::vector<uint8_t> *out, int *er
     return true;
 }
 
+// Removes the temporary files of writers that died part-way
+// ("live_report.vxcrash.<pid>.tmp" of a process that is gone).
+void remove_dead_writers_files(const std::string &directory)
+{
+    DIR *dir = opendir(directory.c_str());
+    if (dir == nullptr)
+        return;
+    const std::string prefix = std::string(kPendingReportName) + ".";
+    while (struct dirent *entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - 4, 4, ".tmp") != 0)
+            continue;
+        std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9)
+            continue;
+        pid_t pid = (pid_t)std::stol(digits);
+        if (kill(pid, 0) != 0 && errno == ESRCH)
+            unlink((directory + "/" + name).c_str());
+    }
+    closedir(dir);
+}
+
 struct LiveWrite {
     vxcrash_log_writer_t *writer;
     vxcrash_async_file_t *file;
@@ -461,6 +485,7 @@ bool VXCrashReporter::enableCrashReporter(VXCrashReporterError *error)
     // fails: a second enable, of any reporter, ends at the check above.
     if (!make_directories(m_crashReportDirectory, error) || !make_directories(queuedCrashReportDirectory(), error))
         return false;
+    remove_dead_writers_files(m_crashReportDirectory);
 
     const char *marketing = m_applicationMarketingVersion ? m_applicationMarketingVersion->c_str() : nullptr;
     if (vxcrash_log_writer_init(&g_writer, m_applicationIdentifier.c_str(), m_applicationVersion.c_str(), marketing,

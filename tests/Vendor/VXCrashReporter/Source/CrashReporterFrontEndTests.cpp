@@ -495,6 +495,26 @@ const std::map<std::string, std::function<int()>> &scenarios()
              crashChild("second-pid");
              return 0;
          }},
+        {"stale-temporary",
+         [] {
+             // Files of a writer that died (its process is gone) and of one
+             // that may still be writing (this process).
+             auto reporter = makeReporter();
+             pid_t gone = fork();
+             if (gone == 0)
+                 _exit(0);
+             waitpid(gone, nullptr, 0);
+             fs::create_directories(reporter->crashReportDirectory());
+             std::string dead = reporter->crashReportPath() + "." + std::to_string(gone) + ".tmp";
+             std::string alive = reporter->crashReportPath() + "." + std::to_string(getpid()) + ".tmp";
+             writeFile(dead, {'x'});
+             writeFile(alive, {'x'});
+             if (!reporter->enableCrashReporter())
+                 fail("enable failed");
+             if (fs::exists(dead) || !fs::exists(alive))
+                 fail("wrong temporary files removed");
+             return 0;
+         }},
         {"deep-threads",
          [] {
              // 64 threads 500 frames deep and a crash 300 frames deep: more
@@ -578,7 +598,8 @@ int runCrashChild(const std::string &name)
         fail("no scenario " + name);
     int result = found->second();
     // A crash scenario that gets here resumed after its crash.
-    bool checksOnly = name == "second-enable" || name == "enable-after-failure" || name == "live" || name == "fork";
+    bool checksOnly = name == "second-enable" || name == "enable-after-failure" || name == "live" || name == "fork" ||
+                      name == "stale-temporary";
     _exit(result == 0 && checksOnly ? 0 : kResumed);
 }
 
@@ -1130,6 +1151,9 @@ TEST(CrashReporterFrontEnd, AWriterThatDiesLeavesTheEarlierReport)
     EXPECT_EQ(child.status, SIGXFSZ) << child.describe();
     EXPECT_FALSE(child.callbackRan(SIGSEGV));
     EXPECT_EQ(crashtest::readFile(child.reportPath()), (std::vector<uint8_t>{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+    // Its partial file is removed by the next enable once its process is gone.
+    Child next = runChild("stale-temporary");
+    EXPECT_TRUE(next.exited && next.status == 0) << next.describe();
 }
 
 TEST(CrashReporterFrontEnd, AForkedChildReportsItsOwnPidAndKeepsAPendingReport)
