@@ -45,12 +45,24 @@ namespace {
 
 // 1: pc lies in an executable segment of a loaded image; 0: it does not;
 // -1: unknown (no list, or the list could not be taken).
-int pc_in_code(vxcrash_async_image_list_t *image_list, uint64_t pc)
+int pc_in_code(vxcrash_async_task_t *task, vxcrash_async_image_list_t *image_list, uint64_t pc)
 {
+    // The walk's images do not change while it runs: ranges found once stay.
+    for (const auto &range : task->code_ranges) {
+        if (pc >= range.start && pc < range.end)
+            return 1;
+    }
     if (image_list == nullptr || !vxcrash_async_image_list_try_set_reading(image_list))
         return -1;
-    int result = vxcrash_async_image_list_code_contains(image_list, (uintptr_t)pc) ? 1 : 0;
+    uintptr_t start, end;
+    int result = vxcrash_async_image_list_code_contains(image_list, (uintptr_t)pc, &start, &end) ? 1 : 0;
     vxcrash_async_image_list_set_reading(image_list, false);
+    if (result == 1) {
+        auto &range = task->code_ranges[task->next_code_range];
+        task->next_code_range = (task->next_code_range + 1) % (sizeof(task->code_ranges) / sizeof(task->code_ranges[0]));
+        range.start = start;
+        range.end = end;
+    }
     return result;
 }
 
@@ -91,7 +103,7 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next_with_readers(
     vxcrash_async_frame_cursor_error_t err = VXCRASH_FRAME_ENOTSUP;
     bool found = false;
     if (cursor->depth == 1 && vxcrash_async_thread_state_has_reg(&cursor->frame, VXCRASH_REG_IP) &&
-        pc_in_code(cursor->image_list, vxcrash_async_thread_state_get_reg(&cursor->frame, VXCRASH_REG_IP)) == 0) {
+        pc_in_code(cursor->task, cursor->image_list, vxcrash_async_thread_state_get_reg(&cursor->frame, VXCRASH_REG_IP)) == 0) {
         err = return_from_top_of_stack(cursor->task, &cursor->frame, &next);
         found = err == VXCRASH_FRAME_ESUCCESS;
     } else {
@@ -111,7 +123,7 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next_with_readers(
     if (!vxcrash_async_thread_state_has_reg(&next, VXCRASH_REG_IP))
         return VXCRASH_FRAME_ENOFRAME;
     uint64_t ip = vxcrash_async_thread_state_get_reg(&next, VXCRASH_REG_IP);
-    if (ip <= 0x1000 || pc_in_code(cursor->image_list, ip) == 0)
+    if (ip <= 0x1000 || pc_in_code(cursor->task, cursor->image_list, ip) == 0)
         return VXCRASH_FRAME_ENOFRAME;
     // The same pc and stack pointer again: the walk would only repeat itself.
     if (ip == vxcrash_async_thread_state_get_reg(&cursor->frame, VXCRASH_REG_IP) &&
