@@ -253,8 +253,16 @@ struct ThreadCapture {
     uint64_t frames[VXCRASH_WRITER_MAX_FRAMES];
 };
 
+// What a walk may use beyond the thread's state (see the writer record).
+struct WalkAids {
+    vxcrash_async_unwind_cache_t *unwind_cache;
+    const vxcrash_async_thread_state_t *own_state; // the calling thread's, when walked
+    uintptr_t own_stack_start;
+    uintptr_t own_stack_end;
+};
+
 void capture_thread(ThreadCapture *capture, const vxcrash_async_thread_state_t *state,
-                    vxcrash_async_image_list_t *image_list)
+                    vxcrash_async_image_list_t *image_list, const WalkAids *aids)
 {
     capture->has_registers = false;
     capture->walk_cut = false;
@@ -265,6 +273,11 @@ void capture_thread(ThreadCapture *capture, const vxcrash_async_thread_state_t *
 
     vxcrash_async_task_t task;
     vxcrash_async_task_init(&task);
+    if (aids != nullptr) {
+        vxcrash_async_task_set_unwind_cache(&task, aids->unwind_cache);
+        if (state == aids->own_state && aids->own_stack_start < aids->own_stack_end)
+            vxcrash_async_task_set_readable_range(&task, aids->own_stack_start, aids->own_stack_end);
+    }
     vxcrash_async_frame_cursor_t cursor;
     if (vxcrash_async_frame_cursor_init(&cursor, &task, state, image_list) != VXCRASH_ESUCCESS)
         return;
@@ -499,7 +512,7 @@ bool crashed_state(const ThreadSource &src, const vxcrash_async_thread_state_t *
 // equal share of what is left, so that a few deep stacks cannot crowd out the
 // rest; returns the bytes written.
 size_t write_other_threads(File *file, const ThreadSource &src, vxcrash_async_image_list_t *image_list,
-                           ThreadCapture *capture, uint32_t first_number, size_t budget)
+                           const WalkAids *aids, ThreadCapture *capture, uint32_t first_number, size_t budget)
 {
     if (!src.listed)
         return 0;
@@ -527,7 +540,7 @@ size_t write_other_threads(File *file, const ThreadSource &src, vxcrash_async_im
         size_t share = (budget - written) / others--;
         capture->number = number;
         capture->crashed = false;
-        capture_thread(capture, state, image_list);
+        capture_thread(capture, state, image_list, aids);
         size_t frames, size;
         if (!fit_thread(capture, share, &frames, &size))
             continue;
@@ -703,6 +716,7 @@ vxcrash_error_t vxcrash_log_writer_write(vxcrash_log_writer_t *writer, pid_t cra
     size_t budget = fixed < limit ? (size_t)(limit - fixed) : 0;
 
     ThreadSource source{listed, vxcrash_async_gettid(), crashed_thread, current_state};
+    WalkAids aids{writer->unwind_cache, current_state, writer->own_stack_start, writer->own_stack_end};
     ThreadCapture capture;
     const vxcrash_async_thread_state_t *crashedState = nullptr;
     bool haveCrashed = crashed_state(source, &crashedState);
@@ -710,7 +724,7 @@ vxcrash_error_t vxcrash_log_writer_write(vxcrash_log_writer_t *writer, pid_t cra
     if (haveCrashed) {
         capture.number = 0;
         capture.crashed = true;
-        capture_thread(&capture, crashedState, image_list);
+        capture_thread(&capture, crashedState, image_list, &aids);
         haveCrashed = fit_thread(&capture, budget, &crashedFrames, &crashedSize);
         if (haveCrashed)
             budget -= crashedSize;
@@ -749,7 +763,7 @@ vxcrash_error_t vxcrash_log_writer_write(vxcrash_log_writer_t *writer, pid_t cra
         write_thread_message(file, &capture, crashedFrames);
         firstOther = 1;
     }
-    write_other_threads(file, source, image_list, &capture, firstOther, budget);
+    write_other_threads(file, source, image_list, &aids, &capture, firstOther, budget);
     write_images(file, image_list, imagesBudget);
 
     if (haveException)

@@ -15,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <pwd.h>
 #include <climits>
 #include <sys/stat.h>
@@ -299,9 +300,45 @@ struct LiveWrite {
     const vxcrash_log_signal_info_t *siginfo;
 };
 
+// The top of the calling thread's stack, found once per thread (0 when unknown).
+uintptr_t own_stack_top()
+{
+    thread_local uintptr_t top = 0;
+    if (top == 0) {
+        pthread_attr_t attr;
+        void *low = nullptr;
+        size_t size = 0;
+        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+            if (pthread_attr_getstack(&attr, &low, &size) == 0)
+                top = (uintptr_t)low + size;
+            pthread_attr_destroy(&attr);
+        }
+    }
+    return top;
+}
+
+// Rows kept across live reports.
+vxcrash_async_unwind_cache_t *live_unwind_cache()
+{
+    static vxcrash_async_unwind_cache_t *cache = [] {
+        auto *made = new vxcrash_async_unwind_cache_t();
+        vxcrash_async_unwind_cache_init(made);
+        return made;
+    }();
+    return cache;
+}
+
 vxcrash_error_t write_live_from_state(vxcrash_async_thread_state_t *state, void *context)
 {
     auto *live = static_cast<LiveWrite *>(context);
+    // Everything from this frame up to the stack's top is mapped: the walk of
+    // this thread, which starts above it, reads it in place.
+    volatile char here = 0;
+    uintptr_t top = own_stack_top();
+    if (top > (uintptr_t)&here) {
+        live->writer->own_stack_start = (uintptr_t)&here & ~(uintptr_t)4095;
+        live->writer->own_stack_end = top;
+    }
     return vxcrash_log_writer_write(live->writer, vxcrash_async_gettid(), vxcrash_shared_image_list(), live->file,
                                     live->siginfo, state);
 }
@@ -554,6 +591,7 @@ std::optional<std::vector<uint8_t>> VXCrashReporter::liveReport(pid_t thread, ui
     if (result == VXCRASH_ESUCCESS) {
         if (m_customData)
             vxcrash_log_writer_set_custom_data(writer.get(), m_customData->data(), m_customData->size());
+        writer->unwind_cache = live_unwind_cache();
 
         vxcrash_log_bsd_signal_info_t bsd = {SIGTRAP, TRAP_TRACE, callerAddress};
         vxcrash_log_signal_info_t siginfo = {&bsd, nullptr};

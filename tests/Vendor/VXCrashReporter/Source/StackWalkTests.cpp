@@ -25,11 +25,14 @@ vxcrash_async_image_list_t *images()
     return g_images;
 }
 
+vxcrash_async_unwind_cache_t *g_keptRows = nullptr; // rows kept across walks, when set
+
 void walkFrom(WalkRecord *record, const vxcrash_async_thread_state_t *state, const vxcrash_async_frame_reader_t *readers,
               size_t readerCount)
 {
     vxcrash_async_task_t task;
     vxcrash_async_task_init(&task);
+    vxcrash_async_task_set_unwind_cache(&task, g_keptRows);
     vxcrash_async_frame_cursor_t cursor;
     vxcrash_async_frame_cursor_init(&cursor, &task, state, images());
     record->count = 0;
@@ -176,6 +179,47 @@ TEST(CrashStackWalk, AFramePointerChainThatPointsAtItselfEndsTheWalk)
         if (record.count > 2)
             return "the looping record was followed: " + listing(record);
         return std::string();
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
+size_t keptRowCount(const vxcrash_async_unwind_cache_t &cache)
+{
+    size_t n = 0;
+    for (const auto &row : cache.rows)
+        n += row.pc != 0 ? 1 : 0;
+    return n;
+}
+
+// Rows kept across walks give the same frames as decoding; a change of the
+// images empties them.
+TEST(CrashStackWalk, RowsKeptAcrossWalksGiveTheSameFrames)
+{
+    auto result = crashtest::runInChild([] {
+        auto cache = std::make_unique<vxcrash_async_unwind_cache_t>();
+        vxcrash_async_unwind_cache_init(cache.get());
+        WalkRecord cold, warm;
+        walk_nofp::a(&cold);
+        g_keptRows = cache.get();
+        walk_nofp::a(&warm); // fills the cache
+        size_t kept = keptRowCount(*cache);
+        walk_nofp::a(&warm); // reads it
+        if (std::string error = checkChain(warm); !error.empty())
+            return error;
+        if (kept < 5 || warm.count != cold.count)
+            return "kept " + std::to_string(kept) + " rows; " + listing(cold) + " / " + listing(warm);
+
+        vxcrash_async_image_t generated{};
+        generated.start = generated.header_address = 0x10000;
+        generated.end = 0x20000;
+        uint64_t before = images()->generation;
+        if (vxcrash_async_image_list_append(images(), &generated) != VXCRASH_ESUCCESS ||
+            images()->generation == before)
+            return std::string("appending an image kept the generation");
+        walk_nofp::a(&warm);
+        if (cache->generation != images()->generation || keptRowCount(*cache) > kept)
+            return std::string("rows of the old images were kept");
+        return checkChain(warm);
     });
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
