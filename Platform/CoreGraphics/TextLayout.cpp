@@ -85,3 +85,16 @@ TextMetrics measureText(const std::string& text, const FontSpec& font) {
 }
 
 }  // namespace CoreGraphics
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VEXIL_LEAK_CHECKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEXIL_LEAK_CHECKS 1
+#endif
+#endif
+#ifdef VEXIL_LEAK_CHECKS
+// Pango keeps the font patterns fontconfig prepares for the life of the process
+// in caches the leak checker cannot follow; they are not ours to free.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+#endif
