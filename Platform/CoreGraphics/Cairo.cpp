@@ -61,6 +61,9 @@ bool CairoContext::yUp() const {
 
 void CairoContext::shapePath(CGRect r, double radius) {
     cairo_new_path(cr_);
+    // A negative size extends from the origin the other way.
+    if (r.size.width < 0) r = CGRectMake(r.origin.x + r.size.width, r.origin.y, -r.size.width, r.size.height);
+    if (r.size.height < 0) r = CGRectMake(r.origin.x, r.origin.y + r.size.height, r.size.width, -r.size.height);
     radius = std::clamp(radius, 0.0, std::min(std::abs(r.width()), std::abs(r.height())) / 2);
     if (radius <= 0) {
         cairo_rectangle(cr_, r.minX(), r.minY(), r.width(), r.height());

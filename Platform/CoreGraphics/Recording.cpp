@@ -1,6 +1,7 @@
 #include "Platform/CoreGraphics/Recording.h"
 
 #include <algorithm>
+#include <cmath>
 #include <sstream>
 
 namespace CoreGraphics {
@@ -160,7 +161,7 @@ void RecordingContext::scale(double sx, double sy) {
 
 void RecordingContext::setAlpha(double alpha) {
     add(DrawingOp::SetAlpha).value = alpha;
-    state_.alpha *= std::clamp(alpha, 0.0, 1.0);
+    state_.alpha *= std::isfinite(alpha) ? std::clamp(alpha, 0.0, 1.0) : 1.0;
 }
 
 void RecordingContext::clipToRect(CGRect r) { add(DrawingOp::ClipToRect).rect = r; }

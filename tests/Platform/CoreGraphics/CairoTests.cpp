@@ -159,6 +159,15 @@ TEST(CairoContext, SingularScaleDrawsNothingAndLeavesTheContextUsable) {
     EXPECT_EQ(image.pixel(0, 3), kBlue);
 }
 
+TEST(CairoContext, NegativeSizesExtendFromTheOriginTheOtherWay) {
+    ImageContext context(10, 10);
+    context.fillRoundedRect(CGRectMake(10, 10, -4, -4), 1, kRed);  // covers x 6..10, y 6..10
+    const Image image = context.image();
+    EXPECT_EQ(image.pixel(8, 2), kRed);
+    EXPECT_EQ(image.pixel(8, 5), kClear);
+    EXPECT_EQ(image.pixel(4, 2), kClear);
+}
+
 TEST(Text, TestsSeeOnlyThePinnedFonts) {
     const char* config = std::getenv("FONTCONFIG_FILE");
     ASSERT_NE(config, nullptr);
