@@ -227,6 +227,17 @@ TEST(Text, FlippedSpaceDrawsTheSameText) {
     EXPECT_TRUE(compareImages(up.image(), down.image(), 0.02).matches());
 }
 
+TEST(Snapshot, ToleranceCatchesAOnePointTextSizeChange) {
+    auto render = [](double size) {
+        ImageContext context(160, 20);
+        context.fillRect(CGRectMake(0, 0, 160, 20), RGBA{1, 1, 1, 1});
+        context.drawText("Copy as Hex", CGRectMake(4, 2, 150, 16), FontSpec{"DejaVu Sans", size}, RGBA{0, 0, 0, 1});
+        return context.image();
+    };
+    EXPECT_TRUE(compareImages(render(13), render(13)).matches());
+    EXPECT_FALSE(compareImages(render(12), render(13)).matches());
+}
+
 TEST(Snapshot, RoundedSwatch) {
     ImageContext context(64, 64);
     context.fillRoundedRect(CGRectMake(4, 4, 56, 56), 12, RGBA{0.2, 0.5, 0.8, 1});
