@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Platform/AppKit/Dragging.h"
 #include "Platform/AppKit/HeadlessBackend.h"
 #include "Platform/AppKit/HotKeys.h"
 #include "Platform/AppKit/NSAlert.h"
@@ -97,6 +98,7 @@ NSApplication& NSApplication::shared() {
 
 void NSApplication::resetForTests() {
     auto& app = shared();
+    if (auto drag = NSDraggingSession::current()) drag->cancel();
     MenuTracker::shared().reset();
     for (auto& w : app.windows()) w->orderOut();
     app.onScreen_.clear();
@@ -491,6 +493,10 @@ void NSApplication::inputKeyDown(std::uint16_t keyCode, const std::string& chara
     modifiers_ = modifiers;
     auto window = active_ ? keyWindow() : nullptr;
     auto event = keyEvent(NSEventType::KeyDown, keyCode, characters, modifiers, window);
+    if (auto drag = NSDraggingSession::current(); drag && keyCode == kVK_Escape) {
+        drag->cancel();
+        return;
+    }
     if (MenuTracker::shared().isTracking()) {
         MenuTracker::shared().keyDown(*event);
         return;
