@@ -114,3 +114,29 @@ TEST(Images, SystemTemplatesExistAndUnknownNamesDoNot) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Images, LockFocusDrawsIntoTheImageAndPixelsReadBackFromTheTopLeft) {
+    auto exec = Foundation::TestExecutor::install();
+    // An 11 x 11 capture zoomed ten times without smoothing: each pixel a 10-point square.
+    auto small = std::make_shared<CoreGraphics::Image>(11, 11);
+    small->setPixel(5, 5, {1, 0, 0, 1});
+    small->setPixel(0, 0, {0, 0, 1, 1});
+    NSImage source(small, {11, 11});
+    NSImage zoomed({110, 110});
+    auto& ctx = zoomed.lockFocus();
+    source.drawInRect(ctx, CGRectMake(0, 0, 110, 110), 1, false);
+    zoomed.unlockFocus();
+    auto rep = NSBitmapImageRep::imageRepWithImage(zoomed);
+    ASSERT_TRUE(rep);
+    EXPECT_EQ(rep->pixelsWide(), 110);
+    EXPECT_EQ(rep->colorAtX(55, 55)->redComponent(), 1);
+    EXPECT_EQ(rep->colorAtX(59, 50)->redComponent(), 1);
+    EXPECT_EQ(rep->colorAtX(60, 55)->alphaComponent(), 0);
+    EXPECT_EQ(rep->colorAtX(9, 9)->blueComponent(), 1);
+    EXPECT_FALSE(rep->colorAtX(110, 0));
+    EXPECT_FALSE(NSBitmapImageRep::imageRepWithImage(NSImage()));
+}
+
+}  // namespace
