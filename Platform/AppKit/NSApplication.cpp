@@ -109,7 +109,8 @@ void NSApplication::resetForTests() {
     app.currentEvent_.reset();
     app.delegate.reset();
     app.strongDelegate.reset();
-    app.launched_ = app.terminated_ = app.active_ = false;
+    app.launched_ = app.terminated_ = app.active_ = app.hidden_ = false;
+    app.hiddenWindows_.clear();
     app.remoteTypes_ = 0;
     app.mouseLocation_ = {};
     app.modifiers_ = 0;
@@ -161,9 +162,28 @@ void NSApplication::deactivate() {
 }
 
 void NSApplication::hide(const std::shared_ptr<void>&) {
+    if (hidden_) return;
+    if (auto d = delegateRef()) d->applicationWillHide();
+    hidden_ = true;
+    hiddenWindows_.clear();
     for (auto& w : windowsInScreenOrder())
-        if (w->level() < NSStatusWindowLevel) w->orderOut();
+        if (w->level() < NSStatusWindowLevel) {
+            hiddenWindows_.push_back(w);
+            w->orderOut();
+        }
     deactivate();
+    if (auto d = delegateRef()) d->applicationDidHide();
+}
+
+void NSApplication::unhide(const std::shared_ptr<void>&) {
+    if (!hidden_) return;
+    if (auto d = delegateRef()) d->applicationWillUnhide();
+    hidden_ = false;
+    auto windows = std::move(hiddenWindows_);
+    hiddenWindows_.clear();
+    for (auto& w : windows)
+        if (!w->isClosed()) w->orderFront();
+    if (auto d = delegateRef()) d->applicationDidUnhide();
 }
 
 std::vector<std::shared_ptr<NSWindow>> NSApplication::windows() const {
