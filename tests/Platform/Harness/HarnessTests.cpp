@@ -70,6 +70,10 @@ TEST(Harness, OtherProgramsPushesAndOutputComeInThroughTheDoor) {
     h.copyFromOtherProgram("#ff8800");
     EXPECT_EQ(pb->changeCount(), before + 1);
     EXPECT_EQ(pb->stringForType(NSPasteboardTypeString), "#ff8800");
+    EXPECT_EQ(h.backend().pasteboardWrites, 0) << "another program's copy is not ours to announce";
+    pb->declareTypes({NSPasteboardTypeString});
+    pb->setString("#00ff00", NSPasteboardTypeString);
+    EXPECT_EQ(h.backend().pasteboardWrites, 2);
     Foundation::Dictionary info;
     info["ck"] = Foundation::Value(std::string("x"));
     h.deliverPush(info);
