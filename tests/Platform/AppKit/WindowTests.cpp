@@ -431,3 +431,28 @@ TEST(ContextMenus, RightClickOpensTheViewsMenuAtThePointer) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HotKeys, ShortcutTextsTable) {
+    struct Case {
+        std::uint16_t key;
+        NSEventModifierFlags mods;
+        std::string keyText, modsText;
+    };
+    const auto ctrl = NSEventModifierFlagControl, cmd = NSEventModifierFlagCommand;
+    const std::vector<Case> cases = {
+        {31, ctrl | cmd, "O", "\u2303\u2318"},
+        {34, ctrl | cmd, "I", "\u2303\u2318"},
+        {18, NSEventModifierFlagShift | NSEventModifierFlagOption | cmd, "1", "\u2325\u21e7\u2318"},
+        {kVK_Escape, 0, "\u238b", ""},
+        {96, NSEventModifierFlagCapsLock, "F5", ""},
+        {255, cmd, "", "\u2318"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(keyCodeString(c.key), c.keyText) << c.key;
+        EXPECT_EQ(modifierFlagsString(c.mods), c.modsText) << c.key;
+    }
+}
+
+}  // namespace

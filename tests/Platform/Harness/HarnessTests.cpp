@@ -110,3 +110,23 @@ TEST(Harness, KeysGoToGlobalMonitorsWhileAnotherProgramIsActive) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Harness, MoreScreensSitBesideTheMainOneAndTheMainFollowsTheKeyWindow) {
+    Harness::LaunchOptions options;
+    options.screenSize = {1280, 800};
+    options.moreScreens = {CGRectMake(1280, 0, 1920, 1080)};
+    Harness::UIHarness h(options);
+    auto screens = NSScreen::screens();
+    ASSERT_EQ(screens.size(), 2u);
+    EXPECT_EQ(screens[1]->frame(), CGRectMake(1280, 0, 1920, 1080));
+    EXPECT_EQ(screens[1]->visibleFrame(), screens[1]->frame()) << "the menu bar is on the first screen only";
+    EXPECT_EQ(NSScreen::mainScreen()->frame(), screens[0]->frame());
+    auto w = NSWindow::make(CGRectMake(1500, 100, 300, 200), NSWindowStyleMaskTitled);
+    w->makeKeyAndOrderFront();
+    EXPECT_EQ(NSScreen::mainScreen()->frame(), screens[1]->frame());
+    EXPECT_EQ(w->screen()->frame(), screens[1]->frame());
+}
+
+}  // namespace
