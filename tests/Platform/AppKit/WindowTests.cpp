@@ -267,9 +267,16 @@ TEST(Animation, AnimatorChangesInAGroupAnimateAndTheCompletionRunsOnce) {
     h.advance(0.1);
     EXPECT_EQ(w->alphaValue(), 0.95);
     EXPECT_EQ(completions, 1);
-    // Outside a group the animator applies at once.
-    w->animator()->setAlphaValue(0.5);
-    EXPECT_EQ(w->alphaValue(), 0.5);
+    // Outside a group the animator animates over the implicit 0.25 s; a zero duration applies at once.
+    w->animator()->setAlphaValue(0.45);
+    EXPECT_EQ(w->alphaValue(), 0.95);
+    h.advance(0.25);
+    EXPECT_EQ(w->alphaValue(), 0.45);
+    NSAnimationContext::runAnimationGroup([&](NSAnimationContext& ctx) {
+        ctx.duration = 0;
+        w->animator()->setAlphaValue(0.2);
+    });
+    EXPECT_EQ(w->alphaValue(), 0.2);
 }
 
 TEST(Animation, ANewAnimationOfTheSamePropertyReplacesTheRunningOne) {
