@@ -29,7 +29,8 @@ endfunction()
 # vexil_test(<target> SOURCES <files>... DEPS <targets>... [LABELS <labels>...])
 # GoogleTest binary registered through gtest_discover_tests. Tests run with
 # VEXIL_HOME in a scratch folder of their own (cmake/test-env) and
-# VEXIL_RESOURCES at the copied bundle; run by hand, the shared main
+# VEXIL_RESOURCES at the copied bundle and FONTCONFIG_FILE at a configuration
+# that knows only the DejaVu fonts (tests/fonts); run by hand, the shared main
 # (tests/support) does the same. Labels: "unit" unless given (e.g. "threads"),
 # plus the library under test (the first DEPS entry) and the binary's name, so
 # `ctest -L Foundation` runs one library's tests. Test names never carry
@@ -56,7 +57,7 @@ function(vexil_test target)
   # The environment is set by `env` as the tests' launcher instead; it is used
   # for the discovery run and for every test.
   set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR
-    "${PROJECT_SOURCE_DIR}/cmake/test-env;${home};${CMAKE_BINARY_DIR}/Resources")
+    "${PROJECT_SOURCE_DIR}/cmake/test-env;${home};${CMAKE_BINARY_DIR}/Resources;${CMAKE_BINARY_DIR}/test-fonts/fonts.conf")
   gtest_discover_tests(${target}
     NO_PRETTY_VALUES
     TEST_LIST ${target}_TESTS
