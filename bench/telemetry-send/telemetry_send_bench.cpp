@@ -97,7 +97,9 @@ public:
         batches_.erase(batch);
     }
     std::vector<std::shared_ptr<DAVLog>> deleteLogsWithGroupId(const std::string&) override { return {}; }
+    void releaseLogsWithBatchId(const std::string& batchId, const std::string&) override { batches_.erase(batchId); }
     std::size_t countLogs() override { return rows_.size(); }
+    std::size_t countLogsWithGroupId(const std::string&) override { return rows_.size(); }
     void setMaxStorageSize(std::int64_t, const std::function<void(bool)>& completion) override {
         if (completion) completion(true);
     }

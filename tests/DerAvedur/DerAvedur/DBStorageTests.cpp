@@ -139,10 +139,10 @@ TEST(DBStorage, MaximumSizeIsKeptInWholePages) {
 }
 
 TEST(DBStorage, SizeCompletionIsCalledWhenTheFileCannotBeOpened) {
-    DAVDBStorage storage(kSchema, 1, component());
-    // Something that is no file takes the database's place.
-    std::filesystem::remove(storage.dbFileURL());
-    std::filesystem::create_directory(storage.dbFileURL());
+    // Something that is no file holds the database's place from the start.
+    const std::string file = component();
+    std::filesystem::create_directories(*DAVUtility::fullURLForPathComponent(file));
+    DAVDBStorage storage(kSchema, 1, file);
     int calls = 0;
     bool answer = true;
     storage.setMaxStorageSize(50000, [&](bool success) {
