@@ -344,8 +344,12 @@ bool DAVLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
     condition += " LIMIT ?";
     values.addNumber(static_cast<std::int64_t>(sqlLimit));
 
+    const std::size_t setAside = setAsideFiles().size();
     std::vector<LoadedLog> loaded =
         logsWithCondition(condition, values, bindIds ? nullptr : &handedOut, static_cast<std::size_t>(wanted));
+    // Damage found on the way: the salvaged store (same ids) is read again.
+    if (setAsideFiles().size() != setAside)
+        loaded = logsWithCondition(condition, values, bindIds ? nullptr : &handedOut, static_cast<std::size_t>(wanted));
     bool more = false;
     if (loaded.size() > limit) {
         loaded.resize(limit);
