@@ -132,6 +132,8 @@ void DAVChannelUnitDefault::enqueueItem(const std::shared_ptr<DAVLog>& item, DAV
     enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) { delegate.channelPrepareLog(self, item); });
     enumerateDelegatesWithBlock(
         [&](DAVChannelDelegate& delegate) { delegate.channelDidPrepareLog(self, item, internalId, flags); });
+    // The archive is made on the queue, after the filters: a filtering
+    // delegate may still change the log (analytics cuts long names there).
     bool schedule = false;
     {
         std::lock_guard<std::mutex> guard(stateLock_);

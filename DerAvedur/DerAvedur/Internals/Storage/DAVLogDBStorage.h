@@ -69,7 +69,7 @@ private:
         std::int64_t priority = 0;
     };
 
-    EncodedLog encode(const std::shared_ptr<DAVLog>& log, DAVFlags flags);
+    EncodedLog encode(const DAVLogToStore& entry);
     // Inside the open transaction, after an insert found the store full:
     // deletes logs of equal or lower priority (lowest, then oldest first;
     // never one in flight), retrying the insert after each.
