@@ -1,13 +1,14 @@
 // How many tracked events a kill -9 during a burst loses.
 //
-//   telemetry-kill-loss [kills] [events]        (default 30, 1000)
+//   telemetry-kill-loss [kills] [events] [window ms]     (default 30, 1000, measured)
 //
 // Each round a child process tracks `events` events into a channel unit as
 // fast as it can (the unit's flush interval is long, so nothing is sent) and
 // counts in shared memory the track calls that returned. The parent kills it
-// with SIGKILL at a random moment within the time a whole burst takes to be
-// stored (measured first by an unkilled round), then counts the rows in the
-// store's file. Lost = tracked - stored. Prints each round and the total.
+// with SIGKILL at a random moment of the window after the burst began (by
+// default the time a whole burst takes to be stored, measured first by an
+// unkilled round), then counts the rows in the store's file.
+// Lost = tracked - stored. Prints each round and the total.
 //
 // Without VEXIL_HOME the files go to a fresh temporary directory.
 
@@ -127,8 +128,8 @@ bool round(Shared* shared, const std::string& file, long events, std::optional<s
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 3) {
-        std::fprintf(stderr, "usage: %s [kills] [events]\n", argv[0]);
+    if (argc > 4) {
+        std::fprintf(stderr, "usage: %s [kills] [events] [window ms]\n", argv[0]);
         return 2;
     }
     char* end = nullptr;
@@ -136,6 +137,8 @@ int main(int argc, char** argv) {
     if (argc > 1 && (*end || kills <= 0)) return std::fprintf(stderr, "kills: a positive number\n"), 2;
     const long events = argc > 2 ? std::strtol(argv[2], &end, 10) : 1000;
     if (argc > 2 && (*end || events <= 0)) return std::fprintf(stderr, "events: a positive number\n"), 2;
+    const double windowMs = argc > 3 ? std::strtod(argv[3], &end) : 0;
+    if (argc > 3 && (*end || windowMs <= 0)) return std::fprintf(stderr, "window: a positive number of ms\n"), 2;
 
     std::string scratch;
     if (!std::getenv("VEXIL_HOME")) {
@@ -150,9 +153,11 @@ int main(int argc, char** argv) {
     // The time a whole burst takes, unkilled.
     const std::string calibration = "kill-calibration.sqlite";
     round(shared, calibration, events, std::nullopt);
-    const auto burst = std::chrono::nanoseconds(shared->burstNanoseconds.load());
+    const auto stored = std::chrono::nanoseconds(shared->burstNanoseconds.load());
+    const auto burst = windowMs > 0 ? std::chrono::nanoseconds(static_cast<long long>(windowMs * 1e6)) : stored;
     std::printf("%ld events tracked in %.1f ms and stored in %.1f ms without a kill\n", events,
-                shared->trackNanoseconds.load() / 1e6, burst.count() / 1e6);
+                shared->trackNanoseconds.load() / 1e6, stored.count() / 1e6);
+    std::printf("kills fall at random within %.1f ms of the burst's start\n", burst.count() / 1e6);
 
     std::mt19937_64 random(std::random_device{}());
     long totalLost = 0, totalTracked = 0, worst = 0;
@@ -162,13 +167,13 @@ int main(int argc, char** argv) {
             std::uniform_int_distribution<long long>(0, std::max<long long>(1, burst.count()))(random));
         round(shared, file, events, after);
         const long tracked = shared->tracked.load();
-        const long stored = countRows(DAVUtility::sdkDirectory() + "/" + file);
-        const long lost = std::max(0L, tracked - stored);
+        const long rows = countRows(DAVUtility::sdkDirectory() + "/" + file);
+        const long lost = std::max(0L, tracked - rows);
         totalLost += lost;
         totalTracked += tracked;
         worst = std::max(worst, lost);
         std::printf("kill %2ld at %6.2f ms: %4ld tracked, %4ld stored, %4ld lost\n", k + 1, after.count() / 1e6, tracked,
-                    stored, lost);
+                    rows, lost);
     }
     std::printf("%ld kills: %ld of %ld tracked events lost (at most %ld in one kill)\n", kills, totalLost, totalTracked,
                 worst);
