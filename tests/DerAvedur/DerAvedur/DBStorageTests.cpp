@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -154,7 +155,7 @@ TEST(DBStorage, SizeCompletionIsCalledWhenTheFileCannotBeOpened) {
     EXPECT_EQ(storage.maxSizeInBytes(), 10485760);
 }
 
-TEST(DBStorage, ACorruptOrForeignFileIsRebuiltEmpty) {
+TEST(DBStorage, ACorruptOrForeignFileIsSetAsideAndRebuiltEmpty) {
     const std::pair<const char*, std::string> contents[] = {
         {"text", std::string("this is not a database, just some text that is long enough to have a header") +
                      std::string(4096, 'x')},
@@ -177,6 +178,11 @@ TEST(DBStorage, ACorruptOrForeignFileIsRebuiltEmpty) {
             << label;
         EXPECT_EQ(storage.countEntriesForTable("items", std::nullopt), 1u) << label;
         EXPECT_EQ(pragma(storage.dbFileURL(), "user_version"), 2) << label;
+        // The old file is set aside, never deleted.
+        ASSERT_EQ(storage.setAsideFiles().size(), 1u) << label;
+        std::ifstream aside(storage.setAsideFiles()[0], std::ios::binary);
+        EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(aside), {}) == bytes) << label;
+        EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelError, "The database \"" + file + "\" is damaged")) << label;
     }
 }
 
