@@ -356,8 +356,10 @@ void SyncObjectBase::applyRemoteRecord(const CKRecord& record) {
     // Local changes the server has not acknowledged stay on top of the
     // server's record; they are pushed next, based on it.
     CKRecord merged = record;
+    std::optional<CKRecord> previous;
+    if (existing) previous = recordOf(*existing);
     if (existing && base) {
-        CKRecord local = recordOf(*existing);
+        CKRecord local = *previous;
         for (const auto& k : changedFields(local, *base, *realm_)) merged.setObject(k, local.objectForKey(k));
     }
     std::vector<UnresolvedLink> unresolved;
@@ -376,7 +378,7 @@ void SyncObjectBase::applyRemoteRecord(const CKRecord& record) {
         newState->setDeletePending(false);
         if (appliedHook_) {
             auto stored = key ? realm_->object(className_, *key) : nullptr;
-            appliedHook_(*realm_, stored ? stored : object);
+            appliedHook_(*realm_, stored ? stored : object, previous);
         }
         const auto* keyProperty = object->objectSchema().primaryKeyProperty();
         const Value key = keyProperty ? object->value(keyProperty->name) : Value();

@@ -49,9 +49,11 @@ public:
     void reconcileAfterFullFetch(const std::set<std::string>& recordNames) override;
 
     // Runs inside the write that applies a fetched record, after the object
-    // was stored (the application keeps its own rules there, such as unique
-    // folder numbers). Changes it makes count as local changes to push.
-    using AppliedRecordHook = std::function<void(ObjectStore::Realm&, const std::shared_ptr<ObjectStore::Object>&)>;
+    // was stored, with the record of the object as it was before (none for a
+    // new one). The application keeps its own rules there, such as unique
+    // folder numbers; changes it makes count as local changes to push.
+    using AppliedRecordHook = std::function<void(ObjectStore::Realm&, const std::shared_ptr<ObjectStore::Object>&,
+                                                 const std::optional<CloudKit::CKRecord>& previous)>;
     void setAppliedRecordHook(AppliedRecordHook hook) { appliedHook_ = std::move(hook); }
 
     const SyncEnvironment& environment() const { return environment_; }
