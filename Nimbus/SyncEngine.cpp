@@ -1,5 +1,6 @@
 #include "Nimbus/SyncEngine.h"
 
+#include <atomic>
 #include <cmath>
 #include <set>
 
@@ -206,8 +207,10 @@ void SyncEngine::fetchDatabaseChanges(Completion completion) {
     op->changeTokenUpdatedBlock = [weak](const CKServerChangeTokenPtr& token) {
         if (auto self = weak.lock()) self->setDatabaseChangeToken(token);
     };
-    op->fetchDatabaseChangesCompletionBlock = [weak, completion](const CKServerChangeTokenPtr& token, bool,
-                                                                 const OptionalError& error) {
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    op->fetchDatabaseChangesCompletionBlock = [weak, completion, answered](const CKServerChangeTokenPtr& token, bool,
+                                                                           const OptionalError& error) {
+        answered->store(true);
         auto self = weak.lock();
         if (!self) return;
         auto result = self->errorHandler_.classify(error);
@@ -237,6 +240,10 @@ void SyncEngine::fetchDatabaseChanges(Completion completion) {
         }
     };
     privateDatabase_->add(op);
+    afterOperation([weak, answered] {
+        if (answered->load()) return;
+        if (auto self = weak.lock()) self->retryFetchLater();  // the reply was lost
+    });
 }
 
 void SyncEngine::retryFetchLater() {
@@ -308,7 +315,9 @@ void SyncEngine::fetchZoneChanges(Completion completion) {
     };
     // Once every zone is applied: merged or renumbered records, deletions to
     // repeat, and at start whatever was made before.
-    op->fetchRecordZoneChangesCompletionBlock = [weak, mainQueue](const OptionalError&) {
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    op->fetchRecordZoneChangesCompletionBlock = [weak, mainQueue, answered](const OptionalError&) {
+        answered->store(true);
         mainQueue->async([weak] {
             auto self = weak.lock();
             if (!self) return;
@@ -368,6 +377,10 @@ void SyncEngine::fetchZoneChanges(Completion completion) {
         }
     };
     privateDatabase_->add(op);
+    afterOperation([weak, answered] {
+        if (answered->load()) return;
+        if (auto self = weak.lock()) self->retryFetchLater();  // the reply was lost
+    });
 }
 
 // --- zones and subscription ------------------------------------------------------------------
@@ -492,14 +505,29 @@ void SyncEngine::sendPushPiece(PendingChanges piece, std::uint64_t generation) {
     op->atomic = false;
     std::weak_ptr<SyncEngine> weak = weak_from_this();
     auto mainQueue = environment_.mainQueue;
-    op->modifyRecordsCompletionBlock = [weak, mainQueue, generation, piece](
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    op->modifyRecordsCompletionBlock = [weak, mainQueue, generation, piece, answered](
                                            const std::vector<CKRecord>& saved, const std::vector<CKRecordID>& deleted,
                                            const OptionalError& error) {
+        answered->store(true);
         mainQueue->async([weak, generation, piece, saved, deleted, error] {
             if (auto self = weak.lock()) self->pushPieceAnswered(generation, piece, saved, deleted, error);
         });
     };
     privateDatabase_->add(op);
+    // Operations run one after another on the cloud queue: when this runs,
+    // the push has ended, and without a reply its answer is lost.
+    afterOperation([weak, mainQueue, generation, piece, answered] {
+        if (answered->load()) return;
+        mainQueue->async([weak, generation, piece] {
+            if (auto self = weak.lock())
+                self->pushPieceAnswered(generation, piece, {}, {}, makeCKError(CKErrorServerResponseLost));
+        });
+    });
+}
+
+void SyncEngine::afterOperation(std::function<void()> block) {
+    defaultContainer_->cloudQueue()->async(std::move(block));
 }
 
 void SyncEngine::pushPieceAnswered(std::uint64_t generation, const PendingChanges& sent, const std::vector<CKRecord>& saved,

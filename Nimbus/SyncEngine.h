@@ -103,6 +103,8 @@ private:
     void finishPush(std::uint64_t generation);
     void retryPushLater(std::optional<double> seconds);
     void retryFetchLater();
+    // Runs on the cloud queue once the operations added so far have ended.
+    void afterOperation(std::function<void()> block);
     double nextRetryDelay(int failures) const;
     void runStartSequence();
     std::shared_ptr<Syncable> objectForZone(const CloudKit::CKRecordZoneID& zoneID) const;
