@@ -555,9 +555,7 @@ void NSApplication::inputStatusItemClicked(const std::shared_ptr<NSStatusItem>& 
 }
 
 void NSApplication::inputPasteboardChangedByOtherProgram(const std::string& text) {
-    auto pb = NSPasteboard::generalPasteboard();
-    pb->declareTypes({NSPasteboardTypeString});
-    pb->setString(text, NSPasteboardTypeString);
+    NSPasteboard::generalPasteboard()->writeForOtherProgram(text);
 }
 
 void NSApplication::inputRemoteNotification(const Foundation::Dictionary& userInfo) {

@@ -267,9 +267,16 @@ TEST(Animation, AnimatorChangesInAGroupAnimateAndTheCompletionRunsOnce) {
     h.advance(0.1);
     EXPECT_EQ(w->alphaValue(), 0.95);
     EXPECT_EQ(completions, 1);
-    // Outside a group the animator applies at once.
-    w->animator()->setAlphaValue(0.5);
-    EXPECT_EQ(w->alphaValue(), 0.5);
+    // Outside a group the animator animates over the implicit 0.25 s; a zero duration applies at once.
+    w->animator()->setAlphaValue(0.45);
+    EXPECT_EQ(w->alphaValue(), 0.95);
+    h.advance(0.25);
+    EXPECT_EQ(w->alphaValue(), 0.45);
+    NSAnimationContext::runAnimationGroup([&](NSAnimationContext& ctx) {
+        ctx.duration = 0;
+        w->animator()->setAlphaValue(0.2);
+    });
+    EXPECT_EQ(w->alphaValue(), 0.2);
 }
 
 TEST(Animation, ANewAnimationOfTheSamePropertyReplacesTheRunningOne) {
@@ -428,6 +435,31 @@ TEST(ContextMenus, RightClickOpensTheViewsMenuAtThePointer) {
     EXPECT_EQ(mw->frame().maxY(), 130);
     h.chooseMenuItem({"Delete"});
     EXPECT_EQ(chosen, std::vector<std::string>{"Delete"});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HotKeys, ShortcutTextsTable) {
+    struct Case {
+        std::uint16_t key;
+        NSEventModifierFlags mods;
+        std::string keyText, modsText;
+    };
+    const auto ctrl = NSEventModifierFlagControl, cmd = NSEventModifierFlagCommand;
+    const std::vector<Case> cases = {
+        {31, ctrl | cmd, "O", "\u2303\u2318"},
+        {34, ctrl | cmd, "I", "\u2303\u2318"},
+        {18, NSEventModifierFlagShift | NSEventModifierFlagOption | cmd, "1", "\u2325\u21e7\u2318"},
+        {kVK_Escape, 0, "\u238b", ""},
+        {96, NSEventModifierFlagCapsLock, "F5", ""},
+        {255, cmd, "", "\u2318"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(keyCodeString(c.key), c.keyText) << c.key;
+        EXPECT_EQ(modifierFlagsString(c.mods), c.modsText) << c.key;
+    }
 }
 
 }  // namespace

@@ -19,16 +19,10 @@
 #include "Platform/Foundation/Dispatch.h"
 #include "support/Snapshot.h"
 
-namespace AppKit {
-namespace {
-
-using CoreGraphics::Image;
-
-}  // namespace
-}  // namespace AppKit
-
 namespace CoreGraphics {
-void PrintTo(const RGBA& c, std::ostream* out) { *out << "rgba(" << c.r << ' ' << c.g << ' ' << c.b << ' ' << c.a << ')'; }
+void PrintTo(const RGBA& c, std::ostream* out) {
+    *out << "rgba(" << c.r << ' ' << c.g << ' ' << c.b << ' ' << c.a << ')';
+}
 }  // namespace CoreGraphics
 
 namespace AppKit {
@@ -205,6 +199,29 @@ TEST_F(ScreenCompositor, SnapshotOpenMenu) {
     options.region = CoreGraphics::CGRectInset(frame, -10, -10);
     EXPECT_TRUE(TestSupport::matchesSnapshot(renderScreen(options), "Platform/CoreGraphics/snapshots/menu.png"));
     menu->cancelTracking();
+}
+
+TEST_F(ScreenCompositor, SnapshotStatusItemWithItsMenuOpen) {
+    auto item = NSStatusBar::systemStatusBar().statusItemWithLength(NSVariableStatusItemLength);
+    item->button()->setTitle("Vexil");
+    auto menu = NSMenu::make();
+    menu->addItemWithTitle("Pick Colour", nullptr, "p");
+    menu->addItemWithTitle("Show Library", nullptr, "l");
+    item->menu = menu;
+    const CGRect bar = NSStatusBar::systemStatusBar().barFrame();
+    const CGRect region = CGRectMake(screen_.maxX() - 260, screen_.maxY() - 140, 260, 140);
+    ScreenRenderOptions options;
+    options.region = region;
+    const Image closed = renderScreen(options);
+    item->click();
+    ASSERT_TRUE(menu->isOpen());
+    const Image open = renderScreen(options);
+    // The item shows in the bar, the menu hangs below it.
+    EXPECT_FALSE(CoreGraphics::compareImages(closed, open).matches());
+    EXPECT_LE(menu->menuWindow()->frame().maxY(), bar.minY() + 1);
+    EXPECT_TRUE(TestSupport::matchesSnapshot(open, "Platform/CoreGraphics/snapshots/status-item-menu.png"));
+    menu->cancelTracking();
+    NSStatusBar::systemStatusBar().removeStatusItem(item);
 }
 
 }  // namespace
