@@ -123,17 +123,22 @@ void ZNLColorChooserViewController::loadView() {
 
     tabBar = NSView::make<RCTabControl>(CGRectMake(20, 122, 440, 24));
     tabBar->spacing = 0;
-    const std::vector<std::pair<std::string, long>> tabs = {
-        {"Shades", 4}, {"Analogous", 0}, {"Monochromatic", 1}, {"Triad", 2}, {"Complementary", 3}};
+    struct Tab {
+        std::string title;
+        long tag;
+        double width;
+    };
+    const std::vector<Tab> tabs = {
+        {"Shades", 4, 70}, {"Analogous", 0, 88}, {"Monochromatic", 1, 116}, {"Triad", 2, 56}, {"Complementary", 3, 110}};
     double x = 0;
-    for (const auto& [title, tag] : tabs) {
+    for (const auto& [title, tag, width] : tabs) {
         auto b = NSButton::buttonWithTitle(title, nullptr);
         b->setButtonType(NSButtonType::pushOnPushOff);
         b->bordered = false;
         b->tag = tag;
-        b->setFrame(CGRectMake(x, 0, 88, 24));
+        b->setFrame(CGRectMake(x, 0, width, 24));
         if (tag == 4) b->setState(NSControlStateValueOn);
-        x += 88;
+        x += width;
         tabBar->addSubview(b);
     }
     root->addSubview(tabBar);

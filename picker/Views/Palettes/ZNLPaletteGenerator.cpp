@@ -15,11 +15,11 @@ NSImageRef lockImage(bool locked) {
 }
 
 std::shared_ptr<ZNLPaletteView> ZNLPaletteView::make() {
-    auto view = NSView::make<ZNLPaletteView>(CGRectMake(0, 0, 80, 200));
+    auto view = NSView::make<ZNLPaletteView>(CGRectMake(0, 0, 86, 200));
     auto label = NSTextField::labelWithString("");
-    label->setFrame(CGRectMake(4, 8, 72, 30));
+    label->setFrame(CGRectMake(1, 8, 84, 16));
     label->alignment = NSTextAlignment::center;
-    label->font = NSFont::systemFontOfSize(10);
+    label->font = NSFont::systemFontOfSize(9.5);
     label->autoresizingMask = NSViewWidthSizable;
     label->maximumNumberOfLines = 2;
     view->addSubview(label);
@@ -30,7 +30,7 @@ std::shared_ptr<ZNLPaletteView> ZNLPaletteView::make() {
     });
     lock->actionName = "didPressLockButton:";
     lock->bordered = false;
-    lock->setFrame(CGRectMake(30, 160, 20, 20));
+    lock->setFrame(CGRectMake(33, 160, 20, 20));
     view->addSubview(lock);
     view->button = lock;
     return view;
@@ -63,8 +63,8 @@ void ZNLPaletteView::toggleLock() {
 }
 
 void ZNLPaletteGenerator::loadView() {
-    auto root = NSView::make(CGRectMake(0, 0, 520, 330));
-    stackView = NSView::make<NSStackView>(CGRectMake(20, 80, 480, 200));
+    auto root = NSView::make(CGRectMake(0, 0, 560, 330));
+    stackView = NSView::make<NSStackView>(CGRectMake(20, 80, 520, 200));
     stackView->spacing = 0;
     stackView->distribution = NSStackViewDistribution::fillEqually;
     root->addSubview(stackView);
@@ -88,8 +88,8 @@ void ZNLPaletteGenerator::loadView() {
     add("S-", "minusSaturation:", CGRectMake(160, 20, 36, 24), [](auto& g) { g.shiftSaturation(-5); });
     add("B+", "plusBrightness:", CGRectMake(200, 46, 36, 24), [](auto& g) { g.shiftBrightness(5); });
     add("B-", "minusBrightness:", CGRectMake(200, 20, 36, 24), [](auto& g) { g.shiftBrightness(-5); });
-    add("Close", "closeButtonPressed:", CGRectMake(320, 20, 80, 24), [](auto& g) { g.close(); });
-    add("Apply", "applyButtonPressed:", CGRectMake(410, 20, 90, 24), [](auto& g) { g.applyPalette(); });
+    add("Close", "closeButtonPressed:", CGRectMake(360, 20, 80, 24), [](auto& g) { g.close(); });
+    add("Apply", "applyButtonPressed:", CGRectMake(450, 20, 90, 24), [](auto& g) { g.applyPalette(); });
     setView(root);
 }
 
@@ -110,7 +110,8 @@ void ZNLPaletteGenerator::viewWillAppear() {
         w->titlebarAppearsTransparent = true;
         w->title.clear();
     }
-    for (auto& v : stackView->arrangedSubviews()) {
+    const auto arranged = stackView->arrangedSubviews();
+    for (const auto& v : arranged) {
         stackView->removeArrangedSubview(v);
         v->removeFromSuperview();
     }
