@@ -60,7 +60,10 @@ public:
     void shiftSaturation(double step);
     void shiftBrightness(double step);
     void applyPalette();
+    // closeButtonPressed: and cancel: tell the owner; share: does nothing.
     void close();
+    void cancel() { close(); }
+    void share() {}
     std::vector<std::shared_ptr<ZNLPaletteView>> swatches() const;
     std::shared_ptr<AppKit::NSButton> buttonForAction(const std::string& actionName) const;
 
