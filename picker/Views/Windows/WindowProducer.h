@@ -40,6 +40,8 @@ public:
             windowController = AppKit::NSWindowController::make(w);
         }
         auto w = windowController->window();
+        // A built window shows the producer's current view controller.
+        if (w && w->contentViewController() != viewController) w->setContentViewController(viewController);
         if (origin && w) w->setFrameOrigin(*origin);
         windowController->showWindow(nullptr);
         if (w) w->makeKeyWindow();

@@ -257,6 +257,14 @@ TEST_F(ViewsTest, TheGeneratorAppliesIntoANewFolderAndClosesItsWindow) {
     ASSERT_TRUE(generator);
     ASSERT_TRUE(e.paletteWindow->window.lock());
     EXPECT_TRUE(e.paletteWindow->window.lock()->isVisible());
+    // Asked again for another colour, the open window shows a new generator.
+    e.applyHexField("#336699");
+    e.openPaletteGenerator();
+    h.drain();
+    ASSERT_NE(e.paletteWindow->viewController, generator);
+    generator = e.paletteWindow->viewController;
+    EXPECT_EQ(e.paletteWindow->window.lock()->contentViewController(), generator);
+    EXPECT_EQ(hexRGB(*generator->swatches()[0]->color()), "#336699");
     generator->paletteName->setStringValue("Sunset");
     h.clickView(*generator->buttonForAction("applyButtonPressed:"));
     h.drain();

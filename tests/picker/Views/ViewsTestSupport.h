@@ -46,6 +46,9 @@ protected:
         setUsageEventObserver([this](const std::string& e) { events.push_back(e); });
     }
     void TearDown() override {
+        // Open windows keep their producers alive: close them as a user would.
+        for (auto& w : AppKit::NSApplication::shared().windows()) w->close();
+        h.drain();
         setUsageEventObserver(nullptr);
         setRandomSource(nullptr);
         std::error_code ec;
