@@ -121,6 +121,34 @@ TEST_F(ViewsTest, HSBSliderPositionsBeyondTheirScaleGiveComponentsInRange) {
     EXPECT_EQ(e.color->alphaComponent(), 1.0);
 }
 
+TEST_F(ViewsTest, HSLAtLightnessZeroOrOneKeepsTheHueAndSaturationLabels) {
+    auto producer = openEditor(NSColor::colorWithCalibratedRed(0.2, 0.4, 0.8, 1));
+    auto& e = *producer->viewController;
+    h.selectSegment(*e.segmentedControl, 2);
+    // The move writes the sliders' values; the panel leaves hue and saturation as written.
+    const std::string hue = std::to_string(e.firstSlider->intValue()),
+                      saturation = std::to_string(e.secondSlider->intValue());
+    for (double lightness : {0.0, 100.0}) {
+        e.thirdSlider->setDoubleValue(lightness);
+        e.handleSliderChange();
+        EXPECT_EQ(e.firstValueLabel->stringValue(), hue) << lightness;
+        EXPECT_EQ(e.secondValueLabel->stringValue(), saturation) << lightness;
+    }
+    EXPECT_EQ(e.thirdValueLabel->stringValue(), "100%");
+    EXPECT_EQ(hexRGBA(*e.color), "#ffffffff");
+}
+
+TEST_F(ViewsTest, TheMoreButtonOpensTheEditorsMenu) {
+    auto producer = openEditor(NSColor::colorWithCalibratedRed(0.2, 0.4, 0.8, 1));
+    auto& e = *producer->viewController;
+    e.moreButtonAction(e.buttonForAction("moreButtonAction:").get());  // no current event yet: nothing
+    h.clickView(*e.buttonForAction("moreButtonAction:"));
+    ASSERT_TRUE(h.isMenuOpen());
+    h.chooseMenuItem({"Back to Original"});
+    EXPECT_FALSE(h.isMenuOpen());
+    EXPECT_EQ(hexRGB(*e.color), "#3366cc");
+}
+
 TEST_F(ViewsTest, SchemeTabsChooseTheRow) {
     auto producer = openEditor(NSColor::colorWithCalibratedRed(0.2, 0.6, 0.4, 1));
     auto& e = *producer->viewController;
