@@ -1,5 +1,7 @@
 #include "picker/Colors/NSColorAdditions.h"
 
+#include "picker/Colors/Randoms.h"
+
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 #include <unicode/utext.h>
@@ -470,8 +472,9 @@ NSColorRef lightened(const NSColor& color, double amount) {
 }
 
 NSColorRef randomColor(const NSColor* base) {
-    const auto draws = Foundation::randomBytes(3);
-    double r = draws[0] * 0x1p-8, g = draws[1] * 0x1p-8, b = draws[2] * 0x1p-8;
+    // Through the process's random source, so a seeded source repeats palettes.
+    const std::uint32_t draw = randomSource()->next();
+    double r = (draw & 0xff) * 0x1p-8, g = ((draw >> 8) & 0xff) * 0x1p-8, b = ((draw >> 16) & 0xff) * 0x1p-8;
     if (base != nullptr) {
         double br, bg, bb;
         base->getRed(&br, &bg, &bb, nullptr);
