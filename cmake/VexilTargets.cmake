@@ -29,7 +29,8 @@ endfunction()
 # vexil_test(<target> SOURCES <files>... DEPS <targets>... [LABELS <labels>...])
 # GoogleTest binary registered through gtest_discover_tests. Tests run with
 # VEXIL_HOME in a scratch folder of their own (cmake/test-env) and
-# VEXIL_RESOURCES at the copied bundle.
+# VEXIL_RESOURCES at the copied bundle and FONTCONFIG_FILE at a configuration
+# that knows only the DejaVu fonts (tests/fonts).
 function(vexil_test target)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
@@ -49,7 +50,7 @@ function(vexil_test target)
   # The environment is set by `env` as the tests' launcher instead; it is used
   # for the discovery run and for every test.
   set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR
-    "${PROJECT_SOURCE_DIR}/cmake/test-env;${home};${CMAKE_BINARY_DIR}/Resources")
+    "${PROJECT_SOURCE_DIR}/cmake/test-env;${home};${CMAKE_BINARY_DIR}/Resources;${CMAKE_BINARY_DIR}/test-fonts/fonts.conf")
   gtest_discover_tests(${target}
     DISCOVERY_TIMEOUT 60
     PROPERTIES

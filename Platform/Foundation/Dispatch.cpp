@@ -1,5 +1,7 @@
 #include "Platform/Foundation/Dispatch.h"
 
+#include "Platform/Foundation/PollSet.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -413,22 +415,35 @@ public:
         stopRequested_.store(true, std::memory_order_release);
         wakeAll();
     }
+    SourceId addSource(int fd, short events, SourceCallback callback) override {
+        return polls_.addSource(fd, events, std::move(callback));
+    }
+    void setSourceEvents(SourceId id, short events) override { polls_.setSourceEvents(id, events); }
+    void removeSource(SourceId id) override { polls_.removeSource(id); }
+    SourceId addBeforeWaitHook(Task hook) override { return polls_.addHook(std::move(hook)); }
+    void removeBeforeWaitHook(SourceId id) override { polls_.removeHook(id); }
 
     // Production main queue.
     void post(Task task, TimeInterval delay) {
+        bool waiting;
         {
             std::lock_guard lock(work_.mutex);
             work_.pushLocked(std::move(task), delay);
+            waiting = waiting_;
         }
-        work_.cv.notify_all();
+        // The loop decides to wait under the lock: a post that finds it not
+        // waiting is seen by its next look at the queue.
+        if (waiting) polls_.wake();
     }
     void addTimer(const std::shared_ptr<TimerImpl>& timer) {
+        bool waiting;
         {
             std::lock_guard lock(work_.mutex);
             timer->startLocked(clock().uptime(), work_.sequence++);
             timers_.push_back(timer);
+            waiting = waiting_;
         }
-        work_.cv.notify_all();
+        if (waiting) polls_.wake();
     }
     bool takeStop() { return stopRequested_.exchange(false, std::memory_order_acq_rel); }
     void resetForExecutor() {
@@ -443,6 +458,8 @@ private:
 
     WorkQueue work_;
     std::vector<std::shared_ptr<TimerImpl>> timers_;  // guarded by work_.mutex
+    bool waiting_ = false;                            // guarded by work_.mutex: the loop is in (or entering) poll()
+    detail::PollSet polls_;
     std::atomic<RunLoopMode> mode_{RunLoopMode::Default};
     std::atomic<bool> stopRequested_{false};
 };
@@ -661,7 +678,7 @@ void MainRunLoop::wakeAll() {
     {
         std::lock_guard lock(work_.mutex);
     }
-    work_.cv.notify_all();
+    polls_.wake();
     if (auto executor = currentExecutor()) executor->wake();
 }
 
@@ -685,12 +702,27 @@ void MainRunLoop::runProduction(std::optional<TimeInterval> seconds) {
     const DispatchQueue* mainQueue = mainQueuePtr();
     const std::optional<double> deadline =
         seconds ? std::optional<double>(clock().uptime() + *seconds) : std::nullopt;
+    // Sources are looked at (without waiting) at least this often while work
+    // keeps coming, so a busy queue cannot starve the display connection.
+    constexpr int kWorkBetweenLooks = 64;
+    int workSinceLook = 0;
+    bool hooksRan = false;  // since the last work: the hooks run once before each wait
     std::vector<std::shared_ptr<TimerImpl>> pruned;
     std::unique_lock lock(work_.mutex);
     for (;;) {
         if (takeStop()) break;
         const double now = clock().uptime();
         if (deadline && now >= *deadline) break;
+        if (workSinceLook >= kWorkBetweenLooks) {
+            workSinceLook = 0;
+            lock.unlock();
+            {
+                CurrentQueueScope scope(mainQueue);
+                polls_.waitAndDispatch(0.0);
+            }
+            lock.lock();
+            continue;
+        }
         const auto nextDelayed = work_.promoteLocked(now);
         std::optional<double> nextTimer;
         auto timer = pickTimerLocked(timers_, currentMode(), now, pruned, &nextTimer);
@@ -700,6 +732,8 @@ void MainRunLoop::runProduction(std::optional<TimeInterval> seconds) {
             pruned.clear();
             fireScheduled(timer, mainQueue);
             timer.reset();
+            ++workSinceLook;
+            hooksRan = false;
             lock.lock();
             continue;
         }
@@ -713,6 +747,8 @@ void MainRunLoop::runProduction(std::optional<TimeInterval> seconds) {
                 task();
             }
             task = nullptr;
+            ++workSinceLook;
+            hooksRan = false;
             lock.lock();
             continue;
         }
@@ -722,15 +758,31 @@ void MainRunLoop::runProduction(std::optional<TimeInterval> seconds) {
             lock.lock();
             continue;
         }
+        if (!hooksRan) {
+            // Hooks may post work or read events that do: look at the queue again before waiting.
+            hooksRan = true;
+            lock.unlock();
+            {
+                CurrentQueueScope scope(mainQueue);
+                polls_.runHooks();
+            }
+            lock.lock();
+            continue;
+        }
         std::optional<double> wake = nextDelayed;
         for (const auto& candidate : {nextTimer, deadline}) {
             if (candidate && (!wake || *candidate < *wake)) wake = candidate;
         }
-        if (wake) {
-            waitSeconds(work_.cv, lock, *wake - now);
-        } else {
-            work_.cv.wait(lock);
+        waiting_ = true;
+        lock.unlock();
+        {
+            CurrentQueueScope scope(mainQueue);
+            polls_.waitAndDispatch(wake ? std::optional<double>(*wake - now) : std::nullopt);
         }
+        lock.lock();
+        waiting_ = false;
+        workSinceLook = 0;
+        hooksRan = false;
     }
 }
 

@@ -12,6 +12,7 @@
 // same way; `runUntil` waits for such work without sleeping on a timer.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -110,6 +111,26 @@ public:
     // Runs until `seconds` of the clock have passed or stop().
     virtual void runFor(TimeInterval seconds) = 0;
     virtual void stop() = 0;
+
+    // Descriptor sources (a display connection, a bus). Production: the loop
+    // waits in poll() on its wake-up descriptor and these, with the timeout of
+    // the next timer or delayed task. `events` are poll() flags (POLLIN,
+    // POLLOUT); the callback runs on the loop's thread, in every mode, with
+    // the flags poll() reported. A source whose descriptor was closed under it
+    // (POLLNVAL) is removed after that call. Under the test executor sources
+    // are kept but never polled. Safe from any thread; once `removeSource`
+    // returns no new call of the callback starts (on the loop's thread: none
+    // at all, even later in the same round).
+    using SourceId = std::uint64_t;
+    using SourceCallback = std::function<void(short revents)>;
+    virtual SourceId addSource(int fd, short events, SourceCallback callback) = 0;
+    virtual void setSourceEvents(SourceId id, short events) = 0;
+    virtual void removeSource(SourceId id) = 0;
+    // Runs on the loop's thread before each wait, in every mode: drain what a
+    // connection has queued without its descriptor becoming readable, flush.
+    // Work a hook posts runs before the loop waits.
+    virtual SourceId addBeforeWaitHook(Task hook) = 0;
+    virtual void removeBeforeWaitHook(SourceId id) = 0;
 };
 
 // --- deterministic test executor ----------------------------------------------
