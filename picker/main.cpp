@@ -1,7 +1,8 @@
-#include <cstdio>
+#include <iostream>
 
-int main() {
-    std::puts("Vexil started");
-    std::puts("Vexil stopped");
-    return 0;
+#include "picker/Shell/VexilApplication.h"
+
+int main(int argc, char** argv) {
+    if (auto status = vexil::handleCommandLine(argc, argv, std::cout, std::cerr)) return *status;
+    return vexil::runApplication();
 }

@@ -151,8 +151,9 @@ void AppDelegate::startTelemetry() {
         auto self = weak.lock();
         return self && self->isApplicationHidden();
     });
+    // A build without a secret sends no telemetry.
     auto secret = Foundation::Bundle::main().objectForInfoDictionaryKey(kAppSecretInfoKey);
-    DAVDerAvedur::configureWithAppSecret(secret.isString() ? std::optional<std::string>(secret.asString()) : std::nullopt);
+    if (secret.isString()) DAVDerAvedur::configureWithAppSecret(secret.asString());
     if (!DAVDerAvedur::isConfigured()) return;
     DAVDerAvedur::startService(DAVAnalytics::serviceClass());
     DAVDerAvedur::startService(DAVCrashes::serviceClass());
