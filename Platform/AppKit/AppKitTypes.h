@@ -125,5 +125,7 @@ inline constexpr NSDragOperation NSDragOperationPrivate = 8;
 inline constexpr NSDragOperation NSDragOperationMove = 16;
 inline constexpr NSDragOperation NSDragOperationDelete = 32;
 inline constexpr NSDragOperation NSDragOperationEvery = ~0UL;
+// What a destination's draggingUpdated answers when it keeps draggingEntered's operation.
+inline constexpr NSDragOperation NSDragOperationKeepEntered = 1UL << 62;
 
 }  // namespace AppKit

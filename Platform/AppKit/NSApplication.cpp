@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Platform/AppKit/Dragging.h"
 #include "Platform/AppKit/HeadlessBackend.h"
 #include "Platform/AppKit/HotKeys.h"
 #include "Platform/AppKit/NSAlert.h"
@@ -97,6 +98,7 @@ NSApplication& NSApplication::shared() {
 
 void NSApplication::resetForTests() {
     auto& app = shared();
+    if (auto drag = NSDraggingSession::current()) drag->cancel();
     MenuTracker::shared().reset();
     for (auto& w : app.windows()) w->orderOut();
     app.onScreen_.clear();
@@ -107,7 +109,8 @@ void NSApplication::resetForTests() {
     app.currentEvent_.reset();
     app.delegate.reset();
     app.strongDelegate.reset();
-    app.launched_ = app.terminated_ = app.active_ = false;
+    app.launched_ = app.terminated_ = app.active_ = app.hidden_ = false;
+    app.hiddenWindows_.clear();
     app.remoteTypes_ = 0;
     app.mouseLocation_ = {};
     app.modifiers_ = 0;
@@ -159,9 +162,28 @@ void NSApplication::deactivate() {
 }
 
 void NSApplication::hide(const std::shared_ptr<void>&) {
+    if (hidden_) return;
+    if (auto d = delegateRef()) d->applicationWillHide();
+    hidden_ = true;
+    hiddenWindows_.clear();
     for (auto& w : windowsInScreenOrder())
-        if (w->level() < NSStatusWindowLevel) w->orderOut();
+        if (w->level() < NSStatusWindowLevel) {
+            hiddenWindows_.push_back(w);
+            w->orderOut();
+        }
     deactivate();
+    if (auto d = delegateRef()) d->applicationDidHide();
+}
+
+void NSApplication::unhide(const std::shared_ptr<void>&) {
+    if (!hidden_) return;
+    if (auto d = delegateRef()) d->applicationWillUnhide();
+    hidden_ = false;
+    auto windows = std::move(hiddenWindows_);
+    hiddenWindows_.clear();
+    for (auto& w : windows)
+        if (!w->isClosed()) w->orderFront();
+    if (auto d = delegateRef()) d->applicationDidUnhide();
 }
 
 std::vector<std::shared_ptr<NSWindow>> NSApplication::windows() const {
@@ -491,6 +513,10 @@ void NSApplication::inputKeyDown(std::uint16_t keyCode, const std::string& chara
     modifiers_ = modifiers;
     auto window = active_ ? keyWindow() : nullptr;
     auto event = keyEvent(NSEventType::KeyDown, keyCode, characters, modifiers, window);
+    if (auto drag = NSDraggingSession::current(); drag && keyCode == kVK_Escape) {
+        drag->cancel();
+        return;
+    }
     if (MenuTracker::shared().isTracking()) {
         MenuTracker::shared().keyDown(*event);
         return;

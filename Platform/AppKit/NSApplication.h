@@ -33,6 +33,10 @@ public:
     virtual void applicationWillTerminate() {}
     virtual void applicationDidBecomeActive() {}
     virtual void applicationDidResignActive() {}
+    virtual void applicationWillHide() {}
+    virtual void applicationDidHide() {}
+    virtual void applicationWillUnhide() {}
+    virtual void applicationDidUnhide() {}
     virtual void didReceiveRemoteNotification(const Foundation::Dictionary& userInfo) { (void)userInfo; }
     virtual void didRegisterForRemoteNotificationsWithDeviceToken(const Foundation::Data& token) { (void)token; }
     virtual void didFailToRegisterForRemoteNotificationsWithError(const Foundation::Error& error) { (void)error; }
@@ -94,7 +98,11 @@ public:
     void activateIgnoringOtherApps(bool flag);
     bool isActive() const { return active_; }
     void deactivate();
+    // Hiding orders out the program's windows below the status level (they
+    // come back on unhide) and deactivates it; the delegate hears of both.
     void hide(const std::shared_ptr<void>& sender = nullptr);
+    void unhide(const std::shared_ptr<void>& sender = nullptr);
+    bool isHidden() const { return hidden_; }
 
     // --- windows
     std::vector<std::shared_ptr<NSWindow>> windows() const;  // every live window
@@ -156,6 +164,8 @@ private:
     bool launched_ = false;
     bool terminated_ = false;
     bool active_ = false;
+    bool hidden_ = false;
+    std::vector<std::shared_ptr<NSWindow>> hiddenWindows_;
     unsigned long remoteTypes_ = 0;
     std::vector<std::weak_ptr<NSWindow>> allWindows_;
     std::vector<std::shared_ptr<NSWindow>> onScreen_;

@@ -88,6 +88,16 @@ std::shared_ptr<NSColor> NSColor::colorWithPatternImageNamed(std::string imageNa
 std::shared_ptr<NSColor> NSColor::whiteColor() { return colorWithCalibratedWhite(1.0, 1.0); }
 std::shared_ptr<NSColor> NSColor::blackColor() { return colorWithCalibratedWhite(0.0, 1.0); }
 std::shared_ptr<NSColor> NSColor::lightGrayColor() { return colorWithCalibratedWhite(2.0 / 3.0, 1.0); }
+std::shared_ptr<NSColor> NSColor::darkGrayColor() { return colorWithCalibratedWhite(1.0 / 3.0, 1.0); }
+std::shared_ptr<NSColor> NSColor::grayColor() { return colorWithCalibratedWhite(0.5, 1.0); }
+std::shared_ptr<NSColor> NSColor::clearColor() { return colorWithCalibratedWhite(0.0, 0.0); }
+std::shared_ptr<NSColor> NSColor::redColor() { return colorWithCalibratedRed(1, 0, 0, 1); }
+std::shared_ptr<NSColor> NSColor::blueColor() { return colorWithCalibratedRed(0, 0, 1, 1); }
+std::shared_ptr<NSColor> NSColor::orangeColor() { return colorWithCalibratedRed(1, 0.5, 0, 1); }
+std::shared_ptr<NSColor> NSColor::greenColor() { return colorWithCalibratedRed(0, 1, 0, 1); }
+std::shared_ptr<NSColor> NSColor::yellowColor() { return colorWithCalibratedRed(1, 1, 0, 1); }
+std::shared_ptr<NSColor> NSColor::textColor() { return colorWithCalibratedWhite(0.0, 1.0); }
+std::shared_ptr<NSColor> NSColor::textBackgroundColor() { return colorWithCalibratedWhite(1.0, 1.0); }
 
 std::string_view NSColor::colorSpaceName() const {
     switch (space_) {

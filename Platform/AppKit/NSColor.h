@@ -57,6 +57,20 @@ public:
     static std::shared_ptr<NSColor> whiteColor();
     static std::shared_ptr<NSColor> blackColor();
     static std::shared_ptr<NSColor> lightGrayColor();
+    // The platform's named colours: greys 1/3 and 0.5, clear (white 0 alpha
+    // 0); red (1, 0, 0), blue (0, 0, 1), orange (1, 0.5, 0), green (0, 1, 0),
+    // yellow (1, 1, 0) in calibrated RGB; the text colours of the light
+    // appearance (black text on white).
+    static std::shared_ptr<NSColor> darkGrayColor();
+    static std::shared_ptr<NSColor> grayColor();
+    static std::shared_ptr<NSColor> clearColor();
+    static std::shared_ptr<NSColor> redColor();
+    static std::shared_ptr<NSColor> blueColor();
+    static std::shared_ptr<NSColor> orangeColor();
+    static std::shared_ptr<NSColor> greenColor();
+    static std::shared_ptr<NSColor> yellowColor();
+    static std::shared_ptr<NSColor> textColor();
+    static std::shared_ptr<NSColor> textBackgroundColor();
 
     NSColor(Passkey, Space space, std::array<double, 5> components, std::size_t count, std::string patternImage);
     // Colours are shared objects, made only by the constructors above.

@@ -132,4 +132,35 @@ std::shared_ptr<NSImage> NSImage::tintedCopy(const NSColorRef& color) const {
     return out;
 }
 
+CoreGraphics::DrawingContext& NSImage::lockFocus() {
+    const int w = std::max(1, static_cast<int>(std::ceil(size_.width)));
+    const int h = std::max(1, static_cast<int>(std::ceil(size_.height)));
+    auto ctx = std::make_shared<CoreGraphics::ImageContext>(w, h);
+    if (auto pixels = bitmap()) ctx->drawImage(*pixels, {{0, 0}, size_});
+    focus_ = ctx;
+    return *focus_;
+}
+
+void NSImage::unlockFocus() {
+    auto ctx = std::dynamic_pointer_cast<CoreGraphics::ImageContext>(focus_);
+    focus_.reset();
+    if (!ctx) return;
+    bitmap_ = std::make_shared<CoreGraphics::Image>(ctx->image());
+    handler_ = nullptr;
+}
+
+std::shared_ptr<NSBitmapImageRep> NSBitmapImageRep::imageRepWithImage(const NSImage& image) {
+    auto pixels = image.bitmap();
+    if (!pixels || pixels->empty()) return nullptr;
+    return std::make_shared<NSBitmapImageRep>(pixels);
+}
+
+NSColorRef NSBitmapImageRep::colorAtX(long x, long y) const {
+    if (x < 0 || y < 0 || x >= pixelsWide() || y >= pixelsHigh()) return nullptr;
+    RGBA p = pixels_->pixel(static_cast<int>(x), static_cast<int>(y));
+    // Eight bits per channel, as the bitmap holds them.
+    auto q = [](double v) { return std::round(v * 255) / 255; };
+    return NSColor::colorWithRed(q(p.r), q(p.g), q(p.b), q(p.a));
+}
+
 }  // namespace AppKit

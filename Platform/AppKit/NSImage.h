@@ -50,6 +50,12 @@ public:
     // fill over the whole image); the copy is not a template.
     std::shared_ptr<NSImage> tintedCopy(const NSColorRef& color) const;
     std::shared_ptr<NSImage> copy() const { return std::make_shared<NSImage>(*this); }
+
+    // Drawing into the image: lockFocus gives a context on a transparent
+    // bitmap of the image's size (one pixel per point; its current pixels
+    // first), unlockFocus makes that bitmap the image. Nested locks are not kept.
+    CoreGraphics::DrawingContext& lockFocus();
+    void unlockFocus();
     const DrawingHandler& drawingHandler() const { return handler_; }
 
 private:
@@ -58,6 +64,23 @@ private:
     CGSize size_{};
     bool flipped_ = false;
     std::string name_;
+    std::shared_ptr<CoreGraphics::DrawingContext> focus_;
+};
+
+// The pixels of an image, as the picker reads them: colours at pixel
+// positions counted from the top-left, in sRGB.
+class NSBitmapImageRep {
+public:
+    // Nothing for an image without pixels.
+    static std::shared_ptr<NSBitmapImageRep> imageRepWithImage(const NSImage& image);
+    explicit NSBitmapImageRep(std::shared_ptr<const CoreGraphics::Image> pixels) : pixels_(std::move(pixels)) {}
+    long pixelsWide() const { return pixels_->width(); }
+    long pixelsHigh() const { return pixels_->height(); }
+    // nullptr outside the bitmap.
+    NSColorRef colorAtX(long x, long y) const;
+
+private:
+    std::shared_ptr<const CoreGraphics::Image> pixels_;
 };
 
 using NSImageRef = std::shared_ptr<NSImage>;

@@ -23,6 +23,7 @@ long NSPasteboard::changeCount() const {
 long NSPasteboard::declareTypes(const std::vector<NSPasteboardType>& types, const std::shared_ptr<void>&) {
     std::lock_guard lock(mutex_);
     contents_.clear();
+    items_.clear();
     declared_.clear();
     for (auto& t : types)
         if (std::find(declared_.begin(), declared_.end(), t) == declared_.end()) declared_.push_back(t);
@@ -33,6 +34,7 @@ long NSPasteboard::declareTypes(const std::vector<NSPasteboardType>& types, cons
 long NSPasteboard::clearContents() {
     std::lock_guard lock(mutex_);
     contents_.clear();
+    items_.clear();
     declared_.clear();
     anyType_ = true;
     return ++changeCount_;
@@ -69,6 +71,70 @@ std::optional<std::string> NSPasteboard::stringForType(const NSPasteboardType& t
 std::vector<NSPasteboardType> NSPasteboard::types() const {
     std::lock_guard lock(mutex_);
     return declared_;
+}
+
+long NSPasteboard::writeObjects(const std::vector<std::shared_ptr<NSPasteboardWriting>>& objects) {
+    std::vector<std::map<std::string, Foundation::Value>> items;
+    for (auto& o : objects) {
+        if (!o) continue;
+        std::map<std::string, Foundation::Value> item;
+        for (auto& t : o->writableTypesForPasteboard()) item[t] = o->pasteboardPropertyListForType(t);
+        items.push_back(std::move(item));
+    }
+    std::lock_guard lock(mutex_);
+    contents_.clear();
+    declared_.clear();
+    anyType_ = false;
+    for (auto& item : items)
+        for (auto& [t, v] : item) {
+            if (std::find(declared_.begin(), declared_.end(), t) == declared_.end()) declared_.push_back(t);
+            if (v.isData() && !contents_.count(t)) contents_[t] = v.asData();
+            if (v.isString() && !contents_.count(t)) contents_[t] = Foundation::Data(v.asString().begin(), v.asString().end());
+        }
+    items_ = std::move(items);
+    return ++changeCount_;
+}
+
+std::vector<std::shared_ptr<void>> NSPasteboard::readObjectsForClasses(const std::vector<NSPasteboardReadable>& classes) const {
+    std::vector<std::map<std::string, Foundation::Value>> items;
+    {
+        std::lock_guard lock(mutex_);
+        items = items_;
+        if (items.empty() && !contents_.empty()) {
+            // Contents written by type (setData/setString) read as one item of data.
+            std::map<std::string, Foundation::Value> item;
+            for (auto& [t, d] : contents_) item[t] = Foundation::Value(d);
+            items.push_back(std::move(item));
+        }
+    }
+    std::vector<std::shared_ptr<void>> out;
+    for (auto& item : items)
+        for (auto& c : classes) {
+            bool made = false;
+            for (auto& t : c.types) {
+                auto it = item.find(t);
+                if (it == item.end() || !c.make) continue;
+                if (auto obj = c.make(it->second, t)) {
+                    out.push_back(std::move(obj));
+                    made = true;
+                    break;
+                }
+            }
+            if (made) break;
+        }
+    return out;
+}
+
+bool NSPasteboard::canReadItemWithDataConformingToTypes(const std::vector<std::string>& types) const {
+    std::lock_guard lock(mutex_);
+    for (auto& t : types)
+        if (std::find(declared_.begin(), declared_.end(), t) != declared_.end()) return true;
+    return false;
+}
+
+std::size_t NSPasteboard::itemCount() const {
+    std::lock_guard lock(mutex_);
+    return items_.empty() ? (contents_.empty() ? 0 : 1) : items_.size();
 }
 
 }  // namespace AppKit

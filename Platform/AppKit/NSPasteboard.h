@@ -4,6 +4,7 @@
 // declaration or clearing starts new contents and raises the change count.
 // Safe to use from several threads.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,22 @@ using NSPasteboardType = std::string;
 inline const NSPasteboardType NSPasteboardTypeString = "public.utf8-plain-text";
 inline const std::string NSPasteboardNameGeneral = "Apple CFPasteboard general";
 inline const std::string NSPasteboardNameDrag = "Apple CFPasteboard drag";
+
+// An object that puts itself on a pasteboard: its types and, per type, a
+// property list (data, a string, ...).
+class NSPasteboardWriting {
+public:
+    virtual ~NSPasteboardWriting() = default;
+    virtual std::vector<std::string> writableTypesForPasteboard() const = 0;
+    virtual Foundation::Value pasteboardPropertyListForType(const std::string& type) const = 0;
+};
+
+// How to read one class of objects back: the types it reads and a factory
+// from a property list (nullptr when the property list does not make one).
+struct NSPasteboardReadable {
+    std::vector<std::string> types;
+    std::function<std::shared_ptr<void>(const Foundation::Value&, const std::string&)> make;
+};
 
 class NSPasteboard {
 public:
@@ -42,6 +59,21 @@ public:
     // The declared types, in declaration order.
     std::vector<NSPasteboardType> types() const;
 
+    // Items: empties the pasteboard and writes one item per object (each
+    // with its types and property lists); the new change count.
+    long writeObjects(const std::vector<std::shared_ptr<NSPasteboardWriting>>& objects);
+    // For each item, the first readable class (in the given order) with a
+    // type the item has and a factory that accepts its property list.
+    std::vector<std::shared_ptr<void>> readObjectsForClasses(const std::vector<NSPasteboardReadable>& classes) const;
+    template <class T>
+    std::vector<std::shared_ptr<T>> readObjects(const NSPasteboardReadable& readable) const {
+        std::vector<std::shared_ptr<T>> out;
+        for (auto& o : readObjectsForClasses({readable})) out.push_back(std::static_pointer_cast<T>(o));
+        return out;
+    }
+    bool canReadItemWithDataConformingToTypes(const std::vector<std::string>& types) const;
+    std::size_t itemCount() const;
+
     explicit NSPasteboard(std::string name) : name_(std::move(name)) {}
 
 private:
@@ -51,6 +83,7 @@ private:
     bool anyType_ = true;
     std::vector<NSPasteboardType> declared_;
     std::map<NSPasteboardType, Foundation::Data> contents_;
+    std::vector<std::map<std::string, Foundation::Value>> items_;
 };
 
 }  // namespace AppKit

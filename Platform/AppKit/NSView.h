@@ -209,7 +209,8 @@ public:
     void registerForDraggedTypes(std::vector<std::string> types) { registeredDraggedTypes = std::move(types); }
     void unregisterDraggedTypes() { registeredDraggedTypes.clear(); }
     virtual NSDragOperation draggingEntered(NSDraggingInfo&) { return NSDragOperationNone; }
-    virtual NSDragOperation draggingUpdated(NSDraggingInfo& info) { return draggingEntered(info); }
+    // By default the operation draggingEntered gave stands.
+    virtual NSDragOperation draggingUpdated(NSDraggingInfo&) { return NSDragOperationKeepEntered; }
     virtual void draggingExited(NSDraggingInfo*) {}
     virtual bool prepareForDragOperation(NSDraggingInfo&) { return true; }
     virtual bool performDragOperation(NSDraggingInfo&) { return false; }

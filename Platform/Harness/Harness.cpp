@@ -39,6 +39,7 @@ UIHarness::UIHarness(LaunchOptions options) {
     NSAppearance::setSystemAppearance(nullptr);
     Foundation::RunLoop::main().setCurrentMode(Foundation::RunLoopMode::Default);
     alerts_ = std::make_unique<AlertScript>();
+    savePanels_ = std::make_unique<SavePanelScript>();
     if (options.captureOutput) output_ = std::make_unique<Foundation::DiagnosticsCapture>(false);
 }
 
@@ -47,6 +48,7 @@ UIHarness::~UIHarness() {
     NSAppearance::setSystemAppearance(nullptr);
     delegate_.reset();
     alerts_.reset();
+    savePanels_.reset();
     output_.reset();
     // Tasks still queued hold model objects: run nothing more, drop them with the executor.
     setDisplayBackend(nullptr);

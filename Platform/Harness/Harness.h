@@ -19,6 +19,7 @@
 #include "Platform/AppKit/NSApplication.h"
 #include "Platform/AppKit/NSControls.h"
 #include "Platform/AppKit/NSMenu.h"
+#include "Platform/AppKit/NSSavePanel.h"
 #include "Platform/AppKit/NSStatusBar.h"
 #include "Platform/Foundation/Diagnostics.h"
 #include "Platform/Foundation/Dispatch.h"
@@ -115,6 +116,8 @@ public:
 
     // --- alerts
     AppKit::AlertScript& alerts() { return *alerts_; }
+    // Save panels: scripted paths or cancels, and the panels shown.
+    AppKit::SavePanelScript& savePanels() { return *savePanels_; }
 
     // --- other programs, pushes
     void copyFromOtherProgram(const std::string& text);
@@ -135,6 +138,7 @@ private:
     std::unique_ptr<Foundation::TestExecutor> executor_;
     std::shared_ptr<AppKit::HeadlessBackend> backend_;
     std::unique_ptr<AppKit::AlertScript> alerts_;
+    std::unique_ptr<AppKit::SavePanelScript> savePanels_;
     std::unique_ptr<Foundation::DiagnosticsCapture> output_;
     std::shared_ptr<AppKit::NSApplicationDelegate> delegate_;
 };

@@ -309,3 +309,31 @@ TEST(StatusBar, ItemsSitAtTheRightOfTheBarInWindowsOfTheirOwn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Application, HideOrdersWindowsOutAndUnhideBringsThemBackWithDelegateCalls) {
+    Harness::UIHarness h;
+    struct Delegate : NSApplicationDelegate {
+        std::vector<std::string> calls;
+        void applicationWillHide() override { calls.push_back("willHide"); }
+        void applicationDidHide() override { calls.push_back("didHide"); }
+        void applicationWillUnhide() override { calls.push_back("willUnhide"); }
+        void applicationDidUnhide() override { calls.push_back("didUnhide"); }
+    };
+    auto d = std::make_shared<Delegate>();
+    h.launch(d);
+    auto library = NSWindow::make(CGRectMake(0, 0, 100, 100), NSWindowStyleMaskBorderless);
+    library->orderFront();
+    auto status = NSStatusBar::systemStatusBar().statusItemWithLength(20);
+    h.app().hide();
+    h.app().hide();
+    EXPECT_TRUE(h.app().isHidden());
+    EXPECT_FALSE(library->isVisible());
+    EXPECT_TRUE(status->button()->window()->isVisible()) << "the status item stays";
+    h.app().unhide();
+    EXPECT_TRUE(library->isVisible());
+    EXPECT_EQ(d->calls, (std::vector<std::string>{"willHide", "didHide", "willUnhide", "didUnhide"}));
+}
+
+}  // namespace
