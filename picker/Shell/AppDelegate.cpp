@@ -80,6 +80,11 @@ std::shared_ptr<AppDelegate> AppDelegate::shared() {
 // --- launch -------------------------------------------------------------------------------
 
 void AppDelegate::applicationDidFinishLaunching() {
+    // The library's own additions to "History" end in this menu's refresh.
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    ZNLColorsLibrary::setRecentItemsRefresher([weak] {
+        if (auto self = weak.lock()) self->refreshRecentItems();
+    });
     resetCloudSyncFlags();
     registerSettingsDefaults();
     becomeStatusMenuDelegate();
@@ -114,6 +119,10 @@ void AppDelegate::becomeStatusMenuDelegate() {
 
 void AppDelegate::configureLibraryStore() {
     ::configureLibraryStore();
+    checkLibraryStore();
+}
+
+void AppDelegate::checkLibraryStore() {
     try {
         ObjectStore::Realm::open();
         storeAvailable_ = true;
@@ -146,11 +155,7 @@ void AppDelegate::registerFixedDefaults() {
 }
 
 void AppDelegate::startTelemetry() {
-    std::weak_ptr<AppDelegate> weak = weak_from_this();
-    DAVUtility::setApplicationHiddenProvider([weak] {
-        auto self = weak.lock();
-        return self && self->isApplicationHidden();
-    });
+    DAVUtility::setApplicationHiddenProvider([] { return NSApp().isHidden(); });
     // A build without a secret sends no telemetry.
     auto secret = Foundation::Bundle::main().objectForInfoDictionaryKey(kAppSecretInfoKey);
     if (secret.isString()) DAVDerAvedur::configureWithAppSecret(secret.asString());
@@ -240,12 +245,10 @@ void AppDelegate::didReceiveRemoteNotification(const Foundation::Dictionary& use
 }
 
 void AppDelegate::applicationDidHide() {
-    hidden_ = true;
     Foundation::NotificationCenter::defaultCenter().post(kDAVApplicationDidEnterBackgroundNotification);
 }
 
 void AppDelegate::applicationWillUnhide() {
-    hidden_ = false;
     Foundation::NotificationCenter::defaultCenter().post(kDAVApplicationWillEnterForegroundNotification);
 }
 

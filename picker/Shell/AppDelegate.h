@@ -81,10 +81,9 @@ public:
     void didRegisterForRemoteNotificationsWithDeviceToken(const Foundation::Data&) override {}
     void didFailToRegisterForRemoteNotificationsWithError(const Foundation::Error&) override {}
     // The application was hidden or is about to be shown again: the
-    // telemetry session tracker waits for these.
-    void applicationDidHide();
-    void applicationWillUnhide();
-    bool isApplicationHidden() const { return hidden_; }
+    // telemetry session tracker waits for these notifications.
+    void applicationDidHide() override;
+    void applicationWillUnhide() override;
 
     // "cloudKitNewData": the refresh, on the main thread whatever thread posted.
     void cloudKitDidUpdateData();
@@ -141,11 +140,13 @@ public:
     virtual void quitItemPressed();
 
 protected:
+    // Opens the configured store once: when it cannot be opened, one alert
+    // says why and the steps that need the store are skipped.
+    void checkLibraryStore();
     // The status item's button window origin, where notices are shown.
     std::optional<AppKit::CGPoint> statusItemOrigin() const;
 
 private:
     bool storeAvailable_ = true;
-    bool hidden_ = false;
     std::vector<Foundation::NotificationCenter::ObserverToken> newDataObservers_;
 };
