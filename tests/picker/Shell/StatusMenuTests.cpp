@@ -2,6 +2,7 @@
 // formats submenu and the menu-open rule.
 
 #include "picker/Colors/CNColorNames.h"
+#include "support/Snapshot.h"
 #include "ShellTestSupport.h"
 
 namespace shelltest {
@@ -168,6 +169,30 @@ TEST_F(StatusMenuTest, ASavedChoiceIsTickedAtLaunch) {
     auto formats = app->formatsMenu.lock();
     EXPECT_EQ(formats->itemWithTag(4)->state, NSControlStateValueOn);
     EXPECT_EQ(app->formatsMenuItem.lock()->title, "CSS HSL");
+}
+
+}  // namespace
+}  // namespace shelltest
+
+namespace shelltest {
+namespace {
+
+TEST_F(StatusMenuTest, PictureOfTheOpenMenuWithRecentColours) {
+    launch();
+    for (const char* hex : {"#e63946ff", "#2a9d8fff", "#f4a261ff", "#264653ff"}) addToHistory(hex);
+    app->refreshRecentItems();
+    ui->advance(5.0);  // the ready notice has gone
+    ui->clickStatusItem(app->statusItem);
+    ASSERT_TRUE(ui->isMenuOpen());
+    auto window = menu()->menuWindow();
+    ASSERT_TRUE(window);
+    AppKit::CGRect region = window->frame();
+    region.origin.x -= 20;
+    region.size.width += 40;
+    region.size.height = 900 - region.origin.y;
+    region.origin.y -= 20;
+    region.size.height += 20;
+    EXPECT_TRUE(TestSupport::matchesSnapshot(ui->renderScreen(region), "picker/Shell/snapshots/status-menu.png"));
 }
 
 }  // namespace
