@@ -15,5 +15,11 @@ if(VEXIL_BUILD_TESTS)
   include(GoogleTest)
 endif()
 if(VEXIL_BUILD_BENCH)
-  find_package(benchmark REQUIRED)
+  # Benchmarks are a developer's tool: without the library the build goes on
+  # without them.
+  find_package(benchmark QUIET)
+  if(NOT benchmark_FOUND)
+    message(STATUS "Google Benchmark not found: benchmarks are not built (tools/install-deps dev)")
+    set(VEXIL_BUILD_BENCH OFF)
+  endif()
 endif()

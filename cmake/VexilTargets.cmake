@@ -30,11 +30,15 @@ endfunction()
 # GoogleTest binary registered through gtest_discover_tests. Tests run with
 # VEXIL_HOME in a scratch folder of their own (cmake/test-env) and
 # VEXIL_RESOURCES at the copied bundle and FONTCONFIG_FILE at a configuration
-# that knows only the DejaVu fonts (tests/fonts).
+# that knows only the DejaVu fonts (tests/fonts); run by hand, the shared main
+# (tests/support) does the same. Labels: "unit" unless given (e.g. "threads"),
+# plus the library under test (the first DEPS entry) and the binary's name, so
+# `ctest -L Foundation` runs one library's tests. Test names never carry
+# parameter values (NO_PRETTY_VALUES): parameterised suites name their cases.
 function(vexil_test target)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
-  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} vexil_test_main)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   vexil_warnings(${target})
   add_dependencies(${target} vexil_resources)
@@ -42,9 +46,12 @@ function(vexil_test target)
   if(NOT ARG_LABELS)
     set(ARG_LABELS "unit")
   endif()
-  if(ARG_LABELS STREQUAL "threads")
+  if("threads" IN_LIST ARG_LABELS)
     set_property(GLOBAL APPEND PROPERTY VEXIL_THREAD_TESTS ${target})
   endif()
+  list(GET ARG_DEPS 0 library)
+  list(APPEND ARG_LABELS ${library} ${target})
+  list(REMOVE_DUPLICATES ARG_LABELS)
   # gtest_discover_tests (CMake 3.25) passes a list-valued property on as
   # separate arguments, so an ENVIRONMENT list would keep only its first entry.
   # The environment is set by `env` as the tests' launcher instead; it is used
@@ -52,8 +59,16 @@ function(vexil_test target)
   set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR
     "${PROJECT_SOURCE_DIR}/cmake/test-env;${home};${CMAKE_BINARY_DIR}/Resources;${CMAKE_BINARY_DIR}/test-fonts/fonts.conf")
   gtest_discover_tests(${target}
+    NO_PRETTY_VALUES
+    TEST_LIST ${target}_TESTS
     DISCOVERY_TIMEOUT 60
-    PROPERTIES
-      LABELS "${ARG_LABELS}"
-      TIMEOUT 300)
+    PROPERTIES TIMEOUT 300)
+  # For the same reason the labels, a list, are set by a script ctest reads
+  # after the discovered tests.
+  set(labels_script ${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake)
+  file(WRITE ${labels_script}
+    "if(${target}_TESTS)\n"
+    "  set_tests_properties(\${${target}_TESTS} PROPERTIES LABELS \"${ARG_LABELS}\")\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_script})
 endfunction()

@@ -1,6 +1,13 @@
 #include "Platform/CloudKit/Daemon.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
 
 namespace CloudKit {
 
@@ -10,6 +17,7 @@ struct CloudDaemon::Impl {
     httplib::Server http;
     std::string host;
     int port = -1;
+    std::string bindError;
     std::thread thread;
 };
 
@@ -26,12 +34,63 @@ void reply(httplib::Response& res, const Json& json, int status = 200) {
     res.set_content(json.dump(), "application/json");
 }
 
+// httplib's bind says only whether it worked; a socket bound the same way
+// says why not.
+std::string bindFailureCause(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    std::string service = std::to_string(port);
+    if (int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0)
+        return "cannot resolve \"" + host + "\": " + gai_strerror(rc);
+    std::string cause = "unknown error";
+    for (addrinfo* ai = found; ai; ai = ai->ai_next) {
+        int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+        if (fd < 0) {
+            cause = std::system_category().message(errno);
+            continue;
+        }
+        int yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+        bool bound = ::bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 && ::listen(fd, 1) == 0;
+        if (!bound) cause = std::system_category().message(errno);
+        ::close(fd);
+        if (bound) break;
+    }
+    freeaddrinfo(found);
+    return cause;
+}
+
 }  // namespace
+
+bool CloudDaemon::isLoopbackAddress(const std::string& address) {
+    in_addr v4{};
+    if (inet_pton(AF_INET, address.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, address.c_str(), &v6) != 1) return false;
+    if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+    return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
+}
 
 CloudDaemon::CloudDaemon(std::shared_ptr<CloudServer> server)
     : server_(std::move(server)), impl_(std::make_unique<Impl>()) {
     auto& http = impl_->http;
     CloudServer* srv = server_.get();
+
+    // httplib's default sets SO_REUSEPORT, which lets a second daemon bind a
+    // port in use; SO_REUSEADDR alone only allows a restart over TIME_WAIT.
+    http.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
+    http.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+        if (req.path.rfind("/admin/", 0) != 0 || isLoopbackAddress(req.remote_addr))
+            return httplib::Server::HandlerResponse::Unhandled;
+        reply(res, Json{{"message", "the /admin endpoints answer only on loopback"}}, 403);
+        return httplib::Server::HandlerResponse::Handled;
+    });
 
     http.Get("/health", [](const httplib::Request&, httplib::Response& res) { res.set_content("ok", "text/plain"); });
 
@@ -112,13 +171,17 @@ CloudDaemon::~CloudDaemon() { stop(); }
 
 int CloudDaemon::bind(const std::string& host, int port) {
     impl_->host = host;
+    impl_->bindError.clear();
     if (port == 0) {
         impl_->port = impl_->http.bind_to_any_port(host.c_str());
     } else {
         impl_->port = impl_->http.bind_to_port(host.c_str(), port) ? port : -1;
     }
+    if (impl_->port < 0) impl_->bindError = bindFailureCause(host, port);
     return impl_->port;
 }
+
+const std::string& CloudDaemon::bindError() const { return impl_->bindError; }
 
 void CloudDaemon::run() { impl_->http.listen_after_bind(); }
 
@@ -135,6 +198,10 @@ void CloudDaemon::stop() {
     if (impl_->thread.joinable()) impl_->thread.join();
 }
 
-std::string CloudDaemon::url() const { return "http://" + impl_->host + ":" + std::to_string(impl_->port); }
+std::string CloudDaemon::url() const {
+    // An IPv6 literal needs brackets in a URL.
+    bool v6 = impl_->host.find(':') != std::string::npos;
+    return "http://" + (v6 ? "[" + impl_->host + "]" : impl_->host) + ":" + std::to_string(impl_->port);
+}
 
 }  // namespace CloudKit

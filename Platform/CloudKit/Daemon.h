@@ -14,6 +14,12 @@
 //   POST /admin/expire  {"user", "zone"?} zone tokens, or {"user", "database": true}
 //   POST /admin/batch-limit {"limit"}
 //   GET  /admin/log     the request log
+//
+// The /admin endpoints have no authentication, so they answer only requests
+// from a loopback address (403 otherwise), whatever address the daemon is
+// bound to. The listening socket never shares its port (no SO_REUSEPORT), so
+// a second daemon on a port in use fails to bind instead of splitting the
+// requests between two databases.
 
 #include <memory>
 #include <string>
@@ -30,8 +36,11 @@ public:
     CloudDaemon(const CloudDaemon&) = delete;
     CloudDaemon& operator=(const CloudDaemon&) = delete;
 
-    // Binds the address; port 0 picks a free port. The bound port, or -1.
+    // Binds the address; port 0 picks a free port. The bound port, or -1 with
+    // the cause in bindError() ("Address already in use", a host that does
+    // not resolve, ...).
     int bind(const std::string& host, int port);
+    const std::string& bindError() const;
     // Serves until stop() (blocks).
     void run();
     // Serves on a thread of its own.
@@ -39,6 +48,9 @@ public:
     void stop();
     std::string url() const;
     CloudServer& server() { return *server_; }
+
+    // 127.0.0.0/8, ::1 and IPv4-mapped loopback addresses, as text.
+    static bool isLoopbackAddress(const std::string& address);
 
 private:
     struct Impl;

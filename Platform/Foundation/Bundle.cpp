@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "Platform/Foundation/PropertyList.h"
+#include "VexilConfig.h"
 
 namespace Foundation {
 namespace {
@@ -29,19 +30,9 @@ fs::path executableDirectory() {
     return exe.parent_path();
 }
 
-// $VEXIL_RESOURCES; "<directory of the binary>/Resources"; the first
-// "Resources" directory found walking up from there (the build tree keeps test
-// binaries a few levels below build/<preset>/Resources).
 std::string locateResources() {
     if (const char* env = std::getenv("VEXIL_RESOURCES"); env && *env) return env;
-    fs::path start = executableDirectory();
-    fs::path dir = start;
-    for (int level = 0; level <= kLevelsToWalkUp && !dir.empty(); ++level) {
-        if (isDirectory(dir / "Resources")) return (dir / "Resources").string();
-        if (dir == dir.parent_path()) break;
-        dir = dir.parent_path();
-    }
-    return (start / "Resources").string();
+    return Bundle::resourceDirectoryFor(executableDirectory().string());
 }
 
 }  // namespace
@@ -51,14 +42,29 @@ Bundle& Bundle::main() {
     return bundle;
 }
 
+std::string Bundle::resourceDirectoryFor(const std::string& executableDirectory) {
+    fs::path start(executableDirectory);
+    if (isDirectory(start / "Resources")) return (start / "Resources").string();
+    // An installed binary: <prefix>/bin/vexil with <prefix>/share/vexil.
+    fs::path installed = (start / VEXIL_INSTALLED_RESOURCES).lexically_normal();
+    if (isDirectory(installed)) return installed.string();
+    fs::path dir = start.parent_path();
+    for (int level = 1; level <= kLevelsToWalkUp && !dir.empty(); ++level) {
+        if (isDirectory(dir / "Resources")) return (dir / "Resources").string();
+        if (dir == dir.parent_path()) break;
+        dir = dir.parent_path();
+    }
+    return (start / "Resources").string();
+}
+
 Bundle::Bundle() : resourcePath_(locateResources()) { reloadInfoDictionary(); }
 
 void Bundle::reloadInfoDictionary() {
     info_ = Dictionary();
     info_.set("CFBundleIdentifier", "com.tarnwick.vexil");
     info_.set("CFBundleName", "Vexil");
-    info_.set("CFBundleShortVersionString", "1.0.0");
-    info_.set("CFBundleVersion", "1");
+    info_.set("CFBundleShortVersionString", VEXIL_VERSION);
+    info_.set("CFBundleVersion", VEXIL_BUILD_NUMBER);
     std::ifstream in(resourcePath_ + "/Info.plist", std::ios::binary);
     if (!in) return;
     Data bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -1,15 +1,18 @@
 #pragma once
 // The application bundle: the resource directory and the Info dictionary.
 //
-// Resource directory: $VEXIL_RESOURCES when set; else the first "Resources"
-// directory found in the binary's own directory or up to six directories above
-// it (the build tree keeps binaries below build/<preset>/, resources in
-// build/<preset>/Resources); else "<directory of the binary>/Resources".
+// Resource directory: $VEXIL_RESOURCES when set; else "Resources" in the
+// binary's own directory; else the installed resources relative to it
+// ("../share/vexil" for <prefix>/bin); else the first "Resources" directory up
+// to six directories above it (the build tree keeps binaries below
+// build/<preset>/, resources in build/<preset>/Resources); else
+// "<directory of the binary>/Resources".
 //
 // Info dictionary: CFBundleIdentifier "com.tarnwick.vexil", CFBundleName
-// "Vexil", CFBundleShortVersionString "1.0.0", CFBundleVersion "1", then every
-// key of "<resources>/Info.plist" (picker/Resources/Info.plist) when it reads
-// as a dictionary, its values winning.
+// "Vexil", CFBundleShortVersionString the project's version (VEXIL_VERSION),
+// CFBundleVersion the build number, then every key of
+// "<resources>/Info.plist" (picker/Resources/Info.plist) when it reads as a
+// dictionary, its values winning.
 
 #include <optional>
 #include <string>
@@ -38,6 +41,9 @@ public:
     void setInfoValue(const std::string& key, Value value) { info_.set(key, std::move(value)); }
     // The built-in keys again, then those of "<resourcePath()>/Info.plist".
     void reloadInfoDictionary();
+
+    // The resource directory of a binary in that directory, VEXIL_RESOURCES aside.
+    static std::string resourceDirectoryFor(const std::string& executableDirectory);
 
 private:
     Bundle();

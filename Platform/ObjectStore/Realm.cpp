@@ -87,9 +87,10 @@ std::optional<std::uint64_t> Realm::schemaVersionAtPath(const std::string& path)
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) return std::nullopt;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr); rc != SQLITE_OK) {
+        std::string reason = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
         sqlite3_close(db);
-        detail::fail(ErrorCode::fileAccess, "Unable to open the store at '" + path + "'.");
+        detail::fail(ErrorCode::fileAccess, "Unable to open the store at '" + path + "': " + reason);
     }
     std::optional<std::uint64_t> version;
     try {

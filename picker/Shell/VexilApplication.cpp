@@ -16,41 +16,6 @@
 
 namespace vexil {
 
-std::string usageText() {
-    return "Usage: vexil [--help | --version]\n"
-           "Vexil lives in the menu bar: it picks colours from the screen, keeps them in a colour\n"
-           "library and copies them as text in the format you choose.\n"
-           "\n"
-           "  --help     show this help and exit\n"
-           "  --version  show the version and exit\n";
-}
-
-std::string versionText() {
-    auto& bundle = Foundation::Bundle::main();
-    auto shortVersion = bundle.objectForInfoDictionaryKey("CFBundleShortVersionString");
-    auto build = bundle.objectForInfoDictionaryKey("CFBundleVersion");
-    std::string text = "Vexil " + (shortVersion.isString() ? shortVersion.asString() : std::string("?"));
-    if (build.isString()) text += " (" + build.asString() + ")";
-    return text;
-}
-
-std::optional<int> handleCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    if (argc <= 1) return std::nullopt;
-    const std::string arg = argv[1];
-    if (argc == 2 && (arg == "--help" || arg == "-h")) {
-        out << usageText();
-        return 0;
-    }
-    if (argc == 2 && arg == "--version") {
-        out << versionText() << "\n";
-        return 0;
-    }
-    std::string unknown = arg;
-    if (arg == "--help" || arg == "-h" || arg == "--version") unknown = argv[2];
-    err << "vexil: unknown argument '" << unknown << "'\n" << usageText();
-    return 2;
-}
-
 void launchApplication(const std::shared_ptr<AppDelegate>& delegate) {
     auto& app = AppKit::NSApp();
     app.strongDelegate = delegate;

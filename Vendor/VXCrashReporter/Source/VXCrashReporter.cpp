@@ -7,12 +7,15 @@
 #include "Vendor/VXCrashReporter/Source/VXCrashSignalHandler.h"
 #include "Vendor/VXCrashReporter/Source/VXCrashUncaughtException.h"
 
+#include "VexilConfig.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -39,7 +42,7 @@ bool g_processEnabled = false;
 std::atomic<bool> g_uncaughtExceptionSeen{false};
 
 std::mutex g_mainBundleLock;
-VXCrashReporterBundle g_mainBundle{"com.tarnwick.vexil", "1", "1.0.0"};
+VXCrashReporterBundle g_mainBundle{"com.tarnwick.vexil", VEXIL_BUILD_NUMBER, VEXIL_VERSION};
 
 // Opens the pending report and writes it; the result is the write's, or an
 // internal error when the file cannot be opened, flushed or closed. Async-safe.
@@ -217,6 +220,17 @@ void VXCrashReporterBundle::setMainBundle(const VXCrashReporterBundle &bundle)
     g_mainBundle = bundle;
 }
 
+std::string vxcrash_user_state_directory()
+{
+    std::string vexilHome = env("VEXIL_HOME");
+    if (!vexilHome.empty())
+        return vexilHome + "/.local/state";
+    std::string xdg = env("XDG_STATE_HOME");
+    if (!xdg.empty() && xdg[0] == '/')
+        return xdg;
+    return home_directory() + "/.local/state";
+}
+
 std::string vxcrash_user_cache_directory()
 {
     std::string vexilHome = env("VEXIL_HOME");
@@ -291,10 +305,39 @@ VXCrashReporter::VXCrashReporter(std::string applicationIdentifier, std::string 
             c = '_';
     }
     std::string base = m_configuration->crashReportBaseDirectory();
-    if (base.empty())
-        base = vxcrash_user_cache_directory();
-    m_crashReportDirectory = base + "/" + leaf;
+    m_crashReportDirectory = (base.empty() ? vxcrash_user_state_directory() : base) + "/" + leaf;
     m_temporaryDirectory = temporary_directory();
+    if (base.empty())
+        vxcrash_adopt_legacy_reports(vxcrash_user_cache_directory() + "/" + leaf, m_crashReportDirectory);
+}
+
+void vxcrash_adopt_legacy_reports(const std::string &legacyDirectory, const std::string &directory)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (legacyDirectory == directory || !fs::is_directory(legacyDirectory, ec))
+        return;
+    // A file already at the new place stays; the old one then waits for a
+    // later start rather than being overwritten.
+    auto move = [](const fs::path &from, const fs::path &to) {
+        std::error_code error;
+        if (!fs::is_regular_file(from, error) || fs::exists(to, error))
+            return;
+        fs::create_directories(to.parent_path(), error);
+        fs::rename(from, to, error);
+        if (error && fs::copy_file(from, to, error)) // another file system
+            fs::remove(from, error);
+    };
+    const fs::path legacy(legacyDirectory);
+    move(legacy / kPendingReportName, fs::path(directory) / kPendingReportName);
+    const fs::path queued = legacy / kQueuedReportsName;
+    if (fs::is_directory(queued, ec)) {
+        for (const auto &entry : fs::directory_iterator(queued, ec))
+            move(entry.path(), fs::path(directory) / kQueuedReportsName / entry.path().filename());
+    }
+    // Removed only when emptied.
+    fs::remove(queued, ec);
+    fs::remove(legacy, ec);
 }
 
 std::string VXCrashReporter::queuedCrashReportDirectory() const

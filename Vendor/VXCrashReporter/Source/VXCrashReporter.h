@@ -1,13 +1,16 @@
 // The crash reporter front end: configure, enable once per process, hand back
 // the pending report of the last run, write live reports on demand.
 //
-// Files: the crash directory is the user's cache directory ($VEXIL_HOME/.cache
-// when VEXIL_HOME is set, else $XDG_CACHE_HOME, else ~/.cache), or the
+// Files: the crash directory is the user's state directory
+// ($VEXIL_HOME/.local/state when VEXIL_HOME is set, else $XDG_STATE_HOME, else
+// ~/.local/state; cache cleaners would empty the cache directory), or the
 // configuration's base directory, plus the application identifier with every
 // "/" made "_". It holds
 // "queued_reports" and the pending report
 // "live_report.vxcrash". Paths are computed when the reporter is made, never
-// at crash time.
+// at crash time. Reports an older version left in the cache directory
+// (<cache>/<identifier>) move to the state directory when a reporter with the
+// default location is made.
 //
 // Enabling installs the handlers of SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV
 // and SIGTRAP (VXCrashSignalHandler) and, when the configuration asks, the
@@ -41,8 +44,9 @@ struct VXCrashReporterBundle {
     std::optional<std::string> bundleVersion;             // "CFBundleVersion"
     std::optional<std::string> bundleShortVersionString; // "CFBundleShortVersionString"
 
-    // The application's bundle: "com.tarnwick.vexil", "1", "1.0.0" unless the
-    // application replaced it with what its bundle says.
+    // The application's bundle: "com.tarnwick.vexil", the build number and the
+    // project's version unless the application replaced it with what its
+    // bundle says.
     static VXCrashReporterBundle mainBundle();
     static void setMainBundle(const VXCrashReporterBundle &bundle);
 };
@@ -107,4 +111,9 @@ private:
 };
 
 // Where the crash directory lives by default (see above).
+std::string vxcrash_user_state_directory();
+// Where it lived before: $VEXIL_HOME/.cache, else $XDG_CACHE_HOME, else ~/.cache.
 std::string vxcrash_user_cache_directory();
+// Moves the pending and queued reports of the old crash directory to the new
+// one, never replacing a file there; removes the old directory once empty.
+void vxcrash_adopt_legacy_reports(const std::string &legacyDirectory, const std::string &directory);

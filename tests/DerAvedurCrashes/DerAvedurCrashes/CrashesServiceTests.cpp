@@ -16,6 +16,7 @@
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/WrapperSDK/DAVWrapperCrashesHelper.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "Platform/Foundation/Text.h"
+#include "support/TestEnvironment.h"
 
 using namespace CrashesTest;
 
@@ -534,6 +535,9 @@ TEST_F(CrashesService, HandledErrorsAreSentWithTheirPropertiesAndAttachments) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--crash-child") == 0) return crashChild(argv[2]);
+    vexil::test::prepareEnvironment();
     testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    int result = RUN_ALL_TESTS();
+    vexil::test::finishEnvironment(result);
+    return result;
 }

@@ -7,6 +7,7 @@
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/Directories.h"
 #include "Platform/Foundation/PropertyList.h"
+#include "VexilConfig.h"
 
 using namespace Foundation;
 namespace fs = std::filesystem;
@@ -46,8 +47,9 @@ TEST(Bundle, ResourceLookupByNameAndType) {
 TEST(Bundle, InfoDictionaryHasTheBuiltInKeysAndMergesInfoPlist) {
     Bundle& bundle = Bundle::main();
     EXPECT_EQ(bundle.bundleIdentifier(), "com.tarnwick.vexil");
-    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleShortVersionString"), Value("1.0.0"));
-    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleVersion"), Value("1"));
+    // One version, the project's, in the Info dictionary and every --version.
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleShortVersionString"), Value(VEXIL_VERSION));
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleVersion"), Value(VEXIL_BUILD_NUMBER));
     EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleName"), Value("Vexil"));
     EXPECT_TRUE(bundle.objectForInfoDictionaryKey("NoSuchKey").isNull());
 
@@ -63,7 +65,28 @@ TEST(Bundle, InfoDictionaryHasTheBuiltInKeysAndMergesInfoPlist) {
     EXPECT_EQ(bundle.bundleIdentifier(), "com.tarnwick.vexil");
     bundle.setResourcePath(saved);
     bundle.reloadInfoDictionary();
-    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleVersion"), Value("1"));
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleVersion"), Value(VEXIL_BUILD_NUMBER));
+}
+
+// Without VEXIL_RESOURCES: "Resources" beside the binary, else the installed
+// layout (<prefix>/bin with <prefix>/share/vexil), else a "Resources" above
+// it (the build tree).
+TEST(Bundle, ResourcesAreFoundFromTheBinarysFolder) {
+    const fs::path root = temporaryDirectory();
+    const fs::path prefix = root / "stage" / "usr";
+    fs::create_directories(prefix / "bin");
+    fs::create_directories(prefix / "share" / "vexil");
+    EXPECT_EQ(Bundle::resourceDirectoryFor((prefix / "bin").string()), (prefix / "share" / "vexil").string());
+
+    fs::create_directories(prefix / "bin" / "Resources");
+    EXPECT_EQ(Bundle::resourceDirectoryFor((prefix / "bin").string()), (prefix / "bin" / "Resources").string());
+
+    const fs::path build = root / "build";
+    fs::create_directories(build / "Resources");
+    fs::create_directories(build / "tests" / "Platform" / "Foundation");
+    EXPECT_EQ(Bundle::resourceDirectoryFor((build / "tests" / "Platform" / "Foundation").string()),
+              (build / "Resources").string());
+    fs::remove_all(root);
 }
 
 namespace {

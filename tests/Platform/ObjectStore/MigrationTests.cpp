@@ -197,6 +197,22 @@ TEST_F(MigrationTest, NewerOrForeignFilesAreReportedAndNeverTouched) {
     }
 }
 
+// The user sees why a store cannot be opened, SQLite's own reason included.
+TEST_F(MigrationTest, AStoreThatCannotBeOpenedSaysWhy) {
+    const std::string folder = dir + "/folder.realm";
+    std::filesystem::create_directories(folder);
+    try {
+        Realm::schemaVersionAtPath(folder);
+        FAIL() << "expected an error";
+    } catch (const RealmError& e) {
+        EXPECT_EQ(e.code(), ErrorCode::fileAccess);
+        // SQLite's reason follows ("disk I/O error" for a folder).
+        const std::string prefix = "Unable to open the store at '" + folder + "': ";
+        EXPECT_THAT(e.error().description, ::testing::StartsWith(prefix));
+        EXPECT_GT(e.error().description.size(), prefix.size() + 3) << e.error().description;
+    }
+}
+
 TEST_F(MigrationTest, NewClassesJoinWithoutAMigration) {
     makeV1({{"a", 1}});
     Configuration more;

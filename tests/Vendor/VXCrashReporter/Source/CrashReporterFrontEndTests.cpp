@@ -11,6 +11,7 @@
 #include "Vendor/VXCrashReporter/Source/VXCrashSignalHandler.h"
 
 #include "Vendor/VXCrashReporter/Source/CrashTestSupport.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -432,7 +433,7 @@ struct Child {
 
     std::string crashDirectory() const
     {
-        return home + "/.cache/" + kIdentifier;
+        return home + "/.local/state/" + kIdentifier;
     }
     std::string reportPath() const { return crashDirectory() + "/live_report.vxcrash"; }
     bool callbackRan(int signo) const { return fs::exists(home + "/callback-" + std::to_string(signo)); }
@@ -855,30 +856,65 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
 };
 
-TEST(CrashReporterFrontEnd, PathsFollowTheCacheDirectoryAndTheIdentifier)
+// Reports an older version left in the cache directory move to the state
+// directory once; a report already there is never replaced.
+TEST(CrashReporterFrontEnd, ReportsInTheOldCacheDirectoryMoveToTheStateDirectory)
+{
+    const std::string root = home() + "/upgrade";
+    const std::string legacy = root + "/.cache/" + kIdentifier;
+    const std::string current = root + "/.local/state/" + kIdentifier;
+    fs::create_directories(legacy + "/queued_reports");
+    writeFile(legacy + "/live_report.vxcrash", {'o', 'l', 'd'});
+    writeFile(legacy + "/queued_reports/one.vxcrash", {'1'});
+    ScopedEnvironment environment;
+    environment.set("VEXIL_HOME", root.c_str());
+
+    VXCrashReporter first(kIdentifier, "1", std::nullopt, VXCrashReporterConfig::defaultConfiguration());
+    EXPECT_TRUE(first.hasPendingCrashReport());
+    EXPECT_EQ(crashtest::readFile(current + "/live_report.vxcrash"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(crashtest::readFile(current + "/queued_reports/one.vxcrash"), (std::vector<uint8_t>{'1'}));
+    EXPECT_FALSE(fs::exists(legacy));
+
+    fs::create_directories(legacy);
+    writeFile(legacy + "/live_report.vxcrash", {'x'});
+    VXCrashReporter second(kIdentifier, "1", std::nullopt, VXCrashReporterConfig::defaultConfiguration());
+    EXPECT_EQ(crashtest::readFile(current + "/live_report.vxcrash"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_TRUE(fs::exists(legacy + "/live_report.vxcrash")) << "kept for a later start";
+
+    // A reporter with a directory of its own leaves the old place alone.
+    VXCrashReporter based(kIdentifier, "1", std::nullopt,
+                          std::make_shared<VXCrashReporterConfig>(0, 0, true, root + "/base"));
+    EXPECT_TRUE(fs::exists(legacy + "/live_report.vxcrash"));
+    EXPECT_FALSE(based.hasPendingCrashReport());
+}
+
+TEST(CrashReporterFrontEnd, PathsFollowTheStateDirectoryAndTheIdentifier)
 {
     struct Case {
         const char *vexilHome;
-        const char *xdgCacheHome;
-        const char *expected;
+        const char *xdgHome;
+        const char *expectedState;
+        const char *expectedCache;
     };
     const Case cases[] = {
-        {"/v", "/x", "/v/.cache"},
-        {nullptr, "/x", "/x"},
-        {nullptr, "relative", "/h/.cache"}, // XDG paths must be absolute
-        {nullptr, nullptr, "/h/.cache"},
+        {"/v", "/x", "/v/.local/state", "/v/.cache"},
+        {nullptr, "/x", "/x", "/x"},
+        {nullptr, "relative", "/h/.local/state", "/h/.cache"}, // XDG paths must be absolute
+        {nullptr, nullptr, "/h/.local/state", "/h/.cache"},
     };
     for (const Case &c : cases) {
         ScopedEnvironment environment;
         environment.set("VEXIL_HOME", c.vexilHome);
-        environment.set("XDG_CACHE_HOME", c.xdgCacheHome);
+        environment.set("XDG_STATE_HOME", c.xdgHome);
+        environment.set("XDG_CACHE_HOME", c.xdgHome);
         environment.set("HOME", "/h");
-        EXPECT_EQ(vxcrash_user_cache_directory(), c.expected);
+        EXPECT_EQ(vxcrash_user_state_directory(), c.expectedState);
+        EXPECT_EQ(vxcrash_user_cache_directory(), c.expectedCache);
     }
 
     ScopedEnvironment environment;
     environment.set("VEXIL_HOME", "/v");
-    const std::string directory = "/v/.cache/com.tarnwick.vexil";
+    const std::string directory = "/v/.local/state/com.tarnwick.vexil";
     VXCrashReporter plain("com.tarnwick.vexil", "1", std::nullopt, VXCrashReporterConfig::defaultConfiguration());
     EXPECT_EQ(plain.crashReportDirectory(), directory);
     EXPECT_EQ(plain.queuedCrashReportDirectory(), directory + "/queued_reports");
@@ -942,6 +978,9 @@ int main(int argc, char **argv)
         return runCrashChild(argv[2]);
     if (argc == 3 && strcmp(argv[1], "--print-report") == 0)
         return printReport(argv[2]);
+    vexil::test::prepareEnvironment();
     testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    int result = RUN_ALL_TESTS();
+    vexil::test::finishEnvironment(result);
+    return result;
 }
