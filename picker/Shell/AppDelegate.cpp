@@ -1,5 +1,6 @@
 #include "picker/Shell/AppDelegate.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -284,7 +285,14 @@ void AppDelegate::showFloatingColor(const std::string& text, const NSColorRef& c
     notice->setColor(color, hideColor);
     notice->setStringValue(text);
     const double w = notice->frame().size.width;
-    notice->positionAtScreenPoint({x - w * 0.5, y - 25.0});
+    double left = x - w * 0.5;
+    // Centred on x, but kept on the screen: an item at the right end of the
+    // bar would otherwise push half the text off it.
+    if (auto screen = NSScreen::mainScreen()) {
+        const CGRect s = screen->frame();
+        left = std::max(s.minX(), std::min(left, s.maxX() - w));
+    }
+    notice->positionAtScreenPoint({left, y - 25.0});
     notice->show();
     // Weak: a notice window that is gone is neither hidden nor faded.
     std::weak_ptr<ARFloatingWindow> weak = notice;

@@ -19,6 +19,11 @@ TEST_F(ShellTest, NoticeIsCentredUnderThePointAndWidensWithItsText) {
     // Texts are shown as given (the window's number format is removed).
     EXPECT_EQ(notice.infoView()->stringValue(), "A much longer notice text - rgb(1, 2, 3)");
     EXPECT_EQ(notice.level(), AppKit::NSFloatingWindowLevel);
+    // Never off the screen at either end.
+    app->showFloatingColor("At the left edge", AppKit::NSColor::whiteColor(), false, 3, 876);
+    EXPECT_DOUBLE_EQ(notice.frame().origin.x, 0);
+    app->showFloatingColor("At the right edge", AppKit::NSColor::whiteColor(), false, 1439, 876);
+    EXPECT_DOUBLE_EQ(notice.frame().maxX(), 1440);
     EXPECT_FALSE(notice.isOpaque);
 }
 
