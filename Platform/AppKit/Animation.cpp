@@ -55,10 +55,13 @@ void NSAnimationContext::endGrouping() {
 }
 
 NSAnimationContext& NSAnimationContext::currentContext() {
+    // Outside explicit groups: the implicit context of the current turn of
+    // the run loop (0.25 s, default timing), with a group of its own.
     static NSAnimationContext outside;
     if (stack().empty()) {
         outside = NSAnimationContext{};
-        outside.duration = 0;
+        outside.group = std::make_shared<Group>();
+        outside.group->closed = true;
         return outside;
     }
     return stack().back();
@@ -74,10 +77,6 @@ void NSAnimationContext::runAnimationGroup(const std::function<void(NSAnimationC
     endGrouping();
 }
 
-namespace {
-bool inGroupWithDuration() { return NSAnimationContext::inGroup() && NSAnimationContext::currentContext().duration > 0; }
-}  // namespace
-
 void stopAnimatingValue(const void* object, const std::string& key) {
     auto it = running().find({object, key});
     if (it == running().end()) return;
@@ -89,11 +88,11 @@ void stopAnimatingValue(const void* object, const std::string& key) {
 void animateValue(const void* object, const std::string& key, std::function<void(double)> step,
                   std::shared_ptr<void> keep) {
     stopAnimatingValue(object, key);
-    if (!inGroupWithDuration()) {
+    NSAnimationContext& ctx = NSAnimationContext::currentContext();
+    if (!(ctx.duration > 0)) {
         step(1.0);
         return;
     }
-    NSAnimationContext& ctx = NSAnimationContext::currentContext();
     auto group = ctx.group;
     ++group->pending;
     const Key k{object, key};

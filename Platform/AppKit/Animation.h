@@ -39,9 +39,9 @@ public:
     std::shared_ptr<Group> group;
 };
 
-// Animates one property: inside a group with a positive duration, `step`
-// gets the timed progress per frame and exactly 1 at the end; outside, step(1)
-// at once. `object` and `key` identify the property for replacement; `keep`
+// Animates one property over the current context's duration (an explicit
+// group's, else the implicit 0.25 s): `step` gets the timed progress per frame
+// and exactly 1 at the end; with a zero duration, step(1) at once. `object` and `key` identify the property for replacement; `keep`
 // is held while the animation runs.
 void animateValue(const void* object, const std::string& key, std::function<void(double progress)> step,
                   std::shared_ptr<void> keep = nullptr);

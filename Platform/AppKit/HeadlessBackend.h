@@ -33,6 +33,7 @@ public:
     const std::set<std::pair<std::uint16_t, NSEventModifierFlags>>& grabbedHotKeys() const { return grabbed_; }
 
     void openURL(const std::string& url) override { openedURLs.push_back(url); }
+    void pasteboardWritten() override { ++pasteboardWrites; }
     void beep() override { ++beeps; }
     void cursorHiddenChanged(bool hidden) override { cursorHidden = hidden; }
     void globalMonitorMaskChanged(NSEventMask mask) override { globalMask = mask; }
@@ -46,6 +47,7 @@ public:
 
     std::vector<std::string> openedURLs;
     int beeps = 0;
+    int pasteboardWrites = 0;  // the program's own writes to the general pasteboard
     bool cursorHidden = false;
     NSEventMask globalMask = 0;
     bool captureAllowed = true;

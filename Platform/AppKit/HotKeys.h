@@ -44,4 +44,10 @@ private:
     Id next_ = 1;
 };
 
+// The texts a shortcut is shown with: the key ("O", "1", "F5", "⎋" for
+// Escape; empty for a code with no key on the ANSI layout) and the modifiers
+// in the platform's order, Control, Option, Shift, Command ("⌃⌥⇧⌘").
+std::string keyCodeString(std::uint16_t keyCode);
+std::string modifierFlagsString(NSEventModifierFlags modifiers);
+
 }  // namespace AppKit

@@ -35,11 +35,8 @@ void NSLayoutConstraint::setActive(bool active) {
         if (!host) host = firstItem ? firstItem : secondItem;
         if (!host) return;
         host->addConstraint(self);
-        installedOn_ = host;
     } else {
-        NSView* host = installedOn_;
-        installedOn_ = nullptr;
-        host->removeConstraint(self);
+        installedOn_->removeConstraint(self);
     }
 }
 
@@ -53,8 +50,8 @@ void NSLayoutConstraint::deactivateConstraints(const std::vector<std::shared_ptr
 
 void NSLayoutConstraint::setConstant(double c) {
     constant_ = c;
+    // An inactive constraint may name views that are gone: only its host is touched.
     if (installedOn_) installedOn_->setNeedsLayout();
-    else if (firstItem) firstItem->setNeedsLayout();
 }
 
 void NSLayoutConstraint::Animator::setConstant(double to) {
@@ -62,7 +59,7 @@ void NSLayoutConstraint::Animator::setConstant(double to) {
     const double from = c->constant();
     animateValue(c.get(), "constant", [c, from, to](double p) {
         c->setConstant(p >= 1 ? to : from + (to - from) * p);
-        if (NSView* v = c->installedOn_ ? c->installedOn_ : c->firstItem) {
+        if (NSView* v = c->installedOn_) {
             NSView* root = v;
             while (root->superview()) root = root->superview();
             root->layoutSubtreeIfNeeded();

@@ -65,7 +65,8 @@ public:
     bool isActive() const { return installedOn_ != nullptr; }
     void setActive(bool active);
     bool involves(const NSView* view) const { return firstItem == view || secondItem == view; }
-    // Changes made through the animator run inside an NSAnimationContext group.
+    // Changes made through the animator animate over the current animation
+    // context's duration (0.25 s outside explicit groups), laying out on each step.
     struct Animator {
         std::shared_ptr<NSLayoutConstraint> constraint;
         void setConstant(double c);

@@ -404,9 +404,7 @@ void NSApplication::dispatch(const std::shared_ptr<NSEvent>& event, const std::s
 
 void NSApplication::inputMouseMoved(CGPoint p, NSEventModifierFlags modifiers) {
     auto window = windowAtScreenPoint(p);
-    auto event = makeMouseEvent(pressedButtons_ ? NSEventType::LeftMouseDragged : NSEventType::MouseMoved, p, window, 0,
-                                modifiers, 0);
-    event->type = NSEventType::MouseMoved;
+    auto event = makeMouseEvent(NSEventType::MouseMoved, p, window, 0, modifiers, 0);
     mouseLocation_ = p;
     modifiers_ = modifiers;
     if (MenuTracker::shared().isTracking()) {
@@ -557,9 +555,7 @@ void NSApplication::inputStatusItemClicked(const std::shared_ptr<NSStatusItem>& 
 }
 
 void NSApplication::inputPasteboardChangedByOtherProgram(const std::string& text) {
-    auto pb = NSPasteboard::generalPasteboard();
-    pb->declareTypes({NSPasteboardTypeString});
-    pb->setString(text, NSPasteboardTypeString);
+    NSPasteboard::generalPasteboard()->writeForOtherProgram(text);
 }
 
 void NSApplication::inputRemoteNotification(const Foundation::Dictionary& userInfo) {

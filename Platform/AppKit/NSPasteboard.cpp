@@ -2,7 +2,25 @@
 
 #include <algorithm>
 
+#include "Platform/AppKit/DisplayBackend.h"
+
 namespace AppKit {
+
+namespace {
+// Set while the input door writes another program's copy: that is not ours to announce.
+thread_local bool t_otherProgram = false;
+
+void announce(const NSPasteboard& pb) {
+    if (!t_otherProgram && pb.name() == NSPasteboardNameGeneral) displayBackend().pasteboardWritten();
+}
+}  // namespace
+
+void NSPasteboard::writeForOtherProgram(const std::string& text) {
+    t_otherProgram = true;
+    declareTypes({NSPasteboardTypeString});
+    setString(text, NSPasteboardTypeString);
+    t_otherProgram = false;
+}
 
 std::shared_ptr<NSPasteboard> NSPasteboard::generalPasteboard() { return pasteboardWithName(NSPasteboardNameGeneral); }
 
@@ -20,7 +38,13 @@ long NSPasteboard::changeCount() const {
     return changeCount_;
 }
 
-long NSPasteboard::declareTypes(const std::vector<NSPasteboardType>& types, const std::shared_ptr<void>&) {
+long NSPasteboard::declareTypes(const std::vector<NSPasteboardType>& types, const std::shared_ptr<void>& owner) {
+    long count = declareTypesLocked(types, owner);
+    announce(*this);
+    return count;
+}
+
+long NSPasteboard::declareTypesLocked(const std::vector<NSPasteboardType>& types, const std::shared_ptr<void>&) {
     std::lock_guard lock(mutex_);
     contents_.clear();
     items_.clear();
@@ -32,22 +56,30 @@ long NSPasteboard::declareTypes(const std::vector<NSPasteboardType>& types, cons
 }
 
 long NSPasteboard::clearContents() {
-    std::lock_guard lock(mutex_);
-    contents_.clear();
-    items_.clear();
-    declared_.clear();
-    anyType_ = true;
-    return ++changeCount_;
+    long count;
+    {
+        std::lock_guard lock(mutex_);
+        contents_.clear();
+        items_.clear();
+        declared_.clear();
+        anyType_ = true;
+        count = ++changeCount_;
+    }
+    announce(*this);
+    return count;
 }
 
 bool NSPasteboard::setData(const Foundation::Data& data, const NSPasteboardType& type) {
-    std::lock_guard lock(mutex_);
-    bool isDeclared = std::find(declared_.begin(), declared_.end(), type) != declared_.end();
-    if (!isDeclared) {
-        if (!anyType_) return false;
-        declared_.push_back(type);
+    {
+        std::lock_guard lock(mutex_);
+        bool isDeclared = std::find(declared_.begin(), declared_.end(), type) != declared_.end();
+        if (!isDeclared) {
+            if (!anyType_) return false;
+            declared_.push_back(type);
+        }
+        contents_[type] = data;
     }
-    contents_[type] = data;
+    announce(*this);
     return true;
 }
 
@@ -81,18 +113,23 @@ long NSPasteboard::writeObjects(const std::vector<std::shared_ptr<NSPasteboardWr
         for (auto& t : o->writableTypesForPasteboard()) item[t] = o->pasteboardPropertyListForType(t);
         items.push_back(std::move(item));
     }
-    std::lock_guard lock(mutex_);
-    contents_.clear();
-    declared_.clear();
-    anyType_ = false;
-    for (auto& item : items)
-        for (auto& [t, v] : item) {
-            if (std::find(declared_.begin(), declared_.end(), t) == declared_.end()) declared_.push_back(t);
-            if (v.isData() && !contents_.count(t)) contents_[t] = v.asData();
-            if (v.isString() && !contents_.count(t)) contents_[t] = Foundation::Data(v.asString().begin(), v.asString().end());
-        }
-    items_ = std::move(items);
-    return ++changeCount_;
+    long count;
+    {
+        std::lock_guard lock(mutex_);
+        contents_.clear();
+        declared_.clear();
+        anyType_ = false;
+        for (auto& item : items)
+            for (auto& [t, v] : item) {
+                if (std::find(declared_.begin(), declared_.end(), t) == declared_.end()) declared_.push_back(t);
+                if (v.isData() && !contents_.count(t)) contents_[t] = v.asData();
+                if (v.isString() && !contents_.count(t)) contents_[t] = Foundation::Data(v.asString().begin(), v.asString().end());
+            }
+        items_ = std::move(items);
+        count = ++changeCount_;
+    }
+    announce(*this);
+    return count;
 }
 
 std::vector<std::shared_ptr<void>> NSPasteboard::readObjectsForClasses(const std::vector<NSPasteboardReadable>& classes) const {

@@ -76,7 +76,13 @@ public:
 
     explicit NSPasteboard(std::string name) : name_(std::move(name)) {}
 
+    // The input door: another program's text copy (the display is not told
+    // the program wrote it). Writes by the program itself to the general
+    // pasteboard tell the display (DisplayBackend::pasteboardWritten).
+    void writeForOtherProgram(const std::string& text);
+
 private:
+    long declareTypesLocked(const std::vector<NSPasteboardType>& types, const std::shared_ptr<void>& owner);
     std::string name_;
     mutable std::mutex mutex_;
     long changeCount_ = 0;

@@ -43,6 +43,8 @@ NSView::NSView(CGRect frame) : frame_(frame), bounds_{{0, 0}, frame.size} {}
 
 NSView::~NSView() {
     for (auto& s : subviews_) s->superview_ = nullptr;
+    for (auto& c : constraints_)
+        if (c->installedOn_ == this) c->installedOn_ = nullptr;
 }
 
 namespace {
@@ -184,6 +186,8 @@ void NSView::removeFromSuperview() {
     // Constraints held by former ancestors that name this view go with it.
     for (NSView* a = parent; a; a = a->superview_) {
         auto& cs = a->constraints_;
+        for (auto& c : cs)
+            if (c->involves(this) && c->installedOn_ == a) c->installedOn_ = nullptr;
         cs.erase(std::remove_if(cs.begin(), cs.end(), [this](const auto& c) { return c->involves(this); }), cs.end());
     }
     setWindowRecursive(nullptr);
@@ -353,7 +357,9 @@ void NSView::rightMouseDown(NSEvent& event) {
 // --- layout -------------------------------------------------------------------------------------------------
 
 void NSView::addConstraint(std::shared_ptr<NSLayoutConstraint> c) {
-    if (!c) return;
+    if (!c || std::find(constraints_.begin(), constraints_.end(), c) != constraints_.end()) return;
+    if (c->installedOn_ && c->installedOn_ != this) c->installedOn_->removeConstraint(c);
+    c->installedOn_ = this;
     constraints_.push_back(std::move(c));
     setNeedsLayout();
 }
@@ -363,6 +369,7 @@ void NSView::addConstraints(const std::vector<std::shared_ptr<NSLayoutConstraint
 }
 
 void NSView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& c) {
+    if (c && c->installedOn_ == this) c->installedOn_ = nullptr;
     constraints_.erase(std::remove(constraints_.begin(), constraints_.end(), c), constraints_.end());
     setNeedsLayout();
 }

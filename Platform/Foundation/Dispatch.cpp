@@ -776,11 +776,18 @@ void MainRunLoop::runProduction(std::optional<TimeInterval> seconds) {
         waiting_ = true;
         lock.unlock();
         {
+            // Cleared even when a source's callback throws out of the loop.
+            struct NotWaiting {
+                MainRunLoop& loop;
+                ~NotWaiting() {
+                    std::lock_guard guard(loop.work_.mutex);
+                    loop.waiting_ = false;
+                }
+            } notWaiting{*this};
             CurrentQueueScope scope(mainQueue);
             polls_.waitAndDispatch(wake ? std::optional<double>(*wake - now) : std::nullopt);
         }
         lock.lock();
-        waiting_ = false;
         workSinceLook = 0;
         hooksRan = false;
     }

@@ -171,3 +171,25 @@ TEST(Layout, AutoresizingSubviewsFollowTheirSuperview) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Layout, ConstraintsLeaveWithTheirViewAndInactiveOnesTouchNothing) {
+    auto root = std::make_shared<NSView>(CGRectMake(0, 0, 100, 100));
+    auto child = autoView();
+    root->addSubview(child);
+    auto width = widthAnchor(child).constraintEqualToConstant(40);
+    auto left = leftAnchor(child).constraintEqualToAnchor(leftAnchor(root), 5);
+    NSLayoutConstraint::activateConstraints({width, left});
+    EXPECT_TRUE(left->isActive());
+    EXPECT_EQ(root->constraints().size(), 1u) << "installed on the common ancestor";
+    EXPECT_EQ(child->constraints().size(), 1u);
+    child->removeFromSuperview();
+    EXPECT_FALSE(left->isActive());
+    EXPECT_TRUE(root->constraints().empty());
+    child.reset();
+    left->setConstant(9);  // names a view that is gone: harmless
+    EXPECT_EQ(left->constant(), 9);
+}
+
+}  // namespace

@@ -142,3 +142,18 @@ TEST_F(MenuFixture, ItemsKeepOrderAndIndexesThroughInsertAndRemove) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MenuFixture, TheDisplaysOwnMenuAndPanelEnterThroughTheDoor) {
+    // A panel's status menu (not drawn by us) reports the item chosen and the item clicked.
+    h.app().inputStatusItemClicked(item);
+    EXPECT_TRUE(menu->isOpen());
+    h.app().inputMenuItemChosen(formats->itemWithTag(1));
+    EXPECT_FALSE(menu->isOpen());
+    h.app().inputMenuItemChosen(menu->itemWithTitle("Disabled"));
+    h.app().inputMenuItemChosen(menu->itemWithTitle("Pick Color"));
+    EXPECT_EQ(events, (std::vector<std::string>{"open status", "close status", "action CSS Hex", "action Pick Color"}));
+}
+
+}  // namespace

@@ -267,9 +267,16 @@ TEST(Animation, AnimatorChangesInAGroupAnimateAndTheCompletionRunsOnce) {
     h.advance(0.1);
     EXPECT_EQ(w->alphaValue(), 0.95);
     EXPECT_EQ(completions, 1);
-    // Outside a group the animator applies at once.
-    w->animator()->setAlphaValue(0.5);
-    EXPECT_EQ(w->alphaValue(), 0.5);
+    // Outside a group the animator animates over the implicit 0.25 s; a zero duration applies at once.
+    w->animator()->setAlphaValue(0.45);
+    EXPECT_EQ(w->alphaValue(), 0.95);
+    h.advance(0.25);
+    EXPECT_EQ(w->alphaValue(), 0.45);
+    NSAnimationContext::runAnimationGroup([&](NSAnimationContext& ctx) {
+        ctx.duration = 0;
+        w->animator()->setAlphaValue(0.2);
+    });
+    EXPECT_EQ(w->alphaValue(), 0.2);
 }
 
 TEST(Animation, ANewAnimationOfTheSamePropertyReplacesTheRunningOne) {
@@ -334,6 +341,125 @@ TEST(Application, HideOrdersWindowsOutAndUnhideBringsThemBackWithDelegateCalls) 
     h.app().unhide();
     EXPECT_TRUE(library->isVisible());
     EXPECT_EQ(d->calls, (std::vector<std::string>{"willHide", "didHide", "willUnhide", "didUnhide"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Controllers, ViewsLoadLazilyAndAppearanceCallbacksPairUp) {
+    Harness::UIHarness h;
+    struct Picker : NSViewController {
+        int loads = 0;
+        void loadView() override {
+            ++loads;
+            setView(std::make_shared<NSView>(CGRectMake(0, 0, 110, 130)));
+        }
+        void viewWillAppear() override { NSCursor::hide(); }
+        void viewDidAppear() override { NSCursor::hide(); }
+        void viewWillDisappear() override { NSCursor::unhide(); }
+    };
+    auto picker = std::make_shared<Picker>();
+    EXPECT_FALSE(picker->isViewLoaded());
+    auto window = NSWindow::windowWithContentViewController(picker);
+    EXPECT_EQ(picker->loads, 1);
+    EXPECT_EQ(window->contentRectForFrameRect(window->frame()).size, (CGSize{110, 130}));
+    auto controller = NSWindowController::make(window);
+    controller->showWindow();
+    controller->showWindow();  // already on screen: no second appearance
+    EXPECT_EQ(NSCursor::hideCount(), 2);
+    window->close();
+    NSCursor::unhide();  // the picker's own close unhides once more
+    EXPECT_EQ(NSCursor::hideCount(), 0);
+    EXPECT_EQ(picker->loads, 1);
+}
+
+TEST(Controllers, DismissClosesThePresentedWindow) {
+    Harness::UIHarness h;
+    auto parent = std::make_shared<NSViewController>();
+    auto child = std::make_shared<NSViewController>();
+    child->preferredContentSize = {200, 100};
+    parent->presentViewControllerAsModalWindow(child);
+    ASSERT_TRUE(child->view()->window());
+    auto w = child->view()->window();
+    EXPECT_TRUE(w->isVisible());
+    child->dismissController();
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(parent->presentedViewControllers().empty());
+}
+
+TEST(Windows, FullScreenTakesTheScreenAndComesBackWithDelegateCalls) {
+    Harness::UIHarness h;
+    struct Delegate : NSWindowDelegate {
+        std::vector<std::string> calls;
+        void windowWillEnterFullScreen(NSWindow&) override { calls.push_back("willEnter"); }
+        void windowDidEnterFullScreen(NSWindow&) override { calls.push_back("didEnter"); }
+        void windowWillExitFullScreen(NSWindow&) override { calls.push_back("willExit"); }
+        void windowDidExitFullScreen(NSWindow&) override { calls.push_back("didExit"); }
+    };
+    auto d = std::make_shared<Delegate>();
+    auto w = NSWindow::make(CGRectMake(100, 100, 300, 200), NSWindowStyleMaskTitled | NSWindowStyleMaskResizable);
+    w->delegate = d;
+    w->makeKeyAndOrderFront();
+    CGRect before = w->frame();
+    w->toggleFullScreen();
+    EXPECT_TRUE(w->isFullScreen());
+    EXPECT_EQ(w->frame(), CGRectMake(0, 0, 1440, 900));
+    w->toggleFullScreen();
+    EXPECT_EQ(w->frame(), before);
+    EXPECT_EQ(d->calls, (std::vector<std::string>{"willEnter", "didEnter", "willExit", "didExit"}));
+    auto close = w->standardWindowButton(NSWindowButton::close);
+    ASSERT_TRUE(close);
+    close->setHidden(true);
+    h.clickView(*close);
+    EXPECT_TRUE(w->isVisible()) << "a hidden button takes no click";
+    close->setHidden(false);
+    h.clickView(*close);
+    EXPECT_TRUE(w->isClosed());
+}
+
+TEST(ContextMenus, RightClickOpensTheViewsMenuAtThePointer) {
+    Harness::UIHarness h;
+    auto w = NSWindow::make(CGRectMake(100, 100, 300, 200), NSWindowStyleMaskBorderless);
+    auto view = std::make_shared<NSView>(CGRectMake(10, 10, 100, 40));
+    w->contentView()->addSubview(view);
+    w->orderFront();
+    std::vector<std::string> chosen;
+    view->menu = NSMenu::make("Menu");
+    view->menu->addItemWithTitle("Rename", [&](NSMenuItem& i) { chosen.push_back(i.title); }, "");
+    view->menu->addItemWithTitle("Delete", [&](NSMenuItem& i) { chosen.push_back(i.title); }, "");
+    h.rightClickView(*view);
+    ASSERT_TRUE(view->menu->isOpen());
+    auto mw = view->menu->menuWindow();
+    EXPECT_EQ(mw->frame().minX(), 160);
+    EXPECT_EQ(mw->frame().maxY(), 130);
+    h.chooseMenuItem({"Delete"});
+    EXPECT_EQ(chosen, std::vector<std::string>{"Delete"});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HotKeys, ShortcutTextsTable) {
+    struct Case {
+        std::uint16_t key;
+        NSEventModifierFlags mods;
+        std::string keyText, modsText;
+    };
+    const auto ctrl = NSEventModifierFlagControl, cmd = NSEventModifierFlagCommand;
+    const std::vector<Case> cases = {
+        {31, ctrl | cmd, "O", "\u2303\u2318"},
+        {34, ctrl | cmd, "I", "\u2303\u2318"},
+        {18, NSEventModifierFlagShift | NSEventModifierFlagOption | cmd, "1", "\u2325\u21e7\u2318"},
+        {kVK_Escape, 0, "\u238b", ""},
+        {96, NSEventModifierFlagCapsLock, "F5", ""},
+        {255, cmd, "", "\u2318"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(keyCodeString(c.key), c.keyText) << c.key;
+        EXPECT_EQ(modifierFlagsString(c.mods), c.modsText) << c.key;
+    }
 }
 
 }  // namespace

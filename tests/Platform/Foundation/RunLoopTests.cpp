@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <future>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -193,6 +194,29 @@ TEST(RunLoopSources, BusyQueueDoesNotStarveSources) {
     RunLoop::main().removeSource(id);
     EXPECT_TRUE(sourceCalled.load());
     EXPECT_LT(spins, 1000);
+}
+
+TEST(RunLoopSources, ACallbackThatThrowsEndsTheRunAndLeavesTheLoopUsable) {
+    Pipe pipe;
+    auto id = RunLoop::main().addSource(pipe.read, POLLIN, [&](short) {
+        pipe.drain();
+        throw std::runtime_error("source failed");
+    });
+    pipe.put("x");
+    EXPECT_THROW(RunLoop::main().runFor(kLimit), std::runtime_error);
+    RunLoop::main().removeSource(id);
+    EXPECT_TRUE(DispatchQueue::isMainThread());
+
+    bool ran = false;
+    std::thread poster([&] {
+        DispatchQueue::main()->async([&] {
+            ran = true;
+            RunLoop::main().stop();
+        });
+    });
+    EXPECT_LT(runMainLoop(), kLimit);
+    poster.join();
+    EXPECT_TRUE(ran);
 }
 
 TEST(RunLoopHooks, RunBeforeEachWaitAndWorkTheyPostRunsFirst) {

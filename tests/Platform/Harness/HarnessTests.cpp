@@ -70,6 +70,10 @@ TEST(Harness, OtherProgramsPushesAndOutputComeInThroughTheDoor) {
     h.copyFromOtherProgram("#ff8800");
     EXPECT_EQ(pb->changeCount(), before + 1);
     EXPECT_EQ(pb->stringForType(NSPasteboardTypeString), "#ff8800");
+    EXPECT_EQ(h.backend().pasteboardWrites, 0) << "another program's copy is not ours to announce";
+    pb->declareTypes({NSPasteboardTypeString});
+    pb->setString("#00ff00", NSPasteboardTypeString);
+    EXPECT_EQ(h.backend().pasteboardWrites, 2);
     Foundation::Dictionary info;
     info["ck"] = Foundation::Value(std::string("x"));
     h.deliverPush(info);
@@ -103,6 +107,26 @@ TEST(Harness, KeysGoToGlobalMonitorsWhileAnotherProgramIsActive) {
     h.pressKey(kVK_Escape, "\x1b");
     NSEvent::removeMonitor(m);
     EXPECT_EQ(global, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Harness, MoreScreensSitBesideTheMainOneAndTheMainFollowsTheKeyWindow) {
+    Harness::LaunchOptions options;
+    options.screenSize = {1280, 800};
+    options.moreScreens = {CGRectMake(1280, 0, 1920, 1080)};
+    Harness::UIHarness h(options);
+    auto screens = NSScreen::screens();
+    ASSERT_EQ(screens.size(), 2u);
+    EXPECT_EQ(screens[1]->frame(), CGRectMake(1280, 0, 1920, 1080));
+    EXPECT_EQ(screens[1]->visibleFrame(), screens[1]->frame()) << "the menu bar is on the first screen only";
+    EXPECT_EQ(NSScreen::mainScreen()->frame(), screens[0]->frame());
+    auto w = NSWindow::make(CGRectMake(1500, 100, 300, 200), NSWindowStyleMaskTitled);
+    w->makeKeyAndOrderFront();
+    EXPECT_EQ(NSScreen::mainScreen()->frame(), screens[1]->frame());
+    EXPECT_EQ(w->screen()->frame(), screens[1]->frame());
 }
 
 }  // namespace
