@@ -1,4 +1,5 @@
 #include "Platform/CloudKit/Daemon.h"
+#include "Platform/Foundation/ThreadSignalStack.h"
 
 #include <arpa/inet.h>
 #include <httplib.h>
@@ -187,7 +188,10 @@ void CloudDaemon::run() { impl_->http.listen_after_bind(); }
 
 void CloudDaemon::start() {
     if (impl_->port < 0) return;
-    impl_->thread = std::thread([this] { impl_->http.listen_after_bind(); });
+    impl_->thread = std::thread([this] {
+        Foundation::ThreadSignalStack signalStack;
+        impl_->http.listen_after_bind();
+    });
     // stop() only reaches a server that is already listening.
     while (!impl_->http.is_running()) std::this_thread::yield();
 }

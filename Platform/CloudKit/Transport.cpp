@@ -1,4 +1,5 @@
 #include "Platform/CloudKit/Transport.h"
+#include "Platform/Foundation/ThreadSignalStack.h"
 
 #include <curl/curl.h>
 
@@ -153,6 +154,7 @@ void HTTPTransport::setPushSink(PushSink sink) {
     }
     if (!poller_.joinable()) {
         poller_ = std::thread([shared = shared_, url = baseURL_ + "/v1/pushes", user = userId_, device = deviceId_] {
+            Foundation::ThreadSignalStack signalStack;
             pollPushes(shared, url, user, device);
         });
     }

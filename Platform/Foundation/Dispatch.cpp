@@ -1,4 +1,5 @@
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/ThreadSignalStack.h"
 
 #include "Platform/Foundation/PollSet.h"
 
@@ -512,7 +513,10 @@ public:
             if (threads_.empty()) {
                 running_ = size_;
                 for (std::size_t i = 0; i < size_; ++i) {
-                    threads_.emplace_back([self = shared_from_this()] { self->loop(); });
+                    threads_.emplace_back([self = shared_from_this()] {
+                        ThreadSignalStack signalStack;
+                        self->loop();
+                    });
                 }
             }
             work_.pushLocked(std::move(task), delay);

@@ -85,6 +85,103 @@ Value checkedUserValue(const ObjectSchema& s, const Property& p, Value v) {
     return checkedElement(s, p, std::move(v), p.isNullable());
 }
 
+// --- RowMap -------------------------------------------------------------------
+
+std::size_t RowMap::lowerBound(std::int64_t key) const {
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), key,
+                               [](const Entry& e, std::int64_t k) { return e.first < k; });
+    return static_cast<std::size_t>(it - entries_.begin());
+}
+
+RowMap::iterator RowMap::find(std::int64_t key) {
+    std::size_t i = lowerBound(key);
+    if (i == entries_.size() || entries_[i].first != key || !entries_[i].second) return end();
+    return iterator(data() + i, data() + entries_.size());
+}
+
+RowMap::const_iterator RowMap::find(std::int64_t key) const {
+    std::size_t i = lowerBound(key);
+    if (i == entries_.size() || entries_[i].first != key || !entries_[i].second) return end();
+    return const_iterator(data() + i, data() + entries_.size());
+}
+
+const std::shared_ptr<Record>& RowMap::at(std::int64_t key) const {
+    auto it = find(key);
+    if (it == end()) throw std::out_of_range("No object with that key.");
+    return it->second;
+}
+
+std::pair<RowMap::iterator, bool> RowMap::emplace(std::int64_t key, std::shared_ptr<Record> record) {
+    if (entries_.empty() || entries_.back().first < key) {
+        entries_.emplace_back(key, std::move(record));
+        ++live_;
+        return {iterator(data() + entries_.size() - 1, data() + entries_.size()), true};
+    }
+    std::size_t i = lowerBound(key);
+    if (entries_[i].first == key) {
+        if (entries_[i].second) return {iterator(data() + i, data() + entries_.size()), false};
+        entries_[i].second = std::move(record);  // the hole it left
+        ++live_;
+        return {iterator(data() + i, data() + entries_.size()), true};
+    }
+    // A key below the last one that was never here (a reload picking up
+    // another connection's object): rare, so the entries are rebuilt.
+    Entry extra(key, std::move(record));
+    rebuild(&extra);
+    ++live_;
+    return {find(key), true};
+}
+
+std::size_t RowMap::erase(std::int64_t key) {
+    auto it = find(key);
+    if (it == end()) return 0;
+    erase(it);
+    if (entries_.size() >= 64 && entries_.size() - live_ >= live_) rebuild(nullptr);
+    return 1;
+}
+
+RowMap::iterator RowMap::erase(iterator it) {
+    it.position()->second.reset();
+    --live_;
+    return ++it;
+}
+
+std::int64_t RowMap::lastKey() const {
+    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it)
+        if (it->second) return it->first;
+    return 0;
+}
+
+void RowMap::rebuild(const Entry* extra) {
+    std::vector<Entry> kept;
+    kept.reserve(live_ + 1);
+    bool placed = !extra;
+    for (auto& e : entries_) {
+        if (!placed && extra->first < e.first) {
+            kept.emplace_back(extra->first, extra->second);
+            placed = true;
+        }
+        if (e.second) kept.emplace_back(e.first, std::move(e.second));
+    }
+    if (!placed) kept.emplace_back(extra->first, extra->second);
+    entries_ = std::move(kept);
+}
+
+// --- Table --------------------------------------------------------------------
+
+std::unordered_map<std::string, std::int64_t>& Table::byPrimaryKey() const {
+    if (!primaryKeysIndexed_) {
+        primaryKeys_.clear();
+        int pk = schema->primaryKeyIndex();
+        if (pk >= 0) {
+            primaryKeys_.reserve(rows.size());
+            for (auto& [key, r] : rows) primaryKeys_[primaryKeyText(r->values[static_cast<std::size_t>(pk)])] = key;
+        }
+        primaryKeysIndexed_ = true;
+    }
+    return primaryKeys_;
+}
+
 // --- Graph --------------------------------------------------------------------
 
 Graph::~Graph() = default;
@@ -125,15 +222,20 @@ std::shared_ptr<Record> Graph::lookup(std::string_view className, std::int64_t k
 std::shared_ptr<Record> Graph::lookupPrimaryKey(std::string_view className, const Value& primaryKey) const {
     const Table* t = table(className);
     if (!t || t->schema->primaryKey.empty()) return nullptr;
-    auto it = t->byPrimaryKey.find(primaryKeyText(primaryKey));
-    if (it == t->byPrimaryKey.end()) return nullptr;
+    auto& index = t->byPrimaryKey();
+    auto it = index.find(primaryKeyText(primaryKey));
+    if (it == index.end()) return nullptr;
     return lookup(className, it->second);
 }
 
 std::shared_ptr<Object> Graph::handle(const std::shared_ptr<Record>& record) {
     if (!record) return nullptr;
     Binding b{shared_from_this(), record};
-    const Table* t = table(record->schema->className);
+    // Handles come in runs of one class (reading a result set): the table of
+    // the last one is checked first.
+    const Table* t = lastHandleTable_ && lastHandleTable_->schema == record->schema ? lastHandleTable_
+                                                                                    : table(record->schema->className);
+    lastHandleTable_ = t;
     if (t && t->wrap && t->schema == record->schema) return t->wrap(std::move(b));
     return std::make_shared<DynamicObject>(std::move(b));
 }
@@ -207,8 +309,9 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
     if (pk >= 0) {
         const Value& pkValue = rec->values[static_cast<std::size_t>(pk)];
         if (pkValue.isNull()) fail(ErrorCode::invalidValue, "Object of class '" + cls + "' has no primary key value.");
-        auto existing = t->byPrimaryKey.find(primaryKeyText(pkValue));
-        if (existing != t->byPrimaryKey.end()) {
+        auto& index = t->byPrimaryKey();
+        auto existing = index.find(primaryKeyText(pkValue));
+        if (existing != index.end()) {
             if (policy == UpdatePolicy::error)
                 fail(ErrorCode::primaryKeyExists, "Attempting to create an object of type '" + cls +
                                                       "' with an existing primary key value '" +
@@ -231,11 +334,13 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
     rec->graph = this;
     rec->key = t->nextKey++;
     t->rows.emplace(rec->key, rec);
-    if (pk >= 0) t->byPrimaryKey.emplace(primaryKeyText(userValues[static_cast<std::size_t>(pk)]), rec->key);
+    if (pk >= 0) t->byPrimaryKey().emplace(primaryKeyText(userValues[static_cast<std::size_t>(pk)]), rec->key);
     didInsert(rec);
     for (std::size_t i = 0; i < schema.properties.size(); ++i) {
         const Property& p = schema.properties[i];
-        if (p.isStored()) rec->values[i] = storedValue(p, userValues[i]);
+        if (!p.isStored()) continue;
+        // Only links change form; every other value moves in as it is.
+        rec->values[i] = p.type == PropertyType::Object ? storedValue(p, userValues[i]) : std::move(userValues[i]);
     }
     object->bind(shared_from_this(), rec);
     bumpVersion();
@@ -251,7 +356,8 @@ void Graph::remove(const std::shared_ptr<Record>& record) {
     willRemove(record);
     t->rows.erase(record->key);
     int pk = t->schema->primaryKeyIndex();
-    if (pk >= 0) t->byPrimaryKey.erase(primaryKeyText(record->values[static_cast<std::size_t>(pk)]));
+    if (pk >= 0 && t->hasPrimaryKeyIndex())
+        t->byPrimaryKey().erase(primaryKeyText(record->values[static_cast<std::size_t>(pk)]));
     record->invalidated = true;
     // Links to the object become none; lists lose it.
     for (auto& name : order_) {

@@ -84,7 +84,8 @@ void bindValue(Statement& st, int i, const Property& p, const Value& v) {
         case PropertyType::Int:
         case PropertyType::Object: return st.bind(i, static_cast<sqlite3_int64>(v.integerValue().value_or(0)));
         case PropertyType::Bool: return st.bind(i, static_cast<sqlite3_int64>(v.isBool() && v.asBool()));
-        case PropertyType::String: return st.bind(i, v.isString() ? v.asString() : std::string());
+        // The record outlives the statement's step, so the text is not copied.
+        case PropertyType::String: return v.isString() ? st.bindStatic(i, v.asString()) : st.bind(i, std::string());
         case PropertyType::Data:
             if (v.isData()) return st.bindBlob(i, v.asData().data(), v.asData().size());
             return st.bindBlob(i, nullptr, 0);
@@ -251,23 +252,25 @@ std::vector<LoadedRow> readRows(sqlite3* db, const ObjectSchema& s) {
     std::unordered_map<std::int64_t, std::size_t> byKey;
     {
         Statement st(db, sql);
+        // Owners are looked up by key only for the list tables below.
+        const bool lists =
+            std::any_of(s.properties.begin(), s.properties.end(), [](auto& p) { return p.isStored() && p.isArray; });
         while (st.step()) {
-            LoadedRow row;
+            LoadedRow& row = rows.emplace_back();
             row.key = st.integer(0);
-            row.values.resize(s.properties.size());
+            row.values.reserve(s.properties.size());
             for (std::size_t i = 0; i < s.properties.size(); ++i) {
                 const Property& p = s.properties[i];
-                if (p.type == PropertyType::LinkingObjects) continue;
-                if (p.isArray) {
-                    row.values[i] = Foundation::Array{};
-                    continue;
+                if (p.type == PropertyType::LinkingObjects) {
+                    row.values.emplace_back();
+                } else if (p.isArray) {
+                    row.values.emplace_back(Foundation::Array{});
+                } else {
+                    Value& v = row.values.emplace_back(readColumn(st, columnOf[i], p));
+                    if (v.isNull() && !p.isNullable()) v = defaultValueFor(p);
                 }
-                Value v = readColumn(st, columnOf[i], p);
-                if (v.isNull() && !p.isNullable()) v = defaultValueFor(p);
-                row.values[i] = std::move(v);
             }
-            byKey.emplace(row.key, rows.size());
-            rows.push_back(std::move(row));
+            if (lists) byKey.emplace(row.key, rows.size() - 1);
         }
     }
     for (std::size_t i = 0; i < s.properties.size(); ++i) {
@@ -660,7 +663,9 @@ void RealmCore::migrate(const Schema& target) {
     // Primary keys must be unique; links must point at stored objects.
     for (auto& cls : target) {
         Table& t = *newGraph->table(cls->className);
-        t.byPrimaryKey.clear();
+        t.dropPrimaryKeyIndex();
+        auto& index = t.byPrimaryKey();  // made from the rows, checked again below
+        index.clear();
         int pk = cls->primaryKeyIndex();
         for (auto& [key, r] : t.rows) {
             for (std::size_t i = 0; i < cls->properties.size(); ++i) {
@@ -679,7 +684,7 @@ void RealmCore::migrate(const Schema& target) {
             if (pk < 0) continue;
             const Value& v = r->values[static_cast<std::size_t>(pk)];
             if (v.isNull()) fail(ErrorCode::migrationFailed, "The migration left an object of type '" + cls->className + "' without a primary key.");
-            if (!t.byPrimaryKey.emplace(primaryKeyText(v), key).second)
+            if (!index.emplace(primaryKeyText(v), key).second)
                 fail(ErrorCode::migrationFailed, "The migration left two objects of type '" + cls->className +
                                                      "' with the primary key '" + primaryKeyText(v) + "'.");
         }
@@ -707,14 +712,14 @@ void RealmCore::loadAll() {
         for (auto& cls : schema_) {
             Table& t = addTable(cls);
             t.nextKey = std::max<std::int64_t>(1, state.nextKeys[cls->className]);
-            int pk = cls->primaryKeyIndex();
-            for (auto& row : readRows(db_, *cls)) {
+            auto rows = readRows(db_, *cls);
+            t.rows.reserve(rows.size());
+            for (auto& row : rows) {
                 auto r = std::make_shared<Record>();
                 r->schema = cls;
                 r->graph = this;
                 r->key = row.key;
                 r->values = std::move(row.values);
-                if (pk >= 0) t.byPrimaryKey[primaryKeyText(r->values[static_cast<std::size_t>(pk)])] = r->key;
                 t.nextKey = std::max(t.nextKey, r->key + 1);
                 t.rows.emplace(r->key, r);
             }
@@ -779,12 +784,9 @@ bool RealmCore::reloadIfChanged() {
                 t.rows.emplace(r->key, r);
             }
         }
-        t.byPrimaryKey.clear();
-        int pk = cls->primaryKeyIndex();
-        if (pk >= 0)
-            for (auto& [key, r] : t.rows) t.byPrimaryKey[primaryKeyText(r->values[static_cast<std::size_t>(pk)])] = key;
+        t.dropPrimaryKeyIndex();
         t.nextKey = std::max(t.nextKey, state.nextKeys[cls->className]);
-        if (!t.rows.empty()) t.nextKey = std::max(t.nextKey, t.rows.rbegin()->first + 1);
+        if (!t.rows.empty()) t.nextKey = std::max(t.nextKey, t.rows.lastKey() + 1);
     }
     dataVersion_ = dv;
     bumpVersion();
@@ -961,14 +963,15 @@ void RealmCore::rollbackMemory() {
         if (u.oldValues) r.values = *u.oldValues;
         if (u.inserted) {
             t.rows.erase(r.key);
-            if (pk >= 0) {
-                auto found = t.byPrimaryKey.find(primaryKeyText(r.values[static_cast<std::size_t>(pk)]));
-                if (found != t.byPrimaryKey.end() && found->second == r.key) t.byPrimaryKey.erase(found);
+            if (pk >= 0 && t.hasPrimaryKeyIndex()) {
+                auto& index = t.byPrimaryKey();
+                auto found = index.find(primaryKeyText(r.values[static_cast<std::size_t>(pk)]));
+                if (found != index.end() && found->second == r.key) index.erase(found);
             }
             r.invalidated = true;
         } else if (u.removed) {
             t.rows.emplace(r.key, u.record);
-            if (pk >= 0) t.byPrimaryKey[primaryKeyText(r.values[static_cast<std::size_t>(pk)])] = r.key;
+            if (pk >= 0 && t.hasPrimaryKeyIndex()) t.byPrimaryKey()[primaryKeyText(r.values[static_cast<std::size_t>(pk)])] = r.key;
             r.invalidated = false;
         }
     }

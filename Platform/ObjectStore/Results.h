@@ -135,8 +135,10 @@ public:
     std::shared_ptr<T> first() const { return cast(any_.first()); }
     std::shared_ptr<T> last() const { return cast(any_.last()); }
     std::vector<std::shared_ptr<T>> objects() const {
+        auto all = any_.objects();
         std::vector<std::shared_ptr<T>> out;
-        for (auto& o : any_.objects()) out.push_back(cast(o));
+        out.reserve(all.size());
+        for (auto& o : all) out.push_back(cast(std::move(o)));
         return out;
     }
     std::optional<std::size_t> indexOf(const Object& object) const { return any_.indexOf(object); }

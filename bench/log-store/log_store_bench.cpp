@@ -1,16 +1,21 @@
-// Storing logs in the log store beside a raw sqlite3 loop that inserts the
-// same rows, one per transaction, into a table of the same layout in the same
-// run. Prints logs per second, p50 and p99 per store call, and the ratio.
+// Storing logs in the log store (its public storage interface) beside a raw
+// sqlite3 loop that inserts the same archived rows, one per transaction, into
+// a table of the same layout, in the same run. Each iteration stores one
+// round of 50 logs on each side.
 //
-//   bench_log_store [count]      (default 2000)
+// Before timing, a first round is read back from both: the store must give
+// back the very logs it was given, in order, and the raw table the very rows.
+//
+// Counters: items/s is logs per second of the store, sqlite_items/s the raw
+// loop's, time_ratio = store time / raw time (below 1: the store is faster).
+// The raw loop is given rows archived beforehand, so archiving (and anything
+// else the store does per log) counts against the store.
 //
 // Without VEXIL_HOME the files go to a fresh temporary directory.
 
 #include <sqlite3.h>
 #include <stdlib.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -21,46 +26,25 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "Platform/Foundation/Text.h"
+#include "bench/support/SideBySide.h"
 #include "tests/DerAvedur/DerAvedur/DerAvedurTestSupport.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+bool gFailed = false;
+constexpr std::size_t kRound = 50;
 
 std::shared_ptr<DAVLogWithProperties> makeLog(int i) {
-    auto device = DAVTest::makeDevice();
     auto log = std::make_shared<DAVLogWithProperties>();
     log->setType("event");
     log->setTimestamp(Foundation::Date{1700000000.0 + i});
     log->setSid(Foundation::makeUUIDString());
-    log->setDevice(device);
+    log->setDevice(DAVTest::makeDevice());
     log->properties.set("name", Foundation::Value("Color Picked"));
     log->properties.set("colour", Foundation::Value("#FF8800"));
     log->properties.set("index", Foundation::Value(std::to_string(i)));
     return log;
 }
-
-struct Stats {
-    double total = 0;  // seconds
-    double p50 = 0, p99 = 0;  // microseconds
-};
-
-Stats summarize(std::vector<double> micros) {
-    Stats stats;
-    for (double m : micros) stats.total += m / 1e6;
-    std::sort(micros.begin(), micros.end());
-    stats.p50 = micros[micros.size() / 2];
-    stats.p99 = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
-    return stats;
-}
-
-double since(Clock::time_point start) {
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-}
-
-// The store and the raw loop take turns in rounds of this many logs, so that
-// both meet the same disk conditions.
-constexpr std::size_t kRound = 50;
 
 struct RawLoop {
     sqlite3* db = nullptr;
@@ -76,8 +60,8 @@ struct RawLoop {
                      "\"log\" TEXT NOT NULL, \"targetToken\" TEXT, \"targetKey\" TEXT, \"priority\" INTEGER);"
                      "CREATE INDEX \"ix_logs_priority\" ON \"logs\" (\"priority\");",
                      nullptr, nullptr, nullptr);
-        sqlite3_prepare_v2(db, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"priority\") VALUES (?, ?, ?)", -1,
-                           &insert, nullptr);
+        sqlite3_prepare_v2(db, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"priority\") VALUES (?, ?, ?)", -1, &insert,
+                           nullptr);
     }
     ~RawLoop() {
         sqlite3_finalize(insert);
@@ -85,25 +69,87 @@ struct RawLoop {
         std::filesystem::remove(path);
     }
     // One row, one transaction.
-    void store(const std::string& row) {
+    bool store(const std::string& row) {
         sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_bind_text(insert, 1, "Analytics", -1, SQLITE_STATIC);
         sqlite3_bind_text(insert, 2, row.c_str(), static_cast<int>(row.size()), SQLITE_STATIC);
         sqlite3_bind_int64(insert, 3, 1);
-        if (sqlite3_step(insert) != SQLITE_DONE) std::fprintf(stderr, "raw insert failed\n");
+        bool ok = sqlite3_step(insert) == SQLITE_DONE;
         sqlite3_reset(insert);
-        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        return sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK && ok;
     }
+    std::vector<std::string> rows() const {
+        std::vector<std::string> out;
+        sqlite3_stmt* q = nullptr;
+        sqlite3_prepare_v2(db, "SELECT \"log\" FROM \"logs\" ORDER BY \"id\"", -1, &q, nullptr);
+        while (sqlite3_step(q) == SQLITE_ROW) out.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)));
+        sqlite3_finalize(q);
+        return out;
+    }
+    void clear() { sqlite3_exec(db, "DELETE FROM \"logs\"", nullptr, nullptr, nullptr); }
 };
 
-void print(const char* name, const Stats& stats, std::size_t count) {
-    std::printf("%-10s %10.0f logs/s   p50 %8.1f us   p99 %8.1f us\n", name, count / stats.total, stats.p50, stats.p99);
+bool fail(benchmark::State& state, const char* why) {
+    std::fprintf(stderr, "log store: %s\n", why);
+    gFailed = true;
+    state.SkipWithError(why);
+    return false;
+}
+
+// Stores the round in both and reads it back.
+bool sameRound(benchmark::State& state, DAVLogDBStorage& storage, RawLoop& raw,
+               const std::vector<std::shared_ptr<DAVLogWithProperties>>& logs, const std::vector<std::string>& rows) {
+    for (std::size_t i = 0; i < kRound; ++i)
+        if (!storage.saveLog(logs[i], "Analytics", DAVFlagsNormal) || !raw.store(rows[i]))
+            return fail(state, "a log was not stored");
+    std::vector<std::shared_ptr<DAVLog>> loaded;
+    storage.loadLogsWithGroupId("Analytics", kRound, std::nullopt,
+                                [&](const std::vector<std::shared_ptr<DAVLog>>& l, const std::optional<std::string>&) {
+                                    loaded = l;
+                                });
+    if (loaded.size() != kRound) return fail(state, "the store gave back a different number of logs");
+    for (std::size_t i = 0; i < kRound; ++i) {
+        auto* log = dynamic_cast<const DAVAbstractLog*>(loaded[i].get());
+        if (!log || !log->isEqual(*logs[i])) return fail(state, "the store gave back different logs");
+    }
+    if (raw.rows() != std::vector<std::string>(rows.begin(), rows.begin() + kRound))
+        return fail(state, "the raw table holds different rows");
+    storage.deleteLogsWithGroupId("Analytics");
+    raw.clear();
+    return true;
+}
+
+void saveLogs(benchmark::State& state) {
+    std::vector<std::shared_ptr<DAVLogWithProperties>> logs;
+    std::vector<std::string> rows;
+    for (std::size_t i = 0; i < kRound; ++i) {
+        logs.push_back(makeLog(static_cast<int>(i)));
+        rows.push_back(Foundation::base64Encode(*DAVUtility::archiveKeyedData(Foundation::Value(logs.back()))));
+    }
+    const std::string file = "bench/" + Foundation::makeUUIDString() + ".sqlite";
+    DAVLogDBStorage storage(file);
+    RawLoop raw;
+    if (sameRound(state, storage, raw, logs, rows)) {
+        bench::SideBySide sides(state);
+        bool stored = true;
+        for (auto _ : state) {
+            sides.iteration(
+                [&] {
+                    for (auto& log : logs) stored = storage.saveLog(log, "Analytics", DAVFlagsNormal) && stored;
+                },
+                [&] {
+                    for (auto& row : rows) stored = raw.store(row) && stored;
+                });
+        }
+        if (!stored) fail(state, "a log was not stored");
+        sides.report(static_cast<std::int64_t>(kRound), "sqlite", true);
+    }
+    std::filesystem::remove(storage.dbFileURL());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int count = argc > 1 ? std::max(10, std::atoi(argv[1])) : 2000;
     std::string scratch;
     if (!std::getenv("VEXIL_HOME")) {
         scratch = std::filesystem::temp_directory_path() / ("bench-log-store-" + Foundation::makeUUIDString());
@@ -112,39 +158,8 @@ int main(int argc, char** argv) {
     }
     DAVLogger::setLogHandler(nullptr);
     std::filesystem::create_directories(DAVUtility::sdkDirectory() + "/bench");
-
-    std::vector<std::shared_ptr<DAVLogWithProperties>> logs;
-    std::vector<std::string> rows;
-    for (int i = 0; i < count; ++i) {
-        logs.push_back(makeLog(i));
-        rows.push_back(Foundation::base64Encode(*DAVUtility::archiveKeyedData(Foundation::Value(logs.back()))));
-    }
-    std::printf("log store vs raw sqlite3, %d logs of %zu base64 bytes, files in %s\n", count, rows.front().size(),
-                DAVUtility::sdkDirectory().c_str());
-
-    const std::string file = "bench/" + Foundation::makeUUIDString() + ".sqlite";
-    DAVLogDBStorage storage(file);
-    RawLoop raw;
-    std::vector<double> storeMicros, rawMicros;
-    for (std::size_t begin = 0; begin < logs.size(); begin += kRound) {
-        const std::size_t end = std::min(logs.size(), begin + kRound);
-        for (std::size_t i = begin; i < end; ++i) {
-            auto start = Clock::now();
-            if (!storage.saveLog(logs[i], "Analytics", DAVFlagsNormal)) std::fprintf(stderr, "store failed\n");
-            storeMicros.push_back(since(start));
-        }
-        for (std::size_t i = begin; i < end; ++i) {
-            auto start = Clock::now();
-            raw.store(rows[i]);
-            rawMicros.push_back(since(start));
-        }
-    }
-    std::filesystem::remove(storage.dbFileURL());
-    Stats store = summarize(storeMicros);
-    Stats rawStats = summarize(rawMicros);
-    print("store", store, logs.size());
-    print("raw", rawStats, rows.size());
-    std::printf("ratio (store time / raw time): %.2f\n", store.total / rawStats.total);
+    benchmark::RegisterBenchmark("save_log", saveLogs)->UseManualTime()->Unit(benchmark::kMillisecond);
+    int status = bench::runBenchmarks(argc, argv, gFailed);
     if (!scratch.empty()) std::filesystem::remove_all(scratch);
-    return 0;
+    return status;
 }

@@ -1,20 +1,63 @@
-// Usage: bench_object_store [items] [rounds]
-#include <sqlite3.h>
+// The object store beside raw SQLite doing the same work on the same data in
+// the same run, at N colour items (1,000, 10,000 and 100,000):
+//
+//   insert/N   N items added in one write transaction, on a fresh file
+//   query/N    live filter (not deleted, order >= N/2) and sort by colour,
+//              reading every colour of the result
+//   reopen/N   opening the file afresh and reading every item
+//   cycle/N    the three in a row (the old benchmark's whole run)
+//
+// Before timing, both sides' results are compared value by value and in
+// order: every column of every item after reopening, the colours of the
+// query. The raw side reads all seven columns the store loads (key and six
+// properties) into a row of C++ values, as the store does; it skips the
+// store's own bookkeeping (schema check, primary-key index, handles).
+//
+// Counters: items/s of the store, sqlite_items/s of the raw loop, and
+// time_ratio = store time / raw time (below 1: the store is faster).
+// Equal items/s across N shows linear growth.
 
-#include <algorithm>
-#include <chrono>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Platform/Foundation/Directories.h"
 #include "Platform/ObjectStore/Realm.h"
+#include "bench/support/SideBySide.h"
 
 namespace {
 
 using namespace ObjectStore;
+
+bool gFailed = false;
+
+// One item as both sides write and read it.
+struct Row {
+    std::string id, color;
+    double created = 0;
+    std::string colorName;
+    bool isDeleted = false;
+    std::int64_t order = 0;
+    bool operator==(const Row&) const = default;
+};
+
+// Colours of different lengths with many ties, names on some items, an order
+// that is not the insertion order: so both values and order show.
+Row rowFor(int i) {
+    char color[24];
+    unsigned v = static_cast<unsigned>(i) * 2654435761u;
+    if (i % 3 == 0) std::snprintf(color, sizeof color, "#%06x", v >> 8);
+    else std::snprintf(color, sizeof color, "#%08x", v % 4096u);
+    return {"id-" + std::to_string(i), color, 1.7e9 + i, i % 7 == 0 ? "Named " + std::to_string(i) : std::string(),
+            i % 10 == 0, std::int64_t{(i * 7919) % 100003}};
+}
 
 // The shape of a library colour item.
 class Swatch : public Object {
@@ -34,60 +77,21 @@ public:
     }
     Swatch() : Object(objectSchema()) {}
     explicit Swatch(Binding b) : Object(std::move(b)) {}
-    void fill(int i) {
-        set(kId, "id-" + std::to_string(i));
-        set(kColor, colorText(i));
-        set(kCreated, Foundation::Date{1.7e9 + i});
-        set(kColorName, "");
-        set(kIsDeleted, i % 10 == 0);
-        set(kOrder, std::int64_t{i});
+    void fill(const Row& r) {
+        set(kId, r.id);
+        set(kColor, r.color);
+        set(kCreated, Foundation::Date{r.created});
+        set(kColorName, r.colorName);
+        set(kIsDeleted, r.isDeleted);
+        set(kOrder, r.order);
     }
     std::string color() const { return getString(kColor); }
-    static std::string colorText(int i) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "#%08x", static_cast<unsigned>(i) * 2654435761u);
-        return buf;
+    Row row() const {
+        return {getString(kId), getString(kColor), getDate(kCreated).secondsSince1970, getString(kColorName),
+                getBool(kIsDeleted), getInt(kOrder)};
     }
 };
 ObjectTypeRegistration<Swatch> registration;
-
-using Clock = std::chrono::steady_clock;
-double since(Clock::time_point start) { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); }
-
-struct Times {
-    double insert = 0, query = 0, reopen = 0;
-    double total() const { return insert + query + reopen; }
-};
-
-Times runStore(const std::string& path, int n, std::size_t& checksum) {
-    Times t;
-    Configuration config;
-    config.path = path;
-    config.schemaVersion = 1;
-    config.objectTypes = Schema{Swatch::objectSchema()};
-    {
-        auto start = Clock::now();
-        auto realm = Realm::open(config);
-        realm->beginWrite();
-        for (int i = 0; i < n; ++i) {
-            auto s = std::make_shared<Swatch>();
-            s->fill(i);
-            realm->add(s);
-        }
-        realm->commitWrite();
-        t.insert = since(start);
-
-        start = Clock::now();
-        auto results = realm->objects<Swatch>().filter(Predicate("isDeleted == false AND order >= %d", {n / 2})).sorted("color");
-        for (auto& s : results.objects()) checksum += s->color().size();
-        t.query = since(start);
-    }
-    auto start = Clock::now();
-    auto realm = Realm::open(config);
-    for (auto& s : realm->objects<Swatch>().objects()) checksum += s->color().size();
-    t.reopen = since(start);
-    return t;
-}
 
 void check(int rc, sqlite3* db) {
     if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
@@ -96,6 +100,52 @@ void check(int rc, sqlite3* db) {
     }
 }
 
+std::string text(sqlite3_stmt* q, int col) {
+    auto p = reinterpret_cast<const char*>(sqlite3_column_text(q, col));
+    return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(q, col))) : std::string();
+}
+
+// --- the store ------------------------------------------------------------------
+
+Configuration configuration(const std::string& path) {
+    Configuration config;
+    config.path = path;
+    config.schemaVersion = 1;
+    config.objectTypes = Schema{Swatch::objectSchema()};
+    return config;
+}
+
+void storeInsert(Realm& realm, int n) {
+    realm.beginWrite();
+    for (int i = 0; i < n; ++i) {
+        auto s = std::make_shared<Swatch>();
+        s->fill(rowFor(i));
+        realm.add(s);
+    }
+    realm.commitWrite();
+}
+
+void storeInsert(const std::string& path, int n) { storeInsert(*Realm::open(configuration(path)), n); }
+
+std::vector<std::string> storeQuery(const Realm& realm, int n) {
+    std::vector<std::string> colors;
+    auto results = realm.objects<Swatch>().filter(Predicate("isDeleted == false AND order >= %d", {n / 2})).sorted("color");
+    for (auto& s : results.objects()) colors.push_back(s->color());
+    return colors;
+}
+
+// Both sides collect into a vector made for the expected count, so its
+// growth is not part of either side's time.
+std::vector<Row> storeReopen(const std::string& path, int expected) {
+    auto realm = Realm::open(configuration(path));
+    std::vector<Row> rows;
+    rows.reserve(static_cast<size_t>(expected));
+    for (auto& s : realm->objects<Swatch>().objects()) rows.push_back(s->row());
+    return rows;
+}
+
+// --- raw SQLite -----------------------------------------------------------------
+
 sqlite3* openRaw(const std::string& path) {
     sqlite3* db = nullptr;
     check(sqlite3_open(path.c_str(), &db), db);
@@ -103,103 +153,206 @@ sqlite3* openRaw(const std::string& path) {
     return db;
 }
 
-Times runRaw(const std::string& path, int n, std::size_t& checksum) {
-    Times t;
-    auto start = Clock::now();
-    sqlite3* db = openRaw(path);
+void rawInsert(sqlite3* db, int n) {
     check(sqlite3_exec(db,
-                       "CREATE TABLE swatch(key INTEGER PRIMARY KEY, id TEXT UNIQUE NOT NULL, color TEXT, created REAL,"
+                       "CREATE TABLE swatch(key INTEGER PRIMARY KEY, id TEXT NOT NULL, color TEXT, created REAL,"
                        " colorName TEXT, isDeleted INTEGER, \"order\" INTEGER); BEGIN IMMEDIATE;",
                        nullptr, nullptr, nullptr),
           db);
     sqlite3_stmt* ins = nullptr;
-    check(sqlite3_prepare_v2(db, "INSERT INTO swatch(id, color, created, colorName, isDeleted, \"order\") VALUES (?,?,?,?,?,?)", -1, &ins,
-                             nullptr),
+    check(sqlite3_prepare_v2(db, "INSERT INTO swatch(id, color, created, colorName, isDeleted, \"order\") VALUES (?,?,?,?,?,?)",
+                             -1, &ins, nullptr),
           db);
     for (int i = 0; i < n; ++i) {
-        std::string id = "id-" + std::to_string(i), color = Swatch::colorText(i);
-        sqlite3_bind_text(ins, 1, id.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(ins, 2, color.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_double(ins, 3, 1.7e9 + i);
-        sqlite3_bind_text(ins, 4, "", -1, SQLITE_STATIC);
-        sqlite3_bind_int(ins, 5, i % 10 == 0);
-        sqlite3_bind_int64(ins, 6, i);
+        Row r = rowFor(i);
+        sqlite3_bind_text(ins, 1, r.id.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(ins, 2, r.color.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_double(ins, 3, r.created);
+        sqlite3_bind_text(ins, 4, r.colorName.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int(ins, 5, r.isDeleted);
+        sqlite3_bind_int64(ins, 6, r.order);
         check(sqlite3_step(ins), db);
         sqlite3_reset(ins);
     }
     sqlite3_finalize(ins);
     check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db);
-    t.insert = since(start);
-
-    start = Clock::now();
-    sqlite3_stmt* q = nullptr;
-    check(sqlite3_prepare_v2(db, "SELECT color FROM swatch WHERE isDeleted = 0 AND \"order\" >= ? ORDER BY color, key", -1, &q, nullptr), db);
-    sqlite3_bind_int(q, 1, n / 2);
-    std::vector<std::string> colors;
-    while (sqlite3_step(q) == SQLITE_ROW) colors.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)));
-    sqlite3_finalize(q);
-    for (auto& c : colors) checksum += c.size();
-    t.query = since(start);
-    sqlite3_close(db);
-
-    start = Clock::now();
-    db = openRaw(path);
-    check(sqlite3_prepare_v2(db, "SELECT key, id, color, created, colorName, isDeleted, \"order\" FROM swatch ORDER BY key", -1, &q,
-                             nullptr),
-          db);
-    std::vector<std::string> all;
-    while (sqlite3_step(q) == SQLITE_ROW) all.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(q, 2)));
-    sqlite3_finalize(q);
-    for (auto& c : all) checksum += c.size();
-    sqlite3_close(db);
-    t.reopen = since(start);
-    return t;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+void rawInsert(const std::string& path, int n) {
+    sqlite3* db = openRaw(path);
+    rawInsert(db, n);
+    sqlite3_close(db);
+}
+
+std::vector<std::string> rawQuery(sqlite3* db, int n) {
+    sqlite3_stmt* q = nullptr;
+    check(sqlite3_prepare_v2(db, "SELECT color FROM swatch WHERE isDeleted = 0 AND \"order\" >= ? ORDER BY color, key", -1,
+                             &q, nullptr),
+          db);
+    sqlite3_bind_int(q, 1, n / 2);
+    std::vector<std::string> colors;
+    while (sqlite3_step(q) == SQLITE_ROW) colors.push_back(text(q, 0));
+    sqlite3_finalize(q);
+    return colors;
+}
+
+std::vector<Row> rawReopen(const std::string& path, int expected) {
+    sqlite3* db = openRaw(path);
+    sqlite3_stmt* q = nullptr;
+    check(sqlite3_prepare_v2(db, "SELECT key, id, color, created, colorName, isDeleted, \"order\" FROM swatch ORDER BY key",
+                             -1, &q, nullptr),
+          db);
+    std::vector<Row> rows;
+    rows.reserve(static_cast<size_t>(expected));
+    while (sqlite3_step(q) == SQLITE_ROW) {
+        Row r;
+        (void)sqlite3_column_int64(q, 0);
+        r.id = text(q, 1);
+        r.color = text(q, 2);
+        r.created = sqlite3_column_double(q, 3);
+        r.colorName = text(q, 4);
+        r.isDeleted = sqlite3_column_int(q, 5) != 0;
+        r.order = sqlite3_column_int64(q, 6);
+        rows.push_back(std::move(r));
+    }
+    sqlite3_finalize(q);
+    sqlite3_close(db);
+    return rows;
+}
+
+// --- the benchmarks ---------------------------------------------------------------
+
+// A scratch directory with the two files of one size, written once.
+struct Files {
+    std::string dir, store, raw;
+    explicit Files(int n) : dir(Foundation::temporaryDirectory()), store(dir + "/store.realm"), raw(dir + "/raw.sqlite") {
+        storeInsert(store, n);
+        rawInsert(raw, n);
+    }
+    ~Files() { std::filesystem::remove_all(dir); }
+};
+
+template <class T>
+bool same(benchmark::State& state, const T& a, const T& b, const char* what) {
+    if (a == b) return true;
+    std::fprintf(stderr, "%lld items: the store and raw SQLite read different %s (%zu vs %zu)\n",
+                 static_cast<long long>(state.range(0)), what, a.size(), b.size());
+    gFailed = true;
+    state.SkipWithError("the two sides disagree");
+    return false;
+}
+
+void removeFiles(const std::string& dir) {
+    std::error_code ec;
+    for (auto& entry : std::filesystem::directory_iterator(dir, ec)) std::filesystem::remove(entry.path(), ec);
+}
+
+void insert(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    Files files(n);
+    if (!same(state, storeReopen(files.store, n), rawReopen(files.raw, n), "items")) return;
+    bench::SideBySide sides(state);
+    for (auto _ : state) {
+        removeFiles(files.dir);
+        sides.iteration([&] { storeInsert(files.store, n); }, [&] { rawInsert(files.raw, n); });
+    }
+    sides.report(n, "sqlite", true);
+}
+
+void query(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    Files files(n);
+    auto realm = Realm::open(configuration(files.store));
+    sqlite3* db = openRaw(files.raw);
+    if (same(state, storeQuery(*realm, n), rawQuery(db, n), "query results")) {
+        bench::SideBySide sides(state);
+        for (auto _ : state)
+            sides.iteration([&] { benchmark::DoNotOptimize(storeQuery(*realm, n)); },
+                            [&] { benchmark::DoNotOptimize(rawQuery(db, n)); });
+        sides.report(n, "sqlite", true);
+    }
+    sqlite3_close(db);
+}
+
+void reopen(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    Files files(n);
+    if (!same(state, storeReopen(files.store, n), rawReopen(files.raw, n), "items")) return;
+    bench::SideBySide sides(state);
+    for (auto _ : state)
+        sides.iteration([&] { benchmark::DoNotOptimize(storeReopen(files.store, n)); },
+                        [&] { benchmark::DoNotOptimize(rawReopen(files.raw, n)); });
+    sides.report(n, "sqlite", true);
+}
+
+// Insert and query on one opened store, close, reopen and read (as the old
+// single-run benchmark did).
+void cycle(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    Files files(n);
+    bench::SideBySide sides(state);
+    for (auto _ : state) {
+        removeFiles(files.dir);
+        sides.iteration(
+            [&] {
+                {
+                    auto realm = Realm::open(configuration(files.store));
+                    storeInsert(*realm, n);
+                    benchmark::DoNotOptimize(storeQuery(*realm, n));
+                }
+                benchmark::DoNotOptimize(storeReopen(files.store, n));
+            },
+            [&] {
+                sqlite3* db = openRaw(files.raw);
+                rawInsert(db, n);
+                benchmark::DoNotOptimize(rawQuery(db, n));
+                sqlite3_close(db);
+                benchmark::DoNotOptimize(rawReopen(files.raw, n));
+            });
+    }
+    sides.report(n, "sqlite", true);
+}
+
+// Opens a store of N items and reads every item, for peak-memory runs
+// (/usr/bin/time -v ... --benchmark_filter=open_only): the file is written by
+// a child process, so the peak is the open's alone.
+void openOnly(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const std::string dir = Foundation::temporaryDirectory(), path = dir + "/store.realm";
+    pid_t child = fork();
+    if (child == 0) {
+        storeInsert(path, n);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (child < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        state.SkipWithError("could not write the store");
+        return;
+    }
+    for (auto _ : state) {
+        // Opened and every item read, without copying the items out.
+        auto realm = Realm::open(configuration(path));
+        std::size_t bytes = 0;
+        for (auto& s : realm->objects<Swatch>().objects()) bytes += s->color().size();
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int n = argc > 1 ? std::atoi(argv[1]) : 10000;
-    int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
-    std::string dir = Foundation::temporaryDirectory();
-    std::vector<Times> store, raw;
-    std::size_t storeSum = 0, rawSum = 0;
-    for (int r = 0; r < rounds; ++r) {
-        std::string a = dir + "/store-" + std::to_string(r) + ".realm", b = dir + "/raw-" + std::to_string(r) + ".sqlite";
-        store.push_back(runStore(a, n, storeSum));
-        raw.push_back(runRaw(b, n, rawSum));
-    }
-    std::filesystem::remove_all(dir);
-    if (storeSum != rawSum) {
-        std::fprintf(stderr, "the two runs read different data (%zu vs %zu)\n", storeSum, rawSum);
-        return 1;
-    }
-    auto col = [](const std::vector<Times>& ts, double Times::*f) {
-        std::vector<double> v;
-        for (auto& t : ts) v.push_back(t.*f);
-        return median(v);
-    };
-    auto tot = [](const std::vector<Times>& ts) {
-        std::vector<double> v;
-        for (auto& t : ts) v.push_back(t.total());
-        return median(v);
-    };
-    std::printf("object store vs raw SQLite, %d items, median of %d rounds (ms)\n", n, rounds);
-    std::printf("%-22s %10s %10s %8s\n", "step", "store", "sqlite", "ratio");
-    struct Row {
-        const char* name;
-        double Times::*field;
-    } rows[] = {{"insert (1 transaction)", &Times::insert}, {"filter + sort + read", &Times::query}, {"reopen + read all", &Times::reopen}};
-    for (auto& row : rows) {
-        double s = col(store, row.field), q = col(raw, row.field);
-        std::printf("%-22s %10.2f %10.2f %7.2fx\n", row.name, s, q, s / q);
-    }
-    double s = tot(store), q = tot(raw);
-    std::printf("%-22s %10.2f %10.2f %7.2fx\n", "all", s, q, s / q);
-    return 0;
+    using Run = void (*)(benchmark::State&);
+    for (auto [name, run] : {std::pair<const char*, Run>{"insert", insert}, std::pair<const char*, Run>{"query", query},
+                             std::pair<const char*, Run>{"reopen", reopen}, std::pair<const char*, Run>{"cycle", cycle}})
+        benchmark::RegisterBenchmark(name, run)
+            ->Arg(1000)
+            ->Arg(10000)
+            ->Arg(100000)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("open_only", openOnly)->Arg(100000)->Unit(benchmark::kMillisecond);
+    return bench::runBenchmarks(argc, argv, gFailed);
 }

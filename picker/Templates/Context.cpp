@@ -1,5 +1,7 @@
 #include "picker/Templates/Context.h"
 
+#include <cstring>
+
 #include "picker/Templates/Errors.h"
 
 namespace Templates {
@@ -10,10 +12,23 @@ Context::Context(std::optional<Dictionary> dictionary, std::optional<Environment
 }
 
 Value Context::value(std::string_view key) const {
+    const Value* v = find(key);
+    return v ? *v : Value();
+}
+
+const Value* Context::find(std::string_view key) const {
+    // Every lookup of a render comes here, mostly for short names: a length
+    // and first-character check settles most entries without a compare call.
+    const size_t size = key.size();
+    const char first = size ? key[0] : '\0';
     for (auto it = dictionaries_.rbegin(); it != dictionaries_.rend(); ++it) {
-        if (const Value* v = it->find(key)) return *v;
+        for (const auto& [k, v] : *it) {
+            if (k.size() == size &&
+                (size == 0 || (k[0] == first && (size == 1 || std::memcmp(k.data() + 1, key.data() + 1, size - 1) == 0))))
+                return &v;
+        }
     }
-    return Value();
+    return nullptr;
 }
 
 void Context::setValue(const std::string& key, Value value) {

@@ -34,6 +34,9 @@ public:
 
     // The value of the newest dictionary that has the key; null otherwise.
     Value value(std::string_view key) const;
+    // The same without a copy: the stored value, or nullptr when no
+    // dictionary has the key. Valid until the stack changes.
+    const Value* find(std::string_view key) const;
     // Sets the key in the newest dictionary; nothing happens on an empty stack.
     void setValue(const std::string& key, Value value);
 

@@ -71,12 +71,16 @@ std::string InfixOperator::describe(const std::string& symbol) const {
     return "(" + lhs_->description() + " " + symbol + " " + rhs_->description() + ")";
 }
 
+InfixOperator::InfixOperator(std::shared_ptr<Expression> lhs, std::shared_ptr<Expression> rhs)
+    : lhs_(std::move(lhs)),
+      rhs_(std::move(rhs)),
+      lhsVariable_(dynamic_cast<const VariableExpression*>(lhs_.get())),
+      rhsVariable_(dynamic_cast<const VariableExpression*>(rhs_.get())) {}
+
 bool InfixOperator::resolveOperands(Context& context, Value& left, Value& right) const {
-    const auto* l = dynamic_cast<const VariableExpression*>(lhs_.get());
-    const auto* r = dynamic_cast<const VariableExpression*>(rhs_.get());
-    if (!l || !r) return false;
-    left = l->variable()->resolve(context);
-    right = r->variable()->resolve(context);
+    if (!lhsVariable_ || !rhsVariable_) return false;
+    left = lhsVariable_->variable()->resolve(context);
+    right = rhsVariable_->variable()->resolve(context);
     return true;
 }
 

@@ -22,10 +22,11 @@ public:
     virtual std::string description() const = 0;
 };
 
+class VariableExpression;
+
 class InfixOperator : public Expression {
 public:
-    InfixOperator(std::shared_ptr<Expression> lhs, std::shared_ptr<Expression> rhs)
-        : lhs_(std::move(lhs)), rhs_(std::move(rhs)) {}
+    InfixOperator(std::shared_ptr<Expression> lhs, std::shared_ptr<Expression> rhs);
     const std::shared_ptr<Expression>& lhs() const { return lhs_; }
     const std::shared_ptr<Expression>& rhs() const { return rhs_; }
 
@@ -36,6 +37,11 @@ protected:
 
     std::shared_ptr<Expression> lhs_;
     std::shared_ptr<Expression> rhs_;
+
+private:
+    // The operands as plain variables (found once), or nullptr.
+    const VariableExpression* lhsVariable_;
+    const VariableExpression* rhsVariable_;
 };
 
 class PrefixOperator : public Expression {

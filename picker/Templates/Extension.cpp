@@ -1,5 +1,8 @@
 #include "picker/Templates/Extension.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "Platform/Foundation/Text.h"
 #include "picker/Templates/Errors.h"
 #include "picker/Templates/Lexer.h"
@@ -9,9 +12,10 @@
 
 namespace Templates {
 
-std::shared_ptr<Filter> Filter::simple(Simple function) {
+std::shared_ptr<Filter> Filter::simple(Simple function, InPlace inPlace) {
     auto f = std::make_shared<Filter>();
     f->simple_ = std::move(function);
+    f->inPlace_ = inPlace;
     return f;
 }
 
@@ -29,7 +33,17 @@ Value Filter::invoke(const Value& value, const std::vector<Value>& arguments) co
     return withArguments_(value, arguments);
 }
 
-void Extension::registerTag(const std::string& name, TagParser parser) { tags_.set(name, std::move(parser)); }
+Value Filter::invoke(Value&& value, const std::vector<Value>& arguments) const {
+    if (inPlace_ && arguments.empty()) return inPlace_(std::move(value));
+    return invoke(static_cast<const Value&>(value), arguments);
+}
+
+void Extension::registerTag(const std::string& name, TagParser parser) {
+    tags_.set(name, std::move(parser));
+    if (registeringBuiltIns_) builtInTags_.insert(name);
+    else builtInTags_.erase(name);
+    ++generation_;
+}
 
 void Extension::registerSimpleTag(const std::string& name, std::function<std::string(Context&)> handler) {
     registerTag(name, [handler = std::move(handler)](TokenParser&, const Token&) -> std::shared_ptr<NodeType> {
@@ -37,12 +51,14 @@ void Extension::registerSimpleTag(const std::string& name, std::function<std::st
     });
 }
 
-void Extension::registerFilter(const std::string& name, Filter::Simple function) {
-    filters_.set(name, Filter::simple(std::move(function)));
+void Extension::registerFilter(const std::string& name, Filter::Simple function, Filter::InPlace inPlace) {
+    filters_.set(name, Filter::simple(std::move(function), inPlace));
+    ++generation_;
 }
 
 void Extension::registerFilterWithArguments(const std::string& name, Filter::WithArguments function) {
     filters_.set(name, Filter::arguments(std::move(function)));
+    ++generation_;
 }
 
 namespace {
@@ -76,6 +92,51 @@ std::string lowercaseText(std::string_view text) {
     for (auto& c : out)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
+}
+
+bool isASCIIText(const std::string& text) {
+    // Eight bytes at a time: names and hex texts are short, but not that short.
+    std::uint64_t seen = 0;
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        seen |= word;
+    }
+    for (; i < text.size(); ++i) seen |= static_cast<unsigned char>(text[i]);
+    return (seen & 0x8080808080808080ull) == 0;
+}
+
+// Case mapping of ASCII text in place; false (and nothing changed) for other text.
+template <char From, char To>
+bool mapASCII(std::string& text) {
+    if (!isASCIIText(text)) return false;
+    for (auto& c : text) {
+        unsigned offset = static_cast<unsigned char>(c) - static_cast<unsigned>(From);
+        c = static_cast<char>(c ^ ((offset < 26u) ? (From ^ To) : 0));
+    }
+    return true;
+}
+
+// The in-place forms of uppercase and lowercase: ASCII text given up by the
+// caller is mapped where it is; anything else goes the ordinary way.
+template <char From, char To, std::string (*Transform)(std::string_view)>
+Value mapTextInPlace(Value&& value) {
+    if (const auto* text = value.stringOrNull()) {
+        // The value is the caller's to give up, so its text may change.
+        if (mapASCII<From, To>(const_cast<std::string&>(*text))) return std::move(value);
+        return Value(Transform(*text));
+    }
+    if (value.isArray()) {
+        auto& array = value.mutableArray();
+        for (auto& element : array) {
+            std::string text = stringify(element);
+            if (!mapASCII<From, To>(text)) text = Transform(text);
+            element = Value(std::move(text));
+        }
+        return std::move(value);
+    }
+    return Value(Transform(stringify(value)));
 }
 
 Filter::Simple textFilter(std::string (*transform)(std::string_view)) {
@@ -199,11 +260,13 @@ Value indentFilter(const Value& value, const std::vector<Value>& arguments) {
 }  // namespace
 
 DefaultExtension::DefaultExtension() {
+    registeringBuiltIns_ = true;
     registerBuiltInTags(*this);
+    registeringBuiltIns_ = false;
     registerFilterWithArguments("default", defaultFilter);
     registerFilter("capitalize", textFilter(Foundation::capitalized));
-    registerFilter("uppercase", textFilter(uppercaseText));
-    registerFilter("lowercase", textFilter(lowercaseText));
+    registerFilter("uppercase", textFilter(uppercaseText), mapTextInPlace<'a', 'A', uppercaseText>);
+    registerFilter("lowercase", textFilter(lowercaseText), mapTextInPlace<'A', 'a', lowercaseText>);
     registerFilterWithArguments("join", joinFilter);
     registerFilterWithArguments("split", splitFilter);
     registerFilterWithArguments("indent", indentFilter);

@@ -2,10 +2,13 @@
 // The registry of tags and filters. DefaultExtension holds the built-ins and
 // is always the last extension of an environment.
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -23,6 +26,11 @@ class FilterType {
 public:
     virtual ~FilterType() = default;
     virtual Value invoke(const Value& value, const std::vector<Value>& arguments) const = 0;
+    // The same for a value the caller gives up, which a filter may change in
+    // place instead of copying.
+    virtual Value invoke(Value&& value, const std::vector<Value>& arguments) const {
+        return invoke(static_cast<const Value&>(value), arguments);
+    }
 };
 
 class Filter : public FilterType {
@@ -30,13 +38,19 @@ public:
     using Simple = std::function<Value(const Value&)>;
     using WithArguments = std::function<Value(const Value&, const std::vector<Value>&)>;
 
-    static std::shared_ptr<Filter> simple(Simple function);
+    // A simple filter that can also work on a value it is given: `inPlace`
+    // must give what `function` gives.
+    using InPlace = Value (*)(Value&& value);
+
+    static std::shared_ptr<Filter> simple(Simple function, InPlace inPlace = nullptr);
     static std::shared_ptr<Filter> arguments(WithArguments function);
     // A simple filter given any argument fails with "cannot invoke filter with an argument".
     Value invoke(const Value& value, const std::vector<Value>& arguments) const override;
+    Value invoke(Value&& value, const std::vector<Value>& arguments) const override;
 
 private:
     Simple simple_;
+    InPlace inPlace_ = nullptr;
     WithArguments withArguments_;
 };
 
@@ -76,15 +90,28 @@ public:
     const OrderedTable<TagParser>& tags() const { return tags_; }
     const OrderedTable<std::shared_ptr<Filter>>& filters() const { return filters_; }
 
+    // Changes with every registration, so that a parse kept from an earlier
+    // render can tell whether the tables it was made from are unchanged.
+    std::uint64_t generation() const { return generation_.load(std::memory_order_relaxed); }
+    // A tag the engine registered itself and nobody replaced since: its
+    // parser reads only the tokens and the tables and changes nothing.
+    bool isBuiltInTag(const std::string& name) const { return builtInTags_.count(name) != 0; }
+
     void registerTag(const std::string& name, TagParser parser);
     // A tag that renders as whatever the handler returns.
     void registerSimpleTag(const std::string& name, std::function<std::string(Context&)> handler);
-    void registerFilter(const std::string& name, Filter::Simple function);
+    void registerFilter(const std::string& name, Filter::Simple function, Filter::InPlace inPlace = nullptr);
     void registerFilterWithArguments(const std::string& name, Filter::WithArguments function);
+
+protected:
+    // Set while DefaultExtension registers the built-in tags.
+    bool registeringBuiltIns_ = false;
 
 private:
     OrderedTable<TagParser> tags_;
     OrderedTable<std::shared_ptr<Filter>> filters_;
+    std::atomic<std::uint64_t> generation_{0};
+    std::unordered_set<std::string> builtInTags_;
 };
 
 class DefaultExtension : public Extension {

@@ -1,5 +1,8 @@
 #include "picker/Templates/ForTag.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "picker/Templates/Context.h"
 #include "picker/Templates/Errors.h"
 #include "picker/Templates/IfTag.h"
@@ -73,23 +76,57 @@ std::vector<ForNode::Item> ForNode::items(const Value& value) {
 
 Foundation::Dictionary ForNode::loopScope(const Item& item) const {
     Foundation::Dictionary scope;
-    if (loopVariables_.empty()) return scope;
-    if (item.isTuple) {
-        if (item.tuple.size() < loopVariables_.size()) {
+    fillScope(scope, item.isTuple ? nullptr : &item.value, item.isTuple ? &item.tuple : nullptr);
+    return scope;
+}
+
+namespace {
+
+// The loop variables a tuple binds, in the order the scope holds them.
+bool holdsTupleNames(const Foundation::Dictionary& scope, const std::vector<std::string>& names) {
+    auto entry = scope.begin();
+    size_t count = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == "_" || std::find(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i), names[i]) !=
+                                   names.begin() + static_cast<std::ptrdiff_t>(i))
+            continue;
+        if (entry == scope.end() || entry->first != names[i]) return false;
+        ++entry;
+        ++count;
+    }
+    return count == scope.size();
+}
+
+}  // namespace
+
+void ForNode::fillScope(Foundation::Dictionary& scope, const Value* value, const std::vector<Value>* tuple) const {
+    // A scope that still has the keys of the last item only takes new values;
+    // setting a key that is there keeps its place, so it ends as a new one would.
+    if (loopVariables_.empty()) {
+        if (!scope.empty()) scope = Foundation::Dictionary();
+        return;
+    }
+    if (tuple) {
+        if (tuple->size() < loopVariables_.size()) {
             std::string text = "(";
-            for (size_t i = 0; i < item.tuple.size(); ++i) {
+            for (size_t i = 0; i < tuple->size(); ++i) {
                 if (i) text += ", ";
-                text += debugForm(item.tuple[i]);
+                text += debugForm((*tuple)[i]);
             }
             throw TemplateSyntaxError("Tuple '" + text + ")' has less values than loop variables");
         }
+        if (!holdsTupleNames(scope, loopVariables_)) scope = Foundation::Dictionary();
         for (size_t i = 0; i < loopVariables_.size(); ++i) {
-            if (loopVariables_[i] != "_") scope.set(loopVariables_[i], item.tuple[i]);
+            if (loopVariables_[i] != "_") scope.set(loopVariables_[i], (*tuple)[i]);
         }
-        return scope;
+        return;
     }
-    scope.set(loopVariables_[0], item.value);
-    return scope;
+    if (scope.size() == 1 && scope.begin()->first == loopVariables_[0]) {
+        scope.begin()->second = *value;
+        return;
+    }
+    scope = Foundation::Dictionary();
+    scope.set(loopVariables_[0], *value);
 }
 
 template <class Body>
@@ -103,36 +140,102 @@ std::string ForNode::render(Context& context) const {
     return out;
 }
 
-void ForNode::renderInto(Context& context, std::string& out) const {
-    std::vector<Item> all = items(resolvable_->resolve(context));
-    if (where_) {
-        std::vector<Item> kept;
-        for (auto& item : all) {
-            if (bindLoopVariables(item, context, [&] { return where_->evaluate(context); })) kept.push_back(std::move(item));
-        }
-        all = std::move(kept);
+namespace {
+
+// Pushes a dictionary for the time it lives and takes the popped one back
+// into the slot (also when the body throws), so the next item reuses its
+// storage instead of allocating a dictionary of its own.
+class Pushed {
+public:
+    Pushed(Context& context, Foundation::Dictionary& slot) : context_(context), slot_(slot) {
+        context_.push(std::move(slot_));
     }
-    if (all.empty()) {
+    ~Pushed() {
+        if (auto popped = context_.pop()) slot_ = std::move(*popped);
+    }
+    Pushed(const Pushed&) = delete;
+    Pushed& operator=(const Pushed&) = delete;
+
+private:
+    Context& context_;
+    Foundation::Dictionary& slot_;
+};
+
+// Equality with a literal, which the compiler can compare inline.
+template <size_t N>
+bool is(const std::string& text, const char (&literal)[N]) {
+    return text.size() == N - 1 && std::memcmp(text.data(), literal, N - 1) == 0;
+}
+
+// Booleans and integers compared without the general equality.
+bool sameScalar(const Value& a, const Value& b) {
+    if (a.isBool() && b.isBool()) return a.asBool() == b.asBool();
+    if (a.isInt() && b.isInt()) return a.asInt() == b.asInt();
+    return false;
+}
+
+// {"forloop": {first, last, counter, counter0, length}} for item i of count,
+// filled in place when the dictionary still has that shape.
+void fillForloop(Foundation::Dictionary& outer, std::int64_t i, std::int64_t count) {
+    Value values[] = {Value(i == 0), Value(i == count - 1), Value(i + 1), Value(i), Value(count)};
+    if (outer.size() == 1 && is(outer.begin()->first, "forloop") && outer.begin()->second.isDictionary()) {
+        // Copies first when the loop's dictionary was kept by someone.
+        auto& forloop = outer.begin()->second.mutableDictionary();
+        auto it = forloop.begin();
+        if (forloop.size() == 5 && is(it[0].first, "first") && is(it[1].first, "last") && is(it[2].first, "counter") &&
+            is(it[3].first, "counter0") && is(it[4].first, "length")) {
+            // Only what differs from the last item is written.
+            for (size_t k = 0; k < 5; ++k) {
+                auto& slot = it[static_cast<std::ptrdiff_t>(k)].second;
+                if (!sameScalar(slot, values[k])) slot = std::move(values[k]);
+            }
+            return;
+        }
+    }
+    Foundation::Dictionary forloop;
+    const char* const keys[] = {"first", "last", "counter", "counter0", "length"};
+    for (size_t k = 0; k < 5; ++k) forloop.set(keys[k], std::move(values[k]));
+    outer = Foundation::Dictionary{{"forloop", Value(std::move(forloop))}};
+}
+
+}  // namespace
+
+void ForNode::renderInto(Context& context, std::string& out) const {
+    const Value iterated = resolvable_->resolve(context);
+    // An array is walked where it is; other values give their items once.
+    const Foundation::Array* array = iterated.arrayOrNull();
+    std::vector<Item> owned;
+    if (!array) owned = items(iterated);
+    const size_t total = array ? array->size() : owned.size();
+    auto fill = [&](Foundation::Dictionary& scope, size_t i) {
+        if (array) fillScope(scope, &(*array)[i], nullptr);
+        else if (owned[i].isTuple) fillScope(scope, nullptr, &owned[i].tuple);
+        else fillScope(scope, &owned[i].value, nullptr);
+    };
+
+    Foundation::Dictionary scope;
+    std::vector<size_t> kept;
+    kept.reserve(total);
+    for (size_t i = 0; i < total; ++i) {
+        if (where_) {
+            fill(scope, i);
+            Pushed pushed(context, scope);
+            if (!where_->evaluate(context)) continue;
+        }
+        kept.push_back(i);
+    }
+    if (kept.empty()) {
         context.push(Foundation::Dictionary{}, [&] { renderNodesInto(emptyNodes_, context, out); });
         return;
     }
-    const auto count = static_cast<std::int64_t>(all.size());
-    // Filled in place for each item: copying a built dictionary is cheaper
-    // than building one key by key.
-    static const Foundation::Dictionary prototype{
-        {"first", Value(false)}, {"last", Value(false)}, {"counter", Value(0)}, {"counter0", Value(0)},
-        {"length", Value(0)}};
+    const auto count = static_cast<std::int64_t>(kept.size());
+    Foundation::Dictionary forloop;
     for (std::int64_t i = 0; i < count; ++i) {
-        Foundation::Dictionary forloop = prototype;
-        auto entry = forloop.begin();
-        (entry++)->second = Value(i == 0);
-        (entry++)->second = Value(i == count - 1);
-        (entry++)->second = Value(i + 1);
-        (entry++)->second = Value(i);
-        entry->second = Value(count);
-        context.push(Foundation::Dictionary{{"forloop", Value(std::move(forloop))}}, [&] {
-            bindLoopVariables(all[static_cast<size_t>(i)], context, [&] { renderNodesInto(nodes_, context, out); });
-        });
+        fillForloop(forloop, i, count);
+        Pushed pushedForloop(context, forloop);
+        fill(scope, kept[static_cast<size_t>(i)]);
+        Pushed pushedScope(context, scope);
+        renderNodesInto(nodes_, context, out);
     }
 }
 

@@ -43,6 +43,9 @@ public:
 
 private:
     Foundation::Dictionary loopScope(const Item& item) const;
+    // Binds the loop variables to a plain value or a tuple in the scope,
+    // reusing its entries where it can.
+    void fillScope(Foundation::Dictionary& scope, const Value* value, const std::vector<Value>* tuple) const;
 
     std::shared_ptr<Resolvable> resolvable_;
     std::vector<std::string> loopVariables_;

@@ -1,5 +1,7 @@
 #include "picker/Templates/Node.h"
 
+#include <charconv>
+
 #include "picker/Templates/Context.h"
 #include "picker/Templates/Limits.h"
 #include "picker/Templates/TextForms.h"
@@ -13,8 +15,16 @@ std::string VariableNode::render(Context& context) const { return stringify(vari
 
 void VariableNode::renderInto(Context& context, std::string& out) const {
     Value v = variable_->resolve(context);
-    if (const auto* s = v.stringOrNull()) out += *s;
-    else out += stringify(v);
+    if (const auto* s = v.stringOrNull()) {
+        out += *s;
+    } else if (v.isInt()) {
+        // The decimal form stringify gives, without a string of its own.
+        char digits[24];
+        auto end = std::to_chars(digits, digits + sizeof digits, v.asInt()).ptr;
+        out.append(digits, static_cast<size_t>(end - digits));
+    } else {
+        out += stringify(v);
+    }
 }
 
 void renderNodesInto(const NodeList& nodes, Context& context, std::string& out) {

@@ -105,17 +105,69 @@ std::shared_ptr<const std::vector<Token>> lexOnce(const std::string& text) {
 
 }  // namespace
 
+// The nodes of one parse and the tables they were made with: each extension
+// with its generation at the time.
+struct Template::Parsed {
+    std::vector<std::pair<const Extension*, std::uint64_t>> tables;
+    NodeList nodes;
+};
+
+struct Template::ParseCache {
+    std::mutex mutex;
+    std::shared_ptr<const Parsed> parsed;
+};
+
+namespace {
+
+std::vector<std::pair<const Extension*, std::uint64_t>> tablesOf(const Environment& environment) {
+    std::vector<std::pair<const Extension*, std::uint64_t>> tables;
+    tables.reserve(environment.extensions.size());
+    for (const auto& extension : environment.extensions) tables.emplace_back(extension.get(), extension->generation());
+    return tables;
+}
+
+bool sameTables(const std::vector<std::pair<const Extension*, std::uint64_t>>& tables, const Environment& environment) {
+    if (tables.size() != environment.extensions.size()) return false;
+    for (size_t i = 0; i < tables.size(); ++i) {
+        const auto& extension = environment.extensions[i];
+        if (tables[i].first != extension.get() || tables[i].second != extension->generation()) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 Template::Template(const std::string& templateString, std::optional<Environment> environment,
                    std::optional<std::string> name)
     : environment_(environment ? std::move(*environment) : Environment()),
       tokens_(lexOnce(templateString)),
-      name_(std::move(name)) {}
+      name_(std::move(name)),
+      parseCache_(std::make_shared<ParseCache>()) {}
+
+// Parsing is a function of the tokens and the tables of the built-in tags and
+// of the filters, so its nodes (which rendering never changes) serve every
+// later render until a table changes. A parse that used a caller's tag is not
+// kept: its parser may do more than read the tokens. A failed parse throws
+// again on every render.
+std::shared_ptr<const Template::Parsed> Template::parse() const {
+    {
+        std::lock_guard lock(parseCache_->mutex);
+        if (parseCache_->parsed && sameTables(parseCache_->parsed->tables, environment_)) return parseCache_->parsed;
+    }
+    auto tables = tablesOf(environment_);
+    TokenParser parser(tokens_, environment_);
+    auto parsed = std::make_shared<const Parsed>(Parsed{std::move(tables), parser.parse()});
+    if (parser.onlyBuiltInTags() && sameTables(parsed->tables, environment_)) {
+        std::lock_guard lock(parseCache_->mutex);
+        parseCache_->parsed = parsed;
+    }
+    return parsed;
+}
 
 std::string Template::render(const std::optional<Foundation::Dictionary>& dictionary) const {
     Context context(dictionary, environment_);
-    TokenParser parser(tokens_, context.environment());
-    NodeList nodes = parser.parse();
-    return renderNodes(nodes, context);
+    auto parsed = parse();
+    return renderNodes(parsed->nodes, context);
 }
 
 namespace {

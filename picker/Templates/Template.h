@@ -33,7 +33,9 @@ public:
     const std::shared_ptr<const std::vector<Token>>& sharedTokens() const { return tokens_; }
     const std::optional<std::string>& name() const { return name_; }
 
-    // Parses the tokens anew and renders them against the dictionary.
+    // Parses the tokens and renders them against the dictionary. The nodes of
+    // an earlier render are used again when parsing anew could only give the
+    // same ones: built-in tags only, and the extensions' tables unchanged.
     virtual std::string render(const std::optional<Foundation::Dictionary>& dictionary = std::nullopt) const;
 
     // A file URL ("file:///...") or a plain path; read as UTF-8.
@@ -46,9 +48,14 @@ public:
     static std::shared_ptr<Template> fromBundle(const std::string& name, const Foundation::Bundle* bundle = nullptr);
 
 private:
+    struct Parsed;
+    struct ParseCache;
+    std::shared_ptr<const Parsed> parse() const;
+
     Environment environment_;
     std::shared_ptr<const std::vector<Token>> tokens_;
     std::optional<std::string> name_;
+    std::shared_ptr<ParseCache> parseCache_;
 };
 
 // Finds templates by name.

@@ -95,7 +95,10 @@ NodeList TokenParser::parse(const EndTagPredicate* predicate) {
             if (words.empty()) break;
             const TagParser* tag = nullptr;
             for (const auto& extension : environment_.extensions) {
-                if ((tag = extension->tags().find(words.front()))) break;
+                if ((tag = extension->tags().find(words.front()))) {
+                    if (!extension->isBuiltInTag(words.front())) onlyBuiltInTags_ = false;
+                    break;
+                }
             }
             if (!tag) throw TemplateSyntaxError("Unknown template tag '" + words.front() + "'");
             nodes.push_back((*tag)(*this, *token));

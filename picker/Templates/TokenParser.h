@@ -46,6 +46,10 @@ public:
     // A RangeVariable for "a...b", a FilterExpression otherwise.
     std::shared_ptr<Resolvable> compileResolvable(const std::string& token);
 
+    // True while every tag parsed so far was a built-in one, so that parsing
+    // the same tokens with the same tables gives the same nodes again.
+    bool onlyBuiltInTags() const { return onlyBuiltInTags_; }
+
 private:
     NodeList parse(const EndTagPredicate* predicate);
 
@@ -54,6 +58,7 @@ private:
     std::vector<Token> prepended_;  // put back, the next one last
     Environment environment_;
     int nesting_ = 0;
+    bool onlyBuiltInTags_ = true;
 };
 
 // Levenshtein distance over characters.

@@ -55,28 +55,48 @@ Foundation::Dictionary withoutNulls(const Foundation::Dictionary& d) {
     return out;
 }
 
-// One step of a key path from a value that is not the context.
-Value lookup(const Value& current, const std::string& component) {
+std::int64_t countWithoutNulls(const Foundation::Dictionary& d) {
+    std::int64_t n = 0;
+    for (const auto& [k, v] : d)
+        if (!v.isNull()) ++n;
+    return n;
+}
+
+// One step of a key path from a value that is not the context. The lookup
+// reads the value as normalized (dictionaries without their null entries)
+// without making the normalized copy: a null entry reads as missing either
+// way, and the value found is normalized by the next step or at the end.
+// Returns the value found, inside `current`'s storage or in `holder`, or
+// nullptr for none.
+const Value* lookup(const Value& current, const std::string& component, Value& holder) {
     switch (current.type()) {
     case Value::Type::Dictionary: {
         const auto& d = current.asDictionary();
-        if (component == "count") return Value(static_cast<std::int64_t>(d.size()));
-        return d[component];
+        if (component == "count") {
+            Value count(countWithoutNulls(d));
+            holder = std::move(count);
+            return &holder;
+        }
+        return d.find(component);
     }
     case Value::Type::Array: {
         const auto& a = current.asArray();
         if (auto index = parseInteger(component)) {
-            if (*index >= 0 && static_cast<std::uint64_t>(*index) < a.size()) return a[static_cast<size_t>(*index)];
-            return Value();
+            if (*index >= 0 && static_cast<std::uint64_t>(*index) < a.size()) return &a[static_cast<size_t>(*index)];
+            return nullptr;
         }
-        if (component == "first") return a.empty() ? Value() : a.front();
-        if (component == "last") return a.empty() ? Value() : a.back();
-        if (component == "count") return Value(static_cast<std::int64_t>(a.size()));
-        return current;  // a name that means nothing to an array leaves it current
+        if (component == "first") return a.empty() ? nullptr : &a.front();
+        if (component == "last") return a.empty() ? nullptr : &a.back();
+        if (component == "count") {
+            Value count(static_cast<std::int64_t>(a.size()));
+            holder = std::move(count);
+            return &holder;
+        }
+        return &current;  // a name that means nothing to an array leaves it current
     }
     case Value::Type::Object: {
         const auto& object = current.asObject();
-        if (!object) return Value();
+        if (!object) return nullptr;
         Value v = object->valueForKey(component);
         if (v.isNull()) {
             if (auto index = parseInteger(component)) {
@@ -85,10 +105,11 @@ Value lookup(const Value& current, const std::string& component) {
                     v = object->valueForKey(fields[static_cast<size_t>(*index)]);
             }
         }
-        return v;
+        holder = std::move(v);  // `current` may live in the holder; it is not read again
+        return &holder;
     }
     default:
-        return Value();  // plain values have no members a template can reach
+        return nullptr;  // plain values have no members a template can reach
     }
 }
 
@@ -109,6 +130,11 @@ std::optional<std::int64_t> parseInteger(std::string_view text) {
 Value normalize(const Value& value) {
     if (const auto* d = value.dictionaryOrNull(); d && hasNulls(*d)) return Value(withoutNulls(*d));
     return value;
+}
+
+Value normalize(Value&& value) {
+    if (const auto* d = value.dictionaryOrNull(); d && hasNulls(*d)) return Value(withoutNulls(*d));
+    return std::move(value);
 }
 
 // --- Variable ----------------------------------------------------------------
@@ -150,22 +176,26 @@ Value Variable::resolve(Context& context, int depth) const {
         components = &parsed;
     }
     if (components->empty()) return Value();
-    Value current = context.value((*components)[0]);
-    for (size_t i = 1; i < components->size() && !current.isNull(); ++i) {
-        current = lookup(normalize(current), (*components)[i]);
-    }
-    if (current.isNull()) return current;
-    if (current.isObject() && current.asObject()) {
-        const Foundation::Object* object = current.asObject().get();
+    // Walks by pointer: values stay where they are stored (in the context, or
+    // in the holder for a value made on the way) and only the result is copied.
+    Value holder;
+    const Value* current = context.find((*components)[0]);
+    for (size_t i = 1; i < components->size() && current && !current->isNull(); ++i)
+        current = lookup(*current, (*components)[i], holder);
+    if (!current || current->isNull()) return Value();
+    if (current->isObject() && current->asObject()) {
+        const Foundation::Object* object = current->asObject().get();
         if (const auto* r = dynamic_cast<const Resolvable*>(object)) {
-            auto keep = current;  // the object must outlive its own resolution
-            current = r->resolve(context);
-        } else if (const auto* n = dynamic_cast<const NodeType*>(object)) {
-            auto keep = current;
-            current = Value(n->render(context));
+            Value keep = *current;  // the object must outlive its own resolution
+            return normalize(r->resolve(context));
+        }
+        if (const auto* n = dynamic_cast<const NodeType*>(object)) {
+            Value keep = *current;
+            return Value(n->render(context));
         }
     }
-    return normalize(current);
+    if (current == &holder) return holder.isDictionary() ? normalize(std::move(holder)) : std::move(holder);
+    return current->isDictionary() ? normalize(*current) : *current;
 }
 
 // --- KeyPath -----------------------------------------------------------------
@@ -272,11 +302,16 @@ FilterExpression::FilterExpression(const std::string& token, TokenParser& parser
 
 Value FilterExpression::resolve(Context& context) const {
     Value value = variable_.resolve(context);
+    static const std::vector<Value> none;
     for (const auto& [filter, arguments] : filters_) {
+        if (arguments.empty()) {
+            value = filter->invoke(std::move(value), none);
+            continue;
+        }
         std::vector<Value> values;
         values.reserve(arguments.size());
         for (const auto& argument : arguments) values.push_back(argument.resolve(context));
-        value = filter->invoke(value, values);
+        value = filter->invoke(std::move(value), values);
     }
     return value;
 }

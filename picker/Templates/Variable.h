@@ -107,6 +107,7 @@ private:
 // Dictionaries lose their null entries (recursively through nested
 // dictionaries); everything else is returned unchanged.
 Value normalize(const Value& value);
+Value normalize(Value&& value);
 
 // Text made of an optional sign and decimal digits that fits 64 bits.
 std::optional<std::int64_t> parseInteger(std::string_view text);

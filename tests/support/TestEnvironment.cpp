@@ -24,6 +24,9 @@ void prepareEnvironment() {
     setenv("VEXIL_HOME", gScratchHome.c_str(), 1);
     if (const char* resources = std::getenv("VEXIL_RESOURCES"); !resources || !*resources)
         setenv("VEXIL_RESOURCES", VEXIL_TEST_RESOURCES, 1);
+    // Snapshots compare text drawn with the DejaVu faces only.
+    if (const char* fonts = std::getenv("FONTCONFIG_FILE"); !fonts || !*fonts)
+        setenv("FONTCONFIG_FILE", VEXIL_TEST_FONTS_CONF, 1);
     setenv("TZ", "UTC", 1);
     tzset();
     setenv("LC_ALL", "C.UTF-8", 1);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,14 +33,97 @@ struct Record {
     std::vector<Value> values;
 };
 
+// The rows of a table by key, in key order (the natural order). Keys only
+// grow as objects are added, so adding one is an append; a removed row
+// leaves a hole that lookups and iteration skip, squeezed out once holes are
+// as many as rows. The interface is the part of std::map the store uses.
+class RowMap {
+public:
+    using Entry = std::pair<const std::int64_t, std::shared_ptr<Record>>;
+
+    template <class E>
+    class Iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Entry;
+        using difference_type = std::ptrdiff_t;
+        using pointer = E*;
+        using reference = E&;
+        Iterator(E* at, E* end) : at_(at), end_(end) { skip(); }
+        E& operator*() const { return *at_; }
+        E* operator->() const { return at_; }
+        Iterator& operator++() {
+            ++at_;
+            skip();
+            return *this;
+        }
+        friend bool operator==(const Iterator& a, const Iterator& b) { return a.at_ == b.at_; }
+        E* position() const { return at_; }
+
+    private:
+        void skip() {
+            while (at_ != end_ && !at_->second) ++at_;
+        }
+        E* at_;
+        E* end_;
+    };
+    using iterator = Iterator<Entry>;
+    using const_iterator = Iterator<const Entry>;
+
+    iterator begin() { return iterator(data(), data() + entries_.size()); }
+    iterator end() { return iterator(data() + entries_.size(), data() + entries_.size()); }
+    const_iterator begin() const { return const_iterator(data(), data() + entries_.size()); }
+    const_iterator end() const { return const_iterator(data() + entries_.size(), data() + entries_.size()); }
+
+    std::size_t size() const { return live_; }
+    bool empty() const { return live_ == 0; }
+    void reserve(std::size_t n) { entries_.reserve(n); }
+
+    iterator find(std::int64_t key);
+    const_iterator find(std::int64_t key) const;
+    // Throws std::out_of_range for a key that is not there.
+    const std::shared_ptr<Record>& at(std::int64_t key) const;
+    // Adds the row unless the key is there; false then, as std::map.
+    std::pair<iterator, bool> emplace(std::int64_t key, std::shared_ptr<Record> record);
+    std::size_t erase(std::int64_t key);
+    // Leaves holes in place, so iterators stay valid; the next one is returned.
+    iterator erase(iterator it);
+    // The largest key; the map must not be empty.
+    std::int64_t lastKey() const;
+
+private:
+    Entry* data() { return entries_.data(); }
+    const Entry* data() const { return entries_.data(); }
+    // Position of the first entry (hole or row) whose key is not below `key`.
+    std::size_t lowerBound(std::int64_t key) const;
+    // Rebuilds the entries without holes, with `extra` (when given) in its place.
+    void rebuild(const Entry* extra);
+
+    std::vector<Entry> entries_;
+    std::size_t live_ = 0;
+};
+
 struct Table {
     SchemaRef schema;
-    std::map<std::int64_t, std::shared_ptr<Record>> rows;  // natural order
-    std::unordered_map<std::string, std::int64_t> byPrimaryKey;
+    RowMap rows;  // natural order
     std::int64_t nextKey = 1;
     // Makes handles: the registered C++ type when it has this stored form.
     std::function<std::shared_ptr<Object>(Binding)> wrap;
     std::function<std::shared_ptr<Object>()> makeDefault;
+
+    // Primary key text -> object key. Made from the rows on first use (opening
+    // a store does not need it) and kept up to date from then on.
+    std::unordered_map<std::string, std::int64_t>& byPrimaryKey() const;
+    bool hasPrimaryKeyIndex() const { return primaryKeysIndexed_; }
+    // The next use makes the index again from the rows.
+    void dropPrimaryKeyIndex() const {
+        primaryKeys_.clear();
+        primaryKeysIndexed_ = false;
+    }
+
+private:
+    mutable std::unordered_map<std::string, std::int64_t> primaryKeys_;
+    mutable bool primaryKeysIndexed_ = false;
 };
 
 // Text under which a primary key value is indexed.
@@ -106,6 +190,9 @@ protected:
     std::unordered_map<std::string, Table> tables_;
     std::vector<std::string> order_;
     std::uint64_t version_ = 0;
+
+private:
+    const Table* lastHandleTable_ = nullptr;
 };
 
 // --- predicates -----------------------------------------------------------

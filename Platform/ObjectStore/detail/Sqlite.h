@@ -46,6 +46,10 @@ public:
     void bind(int i, const std::string& v) {
         check(sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT));
     }
+    // The text must stay unchanged until the statement is reset.
+    void bindStatic(int i, const std::string& v) {
+        check(sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC));
+    }
     void bindDouble(int i, double v) { check(sqlite3_bind_double(stmt_, i, v)); }
     void bindBlob(int i, const void* data, std::size_t size) {
         check(sqlite3_bind_blob(stmt_, i, size ? data : "", static_cast<int>(size), SQLITE_TRANSIENT));

@@ -113,10 +113,35 @@ struct vxcrash_async_unwind_row_t {
     int32_t rule_values[VXCRASH_UNWIND_ROW_REGISTERS];
 };
 
+// Decoded rows kept across walks (live reports walk the same code again and
+// again). Rows hold for one set of loaded images: a cache is emptied when it
+// is used with another generation of the image list. Taken with a bounded
+// wait; a walk that cannot take it goes on without it.
+constexpr size_t VXCRASH_UNWIND_CACHE_ROWS = 1024; // a power of two
+
+struct vxcrash_async_unwind_cache_t {
+    vxcrash_async_spinlock_t lock;
+    uint64_t generation;
+    vxcrash_async_unwind_row_t rows[VXCRASH_UNWIND_CACHE_ROWS];
+};
+
+void vxcrash_async_unwind_cache_init(vxcrash_async_unwind_cache_t *cache);
+
+// Stack pages a task has found readable, read directly afterwards.
+constexpr size_t VXCRASH_TASK_PROBE_PAGES = 16;
+
 struct vxcrash_async_task_t {
-    pid_t pid;
     uint32_t next_block;
     uint32_t next_row;
+    vxcrash_async_unwind_cache_t *unwind_cache; // nullptr: none
+    uintptr_t readable_start;                   // [start, end) checked readable
+    uintptr_t readable_end;
+    // Code ranges (executable segments) the walk found pcs in, newest last.
+    uint32_t next_code_range;
+    struct {
+        uintptr_t start;
+        uintptr_t end;
+    } code_ranges[4];
     vxcrash_async_unwind_row_t rows[VXCRASH_UNWIND_ROW_CACHE];
     struct {
         uintptr_t base;
@@ -127,6 +152,12 @@ struct vxcrash_async_task_t {
 
 // A task record for the current process with an empty cache.
 void vxcrash_async_task_init(vxcrash_async_task_t *task);
+// Memory the caller knows to be readable for the task's whole life (the
+// calling thread's own stack, above its stack pointer): read in place with no
+// check. Not for crash-time use, where nothing is known.
+void vxcrash_async_task_set_readable_range(vxcrash_async_task_t *task, uintptr_t start, uintptr_t end);
+// Rows kept across walks for this task's walks (nullptr: none).
+void vxcrash_async_task_set_unwind_cache(vxcrash_async_task_t *task, vxcrash_async_unwind_cache_t *cache);
 void vxcrash_async_task_flush(vxcrash_async_task_t *task);
 
 // Copies len bytes at address + offset (checked add) into dest.

@@ -183,12 +183,33 @@ void read_link_maps(vxcrash_async_task_t *task, vxcrash_async_image_list_t *list
     }
 }
 
+// Called with the list held for writing, after its images changed (or may have).
+void update_summary(vxcrash_async_image_list_t *list)
+{
+    uint64_t signature = 1469598103934665603ull;
+    uint32_t sections = 0;
+    for (uint32_t i = 0; i < list->count; ++i) {
+        const vxcrash_async_image_t &image = list->images[i];
+        for (uint64_t word : {(uint64_t)image.header_address, (uint64_t)image.end, (uint64_t)image.eh_frame_hdr})
+            signature = (signature ^ word) * 1099511628211ull;
+        sections += image.unwind_info != 0 ? 1 : 0;
+    }
+    list->unwind_info_count = sections;
+    if (signature != list->signature) {
+        list->signature = signature;
+        ++list->generation;
+    }
+}
+
 } // namespace
 
 vxcrash_error_t vxcrash_async_image_list_init(vxcrash_async_image_list_t *list)
 {
     list->lock.value.store(0);
     list->count = 0;
+    list->unwind_info_count = 0;
+    list->generation = 0;
+    list->signature = 0;
     list->r_debug = (uintptr_t)&_r_debug;
     list->executable_phdr = (uintptr_t)getauxval(AT_PHDR);
     list->executable_phnum = getauxval(AT_PHNUM);
@@ -206,6 +227,7 @@ vxcrash_error_t vxcrash_async_image_list_refresh(vxcrash_async_image_list_t *lis
     vxcrash_async_task_init(&task);
     list->count = 0;
     read_link_maps(&task, list);
+    update_summary(list);
     vxcrash_async_rwspinlock_write_unlock(&list->lock);
     return VXCRASH_ESUCCESS;
 }
@@ -216,6 +238,8 @@ vxcrash_error_t vxcrash_async_image_list_append(vxcrash_async_image_list_t *list
     vxcrash_error_t result = VXCRASH_ENOMEM;
     if (list->count < VXCRASH_IMAGE_LIST_CAPACITY) {
         list->images[list->count++] = *image;
+        update_summary(list);
+        ++list->generation;
         result = VXCRASH_ESUCCESS;
     }
     vxcrash_async_rwspinlock_write_unlock(&list->lock);
@@ -254,6 +278,30 @@ const vxcrash_async_image_t *vxcrash_async_image_list_image_for_address(const vx
             return image;
     }
     return nullptr;
+}
+
+bool vxcrash_async_image_list_code_contains(const vxcrash_async_image_list_t *list, uintptr_t address,
+                                            uintptr_t *start, uintptr_t *end)
+{
+    const vxcrash_async_image_t *image = vxcrash_async_image_list_image_for_address(list, address);
+    if (image == nullptr)
+        return false;
+    // An image added without its segments (generated code) is code throughout.
+    uintptr_t from = image->start, to = image->end;
+    bool found = image->segment_count == 0;
+    for (uint32_t i = 0; i < image->segment_count && !found; ++i) {
+        const vxcrash_async_image_segment_t &segment = image->segments[i];
+        if ((segment.flags & PF_X) != 0 && address >= segment.start && address < segment.end) {
+            found = true;
+            from = segment.start;
+            to = segment.end;
+        }
+    }
+    if (found && start != nullptr)
+        *start = from;
+    if (found && end != nullptr)
+        *end = to;
+    return found;
 }
 
 size_t vxcrash_async_image_copy_name(const vxcrash_async_image_list_t *list, const vxcrash_async_image_t *image,

@@ -47,6 +47,12 @@ struct vxcrash_async_image_list_t {
     size_t executable_path_length;
     char executable_path[VXCRASH_IMAGE_PATH_MAX];
     uint32_t count;
+    // Images that carry a compact-unwind section (none, on ELF systems).
+    uint32_t unwind_info_count;
+    // Changes whenever the images change: rows decoded for one generation
+    // are not used with another.
+    uint64_t generation;
+    uint64_t signature;
     vxcrash_async_image_t images[VXCRASH_IMAGE_LIST_CAPACITY];
 };
 
@@ -70,6 +76,10 @@ const vxcrash_async_image_t *vxcrash_async_image_list_get(const vxcrash_async_im
 const vxcrash_async_image_t *vxcrash_async_image_list_image_for_address(const vxcrash_async_image_list_t *list,
                                                                         uintptr_t address);
 
+// Whether address lies in an executable segment of an image of the list;
+// the segment's range goes to start/end when given.
+bool vxcrash_async_image_list_code_contains(const vxcrash_async_image_list_t *list, uintptr_t address,
+                                            uintptr_t *start = nullptr, uintptr_t *end = nullptr);
 // Copies the image's name (NUL-terminated, cut to size - 1); returns its length.
 size_t vxcrash_async_image_copy_name(const vxcrash_async_image_list_t *list, const vxcrash_async_image_t *image,
                                      vxcrash_async_task_t *task, char *buffer, size_t size);

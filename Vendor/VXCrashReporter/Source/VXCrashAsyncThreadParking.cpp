@@ -90,7 +90,9 @@ struct LinuxDirent64 {
 };
 
 // Lists the threads into the table; false when the directory cannot be read.
-bool list_threads(pid_t self)
+// The caller and first (when not 0) come first, so that they are in the
+// table however many threads the process has.
+bool list_threads(pid_t self, pid_t first)
 {
     int fd = (int)syscall(SYS_openat, AT_FDCWD, g_taskDirectory.load(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -98,6 +100,13 @@ bool list_threads(pid_t self)
     alignas(8) char buffer[4096];
     size_t count = 0;
     bool ok = true;
+    g_slots[count].tid = self;
+    g_slots[count++].word.store(tag(0, VXCRASH_THREAD_SELF), std::memory_order_relaxed);
+    if (first > 0 && first != self) {
+        g_slots[count].tid = first;
+        g_slots[count++].word.store(tag(0, VXCRASH_THREAD_LISTED), std::memory_order_relaxed);
+    }
+    size_t reserved = count;
     for (;;) {
         long n = syscall(SYS_getdents64, fd, buffer, sizeof(buffer));
         if (n < 0 && errno == EINTR)
@@ -123,6 +132,11 @@ bool list_threads(pid_t self)
                 tid = tid * 10 + (*c - '0');
             }
             if (!digits || count == VXCRASH_THREAD_LIST_CAPACITY)
+                continue;
+            bool already = false;
+            for (size_t i = 0; i < reserved; ++i)
+                already = already || g_slots[i].tid == (pid_t)tid;
+            if (already)
                 continue;
             g_slots[count].tid = (pid_t)tid;
             g_slots[count].word.store(tag(0, tid == self ? VXCRASH_THREAD_SELF : VXCRASH_THREAD_LISTED),
@@ -172,13 +186,13 @@ void vxcrash_async_thread_parking_set_task_directory(const char *path)
     g_taskDirectory.store(path);
 }
 
-vxcrash_error_t vxcrash_async_thread_parking_begin()
+vxcrash_error_t vxcrash_async_thread_parking_begin(pid_t first)
 {
     if (!vxcrash_async_spinlock_trylock(&g_sessionLock, kSessionLockSpins))
         return VXCRASH_EACCESS;
 
     pid_t self = vxcrash_async_gettid();
-    if (!list_threads(self)) {
+    if (!list_threads(self, first)) {
         vxcrash_async_spinlock_unlock(&g_sessionLock);
         return VXCRASH_EINTERNAL;
     }

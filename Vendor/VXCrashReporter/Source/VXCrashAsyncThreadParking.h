@@ -42,11 +42,13 @@ void vxcrash_async_thread_parking_set_timeout_ms(uint32_t milliseconds);
 // missing directory to see a failed listing).
 void vxcrash_async_thread_parking_set_task_directory(const char *path);
 
-// Starts a session: lists and parks every thread but the caller.
+// Starts a session: lists and parks every thread but the caller. The caller
+// and first (a thread id, when not 0) are listed first, so they are in the
+// table even when the process has more threads than it holds.
 // VXCRASH_EINTERNAL when the thread list cannot be read (no session is then
 // running and end must not be called); VXCRASH_EACCESS when another session
 // holds the table past a bounded wait.
-vxcrash_error_t vxcrash_async_thread_parking_begin();
+vxcrash_error_t vxcrash_async_thread_parking_begin(pid_t first = 0);
 
 // The session's threads in listing order (the caller included, as SELF).
 size_t vxcrash_async_thread_parking_count();

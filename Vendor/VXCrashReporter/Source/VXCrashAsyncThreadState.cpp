@@ -130,18 +130,41 @@ vxcrash_error_t vxcrash_async_thread_state_init(vxcrash_async_thread_state_t *st
 __attribute__((noinline)) vxcrash_error_t
 vxcrash_async_thread_state_current(vxcrash_async_thread_state_current_callback body, void *context)
 {
+    vxcrash_async_thread_state_t state;
+#if defined(__x86_64__)
+    // The registers a callee keeps, and a pc inside this function at which
+    // they (and the stack pointer) are what they are here. No system call,
+    // unlike getcontext's saving of the signal mask.
+    uint64_t saved[8];
+    __asm__ __volatile__("leaq 1f(%%rip), %%rax\n\t"
+                         "movq %%rax, 0(%0)\n\t"
+                         "movq %%rbp, 8(%0)\n\t"
+                         "movq %%rsp, 16(%0)\n\t"
+                         "movq %%rbx, 24(%0)\n\t"
+                         "movq %%r12, 32(%0)\n\t"
+                         "movq %%r13, 40(%0)\n\t"
+                         "movq %%r14, 48(%0)\n\t"
+                         "movq %%r15, 56(%0)\n\t"
+                         "1:\n\t"
+                         :
+                         : "r"(saved)
+                         : "rax", "memory");
+    vxcrash_async_thread_state_init(&state, VXCRASH_CPU_TYPE_X86_64);
+    const vxcrash_regnum_t order[8] = {VXCRASH_X86_64_RIP, VXCRASH_X86_64_RBP, VXCRASH_X86_64_RSP,
+                                       VXCRASH_X86_64_RBX, VXCRASH_X86_64_R12, VXCRASH_X86_64_R13,
+                                       VXCRASH_X86_64_R14, VXCRASH_X86_64_R15};
+    for (size_t i = 0; i < 8; ++i)
+        vxcrash_async_thread_state_set_reg(&state, order[i], saved[i]);
+#else
     ucontext_t uctx;
     if (getcontext(&uctx) != 0)
         return VXCRASH_EINTERNAL;
-    vxcrash_async_thread_state_t state;
     vxcrash_async_thread_state_mcontext_init(&state, &uctx.uc_mcontext);
-    // getcontext saved its return address: the next instruction of this
-    // function, which is still executing, so the lookup needs no adjustment.
-    // Only the registers getcontext preserves are meaningful.
     state.valid_regs = 0;
     for (vxcrash_regnum_t r : {VXCRASH_X86_64_RIP, VXCRASH_X86_64_RBP, VXCRASH_X86_64_RSP, VXCRASH_X86_64_RBX,
                                VXCRASH_X86_64_R12, VXCRASH_X86_64_R13, VXCRASH_X86_64_R14, VXCRASH_X86_64_R15})
         state.valid_regs |= 1ull << r;
+#endif
     vxcrash_error_t result = body(&state, context);
     // Keeps this frame (and with it the captured stack) from being a tail call.
     __asm__ __volatile__("" ::: "memory");

@@ -537,6 +537,9 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_cfe_frame_reader(vxcrash_async_
 {
     if (!vxcrash_async_thread_state_has_reg(current_frame, VXCRASH_REG_IP))
         return VXCRASH_FRAME_EBADFRAME;
+    // Most systems have no image with the section: pass the turn on at once.
+    if (image_list != nullptr && __atomic_load_n(&image_list->unwind_info_count, __ATOMIC_RELAXED) == 0)
+        return VXCRASH_FRAME_ENOTSUP;
     uint64_t pc = vxcrash_async_thread_state_get_reg(current_frame, VXCRASH_REG_IP);
     if (pc == 0)
         return VXCRASH_FRAME_ENOTSUP;

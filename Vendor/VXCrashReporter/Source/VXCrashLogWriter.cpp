@@ -9,6 +9,8 @@
 #include <ctime>
 #include <elf.h>
 #include <protobuf-c/protobuf-c.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -59,6 +61,7 @@ enum : uint32_t {
     kThreadFrames = 2,
     kThreadCrashed = 3,
     kThreadRegisters = 4,
+    kThreadFramesTruncated = 5,
 
     kFramePc = 3,
 
@@ -151,10 +154,37 @@ size_t write_processor(File *file, uint32_t encoding, uint64_t type, uint64_t su
     return rv;
 }
 
-size_t write_report_info(File *file, const vxcrash_log_writer_t *w)
+// The process as it is at the crash: a forked child crashes with its own pid,
+// its parent is the process the writer was made in, and its report gets an
+// id of its own.
+struct CrashProcess {
+    uint32_t pid;
+    uint32_t parent_pid;
+    bool forked;
+    uint8_t uuid[16];
+};
+
+void crash_process_init(CrashProcess *p, const vxcrash_log_writer_t *w)
+{
+    p->pid = (uint32_t)syscall(SYS_getpid);
+    p->forked = p->pid != w->process_info.process_id;
+    p->parent_pid = p->forked ? (uint32_t)syscall(SYS_getppid) : w->process_info.parent_process_id;
+    vxcrash_async_memcpy(p->uuid, w->uuid, sizeof(p->uuid));
+    if (p->forked) {
+        uint64_t seed = ((uint64_t)p->pid << 32) ^ vxcrash_async_monotonic_ms();
+        for (size_t i = 0; i < sizeof(p->uuid); ++i) {
+            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+            p->uuid[i] ^= (uint8_t)(seed >> 56);
+        }
+        p->uuid[6] = (uint8_t)((p->uuid[6] & 0x0f) | 0x40);
+        p->uuid[8] = (uint8_t)((p->uuid[8] & 0x3f) | 0x80);
+    }
+}
+
+size_t write_report_info(File *file, const vxcrash_log_writer_t *w, const CrashProcess *process)
 {
     size_t rv = put_bool(file, kReportInfoUserRequested, w->user_requested);
-    rv += put_text(file, kReportInfoUuid, reinterpret_cast<const char *>(w->uuid), sizeof(w->uuid));
+    rv += put_text(file, kReportInfoUuid, reinterpret_cast<const char *>(process->uuid), sizeof(process->uuid));
     return rv;
 }
 
@@ -190,14 +220,15 @@ size_t write_application_info(File *file, const vxcrash_log_writer_t *w)
     return rv;
 }
 
-size_t write_process_info(File *file, const vxcrash_log_writer_t *w)
+size_t write_process_info(File *file, const vxcrash_log_writer_t *w, const CrashProcess *process)
 {
     const auto &p = w->process_info;
     size_t rv = put_bytes(file, kProcessName, p.process_name);
-    rv += put_u32(file, kProcessId, p.process_id);
+    rv += put_u32(file, kProcessId, process->pid);
     rv += put_bytes(file, kProcessPath, p.process_path);
-    rv += put_bytes(file, kProcessParentName, p.parent_process_name);
-    rv += put_u32(file, kProcessParentId, p.parent_process_id);
+    // A forked child's parent is the process the writer was made in.
+    rv += put_bytes(file, kProcessParentName, process->forked ? p.process_name : p.parent_process_name);
+    rv += put_u32(file, kProcessParentId, process->parent_pid);
     rv += put_bool(file, kProcessNative, p.native);
     rv += put_u64(file, kProcessStartTime, p.start_time);
     return rv;
@@ -214,6 +245,7 @@ struct ThreadCapture {
     uint32_t number;
     bool crashed;
     bool has_registers;
+    bool walk_cut; // the walk went on past the frames kept
     size_t register_count;
     const char *register_names[VXCRASH_X86_64_REG_COUNT];
     uint64_t register_values[VXCRASH_X86_64_REG_COUNT];
@@ -221,10 +253,19 @@ struct ThreadCapture {
     uint64_t frames[VXCRASH_WRITER_MAX_FRAMES];
 };
 
+// What a walk may use beyond the thread's state (see the writer record).
+struct WalkAids {
+    vxcrash_async_unwind_cache_t *unwind_cache;
+    const vxcrash_async_thread_state_t *own_state; // the calling thread's, when walked
+    uintptr_t own_stack_start;
+    uintptr_t own_stack_end;
+};
+
 void capture_thread(ThreadCapture *capture, const vxcrash_async_thread_state_t *state,
-                    vxcrash_async_image_list_t *image_list)
+                    vxcrash_async_image_list_t *image_list, const WalkAids *aids)
 {
     capture->has_registers = false;
+    capture->walk_cut = false;
     capture->register_count = 0;
     capture->frame_count = 0;
     if (state == nullptr)
@@ -232,13 +273,22 @@ void capture_thread(ThreadCapture *capture, const vxcrash_async_thread_state_t *
 
     vxcrash_async_task_t task;
     vxcrash_async_task_init(&task);
+    if (aids != nullptr) {
+        vxcrash_async_task_set_unwind_cache(&task, aids->unwind_cache);
+        if (state == aids->own_state && aids->own_stack_start < aids->own_stack_end)
+            vxcrash_async_task_set_readable_range(&task, aids->own_stack_start, aids->own_stack_end);
+    }
     vxcrash_async_frame_cursor_t cursor;
     if (vxcrash_async_frame_cursor_init(&cursor, &task, state, image_list) != VXCRASH_ESUCCESS)
         return;
 
-    while (capture->frame_count < VXCRASH_WRITER_MAX_FRAMES) {
+    for (;;) {
         if (vxcrash_async_frame_cursor_next(&cursor) != VXCRASH_FRAME_ESUCCESS)
             break;
+        if (capture->frame_count == VXCRASH_WRITER_MAX_FRAMES) {
+            capture->walk_cut = true;
+            break;
+        }
         if (capture->frame_count == 0 && capture->crashed) {
             capture->has_registers = true;
             capture->register_count = vxcrash_async_frame_cursor_get_regcount(&cursor);
@@ -258,8 +308,23 @@ void capture_thread(ThreadCapture *capture, const vxcrash_async_thread_state_t *
     vxcrash_async_frame_cursor_free(&cursor);
 }
 
-size_t write_thread(File *file, const ThreadCapture *c)
+size_t frame_message_size(uint64_t pc)
 {
+    return put_message(nullptr, kThreadFrames, [&](File *f) { return write_frame(f, pc); });
+}
+
+// A nested message's size on the wire from its body's size (key of one byte:
+// every field number here is below 16).
+size_t message_size(size_t body)
+{
+    uint8_t buffer[10];
+    return 1 + vxcrash_writer_encode_varint(buffer, body) + body;
+}
+
+// The thread with its first frame_limit frames.
+size_t write_thread(File *file, const ThreadCapture *c, size_t frame_limit)
+{
+    size_t frames = c->frame_count < frame_limit ? c->frame_count : frame_limit;
     size_t rv = put_u32(file, kThreadNumber, c->number);
     rv += put_bool(file, kThreadCrashed, c->crashed);
     if (c->has_registers) {
@@ -271,19 +336,39 @@ size_t write_thread(File *file, const ThreadCapture *c)
             });
         }
     }
-    for (size_t i = 0; i < c->frame_count; ++i)
+    for (size_t i = 0; i < frames; ++i)
         rv += put_message(file, kThreadFrames, [&](File *f) { return write_frame(f, c->frames[i]); });
+    if (frames < c->frame_count || c->walk_cut)
+        rv += put_bool(file, kThreadFramesTruncated, true);
     return rv;
 }
 
-size_t write_thread_message(File *file, uint32_t number, bool crashed, const vxcrash_async_thread_state_t *state,
-                            vxcrash_async_image_list_t *image_list)
+// How many of the thread's frames fit in budget bytes (its whole message);
+// false when not even the thread without frames does.
+bool fit_thread(const ThreadCapture *c, size_t budget, size_t *frames, size_t *size)
 {
-    ThreadCapture capture;
-    capture.number = number;
-    capture.crashed = crashed;
-    capture_thread(&capture, state, image_list);
-    return put_message(file, kReportThreads, [&](File *f) { return write_thread(f, &capture); });
+    // Measured with the cut mark: an upper bound of every cut.
+    size_t body = write_thread(nullptr, c, 0);
+    if (c->frame_count > 0 && !c->walk_cut)
+        body += 2;
+    size_t k = 0;
+    while (k < c->frame_count) {
+        size_t next = body + frame_message_size(c->frames[k]);
+        if (message_size(next) > budget)
+            break;
+        body = next;
+        ++k;
+    }
+    if (message_size(body) > budget)
+        return false;
+    *frames = k;
+    *size = message_size(write_thread(nullptr, c, k));
+    return true;
+}
+
+size_t write_thread_message(File *file, const ThreadCapture *c, size_t frame_limit)
+{
+    return put_message(file, kReportThreads, [&](File *f) { return write_thread(f, c, frame_limit); });
 }
 
 void processor_for_machine(uint16_t machine, uint32_t *encoding, uint64_t *type, uint64_t *subtype)
@@ -316,28 +401,39 @@ size_t write_image(File *file, const vxcrash_async_image_t *image, const char *n
     return rv;
 }
 
-void write_images(File *file, vxcrash_async_image_list_t *list)
+// The images in list order that fit in budget bytes (an image too large is
+// left out, later ones may still fit); returns the bytes written. The same
+// budget selects the same images when only measuring (file is nullptr).
+size_t write_images(File *file, vxcrash_async_image_list_t *list, size_t budget)
 {
     if (list == nullptr || !vxcrash_async_image_list_try_set_reading(list))
-        return;
+        return 0;
     vxcrash_async_task_t task;
     vxcrash_async_task_init(&task);
     char name[VXCRASH_IMAGE_PATH_MAX];
+    size_t total = 0;
     uint32_t count = vxcrash_async_image_list_count(list);
     for (uint32_t i = 0; i < count; ++i) {
         const vxcrash_async_image_t *image = vxcrash_async_image_list_get(list, i);
         size_t nameLength = vxcrash_async_image_copy_name(list, image, &task, name, sizeof(name));
-        put_message(file, kReportBinaryImages, [&](File *f) { return write_image(f, image, name, nameLength); });
+        auto body = [&](File *f) { return write_image(f, image, name, nameLength); };
+        size_t size = message_size(body(nullptr));
+        if (size > budget - total)
+            continue;
+        total += put_message(file, kReportBinaryImages, body);
     }
     vxcrash_async_image_list_set_reading(list, false);
+    return total;
 }
 
-size_t write_exception(File *file, const vxcrash_log_writer_t *w)
+size_t write_exception(File *file, const vxcrash_log_writer_t *w, size_t frame_limit)
 {
     const auto &e = w->uncaught_exception;
     size_t rv = put_bytes(file, kExceptionName, e.name);
     rv += put_bytes(file, kExceptionReason, e.reason);
     size_t count = e.callstack_count < VXCRASH_WRITER_MAX_FRAMES ? e.callstack_count : VXCRASH_WRITER_MAX_FRAMES;
+    if (count > frame_limit)
+        count = frame_limit;
     for (size_t i = 0; i < count; ++i)
         rv += put_message(file, kExceptionFrames, [&](File *f) { return write_frame(f, e.callstack[i]); });
     return rv;
@@ -380,30 +476,78 @@ size_t write_signal(File *file, const vxcrash_log_signal_info_t *siginfo)
     return rv;
 }
 
-void write_threads(File *file, pid_t crashed_thread, vxcrash_async_image_list_t *image_list,
-                   const vxcrash_async_thread_state_t *current_state, bool listed)
+// The state each thread of the report is walked from: the crashed thread's
+// first, then the others' in listing order.
+struct ThreadSource {
+    bool listed;
+    pid_t self;
+    pid_t crashed_thread;
+    const vxcrash_async_thread_state_t *current_state;
+};
+
+// The crashed thread's state (nullptr when it has none: not parked, no
+// answer); false when it is not in the report at all.
+bool crashed_state(const ThreadSource &src, const vxcrash_async_thread_state_t **state)
 {
-    pid_t self = vxcrash_async_gettid();
-    if (!listed) {
-        // Without a thread list the crashed thread still has its crash state.
-        if (current_state != nullptr)
-            write_thread_message(file, 0, crashed_thread == self, current_state, image_list);
-        return;
+    if (!src.listed) {
+        *state = src.current_state;
+        return src.current_state != nullptr;
     }
-    uint32_t number = 0;
     size_t count = vxcrash_async_thread_parking_count();
     for (size_t i = 0; i < count; ++i) {
         vxcrash_async_thread_entry_t entry;
-        if (!vxcrash_async_thread_parking_entry(i, &entry) || entry.state == VXCRASH_THREAD_GONE)
+        if (!vxcrash_async_thread_parking_entry(i, &entry) || entry.tid != src.crashed_thread)
+            continue;
+        if (entry.tid == src.self) {
+            *state = src.current_state;
+            return src.current_state != nullptr;
+        }
+        *state = entry.thread_state;
+        return entry.state != VXCRASH_THREAD_GONE;
+    }
+    return false;
+}
+
+// Writes every other thread within budget bytes, each taking at most an
+// equal share of what is left, so that a few deep stacks cannot crowd out the
+// rest; returns the bytes written.
+size_t write_other_threads(File *file, const ThreadSource &src, vxcrash_async_image_list_t *image_list,
+                           const WalkAids *aids, ThreadCapture *capture, uint32_t first_number, size_t budget)
+{
+    if (!src.listed)
+        return 0;
+    size_t count = vxcrash_async_thread_parking_count();
+    size_t others = 0;
+    for (size_t i = 0; i < count; ++i) {
+        vxcrash_async_thread_entry_t entry;
+        if (vxcrash_async_thread_parking_entry(i, &entry) && entry.state != VXCRASH_THREAD_GONE &&
+            entry.tid != src.crashed_thread && !(entry.tid == src.self && src.current_state == nullptr))
+            ++others;
+    }
+    size_t written = 0;
+    uint32_t number = first_number;
+    for (size_t i = 0; i < count && others > 0; ++i) {
+        vxcrash_async_thread_entry_t entry;
+        if (!vxcrash_async_thread_parking_entry(i, &entry) || entry.state == VXCRASH_THREAD_GONE ||
+            entry.tid == src.crashed_thread)
             continue;
         const vxcrash_async_thread_state_t *state = entry.thread_state;
-        if (entry.tid == self) {
-            if (current_state == nullptr)
+        if (entry.tid == src.self) {
+            if (src.current_state == nullptr)
                 continue;
-            state = current_state;
+            state = src.current_state;
         }
-        write_thread_message(file, number++, entry.tid == crashed_thread, state, image_list);
+        size_t share = (budget - written) / others--;
+        capture->number = number;
+        capture->crashed = false;
+        capture_thread(capture, state, image_list, aids);
+        size_t frames, size;
+        if (!fit_thread(capture, share, &frames, &size))
+            continue;
+        written += write_thread_message(file, capture, frames);
+        ++number;
     }
+    return written;
 }
 
 } // namespace
@@ -537,7 +681,7 @@ vxcrash_error_t vxcrash_log_writer_write(vxcrash_log_writer_t *writer, pid_t cra
         return VXCRASH_EINVAL;
 
     // Park every other thread, then read the images: nothing loads or unloads now.
-    bool listed = vxcrash_async_thread_parking_begin() == VXCRASH_ESUCCESS;
+    bool listed = vxcrash_async_thread_parking_begin(crashed_thread) == VXCRASH_ESUCCESS;
     if (image_list != nullptr)
         vxcrash_async_image_list_refresh(image_list);
 
@@ -546,27 +690,87 @@ vxcrash_error_t vxcrash_log_writer_write(vxcrash_log_writer_t *writer, pid_t cra
     header[7] = VXCRASH_REPORT_FILE_VERSION;
     vxcrash_async_file_write(file, header, sizeof(header));
 
-    put_message(file, kReportReportInfo, [&](File *f) { return write_report_info(f, writer); });
+    CrashProcess process;
+    crash_process_init(&process, writer);
+    put_message(file, kReportReportInfo, [&](File *f) { return write_report_info(f, writer, &process); });
 
     time_t now = time(nullptr);
     int64_t timestamp = now == (time_t)-1 ? 0 : (int64_t)now;
     put_message(file, kReportSystemInfo, [&](File *f) { return write_system_info(f, writer, timestamp); });
     put_message(file, kReportMachineInfo, [&](File *f) { return write_machine_info(f, writer); });
     put_message(file, kReportApplicationInfo, [&](File *f) { return write_application_info(f, writer); });
-    put_message(file, kReportProcessInfo, [&](File *f) { return write_process_info(f, writer); });
-
-    write_threads(file, crashed_thread, image_list, current_state, listed);
-    write_images(file, image_list);
-
-    if (writer->uncaught_exception.has_exception)
-        put_message(file, kReportException, [&](File *f) { return write_exception(f, writer); });
-
-    put_message(file, kReportSignal, [&](File *f) { return write_signal(f, siginfo); });
+    put_message(file, kReportProcessInfo, [&](File *f) { return write_process_info(f, writer, &process); });
 
     // Announce the read before loading the pointer: set_custom_data swaps first
     // and then waits for readers, so whichever copy is seen here stays alive.
     __atomic_add_fetch(&writer->custom_data_readers, 1, __ATOMIC_SEQ_CST);
     vxcrash_log_writer_custom_data_t *custom = __atomic_load_n(&writer->custom_data, __ATOMIC_SEQ_CST);
+
+    // The report must fit the file's limit whatever the process holds. What
+    // is left after the fixed parts and the signal goes first to the crashed
+    // thread, then the exception, the images, the custom data, and last to
+    // the other threads, whose frames are cut (and marked so) first.
+    uint64_t limit = file->limit > 0 ? (uint64_t)file->limit : UINT64_MAX / 2;
+    uint64_t fixed = (uint64_t)file->total_bytes +
+                     put_message(nullptr, kReportSignal, [&](File *f) { return write_signal(f, siginfo); });
+    size_t budget = fixed < limit ? (size_t)(limit - fixed) : 0;
+
+    ThreadSource source{listed, vxcrash_async_gettid(), crashed_thread, current_state};
+    WalkAids aids{writer->unwind_cache, current_state, writer->own_stack_start, writer->own_stack_end};
+    ThreadCapture capture;
+    const vxcrash_async_thread_state_t *crashedState = nullptr;
+    bool haveCrashed = crashed_state(source, &crashedState);
+    size_t crashedFrames = 0, crashedSize = 0;
+    if (haveCrashed) {
+        capture.number = 0;
+        capture.crashed = true;
+        capture_thread(&capture, crashedState, image_list, &aids);
+        haveCrashed = fit_thread(&capture, budget, &crashedFrames, &crashedSize);
+        if (haveCrashed)
+            budget -= crashedSize;
+    }
+
+    size_t exceptionFrames = 0;
+    bool haveException = writer->uncaught_exception.has_exception;
+    if (haveException) {
+        auto size = [&](size_t frames) {
+            return put_message(nullptr, kReportException, [&](File *f) { return write_exception(f, writer, frames); });
+        };
+        exceptionFrames = writer->uncaught_exception.callstack_count;
+        while (exceptionFrames > 0 && size(exceptionFrames) > budget)
+            exceptionFrames = exceptionFrames > 16 ? exceptionFrames - 16 : 0;
+        haveException = size(exceptionFrames) <= budget;
+        if (haveException)
+            budget -= size(exceptionFrames);
+    }
+
+    size_t imagesBudget = write_images(nullptr, image_list, budget);
+    budget -= imagesBudget;
+
+    size_t customSize = 0;
+    if (custom != nullptr) {
+        vxcrash_writer_bytes_value_t value = {custom->length, custom->bytes};
+        customSize = put(nullptr, kReportCustomData, PROTOBUF_C_TYPE_BYTES, &value);
+        if (customSize > budget)
+            custom = nullptr;
+        else
+            budget -= customSize;
+    }
+
+    uint32_t firstOther = 0;
+    if (haveCrashed) {
+        // capture still holds the crashed thread's walk.
+        write_thread_message(file, &capture, crashedFrames);
+        firstOther = 1;
+    }
+    write_other_threads(file, source, image_list, &aids, &capture, firstOther, budget);
+    write_images(file, image_list, imagesBudget);
+
+    if (haveException)
+        put_message(file, kReportException, [&](File *f) { return write_exception(f, writer, exceptionFrames); });
+
+    put_message(file, kReportSignal, [&](File *f) { return write_signal(f, siginfo); });
+
     if (custom != nullptr) {
         vxcrash_writer_bytes_value_t value = {custom->length, custom->bytes};
         put(file, kReportCustomData, PROTOBUF_C_TYPE_BYTES, &value);

@@ -80,6 +80,13 @@ struct vxcrash_log_writer_t {
     // atomically, and an old copy is freed only once no write holds it.
     vxcrash_log_writer_custom_data_t *custom_data;
     uint32_t custom_data_readers;
+
+    // Live reports only (both empty at a crash): rows kept across walks, and
+    // the calling thread's own stack above its stack pointer, read in place
+    // when the calling thread is walked.
+    vxcrash_async_unwind_cache_t *unwind_cache;
+    uintptr_t own_stack_start;
+    uintptr_t own_stack_end;
 };
 
 struct vxcrash_log_bsd_signal_info_t {

@@ -178,11 +178,13 @@ VXCrashReportRegisterInfo::VXCrashReportRegisterInfo(std::string registerName, u
 
 VXCrashReportThreadInfo::VXCrashReportThreadInfo(int64_t threadNumber, VXCrashReportStackFrames stackFrames,
                                                  bool crashed,
-                                                 std::vector<std::shared_ptr<const VXCrashReportRegisterInfo>> registers)
+                                                 std::vector<std::shared_ptr<const VXCrashReportRegisterInfo>> registers,
+                                                 bool framesTruncated)
     : m_threadNumber(threadNumber),
       m_stackFrames(std::move(stackFrames)),
       m_crashed(crashed),
-      m_registers(std::move(registers))
+      m_registers(std::move(registers)),
+      m_framesTruncated(framesTruncated)
 {
 }
 
@@ -515,7 +517,8 @@ VXCrashReport::extractThreadInfo(const Vxcrash__CrashReport__Thread *thread, VXC
         registers.push_back(std::make_shared<VXCrashReportRegisterInfo>(value->name, value->value));
     }
     return std::make_shared<VXCrashReportThreadInfo>((int64_t)thread->thread_number, std::move(frames),
-                                                     thread->crashed != 0, std::move(registers));
+                                                     thread->crashed != 0, std::move(registers),
+                                                     thread->has_frames_truncated && thread->frames_truncated != 0);
 }
 
 std::shared_ptr<const VXCrashReportBinaryImageInfo>

@@ -217,17 +217,21 @@ private:
 class VXCrashReportThreadInfo {
 public:
     VXCrashReportThreadInfo(int64_t threadNumber, VXCrashReportStackFrames stackFrames, bool crashed,
-                            std::vector<std::shared_ptr<const VXCrashReportRegisterInfo>> registers);
+                            std::vector<std::shared_ptr<const VXCrashReportRegisterInfo>> registers,
+                            bool framesTruncated = false);
     int64_t threadNumber() const { return m_threadNumber; }
     const VXCrashReportStackFrames &stackFrames() const { return m_stackFrames; }
     bool crashed() const { return m_crashed; }
     const std::vector<std::shared_ptr<const VXCrashReportRegisterInfo>> &registers() const { return m_registers; }
+    // Frames were left out to keep the report within its size limit.
+    bool framesTruncated() const { return m_framesTruncated; }
 
 private:
     int64_t m_threadNumber;
     VXCrashReportStackFrames m_stackFrames;
     bool m_crashed;
     std::vector<std::shared_ptr<const VXCrashReportRegisterInfo>> m_registers;
+    bool m_framesTruncated;
 };
 
 class VXCrashReportExceptionInfo {

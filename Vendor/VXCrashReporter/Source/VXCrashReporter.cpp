@@ -14,11 +14,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <pthread.h>
 #include <pwd.h>
+#include <climits>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
 
@@ -32,7 +36,6 @@ constexpr const char *kPendingReportName = "live_report.vxcrash";
 
 vxcrash_log_writer_t g_writer;
 std::atomic<bool> g_writerReady{false};
-std::atomic<char *> g_crashReportPath{nullptr};
 std::atomic<vxcrash_async_image_list_t *> g_imageList{nullptr};
 std::atomic<void *> g_callbackContext{nullptr};
 std::atomic<VXCrashReporterPostCrashSignalCallback> g_callbackFunction{nullptr};
@@ -44,15 +47,74 @@ std::atomic<bool> g_uncaughtExceptionSeen{false};
 std::mutex g_mainBundleLock;
 VXCrashReporterBundle g_mainBundle{"com.tarnwick.vexil", VEXIL_BUILD_NUMBER, VEXIL_VERSION};
 
-// Opens the pending report and writes it; the result is the write's, or an
-// internal error when the file cannot be opened, flushed or closed. Async-safe.
+// Where crash-time code writes, copied at enable.
+struct CrashPaths {
+    char *report;    // the pending report
+    char *directory; // the crash directory, made again at crash time when gone
+    char *queued;    // the queued report directory
+    pid_t pid;       // the process that enabled the reporter
+};
+
+std::atomic<CrashPaths *> g_crashPaths{nullptr};
+
+// Appends text to buffer[*at] within size (the last byte stays for the NUL).
+bool append_text(char *buffer, size_t size, size_t *at, const char *text)
+{
+    size_t length = vxcrash_async_strlen(text);
+    if (length >= size - *at)
+        return false;
+    vxcrash_async_memcpy(buffer + *at, text, length);
+    *at += length;
+    buffer[*at] = '\0';
+    return true;
+}
+
+// mkdir -p with plain system calls; a cache cleaner may have removed the
+// crash directory while the program ran.
+void make_directories_async(const char *path)
+{
+    char prefix[PATH_MAX];
+    size_t length = vxcrash_async_strlen(path);
+    if (length >= sizeof(prefix))
+        return;
+    for (size_t at = 1; at <= length; ++at) {
+        if (at != length && path[at] != '/')
+            continue;
+        vxcrash_async_memcpy(prefix, path, at);
+        prefix[at] = '\0';
+        mkdir(prefix, 0755);
+    }
+}
+
+// Opens the report under a temporary name of its own and writes it; only a
+// whole report is renamed into place, so a writer that dies part-way leaves
+// an earlier report as it was. A forked child never replaces a report that is
+// already pending: its report then goes to the queued directory. The result
+// is the write's, or an internal error when the file cannot be opened,
+// flushed, closed or renamed. Async-safe.
 vxcrash_error_t vxcrash_write_report(pid_t crashed_thread, const vxcrash_async_thread_state_t *state,
                                      const vxcrash_log_signal_info_t *siginfo)
 {
-    const char *path = g_crashReportPath.load(std::memory_order_acquire);
-    if (path == nullptr)
+    const CrashPaths *paths = g_crashPaths.load(std::memory_order_acquire);
+    if (paths == nullptr)
         return VXCRASH_EINTERNAL;
-    int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_t pid = (pid_t)syscall(SYS_getpid);
+    char pidText[16];
+    vxcrash_async_format_int(pidText, sizeof(pidText), pid);
+    char temporary[PATH_MAX];
+    size_t at = 0;
+    if (!append_text(temporary, sizeof(temporary), &at, paths->report) ||
+        !append_text(temporary, sizeof(temporary), &at, ".") ||
+        !append_text(temporary, sizeof(temporary), &at, pidText) ||
+        !append_text(temporary, sizeof(temporary), &at, ".tmp"))
+        return VXCRASH_EINTERNAL;
+
+    int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == ENOENT) {
+        make_directories_async(paths->directory);
+        make_directories_async(paths->queued);
+        fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    }
     if (fd < 0)
         return VXCRASH_EINTERNAL;
     vxcrash_async_file_t file;
@@ -62,6 +124,27 @@ vxcrash_error_t vxcrash_write_report(pid_t crashed_thread, const vxcrash_async_t
     vxcrash_log_writer_close(&g_writer);
     if (vxcrash_async_file_close(&file) != VXCRASH_ESUCCESS && result == VXCRASH_ESUCCESS)
         result = VXCRASH_EINTERNAL;
+    if (result != VXCRASH_ESUCCESS) {
+        unlink(temporary);
+        return result;
+    }
+
+    if (pid == paths->pid) {
+        if (rename(temporary, paths->report) != 0)
+            result = VXCRASH_EINTERNAL;
+    } else if (link(temporary, paths->report) == 0) {
+        unlink(temporary);
+    } else {
+        char queued[PATH_MAX];
+        at = 0;
+        if (!append_text(queued, sizeof(queued), &at, paths->queued) ||
+            !append_text(queued, sizeof(queued), &at, "/live_report-") ||
+            !append_text(queued, sizeof(queued), &at, pidText) ||
+            !append_text(queued, sizeof(queued), &at, ".vxcrash") || rename(temporary, queued) != 0)
+            result = VXCRASH_EINTERNAL;
+    }
+    if (result != VXCRASH_ESUCCESS)
+        unlink(temporary);
     return result;
 }
 
@@ -191,15 +274,74 @@ bool read_whole_file(const std::string &path, std::vector<uint8_t> *out, int *er
     return true;
 }
 
+// Removes the temporary files of writers that died part-way
+// ("live_report.vxcrash.<pid>.tmp" of a process that is gone).
+void remove_dead_writers_files(const std::string &directory)
+{
+    DIR *dir = opendir(directory.c_str());
+    if (dir == nullptr)
+        return;
+    const std::string prefix = std::string(kPendingReportName) + ".";
+    while (struct dirent *entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - 4, 4, ".tmp") != 0)
+            continue;
+        std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9)
+            continue;
+        pid_t pid = (pid_t)std::stol(digits);
+        if (kill(pid, 0) != 0 && errno == ESRCH)
+            unlink((directory + "/" + name).c_str());
+    }
+    closedir(dir);
+}
+
 struct LiveWrite {
     vxcrash_log_writer_t *writer;
     vxcrash_async_file_t *file;
     const vxcrash_log_signal_info_t *siginfo;
 };
 
+// The top of the calling thread's stack, found once per thread (0 when unknown).
+uintptr_t own_stack_top()
+{
+    thread_local uintptr_t top = 0;
+    if (top == 0) {
+        pthread_attr_t attr;
+        void *low = nullptr;
+        size_t size = 0;
+        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+            if (pthread_attr_getstack(&attr, &low, &size) == 0)
+                top = (uintptr_t)low + size;
+            pthread_attr_destroy(&attr);
+        }
+    }
+    return top;
+}
+
+// Rows kept across live reports.
+vxcrash_async_unwind_cache_t *live_unwind_cache()
+{
+    static vxcrash_async_unwind_cache_t *cache = [] {
+        auto *made = new vxcrash_async_unwind_cache_t();
+        vxcrash_async_unwind_cache_init(made);
+        return made;
+    }();
+    return cache;
+}
+
 vxcrash_error_t write_live_from_state(vxcrash_async_thread_state_t *state, void *context)
 {
     auto *live = static_cast<LiveWrite *>(context);
+    // Everything from this frame up to the stack's top is mapped: the walk of
+    // this thread, which starts above it, reads it in place.
+    volatile char here = 0;
+    uintptr_t top = own_stack_top();
+    if (top > (uintptr_t)&here) {
+        live->writer->own_stack_start = (uintptr_t)&here & ~(uintptr_t)4095;
+        live->writer->own_stack_end = top;
+    }
     return vxcrash_log_writer_write(live->writer, vxcrash_async_gettid(), vxcrash_shared_image_list(), live->file,
                                     live->siginfo, state);
 }
@@ -423,6 +565,7 @@ bool VXCrashReporter::enableCrashReporter(VXCrashReporterError *error)
     // fails: a second enable, of any reporter, ends at the check above.
     if (!make_directories(m_crashReportDirectory, error) || !make_directories(queuedCrashReportDirectory(), error))
         return false;
+    remove_dead_writers_files(m_crashReportDirectory);
 
     const char *marketing = m_applicationMarketingVersion ? m_applicationMarketingVersion->c_str() : nullptr;
     if (vxcrash_log_writer_init(&g_writer, m_applicationIdentifier.c_str(), m_applicationVersion.c_str(), marketing,
@@ -435,8 +578,9 @@ bool VXCrashReporter::enableCrashReporter(VXCrashReporterError *error)
     if (m_customData)
         vxcrash_log_writer_set_custom_data(&g_writer, m_customData->data(), m_customData->size());
 
-    char *previousPath = g_crashReportPath.exchange(strdup(crashReportPath().c_str()));
-    free(previousPath);
+    // Enabled once per process: the paths live as long as it does.
+    g_crashPaths.store(new CrashPaths{strdup(crashReportPath().c_str()), strdup(m_crashReportDirectory.c_str()),
+                                      strdup(queuedCrashReportDirectory().c_str()), getpid()});
     g_imageList.store(vxcrash_shared_image_list());
 
     uint32_t type = m_configuration->signalHandlerType();
@@ -490,6 +634,7 @@ std::optional<std::vector<uint8_t>> VXCrashReporter::liveReport(pid_t thread, ui
     if (result == VXCRASH_ESUCCESS) {
         if (m_customData)
             vxcrash_log_writer_set_custom_data(writer.get(), m_customData->data(), m_customData->size());
+        writer->unwind_cache = live_unwind_cache();
 
         vxcrash_log_bsd_signal_info_t bsd = {SIGTRAP, TRAP_TRACE, callerAddress};
         vxcrash_log_signal_info_t siginfo = {&bsd, nullptr};

@@ -78,6 +78,65 @@ void pass_on(int signo, const siginfo_t *info, bool use_default)
         syscall(SYS_tgkill, pid, tid, signo);
 }
 
+struct CallbackRun {
+    int signo;
+    siginfo_t *info;
+    ucontext_t *uap;
+    bool handled;
+};
+
+// The stack the callbacks run on: one for the process, as only the thread
+// that owns the crash runs them. The thread's own stack, or its alternate
+// stack, only has to hold the kernel's signal frame and dispatch, so a crash
+// on a thread with a small stack, or with a small alternate stack, is still
+// written.
+std::atomic<char *> g_crashStackBase{nullptr}; // lowest usable byte
+std::atomic<char *> g_crashStackTop{nullptr};  // 16-byte aligned
+
+void run_callbacks(CallbackRun *run)
+{
+    SignalSlot &slot = g_slots[run->signo];
+    uint32_t count = slot.count.load(std::memory_order_acquire);
+    for (uint32_t i = 0; i < count && !run->handled; ++i) {
+        const CallbackEntry &entry = slot.entries[i];
+        run->handled = entry.function(run->signo, run->info, run->uap, entry.context);
+    }
+}
+
+__attribute__((noinline)) void run_on_crash_stack(CallbackRun *run)
+{
+    char *top = g_crashStackTop.load(std::memory_order_acquire);
+#if defined(__x86_64__)
+    if (top != nullptr) {
+        // rbx is callee-saved: it keeps this stack's pointer across the call.
+        __asm__ __volatile__("movq %%rsp, %%rbx\n\t"
+                             "movq %[top], %%rsp\n\t"
+                             "callq *%[fn]\n\t"
+                             "movq %%rbx, %%rsp\n\t"
+                             : "+D"(run)
+                             : [top] "r"(top), [fn] "r"(&run_callbacks)
+                             : "rax", "rbx", "rcx", "rdx", "rsi", "r8", "r9", "r10", "r11", "xmm0", "xmm1", "xmm2",
+                               "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11", "xmm12",
+                               "xmm13", "xmm14", "xmm15", "memory", "cc");
+        return;
+    }
+#else
+    (void)top;
+#endif
+    run_callbacks(run);
+}
+
+// Maps size bytes with a guard page below them; nullptr on failure.
+char *map_stack(size_t size)
+{
+    size_t page = (size_t)sysconf(_SC_PAGESIZE);
+    void *memory = mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (memory == MAP_FAILED)
+        return nullptr;
+    mprotect(memory, page, PROT_NONE);
+    return static_cast<char *>(memory) + page;
+}
+
 void dispatch(int signo, siginfo_t *info, void *uap)
 {
     int savedErrno = errno;
@@ -108,13 +167,9 @@ void dispatch(int signo, siginfo_t *info, void *uap)
         futex_wait(&g_owner, owner);
     }
 
-    SignalSlot &slot = g_slots[signo];
-    uint32_t count = slot.count.load(std::memory_order_acquire);
-    bool handled = false;
-    for (uint32_t i = 0; i < count && !handled; ++i) {
-        const CallbackEntry &entry = slot.entries[i];
-        handled = entry.function(signo, info, static_cast<ucontext_t *>(uap), entry.context);
-    }
+    CallbackRun run{signo, info, static_cast<ucontext_t *>(uap), false};
+    run_on_crash_stack(&run);
+    bool handled = run.handled;
 
     if (handled) {
         g_owner.store(kIdle, std::memory_order_release);
@@ -142,21 +197,19 @@ bool VXCrashSignalHandler::installAlternateStack(VXCrashReporterError *error)
 
     // One guard page below the stack: an overflow of the handler itself
     // faults instead of running into other memory.
-    size_t page = (size_t)sysconf(_SC_PAGESIZE);
-    size_t length = kAlternateStackSize + page;
-    void *memory = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-    if (memory == MAP_FAILED) {
+    char *memory = map_stack(kAlternateStackSize);
+    if (memory == nullptr) {
         vxcrash_set_posix_error(error, errno, "Could not allocate the alternate signal stack");
         return false;
     }
-    mprotect(memory, page, PROT_NONE);
     stack_t stack;
     memset(&stack, 0, sizeof(stack));
-    stack.ss_sp = static_cast<char *>(memory) + page;
+    stack.ss_sp = memory;
     stack.ss_size = kAlternateStackSize;
     if (sigaltstack(&stack, nullptr) != 0) {
         int errnum = errno;
-        munmap(memory, length);
+        size_t page = (size_t)sysconf(_SC_PAGESIZE);
+        munmap(memory - page, kAlternateStackSize + page);
         vxcrash_set_posix_error(error, errnum, "Could not install the alternate signal stack");
         return false;
     }
@@ -183,6 +236,15 @@ bool VXCrashSignalHandler::registerHandlerForSignal(int signo, VXCrashSignalHand
     }
     if (!installAlternateStack(error))
         return false;
+    if (g_crashStackTop.load(std::memory_order_relaxed) == nullptr) {
+        char *base = map_stack(kCrashStackSize);
+        if (base == nullptr) {
+            vxcrash_set_posix_error(error, errno, "Could not allocate the crash stack");
+            return false;
+        }
+        g_crashStackBase.store(base, std::memory_order_relaxed);
+        g_crashStackTop.store(base + kCrashStackSize, std::memory_order_release);
+    }
 
     // Visible to the handler before the action can run it.
     slot.entries[count].function = callback;
@@ -213,4 +275,16 @@ size_t VXCrashSignalHandler::callbackCount(int signo) const
     if (signo <= 0 || signo >= kSignalTableSize)
         return 0;
     return g_slots[signo].count.load(std::memory_order_acquire);
+}
+
+size_t VXCrashSignalHandler::crashStackUsed()
+{
+    const char *base = g_crashStackBase.load(std::memory_order_acquire);
+    if (base == nullptr)
+        return 0;
+    // The stack starts zeroed: the lowest byte written marks how deep it went.
+    size_t at = 0;
+    while (at < kCrashStackSize && base[at] == 0)
+        ++at;
+    return kCrashStackSize - at;
 }

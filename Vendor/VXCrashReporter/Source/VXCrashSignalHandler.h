@@ -1,7 +1,8 @@
 // The process's handler of crash signals: one list of callbacks per signal.
 //
 // The first registration for a signal installs one SA_SIGINFO action, run on
-// the thread's alternate signal stack, and keeps the action it replaced. When
+// the thread's alternate signal stack, and keeps the action it replaced. The
+// callbacks themselves run on a stack of the process's own. When
 // a signal arrives:
 // - the first thread to get one owns the crash: it runs the signal's
 //   callbacks in registration order until one answers that it handled the
@@ -31,8 +32,11 @@ typedef bool (*VXCrashSignalHandlerCallbackFunc)(int signo, siginfo_t *info, uco
 class VXCrashSignalHandler {
 public:
     static constexpr size_t kMaxCallbacksPerSignal = 8;
-    // The report writer needs about 16 KiB and the frame readers some more.
-    static constexpr size_t kAlternateStackSize = 256 * 1024;
+    // The callbacks run on a stack of the process's own (the report writer
+    // needs about 40 KiB of it, see crashStackUsed); a thread's alternate
+    // stack only holds the kernel's signal frame and the step onto it.
+    static constexpr size_t kCrashStackSize = 256 * 1024;
+    static constexpr size_t kAlternateStackSize = 64 * 1024;
 
     // The signals blocked while a callback runs (SIGABRT, SIGBUS, SIGFPE,
     // SIGILL, SIGSEGV, SIGTRAP): a fault inside the handler is not caught again.
@@ -51,6 +55,10 @@ public:
     // Gives the calling thread an alternate signal stack unless it has one, so
     // that a stack overflow on it can still be reported.
     static bool installAlternateStack(VXCrashReporterError *error = nullptr);
+
+    // How deep the callbacks have gone into the crash stack so far, in bytes
+    // (0 before the first registration). Measures the writer's stack need.
+    static size_t crashStackUsed();
 
     VXCrashSignalHandler(const VXCrashSignalHandler &) = delete;
     VXCrashSignalHandler &operator=(const VXCrashSignalHandler &) = delete;

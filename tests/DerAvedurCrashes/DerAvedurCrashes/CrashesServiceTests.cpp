@@ -195,6 +195,28 @@ protected:
     }
 };
 
+// A run that processes the report while the ingestion cannot be reached keeps
+// the error log in the log store; the next start sends it, with no new crash
+// and no new log to set the channel going.
+TEST_F(CrashesService, AReportStoredWhileOfflineArrivesAtTheNextStartWithNoNewCrash) {
+    leavePendingReport();
+    executor = Foundation::TestExecutor::install();
+    server = std::make_unique<DAVTest::IngestionServer>();
+    client = std::make_shared<DAVHttpClient>();
+    DAVDependencyConfiguration::setHttpClient(client);
+    DAVDerAvedur::setLogUrl("http://127.0.0.1:9");  // nothing listens there
+    DAVDerAvedur::configureWithAppSecret(std::string(kAppSecret));
+    DAVDerAvedur::startService(DAVCrashes::serviceClass());
+    executor->drain();
+    settle(DAVCrashes::kProcessingDelay + 5);
+    EXPECT_FALSE(fs::exists(pendingReportPath()));
+    EXPECT_EQ(server->requestCount(), 0u);
+
+    restartSdk();
+    ASSERT_TRUE(waitForLogs("appleError", 1));
+    EXPECT_EQ(sentLogs("appleError")[0]["id"], errorIdFor(0xa0));
+}
+
 TEST_F(CrashesService, UserConfirmationSendDontSendAndAlwaysSend) {
     std::vector<std::size_t> asked;
     auto askUser = [&](const std::vector<std::shared_ptr<DAVErrorReport>>& reports) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/ThreadSignalStack.h"
 
 namespace Foundation {
 namespace {
@@ -137,6 +138,32 @@ TEST(GlobalQueue, RunsConcurrentlyOffMain) {
     await(finished);
     EXPECT_TRUE(allCurrent.load());
     EXPECT_FALSE(anyMain.load());
+}
+
+// A stack overflow on a queue's thread can only be reported from an
+// alternate signal stack.
+TEST(QueueThreads, HaveAnAlternateSignalStack) {
+    auto serial = DispatchQueue::makeSerial("com.tarnwick.test.altstack");
+    std::promise<bool> serialHas, globalHas;
+    auto a = serialHas.get_future(), b = globalHas.get_future();
+    serial->async([&] { serialHas.set_value(ThreadSignalStack::active()); });
+    DispatchQueue::global()->async([&] { globalHas.set_value(ThreadSignalStack::active()); });
+    EXPECT_TRUE(await(a));
+    EXPECT_TRUE(await(b));
+
+    // The scope gives one only for its life, and leaves one it found alone.
+    std::thread([] {
+        const bool before = ThreadSignalStack::active();
+        {
+            ThreadSignalStack stack;
+            EXPECT_TRUE(ThreadSignalStack::active());
+            {
+                ThreadSignalStack nested;
+            }
+            EXPECT_TRUE(ThreadSignalStack::active());
+        }
+        EXPECT_EQ(ThreadSignalStack::active(), before);
+    }).join();
 }
 
 TEST(GlobalQueue, SyncAndAfter) {

@@ -175,6 +175,43 @@ TEST_F(StoreTest, NaturalOrderIsInsertionOrderAndKeysAreNotReused) {
     EXPECT_THAT(titles(open()->objects<Book>()), ElementsAre("b", "c", "d"));
 }
 
+TEST_F(StoreTest, OrderAndPrimaryKeysHoldThroughManyDeletionsAndAReopen) {
+    std::vector<std::string> kept, removed;
+    {
+        auto realm = open();
+        std::vector<std::pair<std::string, std::int64_t>> items;
+        for (int i = 0; i < 150; ++i) items.emplace_back("t" + std::to_string(i), i);
+        auto books = addBooks(*realm, items);
+        realm->write([&] {
+            for (int i = 0; i < 150; ++i)
+                if (i % 3 != 0) realm->remove(books[static_cast<std::size_t>(i)]);
+        });
+        for (int i = 0; i < 150; ++i) (i % 3 ? removed : kept).push_back(books[static_cast<std::size_t>(i)]->id());
+        // A cancelled deletion puts the object back in its place.
+        realm->beginWrite();
+        realm->remove(realm->object<Book>(kept[1]));
+        EXPECT_EQ(realm->object<Book>(kept[1]), nullptr);
+        realm->cancelWrite();
+        ASSERT_NE(realm->object<Book>(kept[1]), nullptr);
+        addBooks(*realm, {{"last", 999}});
+    }
+    auto realm = open();
+    auto all = realm->objects<Book>();
+    ASSERT_EQ(all.count(), kept.size() + 1);
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(all[i]->id(), kept[i]);
+        EXPECT_EQ(all[i]->rank(), static_cast<std::int64_t>(3 * i));
+        EXPECT_TRUE(realm->object<Book>(kept[i])->isSameObject(*all[i]));
+    }
+    EXPECT_EQ(all.last()->title(), "last");
+    for (auto& id : removed) EXPECT_EQ(realm->object<Book>(id), nullptr);
+    auto copy = std::make_shared<Book>("copy", 1);
+    copy->setId(kept[2]);
+    realm->beginWrite();
+    EXPECT_THROW(realm->add(copy), RealmError);
+    realm->cancelWrite();
+}
+
 struct FilterCase {
     const char* format;
     Foundation::Array arguments;

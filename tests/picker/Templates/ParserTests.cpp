@@ -97,5 +97,40 @@ TEST(TemplateParser, TemplatesRenderAgainTheSameWay) {
     EXPECT_EQ(t.environment().loader, nullptr);
 }
 
+// A template parses once and keeps its nodes only while parsing again could
+// not give other ones: tables changed after a render, and a caller's tag
+// (whose parser may do anything), are seen by the next render.
+TEST(TemplateParser, ChangedTablesAndCallerTagsAreSeenOnEveryRender) {
+    auto extension = std::make_shared<Extension>();
+    Environment environment(nullptr, {extension});
+    Template filtered("{{ name|shout }}", environment);
+    Dictionary context{{"name", Value("red")}};
+    EXPECT_THROW(filtered.render(context), TemplateSyntaxError);
+    extension->registerFilter("shout", [](const Value& v) { return Value(stringify(v) + "!"); });
+    EXPECT_EQ(filtered.render(context), "red!");
+    extension->registerFilter("shout", [](const Value& v) { return Value(stringify(v) + "?"); });
+    EXPECT_EQ(filtered.render(context), "red?");
+
+    Template builtIn("{% if name %}{{ name|uppercase }}{% endif %}", environment);
+    EXPECT_EQ(builtIn.render(context), "RED");
+    environment.extensions.back()->registerSimpleTag("if", [](Context&) { return std::string("replaced"); });
+    try {
+        builtIn.render(context);
+        FAIL() << "expected the replaced tag to leave endif unknown";
+    } catch (const TemplateSyntaxError& e) {
+        EXPECT_EQ(e.description(), "Unknown template tag 'endif'");
+    }
+
+    int parses = 0;
+    extension->registerTag("count", [&parses](TokenParser&, const Token&) -> std::shared_ptr<NodeType> {
+        ++parses;
+        return std::make_shared<TextNode>(std::to_string(parses));
+    });
+    Template counted("{% count %}{{ name }}", environment);
+    EXPECT_EQ(counted.render(context), "1red");
+    EXPECT_EQ(counted.render(context), "2red");
+    EXPECT_EQ(parses, 2);
+}
+
 }  // namespace
 }  // namespace Templates::testing

@@ -15,6 +15,7 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/Text.h"
+#include "Platform/Foundation/ThreadSignalStack.h"
 
 namespace {
 
@@ -93,7 +94,10 @@ public:
                 sink_(std::move(failed));
                 return;
             }
-            thread_ = std::thread([this] { run(); });
+            thread_ = std::thread([this] {
+                Foundation::ThreadSignalStack signalStack;
+                run();
+            });
         }
         toAdd_.push_back(std::move(transfer));
         curl_multi_wakeup(multi_);

@@ -11,6 +11,7 @@
 #include "Vendor/VXCrashReporter/Source/VXCrashSignalHandler.h"
 
 #include "Vendor/VXCrashReporter/Source/CrashTestSupport.h"
+#include "Platform/Foundation/Dispatch.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +29,7 @@
 #include <link.h>
 #include <map>
 #include <stdexcept>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -83,6 +85,39 @@ __attribute__((noinline)) int vxtest_recurse(int depth)
     return vxtest_recurse(depth + 1) + pad[0];
 }
 
+// A call through a null pointer, and one into data: the pc lies in no
+// image's code and the return address sits on top of the stack.
+void (*volatile vxtest_null_function)() = nullptr;
+volatile long vxtest_data_words[4] = {0, 0, 0, 0};
+
+__attribute__((noinline)) int vxtest_call_null()
+{
+    vxtest_null_function();
+    __asm__ __volatile__("" ::: "memory");
+    return vxtest_zero + 1;
+}
+
+__attribute__((noinline)) int vxtest_call_data()
+{
+    auto function = reinterpret_cast<void (*)()>(reinterpret_cast<uintptr_t>(&vxtest_data_words[0]));
+    vxtest_null_function = function;
+    vxtest_null_function();
+    __asm__ __volatile__("" ::: "memory");
+    return vxtest_zero + 1;
+}
+
+// Recurses depth frames, then runs at_bottom.
+__attribute__((noinline)) int vxtest_deep(int depth, void (*at_bottom)())
+{
+    volatile char pad[16];
+    pad[0] = (char)depth;
+    if (depth == 0)
+        at_bottom();
+    else
+        vxtest_deep(depth - 1, at_bottom);
+    return pad[0];
+}
+
 __attribute__((noinline)) void vxtest_throw_boom()
 {
     // Conditional, so that the caller's call cannot become a jump.
@@ -135,8 +170,13 @@ void markCallback(siginfo_t *info, ucontext_t *, void *)
     vxcrash_async_memcpy(path, g_markerPath, at);
     vxcrash_async_format_int(path + at, sizeof(path) - at, info->si_signo);
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0)
+    if (fd >= 0) {
+        // How deep the report's writing went into the crash stack.
+        char used[24];
+        size_t length = vxcrash_async_format_uint(used, sizeof(used), VXCrashSignalHandler::crashStackUsed());
+        vxcrash_async_writen(fd, used, length);
         close(fd);
+    }
 }
 
 void abortInCallback(siginfo_t *, ucontext_t *, void *)
@@ -364,6 +404,168 @@ const std::map<std::string, std::function<int()>> &scenarios()
              }
              return 0;
          }},
+        {"null-call",
+         [] {
+             enableWithMarker();
+             return vxtest_call_null();
+         }},
+        {"data-call",
+         [] {
+             enableWithMarker();
+             return vxtest_call_data();
+         }},
+        {"small-stack",
+         [] {
+             // No alternate stack, 24 KiB of stack: the handler moves to its own.
+             enableWithMarker();
+             pthread_attr_t attr;
+             pthread_attr_init(&attr);
+             size_t size = 24 * 1024;
+             long minimum = sysconf(_SC_THREAD_STACK_MIN);
+             if (minimum > 0 && (size_t)minimum > size)
+                 size = (size_t)minimum;
+             pthread_attr_setstacksize(&attr, size);
+             pthread_t thread;
+             if (pthread_create(&thread, &attr, [](void *) -> void * {
+                     vxtest_crash_caller();
+                     return nullptr;
+                 }, nullptr) != 0)
+                 fail("no thread");
+             pthread_join(thread, nullptr);
+             return 0;
+         }},
+        {"queue-overflow",
+         [] {
+             // The queue's thread exists before the reporter is enabled.
+             auto queue = Foundation::DispatchQueue::makeSerial("com.tarnwick.test.overflow");
+             queue->sync([] {});
+             enableWithMarker();
+             queue->async([] { vxtest_recurse(0); });
+             for (;;)
+                 pause();
+             return 0;
+         }},
+        {"thread-overflow",
+         [] {
+             // An application's own thread asks for an alternate stack.
+             enableWithMarker();
+             std::thread([] {
+                 if (!VXCrashSignalHandler::installAlternateStack())
+                     fail("no alternate stack");
+                 vxtest_recurse(0);
+             }).join();
+             return 0;
+         }},
+        {"directory-gone",
+         [] {
+             auto reporter = enableWithMarker();
+             // A cache cleaner removes the folder while the program runs.
+             fs::remove_all(reporter->crashReportDirectory());
+             return vxtest_crash_caller();
+         }},
+        {"writer-dies",
+         [] {
+             auto reporter = enableWithMarker();
+             writeFile(reporter->crashReportPath(), {'e', 'a', 'r', 'l', 'i', 'e', 'r'});
+             // The writer is killed (SIGXFSZ) after its first 512 bytes.
+             struct rlimit small = {512, 512};
+             setrlimit(RLIMIT_FSIZE, &small);
+             return vxtest_crash_caller();
+         }},
+        {"fork",
+         [] {
+             auto reporter = enableWithMarker();
+             auto crashChild = [&](const std::string &pidFile) {
+                 pid_t pid = fork();
+                 if (pid == 0) {
+                     vxtest_crash_caller();
+                     _exit(kResumed);
+                 }
+                 int status = 0;
+                 waitpid(pid, &status, 0);
+                 if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGSEGV)
+                     fail("the forked child did not crash");
+                 std::string text = std::to_string(pid);
+                 writeFile(home() + "/" + pidFile, std::vector<uint8_t>(text.begin(), text.end()));
+             };
+             // Nothing pending: the child's report takes the pending path.
+             crashChild("first-pid");
+             fs::rename(reporter->crashReportPath(), home() + "/first.vxcrash");
+             // A report pending: the child leaves it and queues its own.
+             writeFile(reporter->crashReportPath(), {'e', 'a', 'r', 'l', 'i', 'e', 'r'});
+             crashChild("second-pid");
+             return 0;
+         }},
+        {"stale-temporary",
+         [] {
+             // Files of a writer that died (its process is gone) and of one
+             // that may still be writing (this process).
+             auto reporter = makeReporter();
+             pid_t gone = fork();
+             if (gone == 0)
+                 _exit(0);
+             waitpid(gone, nullptr, 0);
+             fs::create_directories(reporter->crashReportDirectory());
+             std::string dead = reporter->crashReportPath() + "." + std::to_string(gone) + ".tmp";
+             std::string alive = reporter->crashReportPath() + "." + std::to_string(getpid()) + ".tmp";
+             writeFile(dead, {'x'});
+             writeFile(alive, {'x'});
+             if (!reporter->enableCrashReporter())
+                 fail("enable failed");
+             if (fs::exists(dead) || !fs::exists(alive))
+                 fail("wrong temporary files removed");
+             return 0;
+         }},
+        {"deep-threads",
+         [] {
+             // 64 threads 500 frames deep and a crash 300 frames deep: more
+             // than the report's 256 KiB.
+             enableWithMarker();
+             static std::atomic<int> ready{0};
+             std::vector<std::thread> threads;
+             for (int i = 0; i < 64; ++i) {
+                 threads.emplace_back([] {
+                     vxtest_deep(500, [] {
+                         ready.fetch_add(1);
+                         for (;;)
+                             pause();
+                     });
+                 });
+             }
+             while (ready.load() < 64)
+                 sched_yield();
+             vxtest_deep(300, [] { vxtest_crash_caller(); });
+             return 0;
+         }},
+        {"many-threads",
+         [] {
+             // More threads than the thread table holds; the last one crashes.
+             enableWithMarker();
+             static std::atomic<int> ready{0};
+             constexpr int kThreads = 1100;
+             pthread_attr_t attr;
+             pthread_attr_init(&attr);
+             pthread_attr_setstacksize(&attr, 64 * 1024);
+             for (int i = 0; i < kThreads; ++i) {
+                 pthread_t thread;
+                 if (pthread_create(&thread, &attr, [](void *) -> void * {
+                         ready.fetch_add(1);
+                         for (;;)
+                             pause();
+                         return nullptr;
+                     }, nullptr) != 0)
+                     fail("thread " + std::to_string(i) + " not started");
+             }
+             while (ready.load() < kThreads)
+                 sched_yield();
+             pthread_t thread;
+             pthread_create(&thread, &attr, [](void *) -> void * {
+                 vxtest_crash_caller();
+                 return nullptr;
+             }, nullptr);
+             pthread_join(thread, nullptr);
+             return 0;
+         }},
         {"live",
          [] {
              auto reporter = makeReporter();
@@ -397,7 +599,8 @@ int runCrashChild(const std::string &name)
         fail("no scenario " + name);
     int result = found->second();
     // A crash scenario that gets here resumed after its crash.
-    bool checksOnly = name == "second-enable" || name == "enable-after-failure" || name == "live";
+    bool checksOnly = name == "second-enable" || name == "enable-after-failure" || name == "live" || name == "fork" ||
+                      name == "stale-temporary";
     _exit(result == 0 && checksOnly ? 0 : kResumed);
 }
 
@@ -826,6 +1029,199 @@ TEST(CrashReporterFrontEnd, LiveReports)
                 << listing(thread->stackFrames());
         }
     }
+}
+
+// Every frame after the first lies in one of the report's images.
+std::string framesOutsideImages(const VXCrashReport &report, const VXCrashReportStackFrames &frames)
+{
+    std::string outside;
+    for (size_t i = 1; i < frames.size(); ++i) {
+        uint64_t pc = frames[i]->instructionPointer();
+        bool inside = false;
+        for (const auto &image : report.images())
+            inside = inside || (pc >= image->imageBaseAddress() && pc < image->imageBaseAddress() + image->imageSize());
+        if (!inside)
+            outside += " " + std::to_string(i);
+    }
+    return outside;
+}
+
+// A call through a null pointer or into data: the caller that made the call
+// is the second frame, and nothing after it is garbage.
+TEST(CrashReporterFrontEnd, ACallThroughABadPointerKeepsItsCaller)
+{
+    SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
+    struct Case {
+        const char *scenario;
+        const void *caller;
+        bool nullPc;
+    };
+    const Case cases[] = {
+        {"null-call", reinterpret_cast<const void *>(&vxtest_call_null), true},
+        {"data-call", reinterpret_cast<const void *>(&vxtest_call_data), false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.scenario);
+        Child child = runChild(c.scenario);
+        ASSERT_FALSE(child.exited) << child.describe();
+        EXPECT_EQ(child.status, SIGSEGV) << child.describe();
+        auto report = decodeFile(child.reportPath());
+        ASSERT_NE(report, nullptr);
+        auto thread = crashedThread(*report);
+        ASSERT_NE(thread, nullptr);
+        const auto &frames = thread->stackFrames();
+        ASSERT_GE(frames.size(), 3u) << listing(frames);
+        if (c.nullPc) {
+            EXPECT_EQ(frames[0]->instructionPointer(), 0u);
+        }
+        EXPECT_EQ(frames[0]->instructionPointer(), report->signalInfo()->address());
+        EXPECT_TRUE(rangeInChild(*report, c.caller).contains(frames[1]->instructionPointer())) << listing(frames);
+        EXPECT_EQ(framesOutsideImages(*report, frames), "") << listing(frames);
+    }
+}
+
+// The callbacks run on the reporter's own stack: a thread with little stack
+// and no alternate stack still gets its report.
+TEST(CrashReporterFrontEnd, ACrashOnASmallStackIsReported)
+{
+    SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
+    Child child = runChild("small-stack");
+    ASSERT_FALSE(child.exited) << child.describe();
+    EXPECT_EQ(child.status, SIGSEGV) << child.describe();
+    EXPECT_TRUE(child.callbackRan(SIGSEGV));
+    auto report = decodeFile(child.reportPath());
+    ASSERT_NE(report, nullptr);
+    auto thread = crashedThread(*report);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_TRUE(anyFrameIn(thread->stackFrames(),
+                           rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_null_dereference))))
+        << listing(thread->stackFrames());
+
+    // The writer's stack need, as measured by the post-crash callback.
+    std::vector<uint8_t> used = crashtest::readFile(child.home + "/callback-" + std::to_string(SIGSEGV));
+    size_t bytes = std::stoul(std::string(used.begin(), used.end()));
+    RecordProperty("crash_stack_used", (int)bytes);
+    EXPECT_GT(bytes, 0u);
+    EXPECT_LT(bytes, VXCrashSignalHandler::kCrashStackSize / 2);
+}
+
+// A stack overflow on a thread other than the one that enabled the reporter:
+// a queue's thread (which has an alternate stack from the start) and an
+// application thread that asked for one.
+TEST(CrashReporterFrontEnd, StackOverflowOnOtherThreadsIsReported)
+{
+    SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
+    for (const char *scenario : {"queue-overflow", "thread-overflow"}) {
+        SCOPED_TRACE(scenario);
+        Child child = runChild(scenario);
+        ASSERT_FALSE(child.exited) << child.describe();
+        EXPECT_EQ(child.status, SIGSEGV) << child.describe();
+        EXPECT_TRUE(child.callbackRan(SIGSEGV));
+        auto report = decodeFile(child.reportPath());
+        ASSERT_NE(report, nullptr);
+        auto thread = crashedThread(*report);
+        ASSERT_NE(thread, nullptr);
+        EXPECT_EQ(report->threads()[0], thread);
+        EXPECT_EQ(thread->stackFrames().size(), 512u);
+        // The walk went deeper than the frames a thread keeps.
+        EXPECT_TRUE(thread->framesTruncated());
+        EXPECT_TRUE(anyFrameIn(thread->stackFrames(),
+                               rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_recurse))));
+    }
+}
+
+TEST(CrashReporterFrontEnd, TheCrashDirectoryIsMadeAgainWhenItWasRemoved)
+{
+    SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
+    Child child = runChild("directory-gone");
+    ASSERT_FALSE(child.exited) << child.describe();
+    EXPECT_EQ(child.status, SIGSEGV) << child.describe();
+    EXPECT_TRUE(child.callbackRan(SIGSEGV));
+    auto report = decodeFile(child.reportPath());
+    ASSERT_NE(report, nullptr);
+    EXPECT_NE(crashedThread(*report), nullptr);
+    EXPECT_TRUE(fs::is_directory(child.crashDirectory() + "/queued_reports"));
+}
+
+// A writer that dies part-way leaves the earlier report as it was.
+TEST(CrashReporterFrontEnd, AWriterThatDiesLeavesTheEarlierReport)
+{
+    SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
+    Child child = runChild("writer-dies");
+    ASSERT_FALSE(child.exited) << child.describe();
+    EXPECT_EQ(child.status, SIGXFSZ) << child.describe();
+    EXPECT_FALSE(child.callbackRan(SIGSEGV));
+    EXPECT_EQ(crashtest::readFile(child.reportPath()), (std::vector<uint8_t>{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+    // Its partial file is removed by the next enable once its process is gone.
+    Child next = runChild("stale-temporary");
+    EXPECT_TRUE(next.exited && next.status == 0) << next.describe();
+}
+
+TEST(CrashReporterFrontEnd, AForkedChildReportsItsOwnPidAndKeepsAPendingReport)
+{
+    SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
+    Child child = runChild("fork");
+    ASSERT_TRUE(child.exited && child.status == 0) << child.describe();
+    auto pidIn = [&](const char *name) {
+        std::vector<uint8_t> text = crashtest::readFile(child.home + "/" + name);
+        return (uint64_t)std::stoul(std::string(text.begin(), text.end()));
+    };
+
+    auto first = decodeFile(child.home + "/first.vxcrash");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->processInfo()->processID(), pidIn("first-pid"));
+    EXPECT_EQ(first->processInfo()->parentProcessID(), (uint64_t)child.pid);
+
+    // The pending report stays; the second child's report is queued.
+    EXPECT_EQ(crashtest::readFile(child.reportPath()), (std::vector<uint8_t>{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+    uint64_t second = pidIn("second-pid");
+    auto queued = decodeFile(child.crashDirectory() + "/queued_reports/live_report-" + std::to_string(second) +
+                             ".vxcrash");
+    ASSERT_NE(queued, nullptr);
+    EXPECT_EQ(queued->processInfo()->processID(), second);
+    EXPECT_NE(queued->uuidRef(), first->uuidRef());
+}
+
+// More than the size limit's worth of frames: the report still decodes, the
+// crashed thread comes first and whole, other threads are cut and marked.
+TEST(CrashReporterFrontEnd, AReportLargerThanItsLimitKeepsTheCrashedThread)
+{
+    SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
+    Child child = runChild("deep-threads");
+    ASSERT_FALSE(child.exited) << child.describe();
+    EXPECT_EQ(child.status, SIGSEGV) << child.describe();
+    EXPECT_LE(fs::file_size(child.reportPath()), 256u * 1024u);
+    auto report = decodeFile(child.reportPath());
+    ASSERT_NE(report, nullptr);
+    auto thread = crashedThread(*report);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(report->threads()[0], thread);
+    EXPECT_FALSE(thread->framesTruncated());
+    EXPECT_GT(thread->stackFrames().size(), 300u);
+    EXPECT_TRUE(anyFrameIn(thread->stackFrames(),
+                           rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_null_dereference))));
+    EXPECT_EQ(report->threads().size(), 65u);
+    size_t cut = 0;
+    for (const auto &other : report->threads())
+        cut += other->framesTruncated() ? 1 : 0;
+    EXPECT_GT(cut, 0u);
+    EXPECT_FALSE(report->images().empty());
+    EXPECT_EQ(report->customData(), (std::vector<uint8_t>{'b', 'e', 'f', 'o', 'r', 'e'}));
+}
+
+TEST(CrashReporterFrontEnd, TheCrashedThreadIsWrittenWhateverTheThreadCount)
+{
+    SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
+    Child child = runChild("many-threads");
+    ASSERT_FALSE(child.exited) << child.describe();
+    EXPECT_EQ(child.status, SIGSEGV) << child.describe();
+    auto report = decodeFile(child.reportPath());
+    ASSERT_NE(report, nullptr);
+    auto thread = crashedThread(*report);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(report->threads()[0], thread);
+    EXPECT_TRUE(anyFrameIn(thread->stackFrames(),
+                           rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_null_dereference))));
 }
 
 // --- no crash needed: these run in the test process ------------------------------

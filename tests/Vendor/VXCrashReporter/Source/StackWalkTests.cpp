@@ -25,11 +25,14 @@ vxcrash_async_image_list_t *images()
     return g_images;
 }
 
+vxcrash_async_unwind_cache_t *g_keptRows = nullptr; // rows kept across walks, when set
+
 void walkFrom(WalkRecord *record, const vxcrash_async_thread_state_t *state, const vxcrash_async_frame_reader_t *readers,
               size_t readerCount)
 {
     vxcrash_async_task_t task;
     vxcrash_async_task_init(&task);
+    vxcrash_async_task_set_unwind_cache(&task, g_keptRows);
     vxcrash_async_frame_cursor_t cursor;
     vxcrash_async_frame_cursor_init(&cursor, &task, state, images());
     record->count = 0;
@@ -140,6 +143,83 @@ TEST(CrashStackWalk, FramePointerReaderAloneFollowsTheChain)
             record.pcs[2] != record.returnIntoA || record.pcs[3] != record.returnIntoCaller)
             return "frame-pointer walk: " + listing(record);
         return std::string();
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
+// Hand-written code without unwind information, between functions without
+// frame pointers: one frame-pointer step, then DWARF again.
+TEST(CrashStackWalk, DwarfTakesOverAgainAfterAFramePointerStep)
+{
+    auto result = crashtest::runInChild([] {
+        WalkRecord record;
+        walk_nofp::aThroughTrampoline(&record);
+        if (record.returnIntoB != (uint64_t)(uintptr_t)vxtest_fp_trampoline_return)
+            return std::string("the trampoline did not call c");
+        return checkChain(record);
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
+// A frame record that links to itself, under a pc the unwind tables do not
+// cover: the walk ends instead of repeating the frame.
+TEST(CrashStackWalk, AFramePointerChainThatPointsAtItselfEndsTheWalk)
+{
+    auto result = crashtest::runInChild([] {
+        uint64_t stack[8] = {};
+        stack[4] = (uint64_t)(uintptr_t)&stack[4];
+        stack[5] = (uint64_t)(uintptr_t)vxtest_fp_trampoline_return;
+        vxcrash_async_thread_state_t state;
+        vxcrash_async_thread_state_init(&state, VXCRASH_CPU_TYPE_X86_64);
+        vxcrash_async_thread_state_set_reg(&state, VXCRASH_REG_IP, (uint64_t)(uintptr_t)vxtest_fp_trampoline_return);
+        vxcrash_async_thread_state_set_reg(&state, VXCRASH_REG_SP, (uint64_t)(uintptr_t)&stack[0]);
+        vxcrash_async_thread_state_set_reg(&state, VXCRASH_REG_FP, (uint64_t)(uintptr_t)&stack[4]);
+        WalkRecord record;
+        walkFrom(&record, &state, nullptr, 0);
+        if (record.count > 2)
+            return "the looping record was followed: " + listing(record);
+        return std::string();
+    });
+    EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
+}
+
+size_t keptRowCount(const vxcrash_async_unwind_cache_t &cache)
+{
+    size_t n = 0;
+    for (const auto &row : cache.rows)
+        n += row.pc != 0 ? 1 : 0;
+    return n;
+}
+
+// Rows kept across walks give the same frames as decoding; a change of the
+// images empties them.
+TEST(CrashStackWalk, RowsKeptAcrossWalksGiveTheSameFrames)
+{
+    auto result = crashtest::runInChild([] {
+        auto cache = std::make_unique<vxcrash_async_unwind_cache_t>();
+        vxcrash_async_unwind_cache_init(cache.get());
+        WalkRecord cold, warm;
+        walk_nofp::a(&cold);
+        g_keptRows = cache.get();
+        walk_nofp::a(&warm); // fills the cache
+        size_t kept = keptRowCount(*cache);
+        walk_nofp::a(&warm); // reads it
+        if (std::string error = checkChain(warm); !error.empty())
+            return error;
+        if (kept < 5 || warm.count != cold.count)
+            return "kept " + std::to_string(kept) + " rows; " + listing(cold) + " / " + listing(warm);
+
+        vxcrash_async_image_t generated{};
+        generated.start = generated.header_address = 0x10000;
+        generated.end = 0x20000;
+        uint64_t before = images()->generation;
+        if (vxcrash_async_image_list_append(images(), &generated) != VXCRASH_ESUCCESS ||
+            images()->generation == before)
+            return std::string("appending an image kept the generation");
+        walk_nofp::a(&warm);
+        if (cache->generation != images()->generation || keptRowCount(*cache) > kept)
+            return std::string("rows of the old images were kept");
+        return checkChain(warm);
     });
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }

@@ -741,8 +741,12 @@ TEST(CrashFramePointerReader, FollowsTheChainAndRefusesFramesMovingUp)
     auto at = [&](size_t i) { return (uint64_t)(uintptr_t)&stack[i]; };
     stack[2] = at(6);
     stack[3] = 0x402222;
-    stack[6] = at(1); // points back up the stack: corrupt
+    stack[6] = at(10);
     stack[7] = 0x403333;
+    stack[10] = at(1); // points back up the stack: corrupt
+    stack[11] = 0x404444;
+    stack[12] = at(12); // points at itself
+    stack[13] = 0x405555;
 
     vxcrash_async_task_t task;
     vxcrash_async_task_init(&task);
@@ -755,12 +759,24 @@ TEST(CrashFramePointerReader, FollowsTheChainAndRefusesFramesMovingUp)
     ASSERT_EQ(vxcrash_async_fp_frame_reader(&task, nullptr, &first, nullptr, &second), VXCRASH_FRAME_ESUCCESS);
     EXPECT_EQ(vxcrash_async_thread_state_get_reg(&second, VXCRASH_REG_IP), 0x402222u);
     EXPECT_EQ(vxcrash_async_thread_state_get_reg(&second, VXCRASH_REG_FP), at(6));
+    // The caller's stack pointer is just past the record: DWARF can take over.
+    EXPECT_EQ(vxcrash_async_thread_state_get_reg(&second, VXCRASH_REG_SP), at(4));
     EXPECT_FALSE(vxcrash_async_thread_state_has_reg(&second, VXCRASH_X86_64_RBX));
 
     ASSERT_EQ(vxcrash_async_fp_frame_reader(&task, nullptr, &second, &first, &third), VXCRASH_FRAME_ESUCCESS);
-    EXPECT_EQ(vxcrash_async_thread_state_get_reg(&third, VXCRASH_REG_FP), at(1));
+    EXPECT_EQ(vxcrash_async_thread_state_get_reg(&third, VXCRASH_REG_FP), at(10));
+    // A record whose link goes back up the stack is refused when read.
     vxcrash_async_thread_state_t fourth;
     EXPECT_EQ(vxcrash_async_fp_frame_reader(&task, nullptr, &third, &second, &fourth), VXCRASH_FRAME_EBADFRAME);
+
+    // So is one that links to itself (a walk would repeat it without end).
+    vxcrash_async_thread_state_t looping = first;
+    vxcrash_async_thread_state_set_reg(&looping, VXCRASH_REG_FP, at(12));
+    EXPECT_EQ(vxcrash_async_fp_frame_reader(&task, nullptr, &looping, nullptr, &fourth), VXCRASH_FRAME_EBADFRAME);
+    // And a record below the stack pointer.
+    vxcrash_async_thread_state_set_reg(&looping, VXCRASH_REG_FP, at(2));
+    vxcrash_async_thread_state_set_reg(&looping, VXCRASH_REG_SP, at(4));
+    EXPECT_EQ(vxcrash_async_fp_frame_reader(&task, nullptr, &looping, nullptr, &fourth), VXCRASH_FRAME_EBADFRAME);
 
     vxcrash_async_thread_state_set_reg(&first, VXCRASH_REG_FP, 0);
     EXPECT_EQ(vxcrash_async_fp_frame_reader(&task, nullptr, &first, nullptr, &second), VXCRASH_FRAME_ENOFRAME);
