@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -22,12 +23,14 @@
 #include "Platform/AppKit/HotKeys.h"
 #include "Platform/AppKit/NSApplication.h"
 #include "Platform/AppKit/NSPasteboard.h"
+#include "Platform/AppKit/NSStatusBar.h"
 #include "Platform/AppKit/NSView.h"
 #include "Platform/AppKit/NSWindow.h"
 #include "Platform/CoreGraphics/Cairo.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/QuartzCore/CALayer.h"
 #include "Platform/X11/KeyTable.h"
+#include "Platform/X11/StatusNotifier.h"
 
 namespace X11Display {
 
@@ -83,8 +86,12 @@ struct X11Backend::State {
     std::uint32_t lastClickTime = 0;
     int lastClickButton = -1;
     long clickCount = 0;
+    std::unique_ptr<StatusNotifier> statusNotifier;
+    bool statusTried = false;
+    std::string statusProblem;
 
     ~State() {
+        statusNotifier.reset();
         if (hook) Foundation::RunLoop::main().removeBeforeWaitHook(hook);
         if (source) Foundation::RunLoop::main().removeSource(source);
         if (keysyms) xcb_key_symbols_free(keysyms);
@@ -367,6 +374,28 @@ void X11Backend::cursorHiddenChanged(bool hidden) {
     xcb_flush(s_->c);
 }
 
+void X11Backend::statusItemChanged(AppKit::NSStatusItem& item) {
+    if (s_->statusNotifier) {
+        s_->statusNotifier->changed();
+        return;
+    }
+    if (s_->statusTried) return;
+    s_->statusTried = true;
+    std::string why;
+    s_->statusNotifier = StatusNotifier::start(item.shared_from_this(), &why);
+    if (!s_->statusNotifier) {
+        // Said once: the program stays reachable through its global shortcuts.
+        s_->statusProblem = "Vexil: " + why + "; use the global shortcuts to pick colours.";
+        std::fprintf(stderr, "%s\n", s_->statusProblem.c_str());
+    }
+}
+
+std::string X11Backend::statusItemService() const {
+    return s_->statusNotifier ? s_->statusNotifier->serviceName() : std::string();
+}
+
+const std::string& X11Backend::statusItemProblem() const { return s_->statusProblem; }
+
 bool X11Backend::registerHotKey(std::uint16_t keyCode, AppKit::NSEventModifierFlags modifiers) {
     const auto sym = keysymForKeyCode(keyCode);
     if (!sym) return false;
@@ -597,6 +626,14 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
 
 void X11Backend::processPendingEvents() {
     State& s = *s_;
+    if (s.statusNotifier) {
+        s.statusNotifier->process();
+        if (!s.statusNotifier->problem().empty()) {
+            s.statusProblem = "Vexil: " + s.statusNotifier->problem() + "; use the global shortcuts to pick colours.";
+            std::fprintf(stderr, "%s\n", s.statusProblem.c_str());
+            s.statusNotifier.reset();
+        }
+    }
     while (xcb_generic_event_t* e = xcb_poll_for_event(s.c)) {
         s.dispatch(e);
         std::free(e);

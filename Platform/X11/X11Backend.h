@@ -26,6 +26,7 @@ public:
     void windowNeedsDisplay(AppKit::NSWindow&) override;
     void windowClosed(AppKit::NSWindow&) override;
     void cursorHiddenChanged(bool hidden) override;
+    void statusItemChanged(AppKit::NSStatusItem&) override;
 
     bool registerHotKey(std::uint16_t keyCode, AppKit::NSEventModifierFlags modifiers) override;
     void unregisterHotKey(std::uint16_t keyCode, AppKit::NSEventModifierFlags modifiers) override;
@@ -41,6 +42,10 @@ public:
     void processPendingEvents();
     // The X window showing a model window (0: none mapped).
     std::uint32_t xWindowFor(long windowNumber) const;
+    // The status item's bus name on the panel (empty: not shown there).
+    std::string statusItemService() const;
+    // Why the status item is not on the panel (empty while it is, or before the first item).
+    const std::string& statusItemProblem() const;
 
     struct State;
 

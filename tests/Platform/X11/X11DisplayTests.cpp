@@ -8,12 +8,15 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <systemd/sd-bus.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,7 +25,11 @@
 #include "Platform/AppKit/NSApplication.h"
 #include "Platform/AppKit/NSColor.h"
 #include "Platform/AppKit/NSPasteboard.h"
+#include "Platform/AppKit/NSImage.h"
+#include "Platform/AppKit/NSMenu.h"
+#include "Platform/AppKit/NSStatusBar.h"
 #include "Platform/AppKit/NSWindow.h"
+#include "Platform/Foundation/Dispatch.h"
 #include "Platform/X11/X11Backend.h"
 
 using namespace AppKit;
@@ -85,6 +92,8 @@ bool programAvailable(const char* name) {
     return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+struct TestWatcher;
+
 class X11Display : public testing::Test {
 protected:
     // Xvfb resets when its last client leaves and refuses connections meanwhile: one stays for the whole run.
@@ -116,17 +125,21 @@ protected:
         if (other) xcb_disconnect(other);
     }
 
+public:
+    bool waitForAnswer(const std::function<bool()>& done) { return waitFor(done); }
+
+protected:
     // Pumps the backend until `done` holds or 5 s pass.
     bool waitFor(const std::function<bool()>& done) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (true) {
-            backend->processPendingEvents();
+            // The production run loop: the X connection and the bus are its sources.
+            Foundation::RunLoop::main().runFor(0.005);
             xcb_flush(other);
+            while (auto* e = xcb_poll_for_event(other)) std::free(e);
+            if (pump) pump();
             if (done()) return true;
             if (std::chrono::steady_clock::now() > end) return false;
-            pollfd fd{xcb_get_file_descriptor(other), POLLIN, 0};
-            poll(&fd, 1, 10);  // wakes early for X traffic; the condition is checked again either way
-            while (auto* e = xcb_poll_for_event(other)) std::free(e);
         }
     }
 
@@ -171,6 +184,7 @@ protected:
     xcb_connection_t* other = nullptr;
     xcb_screen_t* screen = nullptr;
     std::vector<std::shared_ptr<NSWindow>> windows;
+    std::function<void()> pump;  // more to run while waiting (a test's own bus)
 };
 
 TEST_F(X11Display, WindowMapsAtTheModelsPositionWithTheModelsPixels) {
@@ -286,6 +300,231 @@ TEST_F(X11Display, TextCopiedByXclipReachesThePasteboard) {
     Child xclip({"xclip", "-i", "-quiet", "-loops", "1", "-selection", "clipboard"}, "rgb(12, 34, 56)");
     ASSERT_TRUE(waitFor([&] { return pb->changeCount() > before; }));
     EXPECT_EQ(pb->stringForType(NSPasteboardTypeString), "rgb(12, 34, 56)");
+}
+
+// The panel's part: a StatusNotifierWatcher on the session bus that records registrations.
+struct TestWatcher {
+    sd_bus* bus = nullptr;
+    sd_bus_slot* slot = nullptr;
+    std::vector<std::string> items;
+    bool ready = false;
+
+    static int onRegister(sd_bus_message* m, void* userdata, sd_bus_error*) {
+        const char* name = nullptr;
+        sd_bus_message_read(m, "s", &name);
+        static_cast<TestWatcher*>(userdata)->items.push_back(name ? name : "");
+        return sd_bus_reply_method_return(m, "");
+    }
+    static constexpr sd_bus_vtable kVtable[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_METHOD("RegisterStatusNotifierItem", "s", "", onRegister, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_VTABLE_END};
+
+    TestWatcher() {
+        if (sd_bus_open_user(&bus) < 0) return;
+        sd_bus_add_object_vtable(bus, &slot, "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher", kVtable, this);
+        ready = sd_bus_request_name(bus, "org.kde.StatusNotifierWatcher", 0) >= 0;
+    }
+    ~TestWatcher() {
+        sd_bus_slot_unref(slot);
+        if (bus) {
+            sd_bus_release_name(bus, "org.kde.StatusNotifierWatcher");
+            sd_bus_flush_close_unref(bus);
+        }
+    }
+    void process() {
+        while (bus && sd_bus_process(bus, nullptr) > 0) {
+        }
+    }
+    // A call to the item, answered while the test's run loop turns.
+    sd_bus_message* call(X11Display& test, const std::string& service, const char* path, const char* interface,
+                         const char* member, const std::function<void(sd_bus_message*)>& args);
+};
+
+}  // namespace
+
+namespace {
+
+sd_bus_message* TestWatcher::call(X11Display& test, const std::string& service, const char* path,
+                                  const char* interface, const char* member,
+                                  const std::function<void(sd_bus_message*)>& args) {
+    sd_bus_message* m = nullptr;
+    sd_bus_message_new_method_call(bus, &m, service.c_str(), path, interface, member);
+    args(m);
+    struct Answer { sd_bus_message* reply = nullptr; bool done = false; } answer;
+    sd_bus_call_async(
+        bus, nullptr, m,
+        [](sd_bus_message* reply, void* userdata, sd_bus_error*) {
+            auto* a = static_cast<Answer*>(userdata);
+            a->reply = sd_bus_message_ref(reply);
+            a->done = true;
+            return 0;
+        },
+        &answer, 0);
+    sd_bus_message_unref(m);
+    test.waitForAnswer([&] { return answer.done; });
+    return answer.reply;
+}
+
+}  // namespace
+
+namespace {
+
+// Reads a layout node into "id label [props]" lines, children indented.
+void readNode(sd_bus_message* m, int indent, std::vector<std::string>& out, std::map<std::string, int>& idByLabel) {
+    int id = 0;
+    sd_bus_message_enter_container(m, 'r', "ia{sv}av");
+    sd_bus_message_read(m, "i", &id);
+    std::string line(static_cast<std::size_t>(indent), ' ');
+    std::string label;
+    sd_bus_message_enter_container(m, 'a', "{sv}");
+    while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+        const char* key = nullptr;
+        sd_bus_message_read(m, "s", &key);
+        const char* contents = nullptr;
+        char type = 0;
+        sd_bus_message_peek_type(m, &type, &contents);
+        const std::string k = key, c = contents;
+        if (c == "s") {
+            const char* v = nullptr;
+            sd_bus_message_read(m, "v", "s", &v);
+            if (k == "label") label = v;
+            else line += " " + k + "=" + v;
+        } else if (c == "i") {
+            int v = 0;
+            sd_bus_message_read(m, "v", "i", &v);
+            line += " " + k + "=" + std::to_string(v);
+        } else if (c == "ay") {
+            sd_bus_message_enter_container(m, 'v', "ay");
+            const void* d = nullptr;
+            std::size_t n = 0;
+            sd_bus_message_read_array(m, 'y', &d, &n);
+            sd_bus_message_exit_container(m);
+            line += " " + k + (n > 8 && std::memcmp(static_cast<const char*>(d) + 1, "PNG", 3) == 0 ? "=png" : "=?");
+        } else if (c == "aas") {
+            sd_bus_message_enter_container(m, 'v', "aas");
+            sd_bus_message_enter_container(m, 'a', "as");
+            sd_bus_message_enter_container(m, 'a', "s");
+            std::string keys;
+            const char* key2 = nullptr;
+            while (sd_bus_message_read(m, "s", &key2) > 0) keys += (keys.empty() ? "" : "+") + std::string(key2);
+            sd_bus_message_exit_container(m);
+            sd_bus_message_exit_container(m);
+            sd_bus_message_exit_container(m);
+            line += " " + k + "=" + keys;
+        } else {
+            sd_bus_message_skip(m, "v");
+        }
+        sd_bus_message_exit_container(m);
+    }
+    sd_bus_message_exit_container(m);
+    out.push_back(line.substr(0, static_cast<std::size_t>(indent)) + label + line.substr(static_cast<std::size_t>(indent)));
+    idByLabel[label] = id;
+    sd_bus_message_enter_container(m, 'a', "v");
+    while (sd_bus_message_enter_container(m, 'v', "(ia{sv}av)") > 0) {
+        readNode(m, indent + 2, out, idByLabel);
+        sd_bus_message_exit_container(m);
+    }
+    sd_bus_message_exit_container(m);
+    sd_bus_message_exit_container(m);
+}
+
+TEST_F(X11Display, TheStatusItemRegistersExportsItsMenuAndAMenuClickArrives) {
+    TestWatcher watcher;
+    if (!watcher.ready) GTEST_SKIP() << "no session bus";
+    pump = [&] { watcher.process(); };
+    int picks = 0, copies = 0;
+    auto menu = std::make_shared<NSMenu>("Status");
+    auto pick = NSMenuItem::make("Pick Color", [&](NSMenuItem&) { ++picks; }, "o");
+    pick->keyEquivalentModifierMask = NSEventModifierFlagControl | NSEventModifierFlagCommand;
+    menu->addItem(pick);
+    menu->addItem(NSMenuItem::separatorItem());
+    auto swatch = std::make_shared<CoreGraphics::Image>(4, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) swatch->setPixel(x, y, {0x41 / 255.0, 0x66 / 255.0, 0xF5 / 255.0, 1});
+    auto colour = NSMenuItem::make("Ultramarine", [&](NSMenuItem&) { ++copies; });
+    colour->image = std::make_shared<NSImage>(swatch);
+    colour->state = NSControlStateValueOn;
+    menu->addItem(colour);
+    auto formats = NSMenuItem::make("Formats");
+    auto sub = std::make_shared<NSMenu>("Formats");
+    sub->addItem(NSMenuItem::make("CSS Hex"));
+    formats->setSubmenu(sub);
+    menu->addItem(formats);
+    auto item = NSStatusBar::systemStatusBar().statusItemWithLength(-1);
+    item->menu = menu;
+    backend->statusItemChanged(*item);
+
+    const std::string service = backend->statusItemService();
+    ASSERT_FALSE(service.empty()) << backend->statusItemProblem();
+    ASSERT_TRUE(waitFor([&] { return !watcher.items.empty(); }));
+    EXPECT_EQ(watcher.items[0], service);
+
+    sd_bus_message* layout = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+                                          [](sd_bus_message* m) { sd_bus_message_append(m, "iias", 0, -1, 0); });
+    ASSERT_TRUE(layout);
+    ASSERT_FALSE(sd_bus_message_is_method_error(layout, nullptr));
+    std::uint32_t revision = 0;
+    sd_bus_message_read(layout, "u", &revision);
+    std::vector<std::string> lines;
+    std::map<std::string, int> ids;
+    readNode(layout, 0, lines, ids);
+    sd_bus_message_unref(layout);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         " children-display=submenu",
+                         "  Pick Color shortcut=Control+Super+o",
+                         "   type=separator",
+                         "  Ultramarine toggle-type=checkmark toggle-state=1 icon-data=png",
+                         "  Formats children-display=submenu",
+                         "    CSS Hex",
+                     }));
+
+    // Real panels send clicks in groups.
+    sd_bus_message* reply = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "EventGroup",
+                                         [&](sd_bus_message* m) {
+                                             sd_bus_message_open_container(m, 'a', "(isvu)");
+                                             sd_bus_message_append(m, "(isvu)", ids["Ultramarine"], "clicked", "i", 0, 0u);
+                                             sd_bus_message_close_container(m);
+                                         });
+    ASSERT_TRUE(reply);
+    sd_bus_message_unref(reply);
+    EXPECT_TRUE(waitFor([&] { return copies == 1; }));
+    reply = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "Event", [&](sd_bus_message* m) {
+        sd_bus_message_append(m, "isvu", ids["Pick Color"], "clicked", "i", 0, 0u);
+    });
+    ASSERT_TRUE(reply);
+    sd_bus_message_unref(reply);
+    EXPECT_TRUE(waitFor([&] { return picks == 1; }));
+
+    // Group properties, as panels ask for them when a menu opens.
+    reply = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "GetGroupProperties", [&](sd_bus_message* m) {
+        sd_bus_message_append(m, "ai", 1, ids["Pick Color"]);
+        sd_bus_message_append(m, "as", 0);
+    });
+    ASSERT_TRUE(reply);
+    ASSERT_FALSE(sd_bus_message_is_method_error(reply, nullptr));
+    sd_bus_message_enter_container(reply, 'a', "(ia{sv})");
+    int groups = 0;
+    while (sd_bus_message_enter_container(reply, 'r', "ia{sv}") > 0) {
+        ++groups;
+        sd_bus_message_skip(reply, "ia{sv}");
+        sd_bus_message_exit_container(reply);
+    }
+    sd_bus_message_unref(reply);
+    EXPECT_EQ(groups, 1);
+    NSStatusBar::systemStatusBar().removeStatusItem(item);
+}
+
+TEST_F(X11Display, WithoutAStatusAreaOneClearLine) {
+    auto item = NSStatusBar::systemStatusBar().statusItemWithLength(-1);
+    backend->statusItemChanged(*item);
+    if (!backend->statusItemService().empty()) GTEST_SKIP() << "a panel's watcher is on this bus";
+    const std::string problem = backend->statusItemProblem();
+    EXPECT_TRUE(problem ==
+                    "Vexil: no status area on the panel (no StatusNotifierWatcher); use the global shortcuts to pick colours." ||
+                problem == "Vexil: no session bus; use the global shortcuts to pick colours.")
+        << problem;
+    NSStatusBar::systemStatusBar().removeStatusItem(item);
 }
 
 }  // namespace
