@@ -95,6 +95,11 @@ struct X11Backend::State {
         if (hook) Foundation::RunLoop::main().removeBeforeWaitHook(hook);
         if (source) Foundation::RunLoop::main().removeSource(source);
         if (keysyms) xcb_key_symbols_free(keysyms);
+        if (shmAddr) {
+            xcb_shm_detach(c, shmSeg);
+            xcb_flush(c);
+            shmdt(shmAddr);
+        }
         if (c) xcb_disconnect(c);
     }
 
@@ -108,40 +113,54 @@ struct X11Backend::State {
         return r ? r->atom : 0;
     }
 
+    bool attachShm();
     bool shmSnapshot(int x, int y, int w, int h, Shot& out);
+    void* shmAddr = nullptr;
+    std::size_t shmBytes = 0;
+    xcb_shm_seg_t shmSeg = 0;
     void draw(Win& win, AppKit::NSWindow& window);
     void dispatch(xcb_generic_event_t* e);
     void serveSelection(const xcb_selection_request_event_t& r);
 };
 
+bool X11Backend::State::attachShm() {
+    if (shmAddr) return true;
+    if (!hasShm) return false;
+    // One segment the size of the screen, attached once: small reads then cost one request.
+    shmBytes = static_cast<std::size_t>(screen->width_in_pixels) * screen->height_in_pixels * 4;
+    const int id = shmget(IPC_PRIVATE, shmBytes, IPC_CREAT | 0600);
+    if (id < 0) return false;
+    void* addr = shmat(id, nullptr, 0);
+    if (addr == reinterpret_cast<void*>(-1)) {
+        shmctl(id, IPC_RMID, nullptr);
+        return false;
+    }
+    const xcb_shm_seg_t seg = xcb_generate_id(c);
+    xcb_generic_error_t* err = xcb_request_check(c, xcb_shm_attach_checked(c, seg, id, 0));
+    shmctl(id, IPC_RMID, nullptr);  // freed once both sides detach
+    if (err) {
+        std::free(err);
+        shmdt(addr);
+        hasShm = false;  // a remote display: no shared memory
+        return false;
+    }
+    shmSeg = seg;
+    shmAddr = addr;
+    return true;
+}
+
 bool X11Backend::State::shmSnapshot(int x, int y, int w, int h, Shot& out) {
     out = Shot{x, y, w, h, {}};
     if (w <= 0 || h <= 0) return true;
-    if (!hasShm) return false;
-    const std::size_t bytes = static_cast<std::size_t>(w) * h * 4;
-    const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-    if (id < 0) return false;
-    void* addr = shmat(id, nullptr, 0);
-    shmctl(id, IPC_RMID, nullptr);  // freed once both sides detach
-    if (addr == reinterpret_cast<void*>(-1)) return false;
-    const xcb_shm_seg_t seg = xcb_generate_id(c);
-    bool ok = false;
-    if (xcb_generic_error_t* err = xcb_request_check(c, xcb_shm_attach_checked(c, seg, id, 0))) {
-        std::free(err);
-    } else {
-        xcb_generic_error_t* err2 = nullptr;
-        Freed r(xcb_shm_get_image_reply(
-            c, xcb_shm_get_image(c, screen->root, x, y, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, seg, 0), &err2));
-        std::free(err2);
-        if (r) {
-            const auto* px = static_cast<const std::uint32_t*>(addr);
-            out.pixels.assign(px, px + static_cast<std::size_t>(w) * h);
-            ok = true;
-        }
-        xcb_shm_detach(c, seg);
-    }
-    shmdt(addr);
-    return ok;
+    if (!attachShm()) return false;
+    xcb_generic_error_t* err = nullptr;
+    Freed r(xcb_shm_get_image_reply(
+        c, xcb_shm_get_image(c, screen->root, x, y, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, shmSeg, 0), &err));
+    std::free(err);
+    if (!r) return false;
+    const auto* px = static_cast<const std::uint32_t*>(shmAddr);
+    out.pixels.assign(px, px + static_cast<std::size_t>(w) * h);
+    return true;
 }
 
 void X11Backend::State::draw(Win& win, AppKit::NSWindow& window) {
