@@ -30,6 +30,7 @@
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/QuartzCore/CALayer.h"
 #include "Platform/X11/KeyTable.h"
+#include "Platform/X11/PortalScreenshot.h"
 #include "Platform/X11/StatusNotifier.h"
 
 namespace X11Display {
@@ -114,6 +115,27 @@ struct X11Backend::State {
     }
 
     bool attachShm();
+    // The root cannot be read (XWayland): the portal's picture of the whole
+    // screen, kept as the picture from before our windows mapped.
+    bool portalSnapshot() {
+        if (!beforeMap.pixels.empty() && beforeMapFromPortal) return true;
+        std::string why;
+        auto image = portalScreenshot(&why);
+        if (!image) {
+            captureProblem = "Vexil cannot see the screen: the display cannot be read and " + why + ".";
+            return false;
+        }
+        beforeMap = Shot{0, 0, image->width(), image->height(), {}};
+        beforeMap.pixels.resize(static_cast<std::size_t>(image->width()) * image->height());
+        for (std::size_t i = 0; i < beforeMap.pixels.size(); ++i) {
+            const auto* p = &image->bytes()[i * 4];
+            beforeMap.pixels[i] = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+        }
+        beforeMapFromPortal = true;
+        return true;
+    }
+    bool beforeMapFromPortal = false;
+    std::string captureProblem;
     bool shmSnapshot(int x, int y, int w, int h, Shot& out);
     void* shmAddr = nullptr;
     std::size_t shmBytes = 0;
@@ -348,7 +370,10 @@ void X11Backend::windowChanged(AppKit::NSWindow& window) {
     if (!win.mapped) {
         // The screen as it is without this window: captures that leave it out read this picture.
         xcb_flush(s.c);
-        s.shmSnapshot(0, 0, s.screen->width_in_pixels, s.screen->height_in_pixels, s.beforeMap);
+        if (Shot fresh; s.shmSnapshot(0, 0, s.screen->width_in_pixels, s.screen->height_in_pixels, fresh)) {
+            s.beforeMap = std::move(fresh);
+            s.beforeMapFromPortal = false;
+        }
         xcb_map_window(s.c, win.id);
         win.mapped = true;
         win.dirty = true;
@@ -414,6 +439,7 @@ std::string X11Backend::statusItemService() const {
 }
 
 const std::string& X11Backend::statusItemProblem() const { return s_->statusProblem; }
+const std::string& X11Backend::captureProblem() const { return s_->captureProblem; }
 
 bool X11Backend::registerHotKey(std::uint16_t keyCode, AppKit::NSEventModifierFlags modifiers) {
     const auto sym = keysymForKeyCode(keyCode);
@@ -495,9 +521,9 @@ std::shared_ptr<CoreGraphics::Image> X11Backend::captureScreen(CGRect rect, long
     if (!useSnapshot) {
         const int cx = std::clamp(x0, 0, sw), cy = std::clamp(y0, 0, sh);
         const int cw = std::clamp(x0 + w, 0, sw) - cx, ch = std::clamp(y0 + h, 0, sh) - cy;
-        if (!s.shmSnapshot(cx, cy, cw, ch, live)) return nullptr;
-        shot = &live;
-    } else if (s.beforeMap.pixels.empty()) {
+        if (s.shmSnapshot(cx, cy, cw, ch, live)) shot = &live;
+        else if (!s.portalSnapshot()) return nullptr;
+    } else if (s.beforeMap.pixels.empty() && !s.portalSnapshot()) {
         return nullptr;
     }
     auto out = std::make_shared<CoreGraphics::Image>(w, h);
