@@ -87,6 +87,8 @@ struct X11Backend::State {
     std::uint32_t lastClickTime = 0;
     int lastClickButton = -1;
     long clickCount = 0;
+    xcb_cursor_t blankCursor = 0;
+    bool grabbing = false;
     std::unique_ptr<StatusNotifier> statusNotifier;
     bool statusTried = false;
     std::string statusProblem;
@@ -410,13 +412,42 @@ void X11Backend::windowClosed(AppKit::NSWindow& window) {
 }
 
 void X11Backend::cursorHiddenChanged(bool hidden) {
-    if (!s_->hasXFixes) return;
-    if (hidden)
-        xcb_xfixes_hide_cursor(s_->c, s_->screen->root);
-    else
-        xcb_xfixes_show_cursor(s_->c, s_->screen->root);
-    xcb_flush(s_->c);
+    State& s = *s_;
+    // The pointer is hidden while the program picks: it takes the pointer and
+    // the keyboard (motion, clicks, Escape reach it wherever the pointer is)
+    // and shows a blank cursor; XFixes hides the pointer for the rest.
+    if (hidden) {
+        if (!s.blankCursor) {
+            const xcb_pixmap_t pixmap = xcb_generate_id(s.c);
+            xcb_create_pixmap(s.c, 1, pixmap, s.screen->root, 1, 1);
+            s.blankCursor = xcb_generate_id(s.c);
+            xcb_create_cursor(s.c, s.blankCursor, pixmap, pixmap, 0, 0, 0, 0, 0, 0, 0, 0);
+            xcb_free_pixmap(s.c, pixmap);
+        }
+        Freed pointer(xcb_grab_pointer_reply(
+            s.c,
+            xcb_grab_pointer(s.c, 0, s.screen->root,
+                             XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE,
+                             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, s.blankCursor, XCB_CURRENT_TIME),
+            nullptr));
+        Freed keyboard(xcb_grab_keyboard_reply(
+            s.c, xcb_grab_keyboard(s.c, 0, s.screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+            nullptr));
+        s.grabbing = (pointer && pointer->status == XCB_GRAB_STATUS_SUCCESS) ||
+                     (keyboard && keyboard->status == XCB_GRAB_STATUS_SUCCESS);
+        if (s.hasXFixes) xcb_xfixes_hide_cursor(s.c, s.screen->root);
+    } else {
+        if (s.grabbing) {
+            xcb_ungrab_pointer(s.c, XCB_CURRENT_TIME);
+            xcb_ungrab_keyboard(s.c, XCB_CURRENT_TIME);
+            s.grabbing = false;
+        }
+        if (s.hasXFixes) xcb_xfixes_show_cursor(s.c, s.screen->root);
+    }
+    xcb_flush(s.c);
 }
+
+bool X11Backend::pointerGrabbed() const { return s_->grabbing; }
 
 void X11Backend::statusItemChanged(AppKit::NSStatusItem& item) {
     if (s_->statusNotifier) {

@@ -46,6 +46,8 @@ public:
     std::string statusItemService() const;
     // Why the status item is not on the panel (empty while it is, or before the first item).
     const std::string& statusItemProblem() const;
+    // The pointer and keyboard are taken (the cursor is hidden: picking).
+    bool pointerGrabbed() const;
     // Why the last capture gave nothing (neither the root nor the portal could be read).
     const std::string& captureProblem() const;
 

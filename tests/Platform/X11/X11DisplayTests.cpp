@@ -24,6 +24,7 @@
 #include "Platform/AppKit/HotKeys.h"
 #include "Platform/AppKit/NSApplication.h"
 #include "Platform/AppKit/NSColor.h"
+#include "Platform/AppKit/NSEvent.h"
 #include "Platform/AppKit/NSPasteboard.h"
 #include "Platform/AppKit/NSImage.h"
 #include "Platform/AppKit/NSMenu.h"
@@ -244,6 +245,27 @@ TEST_F(X11Display, TheMagnifierNeverReadsItself) {
     for (int y = 0; y < 11; ++y)
         for (int x = 0; x < 11; ++x) ASSERT_EQ(rgb(img->pixel(x, y)), patternAt(145 + x, 195 + y));
     xcb_destroy_window(other, pattern);
+}
+
+TEST_F(X11Display, WhileTheCursorIsHiddenPointerAndKeysComeToUsWherever) {
+    if (!programAvailable("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+    const double H = screen->height_in_pixels;
+    std::vector<std::uint16_t> keys;
+    auto monitor = NSEvent::addLocalMonitorForEventsMatchingMask(NSEventMaskKeyDown, [&](const std::shared_ptr<NSEvent>& e) {
+        keys.push_back(e->keyCode);
+        return e;
+    });
+    NSApplication::shared().activateIgnoringOtherApps(true);  // as the picker does
+    NSCursor::hide();
+    EXPECT_TRUE(backend->pointerGrabbed());
+    Child move({"xdotool", "mousemove", "321", "123"});
+    ASSERT_TRUE(waitFor([&] { return NSEvent::mouseLocation() == CGPoint{321, H - 123}; }));
+    Child escape({"xdotool", "key", "Escape"});
+    EXPECT_TRUE(waitFor([&] { return !keys.empty() && keys.back() == 53; }));
+    NSCursor::unhide();
+    EXPECT_FALSE(backend->pointerGrabbed());
+    NSEvent::removeMonitor(monitor);
+    EXPECT_TRUE(waitFor([&] { return move.finished() && escape.finished(); }));
 }
 
 TEST_F(X11Display, AHotKeySentByXdotoolReachesTheBinder) {
