@@ -11,6 +11,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xfixes.h>
+#include <xcb/xinput.h>
 
 #include <algorithm>
 #include <cmath>
@@ -88,6 +89,8 @@ struct X11Backend::State {
     int lastClickButton = -1;
     long clickCount = 0;
     xcb_cursor_t blankCursor = 0;
+    std::uint8_t xinputOpcode = 0;
+    bool hasXInput2 = false;
     bool grabbing = false;
     std::unique_ptr<StatusNotifier> statusNotifier;
     bool statusTried = false;
@@ -247,6 +250,11 @@ std::shared_ptr<X11Backend> X11Backend::open(const std::string& display, std::st
 
     if (const auto* ext = xcb_get_extension_data(s->c, &xcb_shm_id); ext && ext->present) s->hasShm = true;
     if (const auto* ext = xcb_get_extension_data(s->c, &xcb_shape_id); ext && ext->present) s->hasShape = true;
+    if (const auto* ext = xcb_get_extension_data(s->c, &xcb_input_id); ext && ext->present) {
+        Freed v(xcb_input_xi_query_version_reply(s->c, xcb_input_xi_query_version(s->c, 2, 0), nullptr));
+        s->hasXInput2 = v && v->major_version >= 2;
+        s->xinputOpcode = ext->major_opcode;
+    }
     if (const auto* ext = xcb_get_extension_data(s->c, &xcb_xfixes_id); ext && ext->present) {
         std::free(xcb_xfixes_query_version_reply(s->c, xcb_xfixes_query_version(s->c, 5, 0), nullptr));
         s->hasXFixes = true;
@@ -444,6 +452,21 @@ void X11Backend::cursorHiddenChanged(bool hidden) {
         }
         if (s.hasXFixes) xcb_xfixes_show_cursor(s.c, s.screen->root);
     }
+    xcb_flush(s.c);
+}
+
+void X11Backend::globalMonitorMaskChanged(AppKit::NSEventMask mask) {
+    State& s = *s_;
+    if (!s.hasXInput2) return;
+    // Raw events tell of motion and clicks over other programs' windows too.
+    struct {
+        xcb_input_event_mask_t head;
+        std::uint32_t bits;
+    } select{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+             mask ? std::uint32_t{XCB_INPUT_XI_EVENT_MASK_RAW_MOTION | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
+                                  XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE}
+                  : 0u};
+    xcb_input_xi_select_events(s.c, s.screen->root, 1, &select.head);
     xcb_flush(s.c);
 }
 
@@ -689,6 +712,30 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
     case XCB_MAPPING_NOTIFY:
         xcb_refresh_keyboard_mapping(keysyms, reinterpret_cast<xcb_mapping_notify_event_t*>(e));
         break;
+    case XCB_GE_GENERIC: {
+        auto* ge = reinterpret_cast<xcb_ge_generic_event_t*>(e);
+        if (!hasXInput2 || ge->extension != xinputOpcode || grabbing) break;
+        const auto kind = ge->event_type;
+        if (kind != XCB_INPUT_RAW_MOTION && kind != XCB_INPUT_RAW_BUTTON_PRESS && kind != XCB_INPUT_RAW_BUTTON_RELEASE)
+            break;
+        // Over a window of ours the core events already tell the model.
+        Freed q(xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr));
+        if (!q || numberOfXWindow.count(q->child)) break;
+        const auto p = modelPoint(q->root_x, q->root_y);
+        const auto mods = modelModifiers(q->mask);
+        if (kind == XCB_INPUT_RAW_MOTION) {
+            app.inputMouseMoved(p, mods);
+            break;
+        }
+        const auto detail = reinterpret_cast<xcb_input_raw_button_press_event_t*>(e)->detail;
+        if (detail >= 4 && detail <= 7) break;
+        const int button = detail == 1 ? 0 : detail == 3 ? 1 : 2;
+        if (kind == XCB_INPUT_RAW_BUTTON_PRESS)
+            app.inputMouseDown(p, button, 1, mods);
+        else
+            app.inputMouseUp(p, button, 1, mods);
+        break;
+    }
     default:
         if (hasXFixes && type == xfixesEvent + XCB_XFIXES_SELECTION_NOTIFY) {
             auto* ev = reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(e);

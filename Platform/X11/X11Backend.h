@@ -27,6 +27,7 @@ public:
     void windowClosed(AppKit::NSWindow&) override;
     void cursorHiddenChanged(bool hidden) override;
     void statusItemChanged(AppKit::NSStatusItem&) override;
+    void globalMonitorMaskChanged(AppKit::NSEventMask mask) override;
 
     bool registerHotKey(std::uint16_t keyCode, AppKit::NSEventModifierFlags modifiers) override;
     void unregisterHotKey(std::uint16_t keyCode, AppKit::NSEventModifierFlags modifiers) override;

@@ -268,6 +268,22 @@ TEST_F(X11Display, WhileTheCursorIsHiddenPointerAndKeysComeToUsWherever) {
     EXPECT_TRUE(waitFor([&] { return move.finished() && escape.finished(); }));
 }
 
+TEST_F(X11Display, AClickOverAnotherProgramReachesTheGlobalMonitors) {
+    if (!programAvailable("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+    const double H = screen->height_in_pixels;
+    std::vector<CGPoint> clicks;
+    auto monitor = NSEvent::addGlobalMonitorForEventsMatchingMask(
+        NSEventMaskLeftMouseDown, [&](const NSEvent&) { clicks.push_back(NSEvent::mouseLocation()); });
+    backend->processPendingEvents();
+    Child click({"xdotool", "mousemove", "40", "60", "click", "1"});
+    EXPECT_TRUE(waitFor([&] { return !clicks.empty(); }));
+    if (!clicks.empty()) {
+        EXPECT_EQ(clicks.back(), (CGPoint{40, H - 60}));
+    }
+    NSEvent::removeMonitor(monitor);
+    EXPECT_TRUE(waitFor([&] { return click.finished(); }));
+}
+
 TEST_F(X11Display, AHotKeySentByXdotoolReachesTheBinder) {
     if (!programAvailable("xdotool")) GTEST_SKIP() << "xdotool is not installed";
     int pressed = 0;
