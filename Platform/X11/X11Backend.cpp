@@ -1,0 +1,772 @@
+#include "Platform/X11/X11Backend.h"
+
+#include <cairo-xcb.h>
+#include <poll.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/shape.h>
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+#include <xcb/xfixes.h>
+#include <xcb/xinput.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "Platform/AppKit/HotKeys.h"
+#include "Platform/AppKit/NSApplication.h"
+#include "Platform/AppKit/NSPasteboard.h"
+#include "Platform/AppKit/NSStatusBar.h"
+#include "Platform/AppKit/NSView.h"
+#include "Platform/AppKit/NSWindow.h"
+#include "Platform/CoreGraphics/Cairo.h"
+#include "Platform/Foundation/Dispatch.h"
+#include "Platform/QuartzCore/CALayer.h"
+#include "Platform/X11/KeyTable.h"
+#include "Platform/X11/PortalScreenshot.h"
+#include "Platform/X11/StatusNotifier.h"
+
+namespace X11Display {
+
+using AppKit::CGRect;
+
+namespace {
+
+template <typename T>
+struct Freed {
+    T* p;
+    explicit Freed(T* ptr) : p(ptr) {}
+    ~Freed() { std::free(p); }
+    T* operator->() const { return p; }
+    explicit operator bool() const { return p != nullptr; }
+};
+
+// The variants of a grab that Lock and NumLock add, so a shortcut works with either on.
+constexpr std::uint16_t kLockVariants[] = {0, kXLock, kXMod2, kXLock | kXMod2};
+
+struct Shot {
+    int x = 0, y = 0, width = 0, height = 0;
+    std::vector<std::uint32_t> pixels;  // xRGB, rows top first
+};
+
+}  // namespace
+
+struct X11Backend::State {
+    xcb_connection_t* c = nullptr;
+    xcb_screen_t* screen = nullptr;
+    xcb_visualtype_t* visual = nullptr;
+    xcb_key_symbols_t* keysyms = nullptr;
+    xcb_window_t clipboardOwner = 0;
+    xcb_atom_t CLIPBOARD = 0, UTF8_STRING = 0, TARGETS = 0, VEXIL_SELECTION = 0, WM_DELETE_WINDOW = 0,
+               WM_PROTOCOLS = 0, NET_WM_WINDOW_TYPE = 0, NET_WM_WINDOW_TYPE_NORMAL = 0, NET_WM_STATE = 0,
+               NET_WM_STATE_ABOVE = 0, NET_WM_NAME = 0;
+    std::uint8_t xfixesEvent = 0;
+    bool hasXFixes = false, hasShape = false, hasShm = false;
+
+    struct Win {
+        xcb_window_t id = 0;
+        std::weak_ptr<AppKit::NSWindow> model;
+        bool mapped = false, dirty = true, overrideRedirect = false, shaped = false;
+        CGRect frame{};
+    };
+    std::map<long, Win> windows;               // by model window number
+    std::map<xcb_window_t, long> numberOfXWindow;
+    std::set<std::pair<std::uint16_t, AppKit::NSEventModifierFlags>> hotKeys;
+    std::string clipboardText;
+    bool ownsClipboard = false;
+    Shot beforeMap;                            // the screen as it was before our last window mapped
+    Foundation::RunLoop::SourceId source = 0, hook = 0;
+    int buttonDown = -1;
+    std::uint32_t lastClickTime = 0;
+    int lastClickButton = -1;
+    long clickCount = 0;
+    xcb_cursor_t blankCursor = 0;
+    std::uint8_t xinputOpcode = 0;
+    bool hasXInput2 = false;
+    bool grabbing = false;
+    std::unique_ptr<StatusNotifier> statusNotifier;
+    bool statusTried = false;
+    std::string statusProblem;
+
+    ~State() {
+        statusNotifier.reset();
+        if (hook) Foundation::RunLoop::main().removeBeforeWaitHook(hook);
+        if (source) Foundation::RunLoop::main().removeSource(source);
+        if (keysyms) xcb_key_symbols_free(keysyms);
+        if (shmAddr) {
+            xcb_shm_detach(c, shmSeg);
+            xcb_flush(c);
+            shmdt(shmAddr);
+        }
+        if (c) xcb_disconnect(c);
+    }
+
+    double screenHeight() const { return screen->height_in_pixels; }
+    // Model y grows upwards from the bottom of the screen; X's downwards.
+    AppKit::CGPoint modelPoint(double x, double y) const { return {x, screenHeight() - y}; }
+    int xTop(const CGRect& frame) const { return static_cast<int>(std::lround(screenHeight() - frame.maxY())); }
+
+    xcb_atom_t atom(const char* name) {
+        Freed r(xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr));
+        return r ? r->atom : 0;
+    }
+
+    bool attachShm();
+    // The root cannot be read (XWayland): the portal's picture of the whole
+    // screen, kept as the picture from before our windows mapped.
+    bool portalSnapshot() {
+        if (!beforeMap.pixels.empty() && beforeMapFromPortal) return true;
+        std::string why;
+        auto image = portalScreenshot(&why);
+        if (!image) {
+            captureProblem = "Vexil cannot see the screen: the display cannot be read and " + why + ".";
+            return false;
+        }
+        beforeMap = Shot{0, 0, image->width(), image->height(), {}};
+        beforeMap.pixels.resize(static_cast<std::size_t>(image->width()) * image->height());
+        for (std::size_t i = 0; i < beforeMap.pixels.size(); ++i) {
+            const auto* p = &image->bytes()[i * 4];
+            beforeMap.pixels[i] = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+        }
+        beforeMapFromPortal = true;
+        return true;
+    }
+    bool beforeMapFromPortal = false;
+    std::string captureProblem;
+    bool shmSnapshot(int x, int y, int w, int h, Shot& out);
+    void* shmAddr = nullptr;
+    std::size_t shmBytes = 0;
+    xcb_shm_seg_t shmSeg = 0;
+    void draw(Win& win, AppKit::NSWindow& window);
+    void dispatch(xcb_generic_event_t* e);
+    void serveSelection(const xcb_selection_request_event_t& r);
+};
+
+bool X11Backend::State::attachShm() {
+    if (shmAddr) return true;
+    if (!hasShm) return false;
+    // One segment the size of the screen, attached once: small reads then cost one request.
+    shmBytes = static_cast<std::size_t>(screen->width_in_pixels) * screen->height_in_pixels * 4;
+    const int id = shmget(IPC_PRIVATE, shmBytes, IPC_CREAT | 0600);
+    if (id < 0) return false;
+    void* addr = shmat(id, nullptr, 0);
+    if (addr == reinterpret_cast<void*>(-1)) {
+        shmctl(id, IPC_RMID, nullptr);
+        return false;
+    }
+    const xcb_shm_seg_t seg = xcb_generate_id(c);
+    xcb_generic_error_t* err = xcb_request_check(c, xcb_shm_attach_checked(c, seg, id, 0));
+    shmctl(id, IPC_RMID, nullptr);  // freed once both sides detach
+    if (err) {
+        std::free(err);
+        shmdt(addr);
+        hasShm = false;  // a remote display: no shared memory
+        return false;
+    }
+    shmSeg = seg;
+    shmAddr = addr;
+    return true;
+}
+
+bool X11Backend::State::shmSnapshot(int x, int y, int w, int h, Shot& out) {
+    out = Shot{x, y, w, h, {}};
+    if (w <= 0 || h <= 0) return true;
+    if (!attachShm()) return false;
+    xcb_generic_error_t* err = nullptr;
+    Freed r(xcb_shm_get_image_reply(
+        c, xcb_shm_get_image(c, screen->root, x, y, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, shmSeg, 0), &err));
+    std::free(err);
+    if (!r) return false;
+    const auto* px = static_cast<const std::uint32_t*>(shmAddr);
+    out.pixels.assign(px, px + static_cast<std::size_t>(w) * h);
+    return true;
+}
+
+void X11Backend::State::draw(Win& win, AppKit::NSWindow& window) {
+    const int w = std::max(1, static_cast<int>(std::lround(win.frame.width())));
+    const int h = std::max(1, static_cast<int>(std::lround(win.frame.height())));
+    cairo_surface_t* surface = cairo_xcb_surface_create(c, win.id, visual, w, h);
+    cairo_t* cr = cairo_create(surface);
+    {
+        CoreGraphics::CairoContext ctx(cr, h);
+        // Drawn off screen first, then put up at once: no flicker of half a frame.
+        cairo_push_group(cr);
+        cairo_set_source_rgb(cr, 0, 0, 0);
+        cairo_paint(cr);
+        window.draw(ctx);
+        cairo_pop_group_to_source(cr);
+        cairo_paint(cr);
+    }
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    cairo_surface_destroy(surface);
+    win.dirty = false;
+    window.viewsNeedDisplay = false;
+}
+
+std::shared_ptr<X11Backend> X11Backend::open(const std::string& display, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return nullptr;
+    };
+    const char* name = display.empty() ? std::getenv("DISPLAY") : display.c_str();
+    if (!name || !*name) return fail("DISPLAY is not set");
+    int screenNumber = 0;
+    auto s = std::make_unique<State>();
+    s->c = xcb_connect(name, &screenNumber);
+    if (!s->c || xcb_connection_has_error(s->c)) return fail(std::string("cannot connect to display ") + name);
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(s->c));
+    for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
+    if (!it.rem) return fail("the display has no such screen");
+    s->screen = it.data;
+    for (auto d = xcb_screen_allowed_depths_iterator(s->screen); d.rem && !s->visual; xcb_depth_next(&d))
+        for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v))
+            if (v.data->visual_id == s->screen->root_visual) {
+                s->visual = v.data;
+                break;
+            }
+    if (!s->visual) return fail("no visual for the root window");
+    s->keysyms = xcb_key_symbols_alloc(s->c);
+
+    s->CLIPBOARD = s->atom("CLIPBOARD");
+    s->UTF8_STRING = s->atom("UTF8_STRING");
+    s->TARGETS = s->atom("TARGETS");
+    s->VEXIL_SELECTION = s->atom("VEXIL_SELECTION");
+    s->WM_PROTOCOLS = s->atom("WM_PROTOCOLS");
+    s->WM_DELETE_WINDOW = s->atom("WM_DELETE_WINDOW");
+    s->NET_WM_WINDOW_TYPE = s->atom("_NET_WM_WINDOW_TYPE");
+    s->NET_WM_WINDOW_TYPE_NORMAL = s->atom("_NET_WM_WINDOW_TYPE_NORMAL");
+    s->NET_WM_STATE = s->atom("_NET_WM_STATE");
+    s->NET_WM_STATE_ABOVE = s->atom("_NET_WM_STATE_ABOVE");
+    s->NET_WM_NAME = s->atom("_NET_WM_NAME");
+
+    if (const auto* ext = xcb_get_extension_data(s->c, &xcb_shm_id); ext && ext->present) s->hasShm = true;
+    if (const auto* ext = xcb_get_extension_data(s->c, &xcb_shape_id); ext && ext->present) s->hasShape = true;
+    if (const auto* ext = xcb_get_extension_data(s->c, &xcb_input_id); ext && ext->present) {
+        Freed v(xcb_input_xi_query_version_reply(s->c, xcb_input_xi_query_version(s->c, 2, 0), nullptr));
+        s->hasXInput2 = v && v->major_version >= 2;
+        s->xinputOpcode = ext->major_opcode;
+    }
+    if (const auto* ext = xcb_get_extension_data(s->c, &xcb_xfixes_id); ext && ext->present) {
+        std::free(xcb_xfixes_query_version_reply(s->c, xcb_xfixes_query_version(s->c, 5, 0), nullptr));
+        s->hasXFixes = true;
+        s->xfixesEvent = ext->first_event;
+    }
+
+    // An unmapped window of our own owns the clipboard and hears of other owners.
+    s->clipboardOwner = xcb_generate_id(s->c);
+    const std::uint32_t ownerMask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
+    xcb_create_window(s->c, XCB_COPY_FROM_PARENT, s->clipboardOwner, s->screen->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, ownerMask);
+    if (s->hasXFixes)
+        xcb_xfixes_select_selection_input(s->c, s->clipboardOwner, s->CLIPBOARD,
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER);
+    xcb_flush(s->c);
+
+    std::shared_ptr<X11Backend> backend(new X11Backend(std::move(s)));
+    X11Backend* self = backend.get();
+    auto& loop = Foundation::RunLoop::main();
+    backend->s_->source = loop.addSource(xcb_get_file_descriptor(backend->s_->c), POLLIN,
+                                         [self](short) { self->processPendingEvents(); });
+    backend->s_->hook = loop.addBeforeWaitHook([self] { self->processPendingEvents(); });
+    return backend;
+}
+
+X11Backend::X11Backend(std::unique_ptr<State> state) : s_(std::move(state)) {}
+X11Backend::~X11Backend() = default;
+
+std::vector<CGRect> X11Backend::screenFrames() const {
+    return {AppKit::CGRectMake(0, 0, s_->screen->width_in_pixels, s_->screen->height_in_pixels)};
+}
+
+std::uint32_t X11Backend::xWindowFor(long windowNumber) const {
+    auto it = s_->windows.find(windowNumber);
+    return it != s_->windows.end() && it->second.mapped ? it->second.id : 0;
+}
+
+void X11Backend::windowChanged(AppKit::NSWindow& window) {
+    State& s = *s_;
+    const long number = window.windowNumber();
+    auto it = s.windows.find(number);
+    const bool show = window.isVisible() && window.alphaValue() > 0 && !window.frame().isEmpty();
+    if (!show) {
+        if (it != s.windows.end() && it->second.mapped) {
+            xcb_unmap_window(s.c, it->second.id);
+            it->second.mapped = false;
+            xcb_flush(s.c);
+        }
+        return;
+    }
+    if (it == s.windows.end()) {
+        State::Win win;
+        win.id = xcb_generate_id(s.c);
+        win.model = window.self();
+        win.overrideRedirect = (window.styleMask() & AppKit::NSWindowStyleMaskTitled) == 0;
+        const CGRect f = window.frame();
+        const std::uint32_t mask = XCB_CW_BACK_PIXMAP | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK;
+        const std::uint32_t values[] = {
+            XCB_BACK_PIXMAP_NONE, win.overrideRedirect ? 1u : 0u,
+            XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
+                XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
+                XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        xcb_create_window(s.c, XCB_COPY_FROM_PARENT, win.id, s.screen->root, static_cast<int16_t>(f.minX()),
+                          static_cast<int16_t>(s.xTop(f)), std::max<uint16_t>(1, std::lround(f.width())),
+                          std::max<uint16_t>(1, std::lround(f.height())), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          s.screen->root_visual, mask, values);
+        if (!win.overrideRedirect) {
+            xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.WM_PROTOCOLS, XCB_ATOM_ATOM, 32, 1,
+                                &s.WM_DELETE_WINDOW);
+            xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.NET_WM_WINDOW_TYPE, XCB_ATOM_ATOM, 32, 1,
+                                &s.NET_WM_WINDOW_TYPE_NORMAL);
+            const std::string title = window.title;
+            xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.NET_WM_NAME, s.UTF8_STRING, 8,
+                                title.size(), title.data());
+            if (window.level() > AppKit::NSNormalWindowLevel)
+                xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.NET_WM_STATE, XCB_ATOM_ATOM, 32, 1,
+                                    &s.NET_WM_STATE_ABOVE);
+        }
+        it = s.windows.emplace(number, win).first;
+        s.numberOfXWindow[win.id] = number;
+    }
+    State::Win& win = it->second;
+    const CGRect f = window.frame();
+    if (f != win.frame) {
+        const std::uint32_t geometry[] = {static_cast<std::uint32_t>(static_cast<int32_t>(std::lround(f.minX()))),
+                                          static_cast<std::uint32_t>(static_cast<int32_t>(s.xTop(f))),
+                                          static_cast<std::uint32_t>(std::max(1L, std::lround(f.width()))),
+                                          static_cast<std::uint32_t>(std::max(1L, std::lround(f.height())))};
+        xcb_configure_window(s.c, win.id,
+                             XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                                 XCB_CONFIG_WINDOW_HEIGHT,
+                             geometry);
+        if (f.size != win.frame.size) win.dirty = true;
+        win.frame = f;
+        // A round window (a layer whose corner radius is half its side) is cut to its circle.
+        const auto& content = window.contentView();
+        const auto layer = content ? content->layer() : nullptr;
+        const double side = std::min(f.width(), f.height());
+        const bool round = layer && side > 0 && layer->cornerRadius * 2 >= side - 0.5;
+        if (s.hasShape && (round || win.shaped)) {
+            const xcb_pixmap_t mask = xcb_generate_id(s.c);
+            const auto w = static_cast<std::uint16_t>(geometry[2]), h = static_cast<std::uint16_t>(geometry[3]);
+            xcb_create_pixmap(s.c, 1, mask, win.id, w, h);
+            const xcb_gcontext_t gc = xcb_generate_id(s.c);
+            const std::uint32_t fg[] = {0};
+            xcb_create_gc(s.c, gc, mask, XCB_GC_FOREGROUND, fg);
+            xcb_rectangle_t all{0, 0, w, h};
+            xcb_poly_fill_rectangle(s.c, mask, gc, 1, &all);
+            const std::uint32_t on[] = {1};
+            xcb_change_gc(s.c, gc, XCB_GC_FOREGROUND, on);
+            if (round) {
+                xcb_arc_t arc{0, 0, w, h, 0, 360 * 64};
+                xcb_poly_fill_arc(s.c, mask, gc, 1, &arc);
+            } else {
+                xcb_poly_fill_rectangle(s.c, mask, gc, 1, &all);
+            }
+            xcb_shape_mask(s.c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, win.id, 0, 0, mask);
+            xcb_free_gc(s.c, gc);
+            xcb_free_pixmap(s.c, mask);
+            win.shaped = round;
+        }
+    }
+    if (!win.mapped) {
+        // The screen as it is without this window: captures that leave it out read this picture.
+        xcb_flush(s.c);
+        if (Shot fresh; s.shmSnapshot(0, 0, s.screen->width_in_pixels, s.screen->height_in_pixels, fresh)) {
+            s.beforeMap = std::move(fresh);
+            s.beforeMapFromPortal = false;
+        }
+        xcb_map_window(s.c, win.id);
+        win.mapped = true;
+        win.dirty = true;
+    }
+    // Stacking: every mapped window in the model's screen order, back to front.
+    xcb_window_t below = XCB_NONE;
+    for (const auto& w : AppKit::NSApplication::shared().windowsInScreenOrder()) {
+        auto found = s.windows.find(w->windowNumber());
+        if (found == s.windows.end() || !found->second.mapped) continue;
+        if (below != XCB_NONE) {
+            const std::uint32_t v[] = {below, XCB_STACK_MODE_ABOVE};
+            xcb_configure_window(s.c, found->second.id, XCB_CONFIG_WINDOW_SIBLING | XCB_CONFIG_WINDOW_STACK_MODE, v);
+        } else {
+            const std::uint32_t v[] = {XCB_STACK_MODE_ABOVE};
+            xcb_configure_window(s.c, found->second.id, XCB_CONFIG_WINDOW_STACK_MODE, v);
+        }
+        below = found->second.id;
+    }
+    xcb_flush(s.c);
+}
+
+void X11Backend::windowNeedsDisplay(AppKit::NSWindow& window) {
+    auto it = s_->windows.find(window.windowNumber());
+    if (it != s_->windows.end()) it->second.dirty = true;
+}
+
+void X11Backend::windowClosed(AppKit::NSWindow& window) {
+    auto it = s_->windows.find(window.windowNumber());
+    if (it == s_->windows.end()) return;
+    xcb_destroy_window(s_->c, it->second.id);
+    s_->numberOfXWindow.erase(it->second.id);
+    s_->windows.erase(it);
+    xcb_flush(s_->c);
+}
+
+void X11Backend::cursorHiddenChanged(bool hidden) {
+    State& s = *s_;
+    // The pointer is hidden while the program picks: it takes the pointer and
+    // the keyboard (motion, clicks, Escape reach it wherever the pointer is)
+    // and shows a blank cursor; XFixes hides the pointer for the rest.
+    if (hidden) {
+        if (!s.blankCursor) {
+            const xcb_pixmap_t pixmap = xcb_generate_id(s.c);
+            xcb_create_pixmap(s.c, 1, pixmap, s.screen->root, 1, 1);
+            s.blankCursor = xcb_generate_id(s.c);
+            xcb_create_cursor(s.c, s.blankCursor, pixmap, pixmap, 0, 0, 0, 0, 0, 0, 0, 0);
+            xcb_free_pixmap(s.c, pixmap);
+        }
+        Freed pointer(xcb_grab_pointer_reply(
+            s.c,
+            xcb_grab_pointer(s.c, 0, s.screen->root,
+                             XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE,
+                             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, s.blankCursor, XCB_CURRENT_TIME),
+            nullptr));
+        Freed keyboard(xcb_grab_keyboard_reply(
+            s.c, xcb_grab_keyboard(s.c, 0, s.screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+            nullptr));
+        s.grabbing = (pointer && pointer->status == XCB_GRAB_STATUS_SUCCESS) ||
+                     (keyboard && keyboard->status == XCB_GRAB_STATUS_SUCCESS);
+        if (s.hasXFixes) xcb_xfixes_hide_cursor(s.c, s.screen->root);
+    } else {
+        if (s.grabbing) {
+            xcb_ungrab_pointer(s.c, XCB_CURRENT_TIME);
+            xcb_ungrab_keyboard(s.c, XCB_CURRENT_TIME);
+            s.grabbing = false;
+        }
+        if (s.hasXFixes) xcb_xfixes_show_cursor(s.c, s.screen->root);
+    }
+    xcb_flush(s.c);
+}
+
+void X11Backend::globalMonitorMaskChanged(AppKit::NSEventMask mask) {
+    State& s = *s_;
+    if (!s.hasXInput2) return;
+    // Raw events tell of motion and clicks over other programs' windows too.
+    struct {
+        xcb_input_event_mask_t head;
+        std::uint32_t bits;
+    } select{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+             mask ? std::uint32_t{XCB_INPUT_XI_EVENT_MASK_RAW_MOTION | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
+                                  XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE}
+                  : 0u};
+    xcb_input_xi_select_events(s.c, s.screen->root, 1, &select.head);
+    xcb_flush(s.c);
+}
+
+bool X11Backend::pointerGrabbed() const { return s_->grabbing; }
+
+void X11Backend::statusItemChanged(AppKit::NSStatusItem& item) {
+    if (s_->statusNotifier) {
+        s_->statusNotifier->changed();
+        return;
+    }
+    if (s_->statusTried) return;
+    s_->statusTried = true;
+    std::string why;
+    s_->statusNotifier = StatusNotifier::start(item.shared_from_this(), &why);
+    if (!s_->statusNotifier) {
+        // Said once: the program stays reachable through its global shortcuts.
+        s_->statusProblem = "Vexil: " + why + "; use the global shortcuts to pick colours.";
+        std::fprintf(stderr, "%s\n", s_->statusProblem.c_str());
+    }
+}
+
+std::string X11Backend::statusItemService() const {
+    return s_->statusNotifier ? s_->statusNotifier->serviceName() : std::string();
+}
+
+const std::string& X11Backend::statusItemProblem() const { return s_->statusProblem; }
+const std::string& X11Backend::captureProblem() const { return s_->captureProblem; }
+
+bool X11Backend::registerHotKey(std::uint16_t keyCode, AppKit::NSEventModifierFlags modifiers) {
+    const auto sym = keysymForKeyCode(keyCode);
+    if (!sym) return false;
+    Freed<xcb_keycode_t> codes(xcb_key_symbols_get_keycode(s_->keysyms, *sym));
+    if (!codes || codes.p[0] == XCB_NO_SYMBOL) return false;
+    const std::uint16_t base = xModifiers(modifiers);
+    std::vector<xcb_void_cookie_t> cookies;
+    for (const auto extra : kLockVariants)
+        cookies.push_back(xcb_grab_key_checked(s_->c, 1, s_->screen->root, base | extra, codes.p[0],
+                                               XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+    bool refused = false;
+    for (auto cookie : cookies)
+        if (xcb_generic_error_t* e = xcb_request_check(s_->c, cookie)) {
+            refused = true;  // BadAccess: another program holds the combination
+            std::free(e);
+        }
+    if (refused) {
+        for (const auto extra : kLockVariants) xcb_ungrab_key(s_->c, codes.p[0], s_->screen->root, base | extra);
+        xcb_flush(s_->c);
+        return false;
+    }
+    s_->hotKeys.insert({keyCode, AppKit::HotKeyBinder::normalized(modifiers)});
+    return true;
+}
+
+void X11Backend::unregisterHotKey(std::uint16_t keyCode, AppKit::NSEventModifierFlags modifiers) {
+    const auto sym = keysymForKeyCode(keyCode);
+    if (!sym || !s_->hotKeys.erase({keyCode, AppKit::HotKeyBinder::normalized(modifiers)})) return;
+    Freed<xcb_keycode_t> codes(xcb_key_symbols_get_keycode(s_->keysyms, *sym));
+    if (!codes || codes.p[0] == XCB_NO_SYMBOL) return;
+    for (const auto extra : kLockVariants)
+        xcb_ungrab_key(s_->c, codes.p[0], s_->screen->root, xModifiers(modifiers) | extra);
+    xcb_flush(s_->c);
+}
+
+void X11Backend::pasteboardWritten() {
+    const auto text = AppKit::NSPasteboard::generalPasteboard()->stringForType(AppKit::NSPasteboardTypeString);
+    s_->clipboardText = text.value_or("");
+    xcb_set_selection_owner(s_->c, s_->clipboardOwner, s_->CLIPBOARD, XCB_CURRENT_TIME);
+    s_->ownsClipboard = true;
+    xcb_flush(s_->c);
+}
+
+void X11Backend::openURL(const std::string& url) {
+    // xdg-open in a child of its own; the URL is one argument, never shell text.
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (fork() == 0) {
+            execlp("xdg-open", "xdg-open", url.c_str(), static_cast<char*>(nullptr));
+        }
+        _exit(0);
+    }
+    if (pid > 0) waitpid(pid, nullptr, 0);  // the grandchild runs on, adopted by init
+}
+
+void X11Backend::beep() {
+    xcb_bell(s_->c, 0);
+    xcb_flush(s_->c);
+}
+
+std::shared_ptr<CoreGraphics::Image> X11Backend::captureScreen(CGRect rect, long excludeWindowsFrom) {
+    State& s = *s_;
+    const int w = static_cast<int>(std::lround(rect.width())), h = static_cast<int>(std::lround(rect.height()));
+    if (w <= 0 || h <= 0) return nullptr;
+    const int x0 = static_cast<int>(std::floor(rect.minX())), y0 = static_cast<int>(std::floor(rect.minY()));
+    const int sw = s.screen->width_in_pixels, sh = s.screen->height_in_pixels;
+    // Our windows at or above the excluded one are on screen: read the picture from before they mapped.
+    bool useSnapshot = false;
+    if (excludeWindowsFrom != 0) {
+        bool from = false;
+        for (const auto& win : AppKit::NSApplication::shared().windowsInScreenOrder()) {
+            if (win->windowNumber() == excludeWindowsFrom) from = true;
+            if (from && xWindowFor(win->windowNumber())) useSnapshot = true;
+        }
+    }
+    Shot live;
+    const Shot* shot = &s.beforeMap;
+    if (!useSnapshot) {
+        const int cx = std::clamp(x0, 0, sw), cy = std::clamp(y0, 0, sh);
+        const int cw = std::clamp(x0 + w, 0, sw) - cx, ch = std::clamp(y0 + h, 0, sh) - cy;
+        if (s.shmSnapshot(cx, cy, cw, ch, live)) shot = &live;
+        else if (!s.portalSnapshot()) return nullptr;
+    } else if (s.beforeMap.pixels.empty() && !s.portalSnapshot()) {
+        return nullptr;
+    }
+    auto out = std::make_shared<CoreGraphics::Image>(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int px = x0 + x - shot->x, py = y0 + y - shot->y;
+            CoreGraphics::RGBA p{0, 0, 0, 1};  // off screen: black, as an empty desktop
+            if (px >= 0 && py >= 0 && px < shot->width && py < shot->height) {
+                const std::uint32_t v = shot->pixels[static_cast<std::size_t>(py) * shot->width + px];
+                p = {((v >> 16) & 0xff) / 255.0, ((v >> 8) & 0xff) / 255.0, (v & 0xff) / 255.0, 1};
+            }
+            out->setPixel(x, y, p);
+        }
+    return out;
+}
+
+void X11Backend::State::serveSelection(const xcb_selection_request_event_t& r) {
+    xcb_selection_notify_event_t n{};
+    n.response_type = XCB_SELECTION_NOTIFY;
+    n.requestor = r.requestor;
+    n.selection = r.selection;
+    n.target = r.target;
+    n.time = r.time;
+    n.property = XCB_NONE;
+    const xcb_atom_t property = r.property != XCB_NONE ? r.property : r.target;
+    if (r.selection == CLIPBOARD && ownsClipboard) {
+        if (r.target == TARGETS) {
+            const xcb_atom_t targets[] = {TARGETS, UTF8_STRING};
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, r.requestor, property, XCB_ATOM_ATOM, 32, 2, targets);
+            n.property = property;
+        } else if (r.target == UTF8_STRING) {
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, r.requestor, property, UTF8_STRING, 8,
+                                clipboardText.size(), clipboardText.data());
+            n.property = property;
+        }
+    }
+    xcb_send_event(c, 0, r.requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&n));
+}
+
+void X11Backend::State::dispatch(xcb_generic_event_t* e) {
+    auto& app = AppKit::NSApplication::shared();
+    const std::uint8_t type = e->response_type & 0x7f;
+    switch (type) {
+    case XCB_EXPOSE: {
+        auto* ev = reinterpret_cast<xcb_expose_event_t*>(e);
+        if (auto n = numberOfXWindow.find(ev->window); n != numberOfXWindow.end()) windows[n->second].dirty = true;
+        break;
+    }
+    case XCB_MOTION_NOTIFY: {
+        auto* ev = reinterpret_cast<xcb_motion_notify_event_t*>(e);
+        const auto p = modelPoint(ev->root_x, ev->root_y);
+        if (buttonDown >= 0)
+            app.inputMouseDragged(p, buttonDown, modelModifiers(ev->state));
+        else
+            app.inputMouseMoved(p, modelModifiers(ev->state));
+        break;
+    }
+    case XCB_BUTTON_PRESS:
+    case XCB_BUTTON_RELEASE: {
+        auto* ev = reinterpret_cast<xcb_button_press_event_t*>(e);
+        const auto p = modelPoint(ev->root_x, ev->root_y);
+        if (ev->detail >= 4 && ev->detail <= 7) {  // wheel: press only
+            if (type == XCB_BUTTON_PRESS) {
+                const double dy = ev->detail == 4 ? 1 : ev->detail == 5 ? -1 : 0;
+                const double dx = ev->detail == 6 ? 1 : ev->detail == 7 ? -1 : 0;
+                app.inputScrollWheel(p, dx, dy, modelModifiers(ev->state));
+            }
+            break;
+        }
+        const int button = ev->detail == 1 ? 0 : ev->detail == 3 ? 1 : 2;
+        if (type == XCB_BUTTON_PRESS) {
+            // Double-click time as most desktops set it.
+            clickCount = (button == lastClickButton && ev->time - lastClickTime < 400) ? clickCount + 1 : 1;
+            lastClickTime = ev->time;
+            lastClickButton = button;
+            buttonDown = button;
+            app.inputMouseDown(p, button, clickCount, modelModifiers(ev->state));
+        } else {
+            buttonDown = -1;
+            app.inputMouseUp(p, button, clickCount, modelModifiers(ev->state));
+        }
+        break;
+    }
+    case XCB_KEY_PRESS:
+    case XCB_KEY_RELEASE: {
+        auto* ev = reinterpret_cast<xcb_key_press_event_t*>(e);
+        const xcb_keysym_t sym = xcb_key_symbols_get_keysym(keysyms, ev->detail, 0);
+        const auto code = keyCodeForKeysym(sym);
+        if (!code) break;
+        const auto mods = modelModifiers(ev->state);
+        if (ev->event == screen->root && hotKeys.count({*code, AppKit::HotKeyBinder::normalized(mods)})) {
+            if (type == XCB_KEY_PRESS) app.inputHotKeyPressed(*code, mods);
+            break;
+        }
+        const xcb_keysym_t shown = xcb_key_symbols_get_keysym(keysyms, ev->detail, (ev->state & kXShift) ? 1 : 0);
+        std::string chars;
+        if (shown >= 0x20 && shown < 0x7f) chars = std::string(1, static_cast<char>(shown));
+        else if (shown == 0xff0d) chars = "\r";
+        else if (shown == 0xff1b) chars = "\x1b";
+        else if (shown == 0xff09) chars = "\t";
+        else if (shown == 0xff08) chars = "\x7f";
+        if (type == XCB_KEY_PRESS)
+            app.inputKeyDown(*code, chars, mods);
+        else
+            app.inputKeyUp(*code, chars, mods);
+        break;
+    }
+    case XCB_CLIENT_MESSAGE: {
+        auto* ev = reinterpret_cast<xcb_client_message_event_t*>(e);
+        if (ev->type == WM_PROTOCOLS && ev->data.data32[0] == WM_DELETE_WINDOW)
+            if (auto n = numberOfXWindow.find(ev->window); n != numberOfXWindow.end())
+                if (auto w = windows[n->second].model.lock()) w->performClose();
+        break;
+    }
+    case XCB_SELECTION_REQUEST:
+        serveSelection(*reinterpret_cast<xcb_selection_request_event_t*>(e));
+        break;
+    case XCB_SELECTION_CLEAR:
+        ownsClipboard = false;
+        break;
+    case XCB_SELECTION_NOTIFY: {
+        auto* ev = reinterpret_cast<xcb_selection_notify_event_t*>(e);
+        if (ev->property == XCB_NONE || ev->requestor != clipboardOwner) break;
+        Freed r(xcb_get_property_reply(
+            c, xcb_get_property(c, 1, clipboardOwner, ev->property, XCB_ATOM_ANY, 0, 1 << 22), nullptr));
+        if (r && r->type == UTF8_STRING) {
+            const auto* data = static_cast<const char*>(xcb_get_property_value(r.p));
+            app.inputPasteboardChangedByOtherProgram(std::string(data, xcb_get_property_value_length(r.p)));
+        }
+        break;
+    }
+    case XCB_MAPPING_NOTIFY:
+        xcb_refresh_keyboard_mapping(keysyms, reinterpret_cast<xcb_mapping_notify_event_t*>(e));
+        break;
+    case XCB_GE_GENERIC: {
+        auto* ge = reinterpret_cast<xcb_ge_generic_event_t*>(e);
+        if (!hasXInput2 || ge->extension != xinputOpcode || grabbing) break;
+        const auto kind = ge->event_type;
+        if (kind != XCB_INPUT_RAW_MOTION && kind != XCB_INPUT_RAW_BUTTON_PRESS && kind != XCB_INPUT_RAW_BUTTON_RELEASE)
+            break;
+        // Over a window of ours the core events already tell the model.
+        Freed q(xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr));
+        if (!q || numberOfXWindow.count(q->child)) break;
+        const auto p = modelPoint(q->root_x, q->root_y);
+        const auto mods = modelModifiers(q->mask);
+        if (kind == XCB_INPUT_RAW_MOTION) {
+            app.inputMouseMoved(p, mods);
+            break;
+        }
+        const auto detail = reinterpret_cast<xcb_input_raw_button_press_event_t*>(e)->detail;
+        if (detail >= 4 && detail <= 7) break;
+        const int button = detail == 1 ? 0 : detail == 3 ? 1 : 2;
+        if (kind == XCB_INPUT_RAW_BUTTON_PRESS)
+            app.inputMouseDown(p, button, 1, mods);
+        else
+            app.inputMouseUp(p, button, 1, mods);
+        break;
+    }
+    default:
+        if (hasXFixes && type == xfixesEvent + XCB_XFIXES_SELECTION_NOTIFY) {
+            auto* ev = reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(e);
+            if (ev->selection == CLIPBOARD && ev->owner != XCB_NONE && ev->owner != clipboardOwner)
+                xcb_convert_selection(c, clipboardOwner, CLIPBOARD, UTF8_STRING, VEXIL_SELECTION,
+                                      ev->selection_timestamp);
+        }
+        break;
+    }
+}
+
+void X11Backend::processPendingEvents() {
+    State& s = *s_;
+    if (s.statusNotifier) {
+        s.statusNotifier->process();
+        if (!s.statusNotifier->problem().empty()) {
+            s.statusProblem = "Vexil: " + s.statusNotifier->problem() + "; use the global shortcuts to pick colours.";
+            std::fprintf(stderr, "%s\n", s.statusProblem.c_str());
+            s.statusNotifier.reset();
+        }
+    }
+    while (xcb_generic_event_t* e = xcb_poll_for_event(s.c)) {
+        s.dispatch(e);
+        std::free(e);
+    }
+    for (auto& [number, win] : s.windows) {
+        auto window = win.model.lock();
+        if (!win.mapped || !window) continue;
+        if (win.dirty || window->viewsNeedDisplay) s.draw(win, *window);
+    }
+    xcb_flush(s.c);
+}
+
+}  // namespace X11Display

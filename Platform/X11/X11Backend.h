@@ -1,0 +1,62 @@
+#pragma once
+// The real display: model windows as X windows (XCB), drawn with the shared
+// renderer through cairo-xcb; X input into NSApplication's input door; the
+// screen read through an MIT-SHM snapshot of the root; hot keys as grabs on
+// the root; the general pasteboard on CLIPBOARD. The connection is a source
+// of the main run loop; events are drained and damaged windows drawn before
+// each wait.
+
+#include <memory>
+#include <string>
+
+#include "Platform/AppKit/DisplayBackend.h"
+
+namespace X11Display {
+
+class X11Backend : public AppKit::DisplayBackend {
+public:
+    // Connects to `display` (empty: $DISPLAY). nullptr with `error` set when
+    // no display can be opened.
+    static std::shared_ptr<X11Backend> open(const std::string& display, std::string* error = nullptr);
+    ~X11Backend() override;
+
+    std::vector<AppKit::CGRect> screenFrames() const override;
+
+    void windowChanged(AppKit::NSWindow&) override;
+    void windowNeedsDisplay(AppKit::NSWindow&) override;
+    void windowClosed(AppKit::NSWindow&) override;
+    void cursorHiddenChanged(bool hidden) override;
+    void statusItemChanged(AppKit::NSStatusItem&) override;
+    void globalMonitorMaskChanged(AppKit::NSEventMask mask) override;
+
+    bool registerHotKey(std::uint16_t keyCode, AppKit::NSEventModifierFlags modifiers) override;
+    void unregisterHotKey(std::uint16_t keyCode, AppKit::NSEventModifierFlags modifiers) override;
+
+    void pasteboardWritten() override;
+    void openURL(const std::string& url) override;
+    void beep() override;
+
+    std::shared_ptr<CoreGraphics::Image> captureScreen(AppKit::CGRect rect, long excludeWindowsFrom) override;
+
+    // Reads what the connection holds, dispatches it and draws damaged
+    // windows; what the run-loop hook does (tests call it too).
+    void processPendingEvents();
+    // The X window showing a model window (0: none mapped).
+    std::uint32_t xWindowFor(long windowNumber) const;
+    // The status item's bus name on the panel (empty: not shown there).
+    std::string statusItemService() const;
+    // Why the status item is not on the panel (empty while it is, or before the first item).
+    const std::string& statusItemProblem() const;
+    // The pointer and keyboard are taken (the cursor is hidden: picking).
+    bool pointerGrabbed() const;
+    // Why the last capture gave nothing (neither the root nor the portal could be read).
+    const std::string& captureProblem() const;
+
+    struct State;
+
+private:
+    explicit X11Backend(std::unique_ptr<State> state);
+    std::unique_ptr<State> s_;
+};
+
+}  // namespace X11Display

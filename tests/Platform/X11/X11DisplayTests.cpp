@@ -1,0 +1,568 @@
+// Against a real X server: each case waits for a condition with a bounded
+// timeout, never a fixed sleep.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <systemd/sd-bus.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Platform/AppKit/HeadlessBackend.h"
+#include "Platform/AppKit/HotKeys.h"
+#include "Platform/AppKit/NSApplication.h"
+#include "Platform/AppKit/NSColor.h"
+#include "Platform/AppKit/NSEvent.h"
+#include "Platform/AppKit/NSPasteboard.h"
+#include "Platform/AppKit/NSImage.h"
+#include "Platform/AppKit/NSMenu.h"
+#include "Platform/AppKit/NSStatusBar.h"
+#include "Platform/AppKit/NSWindow.h"
+#include "Platform/Foundation/Dispatch.h"
+#include "Platform/X11/X11Backend.h"
+
+using namespace AppKit;
+using X11Display::X11Backend;
+
+namespace {
+
+// A program run beside the test; its output collected while the test pumps events.
+struct Child {
+    pid_t pid = -1;
+    int out = -1;
+    std::string output;
+    Child(std::vector<std::string> argv, const std::string& input = {}) {
+        int inPipe[2], outPipe[2];
+        if (pipe(inPipe) || pipe(outPipe)) return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(inPipe[0], 0);
+            dup2(outPipe[1], 1);
+            close(inPipe[1]);
+            close(outPipe[0]);
+            std::vector<char*> args;
+            for (auto& a : argv) args.push_back(a.data());
+            args.push_back(nullptr);
+            execvp(args[0], args.data());
+            _exit(127);
+        }
+        close(inPipe[0]);
+        close(outPipe[1]);
+        if (!input.empty() && write(inPipe[1], input.data(), input.size()) < 0) {}
+        close(inPipe[1]);
+        out = outPipe[0];
+        fcntl(out, F_SETFL, O_NONBLOCK);
+    }
+    // True once the program has ended (output read to the end).
+    bool finished(int* status = nullptr) {
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(out, buf, sizeof buf)) > 0) output.append(buf, static_cast<std::size_t>(n));
+        int st = 0;
+        if (pid > 0 && waitpid(pid, &st, WNOHANG) == pid) {
+            while ((n = read(out, buf, sizeof buf)) > 0) output.append(buf, static_cast<std::size_t>(n));
+            pid = -1;
+            exitStatus = st;
+        }
+        if (status) *status = exitStatus;
+        return pid < 0;
+    }
+    ~Child() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        if (out >= 0) close(out);
+    }
+    int exitStatus = 0;
+};
+
+bool programAvailable(const char* name) {
+    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+struct TestWatcher;
+
+class X11Display : public testing::Test {
+protected:
+    // Xvfb resets when its last client leaves and refuses connections meanwhile: one stays for the whole run.
+    static void SetUpTestSuite() {
+        if (std::getenv("DISPLAY") && !keeper) keeper = xcb_connect(nullptr, nullptr);
+    }
+    static inline xcb_connection_t* keeper = nullptr;
+
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+        NSApplication::resetForTests();
+        HotKeyBinder::shared().resetForTests();
+        std::string error;
+        backend = X11Backend::open("", &error);
+        ASSERT_TRUE(backend) << error;
+        setDisplayBackend(backend);
+        other = xcb_connect(nullptr, nullptr);
+        ASSERT_FALSE(xcb_connection_has_error(other));
+        screen = xcb_setup_roots_iterator(xcb_get_setup(other)).data;
+    }
+    void TearDown() override {
+        for (auto& w : windows) w->close();
+        windows.clear();
+        HotKeyBinder::shared().resetForTests();
+        if (backend) {
+            setDisplayBackend(std::make_shared<HeadlessBackend>());
+            backend.reset();
+        }
+        if (other) xcb_disconnect(other);
+    }
+
+public:
+    bool waitForAnswer(const std::function<bool()>& done) { return waitFor(done); }
+
+protected:
+    // Pumps the backend until `done` holds or 5 s pass.
+    bool waitFor(const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (true) {
+            // The production run loop: the X connection and the bus are its sources.
+            Foundation::RunLoop::main().runFor(0.005);
+            xcb_flush(other);
+            while (auto* e = xcb_poll_for_event(other)) std::free(e);
+            if (pump) pump();
+            if (done()) return true;
+            if (std::chrono::steady_clock::now() > end) return false;
+        }
+    }
+
+    std::shared_ptr<NSWindow> show(CGRect frame, double r, double g, double b) {
+        auto w = NSWindow::make(frame, NSWindowStyleMaskBorderless);
+        w->setBackgroundColor(NSColor::colorWithRed(r, g, b, 1));
+        w->orderFront();
+        windows.push_back(w);
+        return w;
+    }
+
+    // A pattern over the whole screen, in a window of another client: each
+    // pixel's colour says where it is.
+    static std::uint32_t patternAt(int x, int y) { return (static_cast<std::uint32_t>(x & 0xff) << 16) | ((y & 0xff) << 8) | ((x + y) & 0xff); }
+    xcb_window_t showPattern() {
+        const int w = screen->width_in_pixels, h = screen->height_in_pixels;
+        const xcb_window_t win = xcb_generate_id(other);
+        const std::uint32_t values[] = {1, XCB_EVENT_MASK_EXPOSURE};
+        xcb_create_window(other, XCB_COPY_FROM_PARENT, win, screen->root, 0, 0, w, h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          screen->root_visual, XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+        xcb_map_window(other, win);
+        const xcb_gcontext_t gc = xcb_generate_id(other);
+        xcb_create_gc(other, gc, win, 0, nullptr);
+        std::vector<std::uint32_t> row(static_cast<std::size_t>(w) * 16);
+        for (int y0 = 0; y0 < h; y0 += 16) {
+            const int rows = std::min(16, h - y0);
+            for (int y = 0; y < rows; ++y)
+                for (int x = 0; x < w; ++x) row[static_cast<std::size_t>(y) * w + x] = patternAt(x, y0 + y);
+            xcb_put_image(other, XCB_IMAGE_FORMAT_Z_PIXMAP, win, gc, w, rows, 0, y0, 0, 24,
+                          static_cast<std::uint32_t>(w * rows * 4), reinterpret_cast<const std::uint8_t*>(row.data()));
+        }
+        xcb_free_gc(other, gc);
+        std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));  // round trip: drawn
+        return win;
+    }
+    static std::uint32_t rgb(const CoreGraphics::RGBA& p) {
+        auto c = [](double v) { return static_cast<std::uint32_t>(std::lround(v * 255)); };
+        return (c(p.r) << 16) | (c(p.g) << 8) | c(p.b);
+    }
+
+    std::shared_ptr<X11Backend> backend;
+    xcb_connection_t* other = nullptr;
+    xcb_screen_t* screen = nullptr;
+    std::vector<std::shared_ptr<NSWindow>> windows;
+    std::function<void()> pump;  // more to run while waiting (a test's own bus)
+};
+
+TEST_F(X11Display, WindowMapsAtTheModelsPositionWithTheModelsPixels) {
+    const double H = screen->height_in_pixels;
+    auto w = show(CGRectMake(100, 200, 60, 40), 1, 0, 0);
+    // X's y runs down from the top: the window's top edge is at H - (200 + 40).
+    ASSERT_TRUE(waitFor([&] {
+        const xcb_window_t id = backend->xWindowFor(w->windowNumber());
+        if (!id) return false;
+        auto* t = xcb_translate_coordinates_reply(other, xcb_translate_coordinates(other, id, screen->root, 0, 0), nullptr);
+        const bool placed = t && t->dst_x == 100 && t->dst_y == H - 240;
+        std::free(t);
+        if (!placed) return false;
+        auto img = backend->captureScreen(CGRectMake(100, H - 240, 60, 40), 0);
+        return img && rgb(img->pixel(0, 0)) == 0xff0000 && rgb(img->pixel(59, 39)) == 0xff0000;
+    }));
+}
+
+TEST_F(X11Display, PickOverAPatternGivesTheExactPixelAtTheEdgesToo) {
+    const int W = screen->width_in_pixels, H = screen->height_in_pixels;
+    const xcb_window_t pattern = showPattern();
+    ASSERT_TRUE(waitFor([&] {
+        auto img = backend->captureScreen(CGRectMake(300, 200, 1, 1), 0);
+        return img && rgb(img->pixel(0, 0)) == patternAt(300, 200);
+    }));
+    struct Corner { int x, y; };
+    for (const Corner c : {Corner{0, 0}, Corner{W - 1, 0}, Corner{0, H - 1}, Corner{W - 1, H - 1}, Corner{517, 333}}) {
+        // An 11x11 region centred on the pixel: the off-screen part is padded with black.
+        auto img = backend->captureScreen(CGRectMake(c.x - 5, c.y - 5, 11, 11), 0);
+        ASSERT_TRUE(img);
+        EXPECT_EQ(rgb(img->pixel(5, 5)), patternAt(c.x, c.y)) << c.x << "," << c.y;
+        for (int dy = -5; dy <= 5; ++dy)
+            for (int dx = -5; dx <= 5; ++dx) {
+                const int x = c.x + dx, y = c.y + dy;
+                const bool on = x >= 0 && y >= 0 && x < W && y < H;
+                ASSERT_EQ(rgb(img->pixel(dx + 5, dy + 5)), on ? patternAt(x, y) : 0u) << x << "," << y;
+            }
+    }
+    xcb_destroy_window(other, pattern);
+}
+
+TEST_F(X11Display, TheMagnifierNeverReadsItself) {
+    const double H = screen->height_in_pixels;
+    const xcb_window_t pattern = showPattern();
+    ASSERT_TRUE(waitFor([&] {
+        auto img = backend->captureScreen(CGRectMake(150, 150, 1, 1), 0);
+        return img && rgb(img->pixel(0, 0)) == patternAt(150, 150);
+    }));
+    // A magenta window right over the point read: model y up, so its X top is H - 250.
+    auto magnifier = show(CGRectMake(100, H - 250, 100, 100), 1, 0, 1);
+    ASSERT_TRUE(waitFor([&] {
+        auto img = backend->captureScreen(CGRectMake(150, 200, 1, 1), 0);
+        return img && rgb(img->pixel(0, 0)) == 0xff00ff;  // it is on screen
+    }));
+    auto img = backend->captureScreen(CGRectMake(145, 195, 11, 11), magnifier->windowNumber());
+    ASSERT_TRUE(img);
+    for (int y = 0; y < 11; ++y)
+        for (int x = 0; x < 11; ++x) ASSERT_EQ(rgb(img->pixel(x, y)), patternAt(145 + x, 195 + y));
+    xcb_destroy_window(other, pattern);
+}
+
+TEST_F(X11Display, WhileTheCursorIsHiddenPointerAndKeysComeToUsWherever) {
+    if (!programAvailable("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+    const double H = screen->height_in_pixels;
+    std::vector<std::uint16_t> keys;
+    auto monitor = NSEvent::addLocalMonitorForEventsMatchingMask(NSEventMaskKeyDown, [&](const std::shared_ptr<NSEvent>& e) {
+        keys.push_back(e->keyCode);
+        return e;
+    });
+    NSApplication::shared().activateIgnoringOtherApps(true);  // as the picker does
+    NSCursor::hide();
+    EXPECT_TRUE(backend->pointerGrabbed());
+    Child move({"xdotool", "mousemove", "321", "123"});
+    ASSERT_TRUE(waitFor([&] { return NSEvent::mouseLocation() == CGPoint{321, H - 123}; }));
+    Child escape({"xdotool", "key", "Escape"});
+    EXPECT_TRUE(waitFor([&] { return !keys.empty() && keys.back() == 53; }));
+    NSCursor::unhide();
+    EXPECT_FALSE(backend->pointerGrabbed());
+    NSEvent::removeMonitor(monitor);
+    EXPECT_TRUE(waitFor([&] { return move.finished() && escape.finished(); }));
+}
+
+TEST_F(X11Display, AClickOverAnotherProgramReachesTheGlobalMonitors) {
+    if (!programAvailable("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+    const double H = screen->height_in_pixels;
+    std::vector<CGPoint> clicks;
+    auto monitor = NSEvent::addGlobalMonitorForEventsMatchingMask(
+        NSEventMaskLeftMouseDown, [&](const NSEvent&) { clicks.push_back(NSEvent::mouseLocation()); });
+    backend->processPendingEvents();
+    Child click({"xdotool", "mousemove", "40", "60", "click", "1"});
+    EXPECT_TRUE(waitFor([&] { return !clicks.empty(); }));
+    if (!clicks.empty()) {
+        EXPECT_EQ(clicks.back(), (CGPoint{40, H - 60}));
+    }
+    NSEvent::removeMonitor(monitor);
+    EXPECT_TRUE(waitFor([&] { return click.finished(); }));
+}
+
+TEST_F(X11Display, AHotKeySentByXdotoolReachesTheBinder) {
+    if (!programAvailable("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+    int pressed = 0;
+    const auto mods = NSEventModifierFlagControl | NSEventModifierFlagCommand;
+    auto result = HotKeyBinder::shared().registerHotKey(31, mods, [&] { ++pressed; });
+    ASSERT_TRUE(result.id) << result.error;
+    Child xdotool({"xdotool", "key", "ctrl+super+o"});
+    ASSERT_TRUE(waitFor([&] { return pressed == 1; }));
+    EXPECT_TRUE(waitFor([&] { return xdotool.finished(); }));
+    // With NumLock on too (a Lock variant of the grab).
+    Child withNumLock({"xdotool", "keydown", "Num_Lock", "keyup", "Num_Lock", "key", "ctrl+super+o", "keydown",
+                       "Num_Lock", "keyup", "Num_Lock"});
+    EXPECT_TRUE(waitFor([&] { return pressed == 2; }));
+    EXPECT_TRUE(waitFor([&] { return withNumLock.finished(); }));
+}
+
+TEST_F(X11Display, AHotKeyAnotherProgramHoldsIsReported) {
+    xcb_key_symbols_t* syms = xcb_key_symbols_alloc(other);
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(syms, 'i');
+    ASSERT_TRUE(codes);
+    const std::uint16_t controlSuper = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_4;
+    xcb_generic_error_t* e = xcb_request_check(other, xcb_grab_key_checked(other, 1, screen->root, controlSuper, codes[0],
+                                                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+    ASSERT_EQ(e, nullptr);
+    auto result = HotKeyBinder::shared().registerHotKey(34, NSEventModifierFlagControl | NSEventModifierFlagCommand, [] {});
+    EXPECT_FALSE(result.id);
+    EXPECT_FALSE(result.error.empty());
+    // Another combination is still had.
+    auto free = HotKeyBinder::shared().registerHotKey(34, NSEventModifierFlagControl | NSEventModifierFlagOption, [] {});
+    EXPECT_TRUE(free.id) << free.error;
+    xcb_ungrab_key(other, codes[0], screen->root, controlSuper);
+    std::free(codes);
+    xcb_key_symbols_free(syms);
+}
+
+TEST_F(X11Display, TextCopiedByVexilIsReadByXclip) {
+    if (!programAvailable("xclip")) GTEST_SKIP() << "xclip is not installed";
+    NSPasteboard::generalPasteboard()->clearContents();
+    NSPasteboard::generalPasteboard()->setString("#1E90FF ünïcode", NSPasteboardTypeString);
+    Child xclip({"xclip", "-o", "-selection", "clipboard", "-target", "UTF8_STRING"});
+    ASSERT_TRUE(waitFor([&] { return xclip.finished(); }));
+    EXPECT_EQ(xclip.output, "#1E90FF ünïcode");
+    Child targets({"xclip", "-o", "-selection", "clipboard", "-target", "TARGETS"});
+    ASSERT_TRUE(waitFor([&] { return targets.finished(); }));
+    EXPECT_NE(targets.output.find("UTF8_STRING"), std::string::npos);
+}
+
+TEST_F(X11Display, TextCopiedByXclipReachesThePasteboard) {
+    if (!programAvailable("xclip")) GTEST_SKIP() << "xclip is not installed";
+    auto pb = NSPasteboard::generalPasteboard();
+    const long before = pb->changeCount();
+    Child xclip({"xclip", "-i", "-quiet", "-loops", "1", "-selection", "clipboard"}, "rgb(12, 34, 56)");
+    ASSERT_TRUE(waitFor([&] { return pb->changeCount() > before; }));
+    EXPECT_EQ(pb->stringForType(NSPasteboardTypeString), "rgb(12, 34, 56)");
+}
+
+// The panel's part: a StatusNotifierWatcher on the session bus that records registrations.
+struct TestWatcher {
+    sd_bus* bus = nullptr;
+    sd_bus_slot* slot = nullptr;
+    std::vector<std::string> items;
+    bool ready = false;
+
+    static int onRegister(sd_bus_message* m, void* userdata, sd_bus_error*) {
+        const char* name = nullptr;
+        sd_bus_message_read(m, "s", &name);
+        static_cast<TestWatcher*>(userdata)->items.push_back(name ? name : "");
+        return sd_bus_reply_method_return(m, "");
+    }
+    static constexpr sd_bus_vtable kVtable[] = {
+        SD_BUS_VTABLE_START(0),
+        SD_BUS_METHOD("RegisterStatusNotifierItem", "s", "", onRegister, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_VTABLE_END};
+
+    TestWatcher() {
+        if (sd_bus_open_user(&bus) < 0) return;
+        sd_bus_add_object_vtable(bus, &slot, "/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher", kVtable, this);
+        ready = sd_bus_request_name(bus, "org.kde.StatusNotifierWatcher", 0) >= 0;
+    }
+    ~TestWatcher() {
+        sd_bus_slot_unref(slot);
+        if (bus) {
+            sd_bus_release_name(bus, "org.kde.StatusNotifierWatcher");
+            sd_bus_flush_close_unref(bus);
+        }
+    }
+    void process() {
+        while (bus && sd_bus_process(bus, nullptr) > 0) {
+        }
+    }
+    // A call to the item, answered while the test's run loop turns.
+    sd_bus_message* call(X11Display& test, const std::string& service, const char* path, const char* interface,
+                         const char* member, const std::function<void(sd_bus_message*)>& args);
+};
+
+}  // namespace
+
+namespace {
+
+sd_bus_message* TestWatcher::call(X11Display& test, const std::string& service, const char* path,
+                                  const char* interface, const char* member,
+                                  const std::function<void(sd_bus_message*)>& args) {
+    sd_bus_message* m = nullptr;
+    sd_bus_message_new_method_call(bus, &m, service.c_str(), path, interface, member);
+    args(m);
+    struct Answer { sd_bus_message* reply = nullptr; bool done = false; } answer;
+    sd_bus_call_async(
+        bus, nullptr, m,
+        [](sd_bus_message* reply, void* userdata, sd_bus_error*) {
+            auto* a = static_cast<Answer*>(userdata);
+            a->reply = sd_bus_message_ref(reply);
+            a->done = true;
+            return 0;
+        },
+        &answer, 0);
+    sd_bus_message_unref(m);
+    test.waitForAnswer([&] { return answer.done; });
+    return answer.reply;
+}
+
+}  // namespace
+
+namespace {
+
+// Reads a layout node into "id label [props]" lines, children indented.
+void readNode(sd_bus_message* m, int indent, std::vector<std::string>& out, std::map<std::string, int>& idByLabel) {
+    int id = 0;
+    sd_bus_message_enter_container(m, 'r', "ia{sv}av");
+    sd_bus_message_read(m, "i", &id);
+    std::string line(static_cast<std::size_t>(indent), ' ');
+    std::string label;
+    sd_bus_message_enter_container(m, 'a', "{sv}");
+    while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+        const char* key = nullptr;
+        sd_bus_message_read(m, "s", &key);
+        const char* contents = nullptr;
+        char type = 0;
+        sd_bus_message_peek_type(m, &type, &contents);
+        const std::string k = key, c = contents;
+        if (c == "s") {
+            const char* v = nullptr;
+            sd_bus_message_read(m, "v", "s", &v);
+            if (k == "label") label = v;
+            else line += " " + k + "=" + v;
+        } else if (c == "i") {
+            int v = 0;
+            sd_bus_message_read(m, "v", "i", &v);
+            line += " " + k + "=" + std::to_string(v);
+        } else if (c == "ay") {
+            sd_bus_message_enter_container(m, 'v', "ay");
+            const void* d = nullptr;
+            std::size_t n = 0;
+            sd_bus_message_read_array(m, 'y', &d, &n);
+            sd_bus_message_exit_container(m);
+            line += " " + k + (n > 8 && std::memcmp(static_cast<const char*>(d) + 1, "PNG", 3) == 0 ? "=png" : "=?");
+        } else if (c == "aas") {
+            sd_bus_message_enter_container(m, 'v', "aas");
+            sd_bus_message_enter_container(m, 'a', "as");
+            sd_bus_message_enter_container(m, 'a', "s");
+            std::string keys;
+            const char* key2 = nullptr;
+            while (sd_bus_message_read(m, "s", &key2) > 0) keys += (keys.empty() ? "" : "+") + std::string(key2);
+            sd_bus_message_exit_container(m);
+            sd_bus_message_exit_container(m);
+            sd_bus_message_exit_container(m);
+            line += " " + k + "=" + keys;
+        } else {
+            sd_bus_message_skip(m, "v");
+        }
+        sd_bus_message_exit_container(m);
+    }
+    sd_bus_message_exit_container(m);
+    out.push_back(line.substr(0, static_cast<std::size_t>(indent)) + label + line.substr(static_cast<std::size_t>(indent)));
+    idByLabel[label] = id;
+    sd_bus_message_enter_container(m, 'a', "v");
+    while (sd_bus_message_enter_container(m, 'v', "(ia{sv}av)") > 0) {
+        readNode(m, indent + 2, out, idByLabel);
+        sd_bus_message_exit_container(m);
+    }
+    sd_bus_message_exit_container(m);
+    sd_bus_message_exit_container(m);
+}
+
+TEST_F(X11Display, TheStatusItemRegistersExportsItsMenuAndAMenuClickArrives) {
+    TestWatcher watcher;
+    if (!watcher.ready) GTEST_SKIP() << "no session bus";
+    pump = [&] { watcher.process(); };
+    int picks = 0, copies = 0;
+    auto menu = std::make_shared<NSMenu>("Status");
+    auto pick = NSMenuItem::make("Pick Color", [&](NSMenuItem&) { ++picks; }, "o");
+    pick->keyEquivalentModifierMask = NSEventModifierFlagControl | NSEventModifierFlagCommand;
+    menu->addItem(pick);
+    menu->addItem(NSMenuItem::separatorItem());
+    auto swatch = std::make_shared<CoreGraphics::Image>(4, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) swatch->setPixel(x, y, {0x41 / 255.0, 0x66 / 255.0, 0xF5 / 255.0, 1});
+    auto colour = NSMenuItem::make("Ultramarine", [&](NSMenuItem&) { ++copies; });
+    colour->image = std::make_shared<NSImage>(swatch);
+    colour->state = NSControlStateValueOn;
+    menu->addItem(colour);
+    auto formats = NSMenuItem::make("Formats");
+    auto sub = std::make_shared<NSMenu>("Formats");
+    sub->addItem(NSMenuItem::make("CSS Hex"));
+    formats->setSubmenu(sub);
+    menu->addItem(formats);
+    auto item = NSStatusBar::systemStatusBar().statusItemWithLength(-1);
+    item->menu = menu;
+    backend->statusItemChanged(*item);
+
+    const std::string service = backend->statusItemService();
+    ASSERT_FALSE(service.empty()) << backend->statusItemProblem();
+    ASSERT_TRUE(waitFor([&] { return !watcher.items.empty(); }));
+    EXPECT_EQ(watcher.items[0], service);
+
+    sd_bus_message* layout = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+                                          [](sd_bus_message* m) { sd_bus_message_append(m, "iias", 0, -1, 0); });
+    ASSERT_TRUE(layout);
+    ASSERT_FALSE(sd_bus_message_is_method_error(layout, nullptr));
+    std::uint32_t revision = 0;
+    sd_bus_message_read(layout, "u", &revision);
+    std::vector<std::string> lines;
+    std::map<std::string, int> ids;
+    readNode(layout, 0, lines, ids);
+    sd_bus_message_unref(layout);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         " children-display=submenu",
+                         "  Pick Color shortcut=Control+Super+o",
+                         "   type=separator",
+                         "  Ultramarine toggle-type=checkmark toggle-state=1 icon-data=png",
+                         "  Formats children-display=submenu",
+                         "    CSS Hex",
+                     }));
+
+    // Real panels send clicks in groups.
+    sd_bus_message* reply = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "EventGroup",
+                                         [&](sd_bus_message* m) {
+                                             sd_bus_message_open_container(m, 'a', "(isvu)");
+                                             sd_bus_message_append(m, "(isvu)", ids["Ultramarine"], "clicked", "i", 0, 0u);
+                                             sd_bus_message_close_container(m);
+                                         });
+    ASSERT_TRUE(reply);
+    sd_bus_message_unref(reply);
+    EXPECT_TRUE(waitFor([&] { return copies == 1; }));
+    reply = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "Event", [&](sd_bus_message* m) {
+        sd_bus_message_append(m, "isvu", ids["Pick Color"], "clicked", "i", 0, 0u);
+    });
+    ASSERT_TRUE(reply);
+    sd_bus_message_unref(reply);
+    EXPECT_TRUE(waitFor([&] { return picks == 1; }));
+
+    // Group properties, as panels ask for them when a menu opens.
+    reply = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "GetGroupProperties", [&](sd_bus_message* m) {
+        sd_bus_message_append(m, "ai", 1, ids["Pick Color"]);
+        sd_bus_message_append(m, "as", 0);
+    });
+    ASSERT_TRUE(reply);
+    ASSERT_FALSE(sd_bus_message_is_method_error(reply, nullptr));
+    sd_bus_message_enter_container(reply, 'a', "(ia{sv})");
+    int groups = 0;
+    while (sd_bus_message_enter_container(reply, 'r', "ia{sv}") > 0) {
+        ++groups;
+        sd_bus_message_skip(reply, "ia{sv}");
+        sd_bus_message_exit_container(reply);
+    }
+    sd_bus_message_unref(reply);
+    EXPECT_EQ(groups, 1);
+    NSStatusBar::systemStatusBar().removeStatusItem(item);
+}
+
+TEST_F(X11Display, WithoutAStatusAreaOneClearLine) {
+    auto item = NSStatusBar::systemStatusBar().statusItemWithLength(-1);
+    backend->statusItemChanged(*item);
+    if (!backend->statusItemService().empty()) GTEST_SKIP() << "a panel's watcher is on this bus";
+    const std::string problem = backend->statusItemProblem();
+    EXPECT_TRUE(problem ==
+                    "Vexil: no status area on the panel (no StatusNotifierWatcher); use the global shortcuts to pick colours." ||
+                problem == "Vexil: no session bus; use the global shortcuts to pick colours.")
+        << problem;
+    NSStatusBar::systemStatusBar().removeStatusItem(item);
+}
+
+}  // namespace
