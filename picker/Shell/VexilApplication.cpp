@@ -12,6 +12,7 @@
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/Diagnostics.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/X11/BackendChoice.h"
 #include "picker/Shell/MainInterface.h"
 
 namespace vexil {
@@ -43,10 +44,13 @@ int watchTerminationSignals() {
 }  // namespace
 
 int runApplication() {
-    // Only the headless display exists yet: say so rather than sit unseen.
-    Foundation::systemLog(
-        "vexil: the X11 display backend is not built yet; Vexil runs on the headless display, where its status "
-        "item cannot be seen; the tour (vexil-tour) shows it in pictures.");
+    // X11 when a display opens; otherwise headless, and the user is told why.
+    auto choice = X11Display::makeDisplayBackend();
+    if (!choice.message.empty()) Foundation::systemLog(choice.message);
+    if (!choice.isX11)
+        Foundation::systemLog("vexil: without a display the status item cannot be seen; the tour (vexil-tour) "
+                              "shows it in pictures.");
+    AppKit::setDisplayBackend(choice.backend);
     const int signals = watchTerminationSignals();
     launchApplication(makeAppDelegate());
     Foundation::RunLoop::main().run();
