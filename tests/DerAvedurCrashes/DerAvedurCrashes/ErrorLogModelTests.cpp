@@ -509,3 +509,70 @@ TEST(ErrorLogFields, EveryFrameAndBinaryFieldCountsAndSurvivesTheArchive) {
                                                });
     }
 }
+
+namespace {
+
+std::shared_ptr<DAVException> fullException() {
+    auto e = std::make_shared<DAVException>();
+    e->type = "std::runtime_error";
+    e->message = "bad";
+    e->stackTrace = "trace";
+    e->wrapperSdkName = "wrapper";
+    e->frames = std::vector<std::shared_ptr<DAVStackFrame>>{fullFrame()};
+    auto inner = std::make_shared<DAVException>();
+    inner->type = "inner";
+    e->innerExceptions = std::vector<std::shared_ptr<DAVException>>{inner};
+    return e;
+}
+
+std::shared_ptr<DAVThread> fullThread() {
+    auto t = std::make_shared<DAVThread>();
+    t->threadId = 5;
+    t->name = "main";
+    t->frames = std::vector<std::shared_ptr<DAVStackFrame>>{fullFrame()};
+    auto e = std::make_shared<DAVException>();
+    e->type = "thrown";
+    t->exception = e;
+    return t;
+}
+
+}  // namespace
+
+TEST(ErrorLogFields, GoldenJsonOfExceptionAndThreadHasEveryKeyInOrder) {
+    const std::string frameJson = fullFrame()->serializeToDictionary().dump();
+    EXPECT_EQ(fullException()->serializeToDictionary().dump(),
+              R"({"type":"std::runtime_error","message":"bad","stackTrace":"trace","wrapperSdkName":"wrapper",)"
+              R"("frames":[)" + frameJson + R"(],"innerExceptions":[{"type":"inner"}]})");
+    EXPECT_EQ(fullThread()->serializeToDictionary().dump(),
+              R"({"id":5,"name":"main","frames":[)" + frameJson + R"(],"exception":{"type":"thrown"}})");
+}
+
+TEST(ErrorLogFields, EveryExceptionAndThreadFieldCountsAndSurvivesTheArchive) {
+    {
+        SCOPED_TRACE("DAVException");
+        checkEveryField<DAVException>(fullException, {
+            {"type", [](DAVException& e) { e.type.reset(); }},
+            {"message", [](DAVException& e) { e.message.reset(); }},
+            {"stackTrace", [](DAVException& e) { e.stackTrace.reset(); }},
+            {"wrapperSdkName", [](DAVException& e) { e.wrapperSdkName.reset(); }},
+            {"frames", [](DAVException& e) { e.frames.reset(); }},
+            {"innerExceptions", [](DAVException& e) { e.innerExceptions.reset(); }},
+        });
+    }
+    {
+        SCOPED_TRACE("DAVThread");
+        checkEveryField<DAVThread>(fullThread, {
+            {"id", [](DAVThread& t) { t.threadId.reset(); }},
+            {"name", [](DAVThread& t) { t.name.reset(); }},
+            {"frames", [](DAVThread& t) { t.frames.reset(); }},
+            {"exception", [](DAVThread& t) { t.exception.reset(); }},
+        });
+    }
+    // A nested difference counts too.
+    auto other = fullThread();
+    (*other->frames)[0]->lineNumber = 43;
+    EXPECT_FALSE(other->isEqual(*fullThread()));
+    auto otherException = fullException();
+    (*otherException->innerExceptions)[0]->message = "m";
+    EXPECT_FALSE(otherException->isEqual(*fullException()));
+}
