@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
 #include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
 #include "DerAvedur/DerAvedur/Internals/Model/DAVStartServiceLog.h"
@@ -403,3 +405,117 @@ TEST(LogArchive, MigratedClassNamesAndCorruptDataAreHandled) {
 }
 
 }  // namespace
+
+// --- every field of the device record ---------------------------------------------
+
+namespace {
+
+std::shared_ptr<DAVDevice> fullDevice() {
+    auto device = std::make_shared<DAVDevice>();
+    device->wrapperSdkVersion = "w1";
+    device->wrapperSdkName = "w2";
+    device->wrapperRuntimeVersion = "w3";
+    device->liveUpdateReleaseLabel = "w4";
+    device->liveUpdateDeploymentKey = "w5";
+    device->liveUpdatePackageHash = "w6";
+    device->sdkName = "d1";
+    device->sdkVersion = "d2";
+    device->model = "d3";
+    device->oemName = "d4";
+    device->osName = "d5";
+    device->osVersion = "d6";
+    device->osBuild = "d7";
+    device->osApiLevel = 31;
+    device->locale = "d9";
+    device->timeZoneOffset = -120;
+    device->screenSize = "d11";
+    device->appVersion = "d12";
+    device->carrierName = "d13";
+    device->carrierCountry = "d14";
+    device->appBuild = "d15";
+    device->appNamespace = "d16";
+    return device;
+}
+
+// Clears one field by its JSON key.
+using DeviceFieldClear = std::pair<const char*, std::function<void(DAVDevice&)>>;
+const std::vector<DeviceFieldClear>& deviceFieldClears() {
+    static const std::vector<DeviceFieldClear> clears = {
+        {"wrapperSdkVersion", [](DAVDevice& d) { d.wrapperSdkVersion.reset(); }},
+        {"wrapperSdkName", [](DAVDevice& d) { d.wrapperSdkName.reset(); }},
+        {"wrapperRuntimeVersion", [](DAVDevice& d) { d.wrapperRuntimeVersion.reset(); }},
+        {"liveUpdateReleaseLabel", [](DAVDevice& d) { d.liveUpdateReleaseLabel.reset(); }},
+        {"liveUpdateDeploymentKey", [](DAVDevice& d) { d.liveUpdateDeploymentKey.reset(); }},
+        {"liveUpdatePackageHash", [](DAVDevice& d) { d.liveUpdatePackageHash.reset(); }},
+        {"sdkName", [](DAVDevice& d) { d.sdkName.reset(); }},
+        {"sdkVersion", [](DAVDevice& d) { d.sdkVersion.reset(); }},
+        {"model", [](DAVDevice& d) { d.model.reset(); }},
+        {"oemName", [](DAVDevice& d) { d.oemName.reset(); }},
+        {"osName", [](DAVDevice& d) { d.osName.reset(); }},
+        {"osVersion", [](DAVDevice& d) { d.osVersion.reset(); }},
+        {"osBuild", [](DAVDevice& d) { d.osBuild.reset(); }},
+        {"osApiLevel", [](DAVDevice& d) { d.osApiLevel.reset(); }},
+        {"locale", [](DAVDevice& d) { d.locale.reset(); }},
+        {"timeZoneOffset", [](DAVDevice& d) { d.timeZoneOffset.reset(); }},
+        {"screenSize", [](DAVDevice& d) { d.screenSize.reset(); }},
+        {"appVersion", [](DAVDevice& d) { d.appVersion.reset(); }},
+        {"carrierName", [](DAVDevice& d) { d.carrierName.reset(); }},
+        {"carrierCountry", [](DAVDevice& d) { d.carrierCountry.reset(); }},
+        {"appBuild", [](DAVDevice& d) { d.appBuild.reset(); }},
+        {"appNamespace", [](DAVDevice& d) { d.appNamespace.reset(); }},
+    };
+    return clears;
+}
+
+}  // namespace
+
+TEST(DeviceFields, GoldenJsonHasEveryKeyInOrder) {
+    EXPECT_EQ(fullDevice()->serializeToDictionary().dump(),
+              R"({"wrapperSdkVersion":"w1","wrapperSdkName":"w2","wrapperRuntimeVersion":"w3",)"
+              R"("liveUpdateReleaseLabel":"w4","liveUpdateDeploymentKey":"w5","liveUpdatePackageHash":"w6",)"
+              R"("sdkName":"d1","sdkVersion":"d2","model":"d3","oemName":"d4","osName":"d5","osVersion":"d6",)"
+              R"("osBuild":"d7","osApiLevel":31,"locale":"d9","timeZoneOffset":-120,"screenSize":"d11",)"
+              R"("appVersion":"d12","carrierName":"d13","carrierCountry":"d14","appBuild":"d15",)"
+              R"("appNamespace":"d16"})");
+    EXPECT_EQ(std::make_shared<DAVDevice>()->serializeToDictionary().dump(), "{}");
+}
+
+// Each field alone: it counts for equality, it survives the archive, and once
+// unset it stays unset across the archive.
+TEST(DeviceFields, EveryFieldCountsForEqualityAndSurvivesTheArchive) {
+    auto full = fullDevice();
+    auto fullBack = roundTrip(full);
+    ASSERT_TRUE(fullBack);
+    EXPECT_TRUE(fullBack->isEqual(*full));
+    EXPECT_EQ(fullBack->serializeToDictionary(), full->serializeToDictionary());
+    for (const auto& [key, clear] : deviceFieldClears()) {
+        SCOPED_TRACE(key);
+        auto partial = fullDevice();
+        clear(*partial);
+        EXPECT_FALSE(partial->isEqual(*full));
+        EXPECT_FALSE(full->isEqual(*partial));
+        EXPECT_FALSE(partial->serializeToDictionary().contains(key));
+        auto back = roundTrip(partial);
+        ASSERT_TRUE(back);
+        EXPECT_TRUE(back->isEqual(*partial));
+        EXPECT_EQ(back->serializeToDictionary(), partial->serializeToDictionary());
+
+        auto only = std::make_shared<DAVDevice>();
+        auto single = fullDevice();
+        for (const auto& [otherKey, otherClear] : deviceFieldClears())
+            if (std::string(otherKey) != key) otherClear(*single);
+        EXPECT_EQ(single->serializeToDictionary().size(), 1u);
+        auto singleBack = roundTrip(single);
+        ASSERT_TRUE(singleBack);
+        EXPECT_TRUE(singleBack->isEqual(*single));
+        EXPECT_FALSE(singleBack->isEqual(*only));
+    }
+    auto wrapper = std::make_shared<DAVWrapperSdk>("a", "b", "c", "d", "e", "f");
+    auto wrapperBack = roundTrip(wrapper);
+    ASSERT_TRUE(wrapperBack);
+    EXPECT_TRUE(wrapperBack->isEqual(*wrapper));
+    EXPECT_EQ(wrapperBack->serializeToDictionary().dump(),
+              R"({"wrapperSdkVersion":"a","wrapperSdkName":"b","wrapperRuntimeVersion":"c",)"
+              R"("liveUpdateReleaseLabel":"d","liveUpdateDeploymentKey":"e","liveUpdatePackageHash":"f"})");
+    EXPECT_FALSE(wrapper->isEqual(*fullDevice()));
+}

@@ -404,3 +404,175 @@ TEST(ErrorReport, AnAppKillIsSigkillInAnyCase) {
 }
 
 }  // namespace
+
+// --- every field of the frame and binary records -------------------------------------
+
+namespace {
+
+template <class T>
+using FieldClears = std::vector<std::pair<const char*, std::function<void(T&)>>>;
+
+// Each field alone: it counts for equality, it survives the archive, and once
+// unset it stays unset across the archive.
+template <class T>
+void checkEveryField(const std::function<std::shared_ptr<T>()>& makeFull, const FieldClears<T>& clears) {
+    auto full = makeFull();
+    auto fullBack = roundTrip(full);
+    ASSERT_TRUE(fullBack);
+    EXPECT_TRUE(fullBack->isEqual(*full));
+    EXPECT_EQ(fullBack->serializeToDictionary(), full->serializeToDictionary());
+    EXPECT_EQ(full->serializeToDictionary().size(), clears.size());
+    for (const auto& [key, clear] : clears) {
+        SCOPED_TRACE(key);
+        auto partial = makeFull();
+        clear(*partial);
+        EXPECT_FALSE(partial->isEqual(*full));
+        EXPECT_FALSE(full->isEqual(*partial));
+        EXPECT_FALSE(partial->serializeToDictionary().contains(key));
+        auto back = roundTrip(partial);
+        ASSERT_TRUE(back);
+        EXPECT_TRUE(back->isEqual(*partial));
+        EXPECT_EQ(back->serializeToDictionary(), partial->serializeToDictionary());
+
+        auto single = makeFull();
+        for (const auto& [otherKey, otherClear] : clears)
+            if (std::string(otherKey) != key) otherClear(*single);
+        EXPECT_EQ(single->serializeToDictionary().size(), 1u);
+        auto singleBack = roundTrip(single);
+        ASSERT_TRUE(singleBack);
+        EXPECT_TRUE(singleBack->isEqual(*single));
+        EXPECT_FALSE(singleBack->isEqual(T()));
+    }
+}
+
+std::shared_ptr<DAVStackFrame> fullFrame() {
+    auto f = std::make_shared<DAVStackFrame>();
+    f->address = "0x10";
+    f->code = "pick";
+    f->frameClassName = "Picker";
+    f->methodName = "pick";
+    f->lineNumber = 42;
+    f->fileName = "Picker.cpp";
+    return f;
+}
+
+std::shared_ptr<DAVBinary> fullBinary() {
+    auto b = std::make_shared<DAVBinary>();
+    b->binaryId = "id";
+    b->startAddress = "0x1000";
+    b->endAddress = "0x2000";
+    b->name = "vexil";
+    b->path = "/usr/bin/vexil";
+    b->architecture = "x86_64";
+    b->primaryArchitectureId = 7;
+    b->architectureVariantId = 3;
+    return b;
+}
+
+}  // namespace
+
+TEST(ErrorLogFields, GoldenJsonOfFrameAndBinaryHasEveryKeyInOrder) {
+    EXPECT_EQ(fullFrame()->serializeToDictionary().dump(),
+              R"({"address":"0x10","code":"pick","className":"Picker","methodName":"pick",)"
+              R"("lineNumber":42,"fileName":"Picker.cpp"})");
+    EXPECT_EQ(fullBinary()->serializeToDictionary().dump(),
+              R"({"id":"id","startAddress":"0x1000","endAddress":"0x2000","name":"vexil",)"
+              R"("path":"/usr/bin/vexil","architecture":"x86_64","primaryArchitectureId":7,)"
+              R"("architectureVariantId":3})");
+}
+
+TEST(ErrorLogFields, EveryFrameAndBinaryFieldCountsAndSurvivesTheArchive) {
+    {
+        SCOPED_TRACE("DAVStackFrame");
+        checkEveryField<DAVStackFrame>(fullFrame, {
+                                                      {"address", [](DAVStackFrame& f) { f.address.reset(); }},
+                                                      {"code", [](DAVStackFrame& f) { f.code.reset(); }},
+                                                      {"className", [](DAVStackFrame& f) { f.frameClassName.reset(); }},
+                                                      {"methodName", [](DAVStackFrame& f) { f.methodName.reset(); }},
+                                                      {"lineNumber", [](DAVStackFrame& f) { f.lineNumber.reset(); }},
+                                                      {"fileName", [](DAVStackFrame& f) { f.fileName.reset(); }},
+                                                  });
+    }
+    {
+        SCOPED_TRACE("DAVBinary");
+        checkEveryField<DAVBinary>(fullBinary, {
+                                                   {"id", [](DAVBinary& b) { b.binaryId.reset(); }},
+                                                   {"startAddress", [](DAVBinary& b) { b.startAddress.reset(); }},
+                                                   {"endAddress", [](DAVBinary& b) { b.endAddress.reset(); }},
+                                                   {"name", [](DAVBinary& b) { b.name.reset(); }},
+                                                   {"path", [](DAVBinary& b) { b.path.reset(); }},
+                                                   {"architecture", [](DAVBinary& b) { b.architecture.reset(); }},
+                                                   {"primaryArchitectureId",
+                                                    [](DAVBinary& b) { b.primaryArchitectureId.reset(); }},
+                                                   {"architectureVariantId",
+                                                    [](DAVBinary& b) { b.architectureVariantId.reset(); }},
+                                               });
+    }
+}
+
+namespace {
+
+std::shared_ptr<DAVException> fullException() {
+    auto e = std::make_shared<DAVException>();
+    e->type = "std::runtime_error";
+    e->message = "bad";
+    e->stackTrace = "trace";
+    e->wrapperSdkName = "wrapper";
+    e->frames = std::vector<std::shared_ptr<DAVStackFrame>>{fullFrame()};
+    auto inner = std::make_shared<DAVException>();
+    inner->type = "inner";
+    e->innerExceptions = std::vector<std::shared_ptr<DAVException>>{inner};
+    return e;
+}
+
+std::shared_ptr<DAVThread> fullThread() {
+    auto t = std::make_shared<DAVThread>();
+    t->threadId = 5;
+    t->name = "main";
+    t->frames = std::vector<std::shared_ptr<DAVStackFrame>>{fullFrame()};
+    auto e = std::make_shared<DAVException>();
+    e->type = "thrown";
+    t->exception = e;
+    return t;
+}
+
+}  // namespace
+
+TEST(ErrorLogFields, GoldenJsonOfExceptionAndThreadHasEveryKeyInOrder) {
+    const std::string frameJson = fullFrame()->serializeToDictionary().dump();
+    EXPECT_EQ(fullException()->serializeToDictionary().dump(),
+              R"({"type":"std::runtime_error","message":"bad","stackTrace":"trace","wrapperSdkName":"wrapper",)"
+              R"("frames":[)" + frameJson + R"(],"innerExceptions":[{"type":"inner"}]})");
+    EXPECT_EQ(fullThread()->serializeToDictionary().dump(),
+              R"({"id":5,"name":"main","frames":[)" + frameJson + R"(],"exception":{"type":"thrown"}})");
+}
+
+TEST(ErrorLogFields, EveryExceptionAndThreadFieldCountsAndSurvivesTheArchive) {
+    {
+        SCOPED_TRACE("DAVException");
+        checkEveryField<DAVException>(fullException, {
+            {"type", [](DAVException& e) { e.type.reset(); }},
+            {"message", [](DAVException& e) { e.message.reset(); }},
+            {"stackTrace", [](DAVException& e) { e.stackTrace.reset(); }},
+            {"wrapperSdkName", [](DAVException& e) { e.wrapperSdkName.reset(); }},
+            {"frames", [](DAVException& e) { e.frames.reset(); }},
+            {"innerExceptions", [](DAVException& e) { e.innerExceptions.reset(); }},
+        });
+    }
+    {
+        SCOPED_TRACE("DAVThread");
+        checkEveryField<DAVThread>(fullThread, {
+            {"id", [](DAVThread& t) { t.threadId.reset(); }},
+            {"name", [](DAVThread& t) { t.name.reset(); }},
+            {"frames", [](DAVThread& t) { t.frames.reset(); }},
+            {"exception", [](DAVThread& t) { t.exception.reset(); }},
+        });
+    }
+    // A nested difference counts too.
+    auto other = fullThread();
+    (*other->frames)[0]->lineNumber = 43;
+    EXPECT_FALSE(other->isEqual(*fullThread()));
+    auto otherException = fullException();
+    (*otherException->innerExceptions)[0]->message = "m";
+    EXPECT_FALSE(otherException->isEqual(*fullException()));
+}

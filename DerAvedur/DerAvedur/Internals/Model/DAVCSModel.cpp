@@ -3,10 +3,12 @@
 #include <typeinfo>
 #include <variant>
 
+#include "DerAvedur/DerAvedur/Internals/Model/DAVModelFields.h"
 #include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
 #include "Platform/Foundation/Json.h"
 
 using namespace DAVModelSupport;
+using namespace DAVModelFields;
 using Json = nlohmann::ordered_json;
 
 namespace {
@@ -29,72 +31,6 @@ void encodeObject(Foundation::KeyedArchiver& coder, const char* key, const std::
 template <class T>
 void setObjectIfPresent(Json& json, const char* key, const std::shared_ptr<T>& object) {
     if (object) json[key] = object->serializeToDictionary();
-}
-
-// One field of an extension: its key, the same in JSON and in the archive,
-// and the member that holds it. A table of these per extension class serves
-// its JSON, its encoding and its decoding, in the table's order.
-using TextList = std::optional<std::vector<std::string>>;
-template <class T>
-struct Field {
-    const char* key;
-    std::variant<std::optional<std::string> T::*, std::optional<std::int64_t> T::*, TextList T::*> member;
-};
-
-void setField(Json& json, const char* key, const std::optional<std::string>& value) { setIfPresent(json, key, value); }
-void setField(Json& json, const char* key, const std::optional<std::int64_t>& value) { setIfPresent(json, key, value); }
-void setField(Json& json, const char* key, const TextList& value) {
-    if (value) json[key] = *value;
-}
-
-void encodeField(Foundation::KeyedArchiver& coder, const char* key, const std::optional<std::string>& value) {
-    encodeIfPresent(coder, key, value);
-}
-void encodeField(Foundation::KeyedArchiver& coder, const char* key, const std::optional<std::int64_t>& value) {
-    encodeIfPresent(coder, key, value);
-}
-void encodeField(Foundation::KeyedArchiver& coder, const char* key, const TextList& value) {
-    if (!value) return;
-    Foundation::Array texts;
-    for (const auto& text : *value) texts.emplace_back(text);
-    coder.encode(key, Foundation::Value(std::move(texts)));
-}
-
-void decodeField(Foundation::KeyedUnarchiver& coder, const char* key, std::optional<std::string>& value) {
-    value = coder.decodeStringForKey(key);
-}
-void decodeField(Foundation::KeyedUnarchiver& coder, const char* key, std::optional<std::int64_t>& value) {
-    value = decodeOptionalInteger(coder, key);
-}
-// Only the texts of an array are kept; anything else leaves the list unset.
-void decodeField(Foundation::KeyedUnarchiver& coder, const char* key, TextList& value) {
-    value.reset();
-    Foundation::Value decoded = coder.decodeObjectForKey(key);
-    if (const auto* array = decoded.arrayOrNull()) {
-        value.emplace();
-        for (const auto& entry : *array)
-            if (entry.isString()) value->push_back(entry.asString());
-    }
-}
-
-template <class T, std::size_t N>
-Json fieldsToJson(const T& object, const Field<T> (&fields)[N]) {
-    Json json = Json::object();
-    for (const Field<T>& field : fields)
-        std::visit([&](auto member) { setField(json, field.key, object.*member); }, field.member);
-    return json;
-}
-
-template <class T, std::size_t N>
-void encodeFields(Foundation::KeyedArchiver& coder, const T& object, const Field<T> (&fields)[N]) {
-    for (const Field<T>& field : fields)
-        std::visit([&](auto member) { encodeField(coder, field.key, object.*member); }, field.member);
-}
-
-template <class T, std::size_t N>
-void decodeFields(Foundation::KeyedUnarchiver& coder, T& object, const Field<T> (&fields)[N]) {
-    for (const Field<T>& field : fields)
-        std::visit([&](auto member) { decodeField(coder, field.key, object.*member); }, field.member);
 }
 
 const Field<DAVProtocolExtension> kProtocolFields[] = {

@@ -1,28 +1,37 @@
 #include "DerAvedur/DerAvedur/Internals/Model/DAVDevice.h"
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
+#include "DerAvedur/DerAvedur/Internals/Model/DAVModelFields.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 
-using namespace DAVModelSupport;
+using namespace DAVModelFields;
+
+namespace {
+
+// After the wrapper's own fields, which its table holds.
+const Field<DAVDevice> kDeviceFields[] = {
+    {"sdkName", &DAVDevice::sdkName},
+    {"sdkVersion", &DAVDevice::sdkVersion},
+    {"model", &DAVDevice::model},
+    {"oemName", &DAVDevice::oemName},
+    {"osName", &DAVDevice::osName},
+    {"osVersion", &DAVDevice::osVersion},
+    {"osBuild", &DAVDevice::osBuild},
+    {"osApiLevel", &DAVDevice::osApiLevel},
+    {"locale", &DAVDevice::locale},
+    {"timeZoneOffset", &DAVDevice::timeZoneOffset},
+    {"screenSize", &DAVDevice::screenSize},
+    {"appVersion", &DAVDevice::appVersion},
+    {"carrierName", &DAVDevice::carrierName},
+    {"carrierCountry", &DAVDevice::carrierCountry},
+    {"appBuild", &DAVDevice::appBuild},
+    {"appNamespace", &DAVDevice::appNamespace},
+};
+
+}  // namespace
 
 nlohmann::ordered_json DAVDevice::serializeToDictionary() const {
     nlohmann::ordered_json json = DAVWrapperSdk::serializeToDictionary();
-    setIfPresent(json, "sdkName", sdkName);
-    setIfPresent(json, "sdkVersion", sdkVersion);
-    setIfPresent(json, "model", model);
-    setIfPresent(json, "oemName", oemName);
-    setIfPresent(json, "osName", osName);
-    setIfPresent(json, "osVersion", osVersion);
-    setIfPresent(json, "osBuild", osBuild);
-    setIfPresent(json, "osApiLevel", osApiLevel);
-    setIfPresent(json, "locale", locale);
-    setIfPresent(json, "timeZoneOffset", timeZoneOffset);
-    setIfPresent(json, "screenSize", screenSize);
-    setIfPresent(json, "appVersion", appVersion);
-    setIfPresent(json, "carrierName", carrierName);
-    setIfPresent(json, "carrierCountry", carrierCountry);
-    setIfPresent(json, "appBuild", appBuild);
-    setIfPresent(json, "appNamespace", appNamespace);
+    appendFields(json, *this, kDeviceFields);
     return json;
 }
 
@@ -46,52 +55,15 @@ bool DAVDevice::isValid() const {
 
 bool DAVDevice::isEqual(const DAVWrapperSdk& other) const {
     const auto* device = dynamic_cast<const DAVDevice*>(&other);
-    if (!device || !DAVWrapperSdk::isEqual(other)) return false;
-    return sdkName == device->sdkName && sdkVersion == device->sdkVersion && model == device->model &&
-           oemName == device->oemName && osName == device->osName && osVersion == device->osVersion &&
-           osBuild == device->osBuild && osApiLevel == device->osApiLevel && locale == device->locale &&
-           timeZoneOffset == device->timeZoneOffset && screenSize == device->screenSize &&
-           appVersion == device->appVersion && carrierName == device->carrierName &&
-           carrierCountry == device->carrierCountry && appBuild == device->appBuild &&
-           appNamespace == device->appNamespace;
+    return device && DAVWrapperSdk::isEqual(other) && fieldsEqual(*this, *device, kDeviceFields);
 }
 
 void DAVDevice::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     DAVWrapperSdk::encodeWithCoder(coder);
-    encodeIfPresent(coder, "sdkName", sdkName);
-    encodeIfPresent(coder, "sdkVersion", sdkVersion);
-    encodeIfPresent(coder, "model", model);
-    encodeIfPresent(coder, "oemName", oemName);
-    encodeIfPresent(coder, "osName", osName);
-    encodeIfPresent(coder, "osVersion", osVersion);
-    encodeIfPresent(coder, "osBuild", osBuild);
-    encodeIfPresent(coder, "osApiLevel", osApiLevel);
-    encodeIfPresent(coder, "locale", locale);
-    encodeIfPresent(coder, "timeZoneOffset", timeZoneOffset);
-    encodeIfPresent(coder, "screenSize", screenSize);
-    encodeIfPresent(coder, "appVersion", appVersion);
-    encodeIfPresent(coder, "carrierName", carrierName);
-    encodeIfPresent(coder, "carrierCountry", carrierCountry);
-    encodeIfPresent(coder, "appBuild", appBuild);
-    encodeIfPresent(coder, "appNamespace", appNamespace);
+    encodeFields(coder, *this, kDeviceFields);
 }
 
 void DAVDevice::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     DAVWrapperSdk::decodeWithCoder(coder);
-    sdkName = coder.decodeStringForKey("sdkName");
-    sdkVersion = coder.decodeStringForKey("sdkVersion");
-    model = coder.decodeStringForKey("model");
-    oemName = coder.decodeStringForKey("oemName");
-    osName = coder.decodeStringForKey("osName");
-    osVersion = coder.decodeStringForKey("osVersion");
-    osBuild = coder.decodeStringForKey("osBuild");
-    osApiLevel = decodeOptionalInteger(coder, "osApiLevel");
-    locale = coder.decodeStringForKey("locale");
-    timeZoneOffset = decodeOptionalInteger(coder, "timeZoneOffset");
-    screenSize = coder.decodeStringForKey("screenSize");
-    appVersion = coder.decodeStringForKey("appVersion");
-    carrierName = coder.decodeStringForKey("carrierName");
-    carrierCountry = coder.decodeStringForKey("carrierCountry");
-    appBuild = coder.decodeStringForKey("appBuild");
-    appNamespace = coder.decodeStringForKey("appNamespace");
+    decodeFields(coder, *this, kDeviceFields);
 }

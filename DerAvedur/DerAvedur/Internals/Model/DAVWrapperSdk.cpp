@@ -2,9 +2,22 @@
 
 #include <typeinfo>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
+#include "DerAvedur/DerAvedur/Internals/Model/DAVModelFields.h"
 
-using namespace DAVModelSupport;
+using namespace DAVModelFields;
+
+namespace {
+
+const Field<DAVWrapperSdk> kWrapperFields[] = {
+    {"wrapperSdkVersion", &DAVWrapperSdk::wrapperSdkVersion},
+    {"wrapperSdkName", &DAVWrapperSdk::wrapperSdkName},
+    {"wrapperRuntimeVersion", &DAVWrapperSdk::wrapperRuntimeVersion},
+    {"liveUpdateReleaseLabel", &DAVWrapperSdk::liveUpdateReleaseLabel},
+    {"liveUpdateDeploymentKey", &DAVWrapperSdk::liveUpdateDeploymentKey},
+    {"liveUpdatePackageHash", &DAVWrapperSdk::liveUpdatePackageHash},
+};
+
+}  // namespace
 
 DAVWrapperSdk::DAVWrapperSdk(std::optional<std::string> wrapperSdkVersion_, std::optional<std::string> wrapperSdkName_,
                              std::optional<std::string> wrapperRuntimeVersion_,
@@ -18,40 +31,14 @@ DAVWrapperSdk::DAVWrapperSdk(std::optional<std::string> wrapperSdkVersion_, std:
       liveUpdateDeploymentKey(std::move(liveUpdateDeploymentKey_)),
       liveUpdatePackageHash(std::move(liveUpdatePackageHash_)) {}
 
-nlohmann::ordered_json DAVWrapperSdk::serializeToDictionary() const {
-    nlohmann::ordered_json json = nlohmann::ordered_json::object();
-    setIfPresent(json, "wrapperSdkVersion", wrapperSdkVersion);
-    setIfPresent(json, "wrapperSdkName", wrapperSdkName);
-    setIfPresent(json, "wrapperRuntimeVersion", wrapperRuntimeVersion);
-    setIfPresent(json, "liveUpdateReleaseLabel", liveUpdateReleaseLabel);
-    setIfPresent(json, "liveUpdateDeploymentKey", liveUpdateDeploymentKey);
-    setIfPresent(json, "liveUpdatePackageHash", liveUpdatePackageHash);
-    return json;
-}
+nlohmann::ordered_json DAVWrapperSdk::serializeToDictionary() const { return fieldsToJson(*this, kWrapperFields); }
 
 bool DAVWrapperSdk::isEqual(const DAVWrapperSdk& other) const {
-    if (typeid(*this) != typeid(other)) return false;
-    return wrapperSdkVersion == other.wrapperSdkVersion && wrapperSdkName == other.wrapperSdkName &&
-           wrapperRuntimeVersion == other.wrapperRuntimeVersion &&
-           liveUpdateReleaseLabel == other.liveUpdateReleaseLabel &&
-           liveUpdateDeploymentKey == other.liveUpdateDeploymentKey &&
-           liveUpdatePackageHash == other.liveUpdatePackageHash;
+    return typeid(*this) == typeid(other) && fieldsEqual(*this, other, kWrapperFields);
 }
 
 void DAVWrapperSdk::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    encodeIfPresent(coder, "wrapperSdkVersion", wrapperSdkVersion);
-    encodeIfPresent(coder, "wrapperSdkName", wrapperSdkName);
-    encodeIfPresent(coder, "wrapperRuntimeVersion", wrapperRuntimeVersion);
-    encodeIfPresent(coder, "liveUpdateReleaseLabel", liveUpdateReleaseLabel);
-    encodeIfPresent(coder, "liveUpdateDeploymentKey", liveUpdateDeploymentKey);
-    encodeIfPresent(coder, "liveUpdatePackageHash", liveUpdatePackageHash);
+    encodeFields(coder, *this, kWrapperFields);
 }
 
-void DAVWrapperSdk::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    wrapperSdkVersion = coder.decodeStringForKey("wrapperSdkVersion");
-    wrapperSdkName = coder.decodeStringForKey("wrapperSdkName");
-    wrapperRuntimeVersion = coder.decodeStringForKey("wrapperRuntimeVersion");
-    liveUpdateReleaseLabel = coder.decodeStringForKey("liveUpdateReleaseLabel");
-    liveUpdateDeploymentKey = coder.decodeStringForKey("liveUpdateDeploymentKey");
-    liveUpdatePackageHash = coder.decodeStringForKey("liveUpdatePackageHash");
-}
+void DAVWrapperSdk::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { decodeFields(coder, *this, kWrapperFields); }

@@ -1,23 +1,27 @@
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVBinary.h"
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
+#include "DerAvedur/DerAvedur/Internals/Model/DAVModelFields.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVErrorModelSupport.h"
 
-using namespace DAVModelSupport;
+using namespace DAVModelFields;
 using namespace DAVErrorModelSupport;
 
-nlohmann::ordered_json DAVBinary::serializeToDictionary() const {
-    nlohmann::ordered_json json = nlohmann::ordered_json::object();
-    setIfPresent(json, "id", binaryId);
-    setIfPresent(json, "startAddress", startAddress);
-    setIfPresent(json, "endAddress", endAddress);
-    setIfPresent(json, "name", name);
-    setIfPresent(json, "path", path);
-    setIfPresent(json, "architecture", architecture);
-    setIfPresent(json, "primaryArchitectureId", primaryArchitectureId);
-    setIfPresent(json, "architectureVariantId", architectureVariantId);
-    return json;
-}
+namespace {
+
+const Field<DAVBinary> kBinaryFields[] = {
+    {"id", &DAVBinary::binaryId},
+    {"startAddress", &DAVBinary::startAddress},
+    {"endAddress", &DAVBinary::endAddress},
+    {"name", &DAVBinary::name},
+    {"path", &DAVBinary::path},
+    {"architecture", &DAVBinary::architecture},
+    {"primaryArchitectureId", &DAVBinary::primaryArchitectureId},
+    {"architectureVariantId", &DAVBinary::architectureVariantId},
+};
+
+}  // namespace
+
+nlohmann::ordered_json DAVBinary::serializeToDictionary() const { return fieldsToJson(*this, kBinaryFields); }
 
 bool DAVBinary::isValid() const {
     const RequiredField fields[] = {{"binaryId", binaryId.has_value()},
@@ -28,30 +32,8 @@ bool DAVBinary::isValid() const {
     return checkRequired(className(), fields);
 }
 
-bool DAVBinary::isEqual(const DAVBinary& other) const {
-    return binaryId == other.binaryId && startAddress == other.startAddress && endAddress == other.endAddress &&
-           name == other.name && path == other.path && architecture == other.architecture &&
-           primaryArchitectureId == other.primaryArchitectureId && architectureVariantId == other.architectureVariantId;
-}
+bool DAVBinary::isEqual(const DAVBinary& other) const { return fieldsEqual(*this, other, kBinaryFields); }
 
-void DAVBinary::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    encodeIfPresent(coder, "id", binaryId);
-    encodeIfPresent(coder, "startAddress", startAddress);
-    encodeIfPresent(coder, "endAddress", endAddress);
-    encodeIfPresent(coder, "name", name);
-    encodeIfPresent(coder, "path", path);
-    encodeIfPresent(coder, "architecture", architecture);
-    encodeIfPresent(coder, "primaryArchitectureId", primaryArchitectureId);
-    encodeIfPresent(coder, "architectureVariantId", architectureVariantId);
-}
+void DAVBinary::encodeWithCoder(Foundation::KeyedArchiver& coder) const { encodeFields(coder, *this, kBinaryFields); }
 
-void DAVBinary::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    binaryId = coder.decodeStringForKey("id");
-    startAddress = coder.decodeStringForKey("startAddress");
-    endAddress = coder.decodeStringForKey("endAddress");
-    name = coder.decodeStringForKey("name");
-    path = coder.decodeStringForKey("path");
-    architecture = coder.decodeStringForKey("architecture");
-    primaryArchitectureId = decodeOptionalInteger(coder, "primaryArchitectureId");
-    architectureVariantId = decodeOptionalInteger(coder, "architectureVariantId");
-}
+void DAVBinary::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { decodeFields(coder, *this, kBinaryFields); }

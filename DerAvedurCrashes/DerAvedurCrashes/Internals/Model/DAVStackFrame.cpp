@@ -1,39 +1,28 @@
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVStackFrame.h"
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
+#include "DerAvedur/DerAvedur/Internals/Model/DAVModelFields.h"
 
-using namespace DAVModelSupport;
+using namespace DAVModelFields;
 
-nlohmann::ordered_json DAVStackFrame::serializeToDictionary() const {
-    nlohmann::ordered_json json = nlohmann::ordered_json::object();
-    setIfPresent(json, "address", address);
-    setIfPresent(json, "code", code);
-    setIfPresent(json, "className", frameClassName);
-    setIfPresent(json, "methodName", methodName);
-    setIfPresent(json, "lineNumber", lineNumber);
-    setIfPresent(json, "fileName", fileName);
-    return json;
-}
+namespace {
 
-bool DAVStackFrame::isEqual(const DAVStackFrame& other) const {
-    return address == other.address && code == other.code && frameClassName == other.frameClassName &&
-           methodName == other.methodName && lineNumber == other.lineNumber && fileName == other.fileName;
-}
+const Field<DAVStackFrame> kFrameFields[] = {
+    {"address", &DAVStackFrame::address},
+    {"code", &DAVStackFrame::code},
+    {"className", &DAVStackFrame::frameClassName},
+    {"methodName", &DAVStackFrame::methodName},
+    {"lineNumber", &DAVStackFrame::lineNumber},
+    {"fileName", &DAVStackFrame::fileName},
+};
+
+}  // namespace
+
+nlohmann::ordered_json DAVStackFrame::serializeToDictionary() const { return fieldsToJson(*this, kFrameFields); }
+
+bool DAVStackFrame::isEqual(const DAVStackFrame& other) const { return fieldsEqual(*this, other, kFrameFields); }
 
 void DAVStackFrame::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    encodeIfPresent(coder, "address", address);
-    encodeIfPresent(coder, "code", code);
-    encodeIfPresent(coder, "className", frameClassName);
-    encodeIfPresent(coder, "methodName", methodName);
-    encodeIfPresent(coder, "lineNumber", lineNumber);
-    encodeIfPresent(coder, "fileName", fileName);
+    encodeFields(coder, *this, kFrameFields);
 }
 
-void DAVStackFrame::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    address = coder.decodeStringForKey("address");
-    code = coder.decodeStringForKey("code");
-    frameClassName = coder.decodeStringForKey("className");
-    methodName = coder.decodeStringForKey("methodName");
-    lineNumber = decodeOptionalInteger(coder, "lineNumber");
-    fileName = coder.decodeStringForKey("fileName");
-}
+void DAVStackFrame::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { decodeFields(coder, *this, kFrameFields); }
