@@ -142,4 +142,24 @@ bool LibraryFolders::deleteColor(long tag) {
     return true;
 }
 
+bool LibraryFolders::moveColor(long source, long destination) {
+    if (!selectedFolder) return true;
+    auto count = static_cast<long>(selectedColors().size());
+    if (source < 0 || source >= count) return false;
+    destination = std::clamp(destination, 0L, count - 1);
+    return selectedFolder->moveItems(source, destination);
+}
+
+bool LibraryFolders::dropColor(const std::string& colorText, long colorIndex, std::int64_t targetFolderId) {
+    auto target = folderWithId(targetFolderId);
+    if (!target) return false;
+    if (!ZNLColorsLibrary::shared().addColor(colorText, target)) return false;
+    // The row may have changed since the drag began: flag only the colour the drag carried.
+    auto source = colorAt(colorIndex);
+    if (source && source->color() == colorText)
+        ZNLColorsLibrary::shared().colorService().update(source, [](ZNLColorItem& i) { i.setIsDeleted(true); });
+    reload();
+    return true;
+}
+
 }  // namespace Vexil::Views

@@ -56,6 +56,15 @@ public:
     bool deleteColor(long tag);
     std::shared_ptr<ZNLColorItem> colorAt(long tag) const;
 
+    // A cell dropped at another place of the row: the destination is clamped
+    // to the row. False when nothing was stored (the view moves the cell back).
+    bool moveColor(long source, long destination);
+    // A colour dropped on a folder's tab: added at the end of that folder
+    // (unless it holds the same text already); only then the source colour of
+    // the selected folder is flagged, when it is still at that index with that
+    // text. True when the colour was added.
+    bool dropColor(const std::string& colorText, long colorIndex, std::int64_t targetFolderId);
+
 private:
     static std::shared_ptr<ZNLColorFolder> folderWithId(std::int64_t folderId);
     void reload() {
