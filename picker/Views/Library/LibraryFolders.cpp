@@ -162,4 +162,53 @@ bool LibraryFolders::dropColor(const std::string& colorText, long colorIndex, st
     return true;
 }
 
+void LibraryFolders::generatePalette(long tag) {
+    auto item = colorAt(tag);
+    if (!item || !openPaletteGenerator) return;
+    if (generator_) generator_->close();
+    generator_ = openPaletteGenerator(colorWithHex(item->color()));
+}
+
+void LibraryFolders::paletteGeneratorDidClose() {
+    if (auto g = std::move(generator_)) g->close();
+}
+
+bool LibraryFolders::paletteGeneratorDidApply(const std::vector<NSColorRef>& colors, const std::string& name) {
+    auto id = ZNLColorFolder::nextFolderId();
+    std::shared_ptr<ZNLColorFolder> created;
+    if (id) {
+        auto folder = std::make_shared<ZNLColorFolder>();
+        folder->setFolderName(name);
+        folder->setIsDefault(false);
+        folder->setOrder(1);
+        folder->setFolderId(*id);
+        created = ZNLColorsLibrary::shared().folderService().create(folder);
+    }
+    if (!created) {
+        warn("Palette cannot be saved");
+        return false;
+    }
+    for (const auto& c : colors)
+        if (c) ZNLColorsLibrary::shared().addColor(hexRGBA(*c), created);
+    if (reloadTabs) reloadTabs();
+    paletteGeneratorDidClose();
+    return true;
+}
+
+void LibraryFolders::adjustColor(long tag) {
+    auto item = colorAt(tag);
+    if (!item) return;
+    selectedColorItem = item;
+    if (openColorEditor) openColorEditor(colorWithHex(item->color()), item);
+}
+
+void LibraryFolders::colorChooserDidSave(const NSColor& color, const std::string& name) {
+    if (!selectedColorItem) return;
+    ZNLColorsLibrary::shared().colorService().update(selectedColorItem, [&](ZNLColorItem& i) {
+        i.setColor(hexRGBA(color));
+        i.setColorName(name);
+    });
+    reload();
+}
+
 }  // namespace Vexil::Views

@@ -18,8 +18,19 @@
 
 namespace Vexil::Views {
 
+// A palette generator window the library opened; its owner closes it.
+class PaletteGeneratorHandle {
+public:
+    virtual ~PaletteGeneratorHandle() = default;
+    virtual void close() = 0;
+};
+
 class LibraryFolders {
 public:
+    // Opens the palette generator on a colour (set by the window's owner).
+    std::function<std::shared_ptr<PaletteGeneratorHandle>(const AppKit::NSColorRef&)> openPaletteGenerator;
+    // Opens the colour editor on a stored colour.
+    std::function<void(const AppKit::NSColorRef&, const std::shared_ptr<ZNLColorItem>&)> openColorEditor;
     // Called after a change the views must show (cells, tabs, the format label).
     std::function<void()> reloadCollection;
     std::function<void()> reloadTabs;
@@ -65,7 +76,21 @@ public:
     // text. True when the colour was added.
     bool dropColor(const std::string& colorText, long colorIndex, std::int64_t targetFolderId);
 
+    // The generator on the colour at a cell's tag; its window is kept until
+    // it closes or applies.
+    void generatePalette(long tag);
+    void paletteGeneratorDidClose();
+    // A new folder of that name with the colours; the generator closes when
+    // it was saved, else the alert "Palette cannot be saved".
+    bool paletteGeneratorDidApply(const std::vector<AppKit::NSColorRef>& colors, const std::string& name);
+    // The editor on the colour at a cell's tag.
+    void adjustColor(long tag);
+    // The edited colour saved into the colour the editor was opened on.
+    void colorChooserDidSave(const AppKit::NSColor& color, const std::string& name);
+    std::shared_ptr<ZNLColorItem> selectedColorItem;
+
 private:
+    std::shared_ptr<PaletteGeneratorHandle> generator_;
     static std::shared_ptr<ZNLColorFolder> folderWithId(std::int64_t folderId);
     void reload() {
         if (reloadCollection) reloadCollection();

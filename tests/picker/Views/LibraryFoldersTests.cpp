@@ -107,3 +107,51 @@ TEST_F(LibraryFoldersTest, FormatLabelShowsTheSelectedFoldersFormat) {
 }
 
 }  // namespace
+
+namespace {
+
+struct Generator : PaletteGeneratorHandle {
+    int closes = 0;
+    void close() override { ++closes; }
+};
+
+TEST_F(LibraryFoldersTest, PaletteGeneratorIsClosedByItsOwner) {
+    auto folder = addFolder("A", 1);
+    addItem(folder, "#336699", 0);
+    lib.selectFolder(1);
+    auto gen = std::make_shared<Generator>();
+    std::string opened;
+    lib.openPaletteGenerator = [&](const AppKit::NSColorRef& c) {
+        opened = hexRGB(*c);
+        return gen;
+    };
+    lib.generatePalette(4);  // out of range
+    EXPECT_EQ(opened, "");
+    lib.generatePalette(0);
+    EXPECT_EQ(opened, "#336699");
+    lib.paletteGeneratorDidClose();
+    EXPECT_EQ(gen->closes, 1);
+    lib.generatePalette(0);
+    EXPECT_TRUE(lib.paletteGeneratorDidApply({AppKit::NSColor::redColor(), AppKit::NSColor::blueColor()}, "Sea"));
+    EXPECT_EQ(gen->closes, 2);
+    auto sea = library().folderNamed("Sea");
+    ASSERT_TRUE(sea);
+    EXPECT_EQ(LibraryFolders::visibleColors(sea).size(), 2u);
+    EXPECT_EQ(tabReloads, 1);
+}
+
+TEST_F(LibraryFoldersTest, EditedColourIsSavedWithAnEmptyNameWhenNoneIsGiven) {
+    auto folder = addFolder("A", 1);
+    auto item = addItem(folder, "#336699", 0);
+    item->realm()->write([&] { item->setColorName("Old"); });
+    lib.selectFolder(1);
+    std::shared_ptr<ZNLColorItem> editing;
+    lib.openColorEditor = [&](const AppKit::NSColorRef&, const std::shared_ptr<ZNLColorItem>& i) { editing = i; };
+    lib.adjustColor(0);
+    ASSERT_EQ(editing, lib.selectedColorItem);
+    lib.colorChooserDidSave(*AppKit::NSColor::redColor(), "");
+    EXPECT_EQ(item->color(), "#ff0000ff");
+    EXPECT_EQ(item->colorName(), "");
+}
+
+}  // namespace
