@@ -66,3 +66,22 @@ TEST(TagMenuItem, RowsShareTheColourList) {
 }
 
 }  // namespace
+
+#include "picker/Views/TabBar/FolderExportActions.h"
+
+namespace {
+
+struct ExportRecorder : Vexil::Views::FolderExportActions {
+    std::vector<int> formats;
+    void exportColorList(const std::optional<std::string>&) override {}
+    void exportSwatchExchange(const std::optional<std::string>&) override {}
+    void exportFolder(ExportFormat f) override { formats.push_back(int(f)); }
+};
+
+TEST(FolderExport, OnlyFormatOrdinalsExport) {
+    ExportRecorder rec;
+    for (long tag : {-1L, 0L, 3L, 5L, 6L, 1L << 40}) Vexil::Views::exportWithTag(rec, tag);
+    EXPECT_EQ(rec.formats, (std::vector<int>{0, 3, 5}));
+}
+
+}  // namespace
