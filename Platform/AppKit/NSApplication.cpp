@@ -316,7 +316,10 @@ void NSApplication::updateTracking() {
             CGRect inWindow = view->convertRectToView(r, nullptr);
             CGPoint p = w->convertPointFromScreen(mouseLocation_);
             bool inside = w == top && inWindow.contains(p) && !view->isHiddenOrHasHiddenAncestor();
-            if (!(opts & NSTrackingEnabledDuringMouseDrag) && pressedButtons_ && inside != area->inside) inside = area->inside;
+            // During a drag only the view the press began in keeps seeing enter and exit.
+            if (!(opts & NSTrackingEnabledDuringMouseDrag) && pressedButtons_ && inside != area->inside &&
+                view != w->mouseDownView())
+                inside = area->inside;
             all.push_back({w, view, area, inside});
         }
     }

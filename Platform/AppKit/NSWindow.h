@@ -165,6 +165,8 @@ public:
     // The view under a point in window coordinates (content view tree, then
     // the title-bar buttons); nullptr outside.
     NSView* hitTest(CGPoint windowPoint) const;
+    // The view a press in progress began in (it keeps the mouse until release).
+    NSView* mouseDownView() const { return mouseDownView_.get(); }
 
     // --- drawing (the compositor): background, title bar and view tree, in
     // window coordinates (origin at the frame's bottom-left, y up).
