@@ -1,5 +1,9 @@
 #include "Nimbus/SyncEngine.h"
 
+#include <atomic>
+#include <cmath>
+#include <set>
+
 #include "Nimbus/Keys.h"
 #include "Nimbus/Nimbus.h"
 #include "Nimbus/SyncObject.h"
@@ -41,8 +45,11 @@ std::shared_ptr<SyncEngine> SyncEngine::make(std::vector<std::shared_ptr<Syncabl
     std::weak_ptr<SyncEngine> weak = engine;
     for (const auto& object : engine->syncObjects_) {
         object->setRealm(realm);
-        object->setPipeToEngine([weak](std::vector<CKRecord> save, std::vector<CKRecordID> remove) {
-            if (auto self = weak.lock()) self->modifyRecords(std::move(save), std::move(remove));
+        // The engine pushes what the store holds unacknowledged, not the lists
+        // of one change: a change that failed or came before observation
+        // started goes too.
+        object->setPipeToEngine([weak](std::vector<CKRecord>, std::vector<CKRecordID>) {
+            if (auto self = weak.lock()) self->schedulePush();
         });
         object->setSkipTokens([weak] {
             std::vector<ObjectStore::NotificationTokenRef> tokens;
@@ -113,13 +120,26 @@ bool SyncEngine::isSubscriptionCached() const {
 
 // --- start-up ----------------------------------------------------------------------------
 
-void SyncEngine::start() {
+void SyncEngine::start() { checkAccount(); }
+
+// Without an account nothing starts; the status is asked again later, so
+// changes made meanwhile go up once the account is there.
+void SyncEngine::checkAccount() {
     std::weak_ptr<SyncEngine> weak = weak_from_this();
     defaultContainer_->accountStatus([weak](CKAccountStatus status, const OptionalError&) {
         auto self = weak.lock();
         if (!self) return;
         if (status != CKAccountStatus::available) {
             debugLog("Easy, my boy. You haven't logged into iCloud account on your device/simulator yet.");
+            self->environment_.mainQueue->async([weak] {
+                auto engine = weak.lock();
+                if (!engine) return;
+                double delay = std::min(kLongestAccountCheckDelay, 15.0 * std::pow(2.0, std::min(engine->accountChecks_, 16)));
+                ++engine->accountChecks_;
+                engine->environment_.mainQueue->after(delay, [weak] {
+                    if (auto later = weak.lock()) later->checkAccount();
+                });
+            });
             return;
         }
         self->runStartSequence();
@@ -130,16 +150,41 @@ void SyncEngine::runStartSequence() {
     std::weak_ptr<SyncEngine> weak = weak_from_this();
     fetchDatabaseChanges();
     resumeLongLivedOperations();
-    createMissingZones([weak](const OptionalError& error) {
-        if (error) return;
-        if (auto self = weak.lock())
-            for (const auto& o : self->syncObjects_) o->observeLocalChanges();
-    });
+    createZonesThenPush();
     observeRemoteChangeNotice();
     addObserver(kApplicationWillTerminateNotification, [weak](const Foundation::Notification&) {
         if (auto self = weak.lock()) self->cleanUp();
     });
     if (!isSubscriptionCached()) subscribeToDatabase();
+}
+
+void SyncEngine::createZonesThenPush() {
+    std::weak_ptr<SyncEngine> weak = weak_from_this();
+    createMissingZones([weak](const OptionalError& error) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (error) {
+            // Without zones nothing can be pushed: ask again later.
+            self->environment_.mainQueue->after(self->nextRetryDelay(self->pushFailures_++), [weak] {
+                if (auto later = weak.lock()) later->createZonesThenPush();
+            });
+            return;
+        }
+        if (!self->ready_) {
+            for (const auto& o : self->syncObjects_) o->observeLocalChanges();
+            self->ready_ = true;
+        }
+        // Whatever the server has not acknowledged, whenever it was made: once
+        // the first fetch has brought what others changed (fewer refusals), or
+        // in any case after a while.
+        if (self->fetchedOnce_) {
+            self->pushPendingChanges();
+        } else {
+            self->environment_.mainQueue->after(kPushReplyTimeout, [weak] {
+                if (auto later = weak.lock()) later->pushPendingChanges();
+            });
+        }
+    });
 }
 
 void SyncEngine::observeRemoteChangeNotice() {
@@ -162,8 +207,10 @@ void SyncEngine::fetchDatabaseChanges(Completion completion) {
     op->changeTokenUpdatedBlock = [weak](const CKServerChangeTokenPtr& token) {
         if (auto self = weak.lock()) self->setDatabaseChangeToken(token);
     };
-    op->fetchDatabaseChangesCompletionBlock = [weak, completion](const CKServerChangeTokenPtr& token, bool,
-                                                                 const OptionalError& error) {
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    op->fetchDatabaseChangesCompletionBlock = [weak, completion, answered](const CKServerChangeTokenPtr& token, bool,
+                                                                           const OptionalError& error) {
+        answered->store(true);
         auto self = weak.lock();
         if (!self) return;
         auto result = self->errorHandler_.classify(error);
@@ -181,39 +228,84 @@ void SyncEngine::fetchDatabaseChanges(Completion completion) {
                 if (result.reason == Reason::changeTokenExpired) {
                     self->environment_.defaults->removeObjectForKey(value(NimbusKey::databaseChangesTokenKey));
                     self->fetchDatabaseChanges(completion);
+                } else {
+                    self->retryFetchLater();
                 }
                 break;
             default:
+                // Offline, or a failure without a delay: others' changes would
+                // otherwise wait for their next push notice.
+                self->retryFetchLater();
                 break;
         }
     };
     privateDatabase_->add(op);
+    afterOperation([weak, answered] {
+        if (answered->load()) return;
+        if (auto self = weak.lock()) self->retryFetchLater();  // the reply was lost
+    });
+}
+
+void SyncEngine::retryFetchLater() {
+    std::weak_ptr<SyncEngine> weak = weak_from_this();
+    environment_.mainQueue->async([weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->pushPendingChanges();  // a push may go through where the fetch did not
+        if (self->fetchRetryScheduled_) return;
+        self->fetchRetryScheduled_ = true;
+        self->environment_.mainQueue->after(self->nextRetryDelay(self->fetchFailures_++), [weak] {
+            auto later = weak.lock();
+            if (!later) return;
+            later->fetchRetryScheduled_ = false;
+            later->fetchDatabaseChanges();
+        });
+    });
 }
 
 void SyncEngine::fetchZoneChanges(Completion completion) {
     std::vector<CKRecordZoneID> zoneIDs;
     std::map<CKRecordZoneID, CKFetchRecordZoneChangesOptions> options;
+    // Zones fetched from no token: what they bring is all the server has, so
+    // objects it did not bring were deleted meanwhile. Their tokens are saved
+    // only at the end, so an interrupted full fetch starts over.
+    struct FullFetch {
+        std::mutex mutex;
+        std::map<CKRecordZoneID, std::set<std::string>> names;
+    };
+    auto full = std::make_shared<FullFetch>();
     for (const auto& o : syncObjects_) {
         zoneIDs.push_back(o->zoneID());
-        options[o->zoneID()].previousServerChangeToken = o->zoneChangesToken();
+        auto token = o->zoneChangesToken();
+        options[o->zoneID()].previousServerChangeToken = token;
+        if (!token) full->names[o->zoneID()];
     }
     auto op = std::make_shared<CKFetchRecordZoneChangesOperation>(zoneIDs, options);
     op->fetchAllChanges = true;
     std::weak_ptr<SyncEngine> weak = weak_from_this();
     auto mainQueue = environment_.mainQueue;
 
-    op->recordZoneChangeTokensUpdatedBlock = [weak, mainQueue](const CKRecordZoneID& zoneID,
-                                                                const CKServerChangeTokenPtr& token, const auto&) {
+    op->recordZoneChangeTokensUpdatedBlock = [weak, mainQueue, full](const CKRecordZoneID& zoneID,
+                                                                      const CKServerChangeTokenPtr& token, const auto&) {
         auto self = weak.lock();
         if (!self) return;
+        {
+            std::lock_guard lock(full->mutex);
+            if (full->names.count(zoneID)) return;
+        }
         // Saved on the main queue behind the records of this batch, so the
         // token never runs ahead of what the store holds.
         if (auto object = self->objectForZone(zoneID))
             mainQueue->async([object, token] { object->saveZoneChangesTokenAfterApplying(token, false); });
     };
-    op->recordChangedBlock = [weak](const CKRecord& record) {
+    op->recordChangedBlock = [weak, full](const CKRecord& record) {
         auto self = weak.lock();
         if (!self) return;
+        {
+            std::lock_guard lock(full->mutex);
+            if (auto it = full->names.find(record.recordID().zoneID); it != full->names.end())
+                it->second.insert(record.recordID().recordName);
+        }
         if (auto object = self->objectForRecordType(record.recordType())) object->addRecord(record);
     };
     op->recordWithIDWasDeletedBlock = [weak](const CKRecordID& recordID, const std::string&) {
@@ -221,9 +313,21 @@ void SyncEngine::fetchZoneChanges(Completion completion) {
         if (!self) return;
         if (auto object = self->objectForZone(recordID.zoneID)) object->deleteRecord(recordID);
     };
-    op->recordZoneFetchCompletionBlock = [weak, mainQueue, completion](const CKRecordZoneID& zoneID,
-                                                                       const CKServerChangeTokenPtr& token, const auto&,
-                                                                       bool, const OptionalError& error) {
+    // Once every zone is applied: merged or renumbered records, deletions to
+    // repeat, and at start whatever was made before.
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    op->fetchRecordZoneChangesCompletionBlock = [weak, mainQueue, answered](const OptionalError&) {
+        answered->store(true);
+        mainQueue->async([weak] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->fetchedOnce_ = true;
+            self->pushPendingChanges();
+        });
+    };
+    op->recordZoneFetchCompletionBlock = [weak, mainQueue, completion, full](const CKRecordZoneID& zoneID,
+                                                                             const CKServerChangeTokenPtr& token,
+                                                                             const auto&, bool, const OptionalError& error) {
         auto self = weak.lock();
         if (!self) return;
         auto result = self->errorHandler_.classify(error);
@@ -233,11 +337,19 @@ void SyncEngine::fetchZoneChanges(Completion completion) {
                 if (!object) break;
                 // Posted from the main queue once this zone's writes have run.
                 auto center = self->environment_.notificationCenter;
-                mainQueue->async([object, token, completion, center, zoneID] {
+                std::optional<std::set<std::string>> fetched;
+                {
+                    std::lock_guard lock(full->mutex);
+                    if (auto it = full->names.find(zoneID); it != full->names.end()) fetched = std::move(it->second);
+                }
+                std::weak_ptr<SyncEngine> engine = self;
+                mainQueue->async([engine, object, token, completion, center, zoneID, fetched] {
+                    if (fetched) object->reconcileAfterFullFetch(*fetched);
                     object->saveZoneChangesTokenAfterApplying(token, true);
                     if (completion) completion();
                     debugLog("Sync successfully: " + zoneID.description() + ")");
                     center->post(name(Notifications::cloudKitNewData));
+                    if (auto self = engine.lock()) self->fetchFailures_ = 0;
                 });
                 break;
             }
@@ -255,13 +367,20 @@ void SyncEngine::fetchZoneChanges(Completion completion) {
                             self->fetchZoneChanges(completion);
                         });
                     }
+                } else {
+                    self->retryFetchLater();
                 }
                 break;
             default:
+                self->retryFetchLater();
                 break;
         }
     };
     privateDatabase_->add(op);
+    afterOperation([weak, answered] {
+        if (answered->load()) return;
+        if (auto self = weak.lock()) self->retryFetchLater();  // the reply was lost
+    });
 }
 
 // --- zones and subscription ------------------------------------------------------------------
@@ -316,6 +435,9 @@ void SyncEngine::resumeLongLivedOperations() {
                 container->fetchLongLivedOperation(id, [container](std::shared_ptr<CKOperation> op, const OptionalError& e) {
                     auto modify = std::dynamic_pointer_cast<CKModifyRecordsOperation>(op);
                     if (e || !modify) return;
+                    // A push that did not check change tags would overwrite newer
+                    // changes; what it held is still pending locally and goes again.
+                    if (modify->savePolicy != CKSavePolicy::ifServerRecordUnchanged) return;
                     modify->modifyRecordsCompletionBlock = [](const auto&, const auto&, const OptionalError&) {
                         debugLog("Resume modify records success!");
                     };
@@ -329,6 +451,174 @@ void SyncEngine::resumeLongLivedOperations() {
 
 void SyncEngine::pushAll() {
     for (const auto& o : syncObjects_) o->pushAllLocalObjects();
+}
+
+void SyncEngine::schedulePush() {
+    std::weak_ptr<SyncEngine> weak = weak_from_this();
+    environment_.mainQueue->async([weak] {
+        if (auto self = weak.lock()) self->pushPendingChanges();
+    });
+}
+
+double SyncEngine::nextRetryDelay(int failures) const {
+    return std::min(kLongestRetryDelay, std::pow(2.0, std::min(failures, 16)));
+}
+
+void SyncEngine::pushPendingChanges() {
+    if (!ready_) return;
+    if (pushing_) {
+        pushAgain_ = true;
+        return;
+    }
+    PendingChanges all;
+    for (const auto& o : syncObjects_) {
+        PendingChanges mine = o->pendingChanges();
+        for (auto& r : mine.recordsToSave) all.recordsToSave.push_back(std::move(r));
+        for (auto& id : mine.recordIDsToDelete) all.recordIDsToDelete.push_back(std::move(id));
+    }
+    pushAgain_ = false;
+    if (all.empty()) return;
+    pushing_ = true;
+    outcome_ = PushOutcome{};
+    const std::uint64_t generation = ++pushGeneration_;
+    outstandingPieces_ = 0;
+    sendPushPiece(std::move(all), generation);
+    // A reply that never comes (the connection dropped) must not stop pushing.
+    std::weak_ptr<SyncEngine> weak = weak_from_this();
+    environment_.mainQueue->after(kPushReplyTimeout, [weak, generation] {
+        auto self = weak.lock();
+        if (!self || !self->pushing_ || self->pushGeneration_ != generation) return;
+        self->outcome_.failed = true;
+        self->outstandingPieces_ = 0;
+        self->finishPush(generation);
+    });
+}
+
+void SyncEngine::sendPushPiece(PendingChanges piece, std::uint64_t generation) {
+    ++outstandingPieces_;
+    auto op = std::make_shared<CKModifyRecordsOperation>(piece.recordsToSave, piece.recordIDsToDelete);
+    op->configuration.longLived = true;
+    // Each save names the change tag it is based on: the server refuses one
+    // based on an outdated record instead of overwriting a newer change.
+    op->savePolicy = CKSavePolicy::ifServerRecordUnchanged;
+    // One refused record must not hold back the others.
+    op->atomic = false;
+    std::weak_ptr<SyncEngine> weak = weak_from_this();
+    auto mainQueue = environment_.mainQueue;
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    op->modifyRecordsCompletionBlock = [weak, mainQueue, generation, piece, answered](
+                                           const std::vector<CKRecord>& saved, const std::vector<CKRecordID>& deleted,
+                                           const OptionalError& error) {
+        answered->store(true);
+        mainQueue->async([weak, generation, piece, saved, deleted, error] {
+            if (auto self = weak.lock()) self->pushPieceAnswered(generation, piece, saved, deleted, error);
+        });
+    };
+    privateDatabase_->add(op);
+    // Operations run one after another on the cloud queue: when this runs,
+    // the push has ended, and without a reply its answer is lost.
+    afterOperation([weak, mainQueue, generation, piece, answered] {
+        if (answered->load()) return;
+        mainQueue->async([weak, generation, piece] {
+            if (auto self = weak.lock())
+                self->pushPieceAnswered(generation, piece, {}, {}, makeCKError(CKErrorServerResponseLost));
+        });
+    });
+}
+
+void SyncEngine::afterOperation(std::function<void()> block) {
+    defaultContainer_->cloudQueue()->async(std::move(block));
+}
+
+void SyncEngine::pushPieceAnswered(std::uint64_t generation, const PendingChanges& sent, const std::vector<CKRecord>& saved,
+                                   const std::vector<CKRecordID>& deleted, const OptionalError& error) {
+    // What the server applied is recorded even from a late reply.
+    for (const auto& o : syncObjects_) o->acknowledge(saved, deleted);
+    if (generation != pushGeneration_ || !pushing_) return;
+    auto result = errorHandler_.classify(error);
+    switch (result.kind) {
+        case Kind::success:
+            break;
+        case Kind::retry:
+            outcome_.failed = true;
+            outcome_.retryAfter = std::max(outcome_.retryAfter.value_or(0.0), result.afterSeconds);
+            break;
+        case Kind::chunk: {
+            auto pieces = splitOversizedPush(sent.recordsToSave, sent.recordIDsToDelete);
+            if (pieces.empty()) {
+                outcome_.failed = true;
+                break;
+            }
+            for (auto& p : pieces)
+                sendPushPiece(PendingChanges{std::move(p.recordsToSave), std::move(p.recordIDsToDelete)}, generation);
+            break;
+        }
+        case Kind::recoverableError:
+            if (result.reason == Reason::partialFailure && error) {
+                for (const auto& [id, itemError] : partialErrors(*error)) {
+                    switch (itemError.code) {
+                        case CKErrorServerRecordChanged:
+                            outcome_.needsFetch = true;  // merge the newer record, then push again
+                            break;
+                        case CKErrorUnknownItem:
+                            // Deleted on the server since: the deletion wins.
+                            if (auto object = objectForZone(id.zoneID)) object->deleteRecord(id);
+                            break;
+                        case CKErrorZoneNotFound:
+                        case CKErrorUserDeletedZone:
+                            outcome_.needsZones = true;
+                            outcome_.failed = true;
+                            break;
+                        default:
+                            outcome_.failed = true;
+                            break;
+                    }
+                }
+                break;
+            }
+            outcome_.failed = true;
+            break;
+        default:
+            outcome_.failed = true;
+            break;
+    }
+    if (--outstandingPieces_ <= 0) finishPush(generation);
+}
+
+void SyncEngine::finishPush(std::uint64_t generation) {
+    if (generation != pushGeneration_ || !pushing_) return;
+    pushing_ = false;
+    ++pushGeneration_;  // later replies of this push only record what they saved
+    const PushOutcome outcome = outcome_;
+    if (outcome.needsZones) {
+        for (const auto& o : syncObjects_) o->setHasCustomZoneCreated(false);
+        createZonesThenPush();
+    }
+    if (outcome.needsFetch) {
+        fetchDatabaseChanges();  // its end pushes what stays pending
+        retryPushLater(outcome.retryAfter);  // and a conflict that keeps coming backs off
+        return;
+    }
+    if (outcome.failed) {
+        retryPushLater(outcome.retryAfter);
+        return;
+    }
+    pushFailures_ = 0;
+    if (!isSubscriptionCached()) subscribeToDatabase();
+    if (pushAgain_) pushPendingChanges();
+}
+
+void SyncEngine::retryPushLater(std::optional<double> seconds) {
+    double delay = seconds ? *seconds : nextRetryDelay(pushFailures_++);
+    if (pushRetryScheduled_) return;
+    pushRetryScheduled_ = true;
+    std::weak_ptr<SyncEngine> weak = weak_from_this();
+    environment_.mainQueue->after(delay, [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->pushRetryScheduled_ = false;
+        self->pushPendingChanges();
+    });
 }
 
 void SyncEngine::cleanUp() {

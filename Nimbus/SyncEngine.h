@@ -74,12 +74,38 @@ public:
     void resumeLongLivedOperations();
     void observeRemoteChangeNotice();
 
+    // Pushes every change the server has not acknowledged, one push at a time
+    // (a push asked for meanwhile follows the running one). A failure of any
+    // kind is retried later; a save refused as based on an outdated record
+    // fetches the newer one first. From any thread.
+    void schedulePush();
+
     const std::vector<std::shared_ptr<Syncable>>& syncObjects() const { return syncObjects_; }
     const std::shared_ptr<CloudKit::CKContainer>& defaultContainer() const { return defaultContainer_; }
+
+    // A push whose reply has not come after this long counts as failed.
+    static constexpr double kPushReplyTimeout = 30.0;
+    // Retries of failures that name no delay wait 1, 2, 4 ... up to this.
+    static constexpr double kLongestRetryDelay = 30.0;
+    // Without an account the status is asked again after 15, 30 ... up to this.
+    static constexpr double kLongestAccountCheckDelay = 300.0;
 
 private:
     SyncEngine(std::vector<std::shared_ptr<Syncable>> objects, std::shared_ptr<CloudKit::CKContainer> container,
                SyncEnvironment environment);
+    void checkAccount();
+    void createZonesThenPush();
+    // Main queue.
+    void pushPendingChanges();
+    void sendPushPiece(PendingChanges piece, std::uint64_t generation);
+    void pushPieceAnswered(std::uint64_t generation, const PendingChanges& sent, const std::vector<CloudKit::CKRecord>& saved,
+                           const std::vector<CloudKit::CKRecordID>& deleted, const CloudKit::OptionalError& error);
+    void finishPush(std::uint64_t generation);
+    void retryPushLater(std::optional<double> seconds);
+    void retryFetchLater();
+    // Runs on the cloud queue once the operations added so far have ended.
+    void afterOperation(std::function<void()> block);
+    double nextRetryDelay(int failures) const;
     void runStartSequence();
     std::shared_ptr<Syncable> objectForZone(const CloudKit::CKRecordZoneID& zoneID) const;
     std::shared_ptr<Syncable> objectForRecordType(const std::string& recordType) const;
@@ -90,6 +116,26 @@ private:
     ErrorHandler errorHandler_;
     std::vector<std::shared_ptr<Syncable>> syncObjects_;
     SyncEnvironment environment_;
+
+    // Main queue only.
+    struct PushOutcome {
+        bool failed = false;
+        std::optional<double> retryAfter;
+        bool needsFetch = false;
+        bool needsZones = false;
+    };
+    bool ready_ = false;  // zones exist: pushes may go
+    bool fetchedOnce_ = false;
+    bool pushing_ = false;
+    bool pushAgain_ = false;
+    std::uint64_t pushGeneration_ = 0;
+    int outstandingPieces_ = 0;
+    PushOutcome outcome_;
+    int pushFailures_ = 0;
+    bool pushRetryScheduled_ = false;
+    int fetchFailures_ = 0;
+    bool fetchRetryScheduled_ = false;
+    int accountChecks_ = 0;
 
     std::mutex observersMutex_;
     std::vector<Foundation::NotificationCenter::ObserverToken> observers_;

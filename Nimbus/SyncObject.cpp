@@ -1,10 +1,12 @@
 #include "Nimbus/SyncObject.h"
 
 #include <algorithm>
+#include <set>
 
 #include "Nimbus/Keys.h"
 #include "Nimbus/Nimbus.h"
 #include "Nimbus/NimbusAsset.h"
+#include "Nimbus/RecordState.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 
 namespace Nimbus {
@@ -64,6 +66,36 @@ struct LinkBook {
 
 bool entryIs(const Value& e, const char* classKey, const char* keyKey, const std::string& className, const Value& key) {
     return e[classKey] == Value(className) && e[keyKey] == key;
+}
+
+// A reference whose target is not in the store: a local link that reads as
+// none there has not been changed, it is waiting for its target.
+bool referencesMissingObject(ObjectStore::Realm& realm, const Value& value) {
+    auto reference = CloudKit::CKReference::from(value);
+    if (!reference) return false;
+    std::string zone = reference->recordID().zoneID.zoneName;
+    const std::string suffix = "sZone";
+    if (zone.size() <= suffix.size() || zone.compare(zone.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
+    auto schema = realm.objectSchema(zone.substr(0, zone.size() - suffix.size()));
+    if (!schema) return true;
+    auto key = primaryKeyFromRecordName(reference->recordID(), *schema);
+    return !key || !realm.object(schema->className, *key);
+}
+
+// The fields in which the local record differs from the acknowledged one.
+std::vector<std::string> changedFields(const CKRecord& local, const CKRecord& base, ObjectStore::Realm& realm) {
+    std::vector<std::string> keys = local.allKeys();
+    for (const auto& k : base.allKeys())
+        if (std::find(keys.begin(), keys.end(), k) == keys.end()) keys.push_back(k);
+    std::vector<std::string> changed;
+    for (const auto& k : keys) {
+        const Value mine = local.objectForKey(k);
+        const Value acknowledged = base.objectForKey(k);
+        if (CloudKit::fieldValuesEqual(mine, acknowledged)) continue;
+        if (mine.isNull() && referencesMissingObject(realm, acknowledged)) continue;
+        changed.push_back(k);
+    }
+    return changed;
 }
 
 }  // namespace
@@ -157,25 +189,133 @@ void SyncObjectBase::localChangeHandler(const ObjectStore::AnyCollectionChange& 
     if (pipe_) pipe_(std::move(toSave), std::move(toDelete));
 }
 
+// Only what the server has not acknowledged: the whole library would
+// overwrite what other devices changed meanwhile.
 void SyncObjectBase::pushAllLocalObjects() {
-    std::vector<CKRecord> records;
-    if (realm_) {
-        for (const auto& object : realm_->objects(className_).filter("isDeleted == false").objects())
-            records.push_back(recordOf(*object));
-    }
-    if (pipe_) pipe_(std::move(records), {});
+    PendingChanges pending = pendingChanges();
+    if (pipe_) pipe_(std::move(pending.recordsToSave), std::move(pending.recordIDsToDelete));
 }
 
 void SyncObjectBase::cleanUp() {
     if (!realm_) return;
     try {
-        auto flagged = realm_->objects(className_).filter("isDeleted == true");
+        // A flagged object stays until the server has acknowledged its deletion.
+        std::vector<std::shared_ptr<ObjectStore::Object>> done;
+        for (const auto& object : realm_->objects(className_).filter("isDeleted == true").objects()) {
+            auto state = recordState(*realm_, className_, recordIDOf(*object).recordName);
+            if (state && state->tombstone() && !state->deletePending()) done.push_back(object);
+        }
+        if (done.empty()) return;
         realm_->beginWrite();
-        realm_->remove(flagged);
+        for (const auto& object : done) realm_->remove(object);
         realm_->commitWrite(tokensToSkip());
     } catch (const std::exception&) {
         // The flagged objects stay for the next run.
         if (realm_->isInWriteTransaction()) realm_->cancelWrite();
+    }
+}
+
+// --- pending changes ------------------------------------------------------------
+
+PendingChanges SyncObjectBase::pendingChanges() {
+    PendingChanges out;
+    if (!realm_) return out;
+    std::vector<std::shared_ptr<ObjectStore::Object>> deletedElsewhere;
+    std::set<std::string> seen;
+    for (const auto& object : realm_->objects(className_).objects()) {
+        CKRecordID id = recordIDOf(*object);
+        seen.insert(id.recordName);
+        auto state = recordState(*realm_, className_, id.recordName);
+        const bool tombstone = state && state->tombstone();
+        if (isDeletedObject(*object) || tombstone) {
+            if (!tombstone || state->deletePending()) out.recordIDsToDelete.push_back(id);
+            if (tombstone && !isDeletedObject(*object)) deletedElsewhere.push_back(object);
+            continue;
+        }
+        CKRecord local = recordOf(*object);
+        auto base = state ? state->record() : std::nullopt;
+        if (!base) {
+            out.recordsToSave.push_back(std::move(local));
+            continue;
+        }
+        auto keys = changedFields(local, *base, *realm_);
+        if (keys.empty()) continue;
+        CKRecord save = *base;
+        save.clearChangedKeys();
+        for (const auto& k : keys) save.setObject(k, local.objectForKey(k));
+        out.recordsToSave.push_back(std::move(save));
+    }
+    for (const auto& state : realm_->objects<NimbusRecordState>()
+                                 .filter(ObjectStore::Predicate("recordType == %@ AND deletePending == true", {className_}))
+                                 .objects()) {
+        if (!seen.count(state->recordName())) out.recordIDsToDelete.emplace_back(state->recordName(), zoneID());
+    }
+    if (!deletedElsewhere.empty()) {
+        // A deletion the server reported wins over a live local copy.
+        try {
+            realm_->beginWrite();
+            for (const auto& object : deletedElsewhere) realm_->remove(object);
+            realm_->commitWrite(tokensToSkip());
+        } catch (const std::exception&) {
+            if (realm_->isInWriteTransaction()) realm_->cancelWrite();
+        }
+    }
+    return out;
+}
+
+void SyncObjectBase::acknowledge(const std::vector<CKRecord>& saved, const std::vector<CKRecordID>& deleted) {
+    if (!realm_) return;
+    try {
+        realm_->beginWrite();
+        for (const auto& record : saved) {
+            if (record.recordType() != className_) continue;
+            auto state = makeRecordState(*realm_, className_, record.recordID().recordName);
+            state->setRecord(record);
+            state->setTombstone(false);
+            state->setDeletePending(false);
+        }
+        for (const auto& id : deleted) {
+            if (id.zoneID != zoneID()) continue;
+            auto state = makeRecordState(*realm_, className_, id.recordName);
+            state->setRecord(std::nullopt);
+            state->setTombstone(true);
+            state->setDeletePending(false);
+        }
+        realm_->commitWrite(tokensToSkip());
+    } catch (const std::exception& e) {
+        // Unrecorded, the changes count as pending and go again; the server's
+        // change tags make that harmless.
+        if (realm_->isInWriteTransaction()) realm_->cancelWrite();
+        debugLog("Recording a push failed: ", std::string(e.what()));
+    }
+}
+
+void SyncObjectBase::reconcileAfterFullFetch(const std::set<std::string>& recordNames) {
+    if (!realm_) return;
+    std::vector<std::pair<std::shared_ptr<ObjectStore::Object>, std::shared_ptr<NimbusRecordState>>> gone;
+    for (const auto& object : realm_->objects(className_).objects()) {
+        const std::string name = recordIDOf(*object).recordName;
+        if (recordNames.count(name) || isDeletedObject(*object)) continue;
+        auto state = recordState(*realm_, className_, name);
+        auto base = state ? state->record() : std::nullopt;
+        if (!base) continue;  // never acknowledged: still to be sent
+        if (!changedFields(recordOf(*object), *base, *realm_).empty()) continue;  // the push settles it
+        gone.emplace_back(object, state);
+    }
+    if (gone.empty()) return;
+    try {
+        realm_->beginWrite();
+        for (auto& [object, state] : gone) {
+            NimbusAsset::deleteFilesOfObject(state->recordName());
+            realm_->remove(object);
+            state->setRecord(std::nullopt);
+            state->setTombstone(true);
+            state->setDeletePending(false);
+        }
+        realm_->commitWrite(tokensToSkip());
+    } catch (const std::exception& e) {
+        if (realm_->isInWriteTransaction()) realm_->cancelWrite();
+        debugLog("Removing objects the cloud no longer has failed: ", std::string(e.what()));
     }
 }
 
@@ -193,8 +333,37 @@ void SyncObjectBase::deleteRecord(const CKRecordID& recordID) {
 
 void SyncObjectBase::applyRemoteRecord(const CKRecord& record) {
     if (!realm_) return;
+    const std::string& name = record.recordID().recordName;
+    auto state = recordState(*realm_, className_, name);
+    if (state && state->tombstone()) {
+        // Brought back by a stale push: deleted again, never applied.
+        if (!state->deletePending()) {
+            try {
+                realm_->write([&] { state->setDeletePending(true); }, tokensToSkip());
+            } catch (const std::exception&) {
+                if (realm_->isInWriteTransaction()) realm_->cancelWrite();
+            }
+        }
+        return;
+    }
+    auto schema = realm_->objectSchema(className_);
+    auto key = schema ? primaryKeyFromRecordName(record.recordID(), *schema) : std::nullopt;
+    auto existing = key ? realm_->object(className_, *key) : nullptr;
+    if (existing && isDeletedObject(*existing)) return;  // the local deletion goes up and wins
+    auto base = state ? state->record() : std::nullopt;
+    if (existing && base && base->recordChangeTag() && base->recordChangeTag() == record.recordChangeTag()) return;
+
+    // Local changes the server has not acknowledged stay on top of the
+    // server's record; they are pushed next, based on it.
+    CKRecord merged = record;
+    std::optional<CKRecord> previous;
+    if (existing) previous = recordOf(*existing);
+    if (existing && base) {
+        CKRecord local = *previous;
+        for (const auto& k : changedFields(local, *base, *realm_)) merged.setObject(k, local.objectForKey(k));
+    }
     std::vector<UnresolvedLink> unresolved;
-    auto object = objectFromRecord(className_, record, realm_, &unresolved);
+    auto object = objectFromRecord(className_, merged, realm_, &unresolved);
     if (!object) {
         debugLog("There is something wrong with the converson from cloud record to local object");
         return;
@@ -203,6 +372,14 @@ void SyncObjectBase::applyRemoteRecord(const CKRecord& record) {
     try {
         realm_->beginWrite();
         realm_->add(object, ObjectStore::UpdatePolicy::modified);
+        auto newState = makeRecordState(*realm_, className_, name);
+        newState->setRecord(record);
+        newState->setTombstone(false);
+        newState->setDeletePending(false);
+        if (appliedHook_) {
+            auto stored = key ? realm_->object(className_, *key) : nullptr;
+            appliedHook_(*realm_, stored ? stored : object, previous);
+        }
         const auto* keyProperty = object->objectSchema().primaryKeyProperty();
         const Value key = keyProperty ? object->value(keyProperty->name) : Value();
 
@@ -247,11 +424,17 @@ void SyncObjectBase::applyRemoteDeletion(const CKRecordID& recordID) {
     auto key = primaryKeyFromRecordName(recordID, *schema);
     if (!key) return;
     auto object = realm_->object(className_, *key);
-    if (!object) return;
-    NimbusAsset::deleteFilesOfObject(recordID.recordName);
+    auto state = recordState(*realm_, className_, recordID.recordName);
+    if (state && state->tombstone() && !state->deletePending() && !object) return;
+    // A deletion wins over local changes: the tombstone keeps it deleted.
+    if (object) NimbusAsset::deleteFilesOfObject(recordID.recordName);
     try {
         realm_->beginWrite();
-        realm_->remove(object);
+        if (object) realm_->remove(object);
+        auto tomb = makeRecordState(*realm_, className_, recordID.recordName);
+        tomb->setRecord(std::nullopt);
+        tomb->setTombstone(true);
+        tomb->setDeletePending(false);
         realm_->commitWrite(tokensToSkip());
     } catch (const std::exception& e) {
         if (realm_->isInWriteTransaction()) realm_->cancelWrite();

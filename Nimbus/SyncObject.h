@@ -44,6 +44,17 @@ public:
         skipTokens_ = std::move(tokens);
     }
     void saveZoneChangesTokenAfterApplying(CloudKit::CKServerChangeTokenPtr token, bool fetchEnded) override;
+    PendingChanges pendingChanges() override;
+    void acknowledge(const std::vector<CloudKit::CKRecord>& saved, const std::vector<CloudKit::CKRecordID>& deleted) override;
+    void reconcileAfterFullFetch(const std::set<std::string>& recordNames) override;
+
+    // Runs inside the write that applies a fetched record, after the object
+    // was stored, with the record of the object as it was before (none for a
+    // new one). The application keeps its own rules there, such as unique
+    // folder numbers; changes it makes count as local changes to push.
+    using AppliedRecordHook = std::function<void(ObjectStore::Realm&, const std::shared_ptr<ObjectStore::Object>&,
+                                                 const std::optional<CloudKit::CKRecord>& previous)>;
+    void setAppliedRecordHook(AppliedRecordHook hook) { appliedHook_ = std::move(hook); }
 
     const SyncEnvironment& environment() const { return environment_; }
     std::string zoneChangesTokenKey() const;
@@ -64,6 +75,7 @@ private:
     SyncEnvironment environment_;
     std::function<std::vector<ObjectStore::NotificationTokenRef>()> skipTokens_;
     bool applyFailed_ = false;  // main thread only
+    AppliedRecordHook appliedHook_;
 };
 
 template <class T>

@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <memory>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "Platform/CloudKit/Types.h"
@@ -23,6 +25,13 @@ struct SyncEnvironment {
 
     // The standard defaults, the default centre and the main queue.
     static SyncEnvironment standard();
+};
+
+// What the server has not acknowledged yet.
+struct PendingChanges {
+    std::vector<CloudKit::CKRecord> recordsToSave;
+    std::vector<CloudKit::CKRecordID> recordIDsToDelete;
+    bool empty() const { return recordsToSave.empty() && recordIDsToDelete.empty(); }
 };
 
 class Syncable {
@@ -62,6 +71,18 @@ public:
     // unless applying one of them failed since the zone's last fetch ended;
     // then the token is not saved, so the next fetch brings those records again.
     virtual void saveZoneChangesTokenAfterApplying(CloudKit::CKServerChangeTokenPtr token, bool fetchEnded) = 0;
+
+    // Main thread. Every local change the server has not acknowledged, made
+    // whenever (also before this run): saves built on the last acknowledged
+    // record (its change tag, only the changed fields), and deletions.
+    virtual PendingChanges pendingChanges() = 0;
+    // Main thread. The server saved these records and deleted these IDs.
+    virtual void acknowledge(const std::vector<CloudKit::CKRecord>& saved,
+                             const std::vector<CloudKit::CKRecordID>& deleted) = 0;
+    // Main thread, after the records of a fetch from no token were applied:
+    // acknowledged objects the server no longer has, and that carry no
+    // pending change, are removed.
+    virtual void reconcileAfterFullFetch(const std::set<std::string>& recordNames) = 0;
 };
 
 }  // namespace Nimbus

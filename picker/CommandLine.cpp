@@ -8,16 +8,22 @@
 
 namespace vexil {
 
+namespace {
+const char* usageText() {
+    return "usage: vexil [--help | --version]\n"
+           "Vexil, a colour picker for the menu bar.\n"
+           "  --help     show this text\n"
+           "  --version  show the version\n";
+}
+}  // namespace
+
 int handleCommandLine(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf("usage: vexil [--help | --version]\n"
-                        "Vexil, a colour picker for the menu bar.\n"
-                        "  --help     show this text\n"
-                        "  --version  show the version\n"
+            std::printf("%s"
                         "Resources: %s\n"
                         "See vexil(1) for the environment variables and files.\n",
-                        Foundation::Bundle::main().resourcePath().c_str());
+                        usageText(), Foundation::Bundle::main().resourcePath().c_str());
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
@@ -27,7 +33,7 @@ int handleCommandLine(int argc, char** argv) {
         std::fprintf(stderr,
                      argv[i][0] == '-' ? "vexil: unrecognized option '%s'\n" : "vexil: unexpected argument '%s'\n",
                      argv[i]);
-        std::fprintf(stderr, "Try 'vexil --help' for more information.\n");
+        std::fprintf(stderr, "%s", usageText());
         return 2;
     }
     return -1;

@@ -532,6 +532,17 @@ void RealmCore::openFile() {
     sqlite3_busy_timeout(db_, 5000);
     // Reading the catalogue fails here for a file that is not a database.
     exec(db_, "SELECT count(*) FROM sqlite_master");
+    // Nothing is written (the journal mode included) to a database of
+    // another program: only an empty one or one of ours.
+    if (!hasTable(db_, "_vexil_meta")) {
+        Statement st(db_, "SELECT count(*) FROM sqlite_master");
+        st.step();
+        if (st.integer(0) > 0) fail(ErrorCode::invalidDatabase, notAStore(path_));
+    } else {
+        Statement st(db_, "SELECT value FROM _vexil_meta WHERE key = 'format'");
+        if (!st.step() || st.type(0) != SQLITE_TEXT || st.text(0) != kFormat)
+            fail(ErrorCode::invalidDatabase, notAStore(path_));
+    }
     exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
 }
 

@@ -183,7 +183,8 @@ std::string formatted(const AppKit::NSColor& color, const ColorFormat& format, s
     const HSBAComponents hsb = hsbComponents(measured);
     const RGBAComponents rgba = rgbaComponents(measured);
     const double hueAngle = measured.hueComponent() * 360;
-    const double saturationPercent = measured.saturationComponent() * 100;
+    // CSS names the HSL saturation; the HSB one would name another colour.
+    const double saturationPercent = hslSaturation(measured) * 100;
     const double lightnessPercent = hslLightness(measured) * 100;
 
     // Longer tokens before the shorter ones they begin with; each replacement

@@ -67,11 +67,15 @@ std::shared_ptr<ZNLColorItem> ZNLColorsLibrary::addColor(const std::string& hex,
         if (Foundation::lowercase(item->color()) == wanted) return nullptr;
     auto item = std::make_shared<ZNLColorItem>();
     item->setColor(hex);
-    if (!colorService().create(item)) {
+    // One commit: a colour is never stored without its folder.
+    const bool stored = libraryservice::write([&](ObjectStore::Realm& realm) {
+        realm.add(item);
+        libraryservice::placeInFolder(folder, *item);
+    });
+    if (!stored) {
         showWarningAlert("Color was not created");
         return nullptr;
     }
-    folderService().addItemToFolder(folder, item);
     return item;
 }
 

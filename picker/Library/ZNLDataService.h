@@ -30,6 +30,18 @@ std::shared_ptr<ObjectStore::Realm> open();
 // Removes the object in one write transaction; the error without an alert
 // when the store cannot be written (with the alert when it cannot be opened).
 std::optional<Foundation::Error> remove(const std::shared_ptr<ObjectStore::Object>& object);
+// Inside a write: the item joins the folder after its last colour (flagged
+// ones and the item itself counted).
+inline void placeInFolder(const std::shared_ptr<ZNLColorFolder>& folder, ZNLColorItem& item) {
+    item.setOwner(folder);
+    std::int64_t largest = 0;
+    bool any = false;
+    for (auto& other : folder->objects().objects()) {
+        largest = any ? std::max(largest, other->order()) : other->order();
+        any = true;
+    }
+    item.setOrder((any ? largest : 0) + 1);
+}
 }  // namespace libraryservice
 
 // The library window's own change for an edited colour (it reloads the
@@ -101,16 +113,7 @@ public:
     std::shared_ptr<T> addItemToFolder(std::shared_ptr<ZNLColorFolder> folder, std::shared_ptr<ZNLColorItem> item)
         requires std::is_same_v<T, ZNLColorFolder>
     {
-        return update(folder, [&](ZNLColorFolder& f) {
-            item->setOwner(std::static_pointer_cast<ZNLColorFolder>(folder));
-            std::int64_t largest = 0;
-            bool any = false;
-            for (auto& other : f.objects().objects()) {
-                largest = any ? std::max(largest, other->order()) : other->order();
-                any = true;
-            }
-            item->setOrder((any ? largest : 0) + 1);
-        });
+        return update(folder, [&](ZNLColorFolder&) { libraryservice::placeInFolder(folder, *item); });
     }
 
     std::shared_ptr<T> renameColor(std::shared_ptr<ZNLColorItem> item, const std::string& name)

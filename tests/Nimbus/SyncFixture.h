@@ -19,6 +19,7 @@
 #include "picker/Library/LibraryStore.h"
 #include "picker/Library/ZNLColorFolder.h"
 #include "picker/Library/ZNLColorItem.h"
+#include "picker/LibrarySync/LibrarySync.h"
 
 namespace synctest {
 
@@ -59,8 +60,9 @@ struct Device {
             defaults->set("ZNLColorItemnimbus.keys.hasCustomZoneCreatedKey", false);
         }
         container = CKContainer::make(std::make_shared<InProcessTransport>(server, "user", name));
-        folders = SyncObject<ZNLColorFolder>::make(realm, environment());
-        items = SyncObject<ZNLColorItem>::make(realm, environment());
+        auto objects = librarysync::makeSyncObjects(realm, environment());
+        folders = objects.folders;
+        items = objects.items;
         engine = SyncEngine::make({folders, items}, container, realm, environment());
         auto poster = center;
         container->registerForRemoteNotifications([poster](const Dictionary& userInfo) {

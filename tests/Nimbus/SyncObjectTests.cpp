@@ -104,7 +104,7 @@ TEST_F(SyncObjects, RemoteRecordsOverwriteWithoutEchoButOthersHearOfThem) {
     EXPECT_TRUE(pushes.empty());
 }
 
-TEST_F(SyncObjects, FullPushAndCleanUpTouchOnlyTheirObjects) {
+TEST_F(SyncObjects, FullPushSendsOnlyWhatIsUnacknowledgedAndCleanUpWaitsForTheServer) {
     auto live = device.addColour("#010101");
     auto gone = device.addColour("#020202");
     device.write([&](auto&) { gone->setIsDeleted(true); });
@@ -115,18 +115,38 @@ TEST_F(SyncObjects, FullPushAndCleanUpTouchOnlyTheirObjects) {
     ASSERT_EQ(pushes.size(), 1u);
     ASSERT_EQ(pushes[0].save.size(), 1u);
     EXPECT_EQ(pushes[0].save[0].recordID().recordName, live->id());
+    ASSERT_EQ(pushes[0].remove.size(), 1u);
+    EXPECT_EQ(pushes[0].remove[0].recordName, gone->id());
 
     pushes.clear();
     folders->pushAllLocalObjects();  // no folder: the engine still hears of it
     ASSERT_EQ(pushes.size(), 1u);
     EXPECT_TRUE(pushes[0].save.empty() && pushes[0].remove.empty());
 
+    // The flagged colour stays until the server has its deletion.
+    items->cleanUp();
+    EXPECT_EQ(device.colourCount(), 2u);
+    CKRecord saved = Nimbus::recordOf(*live);
+    saved.setServerState("t1", std::nullopt, std::nullopt);
+    items->acknowledge({saved}, {Nimbus::recordIDOf(*gone)});
     pushes.clear();
     items->cleanUp();
     exec->drain();
     EXPECT_EQ(device.colourCount(), 1u);
     EXPECT_TRUE(device.colour(live->id()));
     EXPECT_TRUE(pushes.empty());
+
+    // Acknowledged and unchanged: nothing to send; a renamed colour sends its name only.
+    items->pushAllLocalObjects();
+    ASSERT_EQ(pushes.size(), 1u);
+    EXPECT_TRUE(pushes[0].save.empty() && pushes[0].remove.empty());
+    device.write([&](auto&) { live->setColorName("Soot"); });
+    pushes.clear();
+    items->pushAllLocalObjects();
+    ASSERT_EQ(pushes.size(), 1u);
+    ASSERT_EQ(pushes[0].save.size(), 1u);
+    EXPECT_EQ(pushes[0].save[0].changedKeys(), (std::vector<std::string>{"colorName"}));
+    EXPECT_EQ(pushes[0].save[0].recordChangeTag(), std::optional<std::string>("t1"));
 }
 
 TEST_F(SyncObjects, PerTypeStateLivesInTheDefaults) {

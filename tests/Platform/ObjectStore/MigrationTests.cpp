@@ -1,4 +1,7 @@
 #include <gmock/gmock.h>
+#include <sqlite3.h>
+
+#include <filesystem>
 
 #include <fstream>
 #include <sstream>
@@ -158,6 +161,30 @@ TEST_F(MigrationTest, NewerOrForeignFilesAreReportedAndNeverTouched) {
             EXPECT_EQ(e.code(), ErrorCode::invalidDatabase);
         }
         EXPECT_EQ(fileBytes(path), garbage);
+    }
+
+    // Another program's SQLite file, and one that only looks like ours: refused
+    // before anything is written, the journal mode included.
+    for (const char* schemaSql : {"CREATE TABLE notes(id INTEGER PRIMARY KEY, text TEXT); INSERT INTO notes VALUES (1, 'x');",
+                                  "CREATE TABLE _vexil_meta(key TEXT PRIMARY KEY, value); INSERT INTO _vexil_meta VALUES "
+                                  "('format', 'someone-else');"}) {
+        std::string path = dir + "/other.sqlite";
+        std::filesystem::remove(path);
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, schemaSql, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        std::string original = fileBytes(path);
+        Configuration other = config;
+        other.path = path;
+        try {
+            Realm::open(other);
+            FAIL() << "expected an error";
+        } catch (const RealmError& e) {
+            EXPECT_EQ(e.code(), ErrorCode::invalidDatabase);
+        }
+        EXPECT_EQ(fileBytes(path), original) << schemaSql;
+        EXPECT_FALSE(std::filesystem::exists(path + "-wal")) << schemaSql;
     }
 
     Configuration missingDir = config;

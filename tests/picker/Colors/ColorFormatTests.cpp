@@ -104,6 +104,25 @@ TEST_F(ColorFormatTest, TemplateTokens) {
               "#ff7f00agon #ffff7f00");
 }
 
+TEST_F(ColorFormatTest, CssHslPrintsTheHslSaturation) {
+    Foundation::Bundle::main().setResourcePath(std::getenv("VEXIL_RESOURCES"));
+    struct Case {
+        std::string hex, hsl, hsla;
+    };
+    const std::vector<Case> cases = {
+        {"#368135", "hsl(119, 42%, 36%)", "hsla(119, 42%, 36%, 1.000)"},  // HSB saturation would be 59%
+        {"#ff8000", "hsl(30, 100%, 50%)", "hsla(30, 100%, 50%, 1.000)"},
+        {"#808080", "hsl(0, 0%, 50%)", "hsla(0, 0%, 50%, 1.000)"},
+        {"#e0f0ff80", "hsl(209, 100%, 94%)", "hsla(209, 100%, 94%, 0.502)"},
+    };
+    for (const auto& c : cases) {
+        auto color = colorWithHex(c.hex);
+        ASSERT_TRUE(color) << c.hex;
+        EXPECT_EQ(formatted(*color, *loadColorFormat(4), ""), c.hsl) << c.hex;
+        EXPECT_EQ(formatted(*color, *loadColorFormat(5), ""), c.hsla) << c.hex;
+    }
+}
+
 TEST_F(ColorFormatTest, NamePicksTheConversion) {
     // Without colour management the conversion shows on colours that are not
     // RGB: their raw components read as grey (2) or as black (5), their RGB

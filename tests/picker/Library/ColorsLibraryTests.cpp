@@ -34,6 +34,23 @@ TEST_F(LibraryTest, AddColorSkipsALiveColourOfTheSameTextIgnoringCase) {
     EXPECT_THAT(alerts->shown(), IsEmpty());
 }
 
+TEST_F(LibraryTest, AddColorIsOneCommitSoNoColourIsEverWithoutItsFolder) {
+    auto folder = addFolder("F", 1);
+    auto realm = Realm::open(Configuration::defaultConfiguration());
+    // A write delivers the commits before it, so this sees every committed state.
+    std::vector<std::size_t> unowned;
+    auto token = realm->objects<ZNLColorItem>().observe([&](const ObjectStore::CollectionChange<ZNLColorItem>& change) {
+        if (change.kind != ObjectStore::AnyCollectionChange::Kind::Update) return;
+        unowned.push_back(realm->objects<ZNLColorItem>().filter("owner == nil").count());
+    });
+    executor->drain();
+    ASSERT_TRUE(library().addColor("#123456", folder));
+    ASSERT_TRUE(library().addColor("#654321", folder));
+    executor->drain();
+    EXPECT_THAT(unowned, ElementsAre(0u, 0u));
+    EXPECT_THAT(colours(folder), ElementsAre("#123456", "#654321"));
+}
+
 TEST_F(LibraryTest, AddColorWhoseCreateFailsShowsBothAlerts) {
     auto folder = addFolder("F", 1);
     ObjectStore::testing::failNextCommits(1);

@@ -1,0 +1,268 @@
+// Two devices through faults, restarts and races: nothing made on one is lost
+// on the other, nothing deleted comes back, and both end with the same library.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "Nimbus/RecordMapping.h"
+#include "Nimbus/SyncFixture.h"
+
+using namespace synctest;
+
+namespace {
+
+// Every live object as its record's fields, by record name.
+std::map<std::string, Dictionary> library(Device& device) {
+    std::map<std::string, Dictionary> out;
+    for (const auto& f : device.realm->objects<ZNLColorFolder>().filter("isDeleted == false").objects())
+        out[f->id()] = Nimbus::recordOf(*f).fields();
+    for (const auto& i : device.realm->objects<ZNLColorItem>().filter("isDeleted == false").objects())
+        out[i->id()] = Nimbus::recordOf(*i).fields();
+    return out;
+}
+
+std::map<std::string, Dictionary> cloud(CloudServer& server) {
+    std::map<std::string, Dictionary> out;
+    for (const char* zone : {"ZNLColorFoldersZone", "ZNLColorItemsZone"})
+        for (const auto& r : server.records("user", zone))
+            if (r.objectForKey("isDeleted") != Value(std::int64_t{1})) out[r.recordID().recordName] = r.fields();
+    return out;
+}
+
+bool sameFields(const std::map<std::string, Dictionary>& a, const std::map<std::string, Dictionary>& b) {
+    if (a.size() != b.size()) return false;
+    for (const auto& [name, fields] : a) {
+        auto it = b.find(name);
+        if (it == b.end() || fields.size() != it->second.size()) return false;
+        for (const auto& [key, value] : fields) {
+            const Value* other = it->second.find(key);
+            if (!other || !fieldValuesEqual(value, *other)) return false;
+        }
+    }
+    return true;
+}
+
+void saveAsAnOlderVersion(const std::shared_ptr<CloudServer>& server, std::vector<CKRecord> records) {
+    auto container = CKContainer::make(std::make_shared<InProcessTransport>(server, "user", "Old"));
+    auto op = std::make_shared<CKModifyRecordsOperation>(std::move(records), std::vector<CKRecordID>{});
+    op->savePolicy = CKSavePolicy::changedKeys;
+    container->privateCloudDatabase()->add(op);
+}
+
+class SyncWithoutLoss : public TwoDevices {
+protected:
+    // Long enough for every retry to have run.
+    void settle() {
+        for (int i = 0; i < 8; ++i) {
+            exec->drain();
+            exec->advance(SyncEngine::kLongestRetryDelay);
+        }
+        exec->drain();
+    }
+    void expectSameEverywhere() {
+        EXPECT_TRUE(sameFields(library(a), library(b)));
+        EXPECT_TRUE(sameFields(library(a), cloud(*server)));
+    }
+};
+
+}  // namespace
+
+TEST_F(SyncWithoutLoss, ChangesMadeOfflineOrRefusedWithoutADelayGoWhenTheyCan) {
+    launchBoth();
+    auto named = a.addColour("#101010");
+    auto doomed = a.addColour("#202020");
+    exec->drain();
+    ASSERT_TRUE(b.colour(doomed->id()));
+
+    // Offline: an edit, an insertion and a deletion.
+    server->setOffline("A", true);
+    a.write([&](auto&) { named->setColorName("Ink"); });
+    auto added = a.addColour("#303030");
+    a.write([&](auto&) { doomed->setIsDeleted(true); });
+    settle();
+    EXPECT_EQ(b.colour(named->id())->colorName(), "");
+    server->setOffline("A", false);
+    settle();
+    EXPECT_EQ(b.colour(named->id())->colorName(), "Ink");
+    EXPECT_TRUE(b.colour(added->id()));
+    EXPECT_FALSE(b.colour(doomed->id()));
+
+    // Service unavailable without a retry delay, three times in a row.
+    server->injectError({"modifyRecords", CKErrorServiceUnavailable, std::nullopt, 3});
+    a.write([&](auto&) { named->setColorName("Ink 2"); });
+    settle();
+    EXPECT_EQ(b.colour(named->id())->colorName(), "Ink 2");
+    expectSameEverywhere();
+}
+
+TEST_F(SyncWithoutLoss, PendingChangesSurviveAQuitAndGoAtTheNextLaunch) {
+    launchBoth();
+    server->injectError({"modifyRecords", CKErrorServiceUnavailable, std::nullopt, 100});
+    auto colour = a.addColour("#404040");
+    exec->drain();
+    a.quit();  // before the server ever took it
+    exec->drain();
+    server->clearFaults();
+    a.launch();
+    settle();
+    EXPECT_TRUE(b.colour(colour->id()));
+
+    // A reply lost on the way back: sent again, and refused harmlessly.
+    server->dropReplies("modifyRecords", 1, "A");
+    a.write([&](auto&) { colour->setColorName("Slate"); });
+    settle();
+    EXPECT_EQ(b.colour(colour->id())->colorName(), "Slate");
+    expectSameEverywhere();
+}
+
+TEST_F(SyncWithoutLoss, WhatWasCommittedBeforeTheEngineStartedReachesTheOtherDevice) {
+    // The folder named after the computer is made before sync starts.
+    auto computer = a.addFolder("Test Mac");
+    launchBoth();
+    ASSERT_TRUE(b.folder(computer->id()));
+
+    // Edits right after a restart, before the engine observes the store.
+    a.quit();
+    exec->drain();
+    a.write([&](auto&) { computer->setFolderName("Renamed Mac"); });
+    auto colour = a.addColour("#505050", computer);
+    a.launch();
+    settle();
+    EXPECT_EQ(b.folder(computer->id())->folderName(), "Renamed Mac");
+    ASSERT_TRUE(b.colour(colour->id()));
+    EXPECT_EQ(b.colour(colour->id())->owner()->id(), computer->id());
+    expectSameEverywhere();
+}
+
+TEST_F(SyncWithoutLoss, APushSendsOnlyWhatChanged) {
+    launchBoth();
+    std::vector<std::shared_ptr<ZNLColorItem>> colours;
+    for (const char* hex : {"#600000", "#006000", "#000060"}) colours.push_back(a.addColour(hex));
+    settle();
+    server->clearRequestLog();
+    a.engine->pushAll();  // after a pick: nothing is unacknowledged
+    settle();
+    EXPECT_EQ(a.requests("modifyRecords"), 0u);
+
+    a.write([&](auto&) { colours[1]->setColorName("Moss"); });
+    settle();
+    auto pushes = a.log("modifyRecords");
+    ASSERT_EQ(pushes.size(), 1u);
+    EXPECT_EQ(pushes[0].saves, 1u);
+}
+
+TEST_F(SyncWithoutLoss, ConcurrentEditsOfDifferentFieldsBothSurvive) {
+    launchBoth();
+    auto colour = a.addColour("#707070");
+    settle();
+    auto onB = b.colour(colour->id());
+    ASSERT_TRUE(onB);
+
+    server->holdPushes();  // neither has heard of the other's edit
+    a.write([&](auto&) { colour->setColorName("Fog"); });
+    exec->drain();
+    b.write([&](auto&) { onB->setColor("#717171"); });
+    exec->drain();
+    server->releasePushes();
+    settle();
+    for (Device* d : {&a, &b}) {
+        EXPECT_EQ(d->colour(colour->id())->colorName(), "Fog") << d->name;
+        EXPECT_EQ(d->colour(colour->id())->color(), "#717171") << d->name;
+    }
+    expectSameEverywhere();
+}
+
+TEST_F(SyncWithoutLoss, ConcurrentEditsOfTheSameFieldEndWithOneValueEverywhere) {
+    launchBoth();
+    auto folder = a.addFolder("Start");
+    settle();
+    server->setOffline("A", true);
+    a.write([&](auto&) { folder->setFolderName("From A"); });
+    b.write([&](auto&) { b.folder(folder->id())->setFolderName("From B"); });
+    settle();
+    server->setOffline("A", false);
+    settle();
+    const std::string name = a.folder(folder->id())->folderName();
+    EXPECT_TRUE(name == "From A" || name == "From B") << name;
+    EXPECT_EQ(b.folder(folder->id())->folderName(), name);
+    expectSameEverywhere();
+}
+
+TEST_F(SyncWithoutLoss, ADeletionCannotBeUndoneByAStalePush) {
+    launchBoth();
+    auto colour = a.addColour("#808080");
+    settle();
+    auto stale = Nimbus::recordOf(*colour);
+
+    // B has not heard of A's deletion when it edits the colour.
+    server->setOffline("B", true);
+    a.write([&](auto&) { colour->setIsDeleted(true); });
+    settle();
+    b.write([&](auto&) { b.colour(colour->id())->setColorName("Revived?"); });
+    settle();
+    server->setOffline("B", false);
+    settle();
+    EXPECT_FALSE(b.colour(colour->id()));
+    EXPECT_FALSE(server->record("user", Nimbus::recordIDOf(*colour)));
+
+    // A device of the previous version pushes its whole library again.
+    saveAsAnOlderVersion(server, {stale});
+    settle();
+    EXPECT_FALSE(server->record("user", Nimbus::recordIDOf(*colour)));
+    EXPECT_FALSE(b.colour(colour->id()));
+    auto onA = a.colour(colour->id());
+    EXPECT_TRUE(!onA || onA->isDeleted());
+    expectSameEverywhere();
+}
+
+TEST_F(SyncWithoutLoss, AFullFetchAfterAnExpiredTokenRemovesWhatTheServerNoLongerHas) {
+    launchBoth();
+    auto gone = a.addColour("#909090");
+    auto kept = a.addColour("#919191");
+    settle();
+    ASSERT_TRUE(b.colour(gone->id()));
+
+    b.quit();
+    exec->drain();
+    a.write([&](auto&) { gone->setIsDeleted(true); });
+    settle();
+    server->expireZoneTokens("user");
+    // Made on B while it was not running: never acknowledged, must stay.
+    auto fresh = b.addColour("#929292");
+    b.launch();
+    settle();
+    EXPECT_FALSE(b.colour(gone->id()));
+    EXPECT_TRUE(b.colour(kept->id()));
+    EXPECT_TRUE(b.colour(fresh->id()));
+    EXPECT_TRUE(a.colour(fresh->id()));
+    EXPECT_FALSE(server->record("user", Nimbus::recordIDOf(*gone)));
+    expectSameEverywhere();
+}
+
+TEST_F(SyncWithoutLoss, FolderNumbersStayUniqueAndTheSelectedFolderFollowsItsFolder) {
+    // Each device made its first folder, number 1, and selected it.
+    auto onA = std::make_shared<ZNLColorFolder>();
+    onA->setFolderName("A's");
+    onA->setFolderId(1);
+    a.write([&](ObjectStore::Realm& r) { r.add(onA); });
+    a.defaults->set("selectedFolder", "1");
+    auto onB = std::make_shared<ZNLColorFolder>();
+    onB->setFolderName("B's");
+    onB->setFolderId(1);
+    b.write([&](ObjectStore::Realm& r) { r.add(onB); });
+    b.defaults->set("selectedFolder", "1");
+
+    launchBoth();
+    settle();
+    for (Device* d : {&a, &b}) {
+        auto first = d->folder(onA->id()), second = d->folder(onB->id());
+        ASSERT_TRUE(first && second) << d->name;
+        EXPECT_NE(first->folderId(), second->folderId()) << d->name;
+    }
+    EXPECT_EQ(a.folder(onA->id())->folderId(), b.folder(onA->id())->folderId());
+    EXPECT_EQ(a.folder(onB->id())->folderId(), b.folder(onB->id())->folderId());
+    EXPECT_EQ(*a.defaults->stringForKey("selectedFolder"), std::to_string(a.folder(onA->id())->folderId()));
+    EXPECT_EQ(*b.defaults->stringForKey("selectedFolder"), std::to_string(b.folder(onB->id())->folderId()));
+    expectSameEverywhere();
+}

@@ -1,0 +1,186 @@
+// vexil-tour: a scripted session of Vexil on the headless display over a
+// sample desktop picture. After each step it writes the screen as PNG, then a
+// one-page index (index.md) into a folder it prints. It is a tool beside the
+// application, driven through the interface harness as a person would use
+// the program; it changes nothing outside its own folder.
+//
+//   vexil-tour [--out DIR]
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Platform/CoreGraphics/Cairo.h"
+#include "Platform/Foundation/UserDefaults.h"
+#include "Platform/Harness/Harness.h"
+#include "picker/Shell/MainInterface.h"
+
+namespace {
+
+struct Step {
+    std::string file;
+    std::string title;
+    std::string text;
+};
+
+// A calm gradient with a few coloured shapes, so the notice and the menu
+// stand out against something like a real desktop.
+std::shared_ptr<const CoreGraphics::Image> sampleDesktop(int width, int height) {
+    CoreGraphics::ImageContext ctx(width, height);
+    const CoreGraphics::CGRect all{{0, 0}, {static_cast<double>(width), static_cast<double>(height)}};
+    ctx.fillLinearGradient(all, {0, 0}, {static_cast<double>(width), static_cast<double>(height)},
+                           {{0.09, 0.16, 0.29, 1}, {0.20, 0.42, 0.55, 1}, {0.91, 0.62, 0.45, 1}}, {0, 0.55, 1});
+    const CoreGraphics::RGBA shapes[] = {{0.90, 0.22, 0.27, 1}, {0.16, 0.62, 0.56, 1}, {0.96, 0.64, 0.38, 1},
+                                         {0.15, 0.27, 0.33, 1}, {0.91, 0.77, 0.42, 1}};
+    for (int i = 0; i < 5; ++i) {
+        const double x = 160 + i * 230, y = 180 + 90 * std::sin(i * 1.3);
+        ctx.fillEllipse({{x, y}, {150, 150}}, shapes[i]);
+    }
+    ctx.fillRoundedRect({{120, 480}, {520, 250}}, 12, {0.97, 0.97, 0.95, 0.92});
+    CoreGraphics::FontSpec title;
+    title.size = 28;
+    title.bold = true;
+    ctx.drawText("Sample desktop", {{150, 600}, {460, 100}}, title, {0.15, 0.15, 0.2, 1});
+    CoreGraphics::FontSpec body;
+    body.size = 16;
+    ctx.drawText("#E63946   #2A9D8F   #F4A261   #264653", {{150, 540}, {460, 40}}, body, {0.25, 0.25, 0.3, 1});
+    return std::make_shared<CoreGraphics::Image>(ctx.image());
+}
+
+int usage(const char* message) {
+    if (message) std::fprintf(stderr, "vexil-tour: %s\n", message);
+    std::fprintf(stderr, "usage: vexil-tour [--out DIR]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string out;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
+            out = argv[++i];
+        } else if (std::strcmp(argv[i], "--help") == 0) {
+            std::printf("usage: vexil-tour [--out DIR]\n"
+                        "Plays a scripted session of Vexil on the headless display and writes a picture of\n"
+                        "the screen after each step, with index.md, into DIR (default: a new folder in /tmp).\n");
+            return 0;
+        } else {
+            return usage((std::string("unknown argument '") + argv[i] + "'").c_str());
+        }
+    }
+    if (out.empty()) {
+        char templ[] = "/tmp/vexil-tour-XXXXXX";
+        if (!mkdtemp(templ)) return usage("cannot make a folder in /tmp");
+        out = templ;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(out, ec);
+    if (ec) return usage(("cannot make " + out + ": " + ec.message()).c_str());
+    out = std::filesystem::absolute(out).string();
+    // The session's preferences and library live in the tour's folder, never the user's.
+    const std::string home = out + "/home";
+    std::filesystem::create_directories(home, ec);
+    setenv("VEXIL_HOME", home.c_str(), 1);
+
+    auto& defaults = Foundation::UserDefaults::standard();
+    defaults.set("useCloudKit", false);
+    defaults.set("monitorClipboard", true);
+
+    std::vector<Step> steps;
+    int failures = 0;
+    Harness::LaunchOptions options;
+    options.desktopPicture = sampleDesktop(1440, 900);
+    {
+        Harness::UIHarness ui(options);
+        auto shot = [&](const std::string& file, const std::string& title, const std::string& text) {
+            if (!ui.writeScreenPNG(out + "/" + file)) {
+                std::fprintf(stderr, "vexil-tour: cannot write %s/%s\n", out.c_str(), file.c_str());
+                ++failures;
+            }
+            steps.push_back({file, title, text});
+        };
+
+        auto app = makeAppDelegate();
+        ui.launch(app);
+        shot("01-launch.png", "Launch",
+             "Vexil has started: its status item sits at the right end of the menu bar. There is no window; "
+             "everything starts from the item's menu.");
+
+        ui.advance(1.0);
+        shot("02-ready-notice.png", "The ready notice",
+             "One second after launch the floating notice \"Vexil is ready to use\" appears under the status "
+             "item; it fades out after three seconds.");
+
+        for (const char* hex : {"#E63946", "#2A9D8F", "#F4A261", "#264653"}) {
+            ui.advance(4.0);
+            app->addClipboardColor(hex);  // as a pick hands the colour over
+        }
+        ui.advance(4.0);
+        ui.clickStatusItem(app->statusItem);
+        shot("03-status-menu.png", "The status menu with recent colours",
+             "The status menu lists the newest colours of the History folder, each with a swatch, the "
+             "colour's name and its text in the current format. Clicking one copies that text.");
+        ui.closeMenu();
+
+        ui.advance(4.0);
+        ui.copyFromOtherProgram("#7B2CBF");
+        ui.advance(0.65);
+        shot("04-clipboard-notice.png", "A colour copied in another program",
+             "Another program copied the text \"#7B2CBF\". The clipboard watcher reads the clipboard every "
+             "0.65 s, recognises a hex colour and records it like a picked colour: the notice shows its "
+             "name and text.");
+        ui.advance(4.0);
+        ui.clickStatusItem(app->statusItem);
+        shot("05-clipboard-in-library.png", "The copied colour in the library",
+             "The copied colour is now the newest of the recent colours.");
+
+        auto formatsItem = app->formatsMenuItem.lock();
+        const std::string current = formatsItem ? formatsItem->title : "CSS Hex";
+        if (!ui.chooseMenuItem({current, "CSS RGB"})) {
+            std::fprintf(stderr, "vexil-tour: the formats submenu has no \"CSS RGB\"\n");
+            ++failures;
+        }
+        ui.advance(1.0);
+        ui.clickStatusItem(app->statusItem);
+        // Over the Format item, so its submenu opens and shows the tick.
+        if (auto item = app->formatsMenuItem.lock())
+            if (auto rect = ui.screenRectOfItem(item)) ui.moveMouse({rect->midX(), rect->midY()});
+        ui.advance(0.5);
+        shot("06-format-change.png", "A format change",
+             "Choosing \"CSS RGB\" in the Format submenu makes it the current format: it is ticked there and "
+             "the Format item shows its name. Copies use it from now on.");
+        ui.closeMenu();
+        ui.advance(1.0);
+        ui.clickStatusItem(app->statusItem);
+        shot("07-recent-colours-as-rgb.png", "The recent colours in the new format",
+             "The recent colours were rebuilt with the format change: each shows its rgb(...) text.");
+        ui.closeMenu();
+        ui.app().terminationHandler = [] {};
+        ui.app().terminate();
+        ui.drain();
+    }
+
+    std::ofstream index(out + "/index.md");
+    index << "# A tour of Vexil\n\n"
+          << "A scripted session on the headless display over a sample desktop picture "
+          << "(1440 x 900 points). Each picture is the whole screen after the step.\n\n";
+    int n = 0;
+    for (const auto& s : steps)
+        index << "## " << ++n << ". " << s.title << "\n\n" << s.text << "\n\n![" << s.title << "](" << s.file << ")\n\n";
+    index.close();
+    if (!index) {
+        std::fprintf(stderr, "vexil-tour: cannot write %s/index.md\n", out.c_str());
+        ++failures;
+    }
+    std::printf("The tour's pictures and index.md are in %s\n", out.c_str());
+    return failures ? 1 : 0;
+}
