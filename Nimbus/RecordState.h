@@ -8,6 +8,9 @@
 //
 // An object whose state has no record has never been acknowledged (a new
 // object, or a library from before this bookkeeping): all of it is pending.
+// A record without a change tag is a new record as first sent, not yet
+// acknowledged: still all pending, but when the server turns out to hold it
+// (the reply was lost), changes made since are told from what it holds.
 // A tombstone is a record known to be deleted: it is never applied again,
 // and when it comes back from a stale push it is deleted again.
 

@@ -478,6 +478,7 @@ void SyncEngine::pushPendingChanges() {
     }
     pushAgain_ = false;
     if (all.empty()) return;
+    for (const auto& o : syncObjects_) o->markSent(all.recordsToSave);
     pushing_ = true;
     outcome_ = PushOutcome{};
     const std::uint64_t generation = ++pushGeneration_;
@@ -533,7 +534,7 @@ void SyncEngine::afterOperation(std::function<void()> block) {
 void SyncEngine::pushPieceAnswered(std::uint64_t generation, const PendingChanges& sent, const std::vector<CKRecord>& saved,
                                    const std::vector<CKRecordID>& deleted, const OptionalError& error) {
     // What the server applied is recorded even from a late reply.
-    for (const auto& o : syncObjects_) o->acknowledge(saved, deleted);
+    for (const auto& o : syncObjects_) o->acknowledge(sent.recordsToSave, saved, deleted);
     if (generation != pushGeneration_ || !pushing_) return;
     auto result = errorHandler_.classify(error);
     switch (result.kind) {

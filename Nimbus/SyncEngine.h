@@ -4,6 +4,12 @@
 // subscribes to database pushes, resumes long-lived pushes, and hands every
 // cloud error to ErrorHandler.
 //
+// What it pushes is what the store holds unacknowledged (see RecordState.h),
+// not the lists of one change: at start after the first fetch, after each
+// local change and each fetch, and on retries, which follow a failure of any
+// kind. Saves carry the change tag they are based on; one the server refuses
+// as outdated is fetched, merged under the local changes and sent again.
+//
 // Made with `make`, then `start()`ed (the account check and the start-up
 // sequence need the engine's shared owner). Every cloud callback holds the
 // engine weakly; scheduled retries hold it until they have run. Destroying it

@@ -234,7 +234,7 @@ PendingChanges SyncObjectBase::pendingChanges() {
         }
         CKRecord local = recordOf(*object);
         auto base = state ? state->record() : std::nullopt;
-        if (!base) {
+        if (!base || !base->recordChangeTag()) {  // never acknowledged: all of it
             out.recordsToSave.push_back(std::move(local));
             continue;
         }
@@ -263,14 +263,44 @@ PendingChanges SyncObjectBase::pendingChanges() {
     return out;
 }
 
-void SyncObjectBase::acknowledge(const std::vector<CKRecord>& saved, const std::vector<CKRecordID>& deleted) {
+void SyncObjectBase::markSent(const std::vector<CKRecord>& records) {
+    if (!realm_) return;
+    std::vector<const CKRecord*> first;
+    for (const auto& record : records) {
+        if (record.recordType() != className_ || record.recordChangeTag()) continue;
+        auto state = recordState(*realm_, className_, record.recordID().recordName);
+        if (!state || (!state->tombstone() && !state->record())) first.push_back(&record);
+    }
+    if (first.empty()) return;
+    try {
+        realm_->beginWrite();
+        for (const auto* record : first) makeRecordState(*realm_, className_, record->recordID().recordName)->setRecord(*record);
+        realm_->commitWrite(tokensToSkip());
+    } catch (const std::exception&) {
+        if (realm_->isInWriteTransaction()) realm_->cancelWrite();
+    }
+}
+
+void SyncObjectBase::acknowledge(const std::vector<CKRecord>& sent, const std::vector<CKRecord>& saved,
+                                 const std::vector<CKRecordID>& deleted) {
     if (!realm_) return;
     try {
         realm_->beginWrite();
         for (const auto& record : saved) {
             if (record.recordType() != className_) continue;
             auto state = makeRecordState(*realm_, className_, record.recordID().recordName);
-            state->setRecord(record);
+            // The server's record may hold other devices' changes this store has
+            // not applied yet: the acknowledged state is what was sent, under
+            // the server's new tag, so those changes are neither taken for local
+            // ones nor skipped when the record is fetched.
+            CKRecord acknowledged = record;
+            for (const auto& s : sent)
+                if (s.recordID() == record.recordID()) {
+                    acknowledged = s;
+                    acknowledged.setServerState(record.recordChangeTag(), record.creationDate(), record.modificationDate());
+                    break;
+                }
+            state->setRecord(acknowledged);
             state->setTombstone(false);
             state->setDeletePending(false);
         }
@@ -298,7 +328,7 @@ void SyncObjectBase::reconcileAfterFullFetch(const std::set<std::string>& record
         if (recordNames.count(name) || isDeletedObject(*object)) continue;
         auto state = recordState(*realm_, className_, name);
         auto base = state ? state->record() : std::nullopt;
-        if (!base) continue;  // never acknowledged: still to be sent
+        if (!base || !base->recordChangeTag()) continue;  // never acknowledged: still to be sent
         if (!changedFields(recordOf(*object), *base, *realm_).empty()) continue;  // the push settles it
         gone.emplace_back(object, state);
     }
@@ -351,7 +381,9 @@ void SyncObjectBase::applyRemoteRecord(const CKRecord& record) {
     auto existing = key ? realm_->object(className_, *key) : nullptr;
     if (existing && isDeletedObject(*existing)) return;  // the local deletion goes up and wins
     auto base = state ? state->record() : std::nullopt;
-    if (existing && base && base->recordChangeTag() && base->recordChangeTag() == record.recordChangeTag()) return;
+    if (existing && base && base->recordChangeTag() && base->recordChangeTag() == record.recordChangeTag() &&
+        CloudKit::sameContent(*base, record))
+        return;
 
     // Local changes the server has not acknowledged stay on top of the
     // server's record; they are pushed next, based on it.

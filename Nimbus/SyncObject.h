@@ -45,7 +45,9 @@ public:
     }
     void saveZoneChangesTokenAfterApplying(CloudKit::CKServerChangeTokenPtr token, bool fetchEnded) override;
     PendingChanges pendingChanges() override;
-    void acknowledge(const std::vector<CloudKit::CKRecord>& saved, const std::vector<CloudKit::CKRecordID>& deleted) override;
+    void markSent(const std::vector<CloudKit::CKRecord>& records) override;
+    void acknowledge(const std::vector<CloudKit::CKRecord>& sent, const std::vector<CloudKit::CKRecord>& saved,
+                     const std::vector<CloudKit::CKRecordID>& deleted) override;
     void reconcileAfterFullFetch(const std::set<std::string>& recordNames) override;
 
     // Runs inside the write that applies a fetched record, after the object

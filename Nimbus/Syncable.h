@@ -76,8 +76,13 @@ public:
     // whenever (also before this run): saves built on the last acknowledged
     // record (its change tag, only the changed fields), and deletions.
     virtual PendingChanges pendingChanges() = 0;
-    // Main thread. The server saved these records and deleted these IDs.
-    virtual void acknowledge(const std::vector<CloudKit::CKRecord>& saved,
+    // Main thread, before a push: new records are remembered as first sent,
+    // so that when the reply is lost and the server turns out to hold the
+    // record, changes made since are told from what the server has.
+    virtual void markSent(const std::vector<CloudKit::CKRecord>& records) = 0;
+    // Main thread. The server saved these records (as sent: `sent`; as the
+    // server now holds them: `saved`) and deleted these IDs.
+    virtual void acknowledge(const std::vector<CloudKit::CKRecord>& sent, const std::vector<CloudKit::CKRecord>& saved,
                              const std::vector<CloudKit::CKRecordID>& deleted) = 0;
     // Main thread, after the records of a fetch from no token were applied:
     // acknowledged objects the server no longer has, and that carry no

@@ -20,3 +20,11 @@ inline Foundation::Error DAVIngestionDisabledError() {
 inline Foundation::Error DAVLogNotStoredError() {
     return Foundation::makeError(kDAVDerAvedurErrorDomain, DAVLogNotStoredErrorCode, "The log could not be stored.");
 }
+
+// A stored log deleted to make room for newer ones under the store's size limit.
+inline constexpr long DAVLogEvictedErrorCode = 3;
+
+inline Foundation::Error DAVLogEvictedError() {
+    return Foundation::makeError(kDAVDerAvedurErrorDomain, DAVLogEvictedErrorCode,
+                                 "The log was deleted to make room for newer logs.");
+}

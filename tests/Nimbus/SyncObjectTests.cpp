@@ -128,7 +128,7 @@ TEST_F(SyncObjects, FullPushSendsOnlyWhatIsUnacknowledgedAndCleanUpWaitsForTheSe
     EXPECT_EQ(device.colourCount(), 2u);
     CKRecord saved = Nimbus::recordOf(*live);
     saved.setServerState("t1", std::nullopt, std::nullopt);
-    items->acknowledge({saved}, {Nimbus::recordIDOf(*gone)});
+    items->acknowledge({saved}, {saved}, {Nimbus::recordIDOf(*gone)});
     pushes.clear();
     items->cleanUp();
     exec->drain();

@@ -116,6 +116,19 @@ TEST_F(SyncWithoutLoss, PendingChangesSurviveAQuitAndGoAtTheNextLaunch) {
     expectSameEverywhere();
 }
 
+TEST_F(SyncWithoutLoss, AnEditAfterANewRecordsLostReplyIsKept) {
+    launchBoth();
+    server->dropReplies("modifyRecords", 1, "A");  // the server has it, A does not know
+    auto colour = a.addColour("#454545");
+    exec->drain();
+    ASSERT_TRUE(server->record("user", Nimbus::recordIDOf(*colour)));
+    a.write([&](auto&) { colour->setColorName("Late"); });
+    settle();
+    EXPECT_EQ(a.colour(colour->id())->colorName(), "Late");
+    EXPECT_EQ(b.colour(colour->id())->colorName(), "Late");
+    expectSameEverywhere();
+}
+
 TEST_F(SyncWithoutLoss, WhatWasCommittedBeforeTheEngineStartedReachesTheOtherDevice) {
     // The folder named after the computer is made before sync starts.
     auto computer = a.addFolder("Test Mac");

@@ -370,7 +370,11 @@ private:
                 for (const auto& [copy, last] : byCopy) known = known || last == value;
                 if (!known) {
                     ++result.lostEdits;
-                    if (options_.verbose) result.notes += "lost " + field + " of " + id + "; ";
+                    if (options_.verbose) {
+                        result.notes += "lost " + field + " of " + id + ": holds " + value.dump() + ", last written";
+                        for (const auto& [copy, last] : byCopy) result.notes += " by " + copy + " " + last.dump();
+                        result.notes += "; ";
+                    }
                     break;
                 }
             }

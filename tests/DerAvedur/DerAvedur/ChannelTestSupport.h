@@ -138,6 +138,13 @@ public:
     bool saveLog(const std::shared_ptr<DAVLog>& log, const std::string& groupId, DAVFlags flags) override {
         return !refuseSaves && inner_->saveLog(log, groupId, flags);
     }
+    std::vector<bool> saveLogs(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
+                               std::vector<DAVEvictedLog>* evicted) override {
+        ++saveCalls;
+        if (refuseSaves) return std::vector<bool>(logs.size(), false);
+        return inner_->saveLogs(logs, groupId, evicted);
+    }
+    std::size_t saveCalls = 0;
     bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
                              const std::optional<std::vector<std::string>>& excludedTargetKeys,
                              const DAVLoadDataCompletionHandler& completionHandler) override {
@@ -154,7 +161,11 @@ public:
     std::vector<std::shared_ptr<DAVLog>> deleteLogsWithGroupId(const std::string& groupId) override {
         return inner_->deleteLogsWithGroupId(groupId);
     }
+    void releaseLogsWithBatchId(const std::string& batchId, const std::string& groupId) override {
+        inner_->releaseLogsWithBatchId(batchId, groupId);
+    }
     std::size_t countLogs() override { return inner_->countLogs(); }
+    std::size_t countLogsWithGroupId(const std::string& groupId) override { return inner_->countLogsWithGroupId(groupId); }
     void setMaxStorageSize(std::int64_t size, const std::function<void(bool)>& completion) override {
         inner_->setMaxStorageSize(size, completion);
     }

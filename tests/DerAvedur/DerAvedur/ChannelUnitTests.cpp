@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <chrono>
 #include <set>
+#include <thread>
 
 #include "ChannelFixture.h"
 #include "DerAvedur/DerAvedur/DAVErrors.h"
@@ -95,18 +97,17 @@ TEST_F(ChannelUnit, StartTimeOfALongIntervalSurvivesARestart) {
     EXPECT_EQ(indexes(server->requests()[0]), (std::vector<int>{0, 1}));
     EXPECT_TRUE(DAVDerAvedurUserDefaults::shared().objectForKey(key).isNull());
 
-    // A restart after the whole interval has passed sends at the next stored log.
+    // A restart after the whole interval has passed sends the kept log at start.
     enqueue(unit, 1, 2);
     unit.reset();  // the old launch is gone, its timer with it
     group = makeGroup();
     executor->advance(61);
-    unit = addUnit("Crashes", 60);
     server->hold();  // the batch stays in flight until checked
-    enqueue(unit, 1, 3);
+    unit = addUnit("Crashes", 60);
     EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
     server->release();
     ASSERT_TRUE(settle(unit));
-    EXPECT_EQ(indexes(server->requests()[1]), (std::vector<int>{2, 3}));
+    EXPECT_EQ(indexes(server->requests()[1]), (std::vector<int>{2}));
 
     // A start time in the future is replaced by now and the full interval runs.
     const double now = Foundation::clock().now();
@@ -159,7 +160,8 @@ TEST_F(ChannelUnit, RecoverableFailureKeepsTheLogsAndTheUnitEnabled) {
 TEST_F(ChannelUnit, FatalAnswerDeletesTheGroupsLogsAndDisablesTheUnit) {
     server->respondWith({400});
     auto unit = addUnit("Analytics");
-    enqueue(unit, 53);  // a batch of 50 leaves; 3 wait
+    enqueue(unit, 50);  // a batch of 50 leaves; 3 wait
+    enqueue(unit, 3, 50);
     ASSERT_TRUE(executor->runUntil([&] { return unit->discardLogs(); }));
     EXPECT_FALSE(unit->isEnabled());
     EXPECT_EQ(storedLogs(), 0u);
@@ -252,12 +254,16 @@ TEST_F(ChannelUnit, PauseThatRacesAQueuedFlushDoesNotStallTheUnit) {
     EXPECT_EQ(failures[0].error->description, "Canceled, ingestion is disabled.");
     EXPECT_EQ(server->requestCount(), 0u);
 
+    // The canceled logs stayed stored: after the resume they leave with the new ones.
     group->resumeWithIdentifyingObject(pauser);
     executor->drain();
     enqueue(unit, 50, 50);
     ASSERT_TRUE(settle(unit));
-    ASSERT_EQ(server->requestCount(), 1u);
-    EXPECT_EQ(indexes(server->requests()[0]).front(), 50);
+    std::set<int> sent;
+    for (const auto& request : server->requests())
+        for (int index : indexes(request)) sent.insert(index);
+    EXPECT_EQ(sent.size(), 100u);
+    EXPECT_EQ(storedLogs(), 0u);
 }
 
 TEST_F(ChannelUnit, RefusedSaveIsReportedAsAFailureBeforeSending) {
@@ -333,6 +339,154 @@ TEST_F(ChannelUnit, LogsOfAPausedTargetKeyWaitForItsResume) {
     ASSERT_EQ(server->requestCount(), 2u);
     EXPECT_EQ(server->requests()[1].json().at("logs")[0].at("name"), "Vexil.Held");
     EXPECT_EQ(storedLogs(), 0u);
+}
+
+// --- delivery -----------------------------------------------------------------------
+
+TEST_F(ChannelUnit, LogsEnqueuedTogetherAreStoredByOneCommit) {
+    auto unit = addUnit("Analytics", 60);
+    for (int i = 0; i < 120; ++i) unit->enqueueItem(DAVTest::makeLog(i), DAVFlagsNormal);
+    executor->drain();
+    EXPECT_EQ(store->saveCalls, 1u);
+    EXPECT_EQ(storedLogs(), 120u);
+    EXPECT_EQ(delegate->count("complete"), 120u);
+    // One more arrives on its own, and is stored on its own.
+    enqueue(unit, 1, 120);
+    EXPECT_EQ(store->saveCalls, 2u);
+}
+
+TEST_F(ChannelUnit, AnAnswerIsHandledWithoutWaitingForABacklogOfStores) {
+    auto unit = addUnit("Analytics");
+    server->hold();
+    enqueue(unit, 50);
+    ASSERT_EQ(unit->pendingBatchIds().size(), 1u);
+    // A burst waits to be stored while the answer comes back.
+    const int burst = 3 * static_cast<int>(DAVChannelUnitDefault::kMaxLogsPerCommit) + 10;
+    for (int i = 50; i < 50 + burst; ++i) unit->enqueueItem(DAVTest::makeLog(i), DAVFlagsNormal);
+    const std::size_t queued = executor->pendingCount();
+    server->release();
+    // Nothing runs until the answer waits on a queue too.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (executor->pendingCount() <= queued && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    ASSERT_GT(executor->pendingCount(), queued);
+    std::size_t storedWhenAnswered = 0;
+    ASSERT_TRUE(executor->runUntil([&] {
+        if (delegate->count("succeeded") == 0) storedWhenAnswered = delegate->count("complete");
+        return delegate->count("succeeded") > 0;
+    }));
+    // The answer waited for at most two store rounds, not for the whole burst.
+    EXPECT_LE(storedWhenAnswered, 50 + 2 * DAVChannelUnitDefault::kMaxLogsPerCommit);
+    ASSERT_TRUE(executor->runUntil([&] { return delegate->count("complete") == 50u + burst; }));
+}
+
+TEST_F(ChannelUnit, LogsKeptByAnEarlierRunAreSentAtStart) {
+    {
+        DAVLogDBStorage earlier(databaseName);
+        for (int i = 0; i < 3; ++i) {
+            auto log = DAVTest::makeLog(i);
+            log->setTimestamp(Foundation::Date{Foundation::clock().now()});
+            ASSERT_TRUE(earlier.saveLog(log, "Crashes", DAVFlagsNormal));
+        }
+    }
+    group = makeGroup();
+    auto unit = addUnit("Crashes");
+    EXPECT_EQ(unit->itemsCount(), 3u);
+    EXPECT_TRUE(unit->isTimerRunning());
+    executor->advance(3);
+    EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
+    ASSERT_TRUE(settle(unit));
+    ASSERT_EQ(server->requestCount(), 1u);
+    EXPECT_EQ(indexes(server->requests()[0]), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(storedLogs(), 0u);
+}
+
+TEST_F(ChannelUnit, LogsStoredWhileThePendingQueueIsFullLeaveWhenRoomComes) {
+    auto unit = addUnit("Analytics", 3, 50, 1);
+    server->hold();
+    enqueue(unit, 50);
+    ASSERT_TRUE(unit->pendingBatchQueueFull());
+    enqueue(unit, 21, 50);
+    executor->advance(3);  // their timer fires into the full queue
+    EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
+    server->release();
+    // No new log is tracked: the answer itself lets them go.
+    ASSERT_TRUE(executor->runUntil([&] { return server->answeredCount() == 2 && unit->pendingBatchIds().empty(); }));
+    ASSERT_EQ(server->requestCount(), 2u);
+    EXPECT_EQ(server->requests()[1].logCount(), 21u);
+    EXPECT_EQ(storedLogs(), 0u);
+}
+
+TEST_F(ChannelUnit, AfterTheLastRetryTheLogsAreSentAgainInTheSameLaunch) {
+    server->setDefaultStatus(503);
+    auto unit = addUnit("Analytics");
+    enqueue(unit, 50);
+    for (int retry = 0; retry < 3; ++retry) {
+        ASSERT_TRUE(executor->runUntil([&] { return client->callsWaitingForRetry() == 1; }));
+        server->hold();
+        executor->advance(1200);
+        server->release();
+    }
+    ASSERT_TRUE(settle(unit));
+    EXPECT_EQ(delegate->count("failed"), 50u);
+    EXPECT_EQ(unit->retryBackoff(), std::optional<double>(DAVChannelUnitDefault::kFirstRetryBackoff));
+
+    // The outage is over; nothing else happens in the application.
+    server->setDefaultStatus(200);
+    executor->advance(DAVChannelUnitDefault::kFirstRetryBackoff - 1);
+    EXPECT_EQ(server->requestCount(), 4u);
+    executor->advance(1);
+    ASSERT_TRUE(executor->runUntil([&] { return server->answeredCount() == 5 && unit->pendingBatchIds().empty(); }));
+    EXPECT_EQ(indexes(server->requests()[4]).size(), 50u);
+    EXPECT_EQ(delegate->count("succeeded"), 50u);
+    EXPECT_EQ(storedLogs(), 0u);
+    EXPECT_FALSE(unit->retryBackoff());
+}
+
+TEST_F(ChannelUnit, EachFailureInARowDoublesTheWaitBeforeTheNextTry) {
+    auto unit = addUnit("Analytics");
+    ingestion->setEnabled(false, false);  // every send fails at once, recoverably
+    enqueue(unit, 50);
+    EXPECT_EQ(delegate->count("failed"), 50u);
+    EXPECT_EQ(unit->retryBackoff(), std::optional<double>(60));
+    executor->advance(60);
+    EXPECT_EQ(delegate->count("failed"), 100u);
+    EXPECT_EQ(unit->retryBackoff(), std::optional<double>(120));
+    executor->advance(119);
+    EXPECT_EQ(delegate->count("failed"), 100u);
+    ingestion->setEnabled(true, false);
+    executor->advance(1);
+    ASSERT_TRUE(settle(unit));
+    EXPECT_EQ(delegate->count("succeeded"), 50u);
+    EXPECT_FALSE(unit->retryBackoff());
+}
+
+TEST_F(ChannelUnit, LogsEvictedUnderTheSizeLimitAreReportedAsFailures) {
+    auto unit = addUnit("Analytics", 60);
+    std::optional<bool> resized;
+    group->setMaxStorageSize(40960, [&](bool success) { resized = success; });
+    executor->drain();
+    ASSERT_EQ(resized, std::optional<bool>(true));
+    DAVTest::MessageRecorder recorder;
+    for (int i = 0; i < 40; ++i) {
+        auto log = DAVTest::makeLog(i);
+        log->properties.set("padding", Foundation::Value(std::string(1500, 'p')));
+        unit->enqueueItem(log, DAVFlagsNormal);
+    }
+    executor->drain();
+    auto failures = delegate->events("failed");
+    ASSERT_FALSE(failures.empty());
+    for (const auto& failure : failures) {
+        ASSERT_TRUE(failure.error);
+        EXPECT_EQ(failure.error->code, DAVLogEvictedErrorCode);
+    }
+    EXPECT_EQ(delegate->count("willSend"), failures.size());
+    // The oldest went first.
+    EXPECT_EQ(std::dynamic_pointer_cast<DAVLogWithProperties>(failures[0].log)->properties["index"].asString(), "0");
+    EXPECT_EQ(storedLogs() + failures.size(), 40u);
+    std::size_t warnings = 0;
+    for (const auto& message : recorder.messages())
+        warnings += message.level == DAVLogLevelWarning && message.text.rfind("Log storage was over capacity, ", 0) == 0;
+    EXPECT_EQ(warnings, 1u);
 }
 
 }  // namespace

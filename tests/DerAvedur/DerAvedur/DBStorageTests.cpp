@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -139,10 +140,10 @@ TEST(DBStorage, MaximumSizeIsKeptInWholePages) {
 }
 
 TEST(DBStorage, SizeCompletionIsCalledWhenTheFileCannotBeOpened) {
-    DAVDBStorage storage(kSchema, 1, component());
-    // Something that is no file takes the database's place.
-    std::filesystem::remove(storage.dbFileURL());
-    std::filesystem::create_directory(storage.dbFileURL());
+    // Something that is no file holds the database's place from the start.
+    const std::string file = component();
+    std::filesystem::create_directories(*DAVUtility::fullURLForPathComponent(file));
+    DAVDBStorage storage(kSchema, 1, file);
     int calls = 0;
     bool answer = true;
     storage.setMaxStorageSize(50000, [&](bool success) {
@@ -154,7 +155,7 @@ TEST(DBStorage, SizeCompletionIsCalledWhenTheFileCannotBeOpened) {
     EXPECT_EQ(storage.maxSizeInBytes(), 10485760);
 }
 
-TEST(DBStorage, ACorruptOrForeignFileIsRebuiltEmpty) {
+TEST(DBStorage, ACorruptOrForeignFileIsSetAsideAndRebuiltEmpty) {
     const std::pair<const char*, std::string> contents[] = {
         {"text", std::string("this is not a database, just some text that is long enough to have a header") +
                      std::string(4096, 'x')},
@@ -177,6 +178,11 @@ TEST(DBStorage, ACorruptOrForeignFileIsRebuiltEmpty) {
             << label;
         EXPECT_EQ(storage.countEntriesForTable("items", std::nullopt), 1u) << label;
         EXPECT_EQ(pragma(storage.dbFileURL(), "user_version"), 2) << label;
+        // The old file is set aside, never deleted.
+        ASSERT_EQ(storage.setAsideFiles().size(), 1u) << label;
+        std::ifstream aside(storage.setAsideFiles()[0], std::ios::binary);
+        EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(aside), {}) == bytes) << label;
+        EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelError, "The database \"" + file + "\" is damaged")) << label;
     }
 }
 

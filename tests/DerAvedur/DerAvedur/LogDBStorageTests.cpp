@@ -4,8 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -88,6 +90,11 @@ public:
 private:
     sqlite3* db_ = nullptr;
 };
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 std::string testFile() { return "store-tests/" + DAVTest::uniqueName("logs") + ".sqlite"; }
 
@@ -264,6 +271,67 @@ TEST(LogStore, UndecodableRowsAreDeletedAndBadTokensReported) {
     EXPECT_EQ(storage.countLogs(), 3u);
 }
 
+// Transactions committed to the write-ahead log: its valid frames that end a commit.
+std::size_t commits(const std::string& path) {
+    const std::string wal = readFile(path + "-wal");
+    if (wal.size() < 32) return 0;
+    auto word = [&](std::size_t at) {
+        const auto* b = reinterpret_cast<const unsigned char*>(wal.data() + at);
+        return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
+    };
+    const std::size_t pageSize = word(8);
+    std::size_t count = 0;
+    for (std::size_t frame = 32; frame + 24 + pageSize <= wal.size(); frame += 24 + pageSize) {
+        if (word(frame + 8) != word(16) || word(frame + 12) != word(20)) break;  // an earlier generation
+        count += word(frame + 4) != 0;
+    }
+    return count;
+}
+
+TEST(LogStore, LogsSavedTogetherAreCommittedInOneTransaction) {
+    DAVLogDBStorage storage(testFile());
+    std::vector<DAVLogToStore> logs;
+    for (int i = 0; i < 100; ++i) logs.push_back({makeLog("t" + std::to_string(i)), DAVFlagsNormal});
+    logs.push_back({nullptr, DAVFlagsNormal});
+    const std::size_t before = commits(storage.dbFileURL());
+    auto stored = storage.saveLogs(logs, "G", nullptr);
+    EXPECT_EQ(commits(storage.dbFileURL()), before + 1);
+    EXPECT_EQ(std::count(stored.begin(), stored.end(), true), 100);
+    EXPECT_FALSE(stored.back());
+    EXPECT_EQ(load(storage, "G", 1000).markers.size(), 100u);
+}
+
+TEST(LogStore, ABatchIsReadThroughAnIndexWithoutSortingTheBacklog) {
+    DAVLogDBStorage storage(testFile());
+    RawDatabase raw(storage.dbFileURL());
+    EXPECT_EQ(raw.rows("SELECT sql FROM sqlite_master WHERE name = 'ix_logs_groupId_priority_id'")[0][0],
+              "CREATE INDEX \"ix_logs_groupId_priority_id\" ON \"logs\" (\"groupId\", \"priority\" DESC, \"id\")");
+    std::string plan;
+    for (const auto& row : raw.rows("EXPLAIN QUERY PLAN SELECT * FROM \"logs\" WHERE \"groupId\" = 'G' AND \"id\" NOT IN "
+                                    "(1, 2) ORDER BY \"priority\" DESC, \"id\" ASC LIMIT 51"))
+        plan += row.back() + "\n";
+    EXPECT_NE(plan.find("USING INDEX ix_logs_groupId_priority_id"), std::string::npos) << plan;
+    EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
+}
+
+TEST(LogStore, AnEarlierFileGainsTheIndexAndStaysReadable) {
+    const std::string file = testFile();
+    auto path = *DAVUtility::fullURLForPathComponent(file);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    {
+        RawDatabase raw(path);
+        raw.exec("CREATE TABLE \"logs\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"groupId\" TEXT NOT NULL, \"log\" "
+                 "TEXT NOT NULL, \"targetToken\" TEXT, \"targetKey\" TEXT, \"priority\" INTEGER)");
+        raw.exec("CREATE INDEX \"ix_logs_priority\" ON \"logs\" (\"priority\")");
+        raw.exec("PRAGMA user_version = 5");
+    }
+    DAVLogDBStorage storage(file);
+    ASSERT_TRUE(storage.saveLog(makeLog("kept"), "G", DAVFlagsNormal));
+    RawDatabase raw(path);
+    EXPECT_EQ(raw.rows("SELECT count(*) FROM sqlite_master WHERE type = 'index'")[0][0], "2");
+    EXPECT_EQ(raw.rows("SELECT groupId, priority FROM logs")[0], (std::vector<std::string>{"G", "1"}));
+}
+
 // --- capacity -------------------------------------------------------------------
 
 std::int64_t fileSize(const std::string& path) { return static_cast<std::int64_t>(std::filesystem::file_size(path)); }
@@ -313,16 +381,50 @@ TEST(LogStoreCapacity, EvictionDropsLowestPriorityOldestFirstAndKeepsTheFileWith
     EXPECT_EQ(batch.markers[0], "c0");
     EXPECT_EQ(std::find(batch.markers.begin(), batch.markers.end(), "n0"), batch.markers.end());
     EXPECT_NE(std::find(batch.markers.begin(), batch.markers.end(), "n1"), batch.markers.end());
+    storage.releaseLogsWithBatchId(*batch.batchId, "G");
 
-    // A critical log evicts normal logs (of any group) before critical ones.
+    // A critical log evicts normal logs (of any group) before critical ones;
+    // the round is told at warning level.
     recorder.clear();
     const std::size_t before = storage.countLogs();
     ASSERT_TRUE(storage.saveLog(makeLog("c2", 3000), "G", DAVFlagsCritical));
-    EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelDebug, "Log storage was over capacity, "));
+    EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelWarning, "Log storage was over capacity, "));
     EXPECT_LE(storage.countLogs(), before);
     Batch afterCritical = load(storage, "Other", 10);
     EXPECT_EQ(afterCritical.markers, std::vector<std::string>{"c1"});
     EXPECT_LE(fileSize(storage.dbFileURL()), maximum);
+}
+
+TEST(LogStoreCapacity, EvictedLogsAreHandedBackAndLogsInFlightAreKept) {
+    DAVLogDBStorage storage(testFile());
+    storage.setMaxStorageSize(40960, nullptr);
+    std::vector<DAVLogToStore> first;
+    for (int i = 0; i < 4; ++i) first.push_back({makeLog("a" + std::to_string(i), 1500), DAVFlagsNormal});
+    std::vector<DAVEvictedLog> none;
+    storage.saveLogs(first, "A", &none);
+    ASSERT_TRUE(none.empty());
+    Batch inFlight = load(storage, "A", 3);
+    ASSERT_EQ(inFlight.markers, (std::vector<std::string>{"a0", "a1", "a2"}));
+
+    DAVTest::MessageRecorder recorder;
+    std::vector<DAVLogToStore> more;
+    for (int i = 0; i < 30; ++i) more.push_back({makeLog("b" + std::to_string(i), 1500), DAVFlagsNormal});
+    std::vector<DAVEvictedLog> evicted;
+    auto stored = storage.saveLogs(more, "B", &evicted);
+    EXPECT_EQ(std::count(stored.begin(), stored.end(), true), 30);
+    ASSERT_FALSE(evicted.empty());
+    // Oldest first, never a log in flight; one warning for the round.
+    EXPECT_EQ(evicted[0].groupId, "A");
+    EXPECT_EQ(markerOf(evicted[0].log), "a3");
+    for (const auto& entry : evicted) EXPECT_NE(markerOf(entry.log).substr(0, 2), "a0");
+    std::size_t warnings = 0;
+    for (const auto& message : recorder.messages())
+        warnings += message.level == DAVLogLevelWarning && message.text.rfind("Log storage was over capacity, ", 0) == 0;
+    EXPECT_EQ(warnings, 1u);
+    EXPECT_TRUE(recorder.contains(DAVLogLevelWarning, "Log storage was over capacity, " + std::to_string(evicted.size()) +
+                                                          " oldest log(s) with equal or lower priority deleted."));
+    storage.deleteLogsWithBatchId(*inFlight.batchId, "A");
+    EXPECT_EQ(storage.countLogs() + evicted.size(), 34u - 3u);
 }
 
 TEST(LogStoreCapacity, ANormalLogCannotEvictCriticalOnes) {
@@ -346,14 +448,84 @@ TEST(LogStoreCapacity, ANormalLogCannotEvictCriticalOnes) {
 
 // --- reliability ------------------------------------------------------------------
 
-TEST(LogStoreReliability, ACorruptLogsFileIsRebuilt) {
+TEST(LogStoreReliability, AFileThatIsNoDatabaseIsSetAsideAndANewOneUsed) {
     const std::string file = testFile();
     auto path = DAVUtility::fullURLForPathComponent(file);
     std::filesystem::create_directories(std::filesystem::path(*path).parent_path());
-    std::ofstream(*path, std::ios::binary) << std::string(10000, '\x42');
+    const std::string bytes(10000, '\x42');
+    std::ofstream(*path, std::ios::binary) << bytes;
+    DAVTest::MessageRecorder recorder;
     DAVLogDBStorage storage(file);
     ASSERT_TRUE(storage.saveLog(makeLog("fresh"), "G", DAVFlagsNormal));
     EXPECT_EQ(load(storage, "G", 5).markers, std::vector<std::string>{"fresh"});
+    // Nothing is deleted without a word: the old bytes wait under a timestamped name.
+    ASSERT_EQ(storage.setAsideFiles().size(), 1u);
+    EXPECT_EQ(storage.setAsideFiles()[0].rfind(*path + ".damaged-", 0), 0u);
+    EXPECT_EQ(storage.setAsideFiles()[0].size(), path->size() + std::string(".damaged-20231114-221320").size());
+    EXPECT_TRUE(readFile(storage.setAsideFiles()[0]) == bytes);
+    EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelError, "The database \"" + file + "\" is damaged (SQLite result 26); it was set aside as \""));
+}
+
+// The offset of a page in the middle of the "logs" table's leaves.
+std::size_t middleLeafPage(const std::string& bytes, std::size_t pageSize) {
+    std::vector<std::size_t> leaves;
+    for (std::size_t page = 1; (page + 1) * pageSize <= bytes.size(); ++page) {
+        const auto* header = reinterpret_cast<const unsigned char*>(bytes.data() + page * pageSize);
+        const unsigned cells = header[3] << 8 | header[4];
+        if (header[0] == 0x0D && cells >= 2) leaves.push_back(page);
+    }
+    return leaves.empty() ? 0 : leaves[leaves.size() / 2] * pageSize;
+}
+
+TEST(LogStoreReliability, ADamagedPageIsSetAsideAndTheReadableLogsSalvaged) {
+    const std::string original = testFile();
+    std::vector<std::string> markers;
+    {
+        DAVLogDBStorage storage(original);
+        std::vector<DAVLogToStore> logs;
+        for (int i = 0; i < 60; ++i) {
+            markers.push_back("m" + std::to_string(i));
+            logs.push_back({i % 3 ? std::shared_ptr<DAVLog>(makeLog(markers.back()))
+                                  : std::shared_ptr<DAVLog>(makeCommonSchemaLog(markers.back(), "key-" + markers.back())),
+                            DAVFlagsNormal});
+        }
+        auto stored = storage.saveLogs(logs, "G", nullptr);
+        ASSERT_EQ(std::count(stored.begin(), stored.end(), true), 60);
+    }
+    // A copy of the real store with one leaf of the table overwritten.
+    const std::string copy = testFile();
+    const std::string copyPath = *DAVUtility::fullURLForPathComponent(copy);
+    std::string bytes = readFile(*DAVUtility::fullURLForPathComponent(original));
+    const std::size_t damaged = middleLeafPage(bytes, 4096);
+    ASSERT_GT(damaged, 0u);
+    std::fill(bytes.begin() + static_cast<long>(damaged), bytes.begin() + static_cast<long>(damaged + 4096), '\xff');
+    std::ofstream(copyPath, std::ios::binary) << bytes;
+
+    DAVTest::MessageRecorder recorder;
+    DAVLogDBStorage storage(copy);
+    Batch batch = load(storage, "G", 100);
+    ASSERT_EQ(storage.setAsideFiles().size(), 1u);
+    EXPECT_TRUE(readFile(storage.setAsideFiles()[0]).substr(damaged, 4096) == std::string(4096, '\xff'));
+    EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelError, "The database \"" + copy + "\" is damaged (SQLite result 11)"));
+    EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelWarning, "Salvaged "));
+    // Only the logs of the damaged page are gone; the rest load, in order, tokens and all.
+    EXPECT_GE(batch.markers.size(), 50u);
+    EXPECT_LT(batch.markers.size(), 60u);
+    EXPECT_TRUE(std::is_sorted(batch.markers.begin(), batch.markers.end(), [](const std::string& a, const std::string& b) {
+        return std::stoi(a.substr(1)) < std::stoi(b.substr(1));
+    }));
+    for (std::size_t i = 0; i < batch.logs.size(); ++i) {
+        if (std::dynamic_pointer_cast<DAVCommonSchemaLog>(batch.logs[i])) {
+            EXPECT_EQ(batch.logs[i]->transmissionTargetTokens(), std::set<std::string>{"key-" + batch.markers[i]});
+        }
+    }
+    EXPECT_EQ(storage.countLogs(), batch.markers.size());
+    // And the store goes on.
+    ASSERT_TRUE(storage.saveLog(makeLog("after"), "G", DAVFlagsNormal));
+    storage.deleteLogsWithBatchId(*batch.batchId, "G");
+    EXPECT_EQ(load(storage, "G", 100).markers, std::vector<std::string>{"after"});
+    RawDatabase raw(storage.dbFileURL());
+    EXPECT_EQ(raw.rows("PRAGMA integrity_check")[0][0], "ok");
 }
 
 TEST(LogStoreReliability, AnOlderSchemaLosesItsLogsTable) {

@@ -198,10 +198,7 @@ protected:
 // A run that processes the report while the ingestion cannot be reached keeps
 // the error log in the log store; the next start sends it, with no new crash
 // and no new log to set the channel going.
-// Disabled until a channel unit that starts with logs an earlier run stored
-// schedules their sending: today the "Crashes" unit sends them only when a
-// new log reaches it.
-TEST_F(CrashesService, DISABLED_AReportStoredWhileOfflineArrivesAtTheNextStartWithNoNewCrash) {
+TEST_F(CrashesService, AReportStoredWhileOfflineArrivesAtTheNextStartWithNoNewCrash) {
     leavePendingReport();
     executor = Foundation::TestExecutor::install();
     server = std::make_unique<DAVTest::IngestionServer>();

@@ -35,7 +35,8 @@ std::shared_ptr<DAVChannelUnitProtocol> DAVChannelGroupDefault::addChannelUnitWi
     if (!unitIngestion) unitIngestion = ingestion_;
     auto unit = std::make_shared<DAVChannelUnitDefault>(unitIngestion, storage_, configuration, logsDispatchQueue_);
     unit->addDelegate(shared_from_this());
-    logsDispatchQueue_->async([unit] { unit->checkPendingLogs(); });
+    // Logs an earlier run left in the store are sent as if just stored.
+    logsDispatchQueue_->async([unit] { unit->checkStoredLogs(); });
     {
         std::lock_guard<std::mutex> guard(lock_);
         channels_.push_back(unit);

@@ -1,6 +1,7 @@
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitDefault.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "DerAvedur/DerAvedur/DAVErrors.h"
 #include "DerAvedur/DerAvedur/Internals/Context/DAVDeviceTracker.h"
@@ -131,48 +132,104 @@ void DAVChannelUnitDefault::enqueueItem(const std::shared_ptr<DAVLog>& item, DAV
     enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) { delegate.channelPrepareLog(self, item); });
     enumerateDelegatesWithBlock(
         [&](DAVChannelDelegate& delegate) { delegate.channelDidPrepareLog(self, item, internalId, flags); });
-    logsDispatchQueue()->async([self, item, internalId, flags] { self->enqueueOnQueue(item, internalId, flags); });
+    // The archive is made on the queue, after the filters: a filtering
+    // delegate may still change the log (analytics cuts long names there).
+    bool schedule = false;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        logsToStore_.push_back({item, internalId, flags});
+        schedule = !storeScheduled_;
+        storeScheduled_ = true;
+    }
+    if (schedule) logsDispatchQueue()->async([self] { self->storePendingLogs(); });
 }
 
-void DAVChannelUnitDefault::enqueueOnQueue(const std::shared_ptr<DAVLog>& item, const std::string& internalId,
-                                           DAVFlags flags) {
-    auto self = shared_from_this();
-    auto completeEnqueueing = [&] {
-        enumerateDelegatesWithBlock(
-            [&](DAVChannelDelegate& delegate) { delegate.channelDidCompleteEnqueueingLog(self, item, internalId); });
-    };
+void DAVChannelUnitDefault::storePendingLogs() {
+    std::vector<EnqueuedLog> logs;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        const std::size_t count = std::min(logsToStore_.size(), kMaxLogsPerCommit);
+        logs.assign(std::make_move_iterator(logsToStore_.begin()),
+                    std::make_move_iterator(logsToStore_.begin() + static_cast<long>(count)));
+        logsToStore_.erase(logsToStore_.begin(), logsToStore_.begin() + static_cast<long>(count));
+    }
+    storeLogs(std::move(logs));
+    // Logs that came meanwhile get a task of their own, behind the answers
+    // and other work queued during this one.
+    bool more = false;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        more = !logsToStore_.empty();
+        storeScheduled_ = more;
+    }
+    if (more) {
+        auto self = shared_from_this();
+        logsDispatchQueue()->async([self] { self->storePendingLogs(); });
+    }
+}
 
-    bool filtered = false;
-    enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
-        if (!filtered) filtered = delegate.channelUnitShouldFilterLog(self, item);
-    });
-    if (filtered) {
-        DAVLogDebug(kTag, "Log of type '%s' was filtered out by delegate(s)", typeText(item).c_str());
-        completeEnqueueing();
-        return;
+void DAVChannelUnitDefault::storeLogs(std::vector<EnqueuedLog> logs) {
+    auto self = shared_from_this();
+    auto completeEnqueueing = [&](const EnqueuedLog& entry) {
+        enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
+            delegate.channelDidCompleteEnqueueingLog(self, entry.log, entry.internalId);
+        });
+    };
+    std::vector<EnqueuedLog> toSave;
+    for (EnqueuedLog& entry : logs) {
+        const auto& item = entry.log;
+        bool filtered = false;
+        enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
+            if (!filtered) filtered = delegate.channelUnitShouldFilterLog(self, item);
+        });
+        if (filtered) {
+            DAVLogDebug(kTag, "Log of type '%s' was filtered out by delegate(s)", typeText(item).c_str());
+            completeEnqueueing(entry);
+        } else if (!ingestion_ || !ingestion_->isReadyToSend()) {
+            DAVLogDebug(kTag,
+                        "Log of type '%s' was not filtered out by delegate(s) but ingestion is not ready to send it.",
+                        typeText(item).c_str());
+            completeEnqueueing(entry);
+        } else if (discardLogs_) {
+            DAVLogWarning(kTag, "Channel %s disabled in log discarding mode, discard this log.", groupId().c_str());
+            notifyFailureBeforeSendingForItem(item, DAVCanceledWithLogDeletionError());
+            completeEnqueueing(entry);
+        } else {
+            DAVLogDebug(kTag, "Saving log, type: %s, flags: %u.", typeText(item).c_str(),
+                        static_cast<unsigned>(entry.flags));
+            toSave.push_back(std::move(entry));
+        }
     }
-    if (!ingestion_ || !ingestion_->isReadyToSend()) {
-        DAVLogDebug(kTag, "Log of type '%s' was not filtered out by delegate(s) but ingestion is not ready to send it.",
-                    typeText(item).c_str());
-        completeEnqueueing();
-        return;
+    if (toSave.empty()) return;
+
+    std::vector<DAVLogToStore> request;
+    request.reserve(toSave.size());
+    for (const EnqueuedLog& entry : toSave) request.push_back({entry.log, entry.flags});
+    std::vector<DAVEvictedLog> evicted;
+    std::vector<bool> saved = storage_ ? storage_->saveLogs(request, groupId(), &evicted) : std::vector<bool>();
+    saved.resize(toSave.size(), false);
+    // Logs deleted to make room are lost: their delegates hear so.
+    for (const DAVEvictedLog& entry : evicted) notifyFailureBeforeSendingForItem(entry.log, DAVLogEvictedError());
+    std::size_t stored = 0;
+    for (std::size_t i = 0; i < toSave.size(); ++i) {
+        // A log the store refused is lost: its delegates hear so, as for any
+        // log that fails before it is sent.
+        if (!saved[i]) notifyFailureBeforeSendingForItem(toSave[i].log, DAVLogNotStoredError());
+        completeEnqueueing(toSave[i]);
+        stored += saved[i] ? 1 : 0;
     }
-    if (discardLogs_) {
-        DAVLogWarning(kTag, "Channel %s disabled in log discarding mode, discard this log.", groupId().c_str());
-        notifyFailureBeforeSendingForItem(item, DAVCanceledWithLogDeletionError());
-        completeEnqueueing();
-        return;
-    }
-    DAVLogDebug(kTag, "Saving log, type: %s, flags: %u.", typeText(item).c_str(), static_cast<unsigned>(flags));
-    const bool saved = storage_ && storage_->saveLog(item, groupId(), flags);
-    // A log the store refused is lost: its delegates hear so, as for any log
-    // that fails before it is sent.
-    if (!saved) notifyFailureBeforeSendingForItem(item, DAVLogNotStoredError());
-    completeEnqueueing();
-    if (saved) {
-        ++itemsCount_;
+    if (stored > 0) {
+        itemsCount_ += stored;
         checkPendingLogs();
     }
+}
+
+void DAVChannelUnitDefault::checkStoredLogs() {
+    const std::size_t stored = storage_ ? storage_->countLogsWithGroupId(groupId()) : 0;
+    if (stored == 0) return;
+    DAVLogDebug(kTag, "Found %zu stored log(s) of group Id %s.", stored, groupId().c_str());
+    itemsCount_ += stored;
+    checkPendingLogs();
 }
 
 // --- deciding when to send ----------------------------------------------------------
@@ -288,7 +345,14 @@ void DAVChannelUnitDefault::flushQueue() {
                 availableBatchFromStorage_ = true;
                 itemsCount_ = 0;
             }
+            // Held back, not forgotten: the next answer, resume or retry sends.
+            std::lock_guard<std::mutex> guard(stateLock_);
+            flushDeferred_ = true;
             return;
+        }
+        {
+            std::lock_guard<std::mutex> guard(stateLock_);
+            flushDeferred_ = false;
         }
         itemsCount_ = 0;
         {
@@ -362,6 +426,11 @@ void DAVChannelUnitDefault::handleResponse(const std::shared_ptr<DAVLogContainer
             for (const auto& log : container->logs) delegate.channelDidSucceedSendingLog(self, log);
         });
         storage_->deleteLogsWithBatchId(batchId, config->groupId());
+        // The server takes logs again: failed ones need not wait any longer.
+        std::lock_guard<std::mutex> guard(stateLock_);
+        if (retryAt_) flushDeferred_ = true;
+        retryAt_.reset();
+        nextBackoff_ = kFirstRetryBackoff;
     } else {
         DAVLogError(kTag, "Log(s) sent with failure, batch Id:%s, status code:%ld", batchId.c_str(), statusCode);
         enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
@@ -373,17 +442,59 @@ void DAVChannelUnitDefault::handleResponse(const std::shared_ptr<DAVLogContainer
             setEnabled(false, true);
             return;
         }
+        // Every retry of the call is spent: the logs are pending again. They
+        // go with the next flush (new logs, a resume, room after a success),
+        // and at the latest after a wait that grows with each failure in a row.
+        storage_->releaseLogsWithBatchId(batchId, config->groupId());
+        availableBatchFromStorage_ = true;
+        std::optional<double> wake;
+        double backoff = 0;
+        {
+            std::lock_guard<std::mutex> guard(stateLock_);
+            flushDeferred_ = true;
+            if (!retryAt_) {
+                backoff = nextBackoff_;
+                retryAt_ = Foundation::clock().uptime() + backoff;
+                wake = retryAt_;
+                nextBackoff_ = std::min(nextBackoff_ * 2, kMaxRetryBackoff);
+            }
+        }
+        if (wake) {
+            DAVLogWarning(kTag, "Log(s) of group Id %s will be sent again in %.0f second(s).", config->groupId().c_str(),
+                          backoff);
+            std::weak_ptr<DAVChannelUnitDefault> weak = self;
+            const double due = *wake;
+            logsDispatchQueue()->after(backoff, [weak, due] {
+                if (auto unit = weak.lock()) unit->retryWake(due);
+            });
+        }
     }
     bool flush = false;
     {
         std::lock_guard<std::mutex> guard(stateLock_);
         pendingBatchIds_.erase(std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId));
-        if (pendingBatchQueueFull_ && pendingBatchIds_.size() < config->pendingBatchesLimit()) {
+        if (pendingBatchQueueFull_ && pendingBatchIds_.size() < config->pendingBatchesLimit())
             pendingBatchQueueFull_ = false;
-            flush = statusCode == 200 && availableBatchFromStorage_;
-        }
+        // Room again: what was held back, or is known to wait in the store, leaves now.
+        flush = statusCode == 200 && !pendingBatchQueueFull_ && (flushDeferred_ || availableBatchFromStorage_);
     }
     if (flush) flushQueue();
+}
+
+std::optional<double> DAVChannelUnitDefault::retryBackoff() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    if (!retryAt_) return std::nullopt;
+    return std::max(0.0, *retryAt_ - Foundation::clock().uptime());
+}
+
+void DAVChannelUnitDefault::retryWake(double wakeTime) {
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        // A wait ended early by a success, or replaced by a later one.
+        if (!retryAt_ || std::abs(*retryAt_ - wakeTime) > kTimerTolerance) return;
+        retryAt_.reset();
+    }
+    flushQueue();
 }
 
 // --- enabling, pausing, deleting -------------------------------------------------
@@ -411,6 +522,12 @@ void DAVChannelUnitDefault::setEnabledSync(bool isEnabled, bool deleteDataOnDisa
         itemsCount_ = 0;
         availableBatchFromStorage_ = false;
         pendingBatchQueueFull_ = false;
+        {
+            std::lock_guard<std::mutex> guard(stateLock_);
+            flushDeferred_ = false;
+            retryAt_.reset();
+            nextBackoff_ = kFirstRetryBackoff;
+        }
         removeStartTime();
         discardLogs_ = true;
     } else {
@@ -488,7 +605,16 @@ void DAVChannelUnitDefault::resumeWithIdentifyingObjectSync(const DAVIdentifying
     if (empty) {
         DAVLogDebug(kTag, "Resume channel %s.", groupId().c_str());
         paused_ = false;
-        checkPendingLogs();
+        bool deferred = false;
+        {
+            // A resume starts afresh: failed logs need not wait any longer.
+            std::lock_guard<std::mutex> guard(stateLock_);
+            deferred = flushDeferred_ || retryAt_.has_value();
+            retryAt_.reset();
+            nextBackoff_ = kFirstRetryBackoff;
+        }
+        if (deferred) flushQueue();
+        else checkPendingLogs();
     }
     auto self = shared_from_this();
     enumerateDelegatesWithBlock(

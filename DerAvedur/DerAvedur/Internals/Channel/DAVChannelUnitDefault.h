@@ -3,6 +3,11 @@
 // delegates prepare a log on the caller's thread; everything else runs on the
 // group's serial queue: filtering, storing, counting, the flush timer,
 // loading batches, sending them and handling the answers.
+//
+// Storing is a group commit: logs enqueued while the queue is busy are
+// stored together, in one transaction, by one task (at most
+// kMaxLogsPerCommit at a time; the rest follow in a task queued behind
+// whatever else waits, so answers are never held up by a backlog).
 
 #include <atomic>
 #include <functional>
@@ -20,6 +25,14 @@
 
 class DAVChannelUnitDefault : public DAVChannelUnitProtocol, public std::enable_shared_from_this<DAVChannelUnitDefault> {
 public:
+    static constexpr std::size_t kMaxLogsPerCommit = 256;
+    // After a batch failed for good (every retry of the HTTP client spent),
+    // its logs are pending again: the next flush takes them, and without one
+    // the unit flushes by itself after this wait, doubling with each failure
+    // in a row up to the maximum; an answer of 200 starts afresh.
+    static constexpr double kFirstRetryBackoff = 60;
+    static constexpr double kMaxRetryBackoff = 1800;
+
     DAVChannelUnitDefault(std::shared_ptr<DAVIngestionProtocol> ingestion, std::shared_ptr<DAVStorage> storage,
                           std::shared_ptr<DAVChannelUnitConfiguration> configuration,
                           std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue);
@@ -39,6 +52,9 @@ public:
     void pauseSendingLogsWithToken(const std::string& token) override;
     void resumeSendingLogsWithToken(const std::string& token) override;
     void checkPendingLogs() override;
+    // At start: counts the logs an earlier run left in the store for this
+    // group and schedules their sending as for logs just stored.
+    void checkStoredLogs();
     std::shared_ptr<DAVChannelUnitConfiguration> configuration() const override;
     void setConfiguration(std::shared_ptr<DAVChannelUnitConfiguration> configuration) override;
     std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue() const override;
@@ -73,12 +89,21 @@ public:
     std::size_t itemsCount() const { return itemsCount_; }
     bool isTimerRunning() const;
     std::vector<std::string> pendingBatchIds() const;
+    // Seconds until the unit tries failed logs again; nothing when not waiting.
+    std::optional<double> retryBackoff() const;
     std::set<std::string> pausedTargetKeys() const;
     const std::shared_ptr<DAVIngestionProtocol>& ingestion() const { return ingestion_; }
     const std::shared_ptr<DAVStorage>& storage() const { return storage_; }
 
 private:
-    void enqueueOnQueue(const std::shared_ptr<DAVLog>& item, const std::string& internalId, DAVFlags flags);
+    struct EnqueuedLog {
+        std::shared_ptr<DAVLog> log;
+        std::string internalId;
+        DAVFlags flags;
+    };
+    void storePendingLogs();
+    void storeLogs(std::vector<EnqueuedLog> logs);
+    void retryWake(double wakeTime);
     void handleResponse(const std::shared_ptr<DAVLogContainer>& container,
                         const std::optional<DAVHttpResponse>& response, const std::optional<Foundation::Error>& error);
     void setEnabledSync(bool isEnabled, bool deleteDataOnDisabled);
@@ -108,4 +133,12 @@ private:
     // scheduled on the queue; a restart that moves the time later reuses them.
     std::optional<double> timerDue_;
     std::multiset<double> scheduledWakes_;
+    // Logs enqueued and not yet taken by a store task; whether one is queued.
+    std::vector<EnqueuedLog> logsToStore_;
+    bool storeScheduled_ = false;
+    // A flush held back by a full pending queue or a pause.
+    bool flushDeferred_ = false;
+    // Failed logs wait until this uptime; the next wait lasts `nextBackoff_`.
+    std::optional<double> retryAt_;
+    double nextBackoff_ = kFirstRetryBackoff;
 };

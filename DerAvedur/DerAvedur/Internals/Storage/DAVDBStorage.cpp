@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <ctime>
+
 #include <sqlite3.h>
 
 #include "DerAvedur/DerAvedur/DAVConstants.h"
@@ -20,13 +23,28 @@ const int gGlobalConfigurationResult = sqlite3_config(SQLITE_CONFIG_URI, 1);
 // another process of the application) before giving up.
 constexpr int kBusyTimeoutMilliseconds = 2000;
 
-bool isCorruption(int result) { return result == SQLITE_CORRUPT || result == SQLITE_NOTADB; }
-
 const char* message(sqlite3* db) { return db ? sqlite3_errmsg(db) : "no database"; }
+
+bool exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+// "20261210-164906": UTC, sortable, no characters that need escaping.
+std::string timestamp() {
+    const std::time_t seconds = static_cast<std::time_t>(Foundation::clock().now());
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &parts);
+    return text;
+}
 
 }  // namespace
 
 int DAVDBStorage::globalConfigurationResult() { return gGlobalConfigurationResult; }
+
+bool DAVDBStorage::isCorruption(int result) { return result == SQLITE_CORRUPT || result == SQLITE_NOTADB; }
 
 DAVDBStorage::DAVDBStorage(std::optional<DAVDBSchema> schema, unsigned version, const std::string& filename)
     : DAVDBStorage(std::move(schema), version, filename, true) {}
@@ -40,6 +58,8 @@ DAVDBStorage::DAVDBStorage(std::optional<DAVDBSchema> schema, unsigned version, 
     if (configureNow) initializeDatabase();
 }
 
+DAVDBStorage::~DAVDBStorage() { closeConnection(); }
+
 void DAVDBStorage::initializeDatabase() {
     static Foundation::OnceFlag flag;
     Foundation::once(flag, [] {
@@ -50,15 +70,17 @@ void DAVDBStorage::initializeDatabase() {
                         sqlite3_errstr(gGlobalConfigurationResult));
         }
     });
-    int result = configureDatabase();
+    maxSizeInBytes_ = kDefaultMaxSizeInBytes;
+    const int result = configureDatabase();
     if (isCorruption(result)) {
-        dropDatabase();
-        result = configureDatabase();
+        recoverFromDamage(result);
+    } else if (result != SQLITE_OK) {
+        DAVLogError(kDAVDerAvedurLogTag, "Failed to initialize database.");
     }
-    if (result != SQLITE_OK) DAVLogError(kDAVDerAvedurLogTag, "Failed to initialize database.");
 }
 
 int DAVDBStorage::configureDatabase() {
+    closeConnection();
     // An empty file is what an interrupted first start leaves: still new.
     bool isNew = true;
     if (auto path = DAVUtility::fullURLForPathComponent(filename_)) {
@@ -68,28 +90,27 @@ int DAVDBStorage::configureDatabase() {
     auto url = DAVUtility::createFileAtPathComponent(filename_, std::nullopt, false, false);
     if (!url) return SQLITE_CANTOPEN;
     dbFileURL_ = *url;
-    maxSizeInBytes_ = kDefaultMaxSizeInBytes;
 
     int result = SQLITE_OK;
     sqlite3* db = openDatabaseAtFileURL(dbFileURL_, &result);
     if (!db) return result;
-    auto finish = [db](int code) {
+    auto fail = [db](int code) {
         sqlite3_close(db);
         return code;
     };
 
     // A file that is no database fails here, and so must reach the caller as such.
     pageSize_ = getPageSizeInOpenedDatabase(db, &result);
-    if (result != SQLITE_OK) return finish(result);
+    if (result != SQLITE_OK) return fail(result);
     if (pageSize_ == 0) {
         DAVLogError(kDAVDerAvedurLogTag, "Failed to get storage page size.");
-        return finish(SQLITE_ERROR);
+        return fail(SQLITE_ERROR);
     }
     unsigned storedVersion = versionInOpenedDatabase(db, &result);
-    if (result != SQLITE_OK) return finish(result);
+    if (result != SQLITE_OK) return fail(result);
     if (schema_) {
         result = createTablesWithSchema(schema_, db);
-        if (result != SQLITE_OK) return finish(result);
+        if (result != SQLITE_OK) return fail(result);
     }
     if (isNew) {
         DAVLogInfo(kDAVDerAvedurLogTag, "Created \"%s\" database with %lu version.", filename_.c_str(),
@@ -100,36 +121,116 @@ int DAVDBStorage::configureDatabase() {
                    static_cast<unsigned long>(storedVersion), static_cast<unsigned long>(version_));
         migrateDatabase(db, storedVersion);
     }
+    result = prepareDatabase(db);
+    if (isCorruption(result)) return fail(result);
     result = enableAutoVacuumInOpenedDatabase(db);
-    if (isCorruption(result)) return finish(result);
+    if (isCorruption(result)) return fail(result);
     result = setVersion(version_, db);
-    return finish(isCorruption(result) ? result : SQLITE_OK);
+    if (isCorruption(result)) return fail(result);
+    // The connection stays open; its page limit is set once, here.
+    result = setMaxPageCount(maxSizeInBytes_ / pageSize_, db);
+    if (isCorruption(result)) return fail(result);
+    if (result != SQLITE_OK)
+        DAVLogError(kDAVDerAvedurLogTag, "Failed to open database with specified maximum size constraint.");
+    db_ = db;
+    return SQLITE_OK;
 }
 
 void DAVDBStorage::customizeDatabase(sqlite3*) {}
 
 void DAVDBStorage::migrateDatabase(sqlite3*, unsigned) {}
 
-int DAVDBStorage::executeQueryUsingBlock(const std::function<int(sqlite3* db)>& block) {
-    int result = SQLITE_OK;
-    sqlite3* db = openDatabaseAtFileURL(dbFileURL_, &result);
-    if (!db) return result;
+int DAVDBStorage::prepareDatabase(sqlite3*) { return SQLITE_OK; }
+
+std::size_t DAVDBStorage::salvageDatabase(sqlite3*, sqlite3*, std::size_t* unreadable) {
+    if (unreadable) *unreadable = 0;
+    return 0;
+}
+
+sqlite3* DAVDBStorage::connection(int* result) {
+    if (db_) {
+        *result = SQLITE_OK;
+        return db_;
+    }
     if (pageSize_ == 0) {
         DAVLogError(kDAVDerAvedurLogTag,
                     "The database was not configured correctly. The page size is expected to be non zero.");
-        sqlite3_close(db);
-        return SQLITE_ERROR;
+        *result = SQLITE_ERROR;
+        return nullptr;
     }
-    result = setMaxPageCount(maxSizeInBytes_ / pageSize_, db);
-    if (isCorruption(result)) {
+    sqlite3* db = openDatabaseAtFileURL(dbFileURL_, result);
+    if (!db) return nullptr;
+    *result = setMaxPageCount(maxSizeInBytes_ / pageSize_, db);
+    if (isCorruption(*result)) {
         sqlite3_close(db);
-        return result;
+        recoverFromDamage(*result);
+        return nullptr;
     }
-    if (result != SQLITE_OK)
+    if (*result != SQLITE_OK)
         DAVLogError(kDAVDerAvedurLogTag, "Failed to open database with specified maximum size constraint.");
+    *result = SQLITE_OK;
+    db_ = db;
+    return db_;
+}
+
+void DAVDBStorage::closeConnection() {
+    if (!db_) return;
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+int DAVDBStorage::executeQueryUsingBlock(const std::function<int(sqlite3* db)>& block) {
+    int result = SQLITE_OK;
+    sqlite3* db = connection(&result);
+    if (!db) return result;
     result = block(db);
-    sqlite3_close(db);
+    // A block never leaves a transaction open behind it.
+    if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (isCorruption(result)) recoverFromDamage(result);
     return result;
+}
+
+std::optional<std::string> DAVDBStorage::setAside() {
+    if (dbFileURL_.empty() || !exists(dbFileURL_)) return std::nullopt;
+    const std::string stem = dbFileURL_ + ".damaged-" + timestamp();
+    std::string target = stem;
+    for (int n = 2; exists(target); ++n) target = stem + "-" + std::to_string(n);
+    if (::rename(dbFileURL_.c_str(), target.c_str()) != 0) {
+        DAVLogError(kDAVDerAvedurLogTag, "Failed to set the damaged database \"%s\" aside.", dbFileURL_.c_str());
+        return std::nullopt;
+    }
+    // A journal belongs to its file: it moves along, so that it is played back
+    // into the damaged copy and never into the new file.
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+        const std::string journal = dbFileURL_ + suffix;
+        if (exists(journal)) ::rename(journal.c_str(), (target + suffix).c_str());
+    }
+    setAsideFiles_.push_back(target);
+    return target;
+}
+
+void DAVDBStorage::recoverFromDamage(int result) {
+    if (recovering_) return;
+    recovering_ = true;
+    closeConnection();
+    const std::optional<std::string> aside = setAside();
+    DAVLogError(kDAVDerAvedurLogTag, "The database \"%s\" is damaged (SQLite result %d); it was set aside as \"%s\" and a new one is used.",
+                filename_.c_str(), result, aside ? aside->c_str() : "(not possible)");
+    const int configured = aside ? configureDatabase() : SQLITE_CANTOPEN;
+    if (configured != SQLITE_OK) {
+        DAVLogError(kDAVDerAvedurLogTag, "Failed to initialize database.");
+    } else {
+        int code = SQLITE_OK;
+        std::size_t salvaged = 0;
+        std::size_t unreadable = 0;
+        if (sqlite3* damaged = openDatabaseAtFileURL(*aside, &code)) {
+            salvaged = salvageDatabase(damaged, db_, &unreadable);
+            sqlite3_close(damaged);
+        }
+        DAVLogWarning(kDAVDerAvedurLogTag, "Salvaged %zu row(s) of the damaged database \"%s\"; %zu part(s) could not be read.",
+                      salvaged, aside->c_str(), unreadable);
+    }
+    recovering_ = false;
 }
 
 int DAVDBStorage::executeNonSelectionQuery(const std::string& query, const DAVStorageBindableArray* values) {
@@ -189,6 +290,7 @@ bool DAVDBStorage::dropTable(const std::string& table) {
 
 void DAVDBStorage::dropDatabase() {
     if (dbFileURL_.empty()) return;
+    closeConnection();
     // A journal left beside a deleted file would be played back into the new one.
     for (const char* suffix : {"-journal", "-wal", "-shm"}) ::unlink((dbFileURL_ + suffix).c_str());
     if (DAVUtility::deleteFileAtURL(dbFileURL_)) {
@@ -204,15 +306,8 @@ void DAVDBStorage::setMaxStorageSize(std::int64_t sizeInBytes,
         if (completionHandler) completionHandler(success);
     };
     int result = SQLITE_OK;
-    sqlite3* db = openDatabaseAtFileURL(dbFileURL_, &result);
+    sqlite3* db = connection(&result);
     if (!db) {
-        complete(false);
-        return;
-    }
-    if (pageSize_ == 0) {
-        DAVLogError(kDAVDerAvedurLogTag,
-                    "The database was not configured correctly. The page size is expected to be non zero.");
-        sqlite3_close(db);
         complete(false);
         return;
     }
@@ -246,7 +341,6 @@ void DAVDBStorage::setMaxStorageSize(std::int64_t sizeInBytes,
             success = true;
         }
     }
-    sqlite3_close(db);
     complete(success);
 }
 

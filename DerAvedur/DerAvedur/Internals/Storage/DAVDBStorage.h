@@ -1,7 +1,10 @@
 #pragma once
 // One SQLite database file of the SDK: created from a schema description,
-// versioned and migrated, kept within a maximum size. Every statement opens
-// the file, runs and closes it again, so no connection outlives a call.
+// versioned and migrated, kept within a maximum size. One connection is kept
+// open from configuration on, with its busy timeout and page limit set once.
+// A file that reports damage (at start or by any later statement) is set
+// aside under a timestamped name, never deleted: what can still be read of it
+// is salvaged into a new file, and the store goes on with that.
 // No lock of its own: callers serialise access (the channel group's queue).
 
 #include <cstdint>
@@ -30,7 +33,7 @@ public:
     // rebuilds the file "<SDK directory>/<filename>".
     DAVDBStorage(std::optional<DAVDBSchema> schema, unsigned version, const std::string& filename);
     DAVDBStorage(unsigned version, const std::string& filename);
-    virtual ~DAVDBStorage() = default;
+    virtual ~DAVDBStorage();
     DAVDBStorage(const DAVDBStorage&) = delete;
     DAVDBStorage& operator=(const DAVDBStorage&) = delete;
 
@@ -39,7 +42,8 @@ public:
     std::int64_t pageSize() const { return pageSize_; }
     const std::optional<DAVDBSchema>& schema() const { return schema_; }
 
-    // Opens the file with the size limit in force, runs the block, closes.
+    // Runs the block on the kept connection (reopened if it was lost). A
+    // damage result sets the file aside and salvages it before returning.
     int executeQueryUsingBlock(const std::function<int(sqlite3* db)>& block);
     int executeNonSelectionQuery(const std::string& query, const DAVStorageBindableArray* values = nullptr);
     // Never fails: rows of a failed query are simply absent.
@@ -82,6 +86,9 @@ public:
     static std::string fileURIForPath(const std::string& path);
     // The result of enabling URI file names, once per process.
     static int globalConfigurationResult();
+    static bool isCorruption(int result);
+    // Where the damaged files of this store were set aside, oldest first.
+    const std::vector<std::string>& setAsideFiles() const { return setAsideFiles_; }
 
 protected:
     // For subclasses whose hooks must run: construct with `configureNow`
@@ -93,9 +100,19 @@ protected:
     virtual void customizeDatabase(sqlite3* db);
     // The stored version is lower than the wanted one.
     virtual void migrateDatabase(sqlite3* db, unsigned fromVersion);
+    // Every configuration, new file or not, after creation and migration.
+    virtual int prepareDatabase(sqlite3* db);
+    // Copies what can be read of a damaged file into the new one; returns
+    // the rows saved and counts the stretches that could not be read.
+    virtual std::size_t salvageDatabase(sqlite3* damaged, sqlite3* fresh, std::size_t* unreadable);
 
 private:
     int configureDatabase();
+    sqlite3* connection(int* result);
+    void closeConnection();
+    // Moves the file (and its journal) aside, makes a new one, salvages.
+    void recoverFromDamage(int result);
+    std::optional<std::string> setAside();
 
     std::optional<DAVDBSchema> schema_;
     unsigned version_;
@@ -103,4 +120,7 @@ private:
     std::string dbFileURL_;
     std::int64_t maxSizeInBytes_ = kDefaultMaxSizeInBytes;
     std::int64_t pageSize_ = 0;
+    sqlite3* db_ = nullptr;
+    bool recovering_ = false;
+    std::vector<std::string> setAsideFiles_;
 };

@@ -77,90 +77,263 @@ std::string DAVLogDBStorage::buildKeyFormatWithCount(std::size_t count) {
     return list + ")";
 }
 
+int DAVLogDBStorage::prepareDatabase(sqlite3* db) {
+    // A commit writes (and syncs) the write-ahead log only: one sync instead
+    // of the rollback journal's several, so a group of logs is durable
+    // sooner. The mode is kept in the file; any SQLite since 3.7 reads it.
+    int result = SQLITE_OK;
+    std::vector<DAVDBRow> mode = executeSelectionQuery("PRAGMA journal_mode = WAL", db, nullptr, &result);
+    if (isCorruption(result)) return result;
+    if (mode.empty() || mode.front().empty() || mode.front().front().stringOrNull() == nullptr ||
+        *mode.front().front().stringOrNull() != "wal")
+        DAVLogWarning(kTag, "The log store keeps its rollback journal: the write-ahead log is not available.");
+    // Files of the earlier layout gain the index here; it changes nothing
+    // they need to be read by an earlier version.
+    return executeNonSelectionQuery(std::string("CREATE INDEX IF NOT EXISTS \"") + kBatchIndexName + "\" ON " +
+                                        quoted(kTableName) + " (" + quoted(kGroupIdColumnName) + ", " +
+                                        quoted(kPriorityColumnName) + " DESC, " + quoted(kIdColumnName) + ")",
+                                    db);
+}
+
 bool DAVLogDBStorage::saveLog(const std::shared_ptr<DAVLog>& log, const std::string& groupId, DAVFlags flags) {
     if (!log) return false;
+    return saveLogs({{log, flags}}, groupId, nullptr).front();
+}
+
+namespace {
+
+std::optional<std::string> archiveInBase64(const std::shared_ptr<DAVLog>& log) {
     auto object = std::dynamic_pointer_cast<Foundation::Coding>(log);
     if (!object) {
         DAVLogError(kTag, "Log of type '%s' cannot be archived.", log->type().value_or("").c_str());
-        return false;
+        return std::nullopt;
     }
     auto archive = DAVUtility::archiveKeyedData(Foundation::Value(object));
-    if (!archive) return false;
-    const std::string base64 = Foundation::base64Encode(*archive);
-    const std::int64_t priority = static_cast<std::int64_t>(flags & DAVFlagsPersistenceMask);
+    if (!archive) return std::nullopt;
+    return Foundation::base64Encode(*archive);
+}
 
-    DAVStorageBindableArray values;
-    std::string query;
-    values.addString(groupId);
-    values.addString(base64);
+}  // namespace
+
+DAVLogDBStorage::EncodedLog DAVLogDBStorage::encode(const DAVLogToStore& entry) {
+    EncodedLog row;
+    const auto& log = entry.log;
+    if (!log) return row;
+    auto base64 = archiveInBase64(log);
+    if (!base64) return row;
+    row.base64 = std::move(*base64);
+    row.priority = static_cast<std::int64_t>(entry.flags & DAVFlagsPersistenceMask);
     if (std::dynamic_pointer_cast<DAVCommonSchemaLog>(log)) {
         std::set<std::string> tokens = log->transmissionTargetTokens();
-        std::optional<std::string> encryptedToken;
-        std::optional<std::string> targetKey;
         if (!tokens.empty()) {
             const std::string& token = *tokens.begin();
             // Never store the token in plain text: without a cipher the log is not stored.
-            encryptedToken = targetTokenEncrypter_.encryptString(token);
-            if (!encryptedToken) {
+            row.encryptedToken = targetTokenEncrypter_.encryptString(token);
+            if (!row.encryptedToken) {
                 DAVLogError(kTag, "Failed to encrypt the target token; the log is not stored.");
-                return false;
+                return row;
             }
-            targetKey = DAVUtility::targetKeyFromTargetToken(token);
+            row.targetKey = DAVUtility::targetKeyFromTargetToken(token);
         }
-        query = "INSERT INTO " + quoted(kTableName) + " (" + quoted(kGroupIdColumnName) + ", " +
-                quoted(kLogColumnName) + ", " + quoted(kTargetTokenColumnName) + ", " + quoted(kTargetKeyColumnName) +
-                ", " + quoted(kPriorityColumnName) + ") VALUES (?, ?, ?, ?, ?)";
-        values.addString(encryptedToken);
-        values.addString(targetKey);
-    } else {
-        query = "INSERT INTO " + quoted(kTableName) + " (" + quoted(kGroupIdColumnName) + ", " +
-                quoted(kLogColumnName) + ", " + quoted(kPriorityColumnName) + ") VALUES (?, ?, ?)";
     }
-    values.addNumber(priority);
+    row.valid = true;
+    return row;
+}
 
-    int result = executeQueryUsingBlock([&](sqlite3* db) {
-        const std::int64_t maxSize = getMaxPageCountInOpenedDatabase(db) * pageSize();
-        if (static_cast<std::int64_t>(base64.size()) >= maxSize) {
-            DAVLogError(kTag,
-                        "Log is too large (%zu bytes) to store in database. Current maximum database size is %lld bytes.",
-                        base64.size(), static_cast<long long>(maxSize));
-            return SQLITE_ERROR;
-        }
-        int code = executeNonSelectionQuery(query, db, &values);
-        if (code == SQLITE_FULL) {
-            // Make room: equal or lower priority only, lowest priority first, then oldest.
-            DAVStorageBindableArray candidateValues;
-            candidateValues.addNumber(priority);
-            std::vector<DAVDBRow> candidates = executeSelectionQuery(
-                "SELECT " + quoted(kIdColumnName) + " FROM " + quoted(kTableName) + " WHERE " +
-                    quoted(kPriorityColumnName) + " <= ? ORDER BY " + quoted(kPriorityColumnName) + " ASC, " +
-                    quoted(kIdColumnName) + " ASC",
-                db, &candidateValues);
-            long deleted = 0;
-            for (const DAVDBRow& candidate : candidates) {
-                const Foundation::Value& id = candidate.front();
-                int deleteResult = deleteLogsFromDBWithColumnValues({id}, kIdColumnName, db);
-                if (deleteResult != SQLITE_OK) {
-                    code = deleteResult;
-                    break;
-                }
-                DAVLogDebug(kTag, "Deleted a log with id %lld to store a new log.",
-                            static_cast<long long>(id.integerValue().value_or(0)));
-                ++deleted;
-                code = executeNonSelectionQuery(query, db, &values);
-                if (code != SQLITE_FULL) break;
+namespace {
+
+// The text must outlive the step: it is not copied.
+int bindText(sqlite3_stmt* statement, int index, const std::string* text) {
+    if (!text) return sqlite3_bind_null(statement, index);
+    return sqlite3_bind_text64(statement, index, text->data(), text->size(), SQLITE_STATIC, SQLITE_UTF8);
+}
+
+// A statement prepared once for the life of a transaction.
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql) : db_(db) {
+        result_ = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr);
+        if (result_ != SQLITE_OK)
+            DAVLogError(kTag, "Failed to prepare SQLite statement, result=%d\n\t%s", result_, sqlite3_errmsg(db));
+    }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return statement_; }
+    int prepared() const { return result_; }
+    // Steps once and resets for the next use; SQLITE_OK for a finished step.
+    int run() {
+        int result = sqlite3_step(statement_);
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+        if (result == SQLITE_DONE) return SQLITE_OK;
+        if (result != SQLITE_FULL)
+            DAVLogError(kTag, "Could not execute the statement, result=%d\n\t%s", result, sqlite3_errmsg(db_));
+        return result;
+    }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* statement_ = nullptr;
+    int result_;
+};
+
+}  // namespace
+
+int DAVLogDBStorage::evictAndInsert(sqlite3* db, std::int64_t priority, const std::function<int()>& insert,
+                                    std::vector<DAVEvictedLog>& evicted, long& evictedCount) {
+    // Logs in flight are about to be deleted by their answer: evicting them
+    // would report them failed and then sent.
+    const std::set<std::int64_t> inFlight = handedOutIds(std::nullopt);
+    const std::string candidatesQuery = "SELECT " + quoted(kIdColumnName) + " FROM " + quoted(kTableName) + " WHERE " +
+                                        quoted(kPriorityColumnName) + " <= ? ORDER BY " + quoted(kPriorityColumnName) +
+                                        " ASC, " + quoted(kIdColumnName) + " ASC LIMIT ?";
+    const std::string rowQuery = "SELECT " + quoted(kGroupIdColumnName) + ", " + quoted(kLogColumnName) + ", " +
+                                 quoted(kTargetTokenColumnName) + " FROM " + quoted(kTableName) + " WHERE " +
+                                 quoted(kIdColumnName) + " = ?";
+    const std::string deleteQuery = "DELETE FROM " + quoted(kTableName) + " WHERE " + quoted(kIdColumnName) + " = ?";
+    for (;;) {
+        DAVStorageBindableArray candidateValues;
+        candidateValues.addNumber(priority);
+        candidateValues.addNumber(static_cast<std::int64_t>(inFlight.size() + 8));
+        int code = SQLITE_OK;
+        std::vector<DAVDBRow> candidates = executeSelectionQuery(candidatesQuery, db, &candidateValues, &code);
+        if (code != SQLITE_OK) return code;
+        bool deletedAny = false;
+        for (const DAVDBRow& candidate : candidates) {
+            const std::int64_t id = candidate.front().integerValue().value_or(0);
+            if (inFlight.count(id)) continue;
+            DAVStorageBindableArray idValue;
+            idValue.addNumber(id);
+            std::vector<DAVDBRow> rows = executeSelectionQuery(rowQuery, db, &idValue, &code);
+            if (code != SQLITE_OK) return code;
+            code = executeNonSelectionQuery(deleteQuery, db, &idValue);
+            if (code != SQLITE_OK) return code;
+            deletedAny = true;
+            ++evictedCount;
+            DAVLogDebug(kTag, "Deleted a log with id %lld to store a new log.", static_cast<long long>(id));
+            if (!rows.empty() && rows.front().size() >= 3) {
+                const DAVDBRow& row = rows.front();
+                if (auto log = decodeLog(id, row[1].stringOrNull(), row[2].stringOrNull()))
+                    evicted.push_back({row[0].stringOrNull() ? *row[0].stringOrNull() : std::string(), std::move(log)});
             }
-            if (deleted > 0)
-                DAVLogDebug(kTag, "Log storage was over capacity, %ld oldest log(s) with equal or lower priority deleted.",
-                            deleted);
-            if (code == SQLITE_FULL)
-                DAVLogError(kTag, "Storage is full and no logs with equal or lower priority exist; discarding the log.");
+            code = insert();
+            if (code != SQLITE_FULL || sqlite3_get_autocommit(db)) return code;
         }
-        if (code == SQLITE_OK)
-            DAVLogVerbose(kTag, "Log is stored with id: '%lld'", static_cast<long long>(sqlite3_last_insert_rowid(db)));
-        return code;
-    });
-    return result == SQLITE_OK;
+        if (!deletedAny) break;
+    }
+    DAVLogError(kTag, "Storage is full and no logs with equal or lower priority exist; discarding the log.");
+    return SQLITE_FULL;
+}
+
+std::set<std::int64_t> DAVLogDBStorage::handedOutIds(const std::optional<std::string>& groupId) const {
+    std::set<std::int64_t> ids;
+    for (const auto& [key, batch] : batches_)
+        if (!groupId || key.first == *groupId) ids.insert(batch.begin(), batch.end());
+    return ids;
+}
+
+std::shared_ptr<DAVLog> DAVLogDBStorage::decodeLog(std::int64_t id, const std::string* text, const std::string* token) {
+    std::shared_ptr<DAVLog> log;
+    if (text) {
+        if (auto data = Foundation::base64DecodeLenient(*text)) {
+            Foundation::Value object = DAVUtility::unarchiveKeyedData(*data);
+            if (object.isObject()) log = std::dynamic_pointer_cast<DAVLog>(object.asObject());
+        }
+    }
+    if (!log) return nullptr;
+    if (token) {
+        if (token->empty()) {
+            DAVLogError(kTag, "Unexpected empty target token for log with Id %lld.", static_cast<long long>(id));
+        } else if (auto decrypted = targetTokenEncrypter_.decryptString(*token)) {
+            log->addTransmissionTargetToken(*decrypted);
+        } else {
+            DAVLogError(kTag, "Failed to decrypt the target token for log with Id %lld.", static_cast<long long>(id));
+        }
+    }
+    return log;
+}
+
+std::vector<bool> DAVLogDBStorage::saveLogs(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
+                                            std::vector<DAVEvictedLog>* evicted) {
+    std::vector<EncodedLog> rows;
+    rows.reserve(logs.size());
+    for (const auto& entry : logs) rows.push_back(encode(entry));
+    std::vector<bool> stored(logs.size(), false);
+
+    // The form with SELECT runs under a statement journal: a full store then
+    // undoes only this insert, where a plain VALUES insert would lose the
+    // whole transaction.
+    const std::string insertQuery =
+        "INSERT INTO " + quoted(kTableName) + " (" + quoted(kGroupIdColumnName) + ", " + quoted(kLogColumnName) + ", " +
+        quoted(kTargetTokenColumnName) + ", " + quoted(kTargetKeyColumnName) + ", " + quoted(kPriorityColumnName) +
+        ") SELECT ?, ?, ?, ?, ?";
+    // A damaged file is set aside and salvaged by the first failing attempt,
+    // and a transaction SQLite gave up on is started again: one more try each.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::vector<DAVEvictedLog> evictedNow;
+        long evictedCount = 0;
+        bool transactionLost = false;
+        std::fill(stored.begin(), stored.end(), false);
+        int result = executeQueryUsingBlock([&](sqlite3* db) {
+            int code = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+            if (code != SQLITE_OK) {
+                DAVLogError(kTag, "Could not begin a transaction, result=%d\n\t%s", code, sqlite3_errmsg(db));
+                return code;
+            }
+            Statement statement(db, insertQuery);
+            if (statement.prepared() != SQLITE_OK) return statement.prepared();
+            const std::int64_t maxSize = maxSizeInBytes();
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                const EncodedLog& row = rows[i];
+                if (!row.valid) continue;
+                if (static_cast<std::int64_t>(row.base64.size()) >= maxSize) {
+                    DAVLogError(kTag,
+                                "Log is too large (%zu bytes) to store in database. Current maximum database size is "
+                                "%lld bytes.",
+                                row.base64.size(), static_cast<long long>(maxSize));
+                    continue;
+                }
+                auto insert = [&] {
+                    sqlite3_stmt* prepared = statement.get();
+                    bindText(prepared, 1, &groupId);
+                    bindText(prepared, 2, &row.base64);
+                    bindText(prepared, 3, row.encryptedToken ? &*row.encryptedToken : nullptr);
+                    bindText(prepared, 4, row.targetKey ? &*row.targetKey : nullptr);
+                    sqlite3_bind_int64(prepared, 5, row.priority);
+                    return statement.run();
+                };
+                code = insert();
+                if (code == SQLITE_FULL && !sqlite3_get_autocommit(db))
+                    code = evictAndInsert(db, row.priority, insert, evictedNow, evictedCount);
+                if (code == SQLITE_OK) {
+                    stored[i] = true;
+                    DAVLogVerbose(kTag, "Log is stored with id: '%lld'",
+                                  static_cast<long long>(sqlite3_last_insert_rowid(db)));
+                    continue;
+                }
+                if (isCorruption(code)) return code;
+                if (sqlite3_get_autocommit(db)) {
+                    transactionLost = true;
+                    return code;
+                }
+            }
+            code = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+            if (code != SQLITE_OK)
+                DAVLogError(kTag, "Could not commit the stored logs, result=%d\n\t%s", code, sqlite3_errmsg(db));
+            return code;
+        });
+        if (result == SQLITE_OK) {
+            if (evictedCount > 0)
+                DAVLogWarning(kTag, "Log storage was over capacity, %ld oldest log(s) with equal or lower priority deleted.",
+                              evictedCount);
+            if (evicted) evicted->insert(evicted->end(), evictedNow.begin(), evictedNow.end());
+            return stored;
+        }
+        std::fill(stored.begin(), stored.end(), false);
+        if (!isCorruption(result) && !transactionLost) break;
+    }
+    return stored;
 }
 
 bool DAVLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
@@ -168,9 +341,7 @@ bool DAVLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
                                           const DAVLoadDataCompletionHandler& completionHandler) {
     // Logs of batches in flight of this very group (never of another group
     // whose id merely begins the same way).
-    std::set<std::int64_t> handedOut;
-    for (const auto& [key, ids] : batches_)
-        if (key.first == groupId) handedOut.insert(ids.begin(), ids.end());
+    const std::set<std::int64_t> handedOut = handedOutIds(groupId);
 
     DAVStorageBindableArray values;
     std::string condition = quoted(kGroupIdColumnName) + " = ?";
@@ -193,8 +364,12 @@ bool DAVLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
     condition += " LIMIT ?";
     values.addNumber(static_cast<std::int64_t>(sqlLimit));
 
+    const std::size_t setAside = setAsideFiles().size();
     std::vector<LoadedLog> loaded =
         logsWithCondition(condition, values, bindIds ? nullptr : &handedOut, static_cast<std::size_t>(wanted));
+    // Damage found on the way: the salvaged store (same ids) is read again.
+    if (setAsideFiles().size() != setAside)
+        loaded = logsWithCondition(condition, values, bindIds ? nullptr : &handedOut, static_cast<std::size_t>(wanted));
     bool more = false;
     if (loaded.size() > limit) {
         loaded.resize(limit);
@@ -232,26 +407,12 @@ std::vector<DAVLogDBStorage::LoadedLog> DAVLogDBStorage::logsWithCondition(const
         const std::int64_t id = row[idColumnIndex_].integerValue().value_or(0);
         if (skippedIds && skippedIds->count(id)) continue;
 
-        std::shared_ptr<DAVLog> log;
-        if (const std::string* text = row[logColumnIndex_].stringOrNull()) {
-            if (auto data = Foundation::base64DecodeLenient(*text)) {
-                Foundation::Value object = DAVUtility::unarchiveKeyedData(*data);
-                if (object.isObject()) log = std::dynamic_pointer_cast<DAVLog>(object.asObject());
-            }
-        }
+        std::shared_ptr<DAVLog> log =
+            decodeLog(id, row[logColumnIndex_].stringOrNull(), row[targetTokenColumnIndex_].stringOrNull());
         if (!log) {
             DAVLogError(kTag, "Deserialization failed for log with Id %lld", static_cast<long long>(id));
             deleteLogFromDBWithId(id);
             continue;
-        }
-        if (const std::string* token = row[targetTokenColumnIndex_].stringOrNull()) {
-            if (token->empty()) {
-                DAVLogError(kTag, "Unexpected empty target token for log with Id %lld.", static_cast<long long>(id));
-            } else if (auto decrypted = targetTokenEncrypter_.decryptString(*token)) {
-                log->addTransmissionTargetToken(*decrypted);
-            } else {
-                DAVLogError(kTag, "Failed to decrypt the target token for log with Id %lld.", static_cast<long long>(id));
-            }
         }
         logs.push_back({id, std::move(log)});
     }
@@ -286,6 +447,103 @@ std::vector<std::shared_ptr<DAVLog>> DAVLogDBStorage::deleteLogsWithGroupId(cons
 }
 
 std::size_t DAVLogDBStorage::countLogs() { return countEntriesForTable(kTableName, std::nullopt); }
+
+std::size_t DAVLogDBStorage::countLogsWithGroupId(const std::string& groupId) {
+    DAVStorageBindableArray values;
+    values.addString(groupId);
+    return countEntriesForTable(kTableName, quoted(kGroupIdColumnName) + " = ?", &values);
+}
+
+void DAVLogDBStorage::releaseLogsWithBatchId(const std::string& batchId, const std::string& groupId) {
+    batches_.erase({groupId, batchId});
+}
+
+// Reads the damaged table in id order; where a part cannot be read, finds
+// the next id from which reading works again (doubling the step, then
+// narrowing it down) and goes on from there. Ids are kept, so batches handed
+// out before the damage still name the same logs.
+std::size_t DAVLogDBStorage::salvageDatabase(sqlite3* damaged, sqlite3* fresh, std::size_t* unreadable) {
+    std::size_t lost = 0;
+    std::size_t salvaged = 0;
+    const std::string columns = quoted(kIdColumnName) + ", " + quoted(kGroupIdColumnName) + ", " +
+                                quoted(kLogColumnName) + ", " + quoted(kTargetTokenColumnName) + ", " +
+                                quoted(kTargetKeyColumnName) + ", " + quoted(kPriorityColumnName);
+    const std::string select = "SELECT " + columns + " FROM " + quoted(kTableName) + " WHERE " + quoted(kIdColumnName) +
+                               " > ? ORDER BY " + quoted(kIdColumnName);
+    const std::string insertQuery =
+        "INSERT OR IGNORE INTO " + quoted(kTableName) + " (" + columns + ") VALUES (?, ?, ?, ?, ?, ?)";
+    sqlite3_stmt* reader = nullptr;
+    if (sqlite3_prepare_v2(damaged, select.c_str(), -1, &reader, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(reader);
+        if (unreadable) *unreadable = 1;
+        return 0;
+    }
+    sqlite3_stmt* writer = nullptr;
+    if (sqlite3_prepare_v2(fresh, insertQuery.c_str(), -1, &writer, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(reader);
+        sqlite3_finalize(writer);
+        if (unreadable) *unreadable = 1;
+        return 0;
+    }
+    sqlite3_exec(fresh, "BEGIN", nullptr, nullptr, nullptr);
+    // Copies the rows after `cursor`, moving it on; SQLITE_DONE at the end, else the error.
+    std::int64_t cursor = 0;
+    bool full = false;
+    auto copy = [&] {
+        sqlite3_reset(reader);
+        sqlite3_bind_int64(reader, 1, cursor);
+        int step;
+        while ((step = sqlite3_step(reader)) == SQLITE_ROW) {
+            cursor = sqlite3_column_int64(reader, 0);
+            const unsigned char* group = sqlite3_column_text(reader, 1);
+            const unsigned char* text = sqlite3_column_text(reader, 2);
+            if (!group || !text) {
+                ++lost;  // the row is there, its content is not
+                continue;
+            }
+            if (full) continue;
+            for (int column = 0; column < 6; ++column)
+                sqlite3_bind_value(writer, column + 1, sqlite3_column_value(reader, column));
+            const int written = sqlite3_step(writer);
+            sqlite3_reset(writer);
+            if (written == SQLITE_DONE) ++salvaged;
+            else full = true;
+        }
+        return step;
+    };
+    // Whether reading can start after `after`: SQLITE_ROW, SQLITE_DONE or the error.
+    auto probe = [&](std::int64_t after) {
+        sqlite3_reset(reader);
+        sqlite3_bind_int64(reader, 1, after);
+        return sqlite3_step(reader);
+    };
+    while (copy() != SQLITE_DONE) {
+        ++lost;
+        // Past the damage: the first start that reads again, doubling the step ...
+        const std::int64_t from = cursor;
+        std::int64_t step = 1;
+        int found = SQLITE_ERROR;
+        while (step < (std::int64_t{1} << 62)) {
+            found = probe(from + step);
+            if (found == SQLITE_ROW || found == SQLITE_DONE) break;
+            step *= 2;
+        }
+        if (found != SQLITE_ROW) break;
+        // ... then narrowed down between the last failing start and it.
+        std::int64_t bad = step == 1 ? from : from + step / 2;
+        std::int64_t good = from + step;
+        while (good - bad > 1) {
+            const std::int64_t middle = bad + (good - bad) / 2;
+            (probe(middle) == SQLITE_ROW ? good : bad) = middle;
+        }
+        cursor = good;
+    }
+    sqlite3_finalize(reader);
+    sqlite3_finalize(writer);
+    sqlite3_exec(fresh, "COMMIT", nullptr, nullptr, nullptr);
+    if (unreadable) *unreadable = lost;
+    return salvaged;
+}
 
 void DAVLogDBStorage::deleteLogFromDBWithId(std::int64_t id) {
     deleteLogsFromDBWithColumnValue(Foundation::Value(id), kIdColumnName);

@@ -1,6 +1,8 @@
 #pragma once
 // The log store: the table "logs" of "Logs.sqlite" (user_version 5) in the
-// SDK's directory.
+// SDK's directory. Logs saved together are written in one transaction; a
+// batch is read through the index on (groupId, priority DESC, id), so its
+// cost does not grow with the backlog.
 
 #include <map>
 #include <set>
@@ -25,13 +27,19 @@ public:
     // `filename` other than "Logs.sqlite" serves tests and benchmarks.
     explicit DAVLogDBStorage(const std::string& filename = kFileName);
 
+    static constexpr const char* kBatchIndexName = "ix_logs_groupId_priority_id";
+
     bool saveLog(const std::shared_ptr<DAVLog>& log, const std::string& groupId, DAVFlags flags) override;
+    std::vector<bool> saveLogs(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
+                               std::vector<DAVEvictedLog>* evicted) override;
     bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
                              const std::optional<std::vector<std::string>>& excludedTargetKeys,
                              const DAVLoadDataCompletionHandler& completionHandler) override;
     void deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) override;
+    void releaseLogsWithBatchId(const std::string& batchId, const std::string& groupId) override;
     std::vector<std::shared_ptr<DAVLog>> deleteLogsWithGroupId(const std::string& groupId) override;
     std::size_t countLogs() override;
+    std::size_t countLogsWithGroupId(const std::string& groupId) override;
     void setMaxStorageSize(std::int64_t sizeInBytes, const std::function<void(bool success)>& completionHandler) override {
         DAVDBStorage::setMaxStorageSize(sizeInBytes, completionHandler);
     }
@@ -44,12 +52,31 @@ public:
 protected:
     void customizeDatabase(sqlite3* db) override;
     void migrateDatabase(sqlite3* db, unsigned fromVersion) override;
+    int prepareDatabase(sqlite3* db) override;
+    std::size_t salvageDatabase(sqlite3* damaged, sqlite3* fresh, std::size_t* unreadable) override;
 
 private:
     struct LoadedLog {
         std::int64_t id;
         std::shared_ptr<DAVLog> log;
     };
+    // A log ready for its insert.
+    struct EncodedLog {
+        bool valid = false;
+        std::string base64;
+        std::optional<std::string> encryptedToken;
+        std::optional<std::string> targetKey;
+        std::int64_t priority = 0;
+    };
+
+    EncodedLog encode(const DAVLogToStore& entry);
+    // Inside the open transaction, after an insert found the store full:
+    // deletes logs of equal or lower priority (lowest, then oldest first;
+    // never one in flight), retrying the insert after each.
+    int evictAndInsert(sqlite3* db, std::int64_t priority, const std::function<int()>& insert,
+                       std::vector<DAVEvictedLog>& evicted, long& evictedCount);
+    std::shared_ptr<DAVLog> decodeLog(std::int64_t id, const std::string* text, const std::string* token);
+    std::set<std::int64_t> handedOutIds(const std::optional<std::string>& groupId) const;
 
     std::vector<std::shared_ptr<DAVLog>> logsFromDBWithGroupId(const std::string& groupId);
     // Rows matching the condition, decoded; rows whose id is in `skippedIds`

@@ -16,19 +16,44 @@
 using DAVLoadDataCompletionHandler =
     std::function<void(const std::vector<std::shared_ptr<DAVLog>>& logs, const std::optional<std::string>& batchId)>;
 
+// One log of a group stored together, and its flags.
+struct DAVLogToStore {
+    std::shared_ptr<DAVLog> log;
+    DAVFlags flags = DAVFlagsDefault;
+};
+
+// A log removed to make room for a newer one, and the group it was stored for.
+struct DAVEvictedLog {
+    std::string groupId;
+    std::shared_ptr<DAVLog> log;
+};
+
 class DAVStorage {
 public:
     virtual ~DAVStorage() = default;
 
     // True when the log was stored.
     virtual bool saveLog(const std::shared_ptr<DAVLog>& log, const std::string& groupId, DAVFlags flags) = 0;
+    // Stores the logs together (one transaction where the store has them);
+    // one answer per log, in order. Logs evicted to make room are added to
+    // `evicted`. The default stores them one by one.
+    virtual std::vector<bool> saveLogs(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
+                                       std::vector<DAVEvictedLog>* evicted) {
+        (void)evicted;
+        std::vector<bool> stored;
+        for (const auto& entry : logs) stored.push_back(saveLog(entry.log, groupId, entry.flags));
+        return stored;
+    }
     // Runs the completion before returning; true when more logs than `limit` matched.
     virtual bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
                                      const std::optional<std::vector<std::string>>& excludedTargetKeys,
                                      const DAVLoadDataCompletionHandler& completionHandler) = 0;
     virtual void deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) = 0;
+    // Forgets the batch without deleting its logs: they load again.
+    virtual void releaseLogsWithBatchId(const std::string& batchId, const std::string& groupId) = 0;
     // The group's logs as they were before deletion.
     virtual std::vector<std::shared_ptr<DAVLog>> deleteLogsWithGroupId(const std::string& groupId) = 0;
     virtual std::size_t countLogs() = 0;
+    virtual std::size_t countLogsWithGroupId(const std::string& groupId) = 0;
     virtual void setMaxStorageSize(std::int64_t sizeInBytes, const std::function<void(bool success)>& completionHandler) = 0;
 };
