@@ -72,6 +72,7 @@ TEST_F(ShellTest, ASecondNoticeIsHiddenByTheFirstOnesTimer) {
 TEST_F(ShellTest, HideAndFadeNeverTouchAWindowThatIsGone) {
     launch();
     app->showFloatingColor("gone before its hide", AppKit::NSColor::whiteColor(), true, 500, 876);
+    ui->advance(0.5);  // past the alpha animation, which holds the window while it runs
     std::weak_ptr<ARFloatingWindow> weak = app->floatingWindow;
     app->floatingWindow->orderOut();
     app->floatingWindow.reset();
