@@ -323,7 +323,7 @@ void AppDelegate::buildRecentItems(NSMenu& menu) {
         auto color = colorWithHex(c->color());
         const std::string text = formatted(*color, format, c->displayName());
         NSAttributedString title(sharedColorNames().nameForColor(*color).value_or("") + "\n", NSFont::systemFontOfSize(12.0));
-        title.append(text, NSFont::systemFontOfSize(10.0), NSColor::colorWithCalibratedWhite(1.0 / 3.0, 1.0));
+        title.append(text, NSFont::systemFontOfSize(10.0), NSColor::darkGrayColor());
         auto item = NSMenuItem::make(text, [weak](NSMenuItem& sender) {
             if (auto self = weak.lock()) self->handleRecentItemClick(sender);
         });

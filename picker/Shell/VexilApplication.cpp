@@ -46,7 +46,7 @@ int runApplication() {
     // Only the headless display exists yet: say so rather than sit unseen.
     Foundation::systemLog(
         "vexil: the X11 display backend is not built yet; Vexil runs on the headless display, where its status "
-        "item cannot be seen. tools/run-app plays the tour instead.");
+        "item cannot be seen; the tour (vexil-tour) shows it in pictures.");
     const int signals = watchTerminationSignals();
     launchApplication(makeAppDelegate());
     Foundation::RunLoop::main().run();

@@ -68,6 +68,16 @@ public:
         trace.push_back("buildRecentItems");
         AppDelegate::buildRecentItems(menu);
     }
+    // The picker work's seams, recorded.
+    std::vector<std::string> actions;
+    void showMagnifier() override { actions.push_back("showMagnifier"); }
+    void toggleLibrary() override { actions.push_back("toggleLibrary"); }
+    void addNewColor() override { actions.push_back("addNewColor"); }
+    void newPalette() override { actions.push_back("newPalette"); }
+    void showPreferences() override { actions.push_back("showPreferences"); }
+    void getFeedback() override { actions.push_back("getFeedback"); }
+    void gotoCommunity() override { actions.push_back("gotoCommunity"); }
+
     void didPickColor(const AppKit::NSColorRef& color) override {
         picks.push_back(color ? hexRGB(*color) : "<none>");
         AppDelegate::didPickColor(color);

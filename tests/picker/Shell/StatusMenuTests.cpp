@@ -163,6 +163,25 @@ TEST_F(StatusMenuTest, TheFormatsSubmenuTicksTheChoiceAndRetitlesItsItem) {
     EXPECT_NE(app->recentItems[1]->title.find("NSColor"), std::string::npos);
 }
 
+TEST_F(StatusMenuTest, TheFixedItemsSendTheirActions) {
+    launch();
+    const std::vector<std::pair<std::string, std::string>> items = {
+        {"Pick Color", "showMagnifier"},        {"Show Color Library", "toggleLibrary"},
+        {"New Color…", "addNewColor"},           {"New Palette…", "newPalette"},
+        {"Preferences…", "showPreferences"},    {"Send Feedback…", "getFeedback"},
+        {"Community", "gotoCommunity"},
+    };
+    for (const auto& [title, action] : items) {
+        ASSERT_TRUE(ui->chooseStatusMenuItem({title})) << title;
+        ASSERT_FALSE(app->actions.empty());
+        EXPECT_EQ(app->actions.back(), action);
+    }
+    EXPECT_EQ(app->actions.size(), items.size());
+    EXPECT_EQ(app->magnifierMenuItem.lock()->title, "Pick Color");
+    EXPECT_EQ(app->libraryMenuItem.lock()->title, "Show Color Library");
+    EXPECT_EQ(menu()->itemAtIndex(0)->actionName, "pickColorItemPressed:");
+}
+
 TEST_F(StatusMenuTest, ASavedChoiceIsTickedAtLaunch) {
     defaults().set("colorFormat", 4);
     launch();
