@@ -175,8 +175,6 @@ void AppDelegate::setUpStatusItem() {
     statusItem->menu = statusMenu.lock();
 }
 
-void AppDelegate::setUpShortcuts() {}
-
 void AppDelegate::scheduleReadyNotice() {
     std::weak_ptr<AppDelegate> weak = weak_from_this();
     Foundation::DispatchQueue::main()->after(1.0, [weak] {

@@ -159,6 +159,11 @@ public:
     void colorChooserDidSave(const AppKit::NSColorRef& color, const std::optional<std::string>& name,
                              const std::function<void()>& closeEditor);
     bool openLink(const std::string& url);
+    // Shows a stored shortcut as the menu item's key equivalent.
+    static void applyShortcut(const std::optional<std::string>& keyCode, AppKit::NSEventModifierFlags modifiers,
+                              const std::shared_ptr<AppKit::NSMenuItem>& item);
+    // A click in another program: dismisses the library window when asked to.
+    void handleOutsideClick();
     static constexpr const char* kFeedbackURL = "https://vexil.app/vexil/feedback";
     static constexpr const char* kCommunityURL = "https://community.vexil.app/?ref=vexil";
 
