@@ -10,6 +10,7 @@
 #include "picker/Colors/NSColorAdditions.h"
 #include "picker/Library/ZNLColorsLibrary.h"
 #include "picker/Shell/AppDelegate.h"
+#include "picker/Shell/Preferences.h"
 #include "picker/Shell/WindowServices.h"
 
 using namespace AppKit;
@@ -175,4 +176,10 @@ bool AppDelegate::openLink(const std::string& url) {
 void AppDelegate::getFeedback() { openLink(kFeedbackURL); }
 void AppDelegate::gotoCommunity() { openLink(kCommunityURL); }
 
-void AppDelegate::showPreferences() {}
+void AppDelegate::showPreferences() {
+    auto controller = std::make_shared<CCNPreferencesWindowController>();
+    controller->setCenterToolbarItems(false);
+    controller->setPreferencesViewControllers({std::make_shared<ZNLSettingsViewController>()});
+    preferences = controller;
+    controller->showPreferencesWindow();
+}
