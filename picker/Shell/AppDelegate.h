@@ -72,6 +72,10 @@ public:
     std::shared_ptr<AppKit::NSWindowController> preferences;
     std::shared_ptr<CLPasteboard> pasteboardObserver;
     bool ignoreLastClipboardItem = false;
+    // The change count of the library window's own copy the flag is for.
+    std::optional<long> ignoredChangeCount;
+    // Called by the library window right after it copies a colour.
+    void ignoreOwnCopy();
     std::shared_ptr<Nimbus::SyncEngine> syncEngine;
     bool isMenuVisible = false;
     ObjectStore::NotificationTokenRef token;

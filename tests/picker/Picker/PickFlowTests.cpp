@@ -147,3 +147,35 @@ TEST_F(PickFlow, ANewColourOpensTheEditorAndItsSaveStoresTheName) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PickFlow, TheLibrarysCopyIsSkippedButALaterCopyIsNot) {
+    AppKit::NSPasteboard::generalPasteboard()->clearContents();
+    AppKit::NSPasteboard::generalPasteboard()->setString("#123456", AppKit::NSPasteboardTypeString);
+    app->ignoreOwnCopy();
+    app->addClipboardColor("#123456");
+    EXPECT_TRUE(app->picks.empty());
+    // The watcher missed the library's copy; the next one is another program's.
+    app->ignoreOwnCopy();
+    ui->copyFromOtherProgram("#abcdef");
+    app->addClipboardColor("#abcdef");
+    EXPECT_EQ(app->picks, std::vector<std::string>{"#abcdef"});
+}
+
+TEST_F(PickFlow, ClipboardTextsAreColoursOnlyAsThreeOrSixHexDigits) {
+    const struct {
+        const char* text;
+        const char* pick;  // nullptr: ignored
+    } cases[] = {{"#abc", "#aabbcc"}, {"ABC", "#aabbcc"}, {"#FF8800", "#ff8800"}, {"facade", "#facade"},
+                 {"#abcd", nullptr},  {"#abcdef12", nullptr}, {" #abc", nullptr}, {"#abc ", nullptr},
+                 {"#ggg", nullptr},   {"", nullptr}};
+    for (const auto& c : cases) {
+        app->picks.clear();
+        app->addClipboardColor(c.text);
+        if (c.pick) EXPECT_EQ(app->picks, std::vector<std::string>{c.pick}) << c.text;
+        else EXPECT_TRUE(app->picks.empty()) << c.text;
+    }
+}
+
+}  // namespace
