@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "DerAvedur/DerAvedur/DAVDerAvedur.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
@@ -11,6 +12,7 @@
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVCrashes.h"
 #include "Nimbus/Keys.h"
 #include "Platform/AppKit/NSImage.h"
+#include "Platform/AppKit/NSPasteboard.h"
 #include "Platform/CloudKit/Container.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/Diagnostics.h"
@@ -174,8 +176,6 @@ void AppDelegate::setUpStatusItem() {
     if (auto button = statusItem->button()) button->setImage(NSImage::imageNamed("Image"));
     statusItem->menu = statusMenu.lock();
 }
-
-void AppDelegate::setUpShortcuts() {}
 
 void AppDelegate::scheduleReadyNotice() {
     std::weak_ptr<AppDelegate> weak = weak_from_this();
@@ -459,7 +459,10 @@ void AppDelegate::didPickColor(const NSColorRef& color) {
 void AppDelegate::addClipboardColor(const std::string& text) {
     if (ignoreLastClipboardItem) {
         ignoreLastClipboardItem = false;
-        return;
+        // Only the library's own copy is dropped: a later copy (another
+        // change count) is a colour the user wants.
+        const auto own = std::exchange(ignoredChangeCount, std::nullopt);
+        if (!own || *own == NSPasteboard::generalPasteboard()->changeCount()) return;
     }
     std::string hex = text;
     if (hex.empty() || hex[0] != '#') hex = "#" + hex;
@@ -470,4 +473,9 @@ void AppDelegate::addClipboardColor(const std::string& text) {
         if (!isHex(hex[i])) return;
     // Three digits are one digit a channel ("#fff" is white), six are read as they are.
     didPickColor(digits == 3 ? colorWithHex(hex) : colorWithHexRGB(hex));
+}
+
+void AppDelegate::ignoreOwnCopy() {
+    ignoreLastClipboardItem = true;
+    ignoredChangeCount = NSPasteboard::generalPasteboard()->changeCount();
 }

@@ -25,6 +25,8 @@
 #include "picker/Colors/ColorFormat.h"
 #include "picker/Shell/ARFloatingWindow.h"
 #include "picker/Shell/CLPasteboard.h"
+#include "picker/Picker/ZNLEventHanlder.h"
+#include "Platform/AppKit/Animation.h"
 
 enum class ZNLAnimationState { show, hide, idle };
 
@@ -38,6 +40,8 @@ public:
 class AppDelegate : public AppKit::NSApplicationDelegate,
                     public AppKit::NSMenuDelegate,
                     public CLPasteboardDelegate,
+                    public ZNLMousePointerDelegate,
+                    public AppKit::NSAnimationDelegate,
                     public std::enable_shared_from_this<AppDelegate> {
 public:
     AppDelegate() = default;
@@ -68,6 +72,10 @@ public:
     std::shared_ptr<AppKit::NSWindowController> preferences;
     std::shared_ptr<CLPasteboard> pasteboardObserver;
     bool ignoreLastClipboardItem = false;
+    // The change count of the library window's own copy the flag is for.
+    std::optional<long> ignoredChangeCount;
+    // Called by the library window right after it copies a colour.
+    void ignoreOwnCopy();
     std::shared_ptr<Nimbus::SyncEngine> syncEngine;
     bool isMenuVisible = false;
     ObjectStore::NotificationTokenRef token;
@@ -129,15 +137,39 @@ public:
     virtual void didPickColor(const AppKit::NSColorRef& color);
     void addClipboardColor(const std::string& text) override;
 
-    // --- status-menu actions (picker) ---------------------------------------------------
-    virtual void showMagnifier() {}
-    virtual void toggleLibrary() {}
-    virtual void addNewColor() {}
-    virtual void newPalette() {}
-    virtual void showPreferences() {}
-    virtual void getFeedback() {}
-    virtual void gotoCommunity() {}
+    // The magnifier's pick (forwards to didPickColor).
+    void didPickColor(ZNLMousePointer& picker, const AppKit::NSColorRef& color) override;
+
+    // --- status-menu actions (picker/Shell/MenuActions.cpp) -----------------------------
+    virtual void showMagnifier();
+    virtual void toggleLibrary();
+    virtual void addNewColor();
+    virtual void newPalette();
+    virtual void showPreferences();
+    virtual void getFeedback();
+    virtual void gotoCommunity();
     virtual void quitItemPressed();
+    // The library window's slide (0.25 s) and its end.
+    void slideWindow(const std::shared_ptr<AppKit::NSWindow>& window, AppKit::CGRect start, AppKit::CGRect end);
+    void animationDidEnd(AppKit::NSAnimation& animation) override;
+    // The library window's rectangles on the main screen: along its bottom
+    // edge, and that moved down by its own height. None without a screen.
+    static std::optional<AppKit::CGRect> libraryShownRect();
+    static std::optional<AppKit::CGRect> libraryHiddenRect();
+    // The magnifier every opener uses.
+    virtual std::shared_ptr<ZNLEventHanlder> screenPicker() { return ZNLEventHanlder::shared(); }
+    // The colour editor's save: stores the colour in "History" with the name.
+    // `closeEditor` closes the editor's window.
+    void colorChooserDidSave(const AppKit::NSColorRef& color, const std::optional<std::string>& name,
+                             const std::function<void()>& closeEditor);
+    bool openLink(const std::string& url);
+    // Shows a stored shortcut as the menu item's key equivalent.
+    static void applyShortcut(const std::optional<std::string>& keyCode, AppKit::NSEventModifierFlags modifiers,
+                              const std::shared_ptr<AppKit::NSMenuItem>& item);
+    // A click in another program: dismisses the library window when asked to.
+    void handleOutsideClick();
+    static constexpr const char* kFeedbackURL = "https://vexil.app/vexil/feedback";
+    static constexpr const char* kCommunityURL = "https://community.vexil.app/?ref=vexil";
 
 protected:
     // Opens the configured store once: when it cannot be opened, one alert
