@@ -14,6 +14,9 @@
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/X11/BackendChoice.h"
 #include "picker/Shell/MainInterface.h"
+#include "picker/Shell/WindowServices.h"
+#include "picker/Views/Editor/ZNLColorChooserViewController.h"
+#include "picker/Views/Palettes/RCPalettesViewController.h"
 
 namespace vexil {
 
@@ -24,6 +27,37 @@ void launchApplication(const std::shared_ptr<AppDelegate>& delegate) {
 }
 
 namespace {
+// The editor's owner for the shell's new colours: it hands a save to the
+// application delegate and closes the editor it was given. Editors do not own
+// their owner, so one lives for the process.
+class NewColorEditorOwner : public ZNLColorChooserDelegate {
+public:
+    explicit NewColorEditorOwner(std::weak_ptr<AppDelegate> delegate) : delegate_(std::move(delegate)) {}
+    void colorChooserDidCancel(ZNLColorChooserViewController& editor) override { editor.closeWindow(); }
+    void colorChooserDidSave(const AppKit::NSColorRef& color, const std::string& name,
+                             ZNLColorChooserViewController& editor) override {
+        auto close = [&editor] { editor.closeWindow(); };
+        if (auto delegate = delegate_.lock())
+            delegate->colorChooserDidSave(color, name, close);
+        else
+            close();
+    }
+
+private:
+    std::weak_ptr<AppDelegate> delegate_;
+};
+
+// The editor and palettes windows are linked in: the status menu opens them.
+void linkWindows() {
+    auto& services = WindowServices::shared();
+    services.showNewColorEditor = [](const AppKit::NSColorRef& color, const std::weak_ptr<AppDelegate>& delegate) {
+        // One application delegate for the process, so one owner for every editor.
+        static const auto owner = std::make_shared<NewColorEditorOwner>(delegate);
+        ZNLColorChooserViewController::open(color, nullptr, owner);
+    };
+    services.showPalettesWindow = [] { openPalettesWindow(); };
+}
+
 // SIGINT and SIGTERM end the application as Quit does, from the run loop.
 int watchTerminationSignals() {
     sigset_t set;
@@ -52,6 +86,7 @@ int runApplication() {
                               "shows it in pictures.");
     AppKit::setDisplayBackend(choice.backend);
     const int signals = watchTerminationSignals();
+    linkWindows();
     launchApplication(makeAppDelegate());
     Foundation::RunLoop::main().run();
     if (signals >= 0) ::close(signals);
