@@ -106,6 +106,8 @@ TEST_F(PickFlow, TheLibraryWindowSlidesInOnceAndOutAgain) {
     EXPECT_EQ(app->animationState, ZNLAnimationState::idle);
     app->toggleLibrary();
     EXPECT_EQ(WindowServices::shared().record.libraryWindows, 2);
+    ui->advance(0.3);  // the second slide ends before the test does
+    EXPECT_EQ(app->animationState, ZNLAnimationState::idle);
 }
 
 TEST_F(PickFlow, PickingWithTheLibraryOpenSlidesItOutAndStartsTheMagnifierAtOnce) {
