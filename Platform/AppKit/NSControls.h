@@ -245,6 +245,7 @@ public:
     NSImageRef imageForSegment(long segment) const;
     void setWidth(double width, long segment);
     double widthForSegment(long segment) const;  // 0: automatic
+    using NSControl::setEnabled;  // the whole control, beside one segment
     void setEnabled(bool enabled, long segment);
     bool isEnabledForSegment(long segment) const;
     void setTag(long tag, long segment);
