@@ -292,7 +292,7 @@ private:
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
     static const RYPaletteExporter::Items mixed = makeItems(true), named = makeItems(false);
     for (const auto* set : {&mixed, &named}) {
         selected = set;

@@ -368,7 +368,7 @@ public:
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
     std::string scratch;
     if (!std::getenv("VEXIL_HOME")) {
         scratch = std::filesystem::temp_directory_path() / ("bench-telemetry-send-" + Foundation::makeUUIDString());
