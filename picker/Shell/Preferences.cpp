@@ -1,5 +1,6 @@
 #include "picker/Shell/Preferences.h"
 
+#include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "picker/Shell/AppDelegate.h"
 #include "picker/Shell/ZNLShortcutController.h"
@@ -144,3 +145,49 @@ void CCNPreferencesWindowController::showPreferencesWindow() {
     if (auto w = window()) w->makeKeyAndOrderFront();
     NSApp().activateIgnoringOtherApps(true);
 }
+
+// --- panes nothing shows ----------------------------------------------------------------
+
+// The maker's pages of its other products; the query names this program.
+const char* const ZNLAboutViewController::tovoURL = "https://tarnwick.invalid/tovo?ref=vexil";
+const char* const ZNLAboutViewController::productPageURL = "https://tarnwick.invalid/products?ref=vexil";
+
+NSImageRef ZNLAboutViewController::preferenceIcon() const {
+    auto image = NSImage::imageNamed("AppIcon");
+    return image ? image : std::make_shared<NSImage>();
+}
+
+void ZNLAboutViewController::loadView() {
+    auto root = NSView::make(CGRectMake(0, 0, 420, 160));
+    auto label = NSTextField::labelWithString("Vexil");
+    label->setFrame(CGRectMake(20, 110, 380, 22));
+    std::weak_ptr<ZNLAboutViewController> weak = std::static_pointer_cast<ZNLAboutViewController>(self());
+    auto tovo = NSButton::buttonWithTitle("Tovo", [weak](NSControl& sender) {
+        if (auto me = weak.lock()) me->visitTovo(sender);
+    });
+    tovo->setFrame(CGRectMake(20, 60, 180, 24));
+    auto product = NSButton::buttonWithTitle("More from the maker", [weak](NSControl& sender) {
+        if (auto me = weak.lock()) me->visitProductPage(sender);
+    });
+    product->setFrame(CGRectMake(220, 60, 180, 24));
+    for (auto v : std::vector<std::shared_ptr<NSView>>{label, tovo, product}) root->addSubview(v);
+    versionLabel = label;
+    setView(root);
+}
+
+void ZNLAboutViewController::viewDidLoad() {
+    NSViewController::viewDidLoad();
+    const auto version = Foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleShortVersionString");
+    if (auto label = versionLabel.lock(); label && version.isString()) label->setStringValue(version.asString());
+}
+
+void ZNLAboutViewController::visitTovo(NSControl&) { NSWorkspace::sharedWorkspace().openURL(tovoURL); }
+void ZNLAboutViewController::visitProductPage(NSControl&) { NSWorkspace::sharedWorkspace().openURL(productPageURL); }
+
+NSImageRef RCCloudSettingsViewController::preferenceIcon() const {
+    auto image = NSImage::imageNamed(NSImageNamePreferencesGeneral);
+    return image ? image : std::make_shared<NSImage>();
+}
+
+void RCCloudSettingsViewController::loadView() { setView(NSView::make(CGRectMake(0, 0, 420, 160))); }
+void FeedbackViewController::loadView() { setView(NSView::make(CGRectMake(0, 0, 420, 160))); }

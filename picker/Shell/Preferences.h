@@ -58,6 +58,38 @@ public:
     void controlTextDidEndEditing(AppKit::NSTextField& field) override;
 };
 
+// Panes defined beside General but shown by nothing: the window is given the
+// General pane alone. Kept so a later window can list them.
+class ZNLAboutViewController : public AppKit::NSViewController, public CCNPreferencesWindowControllerProtocol {
+public:
+    std::weak_ptr<AppKit::NSTextField> versionLabel;
+
+    std::string preferenceIdentifier() const override { return "ZNLAboutViewController"; }
+    std::string preferenceTitle() const override { return "About Vexil"; }
+    AppKit::NSImageRef preferenceIcon() const override;
+
+    void loadView() override;
+    void viewDidLoad() override;
+    void visitTovo(AppKit::NSControl& sender);
+    void visitProductPage(AppKit::NSControl& sender);
+
+    static const char* const tovoURL;
+    static const char* const productPageURL;
+};
+
+class RCCloudSettingsViewController : public AppKit::NSViewController, public CCNPreferencesWindowControllerProtocol {
+public:
+    std::string preferenceIdentifier() const override { return "RCCloudSettingsViewController"; }
+    std::string preferenceTitle() const override { return "iCloud"; }
+    AppKit::NSImageRef preferenceIcon() const override;
+    void loadView() override;
+};
+
+class FeedbackViewController : public AppKit::NSViewController {
+public:
+    void loadView() override;
+};
+
 class CCNPreferencesWindowController : public AppKit::NSWindowController {
 public:
     CCNPreferencesWindowController() = default;

@@ -1,6 +1,8 @@
 // The preferences window and its General pane.
 
 #include "picker/Shell/Preferences.h"
+
+#include "Platform/Foundation/Bundle.h"
 #include "picker/Shell/ShellTestSupport.h"
 #include "picker/Shell/ZNLShortcutController.h"
 
@@ -97,3 +99,24 @@ TEST_F(Preferences, ARecordedShortcutRebindsAndRetitlesTheMenuItem) {
 }
 
 }  // namespace
+
+// Panes nothing opens: what they show and where their links go.
+TEST_F(Preferences, TheAboutPaneShowsTheVersionAndOpensItsTwoPages) {
+    auto about = std::make_shared<ZNLAboutViewController>();
+    about->view();
+    EXPECT_EQ(about->preferenceIdentifier(), "ZNLAboutViewController");
+    EXPECT_EQ(about->preferenceTitle(), "About Vexil");
+    EXPECT_TRUE(about->preferenceIcon());
+    EXPECT_EQ(about->versionLabel.lock()->stringValue(),
+              Foundation::Bundle::main().objectForInfoDictionaryKey("CFBundleShortVersionString").asString());
+    auto& sender = *about->versionLabel.lock();
+    about->visitTovo(sender);
+    about->visitProductPage(sender);
+    EXPECT_EQ(ui->backend().openedURLs, (std::vector<std::string>{ZNLAboutViewController::tovoURL,
+                                                                   ZNLAboutViewController::productPageURL}));
+
+    RCCloudSettingsViewController cloud;
+    EXPECT_EQ(cloud.preferenceIdentifier(), "RCCloudSettingsViewController");
+    EXPECT_EQ(cloud.preferenceTitle(), "iCloud");
+    EXPECT_TRUE(cloud.preferenceIcon());
+}
