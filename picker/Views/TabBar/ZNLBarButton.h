@@ -64,6 +64,8 @@ public:
     void mouseExited(AppKit::NSEvent& event) override;
     void rightMouseDown(AppKit::NSEvent& event) override;
     void drawRect(AppKit::CGRect dirty, CoreGraphics::DrawingContext& ctx) override;
+    // The image and the title side by side (the image replaces the radio mark).
+    AppKit::CGSize intrinsicContentSize() const override;
 
     // Menu actions (the sender is the chosen item).
     void beginRename();
