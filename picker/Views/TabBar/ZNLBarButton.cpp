@@ -323,6 +323,7 @@ void ZNLBarButton::buildFormatMenu() {
 // --- menu actions --------------------------------------------------------------------------
 
 void ZNLBarButton::beginRename() {
+    renaming_ = true;
     textField->setStringValue(title());
     setTitle("");
     textField->setHidden(false);
@@ -330,6 +331,9 @@ void ZNLBarButton::beginRename() {
 }
 
 void ZNLBarButton::endRename() {
+    // Resigning the field ends its editing again: commit once.
+    if (!renaming_) return;
+    renaming_ = false;
     auto keep = selfTab();
     if (auto w = window(); w && w->firstResponder() == textField.get()) w->makeFirstResponder(nullptr);
     textField->setHidden(true);

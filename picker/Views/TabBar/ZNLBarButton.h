@@ -97,6 +97,7 @@ public:
 private:
     std::shared_ptr<ZNLBarButton> selfTab();
     void setUpTextField();
+    bool renaming_ = false;  // between beginRename and the end of its editing
 };
 
 }  // namespace Vexil::Views
