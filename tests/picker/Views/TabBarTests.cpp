@@ -472,6 +472,24 @@ TEST_F(TabBarTest, ADropOnAnotherTabAddsAtItsEndAndFlagsTheSource) {
     EXPECT_EQ(LibraryFolders::visibleColors(alpha).size(), 1u);
 }
 
+TEST_F(TabBarTest, NothingOwnsItsDelegate) {
+    threeFolders();
+    auto loose = NSView::make<ZNLTabBar>();
+    loose->dataSource = owner;
+    loose->delegate = owner;
+    loose->reloadTabs();
+    loose->tabItems.front()->buildContextMenu();
+    h.drain();
+    std::weak_ptr<ZNLTabBar> weakBar = loose;
+    std::weak_ptr<ZNLBarButton> weakTab = loose->tabItems.front();
+    loose.reset();
+    EXPECT_TRUE(weakBar.expired());
+    EXPECT_TRUE(weakTab.expired());
+    // The rename field covers the tab, at least 32 wide.
+    layout();
+    EXPECT_EQ(tab(0).textField->frame(), tab(0).bounds());
+}
+
 TEST_F(TabBarTest, Snapshot) {
     threeFolders();
     h.moveMouse({5, 5});
