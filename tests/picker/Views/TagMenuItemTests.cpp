@@ -57,6 +57,18 @@ TEST(TagMenuItem, NoDelegateOrForeignTagDoesNothing) {
     EXPECT_TRUE(weak.expired());
 }
 
+TEST(TagMenuItem, EachDotShowsItsColour) {
+    auto row = ZNLTagMenuItem::loadFromNib();
+    const char* expected[] = {"#ff0000", "#00ff00", "#0000ff", "#ffff00", "#800080"};
+    for (std::size_t i = 0; i < 5; ++i) {
+        auto image = row->buttons[i].lock()->image();
+        ASSERT_TRUE(image) << i;
+        auto centre = NSBitmapImageRep::imageRepWithImage(*image)->colorAtX(8, 8);
+        EXPECT_EQ(hexRGB(*centre), expected[i]) << i;
+        EXPECT_FALSE(image->isTemplate);
+    }
+}
+
 TEST(TagMenuItem, RowsShareTheColourList) {
     auto a = &ZNLTagMenuItem::tagColors();
     auto b = &ZNLTagMenuItem::tagColors();
