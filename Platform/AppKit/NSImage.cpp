@@ -55,6 +55,12 @@ std::shared_ptr<NSImage> systemImage(const std::string& name) {
             c.strokeRoundedRect(shackle, shackle.width() / 2, kBlack, 1.5);
             return true;
         };
+    } else if (name == NSImageNameStatusNone) {
+        draw = [](CGRect r, DrawingContext& c) {
+            c.fillEllipse(CoreGraphics::CGRectInset(r, 2, 2), RGBA{0.6, 0.6, 0.6, 1});
+            return true;
+        };
+        return NSImage::imageWithSize({16, 16}, false, draw);
     } else {
         return nullptr;
     }

@@ -19,6 +19,8 @@ inline const std::string NSImageNameStopProgressTemplate = "NSStopProgressTempla
 inline const std::string NSImageNameLockUnlockedTemplate = "NSLockUnlockedTemplate";
 inline const std::string NSImageNameLockLockedTemplate = "NSLockLockedTemplate";
 inline const std::string NSImageNamePreferencesGeneral = "NSPreferencesGeneral";
+// The grey status dot (the folder tabs tint it with a tag colour).
+inline const std::string NSImageNameStatusNone = "NSStatusNone";
 
 class NSImage {
 public:

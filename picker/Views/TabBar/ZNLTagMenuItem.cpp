@@ -14,7 +14,7 @@ const std::vector<NSColorRef>& ZNLTagMenuItem::tagColors() {
 
 std::shared_ptr<ZNLTagMenuItem> ZNLTagMenuItem::loadFromNib() {
     auto row = NSView::make<ZNLTagMenuItem>(CGRectMake(0, 0, 150, 24));
-    auto dot = NSImage::imageNamed("NSStatusNone");
+    auto dot = NSImage::imageNamed(NSImageNameStatusNone);
     std::weak_ptr<ZNLTagMenuItem> weakRow = row;
     for (long i = 0; i < 5; ++i) {
         auto button = NSView::make<NSButton>(CGRectMake(14 + 26.0 * double(i), 2, 20, 20));
@@ -23,7 +23,7 @@ std::shared_ptr<ZNLTagMenuItem> ZNLTagMenuItem::loadFromNib() {
         button->action = [weakRow](NSControl& sender) {
             if (auto r = weakRow.lock()) r->buttonPressed(sender);
         };
-        if (dot) button->setImage(dot);
+        if (dot) button->setImage(dot->tintedCopy(tagColors()[std::size_t(i)]));
         row->addSubview(button);
         row->buttons[std::size_t(i)] = button;
     }

@@ -1,4 +1,4 @@
-#include "picker/Views/Library/ZNLPasteboardItem.h"
+#include "picker/Views/TabBar/ZNLPasteboardItem.h"
 
 #include <mutex>
 
@@ -36,6 +36,17 @@ std::shared_ptr<ZNLPasteboardItem> ZNLPasteboardItem::fromPasteboardPropertyList
     if (type != kColorDragType) return nullptr;
     registerClass();
     return KeyedUnarchiver::unarchivedObject<ZNLPasteboardItem>(data);
+}
+
+}  // namespace Vexil::Views
+
+namespace Vexil::Views {
+
+AppKit::NSPasteboardReadable ZNLPasteboardItem::readable() {
+    return {{kColorDragType}, [](const Value& plist, const std::string& type) -> std::shared_ptr<void> {
+                if (!plist.isData()) return nullptr;
+                return fromPasteboardPropertyList(plist.asData(), type);
+            }};
 }
 
 }  // namespace Vexil::Views
