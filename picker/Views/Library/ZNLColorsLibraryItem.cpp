@@ -88,6 +88,7 @@ void ZNLColorsLibraryItem::loadView() {
     root->addSubview(remove);
     deleteButton = remove;
 
+    NSView* r = root.get();
     auto exit = NSView::make<ZNLHoverButton>(CGRectMake(8, height - 40, 32, 32));
     exit->setImage(NSImage::imageNamed(NSImageNameStopProgressTemplate));
     exit->bordered = false;
@@ -100,10 +101,9 @@ void ZNLColorsLibraryItem::loadView() {
     root->addSubview(exit);
     exitShadesButton = exit;
 
-    NSView* r = root.get();
     auto height88 = heightAnchor(overlay).constraintEqualToConstant(kOverlayRest);
     // The adjust button's bottom edge above the cell's: -42 puts it below, out of sight.
-    auto adjustBottom = bottomAnchor(root).constraintEqualToAnchor(bottomAnchor(adjust), kAdjustHidden);
+    auto adjustBottom = bottomAnchor(adjust).constraintEqualToAnchor({r, NSLayoutAttribute::bottom}, kAdjustHidden);
     NSLayoutConstraint::activateConstraints({
         leftAnchor(row).constraintEqualToAnchor({r, NSLayoutAttribute::left}),
         rightAnchor(row).constraintEqualToAnchor({r, NSLayoutAttribute::right}),

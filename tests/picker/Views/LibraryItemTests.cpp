@@ -108,12 +108,16 @@ TEST_F(LibraryItemTest, HoverGrowsTheOverlayThenRaisesTheAdjustButton) {
     EXPECT_LT(adjust(), 12);
     executor->advance(0.06);  // 0.27 s
     EXPECT_EQ(adjust(), 12);
+    item->view()->layoutSubtreeIfNeeded();
+    EXPECT_EQ(item->adjustButton.lock()->frame().minY(), 12);  // in view above the bottom edge
 
     item->viewMouseExited();
     EXPECT_TRUE(deleteHidden());
     executor->advance(0.3);
     EXPECT_EQ(overlay(), 88);
     EXPECT_EQ(adjust(), -42);
+    item->view()->layoutSubtreeIfNeeded();
+    EXPECT_LE(item->adjustButton.lock()->frame().maxY(), 0);  // below the clipped bottom edge
     EXPECT_EQ(owner->reloads, 0);
 }
 
