@@ -118,7 +118,8 @@ void ZNLColorsLibraryViewController::loadView() {
     NSLayoutConstraint::activateConstraints({
         leftAnchor(rowScroll).constraintEqualToAnchor({r, NSLayoutAttribute::left}),
         rightAnchor(rowScroll).constraintEqualToAnchor({r, NSLayoutAttribute::right}),
-        bottomAnchor(rowScroll).constraintEqualToAnchor({r, NSLayoutAttribute::bottom}, -10),
+        // 10 points above the window's bottom edge (the model's y grows upwards).
+        bottomAnchor(rowScroll).constraintEqualToAnchor({r, NSLayoutAttribute::bottom}, 10),
         height,
     });
     collectionViewHeight = height;

@@ -7,6 +7,7 @@
 #include "picker/Views/Controls/ThemeManager.h"
 #include "picker/Views/Library/LibraryShell.h"
 #include "picker/Views/Library/ZNLColorsLibraryViewController.h"
+#include "picker/Views/TabBar/ZNLBarButton.h"
 #include "support/Snapshot.h"
 
 namespace viewstest {
@@ -56,6 +57,7 @@ protected:
         window->setFrame(CGRectMake(0, 0, 1000, 280));
         window->orderFront();
         h.drain();
+        window->contentView()->layoutSubtreeIfNeeded();  // as the first display does
     }
     NSCollectionView& row() { return *controller->collectionView.lock(); }
     long cells() { return row().numberOfItemsInSection(0); }
@@ -239,6 +241,73 @@ TEST_F(LibraryWindowTest, CloseAndPickAskTheShell) {
     controller->pickColorButton.lock()->performClick();
     EXPECT_EQ(toggles, 2);
     EXPECT_EQ(picks, 1);
+}
+
+std::shared_ptr<ZNLBarButton> tabOf(ZNLColorsLibraryViewController& c, std::int64_t folderId) {
+    return c.stackView->tabForFolder(folderId);
+}
+
+TEST_F(LibraryWindowTest, ACellDroppedOnAnotherFoldersTabMovesThere) {
+    auto a = addFolder("A", 1, 1);
+    auto b = addFolder("B", 2, 2);
+    addItem(a, "#aa0000", 0);
+    addItem(a, "#00bb00", 1);
+    addItem(b, "#0000cc", 0);
+    open();
+    ASSERT_EQ(controller->stackView->tabItems.size(), 2u);
+    auto target = tabOf(*controller, 2);
+    ASSERT_TRUE(target);
+    h.drag(overlayPoint(*cell(1)->view()), Harness::UIHarness::centerOnScreen(*target), 8);
+    h.drain();
+    EXPECT_EQ(storedOrder(a), std::vector<std::string>{"#aa0000"});
+    EXPECT_EQ(storedOrder(b), (std::vector<std::string>{"#0000cc", "#00bb00"}));
+    ASSERT_EQ(cells(), 1);
+    EXPECT_EQ(cell(0)->deleteButton.lock()->tag, 0);
+
+    // Onto its own folder's tab: nothing changes.
+    h.drag(overlayPoint(*cell(0)->view()), Harness::UIHarness::centerOnScreen(*tabOf(*controller, 1)), 8);
+    h.drain();
+    EXPECT_EQ(storedOrder(a), std::vector<std::string>{"#aa0000"});
+}
+
+TEST_F(LibraryWindowTest, AStaleOrForeignDropMovesNothing) {
+    auto a = addFolder("A", 1, 1);
+    auto b = addFolder("B", 2, 2);
+    addItem(a, "#aa0000", 0);
+    open();
+    auto tab = tabOf(*controller, 2);
+    controller->didDropColor(*tab, "#123456", 0, 2, 1);   // not the colour at that index
+    controller->didDropColor(*tab, "#aa0000", 5, 2, 1);   // index out of range
+    controller->didDropColor(*tab, "#aa0000", 0, 2, 9);   // from another folder
+    controller->didDropColor(*tab, "#aa0000", 0, 42, 1);  // target gone
+    EXPECT_EQ(storedOrder(a), std::vector<std::string>{"#aa0000"});
+    EXPECT_TRUE(storedOrder(b).empty());
+}
+
+TEST_F(LibraryWindowTest, TabsSelectRenameAndExportThroughTheWindow) {
+    addFolder("A", 1, 1);
+    addFolder("B", 12, 2);
+    open();
+    auto b = tabOf(*controller, 12);
+    h.clickView(*b);
+    EXPECT_EQ(Foundation::UserDefaults::standard().stringForKey("selectedFolder"), "12");
+    EXPECT_EQ(controller->selectedFolder()->folderId(), 12);
+
+    controller->didRenameFolder(*b, 12, "Brand");
+    EXPECT_EQ(ZNLColorsLibrary::shared().folderWithId("12")->folderName(), "Brand");
+
+    struct Recorder : FolderExportActions {
+        std::vector<std::string> calls;
+        void exportColorList(const std::optional<std::string>& p) override { calls.push_back("clr " + p.value_or("-")); }
+        void exportSwatchExchange(const std::optional<std::string>& p) override { calls.push_back("ase " + p.value_or("-")); }
+        void exportFolder(ExportFormat f) override { calls.push_back("code " + std::to_string(int(f))); }
+    };
+    auto recorder = std::make_shared<Recorder>();
+    controller->exportActions = recorder;
+    b->exportFormat(4);
+    b->exportFormat(9);  // not a format
+    controller->exportColorList(std::string("/tmp/x.clr"));
+    EXPECT_EQ(recorder->calls, (std::vector<std::string>{"code 4", "clr /tmp/x.clr"}));
 }
 
 void snapshot(LibraryWindowTest& t, Harness::UIHarness& h, const std::shared_ptr<NSWindow>& window,
