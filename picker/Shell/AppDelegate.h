@@ -156,6 +156,8 @@ public:
     // edge, and that moved down by its own height. None without a screen.
     static std::optional<AppKit::CGRect> libraryShownRect();
     static std::optional<AppKit::CGRect> libraryHiddenRect();
+    // The library window is on screen (it is kept, ordered out, while hidden).
+    bool isLibraryShown() const { return window && window->isVisible(); }
     // The magnifier every opener uses.
     virtual std::shared_ptr<ZNLEventHanlder> screenPicker() { return ZNLEventHanlder::shared(); }
     // The colour editor's save: stores the colour in "History" with the name.
@@ -171,12 +173,13 @@ public:
     static constexpr const char* kFeedbackURL = "https://vexil.app/vexil/feedback";
     static constexpr const char* kCommunityURL = "https://community.vexil.app/?ref=vexil";
 
+    // The status item's button window origin, where notices are shown.
+    std::optional<AppKit::CGPoint> statusItemOrigin() const;
+
 protected:
     // Opens the configured store once: when it cannot be opened, one alert
     // says why and the steps that need the store are skipped.
     void checkLibraryStore();
-    // The status item's button window origin, where notices are shown.
-    std::optional<AppKit::CGPoint> statusItemOrigin() const;
 
 private:
     bool storeAvailable_ = true;

@@ -76,7 +76,7 @@ void AppDelegate::showMagnifier() {
         alert.addButtonWithTitle("Ok");
         alert.runModal();
     }
-    if (window) {
+    if (isLibraryShown()) {
         if (auto shown = libraryShownRect()) slideWindow(window, *shown, *libraryHiddenRect());
         animationState = ZNLAnimationState::hide;
     }
@@ -91,15 +91,18 @@ void AppDelegate::toggleLibrary() {
     auto shown = libraryShownRect();
     auto hidden = libraryHiddenRect();
     if (!shown || !hidden) return;
-    if (window) {
+    if (isLibraryShown()) {
         animationState = ZNLAnimationState::hide;
         slideWindow(window, *shown, *hidden);
         return;
     }
     animationState = ZNLAnimationState::show;
-    window = WindowServices::shared().makeLibraryWindow();
-    windowController = NSWindowController::make(window);
-    window->setFrame(CGRectMake(0, 0, 0, 0), true);
+    // Made once: a hidden library keeps its window, its folder and any edit in progress.
+    if (!window) {
+        window = WindowServices::shared().makeLibraryWindow();
+        windowController = NSWindowController::make(window);
+        window->setFrame(CGRectMake(0, 0, 0, 0), true);
+    }
     slideWindow(window, *hidden, *shown);
     windowController->showWindow(nullptr);
 }
@@ -119,8 +122,7 @@ void AppDelegate::slideWindow(const std::shared_ptr<NSWindow>& target, CGRect st
 void AppDelegate::animationDidEnd(NSAnimation&) {
     if (animationState == ZNLAnimationState::hide) {
         animationState = ZNLAnimationState::idle;
-        if (window) window->close();
-        window.reset();
+        if (window) window->orderOut();
         return;
     }
     animationState = ZNLAnimationState::idle;

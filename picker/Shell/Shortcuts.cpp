@@ -25,7 +25,7 @@ void AppDelegate::setUpShortcuts() {
     c.magnifierAction = [weak] {
         auto self = weak.lock();
         if (!self) return;
-        if (self->window) {
+        if (self->isLibraryShown()) {
             if (auto shown = libraryShownRect()) self->slideWindow(self->window, *shown, *libraryHiddenRect());
             self->animationState = ZNLAnimationState::hide;
         }
@@ -58,5 +58,5 @@ void AppDelegate::applyShortcut(const std::optional<std::string>& keyCode, NSEve
 }
 
 void AppDelegate::handleOutsideClick() {
-    if (window && Foundation::UserDefaults::standard().boolForKey("dismissLibraryOnClick")) toggleLibrary();
+    if (isLibraryShown() && Foundation::UserDefaults::standard().boolForKey("dismissLibraryOnClick")) toggleLibrary();
 }

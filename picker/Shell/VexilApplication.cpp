@@ -47,7 +47,7 @@ private:
     std::weak_ptr<AppDelegate> delegate_;
 };
 
-// The editor and palettes windows are linked in: the status menu opens them.
+// The editor, palettes and library windows are linked in: the status menu opens them.
 void linkWindows() {
     auto& services = WindowServices::shared();
     services.showNewColorEditor = [](const AppKit::NSColorRef& color, const std::weak_ptr<AppDelegate>& delegate) {
@@ -56,6 +56,7 @@ void linkWindows() {
         ZNLColorChooserViewController::open(color, nullptr, owner);
     };
     services.showPalettesWindow = [] { openPalettesWindow(); };
+    linkLibraryWindow();
 }
 
 // SIGINT and SIGTERM end the application as Quit does, from the run loop.

@@ -34,3 +34,8 @@ struct WindowServices {
     // Back to the stand-ins, record emptied (tests).
     static void reset();
 };
+
+// The library window made by `makeLibraryWindow` from now on, and the
+// library's requests to the shell (slide, pick, copy notice) answered by the
+// application delegate.
+void linkLibraryWindow();

@@ -52,8 +52,13 @@ std::shared_ptr<ZNLColorFolder> LibraryFolders::folderWithId(std::int64_t folder
 
 std::string LibraryFolders::formatName(const std::shared_ptr<ZNLColorFolder>& folder) {
     if (!folder) return "CSS Hex";
-    auto format = loadColorFormat(folder->formatId());
-    return format ? format->name : "CSS Hex";
+    try {
+        auto format = loadColorFormat(folder->formatId());
+        return format ? format->name : "CSS Hex";
+    } catch (const FormatListError&) {
+        // An unreadable format list names no format.
+        return "CSS Hex";
+    }
 }
 
 std::string LibraryFolders::hexLabel(const ZNLColorItem& item) {

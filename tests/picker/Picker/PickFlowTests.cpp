@@ -3,6 +3,8 @@
 
 #include "picker/Shell/ShellTestSupport.h"
 #include "picker/Shell/WindowServices.h"
+#include "picker/Views/Library/LibraryShell.h"
+#include "picker/Views/Library/ZNLColorsLibraryViewController.h"
 
 using namespace AppKit;
 
@@ -101,13 +103,42 @@ TEST_F(PickFlow, TheLibraryWindowSlidesInOnceAndOutAgain) {
     app->toggleLibrary();
     EXPECT_EQ(app->animationState, ZNLAnimationState::hide);
     ui->advance(0.3);
-    EXPECT_FALSE(app->window);
-    EXPECT_TRUE(shown->isClosed());
+    // Hidden, not gone: the same window comes back.
+    EXPECT_EQ(app->window, shown);
+    EXPECT_FALSE(shown->isClosed());
+    EXPECT_FALSE(shown->isVisible());
     EXPECT_EQ(app->animationState, ZNLAnimationState::idle);
     app->toggleLibrary();
-    EXPECT_EQ(WindowServices::shared().record.libraryWindows, 2);
+    EXPECT_EQ(WindowServices::shared().record.libraryWindows, 1);
     ui->advance(0.3);  // the second slide ends before the test does
     EXPECT_EQ(app->animationState, ZNLAnimationState::idle);
+    EXPECT_EQ(app->window, shown);
+    EXPECT_TRUE(shown->isVisible());
+}
+
+TEST_F(PickFlow, TheRealLibraryWindowKeepsItsStateWhileHidden) {
+    linkLibraryWindow();
+    app->toggleLibrary();
+    ui->advance(0.3);
+    ASSERT_TRUE(app->window);
+    EXPECT_TRUE(std::dynamic_pointer_cast<NSPanel>(app->window));
+    EXPECT_EQ(app->window->styleMask() & NSWindowStyleMaskTitled, 0u);  // an override-redirect panel on X11
+    auto controller = app->window->contentViewController();
+    ASSERT_TRUE(controller);
+    auto library = std::dynamic_pointer_cast<Vexil::Views::ZNLColorsLibraryViewController>(controller);
+    ASSERT_TRUE(library);
+    // Its close button asks the shell to slide it away.
+    library->closeButton.lock()->performClick();
+    ui->advance(0.3);
+    EXPECT_FALSE(app->window->isVisible());
+    EXPECT_EQ(app->window->contentViewController(), controller);
+    app->toggleLibrary();
+    ui->advance(0.3);
+    EXPECT_TRUE(app->window->isVisible());
+    EXPECT_EQ(app->window->contentViewController(), controller);
+    EXPECT_EQ(app->window->frame(), CGRectMake(0, 0, 1440, 280));
+    WindowServices::reset();
+    Vexil::Views::LibraryShell::shared() = {};
 }
 
 TEST_F(PickFlow, PickingWithTheLibraryOpenSlidesItOutAndStartsTheMagnifierAtOnce) {
@@ -118,7 +149,7 @@ TEST_F(PickFlow, PickingWithTheLibraryOpenSlidesItOutAndStartsTheMagnifierAtOnce
     EXPECT_EQ(app->animationState, ZNLAnimationState::hide);
     EXPECT_TRUE(ZNLEventHanlder::shared()->isOpen());
     ui->advance(0.3);
-    EXPECT_FALSE(app->window);
+    EXPECT_FALSE(app->isLibraryShown());
 }
 
 TEST_F(PickFlow, FeedbackAndCommunityOpenTheirPages) {

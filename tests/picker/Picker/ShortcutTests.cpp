@@ -108,11 +108,15 @@ TEST_F(Shortcuts, OutsideClicksDismissTheLibraryOnlyWhenAsked) {
     ASSERT_TRUE(app->window);
     ui->click({700, 600});  // no window of ours there
     ui->advance(0.3);
-    EXPECT_TRUE(app->window);
+    EXPECT_TRUE(app->isLibraryShown());
     defaults().set("dismissLibraryOnClick", true);
     ui->click({700, 600});
     ui->advance(0.3);
-    EXPECT_FALSE(app->window);
+    EXPECT_FALSE(app->isLibraryShown());
+    // A click while it is hidden does not bring it back.
+    ui->click({700, 600});
+    ui->advance(0.3);
+    EXPECT_FALSE(app->isLibraryShown());
 }
 
 }  // namespace
