@@ -25,10 +25,13 @@ long writeErrorCode(int err) {
     }
 }
 
-bool writeAll(int fd, std::string_view bytes) {
+}  // namespace
+
+bool writeAllBytes(int fd, const void* bytes, std::size_t size) {
+    const auto* data = static_cast<const char*>(bytes);
     std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    while (written < size) {
+        const ssize_t n = ::write(fd, data + written, size - written);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = EIO;
@@ -38,8 +41,6 @@ bool writeAll(int fd, std::string_view bytes) {
     }
     return true;
 }
-
-}  // namespace
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes, Error* error) {
     // A name of our own (O_EXCL), so two writers never share a temporary file.
@@ -52,7 +53,7 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, Error*
     }
     int err = fd < 0 ? errno : 0;
     if (fd >= 0) {
-        if (!writeAll(fd, bytes) || ::fsync(fd) != 0) err = errno;
+        if (!writeAllBytes(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0) err = errno;
         if (::close(fd) != 0 && !err) err = errno;
         if (!err && ::rename(temporary.c_str(), path.c_str()) != 0) err = errno;
         if (err) ::unlink(temporary.c_str());

@@ -3,6 +3,7 @@
 // bytes go to a new temporary file beside it, are flushed to disk, and the
 // temporary file is renamed over the path.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,9 @@ namespace Foundation {
 // when the file cannot be written; whatever was at the path is then unchanged
 // and no temporary file is left behind.
 bool writeFileAtomically(const std::string& path, std::string_view bytes, Error* error = nullptr);
+
+// Writes every byte to the descriptor, resuming after interruptions and short
+// writes; false with errno set (EIO when nothing could be written).
+bool writeAllBytes(int fd, const void* bytes, std::size_t size);
 
 }  // namespace Foundation

@@ -39,27 +39,20 @@ void showFileExists(const std::string& path) {
     alert.runModal();
 }
 
-void showProgress(const FolderExportHost::ProgressViews& views) {
-    if (views.collectionView) views.collectionView->setHidden(true);
+// While the HTML page renders the window shows "Generating html…" and a
+// spinner in place of its colours.
+void showProgress(const FolderExportHost::ProgressViews& views, bool shown) {
+    if (views.collectionView) views.collectionView->setHidden(shown);
     if (views.emptyFolderLabel) {
-        views.emptyFolderLabel->setStringValue(kGeneratingHtmlText);
-        views.emptyFolderLabel->setHidden(false);
+        views.emptyFolderLabel->setStringValue(shown ? kGeneratingHtmlText : kFolderIsEmptyText);
+        views.emptyFolderLabel->setHidden(!shown);
     }
     if (views.progress) {
-        views.progress->setHidden(false);
-        views.progress->startAnimation();
-    }
-}
-
-void hideProgress(const FolderExportHost::ProgressViews& views) {
-    if (views.collectionView) views.collectionView->setHidden(false);
-    if (views.emptyFolderLabel) {
-        views.emptyFolderLabel->setStringValue(kFolderIsEmptyText);
-        views.emptyFolderLabel->setHidden(true);
-    }
-    if (views.progress) {
-        views.progress->setHidden(true);
-        views.progress->stopAnimation();
+        views.progress->setHidden(!shown);
+        if (shown)
+            views.progress->startAnimation();
+        else
+            views.progress->stopAnimation();
     }
 }
 
@@ -126,7 +119,7 @@ void LibraryExportActions::exportHtml(FolderExportHost& host) {
         host.toggleLibrary();
         return;
     }
-    showProgress(host.progressViews());
+    showProgress(host.progressViews(), true);
     // Records and name are made here, so the render reads no store object.
     std::vector<RYColor> colors;
     colors.reserve(items->size());
@@ -138,7 +131,7 @@ void LibraryExportActions::exportHtml(FolderExportHost& host) {
         auto text = RYPaletteExporter::renderColors(std::move(colors), ExportFormat::html, paletteName);
         Foundation::DispatchQueue::main()->async([text = std::move(text), paletteName, weakHost] {
             if (auto host = weakHost.lock()) {
-                hideProgress(host->progressViews());
+                showProgress(host->progressViews(), false);
                 host->reloadCollectionView();  // an empty folder shows its label again
             }
             // Named after the folder whose colours the page holds, even if the

@@ -79,55 +79,47 @@ TEST_F(ExportActionsTest, PdfDoesNothing) {
     EXPECT_THAT(alerts->shown(), IsEmpty());
 }
 
-TEST_F(ExportActionsTest, CategoryAsksHeaderThenImplementationUnderOneName) {
-    for (auto [format, prefix] : {std::pair{ExportFormat::nscolorCategory, "NSColor+"},
-                                  std::pair{ExportFormat::uicolorCategory, "UIColor+"}}) {
-        SCOPED_TRACE(prefix);
+TEST_F(ExportActionsTest, CodeFormatsAskForTheirFilesInOrderUnderOneName) {
+    struct Case {
+        ExportFormat format;
+        std::string name;
+        std::vector<std::string> types;  // a category asks "h" then "m"
+    };
+    const auto items = RYPaletteExporter::exportedItems(*host->folder);
+    for (const auto& c : {Case{ExportFormat::nscolorCategory, "NSColor+Brand", {"h", "m"}},
+                          Case{ExportFormat::uicolorCategory, "UIColor+Brand", {"h", "m"}},
+                          Case{ExportFormat::nscolorExtension, "NSColor+Brand", {"swift"}},
+                          Case{ExportFormat::uicolorExtension, "UIColor+Brand", {"swift"}}}) {
+        SCOPED_TRACE(c.name + " " + c.types.back());
         panels.reset();  // one script at a time: a script's end removes the presenter
         panels = std::make_unique<AppKit::SavePanelScript>();
         host->calls.clear();
-        panels->saveAs(out + "/" + prefix + "Brand");
-        panels->saveAs(out + "/" + prefix + "Brand");
-        actions->exportFolder(format);
+        for (std::size_t i = 0; i < c.types.size(); ++i) panels->saveAs(out + "/" + c.name);
+        actions->exportFolder(c.format);
 
-        ASSERT_EQ(panels->shown().size(), 2u);
-        for (std::size_t i = 0; i < 2; ++i) {
+        ASSERT_EQ(panels->shown().size(), c.types.size());
+        for (std::size_t i = 0; i < c.types.size(); ++i) {
             const auto& p = panels->shown()[i];
             EXPECT_EQ(p.title, "Export");
-            EXPECT_THAT(p.allowedFileTypes, ElementsAre(i == 0 ? "h" : "m"));
-            EXPECT_EQ(p.nameFieldStringValue, std::string(prefix) + "Brand");
+            EXPECT_THAT(p.allowedFileTypes, ElementsAre(c.types[i]));
+            EXPECT_EQ(p.nameFieldStringValue, c.name);
             EXPECT_TRUE(p.showsResizeIndicator);
             EXPECT_FALSE(p.showsHiddenFiles);
             EXPECT_TRUE(p.canCreateDirectories);
             EXPECT_FALSE(p.extensionHidden);
         }
-        auto texts = RYPaletteExporter::renderCategory(RYPaletteExporter::exportedItems(*host->folder), format,
-                                                       *host->folder);
-        ASSERT_TRUE(texts);
-        EXPECT_EQ(contents(out + "/" + prefix + "Brand.h"), texts->header);
-        EXPECT_EQ(contents(out + "/" + prefix + "Brand.m"), texts->implementation);
+        if (c.types.size() == 2) {
+            auto texts = RYPaletteExporter::renderCategory(items, c.format, *host->folder);
+            ASSERT_TRUE(texts);
+            EXPECT_EQ(contents(out + "/" + c.name + ".h"), texts->header);
+            EXPECT_EQ(contents(out + "/" + c.name + ".m"), texts->implementation);
+        } else {
+            EXPECT_EQ(contents(out + "/" + c.name + ".swift"),
+                      RYPaletteExporter::renderFolder(items, c.format, *host->folder));
+        }
         EXPECT_THAT(host->calls, ElementsAre("toggle"));
     }
     EXPECT_THAT(alerts->shown(), IsEmpty());
-}
-
-TEST_F(ExportActionsTest, ExtensionsOfferOneSwiftFile) {
-    for (auto [format, prefix] : {std::pair{ExportFormat::nscolorExtension, "NSColor+"},
-                                  std::pair{ExportFormat::uicolorExtension, "UIColor+"}}) {
-        SCOPED_TRACE(prefix);
-        panels.reset();  // one script at a time: a script's end removes the presenter
-        panels = std::make_unique<AppKit::SavePanelScript>();
-        host->calls.clear();
-        panels->saveAs(out + "/ext");
-        actions->exportFolder(format);
-        ASSERT_EQ(panels->shown().size(), 1u);
-        EXPECT_THAT(panels->shown()[0].allowedFileTypes, ElementsAre("swift"));
-        EXPECT_EQ(panels->shown()[0].nameFieldStringValue, std::string(prefix) + "Brand");
-        EXPECT_EQ(contents(out + "/ext.swift"),
-                  RYPaletteExporter::renderFolder(RYPaletteExporter::exportedItems(*host->folder), format,
-                                                  *host->folder));
-        EXPECT_THAT(host->calls, ElementsAre("toggle"));
-    }
 }
 
 TEST_F(ExportActionsTest, CancelWritesNothingAndTheSecondPanelStillComes) {
