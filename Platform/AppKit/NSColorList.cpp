@@ -1,7 +1,5 @@
 #include "Platform/AppKit/NSColorList.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -9,6 +7,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "Platform/Foundation/FileWriting.h"
 
 namespace AppKit {
 
@@ -97,19 +97,6 @@ NSColorRef makeColor(NSColor::Space space, const std::vector<double>& c, const s
 
 Foundation::Error fileError(long code, const std::string& description, const std::string& path) {
     return Foundation::Error{kErrorDomain, code, description, Foundation::Dictionary{{"NSFilePath", path}}};
-}
-
-long writeErrorCode(int err) {
-    switch (err) {
-        case ENOENT:
-        case ENOTDIR: return 4;    // no such file
-        case EACCES:
-        case EPERM:
-        case EROFS: return 513;    // no permission
-        case ENOSPC:
-        case EDQUOT: return 640;   // out of space
-        default: return 512;       // unknown write error
-    }
 }
 
 }  // namespace
@@ -209,22 +196,7 @@ std::shared_ptr<NSColorList> NSColorList::parse(const std::string& text) {
 }
 
 bool NSColorList::writeToFile(const std::string& path, Foundation::Error* error) const {
-    std::string temp = path + ".tmp-" + std::to_string(getpid());
-    std::string data = serialized();
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    int err = f ? 0 : errno;
-    if (f) {
-        if (std::fwrite(data.data(), 1, data.size(), f) != data.size()) err = errno ? errno : EIO;
-        if (std::fflush(f) != 0 && !err) err = errno;
-        if (fsync(fileno(f)) != 0 && !err) err = errno;
-        if (std::fclose(f) != 0 && !err) err = errno;
-        if (!err && std::rename(temp.c_str(), path.c_str()) != 0) err = errno;
-        if (err) std::remove(temp.c_str());
-    }
-    if (!err) return true;
-    if (error)
-        *error = fileError(writeErrorCode(err), "The file could not be saved at '" + path + "': " + std::strerror(err) + ".", path);
-    return false;
+    return Foundation::writeFileAtomically(path, serialized(), error);
 }
 
 std::shared_ptr<NSColorList> NSColorList::listWithContentsOfFile(const std::string& path, Foundation::Error* error) {

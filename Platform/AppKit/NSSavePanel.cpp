@@ -44,7 +44,9 @@ NSModalResponse NSSavePanel::runModal() {
 
 SavePanelScript::SavePanelScript() {
     NSSavePanel::setPresenter([this](const NSSavePanel& panel) {
-        shown_.push_back({panel.title, panel.allowedFileTypes, panel.nameFieldStringValue});
+        shown_.push_back({panel.title, panel.allowedFileTypes, panel.nameFieldStringValue, panel.message, panel.prompt,
+                          panel.directory, panel.showsResizeIndicator, panel.showsHiddenFiles,
+                          panel.canCreateDirectories, panel.extensionHidden});
         if (answers_.empty()) return NSSavePanel::Answer{};
         auto a = answers_.front();
         answers_.pop_front();

@@ -47,14 +47,22 @@ private:
     std::optional<std::string> url_;
 };
 
-// Records the panels shown while it lives and answers each with the next
-// scripted answer (cancel when the script is empty).
+// Records the panels shown while it lives, with the settings each was shown
+// with, and answers each with the next scripted answer (cancel when the
+// script is empty).
 class SavePanelScript {
 public:
     struct Shown {
         std::string title;
         std::vector<std::string> allowedFileTypes;
         std::string nameFieldStringValue;
+        std::string message;
+        std::string prompt;
+        std::optional<std::string> directory;
+        bool showsResizeIndicator = true;
+        bool showsHiddenFiles = false;
+        bool canCreateDirectories = true;
+        bool extensionHidden = false;
     };
     SavePanelScript();
     ~SavePanelScript();

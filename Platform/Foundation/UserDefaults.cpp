@@ -19,6 +19,7 @@
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/Diagnostics.h"
 #include "Platform/Foundation/Directories.h"
+#include "Platform/Foundation/FileWriting.h"
 #include "Platform/Foundation/PropertyList.h"
 
 namespace Foundation {
@@ -105,37 +106,16 @@ std::string timestampForFileName() {
     return buffer;
 }
 
-std::atomic<std::uint64_t> temporaryCounter{0};
-
-// Writes to a temporary file beside `path`, then renames it over `path`.
+// Creates the preferences folder on first use, then replaces the file whole.
 bool writeAtomically(const std::string& path, const Data& bytes, std::string* failure) {
     std::error_code ec;
     fs::path target(path);
     if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-    std::string temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++temporaryCounter);
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        *failure = "cannot create " + temporary + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            *failure = "cannot write " + temporary + ": " + std::strerror(errno);
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        *failure = "cannot replace " + path + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    Error error;
+    if (writeFileAtomically(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &error))
+        return true;
+    *failure = error.description;
+    return false;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "Platform/Foundation/Diagnostics.h"
+#include "Platform/Foundation/FileWriting.h"
 #include "Platform/Foundation/Text.h"
 #include "picker/Colors/NSColorAdditions.h"
 #include "picker/Export/BigEndian.h"
@@ -86,20 +87,6 @@ double component(float v) {
     return std::clamp(static_cast<double>(v), 0.0, 1.0);
 }
 
-bool writeAll(int fd, const Foundation::Data& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 Foundation::Error fileError(long code, const std::string& description) {
     return Foundation::makeError(Foundation::kCocoaErrorDomain, code, description);
 }
@@ -171,7 +158,7 @@ SwatchWriteResult RPCAdobeSwatchExchange::writeColorList(const std::shared_ptr<A
         Foundation::reportError(error, fileError(kFileWriteUnknownError, line + ": " + std::strerror(errno)));
         return SwatchWriteResult::cannotCreate;
     }
-    bool ok = writeAll(fd, bytes);
+    bool ok = Foundation::writeAllBytes(fd, bytes.data(), bytes.size());
     int savedErrno = ok ? 0 : errno;
     if (::close(fd) != 0 && ok) {
         ok = false;

@@ -54,8 +54,8 @@ public:
     // opened or written, or a position is out of range.
     virtual bool moveItems(std::int64_t source, std::int64_t destination);
 
-    // The folder's live colours in store order, keyed by name (a later colour
-    // of the same name replaces the earlier one's colour in its place).
+    // The folder's live colours in store order, keyed by name; a name met
+    // again gets " 2", " 3", ... so every colour keeps its own entry.
     virtual std::shared_ptr<AppKit::NSColorList> colorList() const;
     // Writes `colorList` to the file; the write's error when it fails.
     virtual std::optional<Foundation::Error> writeColorList(const std::string& path) const;

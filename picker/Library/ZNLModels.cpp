@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <set>
+#include <vector>
 
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/Text.h"
@@ -143,12 +145,30 @@ bool ZNLColorFolder::moveItems(std::int64_t source, std::int64_t destination) {
 }
 
 std::shared_ptr<AppKit::NSColorList> ZNLColorFolder::colorList() const {
-    auto list = std::make_shared<AppKit::NSColorList>();
+    struct Entry {
+        AppKit::NSColorRef color;
+        std::string name;
+    };
+    std::vector<Entry> entries;
+    std::set<std::string> names;
     for (auto& item : objects().filter("isDeleted == false").objects()) {
-        std::string key = item->colorName();
         auto color = colorWithHex(item->color());
-        if (key.empty()) key = sharedColorNames().nameForColor(*color).value_or("");
-        list->setColor(color, key);
+        std::string name = item->colorName();
+        if (name.empty()) name = sharedColorNames().nameForColor(*color).value_or("");
+        names.insert(name);
+        entries.push_back({color, std::move(name)});
+    }
+    // A list holds one colour per name: a repeated name becomes "<name> 2",
+    // "<name> 3", ... (skipping names the folder uses itself), so no colour
+    // of the folder is lost in the file.
+    auto list = std::make_shared<AppKit::NSColorList>();
+    std::set<std::string> used;
+    for (auto& entry : entries) {
+        std::string key = entry.name;
+        for (long n = 2; used.count(key) || (key != entry.name && names.count(key)); ++n)
+            key = entry.name + " " + std::to_string(n);
+        used.insert(key);
+        list->setColor(entry.color, key);
     }
     return list;
 }

@@ -206,7 +206,7 @@ TEST_F(LibraryTest, MoveItemsHandsTheOrderValuesRound) {
     EXPECT_THAT(alerts->shown(), IsEmpty());
 }
 
-TEST_F(LibraryTest, ColorListKeepsOneEntryPerNameHoldingTheLaterColour) {
+TEST_F(LibraryTest, ColorListKeepsEveryColourWhenNamesRepeat) {
     auto folder = addFolder("F", 1);
     auto first = addItem(folder, "#ff0000ff", 2);
     auto second = addItem(folder, "#00ff00ff", 1);
@@ -215,8 +215,16 @@ TEST_F(LibraryTest, ColorListKeepsOneEntryPerNameHoldingTheLaterColour) {
     library().colorService().renameColor(first, "Brand");
     library().colorService().renameColor(second, "Brand");
     auto list = folder->colorList();
-    EXPECT_THAT(list->allKeys(), ElementsAre("Brand", "Black"));
-    EXPECT_EQ(*list->colorWithKey("Brand"), *colorWithHex("#00ff00ff"));
+    EXPECT_THAT(list->allKeys(), ElementsAre("Brand", "Brand 2", "Black"));
+    EXPECT_EQ(*list->colorWithKey("Brand"), *colorWithHex("#ff0000ff"));
+    EXPECT_EQ(*list->colorWithKey("Brand 2"), *colorWithHex("#00ff00ff"));
+    // A made-up name never takes a name another colour of the folder has.
+    library().colorService().renameColor(third, "Brand 2");
+    auto fourth = addItem(folder, "#ffffffff", 5);
+    library().colorService().renameColor(fourth, "Brand");
+    list = folder->colorList();
+    EXPECT_THAT(list->allKeys(), ElementsAre("Brand", "Brand 3", "Brand 2", "Brand 4"));
+    EXPECT_EQ(*list->colorWithKey("Brand 2"), *colorWithHex("#000000ff"));
 
     std::string path = dir + "/F.clr";
     EXPECT_EQ(folder->writeColorList(path), std::nullopt);
