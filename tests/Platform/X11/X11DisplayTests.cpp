@@ -771,6 +771,28 @@ TEST_F(X11Tray, TheIconDocksWithItsSizeHintAndItsOwnMenuWindowChoosesInTheModel)
     EXPECT_TRUE(waitFor([&] { return copies == 1 && !menu->isOpen() && backend->xWindowFor(window->windowNumber()) == 0; }));
     EXPECT_EQ(picks, 0);
 
+    // Open again; a click outside every window of ours closes it without a choice
+    // and lets the pointer go.
+    click(iconX + 10, iconY + 10);
+    ASSERT_TRUE(waitFor([&] { return menu->isOpen(); }));
+    click(300, 500);
+    EXPECT_TRUE(waitFor([&] { return !menu->isOpen(); }));
+    EXPECT_EQ(copies + picks, 1);
+    auto* grab = xcb_grab_pointer_reply(
+        other, xcb_grab_pointer(other, 0, screen->root, 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE,
+                                XCB_CURRENT_TIME),
+        nullptr);
+    ASSERT_TRUE(grab);
+    EXPECT_EQ(grab->status, XCB_GRAB_STATUS_SUCCESS);
+    std::free(grab);
+    xcb_ungrab_pointer(other, XCB_CURRENT_TIME);
+    // Escape closes it too: the keys come to us while it is open.
+    click(iconX + 10, iconY + 10);
+    ASSERT_TRUE(waitFor([&] { return menu->isOpen(); }));
+    Child escape({"xdotool", "key", "Escape"});
+    EXPECT_TRUE(waitFor([&] { return escape.finished() && !menu->isOpen(); }));
+    EXPECT_EQ(copies + picks, 1);
+
     NSStatusBar::systemStatusBar().removeStatusItem(item);
     EXPECT_EQ(backend->trayIconWindow(), 0u);
 }
