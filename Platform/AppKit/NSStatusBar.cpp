@@ -106,7 +106,7 @@ void NSStatusItem::relayout() {
     displayBackend().statusItemChanged(*this);
 }
 
-CGRect NSStatusItem::frame() const { return window_->frame(); }
+CGRect NSStatusItem::frame() const { return panelFrame.value_or(window_->frame()); }
 
 void NSStatusItem::click(int button) {
     if (menu) {
@@ -114,9 +114,14 @@ void NSStatusItem::click(int button) {
             menu->cancelTracking();
             return;
         }
-        // Under the item, its left edge at the item's left.
+        // Under the item, its left edge at the item's left; above it on a
+        // panel along the bottom, where the menu would not fit below.
         CGRect f = frame();
-        menu->openAtScreenPoint({f.minX(), f.minY()});
+        CGPoint topLeft{f.minX(), f.minY()};
+        const auto screens = NSScreen::screens();
+        const double bottom = screens.empty() ? 0 : screens.front()->frame().minY();
+        if (const double h = menu->layoutSize().height; f.minY() - h < bottom) topLeft.y = f.maxY() + h;
+        menu->openAtScreenPoint(topLeft);
         return;
     }
     (void)button;

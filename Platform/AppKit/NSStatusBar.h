@@ -5,6 +5,7 @@
 // from the right end of the bar leftwards, in order of creation.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,9 +39,13 @@ public:
     void setLength(double length);
     NSMenuRef menu;
     bool visible = true;
-    // The item's frame in screen coordinates (its button window's frame).
+    // Where a panel of the display shows the item (screen coordinates), once
+    // the display knows it (a tray icon); the frame and the menu follow it.
+    std::optional<CGRect> panelFrame;
+    // The item's frame in screen coordinates (its button window's frame, or the panel's place).
     CGRect frame() const;
-    // Opens the menu under the item, or sends the button's action without one.
+    // Opens the menu under the item (above it when the item is too near the
+    // bottom of the screen), or sends the button's action without one.
     void click(int button = 0);
     // Internal
     void relayout();

@@ -23,6 +23,7 @@
 
 #include "Platform/AppKit/HotKeys.h"
 #include "Platform/AppKit/NSApplication.h"
+#include "Platform/AppKit/NSMenu.h"
 #include "Platform/AppKit/NSPasteboard.h"
 #include "Platform/AppKit/NSStatusBar.h"
 #include "Platform/AppKit/NSView.h"
@@ -33,6 +34,7 @@
 #include "Platform/X11/KeyTable.h"
 #include "Platform/X11/PortalScreenshot.h"
 #include "Platform/X11/StatusNotifier.h"
+#include "Platform/X11/SystemTray.h"
 
 namespace X11Display {
 
@@ -95,6 +97,15 @@ struct X11Backend::State {
     std::unique_ptr<StatusNotifier> statusNotifier;
     bool statusTried = false;
     std::string statusProblem;
+    std::weak_ptr<AppKit::NSStatusItem> statusItem;
+    int screenNumber = 0;
+    // Without a watcher: an icon docked in the system tray, following its manager.
+    bool followingTray = false;
+    xcb_window_t trayIcon = 0, trayManager = 0;
+    bool trayDocked = false;
+    int traySide = 0, iconWidth = 0, iconHeight = 0;
+    xcb_atom_t TRAY_SELECTION = 0, TRAY_OPCODE = 0, MANAGER = 0, XEMBED_INFO = 0;
+    bool menuGrab = false;  // a menu of ours is open: clicks elsewhere close it
 
     ~State() {
         statusNotifier.reset();
@@ -147,6 +158,13 @@ struct X11Backend::State {
     xcb_shm_seg_t shmSeg = 0;
     void draw(Win& win, AppKit::NSWindow& window);
     void dispatch(xcb_generic_event_t* e);
+    // The status item could not go on the panel's watcher: dock in the tray
+    // if there is one, else say so once; either way, follow trays that come later.
+    void followTray(const std::string& why);
+    void dockTrayIcon();
+    void undockTrayIcon();
+    void drawTrayIcon();
+    void trayIconClicked(int button);
     void serveSelection(const xcb_selection_request_event_t& r);
 };
 
@@ -227,6 +245,7 @@ std::shared_ptr<X11Backend> X11Backend::open(const std::string& display, std::st
     for (int i = 0; i < screenNumber && it.rem; ++i) xcb_screen_next(&it);
     if (!it.rem) return fail("the display has no such screen");
     s->screen = it.data;
+    s->screenNumber = screenNumber;
     for (auto d = xcb_screen_allowed_depths_iterator(s->screen); d.rem && !s->visual; xcb_depth_next(&d))
         for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v))
             if (v.data->visual_id == s->screen->root_visual) {
@@ -247,6 +266,10 @@ std::shared_ptr<X11Backend> X11Backend::open(const std::string& display, std::st
     s->NET_WM_STATE = s->atom("_NET_WM_STATE");
     s->NET_WM_STATE_ABOVE = s->atom("_NET_WM_STATE_ABOVE");
     s->NET_WM_NAME = s->atom("_NET_WM_NAME");
+    s->TRAY_SELECTION = s->atom(traySelectionName(screenNumber).c_str());
+    s->TRAY_OPCODE = s->atom("_NET_SYSTEM_TRAY_OPCODE");
+    s->MANAGER = s->atom("MANAGER");
+    s->XEMBED_INFO = s->atom("_XEMBED_INFO");
 
     if (const auto* ext = xcb_get_extension_data(s->c, &xcb_shm_id); ext && ext->present) s->hasShm = true;
     if (const auto* ext = xcb_get_extension_data(s->c, &xcb_shape_id); ext && ext->present) s->hasShape = true;
@@ -473,20 +496,174 @@ void X11Backend::globalMonitorMaskChanged(AppKit::NSEventMask mask) {
 bool X11Backend::pointerGrabbed() const { return s_->grabbing; }
 
 void X11Backend::statusItemChanged(AppKit::NSStatusItem& item) {
-    if (s_->statusNotifier) {
-        s_->statusNotifier->changed();
+    State& s = *s_;
+    if (s.statusNotifier) {
+        s.statusNotifier->changed();
         return;
     }
-    if (s_->statusTried) return;
-    s_->statusTried = true;
-    std::string why;
-    s_->statusNotifier = StatusNotifier::start(item.shared_from_this(), &why);
-    if (!s_->statusNotifier) {
-        // Said once: the program stays reachable through its global shortcuts.
-        s_->statusProblem = "Vexil: " + why + "; use the global shortcuts to pick colours.";
-        std::fprintf(stderr, "%s\n", s_->statusProblem.c_str());
+    if (s.followingTray && s.statusItem.lock().get() == &item) {
+        const auto& items = AppKit::NSStatusBar::systemStatusBar().items();
+        const bool onBar = std::any_of(items.begin(), items.end(), [&](const auto& i) { return i.get() == &item; });
+        if (!onBar) {
+            // Removed from the bar: off the tray too, and no more following.
+            s.undockTrayIcon();
+            s.followingTray = false;
+            return;
+        }
+        if (s.trayIcon) s.dockTrayIcon();  // a new image may want a new size; docking again is harmless
+        return;
     }
+    if (s.statusTried) return;
+    s.statusTried = true;
+    s.statusItem = item.shared_from_this();
+    std::string why;
+    s.statusNotifier = StatusNotifier::start(item.shared_from_this(), &why);
+    if (!s.statusNotifier) s.followTray(why);
 }
+
+void X11Backend::State::followTray(const std::string& why) {
+    followingTray = true;
+    // A tray that starts later says so with a MANAGER message on the root.
+    const std::uint32_t rootMask[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+    xcb_change_window_attributes(c, screen->root, XCB_CW_EVENT_MASK, rootMask);
+    Freed owner(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, TRAY_SELECTION), nullptr));
+    trayManager = owner ? owner->owner : XCB_NONE;
+    if (chooseStatusRoute(false, trayManager != XCB_NONE) == StatusRoute::trayIcon) {
+        dockTrayIcon();
+        return;
+    }
+    // Said once: the program stays reachable through its global shortcuts.
+    statusProblem = noStatusAreaLine(why);
+    std::fprintf(stderr, "%s\n", statusProblem.c_str());
+}
+
+void X11Backend::State::dockTrayIcon() {
+    auto item = statusItem.lock();
+    if (!item || trayManager == XCB_NONE) return;
+    const auto image = item->button() ? item->button()->image() : nullptr;
+    const AppKit::CGSize imageSize = image ? image->size() : AppKit::CGSize{16, 16};
+    const int side = trayIconSide(imageSize.width, imageSize.height);
+    if (!trayIcon) {
+        trayIcon = xcb_generate_id(c);
+        iconWidth = iconHeight = side;
+        // The panel's own background shows around the image.
+        const std::uint32_t values[] = {XCB_BACK_PIXMAP_PARENT_RELATIVE,
+                                        XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_BUTTON_PRESS |
+                                            XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, trayIcon, screen->root, 0, 0, static_cast<std::uint16_t>(side),
+                          static_cast<std::uint16_t>(side), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_BACK_PIXMAP | XCB_CW_EVENT_MASK, values);
+        const auto info = xembedInfo(true);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, trayIcon, XEMBED_INFO, XEMBED_INFO, 32, info.size(), info.data());
+        static const char kClass[] = "vexil\0Vexil";
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, trayIcon, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof kClass,
+                            kClass);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, trayIcon, NET_WM_NAME, UTF8_STRING, 8, 5, "Vexil");
+    }
+    if (side != traySide) {
+        traySide = side;
+        const auto hints = minimumSizeHints(side, side);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, trayIcon, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32,
+                            hints.size(), hints.data());
+    }
+    if (!trayDocked) {
+        // Hear when this manager goes away (its window is destroyed).
+        const std::uint32_t managerMask[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        xcb_change_window_attributes(c, trayManager, XCB_CW_EVENT_MASK, managerMask);
+        const auto request = dockRequest(trayManager, TRAY_OPCODE, trayIcon, XCB_CURRENT_TIME);
+        xcb_send_event(c, 0, trayManager, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&request));
+        trayDocked = true;
+        statusProblem.clear();
+    }
+    drawTrayIcon();
+    xcb_flush(c);
+}
+
+void X11Backend::State::undockTrayIcon() {
+    if (auto item = statusItem.lock()) item->panelFrame.reset();
+    if (trayIcon) xcb_destroy_window(c, trayIcon);
+    trayIcon = XCB_NONE;
+    trayDocked = false;
+    traySide = 0;
+    xcb_flush(c);
+}
+
+void X11Backend::State::drawTrayIcon() {
+    auto item = statusItem.lock();
+    if (!trayIcon || !item || iconWidth <= 0 || iconHeight <= 0) return;
+    xcb_clear_area(c, 0, trayIcon, 0, 0, 0, 0);  // back to the panel's background
+    cairo_surface_t* surface = cairo_xcb_surface_create(c, trayIcon, visual, iconWidth, iconHeight);
+    cairo_t* cr = cairo_create(surface);
+    {
+        CoreGraphics::CairoContext ctx(cr, iconHeight);
+        const CGRect bounds = AppKit::CGRectMake(0, 0, iconWidth, iconHeight);
+        if (item->menu && item->menu->isOpen())
+            ctx.fillRoundedRect(CoreGraphics::CGRectInset(bounds, 1, 1), 4, CoreGraphics::RGBA{0, 0, 0, 0.15});
+        const auto& button = item->button();
+        if (auto image = button ? button->image() : nullptr) {
+            // The image at its own size, smaller only when the panel gives less room.
+            AppKit::CGSize size = image->size();
+            const double room = std::max(1, std::min(iconWidth, iconHeight) - 2);
+            if (const double most = std::max(size.width, size.height); most > room) {
+                size.width *= room / most;
+                size.height *= room / most;
+            }
+            image->drawInRect(ctx, AppKit::CGRectMake((iconWidth - size.width) / 2, (iconHeight - size.height) / 2,
+                                                      size.width, size.height));
+        } else if (button && !button->title().empty()) {
+            const auto s = button->font->sizeOfString(button->title());
+            ctx.drawText(button->title(), AppKit::CGRectMake(1, (iconHeight - s.height) / 2, iconWidth - 2, s.height),
+                         button->font->spec(), CoreGraphics::RGBA{0, 0, 0, 0.85});
+        }
+    }
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    cairo_surface_destroy(surface);
+}
+
+void X11Backend::State::trayIconClicked(int button) {
+    auto item = statusItem.lock();
+    if (!item) return;
+    // Where the panel put the icon: the menu opens under it (above, on a bottom panel).
+    Freed t(xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, trayIcon, screen->root, 0, 0), nullptr));
+    if (t)
+        item->panelFrame = AppKit::CGRectMake(t->dst_x, screenHeight() - t->dst_y - iconHeight, iconWidth, iconHeight);
+    AppKit::NSApplication::shared().inputStatusItemClicked(item, button);
+    drawTrayIcon();
+}
+
+void X11Backend::menuOpened(AppKit::NSMenu&) {
+    State& s = *s_;
+    if (s.trayIcon) s.drawTrayIcon();
+    if (s.menuGrab || s.grabbing) return;
+    // Our menus are windows of ours: holding the pointer and keys, a click
+    // elsewhere or Escape reaches the menu and closes it, as a panel's would.
+    Freed pointer(xcb_grab_pointer_reply(
+        s.c,
+        xcb_grab_pointer(s.c, 1, s.screen->root,
+                         XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE,
+                         XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+        nullptr));
+    std::free(xcb_grab_keyboard_reply(
+        s.c, xcb_grab_keyboard(s.c, 1, s.screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+        nullptr));
+    s.menuGrab = pointer && pointer->status == XCB_GRAB_STATUS_SUCCESS;
+    xcb_flush(s.c);
+}
+
+void X11Backend::menuClosed(AppKit::NSMenu&) {
+    State& s = *s_;
+    if (AppKit::MenuTracker::shared().isTracking()) return;  // a submenu closed; the menu is still open
+    if (s.menuGrab && !s.grabbing) {
+        xcb_ungrab_pointer(s.c, XCB_CURRENT_TIME);
+        xcb_ungrab_keyboard(s.c, XCB_CURRENT_TIME);
+    }
+    s.menuGrab = false;
+    if (s.trayIcon) s.drawTrayIcon();
+    xcb_flush(s.c);
+}
+
+std::uint32_t X11Backend::trayIconWindow() const { return s_->trayDocked ? s_->trayIcon : 0; }
 
 std::string X11Backend::statusItemService() const {
     return s_->statusNotifier ? s_->statusNotifier->serviceName() : std::string();
@@ -623,6 +800,7 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
     switch (type) {
     case XCB_EXPOSE: {
         auto* ev = reinterpret_cast<xcb_expose_event_t*>(e);
+        if (trayIcon && ev->window == trayIcon && ev->count == 0) drawTrayIcon();
         if (auto n = numberOfXWindow.find(ev->window); n != numberOfXWindow.end()) windows[n->second].dirty = true;
         break;
     }
@@ -638,6 +816,11 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
     case XCB_BUTTON_PRESS:
     case XCB_BUTTON_RELEASE: {
         auto* ev = reinterpret_cast<xcb_button_press_event_t*>(e);
+        if (trayIcon && ev->event == trayIcon) {
+            // The icon is the status item: a press clicks it; its release belongs to that click.
+            if (type == XCB_BUTTON_PRESS && (ev->detail == 1 || ev->detail == 3)) trayIconClicked(ev->detail == 3 ? 1 : 0);
+            break;
+        }
         const auto p = modelPoint(ev->root_x, ev->root_y);
         if (ev->detail >= 4 && ev->detail <= 7) {  // wheel: press only
             if (type == XCB_BUTTON_PRESS) {
@@ -687,9 +870,42 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
     }
     case XCB_CLIENT_MESSAGE: {
         auto* ev = reinterpret_cast<xcb_client_message_event_t*>(e);
+        if (ev->type == MANAGER && followingTray && ev->data.data32[1] == TRAY_SELECTION &&
+            ev->data.data32[2] != trayManager) {
+            // A tray started (or replaced the one we were in): dock there.
+            trayManager = ev->data.data32[2];
+            trayDocked = false;
+            dockTrayIcon();
+            break;
+        }
         if (ev->type == WM_PROTOCOLS && ev->data.data32[0] == WM_DELETE_WINDOW)
             if (auto n = numberOfXWindow.find(ev->window); n != numberOfXWindow.end())
                 if (auto w = windows[n->second].model.lock()) w->performClose();
+        break;
+    }
+    case XCB_CONFIGURE_NOTIFY: {
+        auto* ev = reinterpret_cast<xcb_configure_notify_event_t*>(e);
+        if (trayIcon && ev->window == trayIcon && (ev->width != iconWidth || ev->height != iconHeight)) {
+            iconWidth = ev->width;  // the size the panel gave the icon
+            iconHeight = ev->height;
+            drawTrayIcon();
+        }
+        break;
+    }
+    case XCB_DESTROY_NOTIFY: {
+        auto* ev = reinterpret_cast<xcb_destroy_notify_event_t*>(e);
+        if (trayManager == XCB_NONE || ev->window != trayManager) break;
+        // The tray ended: its save-set put the icon on the root; keep it out
+        // of sight until a tray asks for icons again.
+        trayManager = XCB_NONE;
+        trayDocked = false;
+        if (auto item = statusItem.lock()) item->panelFrame.reset();
+        if (trayIcon) xcb_unmap_window(c, trayIcon);
+        Freed owner(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, TRAY_SELECTION), nullptr));
+        if (owner && owner->owner != XCB_NONE && owner->owner != ev->window) {
+            trayManager = owner->owner;
+            dockTrayIcon();
+        }
         break;
     }
     case XCB_SELECTION_REQUEST:
@@ -714,7 +930,8 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
         break;
     case XCB_GE_GENERIC: {
         auto* ge = reinterpret_cast<xcb_ge_generic_event_t*>(e);
-        if (!hasXInput2 || ge->extension != xinputOpcode || grabbing) break;
+        // While we hold the pointer its clicks come as core events already.
+        if (!hasXInput2 || ge->extension != xinputOpcode || grabbing || menuGrab) break;
         const auto kind = ge->event_type;
         if (kind != XCB_INPUT_RAW_MOTION && kind != XCB_INPUT_RAW_BUTTON_PRESS && kind != XCB_INPUT_RAW_BUTTON_RELEASE)
             break;
@@ -752,9 +969,9 @@ void X11Backend::processPendingEvents() {
     if (s.statusNotifier) {
         s.statusNotifier->process();
         if (!s.statusNotifier->problem().empty()) {
-            s.statusProblem = "Vexil: " + s.statusNotifier->problem() + "; use the global shortcuts to pick colours.";
-            std::fprintf(stderr, "%s\n", s.statusProblem.c_str());
+            const std::string why = s.statusNotifier->problem();
             s.statusNotifier.reset();
+            s.followTray(why);
         }
     }
     while (xcb_generic_event_t* e = xcb_poll_for_event(s.c)) {

@@ -2,8 +2,10 @@
 // The real display: model windows as X windows (XCB), drawn with the shared
 // renderer through cairo-xcb; X input into NSApplication's input door; the
 // screen read through an MIT-SHM snapshot of the root; hot keys as grabs on
-// the root; the general pasteboard on CLIPBOARD. The connection is a source
-// of the main run loop; events are drained and damaged windows drawn before
+// the root; the general pasteboard on CLIPBOARD; the status item on the
+// panel's StatusNotifierWatcher, else as an icon docked in the system tray,
+// whose clicks open the model's menu in windows of our own. The connection is
+// a source of the main run loop; events are drained and damaged windows drawn before
 // each wait.
 
 #include <memory>
@@ -27,6 +29,8 @@ public:
     void windowClosed(AppKit::NSWindow&) override;
     void cursorHiddenChanged(bool hidden) override;
     void statusItemChanged(AppKit::NSStatusItem&) override;
+    void menuOpened(AppKit::NSMenu&) override;
+    void menuClosed(AppKit::NSMenu&) override;
     void globalMonitorMaskChanged(AppKit::NSEventMask mask) override;
 
     bool registerHotKey(std::uint16_t keyCode, AppKit::NSEventModifierFlags modifiers) override;
@@ -45,6 +49,8 @@ public:
     std::uint32_t xWindowFor(long windowNumber) const;
     // The status item's bus name on the panel (empty: not shown there).
     std::string statusItemService() const;
+    // The status item's icon window while docked in a system tray (0: not docked).
+    std::uint32_t trayIconWindow() const;
     // Why the status item is not on the panel (empty while it is, or before the first item).
     const std::string& statusItemProblem() const;
     // The pointer and keyboard are taken (the cursor is hidden: picking).

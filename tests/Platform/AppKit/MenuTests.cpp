@@ -105,6 +105,27 @@ TEST_F(MenuFixture, TheMenuOpensUnderTheStatusItemAsAWindowOfPopUpLevel) {
     EXPECT_FALSE(w->isVisible());
 }
 
+// A tray icon's place, as the display reports it: the menu hangs under it, or
+// stands above it when the panel runs along the bottom of the screen.
+TEST_F(MenuFixture, OnAPanelTheMenuFollowsThePanelsPlaceAndFlipsAboveNearTheBottom) {
+    const struct {
+        CGRect icon;
+        bool above;
+    } cases[] = {{CGRectMake(300, 876, 24, 24), false}, {CGRectMake(300, 0, 24, 24), true}};
+    for (const auto& c : cases) {
+        item->panelFrame = c.icon;
+        EXPECT_EQ(item->frame(), c.icon);
+        h.app().inputStatusItemClicked(item);
+        auto w = menu->menuWindow();
+        ASSERT_TRUE(w);
+        EXPECT_EQ(w->frame().minX(), 300);
+        if (c.above) EXPECT_EQ(w->frame().minY(), c.icon.maxY());
+        else EXPECT_EQ(w->frame().maxY(), c.icon.minY());
+        h.app().inputStatusItemClicked(item);  // a second click on the item closes it
+        EXPECT_FALSE(menu->isOpen());
+    }
+}
+
 TEST_F(MenuFixture, KeysMoveTheHighlightAndReturnChooses) {
     h.clickStatusItem(item);
     h.pressKey(kVK_DownArrow);

@@ -31,6 +31,7 @@
 #include "Platform/AppKit/NSStatusBar.h"
 #include "Platform/AppKit/NSWindow.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/X11/SystemTray.h"
 #include "Platform/X11/X11Backend.h"
 
 using namespace AppKit;
@@ -553,14 +554,284 @@ TEST_F(X11Display, TheStatusItemRegistersExportsItsMenuAndAMenuClickArrives) {
     NSStatusBar::systemStatusBar().removeStatusItem(item);
 }
 
+// The panel's part in the older way: a system tray manager on a connection of
+// its own that owns the selection, takes dock requests and embeds the icon.
+struct FakeTray {
+    xcb_connection_t* c = nullptr;
+    xcb_screen_t* screen = nullptr;
+    xcb_window_t panel = 0;
+    xcb_atom_t selection = 0, opcode = 0, manager = 0, xembedInfo = 0;
+    xcb_window_t icon = 0;
+    int requests = 0;
+    std::vector<std::uint32_t> sizeHints, xembed;
+    static constexpr int kX = 900, kY = 0;  // the panel along the top of the screen
+
+    xcb_atom_t atom(const std::string& name) {
+        auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, name.size(), name.c_str()), nullptr);
+        const xcb_atom_t a = r ? r->atom : 0;
+        std::free(r);
+        return a;
+    }
+    std::vector<std::uint32_t> property(xcb_window_t w, xcb_atom_t name) {
+        auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, w, name, XCB_ATOM_ANY, 0, 64), nullptr);
+        std::vector<std::uint32_t> out;
+        if (r && r->format == 32) {
+            const auto* v = static_cast<const std::uint32_t*>(xcb_get_property_value(r));
+            out.assign(v, v + xcb_get_property_value_length(r) / 4);
+        }
+        std::free(r);
+        return out;
+    }
+    // Takes the selection and tells the screen, as a starting tray does. False when another tray holds it.
+    bool start() {
+        c = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(c)) return false;
+        screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        selection = atom(::X11Display::traySelectionName(0));
+        opcode = atom("_NET_SYSTEM_TRAY_OPCODE");
+        manager = atom("MANAGER");
+        xembedInfo = atom("_XEMBED_INFO");
+        auto* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
+        const bool taken = owner && owner->owner != XCB_NONE;
+        std::free(owner);
+        if (taken) return false;
+        panel = xcb_generate_id(c);
+        const std::uint32_t values[] = {0x203040, 1, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY};
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, panel, screen->root, kX, kY, 200, 30, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+        xcb_map_window(c, panel);
+        xcb_set_selection_owner(c, panel, selection, XCB_CURRENT_TIME);
+        xcb_client_message_event_t m{};
+        m.response_type = XCB_CLIENT_MESSAGE;
+        m.format = 32;
+        m.window = screen->root;
+        m.type = manager;
+        m.data.data32[0] = XCB_CURRENT_TIME;
+        m.data.data32[1] = selection;
+        m.data.data32[2] = panel;
+        xcb_send_event(c, 0, screen->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char*>(&m));
+        return running(c);  // a round trip: the server holds all of it before the test goes on
+    }
+    // Whether some tray owns the selection of screen 0.
+    static bool running(xcb_connection_t* conn) {
+        const std::string name = ::X11Display::traySelectionName(0);
+        auto* a = xcb_intern_atom_reply(conn, xcb_intern_atom(conn, 0, name.size(), name.c_str()), nullptr);
+        const xcb_atom_t sel = a ? a->atom : 0;
+        std::free(a);
+        auto* owner = xcb_get_selection_owner_reply(conn, xcb_get_selection_owner(conn, sel), nullptr);
+        const bool taken = owner && owner->owner != XCB_NONE;
+        std::free(owner);
+        return taken;
+    }
+    void process() {
+        while (auto* e = xcb_poll_for_event(c)) {
+            if ((e->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+                auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
+                if (m->type == opcode && m->data.data32[1] == ::X11Display::kSystemTrayRequestDock) {
+                    ++requests;
+                    icon = m->data.data32[2];
+                    sizeHints = property(icon, XCB_ATOM_WM_NORMAL_HINTS);
+                    xembed = property(icon, xembedInfo);
+                    // Embedding: into the panel, kept alive by the save set, mapped as _XEMBED_INFO asks.
+                    xcb_change_save_set(c, XCB_SET_MODE_INSERT, icon);
+                    xcb_reparent_window(c, icon, panel, 4, 3);
+                    const std::uint32_t size[] = {
+                        sizeHints.size() > 6 ? sizeHints[5] : 1, sizeHints.size() > 6 ? sizeHints[6] : 1};
+                    xcb_configure_window(c, icon, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+                    if (xembed.size() == 2 && (xembed[1] & ::X11Display::kXEmbedMapped)) xcb_map_window(c, icon);
+                    xcb_flush(c);
+                }
+            }
+            std::free(e);
+        }
+    }
+    ~FakeTray() {
+        if (c) xcb_disconnect(c);
+    }
+};
+
+class X11Tray : public X11Display {
+protected:
+    void SetUp() override {
+        X11Display::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        // A watcher on the bus would take the item first.
+        sd_bus* bus = nullptr;
+        int hasWatcher = 0;
+        if (sd_bus_open_user(&bus) >= 0) {
+            sd_bus_message* reply = nullptr;
+            if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                   "NameHasOwner", nullptr, &reply, "s", "org.kde.StatusNotifierWatcher") >= 0)
+                sd_bus_message_read(reply, "b", &hasWatcher);
+            sd_bus_message_unref(reply);
+            sd_bus_flush_close_unref(bus);
+        }
+        if (hasWatcher) GTEST_SKIP() << "a panel's watcher is on this bus";
+        pump = [this] {
+            for (auto& t : trays)
+                if (t) t->process();
+        };
+    }
+    std::unique_ptr<FakeTray>& startTray() {
+        auto tray = std::make_unique<FakeTray>();
+        if (!tray->start()) tray.reset();
+        trays.push_back(std::move(tray));
+        return trays.back();
+    }
+    xcb_window_t parentOf(xcb_window_t w) {
+        auto* t = xcb_query_tree_reply(other, xcb_query_tree(other, w), nullptr);
+        const xcb_window_t parent = t ? t->parent : 0;
+        std::free(t);
+        return parent;
+    }
+    bool viewable(xcb_window_t w) {
+        auto* a = xcb_get_window_attributes_reply(other, xcb_get_window_attributes(other, w), nullptr);
+        const bool v = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(a);
+        return v;
+    }
+    bool docked(FakeTray& tray) {
+        const xcb_window_t icon = backend->trayIconWindow();
+        return icon && tray.icon == icon && parentOf(icon) == tray.panel && viewable(icon);
+    }
+    static std::shared_ptr<NSImage> filled(int side, double r, double g, double b) {
+        auto bitmap = std::make_shared<CoreGraphics::Image>(side, side);
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) bitmap->setPixel(x, y, {r, g, b, 1});
+        return std::make_shared<NSImage>(bitmap);
+    }
+    void click(int x, int y) {
+        Child xdotool({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"});
+        ASSERT_TRUE(waitFor([&] { return xdotool.finished(); }));
+    }
+    std::vector<std::unique_ptr<FakeTray>> trays;
+};
+
+TEST_F(X11Tray, TheIconDocksWithItsSizeHintAndItsOwnMenuWindowChoosesInTheModel) {
+    if (!programAvailable("xdotool")) GTEST_SKIP() << "xdotool is not installed";
+    auto& tray = startTray();
+    if (!tray) GTEST_SKIP() << "a system tray runs on this display";
+    int picks = 0, copies = 0;
+    auto menu = std::make_shared<NSMenu>("Status");
+    auto pick = NSMenuItem::make("Pick Color", [&](NSMenuItem&) { ++picks; }, "o");
+    menu->addItem(pick);
+    menu->addItem(NSMenuItem::separatorItem());
+    auto colour = NSMenuItem::make("Ultramarine", [&](NSMenuItem&) { ++copies; });
+    colour->image = filled(8, 0x41 / 255.0, 0x66 / 255.0, 0xF5 / 255.0);
+    colour->state = NSControlStateValueOn;
+    menu->addItem(colour);
+    auto item = NSStatusBar::systemStatusBar().statusItemWithLength(-1);
+    item->menu = menu;
+    item->button()->setImage(filled(16, 1, 0, 0));
+
+    ASSERT_TRUE(waitFor([&] { return docked(*tray); })) << backend->statusItemProblem();
+    EXPECT_TRUE(backend->statusItemProblem().empty());
+    EXPECT_EQ(tray->requests, 1);
+    ASSERT_EQ(tray->sizeHints.size(), 18u);
+    EXPECT_TRUE(tray->sizeHints[0] & ::X11Display::kSizeHintMinSize);
+    EXPECT_EQ(tray->sizeHints[5], 20u);
+    EXPECT_EQ(tray->sizeHints[6], 20u);
+    EXPECT_EQ(tray->xembed, (std::vector<std::uint32_t>{0, ::X11Display::kXEmbedMapped}));
+
+    // The status item's image, drawn into the icon where the panel put it.
+    const int iconX = FakeTray::kX + 4, iconY = FakeTray::kY + 3;
+    ASSERT_TRUE(waitFor([&] {
+        auto img = backend->captureScreen(CGRectMake(iconX + 10, iconY + 10, 1, 1), 0);
+        return img && rgb(img->pixel(0, 0)) == 0xff0000;
+    }));
+
+    // A click on the icon opens the model's menu in a window of ours, under the icon.
+    click(iconX + 10, iconY + 10);
+    ASSERT_TRUE(waitFor([&] {
+        auto w = menu->menuWindow();
+        return menu->isOpen() && w && backend->xWindowFor(w->windowNumber()) != 0;
+    }));
+    auto window = menu->menuWindow();
+    const xcb_window_t menuX = backend->xWindowFor(window->windowNumber());
+    auto* t = xcb_translate_coordinates_reply(other, xcb_translate_coordinates(other, menuX, screen->root, 0, 0), nullptr);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->dst_x, iconX);
+    EXPECT_EQ(t->dst_y, iconY + 20);
+    std::free(t);
+    // The items drawn are the model's: the swatch shows in the colour's row.
+    const CGRect row = menu->rectOfItemAtIndex(2);
+    const double menuTop = iconY + 20, menuHeight = window->frame().height();
+    const double rowY = menuTop + menuHeight - row.midY();
+    EXPECT_TRUE(waitFor([&] {
+        auto img = backend->captureScreen(CGRectMake(iconX, rowY, row.width(), 1), 0);
+        if (!img) return false;
+        for (int x = 0; x < img->width(); ++x)
+            if (rgb(img->pixel(x, 0)) == 0x4166F5) return true;
+        return false;
+    }));
+
+    // A click on an item arrives at the model: the menu closes, then its action runs.
+    click(iconX + static_cast<int>(row.midX()), static_cast<int>(rowY));
+    EXPECT_TRUE(waitFor([&] { return copies == 1 && !menu->isOpen() && backend->xWindowFor(window->windowNumber()) == 0; }));
+    EXPECT_EQ(picks, 0);
+
+    // Open again; a click outside every window of ours closes it without a choice
+    // and lets the pointer go.
+    click(iconX + 10, iconY + 10);
+    ASSERT_TRUE(waitFor([&] { return menu->isOpen(); }));
+    click(300, 500);
+    EXPECT_TRUE(waitFor([&] { return !menu->isOpen(); }));
+    EXPECT_EQ(copies + picks, 1);
+    auto* grab = xcb_grab_pointer_reply(
+        other, xcb_grab_pointer(other, 0, screen->root, 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE,
+                                XCB_CURRENT_TIME),
+        nullptr);
+    ASSERT_TRUE(grab);
+    EXPECT_EQ(grab->status, XCB_GRAB_STATUS_SUCCESS);
+    std::free(grab);
+    xcb_ungrab_pointer(other, XCB_CURRENT_TIME);
+    // Escape closes it too: the keys come to us while it is open.
+    click(iconX + 10, iconY + 10);
+    ASSERT_TRUE(waitFor([&] { return menu->isOpen(); }));
+    Child escape({"xdotool", "key", "Escape"});
+    EXPECT_TRUE(waitFor([&] { return escape.finished() && !menu->isOpen(); }));
+    EXPECT_EQ(copies + picks, 1);
+
+    NSStatusBar::systemStatusBar().removeStatusItem(item);
+    EXPECT_EQ(backend->trayIconWindow(), 0u);
+}
+
+TEST_F(X11Tray, TheIconFollowsATrayThatStartsLaterAndDocksAgainAfterARestart) {
+    if (FakeTray::running(other)) GTEST_SKIP() << "a system tray runs on this display";
+    auto item = NSStatusBar::systemStatusBar().statusItemWithLength(-1);
+    item->button()->setImage(filled(16, 0, 0.5, 0));
+    EXPECT_EQ(backend->trayIconWindow(), 0u);
+    EXPECT_NE(backend->statusItemProblem().find("and no system tray"), std::string::npos)
+        << backend->statusItemProblem();
+
+    auto& first = startTray();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(waitFor([&] { return docked(*first); }));
+    EXPECT_TRUE(backend->statusItemProblem().empty());
+    const xcb_window_t icon = backend->trayIconWindow();
+
+    // The tray ends: the icon does not stay behind on the screen.
+    first.reset();
+    ASSERT_TRUE(waitFor([&] { return backend->trayIconWindow() == 0 && !viewable(icon); }));
+
+    auto& second = startTray();
+    ASSERT_TRUE(second);
+    ASSERT_TRUE(waitFor([&] { return docked(*second); }));
+    EXPECT_EQ(backend->trayIconWindow(), icon);
+    EXPECT_EQ(second->requests, 1);
+    NSStatusBar::systemStatusBar().removeStatusItem(item);
+}
+
 TEST_F(X11Display, WithoutAStatusAreaOneClearLine) {
+    if (FakeTray::running(other)) GTEST_SKIP() << "a system tray runs on this display";
     auto item = NSStatusBar::systemStatusBar().statusItemWithLength(-1);
     backend->statusItemChanged(*item);
     if (!backend->statusItemService().empty()) GTEST_SKIP() << "a panel's watcher is on this bus";
     const std::string problem = backend->statusItemProblem();
-    EXPECT_TRUE(problem ==
-                    "Vexil: no status area on the panel (no StatusNotifierWatcher); use the global shortcuts to pick colours." ||
-                problem == "Vexil: no session bus; use the global shortcuts to pick colours.")
+    EXPECT_TRUE(problem == "Vexil: no status area on the panel (no StatusNotifierWatcher) and no system tray; use the "
+                           "global shortcuts to pick colours." ||
+                problem == "Vexil: no session bus and no system tray; use the global shortcuts to pick colours.")
         << problem;
     NSStatusBar::systemStatusBar().removeStatusItem(item);
 }
