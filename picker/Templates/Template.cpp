@@ -2,6 +2,7 @@
 
 #include <unicode/utf8.h>
 
+#include <atomic>
 #include <fstream>
 #include <mutex>
 #include <unordered_map>
@@ -115,6 +116,9 @@ struct Template::Parsed {
 struct Template::ParseCache {
     std::mutex mutex;
     std::shared_ptr<const Parsed> parsed;
+    // The length of the last output, reserved up front for the next render
+    // so the text is not copied as it grows.
+    std::atomic<size_t> lastLength{0};
 };
 
 namespace {
@@ -167,7 +171,13 @@ std::shared_ptr<const Template::Parsed> Template::parse() const {
 std::string Template::render(const std::optional<Foundation::Dictionary>& dictionary) const {
     Context context(dictionary, environment_);
     auto parsed = parse();
-    return renderNodes(parsed->nodes, context);
+    std::string out;
+    out.reserve(parseCache_->lastLength.load(std::memory_order_relaxed));
+    renderNodesInto(parsed->nodes, context, out);
+    parseCache_->lastLength.store(out.size(), std::memory_order_relaxed);
+    // A much shorter text than last time gives back the room it did not use.
+    if (out.capacity() > 2 * out.size() + 4096) out.shrink_to_fit();
+    return out;
 }
 
 namespace {
