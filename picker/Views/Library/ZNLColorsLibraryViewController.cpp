@@ -2,6 +2,7 @@
 
 #include "Platform/AppKit/Animation.h"
 #include "Platform/AppKit/NSImage.h"
+#include "Platform/AppKit/NSSavePanel.h"
 #include "Platform/QuartzCore/CALayer.h"
 #include "picker/Colors/CNColorNames.h"
 #include "picker/Colors/NSColorAdditions.h"
@@ -144,8 +145,53 @@ void ZNLColorsLibraryViewController::loadView() {
     setView(root);
 }
 
+namespace {
+
+// The tab's save panel for a colour list or swatch file: the library slides
+// away first and stays away, whatever the answer.
+std::optional<std::string> askForExportPath(const std::string& type) {
+    if (const auto& toggle = LibraryShell::shared().toggleLibrary) toggle();
+    auto panel = NSSavePanel::savePanel();
+    panel.title = "Export";
+    panel.showsResizeIndicator = true;
+    panel.showsHiddenFiles = false;
+    panel.canCreateDirectories = true;
+    panel.allowedFileTypes = {type};
+    if (panel.runModal() != NSModalResponseOK) return std::nullopt;
+    return panel.URL();
+}
+
+class WindowExportHost : public FolderExportHost {
+public:
+    explicit WindowExportHost(std::weak_ptr<ZNLColorsLibraryViewController> window) : window_(std::move(window)) {}
+    std::shared_ptr<ZNLColorFolder> selectedFolder() override {
+        auto w = window_.lock();
+        return w ? w->selectedFolder() : nullptr;
+    }
+    ProgressViews progressViews() override {
+        auto w = window_.lock();
+        if (!w) return {};
+        return {w->collectionView.lock(), w->emptyFolderLabel.lock(), w->progress.lock()};
+    }
+    void reloadCollectionView() override {
+        if (auto w = window_.lock()) w->reloadData();
+    }
+    void toggleLibrary() override {
+        if (const auto& toggle = LibraryShell::shared().toggleLibrary) toggle();
+    }
+
+private:
+    std::weak_ptr<ZNLColorsLibraryViewController> window_;
+};
+
+}  // namespace
+
 void ZNLColorsLibraryViewController::viewDidLoad() {
     NSViewController::viewDidLoad();
+    if (!exportActions) {
+        exportHost_ = std::make_shared<WindowExportHost>(selfRef());
+        exportActions = std::make_shared<LibraryExportActions>(exportHost_);
+    }
     const bool dark = ThemeManager::systemTheme().isDark;
     if (auto blur = blurEffect.lock())
         blur->material = dark ? NSVisualEffectMaterial::dark : NSVisualEffectMaterial::mediumLight;
@@ -420,12 +466,17 @@ void ZNLColorsLibraryViewController::didDropColor(ZNLBarButton&, const std::stri
     library.dropColor(colorString, static_cast<long>(colorIndex), folderId);
 }
 
+
 void ZNLColorsLibraryViewController::exportColorList(const std::optional<std::string>& path) {
-    if (exportActions) exportActions->exportColorList(path);
+    if (!exportActions) return;
+    if (path) return exportActions->exportColorList(path);
+    if (auto chosen = askForExportPath("clr")) exportActions->exportColorList(chosen);
 }
 
 void ZNLColorsLibraryViewController::exportSwatchExchange(const std::optional<std::string>& path) {
-    if (exportActions) exportActions->exportSwatchExchange(path);
+    if (!exportActions) return;
+    if (path) return exportActions->exportSwatchExchange(path);
+    if (auto chosen = askForExportPath("ase")) exportActions->exportSwatchExchange(chosen);
 }
 
 void ZNLColorsLibraryViewController::exportFolder(ExportFormat format) {

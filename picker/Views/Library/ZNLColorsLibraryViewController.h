@@ -12,6 +12,7 @@
 #include "picker/Views/Library/LibraryFolders.h"
 #include "picker/Views/Library/ZNLColorsLibraryItem.h"
 #include "picker/Views/Palettes/ZNLPaletteGenerator.h"
+#include "picker/Views/ExportActions/LibraryExportActions.h"
 #include "picker/Views/TabBar/FolderExportActions.h"
 #include "picker/Views/TabBar/ZNLTabBar.h"
 
@@ -48,7 +49,9 @@ public:
     bool dragging = false;
     AppKit::NSCollectionViewItemRef draggingItem;
     std::shared_ptr<EditorWindowProducer> editorWindow = EditorWindowProducer::make();
-    // The export side of the tabs' menus (set by the window's owner).
+    // The export side of the tabs' menus: the window's own unless its owner
+    // sets another before the view loads. A colour list or swatch file
+    // requested without a path asks for one first.
     std::shared_ptr<FolderExportActions> exportActions;
 
     // The folders and the selected folder's colours.
@@ -140,6 +143,8 @@ private:
     void setUpTabBar();
     void setUpCollectionView();
     void reloadTabs();
+    // What the export actions use of this window; made when the view loads.
+    std::shared_ptr<FolderExportHost> exportHost_;
     std::shared_ptr<ZNLColorsLibraryViewController> selfRef() {
         return std::static_pointer_cast<ZNLColorsLibraryViewController>(shared_from_this());
     }

@@ -3,12 +3,15 @@
 #include "ViewsTestSupport.h"
 
 #include "Platform/AppKit/NSPasteboard.h"
+#include "Platform/AppKit/NSSavePanel.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "picker/Views/Controls/ThemeManager.h"
 #include "picker/Views/Library/LibraryShell.h"
 #include "picker/Views/Library/ZNLColorsLibraryViewController.h"
 #include "picker/Views/TabBar/ZNLBarButton.h"
 #include "support/Snapshot.h"
+
+#include <filesystem>
 
 namespace viewstest {
 namespace {
@@ -308,6 +311,29 @@ TEST_F(LibraryWindowTest, TabsSelectRenameAndExportThroughTheWindow) {
     b->exportFormat(9);  // not a format
     controller->exportColorList(std::string("/tmp/x.clr"));
     EXPECT_EQ(recorder->calls, (std::vector<std::string>{"code 4", "clr /tmp/x.clr"}));
+}
+
+// The tab's colour list and swatch items ask where with the window slid away,
+// then write through the window's own export side.
+TEST_F(LibraryWindowTest, TabMenuExportsAskWhereAndWrite) {
+    auto folder = addFolder("A", 1, 1);
+    addItem(folder, "#ff8000", 0);
+    open();
+    auto tab = tabOf(*controller, 1);
+    h.clickView(*tab);
+    SavePanelScript panels;
+    panels.saveAs(dir + "/a.clr");
+    panels.cancel();
+    tab->exportColorList();
+    EXPECT_TRUE(std::filesystem::exists(dir + "/a.clr"));
+    EXPECT_EQ(toggles, 1);
+    tab->exportSwatchExchange();
+    EXPECT_EQ(toggles, 2);
+    ASSERT_EQ(panels.shown().size(), 2u);
+    EXPECT_EQ(panels.shown()[0].title, "Export");
+    EXPECT_EQ(panels.shown()[0].allowedFileTypes, std::vector<std::string>{"clr"});
+    EXPECT_EQ(panels.shown()[1].allowedFileTypes, std::vector<std::string>{"ase"});
+    EXPECT_FALSE(std::filesystem::exists(dir + "/a.ase"));
 }
 
 void snapshot(LibraryWindowTest& t, Harness::UIHarness& h, const std::shared_ptr<NSWindow>& window,
