@@ -21,7 +21,11 @@
 #include "Platform/CoreGraphics/Cairo.h"
 #include "Platform/Foundation/UserDefaults.h"
 #include "Platform/Harness/Harness.h"
+#include "Platform/AppKit/NSSavePanel.h"
 #include "picker/Shell/MainInterface.h"
+#include "picker/Shell/WindowServices.h"
+#include "picker/Views/Library/ZNLColorsLibraryViewController.h"
+#include "picker/Views/TabBar/ZNLBarButton.h"
 
 namespace {
 
@@ -109,6 +113,7 @@ int main(int argc, char** argv) {
             steps.push_back({file, title, text});
         };
 
+        linkLibraryWindow();
         auto app = makeAppDelegate();
         ui.launch(app);
         shot("01-launch.png", "Launch",
@@ -164,6 +169,56 @@ int main(int argc, char** argv) {
         shot("07-recent-colours-as-rgb.png", "The recent colours in the new format",
              "The recent colours were rebuilt with the format change: each shows its rgb(...) text.");
         ui.closeMenu();
+
+        ui.advance(1.0);
+        app->toggleLibrary();
+        ui.advance(1.0);
+        auto controller = app->window
+            ? std::dynamic_pointer_cast<Vexil::Views::ZNLColorsLibraryViewController>(app->window->contentViewController())
+            : nullptr;
+        if (controller)
+            for (const auto& folder : controller->folders())
+                if (folder->folderName() == "History")
+                    if (auto tab = controller->stackView->tabForFolder(folder->folderId())) {
+                        controller->stackView->selectTab(*tab);
+                        controller->selectFolder(folder->folderId());
+                    }
+        ui.advance(1.0);
+        shot("08-library-window.png", "The library window",
+             "The library window slides in at the bottom of the screen: a tab for each folder and the "
+             "selected folder's colours, each with its name and text. Hovering a colour shows its "
+             "buttons; a colour dragged onto another tab moves there.");
+
+        // Every export of the selected folder, answered into the tour's own folder.
+        const std::string exports = out + "/exports";
+        std::filesystem::create_directories(exports, ec);
+        if (!controller || !controller->exportActions) {
+            std::fprintf(stderr, "vexil-tour: the library window has no export side\n");
+            ++failures;
+        } else {
+            AppKit::SavePanelScript panels;
+            for (const char* file : {"History.clr", "History.ase", "NSColor+History.h", "NSColor+History.m",
+                                     "NSColor+History.swift", "UIColor+History.h", "UIColor+History.m",
+                                     "UIColor+History.swift", "NSColor+History.html"})
+                panels.saveAs(exports + "/" + file);
+            controller->exportColorList(std::nullopt);
+            controller->exportSwatchExchange(std::nullopt);
+            for (auto format : {ExportFormat::nscolorCategory, ExportFormat::nscolorExtension,
+                                ExportFormat::uicolorCategory, ExportFormat::uicolorExtension, ExportFormat::html}) {
+                if (!app->isLibraryShown()) app->toggleLibrary();
+                ui.advance(1.0);
+                controller->exportFolder(format);
+                ui.advance(1.0);
+            }
+            ui.drain();
+            std::string written;
+            for (const auto& entry : std::filesystem::directory_iterator(exports, ec))
+                written += (written.empty() ? "" : ", ") + entry.path().filename().string();
+            shot("09-exports.png", "Every export of a folder",
+                 "From a tab's menu the folder was exported as a colour list, a swatch exchange file, "
+                 "Objective-C categories, Swift extensions and an HTML page; the library slides away for "
+                 "each save panel. Written into the tour's exports folder: " + written + ".");
+        }
         ui.app().terminationHandler = [] {};
         ui.app().terminate();
         ui.drain();
