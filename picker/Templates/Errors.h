@@ -2,9 +2,11 @@
 // The engine's error types. Every failure of a render is thrown as one of
 // these (or, for files that cannot be read, as a Foundation::Error).
 
+#include <cstddef>
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,17 +14,30 @@ namespace Templates {
 
 class Loader;
 
+// Where a token starts in its template text: line and column from 1, the
+// column counted in bytes.
+struct SourcePosition {
+    std::size_t line = 1;
+    std::size_t column = 1;
+    friend bool operator==(const SourcePosition&, const SourcePosition&) = default;
+};
+
 class TemplateSyntaxError : public std::exception {
 public:
     explicit TemplateSyntaxError(std::string description) : description_(std::move(description)) {}
     const std::string& description() const { return description_; }
     const char* what() const noexcept override { return description_.c_str(); }
+    // The start of the token being parsed when the error arose; the
+    // description never carries it, so messages read as they always have.
+    const std::optional<SourcePosition>& position() const { return position_; }
+    void setPosition(SourcePosition position) { position_ = position; }
     friend bool operator==(const TemplateSyntaxError& a, const TemplateSyntaxError& b) {
         return a.description_ == b.description_;
     }
 
 private:
     std::string description_;
+    std::optional<SourcePosition> position_;
 };
 
 class TemplateDoesNotExist : public std::exception {

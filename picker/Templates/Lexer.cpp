@@ -75,15 +75,33 @@ std::vector<Token> tokenize(std::string_view templateText) {
     static const std::vector<std::string_view> openings{kVariableOpen, kBlockOpen, kCommentOpen};
     std::vector<Token> tokens;
     SLScanner scanner(templateText);
+    // Positions advance over the text between one token's start and the next.
+    SourcePosition position;
+    size_t counted = 0;
+    auto add = [&](std::string_view text) {
+        const size_t start = static_cast<size_t>(text.data() - templateText.data());
+        for (; counted < start; ++counted) {
+            if (templateText[counted] == '\n') {
+                ++position.line;
+                position.column = 1;
+            } else {
+                ++position.column;
+            }
+        }
+        tokens.push_back(makeToken(text));
+        tokens.back().setPosition(position);
+    };
     while (!scanner.content().empty()) {
         auto match = scanner.scanUntilAny(openings);
         if (!match) {
-            tokens.push_back(makeToken(scanner.content()));
+            add(scanner.content());
             break;
         }
-        if (!match->before.empty()) tokens.push_back(makeToken(match->before));
+        if (!match->before.empty()) add(match->before);
         // An unclosed tag drops the rest of the text and leaves an empty text token.
-        tokens.push_back(makeToken(scanner.scanThrough(closingFor(match->delimiter))));
+        const std::string_view tagStart = scanner.content();
+        const std::string_view tag = scanner.scanThrough(closingFor(match->delimiter));
+        add(tag.empty() ? tagStart.substr(0, 0) : tag);
     }
     return tokens;
 }

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "picker/Templates/Errors.h"
+
 namespace Templates {
 
 class Token {
@@ -21,9 +23,13 @@ public:
 
     Kind kind() const { return kind_; }
     const std::string& contents() const { return contents_; }
+    // Where the token starts in the template text (set by `tokenize`).
+    SourcePosition position() const { return position_; }
+    void setPosition(SourcePosition position) { position_ = position; }
     // The contents split into words at blanks outside quotes.
     const std::vector<std::string>& components() const { return components_; }
 
+    // Tokens compare by what they say, not where they stand.
     friend bool operator==(const Token& a, const Token& b) {
         return a.kind_ == b.kind_ && a.contents_ == b.contents_;
     }
@@ -32,6 +38,7 @@ private:
     Kind kind_;
     std::string contents_;
     std::vector<std::string> components_;  // made once; tags read them on every parse
+    SourcePosition position_;
 };
 
 // Consumes template text from the front.

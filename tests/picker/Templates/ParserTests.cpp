@@ -33,6 +33,45 @@ TEST(TemplateParser, UnknownTagFailsOnlyWhenRendered) {
     }
 }
 
+// A syntax error says which token it arose at (line and byte column from 1);
+// its message is the same as without a position.
+TEST(TemplateParser, SyntaxErrorsSayWhereTheyArose) {
+    struct Case {
+        std::string text;
+        std::string description;
+        SourcePosition position;
+    } cases[] = {
+        {"{% nosuchtag %}", "Unknown template tag 'nosuchtag'", {1, 1}},
+        {"ab\ncd {% nosuchtag %}", "Unknown template tag 'nosuchtag'", {2, 4}},
+        {"x\n\n  {{ a|nosuchfilter }}", "Unknown filter 'nosuchfilter'.", {3, 3}},
+        // Inside a loop's body the inner token is named, not the loop.
+        {"{% for x in y %}\n {% if %}{% endif %}{% endfor %}", "", {2, 2}},
+        // A tag whose end never comes is named by its opening.
+        {"a\n  {% for x in y %}", "", {2, 3}},
+    };
+    for (const auto& c : cases) {
+        try {
+            Template(c.text).render();
+            ADD_FAILURE() << "no error for " << c.text;
+        } catch (const TemplateSyntaxError& e) {
+            if (!c.description.empty()) {
+                EXPECT_EQ(e.description(), c.description) << c.text;
+            }
+            ASSERT_TRUE(e.position()) << c.text;
+            EXPECT_EQ(e.position()->line, c.position.line) << c.text;
+            EXPECT_EQ(e.position()->column, c.position.column) << c.text;
+        }
+    }
+}
+
+TEST(TemplateLexer, TokensKnowWhereTheyStart) {
+    const auto tokens = tokenize("ab\r\n{{ x }}\n  {% if a %}{# c #}x{{ y");
+    std::vector<std::pair<std::size_t, std::size_t>> where;
+    for (const auto& t : tokens) where.emplace_back(t.position().line, t.position().column);
+    EXPECT_EQ(where, (std::vector<std::pair<std::size_t, std::size_t>>{
+                         {1, 1}, {2, 1}, {2, 8}, {3, 3}, {3, 13}, {3, 20}, {3, 21}}));
+}
+
 TEST(TemplateParser, CallerTagOverridesBuiltInTag) {
     auto extension = std::make_shared<Extension>();
     extension->registerSimpleTag("now", [](Context&) { return std::string("fixed"); });
