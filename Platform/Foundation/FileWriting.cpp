@@ -5,7 +5,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+
+#include "Platform/Foundation/Dispatch.h"
 
 namespace Foundation {
 namespace {
@@ -42,13 +46,13 @@ bool writeAllBytes(int fd, const void* bytes, std::size_t size) {
     return true;
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes, Error* error) {
+bool writeFileAtomically(const std::string& path, std::string_view bytes, Error* error, unsigned mode) {
     // A name of our own (O_EXCL), so two writers never share a temporary file.
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++temporaryCounter);
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
         if (fd < 0 && errno != EEXIST) break;
     }
     int err = fd < 0 ? errno : 0;
@@ -63,6 +67,30 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, Error*
                                  "The file could not be saved at '" + path + "': " + std::strerror(err) + ".",
                                  Dictionary{{"NSFilePath", path}}));
     return false;
+}
+
+std::optional<std::string> setFileAside(const std::string& path, const std::vector<std::string>& companionSuffixes) {
+    if (path.empty() || ::access(path.c_str(), F_OK) != 0) return std::nullopt;
+    const std::time_t seconds = static_cast<std::time_t>(clock().now());
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &parts);
+    const std::string stem = path + ".damaged-" + stamp;
+    for (int n = 1; n < 10000; ++n) {
+        const std::string target = n == 1 ? stem : stem + "-" + std::to_string(n);
+        // No-replace rename: a name taken meanwhile is never overwritten.
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+            for (const auto& suffix : companionSuffixes) {
+                const std::string companion = path + suffix;
+                if (::access(companion.c_str(), F_OK) == 0)
+                    ::renameat2(AT_FDCWD, companion.c_str(), AT_FDCWD, (target + suffix).c_str(), RENAME_NOREPLACE);
+            }
+            return target;
+        }
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 }  // namespace Foundation

@@ -97,15 +97,6 @@ std::string decimalText(double d) {
     return ec == std::errc() ? std::string(buffer, end) : std::string();
 }
 
-std::string timestampForFileName() {
-    std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y%m%dT%H%M%SZ", &utc);
-    return buffer;
-}
-
 // Creates the preferences folder on first use, then replaces the file whole.
 bool writeAtomically(const std::string& path, const Data& bytes, std::string* failure) {
     std::error_code ec;
@@ -173,10 +164,8 @@ void UserDefaults::Impl::load() {
         return;
     }
     std::string reason = value ? "it holds no dictionary" : error.description;
-    std::string aside = path + ".corrupt-" + timestampForFileName();
-    for (int n = 1; fs::exists(aside, ec); ++n) aside = path + ".corrupt-" + timestampForFileName() + "-" + std::to_string(n);
-    if (::rename(path.c_str(), aside.c_str()) == 0) {
-        diagnose("UserDefaults: the preferences file " + path + " is corrupt (" + reason + "); moved it to " + aside +
+    if (const auto aside = setFileAside(path)) {
+        diagnose("UserDefaults: the preferences file " + path + " is corrupt (" + reason + "); moved it to " + *aside +
                  " and starting with empty defaults");
     } else {
         diagnose("UserDefaults: the preferences file " + path + " is corrupt (" + reason + ") and could not be moved aside (" +

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <openssl/rand.h>
 
+#include "Platform/Foundation/FileWriting.h"
 #include "Platform/Foundation/Text.h"
 
 namespace fs = std::filesystem;
@@ -77,10 +78,13 @@ bool readItems(const std::string& path, std::vector<Item>& items) {
     }
     if (!valid) {
         items.clear();
-        std::fprintf(stderr, "Security: keychain file %s is unreadable; moved aside to %s.corrupt\n", path.c_str(),
-                     path.c_str());
-        std::error_code error;
-        fs::rename(path, path + ".corrupt", error);
+        // Kept under a new name each time, so a second damage never replaces the first copy.
+        if (const auto aside = Foundation::setFileAside(path))
+            std::fprintf(stderr, "Security: keychain file %s is unreadable; moved aside to %s\n", path.c_str(),
+                         aside->c_str());
+        else
+            std::fprintf(stderr, "Security: keychain file %s is unreadable and could not be moved aside\n",
+                         path.c_str());
     }
     return true;
 }
@@ -92,26 +96,8 @@ bool writeItems(const std::string& path, const std::vector<Item>& items) {
         json["items"].push_back(
             {{"service", item.service}, {"account", item.account}, {"data", Foundation::base64Encode(item.secret)}});
     std::string text = json.dump(2);
-    std::string temporary = path + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    ::fchmod(fd, 0600);
-    std::size_t written = 0;
-    bool ok = true;
-    while (written < text.size()) {
-        ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    ::unlink(temporary.c_str());
-    return false;
+    // Secrets: readable by the user alone from the moment the file exists.
+    return Foundation::writeFileAtomically(path, text, nullptr, 0600);
 }
 
 }  // namespace

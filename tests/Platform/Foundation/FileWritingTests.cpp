@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "Platform/Foundation/Directories.h"
+#include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/FileWriting.h"
 
 using namespace Foundation;
@@ -54,3 +55,29 @@ TEST(FileWriting, FailuresReportTheCauseAndChangeNothing) {
 }
 
 }  // namespace
+
+// A damaged file is kept beside its path under a dated name; a second one in
+// the same second gets "-2" and the first copy stays as it was; its journals
+// go with it; without a file nothing happens.
+TEST(FileWriting, DamagedFilesAreSetAsideUnderNamesOfTheirOwn) {
+    const fs::path dir = temporaryDirectory();
+    const std::string db = (dir / "Logs.sqlite").string();
+    const auto executor = TestExecutor::install(1'700'000'000.25);  // 2023-11-14 22:13:20 UTC
+    auto write = [](const std::string& path, const std::string& text) { std::ofstream(path) << text; };
+    auto read = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    write(db, "first");
+    write(db + "-wal", "journal");
+    EXPECT_EQ(setFileAside(db, {"-journal", "-wal"}), db + ".damaged-20231114-221320");
+    write(db, "second");
+    EXPECT_EQ(setFileAside(db, {"-journal", "-wal"}), db + ".damaged-20231114-221320-2");
+    EXPECT_EQ(read(db + ".damaged-20231114-221320"), "first");
+    EXPECT_EQ(read(db + ".damaged-20231114-221320-wal"), "journal");
+    EXPECT_EQ(read(db + ".damaged-20231114-221320-2"), "second");
+    EXPECT_FALSE(fs::exists(db));
+    EXPECT_FALSE(fs::exists(db + "-wal"));
+    EXPECT_EQ(setFileAside(db), std::nullopt);
+    fs::remove_all(dir);
+}

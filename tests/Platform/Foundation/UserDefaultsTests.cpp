@@ -138,7 +138,7 @@ TEST_F(Defaults, CorruptFileIsMovedAsideAndTheProgramGoesOn) {
         EXPECT_NE(message.find("corrupt"), std::string::npos) << message;
         auto names = filesBesidePlist();
         ASSERT_EQ(names.size(), 1u);
-        EXPECT_EQ(names[0].rfind("com.tarnwick.vexil.plist.corrupt-", 0), 0u) << names[0];
+        EXPECT_EQ(names[0].rfind("com.tarnwick.vexil.plist.damaged-", 0), 0u) << names[0];
         EXPECT_NE(message.find(names[0]), std::string::npos) << message;
 
         defaults.set("after", 1);  // and the defaults work on

@@ -1,7 +1,9 @@
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -49,17 +51,32 @@ TEST(Keychain, GenericPasswordsAreAddedReadUpdatedAndDeleted) {
     EXPECT_EQ(Security::Keychain("").addGenericPassword("s", "a", bytes("x")), Security::errSecParam);
 }
 
+// Each damaged file is kept under a name of its own: a second damage never
+// replaces the copy kept from the first.
 TEST(Keychain, AnUnreadableFileIsMovedAsideNotLost) {
     const std::string path = keychainPath();
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path) << "{ not json";
-    Security::Keychain keychain(path);
-    Foundation::Data secret;
-    EXPECT_EQ(keychain.copyGenericPassword("svc", "acct", secret), Security::errSecItemNotFound);
-    EXPECT_TRUE(std::filesystem::exists(path + ".corrupt"));
-    EXPECT_EQ(keychain.addGenericPassword("svc", "acct", bytes("fresh")), Security::errSecSuccess);
-    ASSERT_EQ(keychain.copyGenericPassword("svc", "acct", secret), Security::errSecSuccess);
-    EXPECT_EQ(secret, bytes("fresh"));
+    const auto dir = std::filesystem::path(path).parent_path();
+    std::filesystem::create_directories(dir);
+    auto kept = [&] {
+        std::vector<std::string> contents;
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            if (entry.path().filename().string().rfind(std::filesystem::path(path).filename().string() + ".damaged-", 0) == 0) {
+                std::ifstream in(entry.path());
+                contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            }
+        std::sort(contents.begin(), contents.end());
+        return contents;
+    };
+    for (const char* damage : {"{ not json", "{ also not json"}) {
+        std::ofstream(path) << damage;
+        Security::Keychain keychain(path);
+        Foundation::Data secret;
+        EXPECT_EQ(keychain.copyGenericPassword("svc", "acct", secret), Security::errSecItemNotFound);
+        EXPECT_EQ(keychain.addGenericPassword("svc", "acct", bytes("fresh")), Security::errSecSuccess);
+        ASSERT_EQ(keychain.copyGenericPassword("svc", "acct", secret), Security::errSecSuccess);
+        EXPECT_EQ(secret, bytes("fresh"));
+    }
+    EXPECT_EQ(kept(), (std::vector<std::string>{"{ also not json", "{ not json"}));
 }
 
 TEST(Keychain, RandomBytesAreFilled) {

@@ -12,6 +12,7 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/FileWriting.h"
 
 namespace {
 
@@ -30,15 +31,6 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-// "20261210-164906": UTC, sortable, no characters that need escaping.
-std::string timestamp() {
-    const std::time_t seconds = static_cast<std::time_t>(Foundation::clock().now());
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &parts);
-    return text;
-}
 
 }  // namespace
 
@@ -192,20 +184,14 @@ int DAVDBStorage::executeQueryUsingBlock(const std::function<int(sqlite3* db)>& 
 
 std::optional<std::string> DAVDBStorage::setAside() {
     if (dbFileURL_.empty() || !exists(dbFileURL_)) return std::nullopt;
-    const std::string stem = dbFileURL_ + ".damaged-" + timestamp();
-    std::string target = stem;
-    for (int n = 2; exists(target); ++n) target = stem + "-" + std::to_string(n);
-    if (::rename(dbFileURL_.c_str(), target.c_str()) != 0) {
+    // A journal belongs to its file: it moves along, so that it is played back
+    // into the damaged copy and never into the new file.
+    const auto target = Foundation::setFileAside(dbFileURL_, {"-journal", "-wal", "-shm"});
+    if (!target) {
         DAVLogError(kDAVDerAvedurLogTag, "Failed to set the damaged database \"%s\" aside.", dbFileURL_.c_str());
         return std::nullopt;
     }
-    // A journal belongs to its file: it moves along, so that it is played back
-    // into the damaged copy and never into the new file.
-    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
-        const std::string journal = dbFileURL_ + suffix;
-        if (exists(journal)) ::rename(journal.c_str(), (target + suffix).c_str());
-    }
-    setAsideFiles_.push_back(target);
+    setAsideFiles_.push_back(*target);
     return target;
 }
 
