@@ -88,32 +88,12 @@ void DAVChannelGroupDefault::setAppSecret(const std::optional<std::string>& appS
 
 // --- delegates -------------------------------------------------------------------
 
-void DAVChannelGroupDefault::addDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) {
-    if (!delegate) return;
-    std::lock_guard<std::mutex> guard(lock_);
-    for (const auto& existing : delegates_)
-        if (existing.lock() == delegate) return;
-    delegates_.push_back(delegate);
-}
+void DAVChannelGroupDefault::addDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) { delegates_.add(delegate); }
 
-void DAVChannelGroupDefault::removeDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) {
-    std::lock_guard<std::mutex> guard(lock_);
-    delegates_.erase(std::remove_if(delegates_.begin(), delegates_.end(),
-                                    [&](const std::weak_ptr<DAVChannelDelegate>& existing) {
-                                        auto live = existing.lock();
-                                        return !live || live == delegate;
-                                    }),
-                     delegates_.end());
-}
+void DAVChannelGroupDefault::removeDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) { delegates_.remove(delegate); }
 
 void DAVChannelGroupDefault::enumerateDelegatesWithBlock(const std::function<void(DAVChannelDelegate&)>& block) {
-    std::vector<std::shared_ptr<DAVChannelDelegate>> snapshot;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        for (const auto& delegate : delegates_)
-            if (auto live = delegate.lock()) snapshot.push_back(std::move(live));
-    }
-    for (const auto& delegate : snapshot) block(*delegate);
+    delegates_.forEach(block);
 }
 
 // --- enabling and pausing ----------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelGroupProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVDerAvedurIngestion.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVStorage.h"
+#include "Platform/Foundation/WeakList.h"
 
 class DAVChannelGroupDefault : public DAVChannelGroupProtocol,
                                public DAVChannelDelegate,
@@ -79,7 +80,7 @@ public:
 
 private:
     mutable std::mutex lock_;  // delegates and channels
-    std::vector<std::weak_ptr<DAVChannelDelegate>> delegates_;
+    Foundation::WeakList<DAVChannelDelegate> delegates_;
     std::shared_ptr<DAVDerAvedurIngestion> ingestion_;
     std::shared_ptr<DAVStorage> storage_;
     std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue_;

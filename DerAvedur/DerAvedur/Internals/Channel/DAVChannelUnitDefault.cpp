@@ -77,32 +77,12 @@ std::set<std::string> DAVChannelUnitDefault::pausedTargetKeys() const {
 
 // --- delegates --------------------------------------------------------------------
 
-void DAVChannelUnitDefault::addDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) {
-    if (!delegate) return;
-    std::lock_guard<std::mutex> guard(delegatesLock_);
-    for (const auto& existing : delegates_)
-        if (existing.lock() == delegate) return;
-    delegates_.push_back(delegate);
-}
+void DAVChannelUnitDefault::addDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) { delegates_.add(delegate); }
 
-void DAVChannelUnitDefault::removeDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) {
-    std::lock_guard<std::mutex> guard(delegatesLock_);
-    delegates_.erase(std::remove_if(delegates_.begin(), delegates_.end(),
-                                    [&](const std::weak_ptr<DAVChannelDelegate>& existing) {
-                                        auto live = existing.lock();
-                                        return !live || live == delegate;
-                                    }),
-                     delegates_.end());
-}
+void DAVChannelUnitDefault::removeDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) { delegates_.remove(delegate); }
 
 void DAVChannelUnitDefault::enumerateDelegatesWithBlock(const std::function<void(DAVChannelDelegate&)>& block) {
-    std::vector<std::shared_ptr<DAVChannelDelegate>> snapshot;
-    {
-        std::lock_guard<std::mutex> guard(delegatesLock_);
-        for (const auto& delegate : delegates_)
-            if (auto live = delegate.lock()) snapshot.push_back(std::move(live));
-    }
-    for (const auto& delegate : snapshot) block(*delegate);
+    delegates_.forEach(block);
 }
 
 void DAVChannelUnitDefault::notifyFailureBeforeSendingForItem(const std::shared_ptr<DAVLog>& item,

@@ -22,6 +22,7 @@
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVIngestionProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVStorage.h"
+#include "Platform/Foundation/WeakList.h"
 
 class DAVChannelUnitDefault : public DAVChannelUnitProtocol, public std::enable_shared_from_this<DAVChannelUnitDefault> {
 public:
@@ -118,8 +119,7 @@ private:
     std::atomic<bool> discardLogs_{false};
     std::shared_ptr<DAVChannelUnitConfiguration> configuration_;
     std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue_;
-    mutable std::mutex delegatesLock_;
-    std::vector<std::weak_ptr<DAVChannelDelegate>> delegates_;
+    Foundation::WeakList<DAVChannelDelegate> delegates_;
     std::shared_ptr<DAVIngestionProtocol> ingestion_;
     std::shared_ptr<DAVStorage> storage_;
     std::atomic<std::size_t> itemsCount_{0};
