@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "Platform/Foundation/Directories.h"
+#include "Platform/Foundation/FileWriting.h"
 #include "Platform/Foundation/Text.h"
 
 namespace CloudKit {
@@ -48,8 +49,10 @@ std::string persistedDeviceId() {
         if (in && std::getline(in, id) && !id.empty()) return id;
     }
     std::string id = Foundation::makeUUIDString();
-    std::ofstream out(path, std::ios::trunc);
-    out << id << "\n";
+    // Whole or not at all: a torn file would make this copy a new device.
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    Foundation::writeFileAtomically(path, id + "\n");
     return id;
 }
 

@@ -15,6 +15,7 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "Platform/Foundation/Directories.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/FileWriting.h"
 #include "Platform/Foundation/Text.h"
 
 namespace fs = std::filesystem;
@@ -51,14 +52,8 @@ bool writeFile(const std::string& path, const Foundation::Data& data, bool atomi
         ok = (::close(fd) == 0) && ok;
         return ok;
     }
-    std::string temporary = path + ".tmp-" + Foundation::makeUUIDString();
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool ok = writeAll(fd, data) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    ::unlink(temporary.c_str());
-    return false;
+    return Foundation::writeFileAtomically(
+        path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), nullptr, 0644);
 }
 
 }  // namespace
