@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,10 @@
 #include "Platform/AppKit/NSSavePanel.h"
 #include "picker/Shell/MainInterface.h"
 #include "picker/Shell/WindowServices.h"
+#include "picker/Views/Editor/ZNLColorChooserViewController.h"
+#include "picker/Views/Library/ZNLColorsLibraryItem.h"
 #include "picker/Views/Library/ZNLColorsLibraryViewController.h"
+#include "picker/Views/Palettes/ZNLPaletteGenerator.h"
 #include "picker/Views/TabBar/ZNLBarButton.h"
 
 namespace {
@@ -219,6 +223,174 @@ int main(int argc, char** argv) {
                  "Objective-C categories, Swift extensions and an HTML page; the library slides away for "
                  "each save panel. Written into the tour's exports folder: " + written + ".");
         }
+
+        // Picking from the desktop: the magnifier follows the pointer, a click takes the colour under it.
+        if (app->isLibraryShown()) app->toggleLibrary();
+        ui.advance(1.0);
+        const AppKit::CGPoint red{235, 255}, teal{465, 342}, orange{695, 301};
+        ui.chooseStatusMenuItem({"Pick Color"});
+        ui.moveMouseGradually(teal, 6);
+        ui.advance(0.1);
+        shot("10-magnifier.png", "Picking a colour with the magnifier",
+             "\"Pick Color\" in the status menu opens the magnifier: a round loupe that follows the pointer and "
+             "shows the pixels under it enlarged, with their RGB values. Here it is over the teal shape.");
+        ui.click(teal);
+        ui.advance(4.0);
+        for (AppKit::CGPoint at : {red, orange}) {
+            ui.chooseStatusMenuItem({"Pick Color"});
+            ui.moveMouseGradually(at, 6);
+            ui.advance(0.1);
+            ui.click(at);
+            ui.advance(4.0);
+        }
+        ui.clickStatusItem(app->statusItem);
+        shot("11-picked-colours.png", "The picked colours",
+             "Each click took the colour under the magnifier, copied its text and recorded it: the teal, red "
+             "and orange shapes are now the newest recent colours in the status menu.");
+        ui.closeMenu();
+        ui.advance(1.0);
+
+        auto showLibrary = [&] {
+            if (!app->isLibraryShown()) app->toggleLibrary();
+            ui.advance(1.0);
+        };
+        auto cellAt = [&](long i) -> std::shared_ptr<Vexil::Views::ZNLColorsLibraryItem> {
+            auto row = controller ? controller->collectionView.lock() : nullptr;
+            if (!row || i >= row->numberOfItemsInSection(0)) return nullptr;
+            return std::dynamic_pointer_cast<Vexil::Views::ZNLColorsLibraryItem>(
+                row->itemAtIndexPath(AppKit::NSIndexPath::indexPathForItem(i)));
+        };
+        auto fail = [&](const char* what) {
+            std::fprintf(stderr, "vexil-tour: %s\n", what);
+            ++failures;
+        };
+
+        // The colour editor, from a library cell's adjust button.
+        showLibrary();
+        auto first = cellAt(0);
+        auto adjust = first ? first->adjustButton.lock() : nullptr;
+        if (!adjust) {
+            fail("the library shows no colour to adjust");
+        } else {
+            ui.moveMouseToView(*first->view());
+            ui.advance(0.5);
+            ui.clickView(*adjust);
+            ui.advance(1.0);
+            auto editor = controller->editorWindow->viewController;
+            if (!editor || !controller->editorWindow->isVisible) {
+                fail("the adjust button opened no editor");
+            } else {
+                auto clickTab = [&](long tag) {
+                    for (auto& b : editor->tabBar->tabButtons())
+                        if (b->tag == tag) ui.clickView(*b);
+                    ui.advance(0.5);
+                };
+                clickTab(2);
+                shot("12-colour-editor.png", "The colour editor",
+                     "The adjust button of a colour's cell (here Faded Red) slides the library away and opens the colour "
+                     "editor on that colour: its sliders and values in RGB, HSB or HSL, a hex field, and a row "
+                     "of related colours; the Triad tab is chosen here.");
+                clickTab(4);
+                shot("13-editor-shades.png", "The editor's shades",
+                     "The Shades tab fills the row with four tints and six darker steps of the colour.");
+                if (auto cancel = editor->buttonForAction("cancel:")) ui.clickView(*cancel);
+                ui.advance(1.0);
+            }
+        }
+
+        // The palette generator on a cell's colour, applied into a new folder.
+        showLibrary();
+        std::shared_ptr<ZNLPaletteGenerator> generator;
+        if (controller) {
+            controller->handleGeneratePalette(0);
+            ui.advance(1.0);
+            for (auto& w : ui.app().windows())
+                if (auto g = std::dynamic_pointer_cast<ZNLPaletteGenerator>(w->contentViewController()))
+                    if (w->isVisible()) generator = g;
+        }
+        std::int64_t newFolderId = -1;
+        if (!generator) {
+            fail("the palette generator did not open");
+        } else {
+            // The library panel covers the generator's buttons: slide it away first.
+            if (app->isLibraryShown()) app->toggleLibrary();
+            ui.advance(1.0);
+            ui.typeIntoField(*generator->paletteName, "Dusk");
+            ui.advance(0.5);
+            shot("14-palette-generator.png", "The palette generator",
+                 "A cell's generate action opens the palette generator on its colour: six swatches starting "
+                 "from it, buttons to shift hue, saturation and brightness, and a name for the palette.");
+            std::set<std::int64_t> before;
+            for (const auto& f : controller->folders()) before.insert(f->folderId());
+            if (auto apply = generator->buttonForAction("applyButtonPressed:")) ui.clickView(*apply);
+            ui.advance(1.0);
+            for (const auto& f : controller->folders())
+                if (!before.count(f->folderId())) newFolderId = f->folderId();
+            if (newFolderId < 0) {
+                fail("Apply made no folder");
+            } else {
+                showLibrary();
+                if (auto tab = controller->stackView->tabForFolder(newFolderId)) ui.clickView(*tab);
+                ui.advance(1.0);
+                shot("15-generated-folder.png", "The generated palette in the library",
+                     "Apply closes the generator and stores the six colours in a new folder named after the "
+                     "palette; its tab is selected here.");
+            }
+        }
+
+        // Renaming that folder, then dragging a recent colour onto its tab.
+        if (newFolderId >= 0) {
+            auto tab = controller->stackView->tabForFolder(newFolderId);
+            if (tab) {
+                ui.rightClickView(*tab);
+                ui.chooseMenuItem({"Rename"});
+                ui.advance(0.5);
+                ui.typeIntoField(*tab->textField, "Sunset");
+                ui.advance(1.0);
+            }
+            std::shared_ptr<ZNLColorFolder> renamed;
+            for (const auto& f : controller->folders())
+                if (f->folderId() == newFolderId) renamed = f;
+            if (!renamed || renamed->folderName() != "Sunset") fail("the typed folder name was not stored");
+            shot("16-folder-renamed.png", "A folder renamed",
+                 "\"Rename\" in a tab's menu (a right click on the tab) turns its name into a field; typing "
+                 "\"Sunset\" and Return renamed the palette's folder.");
+            std::shared_ptr<Vexil::Views::ZNLBarButton> historyTab;
+            for (const auto& folder : controller->folders())
+                if (folder->folderName() == "History") historyTab = controller->stackView->tabForFolder(folder->folderId());
+            if (historyTab) ui.clickView(*historyTab);
+            ui.advance(1.0);
+            // The newest recent colour (the last cell), one the palette does not hold yet.
+            auto row = controller->collectionView.lock();
+            auto dragged = row ? cellAt(row->numberOfItemsInSection(0) - 1) : nullptr;
+            tab = controller->stackView->tabForFolder(newFolderId);
+            if (!dragged || !tab) {
+                fail("no colour or tab for the drag");
+            } else {
+                const AppKit::CGRect r = dragged->view()->convertRectToScreen(dragged->view()->bounds());
+                ui.drag({r.minX() + 5, r.minY() + 5}, Harness::UIHarness::centerOnScreen(*tab), 8);
+                ui.advance(1.0);
+                ui.clickView(*tab);
+                ui.advance(1.0);
+                if (row->numberOfItemsInSection(0) != 7) fail("the dragged colour did not reach the palette's folder");
+                shot("17-colour-dragged.png", "A colour dragged onto another folder",
+                     "The newest recent colour was dragged from the History folder onto the Sunset tab: it "
+                     "moved there and ends that folder's colours.");
+            }
+        }
+
+        // The preferences window.
+        if (app->isLibraryShown()) app->toggleLibrary();
+        ui.advance(1.0);
+        ui.chooseStatusMenuItem({"Preferences…"});
+        ui.advance(1.0);
+        shot("18-preferences.png", "The preferences",
+             "\"Preferences…\" in the status menu opens the preferences window with its General pane: how "
+             "long notices stay (3.0 s), hiding the library on a click elsewhere, syncing through iCloud, "
+             "adding colours copied in other programs, hex with #, and the magnifier's shortcut.");
+        if (app->preferences && app->preferences->window()) app->preferences->window()->close();
+        ui.drain();
+
         ui.app().terminationHandler = [] {};
         ui.app().terminate();
         ui.drain();
