@@ -15,6 +15,11 @@ void linkLibraryWindow() {
         panel->setContentViewController(controller);
         return std::static_pointer_cast<NSWindow>(panel);
     };
+    WindowServices::shared().refreshLibraryWindow = [](NSWindow& window) {
+        if (auto controller =
+                std::dynamic_pointer_cast<Vexil::Views::ZNLColorsLibraryViewController>(window.contentViewController()))
+            controller->refresh();
+    };
     auto& shell = Vexil::Views::LibraryShell::shared();
     shell.toggleLibrary = [] {
         if (auto d = AppDelegate::shared()) d->toggleLibrary();

@@ -102,6 +102,8 @@ void AppDelegate::toggleLibrary() {
         window = WindowServices::shared().makeLibraryWindow();
         windowController = NSWindowController::make(window);
         window->setFrame(CGRectMake(0, 0, 0, 0), true);
+    } else if (const auto& refresh = WindowServices::shared().refreshLibraryWindow) {
+        refresh(*window);
     }
     slideWindow(window, *hidden, *shown);
     windowController->showWindow(nullptr);

@@ -17,6 +17,9 @@ class AppDelegate;
 struct WindowServices {
     // A new library window around a new library view controller.
     std::function<std::shared_ptr<AppKit::NSWindow>()> makeLibraryWindow;
+    // Called before a kept library window slides in again, so it shows what
+    // changed while it was hidden (picks, sync, other windows).
+    std::function<void(AppKit::NSWindow& window)> refreshLibraryWindow;
     // Shows the colour editor on a new colour, with the delegate as its owner.
     std::function<void(const AppKit::NSColorRef& color, const std::weak_ptr<AppDelegate>& owner)> showNewColorEditor;
     // Opens a further palettes window.

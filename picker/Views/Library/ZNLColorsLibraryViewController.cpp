@@ -308,6 +308,13 @@ void ZNLColorsLibraryViewController::reloadData() {
     if (auto row = collectionView.lock()) row->reloadData();
 }
 
+void ZNLColorsLibraryViewController::refresh() {
+    if (!isViewLoaded()) return;
+    reloadTabs();
+    reloadData();
+    if (library.showFormatName) library.showFormatName(LibraryFolders::formatName(selectedFolder()));
+}
+
 long ZNLColorsLibraryViewController::numberOfItemsInSection(NSCollectionView&, long) {
     auto empty = emptyFolderLabel.lock();
     auto row = collectionView.lock();

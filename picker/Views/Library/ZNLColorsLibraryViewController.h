@@ -134,6 +134,9 @@ public:
                                   ZNLPaletteGenerator& generator) override;
 
     void reloadData();
+    // The tabs, the selected folder's colours and its format label again, for
+    // a window shown anew after changes it did not make itself.
+    void refresh();
     // The cell's format: the selected folder's, the built-in one when it has
     // none; nothing when the format list cannot be read.
     std::optional<ColorFormat> selectedFormat() const;

@@ -137,6 +137,18 @@ TEST_F(PickFlow, TheRealLibraryWindowKeepsItsStateWhileHidden) {
     EXPECT_TRUE(app->window->isVisible());
     EXPECT_EQ(app->window->contentViewController(), controller);
     EXPECT_EQ(app->window->frame(), CGRectMake(0, 0, 1440, 280));
+
+    // A colour picked while it is hidden is there when it slides in again.
+    for (const auto& folder : library->folders())
+        if (folder->folderName() == "History") library->selectFolder(folder->folderId());
+    const long before = library->numberOfItemsInSection(*library->collectionView.lock(), 0);
+    library->closeButton.lock()->performClick();
+    ui->advance(0.3);
+    app->didPickColor(NSColor::colorWithRed(0.1, 0.2, 0.3, 1));
+    ui->advance(4.0);
+    app->toggleLibrary();
+    ui->advance(0.3);
+    EXPECT_EQ(library->collectionView.lock()->numberOfItemsInSection(0), before + 1);
     WindowServices::reset();
     Vexil::Views::LibraryShell::shared() = {};
 }
