@@ -1,4 +1,9 @@
+// The production side of dispatch: the system clock, the main run loop over
+// its poll set, the main queue and the worker-thread queues, and the public
+// entry points. The test executor lives in DispatchTestExecutor.cpp; what
+// both use is in DispatchInternal.h.
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/DispatchInternal.h"
 #include "Platform/Foundation/ThreadSignalStack.h"
 
 #include "Platform/Foundation/PollSet.h"
@@ -18,6 +23,8 @@
 #include <utility>
 
 namespace Foundation {
+using namespace detail;
+
 namespace {
 
 // --- clock -------------------------------------------------------------------
@@ -30,23 +37,6 @@ public:
     TimeInterval uptime() const override {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     }
-};
-
-class ManualClock final : public Clock {
-public:
-    explicit ManualClock(TimeInterval start) : start_(start) {}
-    TimeInterval now() const override { return start_ + elapsed_.load(std::memory_order_acquire); }
-    TimeInterval uptime() const override { return elapsed_.load(std::memory_order_acquire); }
-    // Moves forward only.
-    void advanceTo(TimeInterval uptime) {
-        double current = elapsed_.load(std::memory_order_acquire);
-        while (uptime > current && !elapsed_.compare_exchange_weak(current, uptime, std::memory_order_acq_rel)) {
-        }
-    }
-
-private:
-    const TimeInterval start_;
-    std::atomic<double> elapsed_{0.0};
 };
 
 struct ClockState {
@@ -68,27 +58,6 @@ SystemClock& systemClock() {
 }
 
 // --- threads ------------------------------------------------------------------
-
-// The queue whose task this thread is running (nullptr: none).
-thread_local const DispatchQueue* tCurrentQueue = nullptr;
-
-class CurrentQueueScope {
-public:
-    explicit CurrentQueueScope(const DispatchQueue* queue) : saved_(tCurrentQueue) { tCurrentQueue = queue; }
-    ~CurrentQueueScope() { tCurrentQueue = saved_; }
-    CurrentQueueScope(const CurrentQueueScope&) = delete;
-    CurrentQueueScope& operator=(const CurrentQueueScope&) = delete;
-
-private:
-    const DispatchQueue* saved_;
-};
-
-// The thread that runs the main run loop (or the executor's thread). A default
-// id means "the process's initial thread".
-std::atomic<std::thread::id>& mainThreadId() {
-    static auto* id = new std::atomic<std::thread::id>{};
-    return *id;
-}
 
 bool onMainThreadRaw() {
     const std::thread::id id = mainThreadId().load(std::memory_order_acquire);
@@ -129,112 +98,22 @@ std::pair<Task, std::future<void>> wrapForSync(Task& task) {
     return {std::move(wrapper), std::move(finished)};
 }
 
-// --- production work queue ------------------------------------------------------
+}  // namespace
 
-// Ready tasks in order, and delayed tasks by due time (clock uptime) then order.
-struct WorkQueue {
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::deque<Task> ready;
-    std::map<std::pair<double, std::uint64_t>, Task> delayed;
-    std::uint64_t sequence = 0;
+namespace detail {
 
-    // Caller holds `mutex`.
-    void pushLocked(Task task, TimeInterval delay) {
-        if (!(delay > 0)) {
-            ready.push_back(std::move(task));
-        } else {
-            delayed.emplace(std::make_pair(clock().uptime() + delay, sequence++), std::move(task));
-        }
-    }
-    // Caller holds `mutex`. Moves due delayed tasks to `ready`; returns the next
-    // delayed due time.
-    std::optional<double> promoteLocked(double now) {
-        while (!delayed.empty() && delayed.begin()->first.first <= now) {
-            ready.push_back(std::move(delayed.begin()->second));
-            delayed.erase(delayed.begin());
-        }
-        if (delayed.empty()) return std::nullopt;
-        return delayed.begin()->first.first;
-    }
-};
+std::atomic<std::thread::id>& mainThreadId() {
+    static auto* id = new std::atomic<std::thread::id>{};
+    return *id;
+}
 
 // --- timers -------------------------------------------------------------------
-
-constexpr double kMinimumTimerInterval = 0.0001;  // as the platform: 0.1 ms
-
-class TimerImpl final : public Timer {
-public:
-    TimerImpl(TimeInterval interval, bool repeats, Callback callback, std::vector<RunLoopMode> modes)
-        : interval_(interval > 0 ? interval : kMinimumTimerInterval),
-          repeats_(repeats),
-          modes_(std::move(modes)),
-          callback_(std::make_shared<Callback>(std::move(callback))) {}
-
-    void invalidate() override {
-        valid_.store(false, std::memory_order_release);
-        std::shared_ptr<Callback> dropped;
-        {
-            std::lock_guard lock(callbackMutex_);
-            dropped = std::move(callback_);
-        }
-        // `dropped` (and what the callback captured) is released outside the lock.
-    }
-    bool isValid() const override { return valid_.load(std::memory_order_acquire); }
-    void fire() override {
-        invoke();
-        if (!repeats_) invalidate();
-    }
-    TimeInterval interval() const override { return interval_; }
-
-    bool repeats() const { return repeats_; }
-    bool runsIn(RunLoopMode mode) const { return std::find(modes_.begin(), modes_.end(), mode) != modes_.end(); }
-    void invoke() {
-        std::shared_ptr<Callback> callback;
-        {
-            std::lock_guard lock(callbackMutex_);
-            callback = callback_;
-        }
-        if (callback && *callback) (*callback)(*this);
-    }
-    void markFired() { valid_.store(false, std::memory_order_release); }
-
-    // Schedule, guarded by the owning scheduler's lock: the k-th next firing is
-    // base + (k + 1) * interval (computed, so repeats do not drift).
-    void startLocked(double now, std::uint64_t sequence) {
-        base_ = now;
-        fired_ = 0;
-        sequence_ = sequence;
-    }
-    double dueLocked() const { return base_ + static_cast<double>(fired_ + 1) * interval_; }
-    std::uint64_t sequenceLocked() const { return sequence_; }
-    // After firing at `now`: the next firing lies after `now` (missed ones are skipped).
-    void rescheduleLocked(double now, std::uint64_t sequence) {
-        ++fired_;
-        if (dueLocked() <= now) {
-            fired_ = static_cast<std::uint64_t>(std::max(0.0, std::floor((now - base_) / interval_)));
-            while (dueLocked() <= now) ++fired_;
-        }
-        sequence_ = sequence;
-    }
-
-private:
-    const TimeInterval interval_;
-    const bool repeats_;
-    const std::vector<RunLoopMode> modes_;
-    std::atomic<bool> valid_{true};
-    std::mutex callbackMutex_;
-    std::shared_ptr<Callback> callback_;
-    double base_ = 0;
-    std::uint64_t fired_ = 0;
-    std::uint64_t sequence_ = 0;
-};
 
 // Among `timers` (pruning invalid ones into `pruned`), the eligible one in
 // `mode` due at or before `limit` that comes first by (due, sequence).
 std::shared_ptr<TimerImpl> pickTimerLocked(std::vector<std::shared_ptr<TimerImpl>>& timers, RunLoopMode mode,
                                            double limit, std::vector<std::shared_ptr<TimerImpl>>& pruned,
-                                           std::optional<double>* nextDue = nullptr) {
+                                           std::optional<double>* nextDue) {
     std::shared_ptr<TimerImpl> best;
     for (auto it = timers.begin(); it != timers.end();) {
         if (!(*it)->isValid()) {
@@ -272,203 +151,14 @@ void fireScheduled(const std::shared_ptr<TimerImpl>& timer, const DispatchQueue*
     if (!timer->repeats()) timer->invalidate();
 }
 
-// --- test executor core ---------------------------------------------------------
-
-class ExecutorCore {
-public:
-    explicit ExecutorCore(TimeInterval start) : clock_(std::make_shared<ManualClock>(start)) {}
-
-    std::shared_ptr<ManualClock> manualClock() const { return clock_; }
-
-    void post(const DispatchQueue* queue, TimeInterval delay, Task task) {
-        {
-            std::lock_guard lock(mutex_);
-            if (!closed_) {
-                const double due = clock_->uptime() + std::max(0.0, delay);
-                items_.emplace(std::make_pair(due, sequence_++), Item{queue, std::move(task)});
-            }
-        }
-        cv_.notify_all();
-        // When closed, `task` is released here, outside the lock.
-    }
-
-    void addTimer(const std::shared_ptr<TimerImpl>& timer) {
-        {
-            std::lock_guard lock(mutex_);
-            if (closed_) return;
-            timer->startLocked(clock_->uptime(), sequence_++);
-            timers_.push_back(timer);
-        }
-        cv_.notify_all();
-    }
-
-    void wake() { cv_.notify_all(); }
-
-    // Runs the first item due at or before `limit` (clock uptime); false when none.
-    bool runOne(double limit);
-
-    std::size_t drain() {
-        std::size_t count = 0;
-        while (runOne(clock_->uptime())) {
-            if (++count > kRunaway) throw std::runtime_error("TestExecutor::drain: runaway rescheduling");
-        }
-        return count;
-    }
-
-    void advance(TimeInterval seconds) {
-        const double target = clock_->uptime() + std::max(0.0, seconds);
-        std::size_t count = 0;
-        while (runOne(target)) {
-            if (++count > kRunaway) throw std::runtime_error("TestExecutor::advance: runaway rescheduling");
-        }
-        clock_->advanceTo(target);
-    }
-
-    bool runUntil(const std::function<bool()>& done, double realTimeoutSeconds) {
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                   std::chrono::duration<double>(std::max(0.0, realTimeoutSeconds)));
-        for (;;) {
-            drain();
-            if (done()) return true;
-            std::unique_lock lock(mutex_);
-            // Woken by posted work; the slice only re-checks `done()` for
-            // conditions that change without posting anything.
-            const auto slice = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(20));
-            cv_.wait_until(lock, slice, [&] { return hasDueWorkLocked(); });
-            if (std::chrono::steady_clock::now() >= deadline && !hasDueWorkLocked()) {
-                lock.unlock();
-                return done();
-            }
-        }
-    }
-
-    std::optional<TimeInterval> nextDueIn() const;
-
-    std::size_t pendingCount() const {
-        std::lock_guard lock(mutex_);
-        std::size_t count = items_.size();
-        for (const auto& t : timers_) count += t->isValid() ? 1 : 0;
-        return count;
-    }
-
-    // Uninstalls: drops pending work and invalidates the executor's timers.
-    void close() {
-        std::map<std::pair<double, std::uint64_t>, Item> items;
-        std::vector<std::shared_ptr<TimerImpl>> timers;
-        {
-            std::lock_guard lock(mutex_);
-            closed_ = true;
-            items.swap(items_);
-            timers.swap(timers_);
-        }
-        for (auto& t : timers) t->invalidate();
-        cv_.notify_all();
-    }
-
-private:
-    static constexpr std::size_t kRunaway = 50'000'000;
-
-    struct Item {
-        const DispatchQueue* queue;
-        Task task;
-    };
-
-    bool hasDueWorkLocked() const;
-
-    const std::shared_ptr<ManualClock> clock_;
-    mutable std::mutex mutex_;
-    std::condition_variable cv_;
-    std::map<std::pair<double, std::uint64_t>, Item> items_;
-    mutable std::vector<std::shared_ptr<TimerImpl>> timers_;
-    std::uint64_t sequence_ = 0;
-    bool closed_ = false;
-};
-
-struct ExecutorState {
-    std::mutex mutex;
-    std::shared_ptr<ExecutorCore> core;
-};
-
-ExecutorState& executorState() {
-    static auto* state = new ExecutorState;
-    return *state;
-}
-
-std::shared_ptr<ExecutorCore> currentExecutor() {
-    auto& state = executorState();
-    std::lock_guard lock(state.mutex);
-    return state.core;
-}
-
-// --- the main run loop ----------------------------------------------------------
-
-class MainRunLoop final : public RunLoop {
-public:
-    RunLoopMode currentMode() const override { return mode_.load(std::memory_order_acquire); }
-    void setCurrentMode(RunLoopMode mode) override {
-        mode_.store(mode, std::memory_order_release);
-        wakeAll();
-    }
-    void run() override { runLoop(std::nullopt); }
-    void runFor(TimeInterval seconds) override { runLoop(std::max(0.0, seconds)); }
-    void stop() override {
-        stopRequested_.store(true, std::memory_order_release);
-        wakeAll();
-    }
-    SourceId addSource(int fd, short events, SourceCallback callback) override {
-        return polls_.addSource(fd, events, std::move(callback));
-    }
-    void setSourceEvents(SourceId id, short events) override { polls_.setSourceEvents(id, events); }
-    void removeSource(SourceId id) override { polls_.removeSource(id); }
-    SourceId addBeforeWaitHook(Task hook) override { return polls_.addHook(std::move(hook)); }
-    void removeBeforeWaitHook(SourceId id) override { polls_.removeHook(id); }
-
-    // Production main queue.
-    void post(Task task, TimeInterval delay) {
-        bool waiting;
-        {
-            std::lock_guard lock(work_.mutex);
-            work_.pushLocked(std::move(task), delay);
-            waiting = waiting_;
-        }
-        // The loop decides to wait under the lock: a post that finds it not
-        // waiting is seen by its next look at the queue.
-        if (waiting) polls_.wake();
-    }
-    void addTimer(const std::shared_ptr<TimerImpl>& timer) {
-        bool waiting;
-        {
-            std::lock_guard lock(work_.mutex);
-            timer->startLocked(clock().uptime(), work_.sequence++);
-            timers_.push_back(timer);
-            waiting = waiting_;
-        }
-        if (waiting) polls_.wake();
-    }
-    bool takeStop() { return stopRequested_.exchange(false, std::memory_order_acq_rel); }
-    void resetForExecutor() {
-        mode_.store(RunLoopMode::Default, std::memory_order_release);
-        stopRequested_.store(false, std::memory_order_release);
-    }
-
-private:
-    void wakeAll();
-    void runLoop(std::optional<TimeInterval> seconds);
-    void runProduction(std::optional<TimeInterval> seconds);
-
-    WorkQueue work_;
-    std::vector<std::shared_ptr<TimerImpl>> timers_;  // guarded by work_.mutex
-    bool waiting_ = false;                            // guarded by work_.mutex: the loop is in (or entering) poll()
-    detail::PollSet polls_;
-    std::atomic<RunLoopMode> mode_{RunLoopMode::Default};
-    std::atomic<bool> stopRequested_{false};
-};
-
 MainRunLoop& mainLoop() {
     static auto* loop = new MainRunLoop;
     return *loop;
 }
+
+}  // namespace detail
+
+namespace {
 
 // --- queues ---------------------------------------------------------------------
 
@@ -627,54 +317,11 @@ private:
     std::shared_ptr<WorkerPool> pool_;
 };
 
+}  // namespace
+
+namespace detail {
+
 const DispatchQueue* mainQueuePtr() { return DispatchQueue::main().get(); }
-
-// --- executor core, continued -------------------------------------------------------
-
-bool ExecutorCore::runOne(double limit) {
-    std::vector<std::shared_ptr<TimerImpl>> pruned;
-    std::unique_lock lock(mutex_);
-    auto timer = pickTimerLocked(timers_, mainLoop().currentMode(), limit, pruned);
-    const bool taskDue = !items_.empty() && items_.begin()->first.first <= limit;
-    if (timer && (!taskDue || std::make_pair(timer->dueLocked(), timer->sequenceLocked()) < items_.begin()->first)) {
-        clock_->advanceTo(timer->dueLocked());
-        prepareFiringLocked(*timer, clock_->uptime(), sequence_++);
-        lock.unlock();
-        fireScheduled(timer, mainQueuePtr());
-        return true;
-    }
-    if (!taskDue) return false;
-    auto node = items_.extract(items_.begin());
-    clock_->advanceTo(node.key().first);
-    lock.unlock();
-    {
-        CurrentQueueScope scope(node.mapped().queue);
-        node.mapped().task();
-    }
-    return true;  // `node` (the task and what it captured) is released here, unlocked
-}
-
-bool ExecutorCore::hasDueWorkLocked() const {
-    const double now = clock_->uptime();
-    if (!items_.empty() && items_.begin()->first.first <= now) return true;
-    const RunLoopMode mode = mainLoop().currentMode();
-    return std::any_of(timers_.begin(), timers_.end(), [&](const std::shared_ptr<TimerImpl>& t) {
-        return t->isValid() && t->runsIn(mode) && t->dueLocked() <= now;
-    });
-}
-
-std::optional<TimeInterval> ExecutorCore::nextDueIn() const {
-    std::lock_guard lock(mutex_);
-    std::optional<double> next;
-    if (!items_.empty()) next = items_.begin()->first.first;
-    const RunLoopMode mode = mainLoop().currentMode();
-    for (const auto& t : timers_) {
-        if (!t->isValid() || !t->runsIn(mode)) continue;
-        if (!next || t->dueLocked() < *next) next = t->dueLocked();
-    }
-    if (!next) return std::nullopt;
-    return std::max(0.0, *next - clock_->uptime());
-}
 
 // --- main run loop, continued ---------------------------------------------------------
 
@@ -797,40 +444,7 @@ void MainRunLoop::runProduction(std::optional<TimeInterval> seconds) {
     }
 }
 
-// --- the installed executor's handle -----------------------------------------------------
-
-class ExecutorHandle final : public TestExecutor {
-public:
-    ExecutorHandle(std::shared_ptr<ExecutorCore> core, std::thread::id previousMain)
-        : core_(std::move(core)), previousMain_(previousMain) {}
-    ~ExecutorHandle() override {
-        {
-            auto& state = executorState();
-            std::lock_guard lock(state.mutex);
-            if (state.core == core_) state.core.reset();
-        }
-        core_->close();
-        setClock(nullptr);
-        mainLoop().resetForExecutor();
-        mainThreadId().store(previousMain_);
-    }
-    std::size_t drain() override { return core_->drain(); }
-    void advance(TimeInterval seconds) override { core_->advance(seconds); }
-    bool runNext() override { return core_->runOne(std::numeric_limits<double>::infinity()); }
-    bool runUntil(const std::function<bool()>& done, double realTimeoutSeconds) override {
-        return core_->runUntil(done, realTimeoutSeconds);
-    }
-    std::optional<TimeInterval> nextDueIn() const override { return core_->nextDueIn(); }
-    TimeInterval now() const override { return core_->manualClock()->now(); }
-    std::size_t pendingCount() const override { return core_->pendingCount(); }
-    void wake() override { core_->wake(); }
-
-private:
-    std::shared_ptr<ExecutorCore> core_;
-    std::thread::id previousMain_;
-};
-
-}  // namespace
+}  // namespace detail
 
 // --- public entry points ------------------------------------------------------------------
 
@@ -890,17 +504,5 @@ std::shared_ptr<Timer> Timer::scheduled(TimeInterval interval, bool repeats, Cal
 }
 
 RunLoop& RunLoop::main() { return mainLoop(); }
-
-std::unique_ptr<TestExecutor> TestExecutor::install(TimeInterval startTime) {
-    auto& state = executorState();
-    std::lock_guard lock(state.mutex);
-    if (state.core) throw std::logic_error("TestExecutor::install: an executor is already installed");
-    auto core = std::make_shared<ExecutorCore>(startTime);
-    const std::thread::id previousMain = mainThreadId().exchange(std::this_thread::get_id());
-    setClock(core->manualClock());
-    mainLoop().resetForExecutor();
-    state.core = core;
-    return std::make_unique<ExecutorHandle>(std::move(core), previousMain);
-}
 
 }  // namespace Foundation
