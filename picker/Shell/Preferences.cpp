@@ -37,6 +37,18 @@ void MASShortcutView::clearShortcut() {
     setNeedsDisplay();
 }
 
+void MASShortcutView::drawRect(CGRect, CoreGraphics::DrawingContext& ctx) {
+    const CGRect r = bounds();
+    ctx.fillRoundedRect(r, 4.0, {1, 1, 1, 1});
+    ctx.strokeRoundedRect(r, 4.0, {0.7, 0.7, 0.7, 1}, 1.0);
+    const std::string text = shortcutText();
+    CoreGraphics::FontSpec font;
+    font.size = 12;
+    ctx.drawText(text.empty() ? "Record Shortcut" : text, CGRectMake(r.origin.x, r.origin.y + 4, r.size.width, r.size.height - 4),
+                 font, text.empty() ? CoreGraphics::RGBA{0.55, 0.55, 0.55, 1} : CoreGraphics::RGBA{0, 0, 0, 1},
+                 CoreGraphics::TextAlignment::Center);
+}
+
 // --- General pane -------------------------------------------------------------------------
 
 NSImageRef ZNLSettingsViewController::preferenceIcon() const {
@@ -68,7 +80,13 @@ void ZNLSettingsViewController::loadView() {
     hex->setFrame(CGRectMake(20, 40, 380, 20));
     for (auto v : std::vector<std::shared_ptr<NSView>>{magnifier, library, time, dismiss, cloud, clipboard, hex})
         root->addSubview(v);
-    root->addSubview(NSTextField::labelWithString("Magnifier shortcut"));
+    // Each row's label at the left of its control.
+    for (auto [text, y] : {std::pair{"Magnifier shortcut", 220.0}, std::pair{"Library shortcut", 190.0},
+                           std::pair{"Notice time (seconds)", 160.0}}) {
+        auto label = NSTextField::labelWithString(text);
+        label->setFrame(CGRectMake(20, y, 170, 22));
+        root->addSubview(label);
+    }
     magnifierShortcutView = magnifier;
     libraryShortcutView = library;
     timeField = time;

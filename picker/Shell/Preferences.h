@@ -20,6 +20,8 @@ public:
     // The user recorded a shortcut (stored at once) or cleared it.
     void recordShortcut(std::uint16_t keyCode, AppKit::NSEventModifierFlags modifiers);
     void clearShortcut();
+    // A rounded field with the shortcut's text, or a prompt when there is none.
+    void drawRect(AppKit::CGRect dirtyRect, CoreGraphics::DrawingContext& ctx) override;
 
 private:
     std::string key_;
