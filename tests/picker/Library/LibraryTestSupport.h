@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "Platform/AppKit/NSAlert.h"
 #include "Platform/AppKit/NSHost.h"
@@ -18,6 +20,27 @@
 #include "picker/Library/ZNLColorsLibrary.h"
 
 namespace librarytest {
+
+// A folder or colour stored in the shared library, for fixtures of any kind.
+inline std::shared_ptr<ZNLColorFolder> addFolder(const std::string& name, std::int64_t folderId, std::int64_t order = 1,
+                                                 const std::optional<std::string>& color = std::nullopt) {
+    auto f = std::make_shared<ZNLColorFolder>();
+    f->setFolderName(name);
+    f->setFolderId(folderId);
+    f->setOrder(order);
+    if (color) f->setColor(*color);
+    return ZNLColorsLibrary::shared().folderService().create(f);
+}
+
+inline std::shared_ptr<ZNLColorItem> addItem(const std::shared_ptr<ZNLColorFolder>& folder, const std::string& hex,
+                                             std::int64_t order, bool deleted = false) {
+    auto item = std::make_shared<ZNLColorItem>();
+    item->setColor(hex);
+    item->setOrder(order);
+    item->setIsDeleted(deleted);
+    item->setOwner(folder);
+    return ZNLColorsLibrary::shared().colorService().create(item);
+}
 
 using ObjectStore::Configuration;
 using ObjectStore::Realm;
@@ -58,22 +81,13 @@ protected:
 
     static ZNLColorsLibrary& library() { return ZNLColorsLibrary::shared(); }
 
-    std::shared_ptr<ZNLColorFolder> addFolder(const std::string& name, std::int64_t folderId, std::int64_t order = 1) {
-        auto f = std::make_shared<ZNLColorFolder>();
-        f->setFolderName(name);
-        f->setFolderId(folderId);
-        f->setOrder(order);
-        return library().folderService().create(f);
+    static std::shared_ptr<ZNLColorFolder> addFolder(const std::string& name, std::int64_t folderId, std::int64_t order = 1) {
+        return librarytest::addFolder(name, folderId, order);
     }
 
-    std::shared_ptr<ZNLColorItem> addItem(const std::shared_ptr<ZNLColorFolder>& folder, const std::string& hex,
-                                          std::int64_t order, bool deleted = false) {
-        auto item = std::make_shared<ZNLColorItem>();
-        item->setColor(hex);
-        item->setOrder(order);
-        item->setIsDeleted(deleted);
-        item->setOwner(folder);
-        return library().colorService().create(item);
+    static std::shared_ptr<ZNLColorItem> addItem(const std::shared_ptr<ZNLColorFolder>& folder, const std::string& hex,
+                                                 std::int64_t order, bool deleted = false) {
+        return librarytest::addItem(folder, hex, order, deleted);
     }
 
     std::string clipboard() const {

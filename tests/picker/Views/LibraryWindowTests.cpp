@@ -2,6 +2,8 @@
 // folder requests, drags, editor and generator, and its look.
 #include "ViewsTestSupport.h"
 
+#include "picker/Library/LibraryTestSupport.h"
+
 #include "Platform/AppKit/NSPasteboard.h"
 #include "Platform/AppKit/NSSavePanel.h"
 #include "Platform/Foundation/UserDefaults.h"
@@ -36,21 +38,12 @@ protected:
         controller.reset();
         ViewsTest::TearDown();
     }
-    std::shared_ptr<ZNLColorFolder> addFolder(const std::string& name, std::int64_t id, std::int64_t order) {
-        auto f = std::make_shared<ZNLColorFolder>();
-        f->setFolderName(name);
-        f->setFolderId(id);
-        f->setOrder(order);
-        return ZNLColorsLibrary::shared().folderService().create(f);
+    static std::shared_ptr<ZNLColorFolder> addFolder(const std::string& name, std::int64_t id, std::int64_t order) {
+        return librarytest::addFolder(name, id, order);
     }
-    std::shared_ptr<ZNLColorItem> addItem(const std::shared_ptr<ZNLColorFolder>& folder, const std::string& hex,
-                                          std::int64_t order, bool deleted = false) {
-        auto item = std::make_shared<ZNLColorItem>();
-        item->setColor(hex);
-        item->setOrder(order);
-        item->setIsDeleted(deleted);
-        item->setOwner(folder);
-        return ZNLColorsLibrary::shared().colorService().create(item);
+    static std::shared_ptr<ZNLColorItem> addItem(const std::shared_ptr<ZNLColorFolder>& folder, const std::string& hex,
+                                                 std::int64_t order, bool deleted = false) {
+        return librarytest::addItem(folder, hex, order, deleted);
     }
     // The window as the shell shows it: along the bottom of the screen.
     void open() {

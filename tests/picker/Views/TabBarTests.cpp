@@ -12,6 +12,7 @@
 #include "Platform/ObjectStore/Realm.h"
 #include "picker/Colors/NSColorAdditions.h"
 #include "picker/Library/LibraryStore.h"
+#include "picker/Library/LibraryTestSupport.h"
 #include "picker/Library/ZNLColorsLibrary.h"
 #include "picker/Views/Controls/ConstraintMaker.h"
 #include "picker/Views/Controls/ThemeManager.h"
@@ -119,14 +120,9 @@ protected:
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
-    std::shared_ptr<ZNLColorFolder> addFolder(const std::string& name, std::int64_t id, std::int64_t order,
-                                              std::optional<std::string> color = std::nullopt) {
-        auto f = std::make_shared<ZNLColorFolder>();
-        f->setFolderName(name);
-        f->setFolderId(id);
-        f->setOrder(order);
-        if (color) f->setColor(*color);
-        return ZNLColorsLibrary::shared().folderService().create(f);
+    static std::shared_ptr<ZNLColorFolder> addFolder(const std::string& name, std::int64_t id, std::int64_t order,
+                                                     std::optional<std::string> color = std::nullopt) {
+        return librarytest::addFolder(name, id, order, color);
     }
     void threeFolders() {
         addFolder("Alpha", 1, 1);
