@@ -13,13 +13,20 @@ namespace Foundation {
 template <typename T>
 class WeakList {
 public:
-    // Null and an entry already held are ignored.
+    // Null and an entry already held are ignored; entries whose object is gone
+    // are dropped here too, so a list that only grows stays small.
     void add(const std::shared_ptr<T>& entry) {
         if (!entry) return;
         std::lock_guard<std::mutex> guard(mutex_);
-        for (const auto& existing : entries_)
-            if (existing.lock() == entry) return;
-        entries_.push_back(entry);
+        bool held = false;
+        entries_.erase(std::remove_if(entries_.begin(), entries_.end(),
+                                      [&](const std::weak_ptr<T>& existing) {
+                                          auto live = existing.lock();
+                                          if (live == entry) held = true;
+                                          return !live;
+                                      }),
+                       entries_.end());
+        if (!held) entries_.push_back(entry);
     }
     // Also drops entries whose object is gone.
     void remove(const std::shared_ptr<T>& entry) {

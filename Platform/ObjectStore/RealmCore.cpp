@@ -82,8 +82,8 @@ bool RealmCore::refresh() {
         Foundation::Error error;
         if (auto* re = dynamic_cast<const RealmError*>(&e)) error = re->error();
         else error = Foundation::Error{ErrorDomain, static_cast<long>(ErrorCode::invalidDatabase), notAStore(path_), {}};
-        for (auto& weak : notifiers_)
-            if (auto n = weak.lock(); n && !n->dead) {
+        for (const auto& n : notifiers_.snapshot())
+            if (!n->dead) {
                 std::weak_ptr<Notifier> wn = n;
                 n->queue->async([wn, error] {
                     if (auto s = wn.lock()) s->deliverError(error);
@@ -106,9 +106,8 @@ void RealmCore::beginWrite() {
     // Pending updates first, so that the commit's skip list hides only its own changes.
     for (int round = 0; round < 8; ++round) {
         bool any = false;
-        for (auto& weak : std::vector<std::weak_ptr<Notifier>>(notifiers_))
-            if (auto n = weak.lock(); n && !n->dead && n->dirty && n->initialDelivered && !n->delivering &&
-                                      deliverableHere(*n)) {
+        for (const auto& n : notifiers_.snapshot())
+            if (!n->dead && n->dirty && n->initialDelivered && !n->delivering && deliverableHere(*n)) {
                 any = true;
                 n->deliverUpdate();
             }

@@ -12,9 +12,7 @@ namespace detail {
 
 void RealmCore::addNotifier(const std::shared_ptr<Notifier>& notifier) {
     requireThread();
-    notifiers_.erase(std::remove_if(notifiers_.begin(), notifiers_.end(), [](auto& w) { return w.expired(); }),
-                     notifiers_.end());
-    notifiers_.push_back(notifier);
+    notifiers_.add(notifier);
 }
 
 bool RealmCore::deliverableHere(const Notifier& n) const {
@@ -24,9 +22,8 @@ bool RealmCore::deliverableHere(const Notifier& n) const {
 
 void RealmCore::markChanged(const std::unordered_map<std::string, std::unordered_set<std::int64_t>>& modified,
                             const std::vector<NotificationTokenRef>& skip) {
-    for (auto& weak : std::vector<std::weak_ptr<Notifier>>(notifiers_)) {
-        auto n = weak.lock();
-        if (!n || n->dead || !n->initialDelivered) continue;
+    for (const auto& n : notifiers_.snapshot()) {
+        if (n->dead || !n->initialDelivered) continue;
         bool skipped = std::any_of(skip.begin(), skip.end(), [&](auto& t) { return t && t->notifier() == n; });
         if (skipped) {
             n->baseline = n->currentKeys();
@@ -54,13 +51,13 @@ void RealmCore::scheduleDelivery(const std::shared_ptr<Foundation::DispatchQueue
 }
 
 void RealmCore::deliverPendingOn(const std::shared_ptr<Foundation::DispatchQueue>& queue) {
-    for (auto& weak : std::vector<std::weak_ptr<Notifier>>(notifiers_))
-        if (auto n = weak.lock(); n && n->queue == queue) n->deliverUpdate();
+    for (const auto& n : notifiers_.snapshot())
+        if (n->queue == queue) n->deliverUpdate();
 }
 
 void RealmCore::deliverPending() {
-    for (auto& weak : std::vector<std::weak_ptr<Notifier>>(notifiers_))
-        if (auto n = weak.lock(); n && deliverableHere(*n)) n->deliverUpdate();
+    for (const auto& n : notifiers_.snapshot())
+        if (deliverableHere(*n)) n->deliverUpdate();
 }
 
 }  // namespace detail

@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "Platform/Foundation/WeakList.h"
 #include "Platform/ObjectStore/Realm.h"
 
 namespace ObjectStore::detail {
@@ -317,7 +318,7 @@ private:
     std::vector<Record*> undoOrder_;
     std::unordered_map<std::string, std::int64_t> nextKeysAtBegin_;
 
-    std::vector<std::weak_ptr<Notifier>> notifiers_;
+    Foundation::WeakList<Notifier> notifiers_;
     std::vector<std::shared_ptr<Foundation::DispatchQueue>> scheduled_;
 };
 
