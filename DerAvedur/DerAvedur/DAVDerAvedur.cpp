@@ -18,22 +18,12 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "Platform/Foundation/Diagnostics.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/SharedInstance.h"
 #include "Platform/Foundation/Text.h"
 
 namespace {
 
 constexpr const char* kTag = DAVDerAvedur::kLogTag;
-
-struct SharedInstanceHolder {
-    std::mutex lock;
-    std::shared_ptr<DAVDerAvedur> instance;
-};
-
-// Never destroyed: queues and threads of the SDK may still run at exit.
-SharedInstanceHolder& holder() {
-    static auto* shared = new SharedInstanceHolder;
-    return *shared;
-}
 
 // Tab and the Unicode space separators (category Zs); line breaks are not
 // white space here.
@@ -89,21 +79,11 @@ std::string joined(const std::vector<std::string>& names, const char* separator)
 // --- class methods -----------------------------------------------------------------
 
 std::shared_ptr<DAVDerAvedur> DAVDerAvedur::sharedInstance() {
-    SharedInstanceHolder& shared = holder();
-    std::lock_guard<std::mutex> guard(shared.lock);
-    if (!shared.instance) shared.instance = std::make_shared<DAVDerAvedur>();
-    return shared.instance;
+    return Foundation::SharedInstance<DAVDerAvedur>::process().get();
 }
 
-void DAVDerAvedur::resetSharedInstance() {
-    std::shared_ptr<DAVDerAvedur> previous;
-    {
-        SharedInstanceHolder& shared = holder();
-        std::lock_guard<std::mutex> guard(shared.lock);
-        previous.swap(shared.instance);
-    }
-    // `previous` (and the pipeline it owns) goes away here, outside the lock.
-}
+// The old instance (and the pipeline it owns) goes away outside the holder's lock.
+void DAVDerAvedur::resetSharedInstance() { Foundation::SharedInstance<DAVDerAvedur>::process().reset(); }
 
 void DAVDerAvedur::configureWithAppSecret(const std::optional<std::string>& appSecret) {
     sharedInstance()->configureWithAppSecret(DAVUtility::appSecretFrom(appSecret),
@@ -382,7 +362,8 @@ void DAVDerAvedur::initializeChannelGroup() {
         std::shared_ptr<DAVHttpClientProtocol> httpClient = DAVDependencyConfiguration::httpClient();
         if (!httpClient) httpClient = std::make_shared<DAVHttpClient>();
         channelGroup_ = std::make_shared<DAVChannelGroupDefault>(httpClient, installId,
-                                                                 logUrl_.value_or(DAVDerAvedurConfiguration::defaultLogUrl()));
+                                                                 logUrl_.value_or(DAVDerAvedurConfiguration::defaultLogUrl()),
+                                                                 DAVChannelUnitDependencies::shared());
         channelGroup_->addDelegate(rirIvovovozuChannelDelegate_);
         if (requestedMaxStorageSizeInBytes_)
             channelGroup_->setMaxStorageSize(*requestedMaxStorageSizeInBytes_, maxStorageSizeCompletionHandler_);

@@ -13,22 +13,12 @@
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Session/DAVAnalyticsCategory.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Validation/DAVAnalyticsValidation.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/SharedInstance.h"
 #include "Platform/Foundation/Text.h"
 
 namespace {
 
 constexpr const char* kTag = DAVAnalytics::kLogTag;
-
-struct SharedInstanceHolder {
-    std::mutex lock;
-    std::shared_ptr<DAVAnalytics> instance;
-};
-
-// Never destroyed: the channel group's queue may still call the service at exit.
-SharedInstanceHolder& holder() {
-    static auto* shared = new SharedInstanceHolder;
-    return *shared;
-}
 
 std::string criticalGroupId() { return Foundation::format("%s_%s", kDAVAnalyticsGroupId, kDAVCriticalChannelSuffix); }
 
@@ -37,20 +27,11 @@ std::string criticalGroupId() { return Foundation::format("%s_%s", kDAVAnalytics
 // --- class methods ---------------------------------------------------------------------
 
 std::shared_ptr<DAVAnalytics> DAVAnalytics::sharedInstance() {
-    SharedInstanceHolder& shared = holder();
-    std::lock_guard<std::mutex> guard(shared.lock);
-    if (!shared.instance) shared.instance = std::make_shared<DAVAnalytics>();
-    return shared.instance;
+    return Foundation::SharedInstance<DAVAnalytics>::process().get();
 }
 
 void DAVAnalytics::resetSharedInstance() {
-    std::shared_ptr<DAVAnalytics> previous;
-    {
-        SharedInstanceHolder& shared = holder();
-        std::lock_guard<std::mutex> guard(shared.lock);
-        previous.swap(shared.instance);
-    }
-    if (previous) previous->sessionTracker_->stop();
+    if (auto previous = Foundation::SharedInstance<DAVAnalytics>::process().reset()) previous->sessionTracker_->stop();
 }
 
 DAVServiceClass DAVAnalytics::serviceClass() { return DAVServiceClass::of<DAVAnalytics>("DAVAnalytics"); }

@@ -19,20 +19,12 @@
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Util/DAVCrashesUtil.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/WrapperSDK/DAVWrapperCrashesHelper.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/SharedInstance.h"
 #include "Platform/Foundation/Text.h"
 #include "Vendor/VXCrashReporter/Source/VXCrashReport.h"
 #include "Vendor/VXCrashReporter/Source/VXCrashReporter.h"
 
 namespace {
-
-std::mutex& sharedLock() {
-    static std::mutex lock;
-    return lock;
-}
-std::shared_ptr<DAVCrashes>& sharedSlot() {
-    static std::shared_ptr<DAVCrashes> instance;
-    return instance;
-}
 
 // The crash reporter calls this after it wrote a report.
 VXCrashReporterCallbacks gCrashCallbacks = {0, nullptr, &DAVCrashesLogBuffer::crashCallback};
@@ -61,18 +53,11 @@ using namespace DAVCrashesInternal;
 // --- shared instance and class methods ----------------------------------------------
 
 std::shared_ptr<DAVCrashes> DAVCrashes::sharedInstance() {
-    std::lock_guard<std::mutex> guard(sharedLock());
-    auto& instance = sharedSlot();
-    if (!instance) instance = std::make_shared<DAVCrashes>();
-    return instance;
+    return Foundation::SharedInstance<DAVCrashes>::process().get();
 }
 
 void DAVCrashes::resetSharedInstance() {
-    std::shared_ptr<DAVCrashes> old;
-    {
-        std::lock_guard<std::mutex> guard(sharedLock());
-        old.swap(sharedSlot());
-    }
+    std::shared_ptr<DAVCrashes> old = Foundation::SharedInstance<DAVCrashes>::process().reset();
     std::lock_guard<std::mutex> guard(processingGuardLock());
     gDelayedProcessingRan = false;
 }

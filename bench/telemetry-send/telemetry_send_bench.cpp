@@ -180,7 +180,8 @@ struct Sdk {
         auto ingestion = std::make_shared<DAVDerAvedurIngestion>(client, base, kInstallId);
         ingestion->setAppSecret(std::string(kSecret));
         group = std::make_shared<DAVChannelGroupDefault>(
-            ingestion, std::make_shared<DAVLogDBStorage>("bench-sdk-" + Foundation::makeUUIDString() + ".sqlite"));
+            ingestion, std::make_shared<DAVLogDBStorage>("bench-sdk-" + Foundation::makeUUIDString() + ".sqlite"),
+            DAVChannelUnitDependencies::shared());
         group->addDelegate(counter);
         unit = std::dynamic_pointer_cast<DAVChannelUnitDefault>(group->addChannelUnitWithConfiguration(
             DAVChannelUnitConfiguration::initDefaultConfigurationWithGroupId("Bench", flushInterval)));

@@ -67,7 +67,8 @@ private:
     auto client = std::make_shared<DAVHttpClient>();
     auto ingestion = std::make_shared<DAVDerAvedurIngestion>(client, "http://127.0.0.1:9", "0B1D7C1E-2C3A-4F3B-8D8E-6F1A2B3C4D5E");
     ingestion->setAppSecret(std::string("5f1d3a9e-7c44-4b1f-9e2a-0c6b8d4e2f11"));
-    auto group = std::make_shared<DAVChannelGroupDefault>(ingestion, std::make_shared<DAVLogDBStorage>(file));
+    auto group = std::make_shared<DAVChannelGroupDefault>(ingestion, std::make_shared<DAVLogDBStorage>(file),
+                                                          DAVChannelUnitDependencies::shared());
     auto counter = std::make_shared<StoredCounter>(shared);
     group->addDelegate(counter);
     auto unit = group->addChannelUnitWithConfiguration(

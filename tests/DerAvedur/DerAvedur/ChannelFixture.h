@@ -1,15 +1,20 @@
 #pragma once
-// A channel group over a local ingestion server, on the manual clock.
+// A channel group over a local ingestion server, on the manual clock, with a
+// device tracker and SDK defaults of its own.
 
 #include <gtest/gtest.h>
 
 #include "ChannelTestSupport.h"
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelGroupDefault.h"
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitDefault.h"
+#include "DerAvedur/DerAvedur/Internals/Context/DAVDeviceTracker.h"
 #include "DerAvedur/DerAvedur/Internals/HttpClient/DAVHttpClient.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVLogDBStorage.h"
+#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
 #include "IngestionServer.h"
+#include "Platform/Foundation/Directories.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/UserDefaults.h"
 
 namespace DAVTest {
 
@@ -25,6 +30,9 @@ protected:
         ingestion = std::make_shared<DAVDerAvedurIngestion>(client, server->url(), kInstallId);
         ingestion->setAppSecret(std::string(kAppSecret));
         databaseName = uniqueName("Logs") + ".sqlite";
+        deviceTracker = std::make_shared<DAVDeviceTracker>();
+        defaults = std::make_shared<DAVDerAvedurUserDefaults>(std::make_shared<Foundation::UserDefaults>(
+            Foundation::temporaryDirectory() + "/" + uniqueName("Defaults") + ".plist"));
         group = makeGroup();
         delegate = std::make_shared<RecordingDelegate>();
         group->addDelegate(delegate);
@@ -40,7 +48,8 @@ protected:
     // A group over the fixture's database file, as a new launch would make it.
     std::shared_ptr<DAVChannelGroupDefault> makeGroup() {
         store = std::make_shared<ScriptedStorage>(std::make_shared<DAVLogDBStorage>(databaseName));
-        return std::make_shared<DAVChannelGroupDefault>(ingestion, store);
+        return std::make_shared<DAVChannelGroupDefault>(ingestion, store,
+                                                        DAVChannelUnitDependencies{deviceTracker, defaults});
     }
 
     std::shared_ptr<DAVChannelUnitDefault> addUnit(const std::string& groupId, unsigned long flushInterval = 3,
@@ -77,6 +86,8 @@ protected:
     std::shared_ptr<DAVHttpClient> client;
     std::shared_ptr<DAVDerAvedurIngestion> ingestion;
     std::string databaseName;
+    std::shared_ptr<DAVDeviceTracker> deviceTracker;
+    std::shared_ptr<DAVDerAvedurUserDefaults> defaults;
     std::shared_ptr<ScriptedStorage> store;
     std::shared_ptr<DAVChannelGroupDefault> group;
     std::shared_ptr<RecordingDelegate> delegate;

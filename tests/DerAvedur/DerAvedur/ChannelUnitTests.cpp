@@ -5,7 +5,6 @@
 
 #include "ChannelFixture.h"
 #include "DerAvedur/DerAvedur/DAVErrors.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
 
 namespace {
 
@@ -81,7 +80,7 @@ TEST_F(ChannelUnit, StartTimeOfALongIntervalSurvivesARestart) {
     enqueue(unit, 1, 0);
     const std::string key = unit->oldestPendingLogTimestampKey();
     EXPECT_EQ(key, "ChannelStartTimer:Crashes");
-    ASSERT_TRUE(DAVDerAvedurUserDefaults::shared().objectForKey(key).isDate());
+    ASSERT_TRUE(defaults->objectForKey(key).isDate());
 
     // Restart 40 seconds in: the next stored log waits the 20 seconds left.
     executor->advance(40);
@@ -95,7 +94,7 @@ TEST_F(ChannelUnit, StartTimeOfALongIntervalSurvivesARestart) {
     ASSERT_TRUE(settle(unit));
     ASSERT_EQ(server->requestCount(), 1u);
     EXPECT_EQ(indexes(server->requests()[0]), (std::vector<int>{0, 1}));
-    EXPECT_TRUE(DAVDerAvedurUserDefaults::shared().objectForKey(key).isNull());
+    EXPECT_TRUE(defaults->objectForKey(key).isNull());
 
     // A restart after the whole interval has passed sends the kept log at start.
     enqueue(unit, 1, 2);
@@ -111,9 +110,9 @@ TEST_F(ChannelUnit, StartTimeOfALongIntervalSurvivesARestart) {
 
     // A start time in the future is replaced by now and the full interval runs.
     const double now = Foundation::clock().now();
-    DAVDerAvedurUserDefaults::shared().setObject(Foundation::Value(Foundation::Date{now + 500}), key);
+    defaults->setObject(Foundation::Value(Foundation::Date{now + 500}), key);
     enqueue(unit, 1, 4);
-    EXPECT_EQ(DAVDerAvedurUserDefaults::shared().objectForKey(key), Foundation::Value(Foundation::Date{now}));
+    EXPECT_EQ(defaults->objectForKey(key), Foundation::Value(Foundation::Date{now}));
     executor->advance(59.9);
     EXPECT_TRUE(unit->pendingBatchIds().empty());
     server->hold();  // the batch stays in flight until checked
@@ -121,6 +120,23 @@ TEST_F(ChannelUnit, StartTimeOfALongIntervalSurvivesARestart) {
     EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
     server->release();
     ASSERT_TRUE(settle(unit));
+}
+
+// The unit reads the tracker and defaults it was given, never the shared ones.
+TEST_F(ChannelUnit, StampsItsTrackersDeviceAndKeepsTheStartTimeInItsDefaults) {
+    deviceTracker->setCountryCode(std::string("is"));
+    auto unit = addUnit("Crashes", 60);
+    auto log = DAVTest::makeLog(0);
+    log->setDevice(nullptr);  // the unit stamps one
+    unit->enqueueItem(log, DAVFlagsNormal);
+    executor->drain();
+    ASSERT_TRUE(log->device());
+    EXPECT_EQ(log->device()->carrierCountry, std::optional<std::string>("is"));
+    EXPECT_EQ(DAVDeviceTracker::sharedInstance()->countryCode(), std::nullopt);
+
+    const std::string key = unit->oldestPendingLogTimestampKey();
+    EXPECT_TRUE(defaults->objectForKey(key).isDate());
+    EXPECT_TRUE(DAVDerAvedurUserDefaults::shared().objectForKey(key).isNull());
 }
 
 TEST_F(ChannelUnit, RecoverableAnswerIsRetriedAndCompletesOnce) {

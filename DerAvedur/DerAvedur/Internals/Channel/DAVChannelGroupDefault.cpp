@@ -7,14 +7,18 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 
 DAVChannelGroupDefault::DAVChannelGroupDefault(std::shared_ptr<DAVHttpClientProtocol> httpClient,
-                                               const std::string& installId, const std::string& logUrl)
-    : DAVChannelGroupDefault(std::make_shared<DAVDerAvedurIngestion>(std::move(httpClient), logUrl, installId)) {}
+                                               const std::string& installId, const std::string& logUrl,
+                                               DAVChannelUnitDependencies unitDependencies)
+    : DAVChannelGroupDefault(std::make_shared<DAVDerAvedurIngestion>(std::move(httpClient), logUrl, installId), nullptr,
+                             std::move(unitDependencies)) {}
 
 DAVChannelGroupDefault::DAVChannelGroupDefault(std::shared_ptr<DAVDerAvedurIngestion> ingestion,
-                                               std::shared_ptr<DAVStorage> storage)
+                                               std::shared_ptr<DAVStorage> storage,
+                                               DAVChannelUnitDependencies unitDependencies)
     : ingestion_(std::move(ingestion)),
       storage_(storage ? std::move(storage) : std::make_shared<DAVLogDBStorage>()),
-      logsDispatchQueue_(Foundation::DispatchQueue::makeSerial(kLogsDispatchQueueLabel)) {}
+      logsDispatchQueue_(Foundation::DispatchQueue::makeSerial(kLogsDispatchQueueLabel)),
+      unitDependencies_(std::move(unitDependencies)) {}
 
 std::shared_ptr<DAVChannelUnitProtocol> DAVChannelGroupDefault::addChannelUnitWithConfiguration(
     const std::shared_ptr<DAVChannelUnitConfiguration>& configuration) {
@@ -33,7 +37,8 @@ std::shared_ptr<DAVChannelUnitProtocol> DAVChannelGroupDefault::addChannelUnitWi
     }
     std::shared_ptr<DAVIngestionProtocol> unitIngestion = ingestion;
     if (!unitIngestion) unitIngestion = ingestion_;
-    auto unit = std::make_shared<DAVChannelUnitDefault>(unitIngestion, storage_, configuration, logsDispatchQueue_);
+    auto unit = std::make_shared<DAVChannelUnitDefault>(unitIngestion, storage_, configuration, logsDispatchQueue_,
+                                                        unitDependencies_);
     unit->addDelegate(shared_from_this());
     // Logs an earlier run left in the store are sent as if just stored.
     logsDispatchQueue_->async([unit] { unit->checkStoredLogs(); });

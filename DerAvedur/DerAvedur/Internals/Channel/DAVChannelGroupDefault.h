@@ -10,6 +10,7 @@
 
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelDelegate.h"
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelGroupProtocol.h"
+#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitDependencies.h"
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVDerAvedurIngestion.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVStorage.h"
 #include "Platform/Foundation/WeakList.h"
@@ -22,10 +23,11 @@ public:
 
     // initWithHttpClient:installId:logUrl:
     DAVChannelGroupDefault(std::shared_ptr<DAVHttpClientProtocol> httpClient, const std::string& installId,
-                           const std::string& logUrl);
+                           const std::string& logUrl, DAVChannelUnitDependencies unitDependencies);
     // initWithIngestion:; the store is "Logs.sqlite" unless another is given.
-    explicit DAVChannelGroupDefault(std::shared_ptr<DAVDerAvedurIngestion> ingestion,
-                                    std::shared_ptr<DAVStorage> storage = nullptr);
+    // Every unit added gets `unitDependencies`.
+    DAVChannelGroupDefault(std::shared_ptr<DAVDerAvedurIngestion> ingestion, std::shared_ptr<DAVStorage> storage,
+                           DAVChannelUnitDependencies unitDependencies);
 
     // --- DAVChannelGroupProtocol ---------------------------------------------
     std::shared_ptr<DAVChannelUnitProtocol> addChannelUnitWithConfiguration(
@@ -84,5 +86,6 @@ private:
     std::shared_ptr<DAVDerAvedurIngestion> ingestion_;
     std::shared_ptr<DAVStorage> storage_;
     std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue_;
+    const DAVChannelUnitDependencies unitDependencies_;
     std::vector<std::shared_ptr<DAVChannelUnitProtocol>> channels_;
 };

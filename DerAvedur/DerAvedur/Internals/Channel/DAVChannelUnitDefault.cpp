@@ -32,9 +32,10 @@ std::string typeText(const std::shared_ptr<DAVLog>& log) { return log->type().va
 DAVChannelUnitDefault::DAVChannelUnitDefault(std::shared_ptr<DAVIngestionProtocol> ingestion,
                                              std::shared_ptr<DAVStorage> storage,
                                              std::shared_ptr<DAVChannelUnitConfiguration> configuration,
-                                             std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue)
+                                             std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue,
+                                             DAVChannelUnitDependencies dependencies)
     : configuration_(std::move(configuration)), logsDispatchQueue_(std::move(logsDispatchQueue)),
-      ingestion_(std::move(ingestion)), storage_(std::move(storage)) {}
+      ingestion_(std::move(ingestion)), storage_(std::move(storage)), dependencies_(std::move(dependencies)) {}
 
 // --- accessors ------------------------------------------------------------------
 
@@ -102,7 +103,7 @@ void DAVChannelUnitDefault::enqueueItem(const std::shared_ptr<DAVLog>& item, DAV
         return;
     }
     if (!item->timestamp()) item->setTimestamp(Foundation::Date{Foundation::clock().now()});
-    if (!item->device()) item->setDevice(DAVDeviceTracker::sharedInstance()->device());
+    if (!item->device()) item->setDevice(dependencies_.deviceTracker->device());
     if (!item->isValid()) {
         DAVLogWarning(kTag, "Log is not valid.");
         return;
@@ -235,22 +236,22 @@ std::string DAVChannelUnitDefault::oldestPendingLogTimestampKey() const {
 }
 
 void DAVChannelUnitDefault::removeStartTime() {
-    DAVDerAvedurUserDefaults::shared().removeObjectForKey(oldestPendingLogTimestampKey());
+    dependencies_.defaults->removeObjectForKey(oldestPendingLogTimestampKey());
 }
 
 unsigned long DAVChannelUnitDefault::resolveFlushInterval() {
     const unsigned long interval = configuration()->flushInterval();
     if (interval <= kDefaultFlushInterval) return interval;
     const std::string key = oldestPendingLogTimestampKey();
-    Foundation::Value stored = DAVDerAvedurUserDefaults::shared().objectForKey(key);
+    Foundation::Value stored = dependencies_.defaults->objectForKey(key);
     const double now = Foundation::clock().now();
     if (!stored.isDate() || stored.asDate().secondsSince1970 > now) {
-        DAVDerAvedurUserDefaults::shared().setObject(Foundation::Value(Foundation::Date{now}), key);
+        dependencies_.defaults->setObject(Foundation::Value(Foundation::Date{now}), key);
         return interval;
     }
     const double start = stored.asDate().secondsSince1970;
     if (now > start + static_cast<double>(interval)) {
-        DAVDerAvedurUserDefaults::shared().removeObjectForKey(key);
+        dependencies_.defaults->removeObjectForKey(key);
         return 0;
     }
     const auto elapsed = static_cast<unsigned long>(now - start);

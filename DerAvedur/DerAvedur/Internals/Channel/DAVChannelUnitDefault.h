@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelDelegate.h"
+#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitDependencies.h"
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVIngestionProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVStorage.h"
@@ -36,7 +37,8 @@ public:
 
     DAVChannelUnitDefault(std::shared_ptr<DAVIngestionProtocol> ingestion, std::shared_ptr<DAVStorage> storage,
                           std::shared_ptr<DAVChannelUnitConfiguration> configuration,
-                          std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue);
+                          std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue,
+                          DAVChannelUnitDependencies dependencies);
 
     // --- DAVChannelProtocol -------------------------------------------------
     // Delegates join and leave at once (under the table's lock), so a log
@@ -122,6 +124,7 @@ private:
     Foundation::WeakList<DAVChannelDelegate> delegates_;
     std::shared_ptr<DAVIngestionProtocol> ingestion_;
     std::shared_ptr<DAVStorage> storage_;
+    const DAVChannelUnitDependencies dependencies_;
     std::atomic<std::size_t> itemsCount_{0};
 
     // Guards the containers below so that readers on other threads see whole values.

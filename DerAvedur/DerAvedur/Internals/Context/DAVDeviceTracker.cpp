@@ -11,19 +11,11 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/SharedInstance.h"
 
 namespace {
 
 constexpr const char* kHistoryKey = "PastDevices";
-
-std::mutex& sharedLock() {
-    static std::mutex lock;
-    return lock;
-}
-std::shared_ptr<DAVDeviceTracker>& sharedSlot() {
-    static std::shared_ptr<DAVDeviceTracker> instance;
-    return instance;
-}
 
 std::string trimmed(const std::string& text) {
     const char* blanks = " \t\r\n";
@@ -75,15 +67,10 @@ std::optional<std::string> infoString(const char* key) {
 }  // namespace
 
 std::shared_ptr<DAVDeviceTracker> DAVDeviceTracker::sharedInstance() {
-    std::lock_guard<std::mutex> guard(sharedLock());
-    if (!sharedSlot()) sharedSlot() = std::make_shared<DAVDeviceTracker>();
-    return sharedSlot();
+    return Foundation::SharedInstance<DAVDeviceTracker>::process().get();
 }
 
-void DAVDeviceTracker::resetSharedInstance() {
-    std::lock_guard<std::mutex> guard(sharedLock());
-    sharedSlot().reset();
-}
+void DAVDeviceTracker::resetSharedInstance() { Foundation::SharedInstance<DAVDeviceTracker>::process().reset(); }
 
 DAVDeviceTracker::DAVDeviceTracker() : history_(DAVContextHistory::load<DAVDeviceHistoryInfo>(kHistoryKey)) {}
 

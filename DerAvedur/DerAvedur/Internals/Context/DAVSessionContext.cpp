@@ -2,30 +2,17 @@
 
 #include "DerAvedur/DerAvedur/Internals/Context/DAVContextHistory.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/SharedInstance.h"
 
 namespace {
 constexpr const char* kHistoryKey = "SessionIdHistory";
-
-std::mutex& sharedLock() {
-    static std::mutex lock;
-    return lock;
-}
-std::shared_ptr<DAVSessionContext>& sharedSlot() {
-    static std::shared_ptr<DAVSessionContext> instance;
-    return instance;
-}
 }  // namespace
 
 std::shared_ptr<DAVSessionContext> DAVSessionContext::sharedInstance() {
-    std::lock_guard<std::mutex> guard(sharedLock());
-    if (!sharedSlot()) sharedSlot() = std::make_shared<DAVSessionContext>();
-    return sharedSlot();
+    return Foundation::SharedInstance<DAVSessionContext>::process().get();
 }
 
-void DAVSessionContext::resetSharedInstance() {
-    std::lock_guard<std::mutex> guard(sharedLock());
-    sharedSlot().reset();
-}
+void DAVSessionContext::resetSharedInstance() { Foundation::SharedInstance<DAVSessionContext>::process().reset(); }
 
 DAVSessionContext::DAVSessionContext() : history_(DAVContextHistory::load<DAVSessionHistoryInfo>(kHistoryKey)) {}
 

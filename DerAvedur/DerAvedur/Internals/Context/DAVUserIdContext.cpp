@@ -4,33 +4,20 @@
 #include "DerAvedur/DerAvedur/Internals/Context/DAVContextHistory.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/Foundation/SharedInstance.h"
 #include "Platform/Foundation/Text.h"
 
 namespace {
 constexpr const char* kHistoryKey = "UserIdHistory";
 constexpr std::size_t kMaxUserIdLength = 256;
 constexpr const char* kCustomPrefix = "c";
-
-std::mutex& sharedLock() {
-    static std::mutex lock;
-    return lock;
-}
-std::shared_ptr<DAVUserIdContext>& sharedSlot() {
-    static std::shared_ptr<DAVUserIdContext> instance;
-    return instance;
-}
 }  // namespace
 
 std::shared_ptr<DAVUserIdContext> DAVUserIdContext::sharedInstance() {
-    std::lock_guard<std::mutex> guard(sharedLock());
-    if (!sharedSlot()) sharedSlot() = std::make_shared<DAVUserIdContext>();
-    return sharedSlot();
+    return Foundation::SharedInstance<DAVUserIdContext>::process().get();
 }
 
-void DAVUserIdContext::resetSharedInstance() {
-    std::lock_guard<std::mutex> guard(sharedLock());
-    sharedSlot().reset();
-}
+void DAVUserIdContext::resetSharedInstance() { Foundation::SharedInstance<DAVUserIdContext>::process().reset(); }
 
 DAVUserIdContext::DAVUserIdContext() : history_(DAVContextHistory::load<DAVUserIdHistoryInfo>(kHistoryKey)) {
     if (!history_.empty()) currentUserId_ = history_.back()->userId;

@@ -1,6 +1,7 @@
 #include "DerAvedur/DerAvedur/Internals/DelegateForwarder/DAVDelegateForwarder.h"
 
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/SharedInstance.h"
 
 namespace {
 
@@ -43,8 +44,7 @@ void DAVDelegateForwarder::flushTraceBuffer() {
 }
 
 DAVAppDelegateForwarder& DAVAppDelegateForwarder::sharedInstance() {
-    static auto* forwarder = new DAVAppDelegateForwarder;
-    return *forwarder;
+    return *Foundation::SharedInstance<DAVAppDelegateForwarder>::process().get();
 }
 
 bool DAVAppDelegateForwarder::isEnabled() const {

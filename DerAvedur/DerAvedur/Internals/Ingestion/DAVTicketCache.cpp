@@ -1,8 +1,9 @@
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVTicketCache.h"
 
+#include "Platform/Foundation/SharedInstance.h"
+
 DAVTicketCache& DAVTicketCache::sharedInstance() {
-    static auto* cache = new DAVTicketCache;
-    return *cache;
+    return *Foundation::SharedInstance<DAVTicketCache>::process().get();
 }
 
 std::optional<std::string> DAVTicketCache::ticketFor(const std::string& key) const {

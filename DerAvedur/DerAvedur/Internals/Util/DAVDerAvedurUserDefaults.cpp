@@ -4,6 +4,7 @@
 
 #include "DerAvedur/DerAvedur/DAVConstants.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "Platform/Foundation/SharedInstance.h"
 #include "Platform/Foundation/UserDefaults.h"
 
 namespace {
@@ -18,27 +19,30 @@ std::string migratedFlagKey(const std::string& service) { return "MigratedKeys" 
 
 }  // namespace
 
-DAVDerAvedurUserDefaults& DAVDerAvedurUserDefaults::shared() {
-    static DAVDerAvedurUserDefaults instance;
-    return instance;
+std::shared_ptr<DAVDerAvedurUserDefaults> DAVDerAvedurUserDefaults::sharedInstance() {
+    return Foundation::SharedInstance<DAVDerAvedurUserDefaults>::process().get();
+}
+
+Foundation::UserDefaults& DAVDerAvedurUserDefaults::defaults() const {
+    return defaults_ ? *defaults_ : Foundation::UserDefaults::standard();
 }
 
 Foundation::Value DAVDerAvedurUserDefaults::objectForKey(const std::string& key) const {
-    return Foundation::UserDefaults::standard().objectForKey(prefixedKey(key));
+    return defaults().objectForKey(prefixedKey(key));
 }
 
 void DAVDerAvedurUserDefaults::setObject(const Foundation::Value& value, const std::string& key) {
-    Foundation::UserDefaults::standard().set(prefixedKey(key), value);
+    defaults().set(prefixedKey(key), value);
 }
 
 void DAVDerAvedurUserDefaults::removeObjectForKey(const std::string& key) {
-    Foundation::UserDefaults::standard().removeObjectForKey(prefixedKey(key));
+    defaults().removeObjectForKey(prefixedKey(key));
 }
 
 void DAVDerAvedurUserDefaults::migrateKeys(const std::vector<DAVUserDefaultsMigration>& migrations,
                                            const std::string& service) {
     std::lock_guard<std::mutex> guard(migrationLock());
-    Foundation::UserDefaults& defaults = Foundation::UserDefaults::standard();
+    Foundation::UserDefaults& defaults = this->defaults();
     if (defaults.boolForKey(prefixedKey(migratedFlagKey(service)))) return;
     int moved = 0;
     auto move = [&](const std::string& oldKey, const std::string& newKey) {
