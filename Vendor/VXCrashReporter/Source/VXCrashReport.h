@@ -6,6 +6,11 @@
 // every malformed input).
 #pragma once
 
+// The reader allocates and calls protobuf-c: it never runs in a signal handler.
+#ifdef VXCRASH_CRASH_TIME
+#error "crash-time code (target VXCrashReporter) must not use the report reader"
+#endif
+
 #include "Vendor/VXCrashReporter/Source/VXCrashReporterError.h"
 
 #include <array>
