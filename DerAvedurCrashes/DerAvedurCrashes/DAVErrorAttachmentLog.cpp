@@ -1,11 +1,25 @@
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVErrorAttachmentLog.h"
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
+#include "DerAvedur/DerAvedur/Internals/Model/DAVModelFields.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVErrorModelSupport.h"
 #include "Platform/Foundation/Text.h"
 
-using namespace DAVModelSupport;
-using namespace DAVErrorModelSupport;
+using namespace DAVModelFields;
+using DAVErrorModelSupport::checkRequired;
+using DAVErrorModelSupport::RequiredField;
+
+namespace {
+
+// After the base log's own fields, which its table holds.
+const Field<DAVErrorAttachmentLog> kAttachmentFields[] = {
+    {"id", &DAVErrorAttachmentLog::attachmentId},
+    {"errorId", &DAVErrorAttachmentLog::errorId},
+    {"contentType", &DAVErrorAttachmentLog::contentType},
+    {"fileName", &DAVErrorAttachmentLog::filename},
+    {"data", &DAVErrorAttachmentLog::data},
+};
+
+}  // namespace
 
 DAVErrorAttachmentLog::DAVErrorAttachmentLog() : attachmentId(Foundation::makeUUIDString()) {
     setType("errorAttachment");
@@ -35,11 +49,7 @@ std::shared_ptr<DAVErrorAttachmentLog> DAVErrorAttachmentLog::attachmentWithBina
 
 nlohmann::ordered_json DAVErrorAttachmentLog::serializeToDictionary() const {
     nlohmann::ordered_json json = DAVAbstractLog::serializeToDictionary();
-    setIfPresent(json, "id", attachmentId);
-    setIfPresent(json, "errorId", errorId);
-    setIfPresent(json, "contentType", contentType);
-    setIfPresent(json, "fileName", filename);
-    if (data) json["data"] = Foundation::base64Encode(*data);
+    appendFields(json, *this, kAttachmentFields);
     return json;
 }
 
@@ -53,27 +63,16 @@ bool DAVErrorAttachmentLog::isValid() const {
 }
 
 bool DAVErrorAttachmentLog::isEqual(const DAVAbstractLog& other) const {
-    if (!DAVAbstractLog::isEqual(other)) return false;
-    const auto& log = static_cast<const DAVErrorAttachmentLog&>(other);
-    return attachmentId == log.attachmentId && errorId == log.errorId && contentType == log.contentType &&
-           filename == log.filename && data == log.data;
+    return DAVAbstractLog::isEqual(other) &&
+           fieldsEqual(*this, static_cast<const DAVErrorAttachmentLog&>(other), kAttachmentFields);
 }
 
 void DAVErrorAttachmentLog::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     DAVAbstractLog::encodeWithCoder(coder);
-    encodeIfPresent(coder, "id", attachmentId);
-    encodeIfPresent(coder, "errorId", errorId);
-    encodeIfPresent(coder, "contentType", contentType);
-    encodeIfPresent(coder, "fileName", filename);
-    if (data) coder.encode("data", Foundation::Value(*data));
+    encodeFields(coder, *this, kAttachmentFields);
 }
 
 void DAVErrorAttachmentLog::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     DAVAbstractLog::decodeWithCoder(coder);
-    attachmentId = coder.decodeStringForKey("id");
-    errorId = coder.decodeStringForKey("errorId");
-    contentType = coder.decodeStringForKey("contentType");
-    filename = coder.decodeStringForKey("fileName");
-    Foundation::Value bytes = coder.decodeObjectForKey("data");
-    data = bytes.isData() ? std::optional<Foundation::Data>(bytes.asData()) : std::nullopt;
+    decodeFields(coder, *this, kAttachmentFields);
 }

@@ -7,6 +7,7 @@
 #include "DerAvedur/DerAvedur/Internals/Model/DAVStartServiceLog.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "DerAvedurTestSupport.h"
+#include "DAVFieldTestSupport.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 #include "Platform/Foundation/PropertyList.h"
 
@@ -518,4 +519,129 @@ TEST(DeviceFields, EveryFieldCountsForEqualityAndSurvivesTheArchive) {
               R"({"wrapperSdkVersion":"a","wrapperSdkName":"b","wrapperRuntimeVersion":"c",)"
               R"("liveUpdateReleaseLabel":"d","liveUpdateDeploymentKey":"e","liveUpdatePackageHash":"f"})");
     EXPECT_FALSE(wrapper->isEqual(*fullDevice()));
+}
+
+// --- every field of the base and Common Schema logs ---------------------------------
+
+namespace {
+
+std::shared_ptr<DAVAbstractLog> fullBaseLog() {
+    auto log = std::make_shared<DAVAbstractLog>();
+    log->setType("custom");
+    log->setTimestamp(Foundation::Date{kTime});
+    log->setSid("S1");
+    log->setDistributionGroupId("group-1");
+    log->setUserId("alice");
+    log->setDevice(makeDevice());
+    return log;
+}
+
+// Every field set, the base log's own included.
+std::shared_ptr<DAVCommonSchemaLog> fullCommonSchemaLog() {
+    auto log = std::make_shared<DAVCommonSchemaLog>();
+    log->setType("cs");
+    log->setTimestamp(Foundation::Date{kTime});
+    log->setSid("S1");
+    log->setDistributionGroupId("group-1");
+    log->setUserId("alice");
+    log->setDevice(makeDevice());
+    log->ver = "3.0";
+    log->name = "Color Picked";
+    log->popSample = 12.5;
+    log->iKey = "o:key";
+    log->flags = 2;
+    log->cV = "vector";
+    log->ext = std::make_shared<DAVCSExtensions>();
+    log->ext->locExt = std::make_shared<DAVLocExtension>();
+    log->ext->locExt->tz = "+01:00";
+    log->data = std::make_shared<DAVCSData>();
+    log->data->properties["baseType"] = "t";
+    log->data->properties["n"] = 0.1;
+    return log;
+}
+
+}  // namespace
+
+TEST(LogFields, GoldenJsonOfBaseAndCommonSchemaLogs) {
+    const std::string device = makeDevice()->serializeToDictionary().dump();
+    EXPECT_EQ(fullBaseLog()->serializeLogWithPrettyPrinting(false),
+              R"J({"type":"custom","timestamp":"2023-11-14T22:13:20.123Z","sid":"S1",)J"
+              R"J("distributionGroupId":"group-1","userId":"alice","device":)J" + device + "}");
+    EXPECT_EQ(DAVAbstractLog().serializeLogWithPrettyPrinting(false), "{}");
+
+    // None of the base keys but the timestamp, as "time"; no "popSample" or "cV".
+    EXPECT_EQ(fullCommonSchemaLog()->serializeLogWithPrettyPrinting(false),
+              R"J({"ver":"3.0","name":"Color Picked","time":"2023-11-14T22:13:20.123Z","iKey":"o:key",)J"
+              R"J("flags":2,"ext":{"loc":{"tz":"+01:00"}},"data":{"baseType":"t","n":0.1}})J");
+    EXPECT_EQ(DAVCommonSchemaLog().serializeLogWithPrettyPrinting(false), "{}");
+    DAVCommonSchemaLog wide;
+    wide.flags = -9007199254740993;
+    wide.setTimestamp(Foundation::Date{0.0006});
+    EXPECT_EQ(wide.serializeLogWithPrettyPrinting(false),
+              R"J({"time":"1970-01-01T00:00:00.001Z","flags":-9007199254740993})J");
+}
+
+TEST(LogFields, ArchiveRecordsKeepTheirKeysInOrder) {
+    using Keys = std::vector<std::string>;
+    const Keys base{"type", "timestamp", "sid", "distributionGroupId", "userId", "device"};
+    EXPECT_EQ(DAVTest::archivedRecordKeys(Foundation::Value(fullBaseLog()))["DAVAbstractLog"], base);
+    EXPECT_EQ(DAVTest::archivedRecordKeys(Foundation::Value(std::make_shared<DAVAbstractLog>()))["DAVAbstractLog"],
+              Keys{});
+
+    Keys cs = base;
+    cs.insert(cs.end(), {"ver", "name", "popSample", "iKey", "flags", "cV", "ext", "data"});
+    EXPECT_EQ(DAVTest::archivedRecordKeys(Foundation::Value(fullCommonSchemaLog()))["DAVCommonSchemaLog"], cs);
+    // The sampling rate and the flags are written even when they hold their defaults.
+    EXPECT_EQ(DAVTest::archivedRecordKeys(
+                  Foundation::Value(std::make_shared<DAVCommonSchemaLog>()))["DAVCommonSchemaLog"],
+              (Keys{"popSample", "flags"}));
+    auto plain = DAVTest::archiveRoundTrip(std::make_shared<DAVCommonSchemaLog>());
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->popSample, 100);
+    EXPECT_EQ(plain->flags, 0);
+}
+
+TEST(LogFields, EveryFieldOfBaseAndCommonSchemaLogsCountsAndSurvivesTheArchive) {
+    {
+        SCOPED_TRACE("DAVAbstractLog");
+        using L = DAVAbstractLog;
+        DAVTest::checkFieldChanges<L>(
+            fullBaseLog, {
+                             {"type", [](L& l) { l.setType(std::nullopt); }, "type"},
+                             {"timestamp", [](L& l) { l.setTimestamp(std::nullopt); }, "timestamp"},
+                             {"timestamp later", [](L& l) { l.setTimestamp(Foundation::Date{kTime + 1e-5}); },
+                              nullptr},
+                             {"sid", [](L& l) { l.setSid(std::nullopt); }, "sid"},
+                             {"distributionGroupId", [](L& l) { l.setDistributionGroupId(std::nullopt); },
+                              "distributionGroupId"},
+                             {"userId", [](L& l) { l.setUserId(std::nullopt); }, "userId"},
+                             {"device", [](L& l) { l.setDevice(nullptr); }, "device"},
+                             {"device field", [](L& l) { l.device()->model = "Other"; }, nullptr},
+                         });
+    }
+    {
+        SCOPED_TRACE("DAVCommonSchemaLog");
+        using L = DAVCommonSchemaLog;
+        DAVTest::checkFieldChanges<L>(
+            fullCommonSchemaLog,
+            {
+                {"type", [](L& l) { l.setType(std::nullopt); }, nullptr},
+                {"timestamp", [](L& l) { l.setTimestamp(std::nullopt); }, "time"},
+                {"sid", [](L& l) { l.setSid(std::nullopt); }, nullptr},
+                {"distributionGroupId", [](L& l) { l.setDistributionGroupId(std::nullopt); }, nullptr},
+                {"userId", [](L& l) { l.setUserId(std::nullopt); }, nullptr},
+                {"device", [](L& l) { l.setDevice(nullptr); }, nullptr},
+                {"ver", [](L& l) { l.ver.reset(); }, "ver"},
+                {"name", [](L& l) { l.name.reset(); }, "name"},
+                {"popSample", [](L& l) { l.popSample = 100; }, nullptr},
+                {"popSample fraction", [](L& l) { l.popSample = 0.1; }, nullptr},
+                {"iKey", [](L& l) { l.iKey.reset(); }, "iKey"},
+                {"flags", [](L& l) { l.flags = 0; }, "flags"},
+                {"cV", [](L& l) { l.cV.reset(); }, nullptr},
+                {"ext", [](L& l) { l.ext.reset(); }, "ext"},
+                {"ext field", [](L& l) { l.ext->locExt->tz = "-03:30"; }, nullptr},
+                {"data", [](L& l) { l.data.reset(); }, "data"},
+                {"data field", [](L& l) { l.data->properties["n"] = 0.2; }, nullptr},
+            });
+    }
 }

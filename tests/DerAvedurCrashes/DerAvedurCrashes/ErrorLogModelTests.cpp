@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "DerAvedur/DerAvedur/DAVFieldTestSupport.h"
 #include "DerAvedur/DerAvedur/DerAvedurTestSupport.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVErrorAttachmentLog.h"
@@ -575,4 +576,142 @@ TEST(ErrorLogFields, EveryExceptionAndThreadFieldCountsAndSurvivesTheArchive) {
     auto otherException = fullException();
     (*otherException->innerExceptions)[0]->message = "m";
     EXPECT_FALSE(otherException->isEqual(*fullException()));
+}
+
+// --- every field of the error logs and the attachment ----------------------------------
+
+namespace {
+
+std::shared_ptr<DAVErrorAttachmentLog> fullAttachment() {
+    auto log = DAVErrorAttachmentLog::attachmentWithBinary({0xff, 0x00, 0xfe, '/'}, std::string("a/b \"c\".bin"),
+                                                           std::string("application/octet-stream"));
+    log->attachmentId = "A1";
+    log->errorId = "E1";
+    log->setTimestamp(Foundation::Date{kTime});
+    log->setSid("S1");
+    log->setDistributionGroupId("group-1");
+    log->setUserId("alice");
+    log->setDevice(shortDevice());
+    return log;
+}
+
+const std::vector<std::string> kBaseArchiveKeys{"type", "timestamp", "sid", "distributionGroupId", "userId", "device"};
+const std::vector<std::string> kErrorArchiveKeys{"id",          "processId",       "processName",
+                                                 "parentProcessId", "parentProcessName", "errorThreadId",
+                                                 "errorThreadName", "fatal",           "appLaunchTimestamp",
+                                                 "architecture"};
+
+std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> keys;
+    for (const auto& part : parts) keys.insert(keys.end(), part.begin(), part.end());
+    return keys;
+}
+
+}  // namespace
+
+TEST(ErrorLogFields, GoldenJsonOfAttachmentAndAbstractErrorLog) {
+    EXPECT_EQ(fullAttachment()->serializeLogWithPrettyPrinting(false),
+              R"J({"type":"errorAttachment","timestamp":"2023-11-14T22:13:20.123Z","sid":"S1",)J"
+              R"J("distributionGroupId":"group-1","userId":"alice",)J"
+              R"J("device":{"sdkName":"deravedur.macos","sdkVersion":"4.1.1"},"id":"A1","errorId":"E1",)J"
+              R"J("contentType":"application/octet-stream","fileName":"a/b \"c\".bin","data":"/wD+Lw=="})J");
+
+    DAVAbstractErrorLog error;
+    error.processId = -1;
+    error.errorThreadId = 9223372036854775807;
+    error.appLaunchTimestamp = Foundation::Date{0.0015};
+    EXPECT_EQ(error.serializeLogWithPrettyPrinting(false),
+              R"J({"processId":-1,"errorThreadId":9223372036854775807,"fatal":false,)J"
+              R"J("appLaunchTimestamp":"1970-01-01T00:00:00.002Z"})J");
+
+    // Registers that are not texts stay out of the JSON.
+    DAVAppleErrorLog apple;
+    apple.registers = Foundation::Dictionary{{"rip", Foundation::Value("0x1")}, {"n", Foundation::Value(5)}};
+    EXPECT_EQ(apple.serializeLogWithPrettyPrinting(false),
+              R"J({"type":"appleError","fatal":false,"registers":{"rip":"0x1"}})J");
+}
+
+TEST(ErrorLogFields, ArchiveRecordsKeepTheirKeysInOrder) {
+    DAVRegisterCrashesCodingClasses();
+    auto full = fullAppleErrorLog();
+    full->setDistributionGroupId("group-1");
+    EXPECT_EQ(DAVTest::archivedRecordKeys(Foundation::Value(full))["DAVAppleErrorLog"],
+              joined({kBaseArchiveKeys, kErrorArchiveKeys,
+                      {"primaryArchitectureId", "architectureVariantId", "applicationPath", "osExceptionType",
+                       "osExceptionCode", "osExceptionAddress", "exceptionType", "exceptionReason",
+                       "selectorRegisterValue", "threads", "binaries", "registers", "exception"}}));
+    // "fatal" is written even when false.
+    EXPECT_EQ(DAVTest::archivedRecordKeys(Foundation::Value(std::make_shared<DAVAbstractErrorLog>()))["DAVAbstractErrorLog"],
+              (std::vector<std::string>{"fatal"}));
+    EXPECT_EQ(DAVTest::archivedRecordKeys(Foundation::Value(fullAttachment()))["DAVErrorAttachmentLog"],
+              joined({kBaseArchiveKeys, {"id", "errorId", "contentType", "fileName", "data"}}));
+
+    // Registers are archived whole but only their texts come back.
+    auto apple = std::make_shared<DAVAppleErrorLog>();
+    apple->registers = Foundation::Dictionary{{"rip", Foundation::Value("0x1")}, {"n", Foundation::Value(5)}};
+    auto back = DAVTest::archiveRoundTrip(apple);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->registers, (Foundation::Dictionary{{"rip", Foundation::Value("0x1")}}));
+}
+
+TEST(ErrorLogFields, EveryErrorLogAndAttachmentFieldCountsAndSurvivesTheArchive) {
+    DAVRegisterCrashesCodingClasses();
+    {
+        SCOPED_TRACE("DAVAppleErrorLog");
+        using L = DAVAppleErrorLog;
+        DAVTest::checkFieldChanges<L>(
+            fullAppleErrorLog,
+            {
+                {"type", [](L& l) { l.setType(std::nullopt); }, "type"},
+                {"timestamp", [](L& l) { l.setTimestamp(std::nullopt); }, "timestamp"},
+                {"sid", [](L& l) { l.setSid(std::nullopt); }, "sid"},
+                {"userId", [](L& l) { l.setUserId(std::nullopt); }, "userId"},
+                {"device", [](L& l) { l.setDevice(nullptr); }, "device"},
+                {"id", [](L& l) { l.errorId.reset(); }, "id"},
+                {"processId", [](L& l) { l.processId.reset(); }, "processId"},
+                {"processName", [](L& l) { l.processName.reset(); }, "processName"},
+                {"parentProcessId", [](L& l) { l.parentProcessId.reset(); }, "parentProcessId"},
+                {"parentProcessName", [](L& l) { l.parentProcessName.reset(); }, "parentProcessName"},
+                {"errorThreadId", [](L& l) { l.errorThreadId.reset(); }, "errorThreadId"},
+                {"errorThreadName", [](L& l) { l.errorThreadName.reset(); }, "errorThreadName"},
+                {"fatal", [](L& l) { l.fatal = false; }, nullptr},
+                {"appLaunchTimestamp", [](L& l) { l.appLaunchTimestamp.reset(); }, "appLaunchTimestamp"},
+                {"appLaunchTimestamp later",
+                 [](L& l) { l.appLaunchTimestamp = Foundation::Date{1699999990.5 + 1e-5}; }, nullptr},
+                {"architecture", [](L& l) { l.architecture.reset(); }, "architecture"},
+                {"primaryArchitectureId", [](L& l) { l.primaryArchitectureId.reset(); }, "primaryArchitectureId"},
+                {"architectureVariantId", [](L& l) { l.architectureVariantId.reset(); }, "architectureVariantId"},
+                {"applicationPath", [](L& l) { l.applicationPath.reset(); }, "applicationPath"},
+                {"osExceptionType", [](L& l) { l.osExceptionType.reset(); }, "osExceptionType"},
+                {"osExceptionCode", [](L& l) { l.osExceptionCode.reset(); }, "osExceptionCode"},
+                {"osExceptionAddress", [](L& l) { l.osExceptionAddress.reset(); }, "osExceptionAddress"},
+                {"exceptionType", [](L& l) { l.exceptionType.reset(); }, "exceptionType"},
+                {"exceptionReason", [](L& l) { l.exceptionReason.reset(); }, "exceptionReason"},
+                {"selectorRegisterValue", [](L& l) { l.selectorRegisterValue.reset(); }, "selectorRegisterValue"},
+                {"threads", [](L& l) { l.threads.reset(); }, "threads"},
+                {"threads empty", [](L& l) { l.threads->clear(); }, nullptr},
+                {"binaries", [](L& l) { l.binaries.reset(); }, "binaries"},
+                {"registers", [](L& l) { l.registers.reset(); }, "registers"},
+                {"registers empty", [](L& l) { l.registers = Foundation::Dictionary{}; }, nullptr},
+                {"exception", [](L& l) { l.exception.reset(); }, "exception"},
+            });
+    }
+    {
+        SCOPED_TRACE("DAVErrorAttachmentLog");
+        using A = DAVErrorAttachmentLog;
+        DAVTest::checkFieldChanges<A>(
+            fullAttachment, {
+                                {"type", [](A& l) { l.setType(std::nullopt); }, "type"},
+                                {"timestamp", [](A& l) { l.setTimestamp(std::nullopt); }, "timestamp"},
+                                {"distributionGroupId", [](A& l) { l.setDistributionGroupId(std::nullopt); },
+                                 "distributionGroupId"},
+                                {"device", [](A& l) { l.setDevice(nullptr); }, "device"},
+                                {"id", [](A& l) { l.attachmentId.reset(); }, "id"},
+                                {"errorId", [](A& l) { l.errorId.reset(); }, "errorId"},
+                                {"contentType", [](A& l) { l.contentType.reset(); }, "contentType"},
+                                {"fileName", [](A& l) { l.filename.reset(); }, "fileName"},
+                                {"data", [](A& l) { l.data.reset(); }, "data"},
+                                {"data empty", [](A& l) { l.data = Foundation::Data{}; }, nullptr},
+                            });
+    }
 }

@@ -1,17 +1,28 @@
 #include "DerAvedur/DerAvedur/Internals/Model/DAVAbstractLog.h"
 
-#include <cmath>
 #include <cstdlib>
 #include <typeinfo>
 
 #include "DerAvedur/DerAvedur/Internals/Context/DAVUserIdContext.h"
 #include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
+#include "DerAvedur/DerAvedur/Internals/Model/DAVModelFields.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "Platform/Foundation/Bundle.h"
 
-using namespace DAVModelSupport;
+using namespace DAVModelFields;
+
+// The tag is no field: it is compared by identity and never written.
+struct DAVAbstractLog::Fields {
+    static constexpr Field<DAVAbstractLog, std::shared_ptr<DAVDevice>> table[] = {
+        {"type", &DAVAbstractLog::type_},
+        {"timestamp", &DAVAbstractLog::timestamp_},
+        {"sid", &DAVAbstractLog::sid_},
+        {"distributionGroupId", &DAVAbstractLog::distributionGroupId_},
+        {"userId", &DAVAbstractLog::userId_},
+        {"device", &DAVAbstractLog::device_},
+    };
+};
 
 void DAVAbstractLog::logInvalidField(const char* field) const {
     DAVLogVerbose(kDAVDerAvedurLogTag, "%s: \"%s\" is not valid.", className().c_str(), field);
@@ -43,16 +54,7 @@ std::set<std::string> DAVAbstractLog::transmissionTargetTokens() const {
     return transmissionTargetTokens_;
 }
 
-nlohmann::ordered_json DAVAbstractLog::serializeToDictionary() const {
-    nlohmann::ordered_json json = nlohmann::ordered_json::object();
-    setIfPresent(json, "type", type_);
-    if (timestamp_) json["timestamp"] = DAVUtility::dateToISO8601(*timestamp_);
-    setIfPresent(json, "sid", sid_);
-    setIfPresent(json, "distributionGroupId", distributionGroupId_);
-    setIfPresent(json, "userId", userId_);
-    if (device_) json["device"] = device_->serializeToDictionary();
-    return json;
-}
+nlohmann::ordered_json DAVAbstractLog::serializeToDictionary() const { return fieldsToJson(*this, Fields::table); }
 
 std::optional<std::string> DAVAbstractLog::serializeLogWithPrettyPrinting(bool prettyPrint) const {
     // Text that is not UTF-8 is replaced rather than failing the whole log;
@@ -62,18 +64,12 @@ std::optional<std::string> DAVAbstractLog::serializeLogWithPrettyPrinting(bool p
 }
 
 bool DAVTimestampsEqual(const std::optional<Foundation::Date>& a, const std::optional<Foundation::Date>& b) {
-    if (!a || !b) return !a && !b;
-    // Archives keep dates relative to another epoch, which may move the last
-    // bits of the double; well below a microsecond is the same instant.
-    return std::fabs(a->secondsSince1970 - b->secondsSince1970) < 1e-6;
+    return fieldEqual(a, b);
 }
 
 bool DAVAbstractLog::isEqual(const DAVAbstractLog& other) const {
     if (typeid(*this) != typeid(other)) return false;
-    return tag_ == other.tag_ && type_ == other.type_ && DAVTimestampsEqual(timestamp_, other.timestamp_) &&
-           sid_ == other.sid_ &&
-           distributionGroupId_ == other.distributionGroupId_ && userId_ == other.userId_ &&
-           objectsEqual(device_, other.device_);
+    return tag_ == other.tag_ && fieldsEqual(*this, other, Fields::table);
 }
 
 std::vector<std::shared_ptr<DAVCommonSchemaLog>> DAVAbstractLog::toCommonSchemaLogsWithFlags(DAVFlags flags) const {
@@ -155,20 +151,7 @@ std::shared_ptr<DAVCommonSchemaLog> DAVAbstractLog::toCommonSchemaLogForTargetTo
 }
 
 void DAVAbstractLog::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    encodeIfPresent(coder, "type", type_);
-    if (timestamp_) coder.encode("timestamp", Foundation::Value(*timestamp_));
-    encodeIfPresent(coder, "sid", sid_);
-    encodeIfPresent(coder, "distributionGroupId", distributionGroupId_);
-    encodeIfPresent(coder, "userId", userId_);
-    if (device_) coder.encode("device", Foundation::Value(device_));
+    encodeFields(coder, *this, Fields::table);
 }
 
-void DAVAbstractLog::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    type_ = coder.decodeStringForKey("type");
-    Foundation::Value time = coder.decodeObjectForKey("timestamp");
-    timestamp_ = time.isDate() ? std::optional<Foundation::Date>(time.asDate()) : std::nullopt;
-    sid_ = coder.decodeStringForKey("sid");
-    distributionGroupId_ = coder.decodeStringForKey("distributionGroupId");
-    userId_ = coder.decodeStringForKey("userId");
-    device_ = coder.decodeObjectOfClass<DAVDevice>("device");
-}
+void DAVAbstractLog::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { decodeFields(coder, *this, Fields::table); }

@@ -55,13 +55,17 @@ protected:
     // VERBOSE "<class>: "<field>" is not valid."
     void logInvalidField(const char* field) const;
 
-private:
+    // The table of fields (beside the code); a subclass's table names these
+    // members too where its JSON holds them under other keys.
+    struct Fields;
     std::optional<std::string> type_;
     std::optional<Foundation::Date> timestamp_;
     std::optional<std::string> sid_;
     std::optional<std::string> distributionGroupId_;
     std::optional<std::string> userId_;
     std::shared_ptr<DAVDevice> device_;
+
+private:
     std::shared_ptr<void> tag_;
     mutable std::mutex tokensLock_;
     std::set<std::string> transmissionTargetTokens_;

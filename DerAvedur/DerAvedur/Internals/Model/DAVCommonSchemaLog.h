@@ -23,4 +23,7 @@ public:
 
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
+
+private:
+    struct Fields;
 };

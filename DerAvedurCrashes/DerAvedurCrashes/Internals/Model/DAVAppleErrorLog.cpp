@@ -1,33 +1,40 @@
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVAppleErrorLog.h"
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
+#include "DerAvedur/DerAvedur/Internals/Model/DAVModelFields.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVErrorModelSupport.h"
 
-using namespace DAVModelSupport;
-using namespace DAVErrorModelSupport;
+using namespace DAVModelFields;
+using DAVErrorModelSupport::checkRequired;
+using DAVErrorModelSupport::RequiredField;
+
+namespace {
+
+// After the error log's own fields, which its table holds.
+using AppleErrorLogField = Field<DAVAppleErrorLog, ObjectArray<DAVThread>, ObjectArray<DAVBinary>,
+                                 std::shared_ptr<DAVException>>;
+const AppleErrorLogField kAppleErrorLogFields[] = {
+    {"primaryArchitectureId", &DAVAppleErrorLog::primaryArchitectureId},
+    {"architectureVariantId", &DAVAppleErrorLog::architectureVariantId},
+    {"applicationPath", &DAVAppleErrorLog::applicationPath},
+    {"osExceptionType", &DAVAppleErrorLog::osExceptionType},
+    {"osExceptionCode", &DAVAppleErrorLog::osExceptionCode},
+    {"osExceptionAddress", &DAVAppleErrorLog::osExceptionAddress},
+    {"exceptionType", &DAVAppleErrorLog::exceptionType},
+    {"exceptionReason", &DAVAppleErrorLog::exceptionReason},
+    {"selectorRegisterValue", &DAVAppleErrorLog::selectorRegisterValue},
+    {"threads", &DAVAppleErrorLog::threads},
+    {"binaries", &DAVAppleErrorLog::binaries},
+    {"registers", &DAVAppleErrorLog::registers},
+    {"exception", &DAVAppleErrorLog::exception},
+};
+
+}  // namespace
 
 DAVAppleErrorLog::DAVAppleErrorLog() { setType("appleError"); }
 
 nlohmann::ordered_json DAVAppleErrorLog::serializeToDictionary() const {
     nlohmann::ordered_json json = DAVAbstractErrorLog::serializeToDictionary();
-    setIfPresent(json, "primaryArchitectureId", primaryArchitectureId);
-    setIfPresent(json, "architectureVariantId", architectureVariantId);
-    setIfPresent(json, "applicationPath", applicationPath);
-    setIfPresent(json, "osExceptionType", osExceptionType);
-    setIfPresent(json, "osExceptionCode", osExceptionCode);
-    setIfPresent(json, "osExceptionAddress", osExceptionAddress);
-    setIfPresent(json, "exceptionType", exceptionType);
-    setIfPresent(json, "exceptionReason", exceptionReason);
-    setIfPresent(json, "selectorRegisterValue", selectorRegisterValue);
-    setArrayIfPresent(json, "threads", threads);
-    setArrayIfPresent(json, "binaries", binaries);
-    if (registers) {
-        nlohmann::ordered_json values = nlohmann::ordered_json::object();
-        for (const auto& [name, value] : *registers)
-            if (value.isString()) values[name] = value.asString();
-        json["registers"] = std::move(values);
-    }
-    if (exception) json["exception"] = exception->serializeToDictionary();
+    appendFields(json, *this, kAppleErrorLogFields);
     return json;
 }
 
@@ -42,52 +49,16 @@ bool DAVAppleErrorLog::isValid() const {
 }
 
 bool DAVAppleErrorLog::isEqual(const DAVAbstractLog& other) const {
-    if (!DAVAbstractErrorLog::isEqual(other)) return false;
-    const auto& log = static_cast<const DAVAppleErrorLog&>(other);
-    return primaryArchitectureId == log.primaryArchitectureId && architectureVariantId == log.architectureVariantId &&
-           applicationPath == log.applicationPath && osExceptionType == log.osExceptionType &&
-           osExceptionCode == log.osExceptionCode && osExceptionAddress == log.osExceptionAddress &&
-           exceptionType == log.exceptionType && exceptionReason == log.exceptionReason &&
-           selectorRegisterValue == log.selectorRegisterValue && arraysEqual(threads, log.threads) &&
-           arraysEqual(binaries, log.binaries) && registers == log.registers && objectEqual(exception, log.exception);
+    return DAVAbstractErrorLog::isEqual(other) &&
+           fieldsEqual(*this, static_cast<const DAVAppleErrorLog&>(other), kAppleErrorLogFields);
 }
 
 void DAVAppleErrorLog::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     DAVAbstractErrorLog::encodeWithCoder(coder);
-    encodeIfPresent(coder, "primaryArchitectureId", primaryArchitectureId);
-    encodeIfPresent(coder, "architectureVariantId", architectureVariantId);
-    encodeIfPresent(coder, "applicationPath", applicationPath);
-    encodeIfPresent(coder, "osExceptionType", osExceptionType);
-    encodeIfPresent(coder, "osExceptionCode", osExceptionCode);
-    encodeIfPresent(coder, "osExceptionAddress", osExceptionAddress);
-    encodeIfPresent(coder, "exceptionType", exceptionType);
-    encodeIfPresent(coder, "exceptionReason", exceptionReason);
-    encodeIfPresent(coder, "selectorRegisterValue", selectorRegisterValue);
-    encodeArrayIfPresent(coder, "threads", threads);
-    encodeArrayIfPresent(coder, "binaries", binaries);
-    if (registers) coder.encode("registers", Foundation::Value(*registers));
-    if (exception) coder.encode("exception", Foundation::Value(exception));
+    encodeFields(coder, *this, kAppleErrorLogFields);
 }
 
 void DAVAppleErrorLog::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     DAVAbstractErrorLog::decodeWithCoder(coder);
-    primaryArchitectureId = decodeOptionalInteger(coder, "primaryArchitectureId");
-    architectureVariantId = decodeOptionalInteger(coder, "architectureVariantId");
-    applicationPath = coder.decodeStringForKey("applicationPath");
-    osExceptionType = coder.decodeStringForKey("osExceptionType");
-    osExceptionCode = coder.decodeStringForKey("osExceptionCode");
-    osExceptionAddress = coder.decodeStringForKey("osExceptionAddress");
-    exceptionType = coder.decodeStringForKey("exceptionType");
-    exceptionReason = coder.decodeStringForKey("exceptionReason");
-    selectorRegisterValue = coder.decodeStringForKey("selectorRegisterValue");
-    threads = decodeArray<DAVThread>(coder, "threads");
-    binaries = decodeArray<DAVBinary>(coder, "binaries");
-    registers.reset();
-    Foundation::Value values = coder.decodeObjectForKey("registers");
-    if (const auto* dictionary = values.dictionaryOrNull()) {
-        registers.emplace();
-        for (const auto& [name, value] : *dictionary)
-            if (value.isString()) registers->set(name, value);
-    }
-    exception = coder.decodeObjectOfClass<DAVException>("exception");
+    decodeFields(coder, *this, kAppleErrorLogFields);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Helpers shared by the error-log model: the validity message, optional
-// values and arrays of nested objects in JSON, archives and comparisons.
+// Helpers shared by the error-log model: the validity message, required
+// fields, and comparing nested objects outside a table of fields.
 
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -37,7 +37,6 @@ bool checkRequired(const std::string& className, const RequiredField (&fields)[N
 }
 
 using DAVModelFields::ObjectArray;
-using DAVModelFields::decodeArray;
 
 template <class T>
 bool hasElements(const ObjectArray<T>& array) {
@@ -45,19 +44,7 @@ bool hasElements(const ObjectArray<T>& array) {
 }
 
 template <class T>
-void setArrayIfPresent(nlohmann::ordered_json& json, const char* key, const ObjectArray<T>& array) {
-    DAVModelFields::setField(json, key, array);
-}
-template <class T>
-void encodeArrayIfPresent(Foundation::KeyedArchiver& coder, const char* key, const ObjectArray<T>& array) {
-    DAVModelFields::encodeField(coder, key, array);
-}
-template <class T>
 bool objectEqual(const std::shared_ptr<T>& a, const std::shared_ptr<T>& b) {
-    return DAVModelFields::fieldEqual(a, b);
-}
-template <class T>
-bool arraysEqual(const ObjectArray<T>& a, const ObjectArray<T>& b) {
     return DAVModelFields::fieldEqual(a, b);
 }
 
