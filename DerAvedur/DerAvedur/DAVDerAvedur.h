@@ -117,6 +117,9 @@ public:
     std::optional<std::string> defaultTransmissionTargetToken() const;
 
 private:
+    // Recursive: the services started and switched under it ask the SDK's
+    // state back on the same thread (setServiceEnabled reads isEnabled and
+    // enabledStateUpdating).
     mutable std::recursive_mutex lock_;
     bool sdkConfigured_ = false;
     bool configuredFromApplication_ = false;

@@ -105,6 +105,9 @@ public:
     std::optional<std::string> defaultTransmissionTargetToken() const;
 
 protected:
+    // Recursive: code outside the service runs under it (the crash handler
+    // setup delegate of a wrapper SDK, from applyEnabledState) and may call
+    // the service's public interface back on the same thread.
     mutable std::recursive_mutex lock_;
 
 private:

@@ -18,17 +18,17 @@ DAVDerAvedurIngestion::DAVDerAvedurIngestion(std::shared_ptr<DAVHttpClientProtoc
                        Foundation::Dictionary{{"api-version", Foundation::Value(kApiVersion)}}) {}
 
 std::optional<std::string> DAVDerAvedurIngestion::appSecret() const {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     return appSecret_;
 }
 
 void DAVDerAvedurIngestion::setAppSecret(const std::optional<std::string>& appSecret) {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     appSecret_ = appSecret;
 }
 
 bool DAVDerAvedurIngestion::isReadyToSend() {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     return appSecret_ && !appSecret_->empty();
 }
 
@@ -52,7 +52,7 @@ void DAVDerAvedurIngestion::sendAsync(const std::shared_ptr<DAVLogContainer>& da
 
 DAVHttpHeaders DAVDerAvedurIngestion::getHeadersWithData(const std::shared_ptr<DAVLogContainer>&,
                                                          const std::optional<std::string>&) {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    // lock_ is held: sendAsync asks for the headers under it.
     DAVHttpHeaders headers = httpHeaders();
     if (appSecret_) headers[kAppSecretHeader] = *appSecret_;
     return headers;

@@ -97,7 +97,7 @@ void DAVHttpIngestion::sendAsync(const std::shared_ptr<DAVLogContainer>& data, c
 void DAVHttpIngestion::sendAsync(const std::shared_ptr<DAVLogContainer>& data, const std::optional<std::string>& eTag,
                                  const std::string& callId, DAVSendAsyncCompletionHandler completionHandler) {
     {
-        std::lock_guard<std::recursive_mutex> guard(lock_);
+        std::lock_guard<std::mutex> guard(lock_);
         if (enabled_ && httpClient_) {
             DAVHttpHeaders headers = getHeadersWithData(data, eTag);
             std::optional<Foundation::Data> payload = getPayloadWithData(data);
@@ -119,27 +119,27 @@ void DAVHttpIngestion::sendAsync(const std::shared_ptr<DAVLogContainer>& data, c
 }
 
 void DAVHttpIngestion::setEnabled(bool isEnabled, bool) {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     enabled_ = isEnabled;
 }
 
 bool DAVHttpIngestion::isEnabled() const {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     return enabled_;
 }
 
 std::string DAVHttpIngestion::baseURL() const {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     return baseURL_;
 }
 
 std::string DAVHttpIngestion::sendURL() const {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     return sendURL_;
 }
 
 void DAVHttpIngestion::setBaseURL(const std::string& baseURL) {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     baseURL_ = baseURL;
     CurlUrl fresh;
     CurlUrl current;

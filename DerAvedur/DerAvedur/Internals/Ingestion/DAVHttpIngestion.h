@@ -62,7 +62,8 @@ public:
     void printResponse(const std::optional<DAVHttpResponse>& response, const std::optional<Foundation::Data>& body,
                        const std::optional<Foundation::Error>& error);
 
-    // Hooks of the concrete ingestions.
+    // Hooks of the concrete ingestions, called by sendAsync with lock_ held:
+    // they must not take it again.
     virtual DAVHttpHeaders getHeadersWithData(const std::shared_ptr<DAVLogContainer>& data,
                                               const std::optional<std::string>& eTag);
     virtual std::optional<Foundation::Data> getPayloadWithData(const std::shared_ptr<DAVLogContainer>& data);
@@ -74,7 +75,7 @@ protected:
     virtual std::string obfuscateHeaderValue(const std::string& name, const std::string& value) const;
 
     // Sending, enabling, the URL and the subclasses' settings.
-    mutable std::recursive_mutex lock_;
+    mutable std::mutex lock_;
 
 private:
     std::string baseURL_;

@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include "DerAvedur/DerAvedur/DAVConstants.h"
+#include "DerAvedur/DerAvedur/Internals/Storage/DAVDBStatement.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "Platform/Foundation/Dispatch.h"
@@ -334,22 +335,18 @@ void DAVDBStorage::setMaxStorageSize(std::int64_t sizeInBytes,
 
 int DAVDBStorage::executeQuery(const std::string& query, sqlite3* db, const DAVStorageBindableArray* values,
                                const std::function<int(sqlite3_stmt*)>& body) {
-    sqlite3_stmt* statement = nullptr;
-    int result = sqlite3_prepare_v2(db, query.c_str(), static_cast<int>(query.size()), &statement, nullptr);
+    DAVDBStatement statement(db, query);
+    int result = statement.prepared();
     if (result != SQLITE_OK) {
         DAVLogError(kDAVDerAvedurLogTag, "Failed to prepare SQLite statement, result=%d\n\t%s", result, message(db));
-        sqlite3_finalize(statement);
         return result;
     }
     if (values) {
-        result = values->bindAllValuesWithStatement(statement, db);
-        if (result != SQLITE_OK) {
-            sqlite3_finalize(statement);
-            return result;
-        }
+        result = values->bindAllValuesWithStatement(statement.get(), db);
+        if (result != SQLITE_OK) return result;
     }
-    result = body(statement);
-    int finalized = sqlite3_finalize(statement);
+    result = body(statement.get());
+    int finalized = statement.finalize();
     if (finalized != SQLITE_OK && result == SQLITE_OK) {
         DAVLogError(kDAVDerAvedurLogTag, "Failed to finalize SQLite statement, result=%d\n\t%s", finalized,
                     message(db));

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
+#include "DerAvedur/DerAvedur/Internals/Storage/DAVDBStatement.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "Platform/Foundation/KeyedArchiver.h"
@@ -148,36 +149,6 @@ int bindText(sqlite3_stmt* statement, int index, const std::string* text) {
     return sqlite3_bind_text64(statement, index, text->data(), text->size(), SQLITE_STATIC, SQLITE_UTF8);
 }
 
-// A statement prepared once for the life of a transaction.
-class Statement {
-public:
-    Statement(sqlite3* db, const std::string& sql) : db_(db) {
-        result_ = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr);
-        if (result_ != SQLITE_OK)
-            DAVLogError(kTag, "Failed to prepare SQLite statement, result=%d\n\t%s", result_, sqlite3_errmsg(db));
-    }
-    ~Statement() { sqlite3_finalize(statement_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    sqlite3_stmt* get() const { return statement_; }
-    int prepared() const { return result_; }
-    // Steps once and resets for the next use; SQLITE_OK for a finished step.
-    int run() {
-        int result = sqlite3_step(statement_);
-        sqlite3_reset(statement_);
-        sqlite3_clear_bindings(statement_);
-        if (result == SQLITE_DONE) return SQLITE_OK;
-        if (result != SQLITE_FULL)
-            DAVLogError(kTag, "Could not execute the statement, result=%d\n\t%s", result, sqlite3_errmsg(db_));
-        return result;
-    }
-
-private:
-    sqlite3* db_;
-    sqlite3_stmt* statement_ = nullptr;
-    int result_;
-};
-
 }  // namespace
 
 int DAVLogDBStorage::evictAndInsert(sqlite3* db, std::int64_t priority, const std::function<int()>& insert,
@@ -281,8 +252,13 @@ std::vector<bool> DAVLogDBStorage::saveLogs(const std::vector<DAVLogToStore>& lo
                 DAVLogError(kTag, "Could not begin a transaction, result=%d\n\t%s", code, sqlite3_errmsg(db));
                 return code;
             }
-            Statement statement(db, insertQuery);
-            if (statement.prepared() != SQLITE_OK) return statement.prepared();
+            // Prepared once for the life of the transaction.
+            DAVDBStatement statement(db, insertQuery);
+            if (statement.prepared() != SQLITE_OK) {
+                DAVLogError(kTag, "Failed to prepare SQLite statement, result=%d\n\t%s", statement.prepared(),
+                            sqlite3_errmsg(db));
+                return statement.prepared();
+            }
             const std::int64_t maxSize = maxSizeInBytes();
             for (std::size_t i = 0; i < rows.size(); ++i) {
                 const EncodedLog& row = rows[i];
@@ -472,19 +448,18 @@ std::size_t DAVLogDBStorage::salvageDatabase(sqlite3* damaged, sqlite3* fresh, s
                                " > ? ORDER BY " + quoted(kIdColumnName);
     const std::string insertQuery =
         "INSERT OR IGNORE INTO " + quoted(kTableName) + " (" + columns + ") VALUES (?, ?, ?, ?, ?, ?)";
-    sqlite3_stmt* reader = nullptr;
-    if (sqlite3_prepare_v2(damaged, select.c_str(), -1, &reader, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(reader);
+    DAVDBStatement readStatement(damaged, select);
+    if (readStatement.prepared() != SQLITE_OK) {
         if (unreadable) *unreadable = 1;
         return 0;
     }
-    sqlite3_stmt* writer = nullptr;
-    if (sqlite3_prepare_v2(fresh, insertQuery.c_str(), -1, &writer, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(reader);
-        sqlite3_finalize(writer);
+    DAVDBStatement writeStatement(fresh, insertQuery);
+    if (writeStatement.prepared() != SQLITE_OK) {
         if (unreadable) *unreadable = 1;
         return 0;
     }
+    sqlite3_stmt* reader = readStatement.get();
+    sqlite3_stmt* writer = writeStatement.get();
     sqlite3_exec(fresh, "BEGIN", nullptr, nullptr, nullptr);
     // Copies the rows after `cursor`, moving it on; SQLITE_DONE at the end, else the error.
     std::int64_t cursor = 0;
@@ -538,8 +513,8 @@ std::size_t DAVLogDBStorage::salvageDatabase(sqlite3* damaged, sqlite3* fresh, s
         }
         cursor = good;
     }
-    sqlite3_finalize(reader);
-    sqlite3_finalize(writer);
+    readStatement.finalize();
+    writeStatement.finalize();
     sqlite3_exec(fresh, "COMMIT", nullptr, nullptr, nullptr);
     if (unreadable) *unreadable = lost;
     return salvaged;

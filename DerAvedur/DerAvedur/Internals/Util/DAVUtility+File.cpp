@@ -26,8 +26,8 @@ constexpr const char* kDirectoryName = "com.vaveruvav.deravedur";
 // The freedesktop attribute that backup tools read.
 constexpr const char* kBackupAttribute = "user.xdg.robots.backup";
 
-std::recursive_mutex& fileLock() {
-    static std::recursive_mutex lock;
+std::mutex& fileLock() {
+    static std::mutex lock;
     return lock;
 }
 
@@ -65,8 +65,10 @@ const std::string& DAVUtility::sdkDirectory() {
     return directory;
 }
 
-bool DAVUtility::createDirectoryAtURL(const std::string& path) {
-    std::lock_guard<std::recursive_mutex> guard(fileLock());
+namespace {
+
+// The caller holds fileLock().
+bool createDirectoryLocked(const std::string& path) {
     std::error_code error;
     fs::create_directories(path, error);
     if (error || !fs::is_directory(path)) {
@@ -81,6 +83,13 @@ bool DAVUtility::createDirectoryAtURL(const std::string& path) {
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool DAVUtility::createDirectoryAtURL(const std::string& path) {
+    std::lock_guard<std::mutex> guard(fileLock());
+    return createDirectoryLocked(path);
 }
 
 std::optional<std::string> DAVUtility::fullURLForPathComponent(const std::optional<std::string>& component) {
@@ -99,11 +108,11 @@ std::optional<std::string> DAVUtility::createFileAtPathComponent(const std::opti
                                                                  const std::optional<Foundation::Data>& data,
                                                                  bool atomically, bool forceOverwrite) {
     if (!component) return std::nullopt;
-    std::lock_guard<std::recursive_mutex> guard(fileLock());
+    std::lock_guard<std::mutex> guard(fileLock());
     std::string path = *fullURLForPathComponent(component);
     std::error_code error;
     if (forceOverwrite || !fs::exists(path, error)) {
-        createDirectoryAtURL(fs::path(path).parent_path().string());
+        createDirectoryLocked(fs::path(path).parent_path().string());
         if (!writeFile(path, data ? *data : Foundation::Data(), atomically)) {
             DAVLogError(kDAVDerAvedurLogTag, "Couldn't create new file at path %s", path.c_str());
             return std::nullopt;
@@ -114,7 +123,7 @@ std::optional<std::string> DAVUtility::createFileAtPathComponent(const std::opti
 
 bool DAVUtility::deleteFileAtURL(const std::optional<std::string>& path) {
     if (!path) return false;
-    std::lock_guard<std::recursive_mutex> guard(fileLock());
+    std::lock_guard<std::mutex> guard(fileLock());
     std::error_code error;
     std::uintmax_t removed = fs::remove_all(*path, error);
     if (error || removed == 0) {
@@ -132,15 +141,15 @@ bool DAVUtility::deleteItemForPathComponent(const std::optional<std::string>& co
 
 std::optional<std::string> DAVUtility::createDirectoryForPathComponent(const std::optional<std::string>& component) {
     if (!component) return std::nullopt;
-    std::lock_guard<std::recursive_mutex> guard(fileLock());
+    std::lock_guard<std::mutex> guard(fileLock());
     std::string path = *fullURLForPathComponent(component);
-    if (!createDirectoryAtURL(path)) return std::nullopt;
+    if (!createDirectoryLocked(path)) return std::nullopt;
     return path;
 }
 
 std::optional<Foundation::Data> DAVUtility::loadDataForPathComponent(const std::optional<std::string>& component) {
     if (!component) return std::nullopt;
-    std::lock_guard<std::recursive_mutex> guard(fileLock());
+    std::lock_guard<std::mutex> guard(fileLock());
     std::string path = *fullURLForPathComponent(component);
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
@@ -151,7 +160,7 @@ std::optional<Foundation::Data> DAVUtility::loadDataForPathComponent(const std::
 
 std::optional<std::vector<std::string>> DAVUtility::contentsOfDirectory(const std::optional<std::string>& component) {
     if (!component || component->empty()) return std::nullopt;
-    std::lock_guard<std::recursive_mutex> guard(fileLock());
+    std::lock_guard<std::mutex> guard(fileLock());
     std::string path = *fullURLForPathComponent(component);
     std::error_code error;
     std::vector<std::string> entries;

@@ -21,12 +21,12 @@ DAVSessionTracker::~DAVSessionTracker() {
 }
 
 void DAVSessionTracker::setDelegate(std::weak_ptr<DAVSessionTrackerDelegate> delegate) {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     delegate_ = std::move(delegate);
 }
 
 void DAVSessionTracker::start() {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     if (started_) return;
     started_ = true;
     if (DAVUtility::applicationState() == 2 && !inBackground_) {
@@ -48,7 +48,7 @@ void DAVSessionTracker::start() {
 }
 
 void DAVSessionTracker::stop() {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     if (!started_) return;
     started_ = false;
     auto& center = Foundation::NotificationCenter::defaultCenter();
@@ -62,12 +62,12 @@ void DAVSessionTracker::stop() {
 }
 
 bool DAVSessionTracker::isStarted() const {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     return started_;
 }
 
 std::optional<std::string> DAVSessionTracker::sessionId() const {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     return sessionId_;
 }
 
@@ -75,7 +75,7 @@ void DAVSessionTracker::processLog(DAVLog& log) {
     if (dynamic_cast<DAVNoAutoAssignSessionIdLog*>(&log) || dynamic_cast<DAVStartSessionLog*>(&log)) return;
     // A log that names its session already (one of an earlier launch) keeps it.
     if (log.sid()) return;
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     if (!started_) return;
     const double time = now();
     if (hasSessionTimedOutLocked(time)) renewSessionIdLocked();
@@ -88,14 +88,14 @@ void DAVSessionTracker::channelPrepareLog(const std::shared_ptr<DAVChannelProtoc
 }
 
 void DAVSessionTracker::applicationDidEnterBackground() {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     if (inBackground_) return;
     inBackground_ = true;
     lastEnteredBackgroundTime_ = now();
 }
 
 void DAVSessionTracker::applicationWillEnterForeground() {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     if (!inBackground_) return;
     inBackground_ = false;
     const double time = now();

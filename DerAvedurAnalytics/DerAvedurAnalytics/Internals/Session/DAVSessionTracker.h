@@ -59,7 +59,7 @@ private:
     bool hasSessionTimedOutLocked(double now) const;
     void renewSessionIdLocked();
 
-    mutable std::recursive_mutex lock_;
+    mutable std::mutex lock_;
     std::weak_ptr<DAVSessionTrackerDelegate> delegate_;
     bool started_ = false;
     std::optional<std::string> sessionId_;
