@@ -67,7 +67,8 @@ void checkFieldChanges(const std::function<std::shared_ptr<T>()>& makeFull,
     auto fullBack = archiveRoundTrip(full);
     ASSERT_TRUE(fullBack);
     EXPECT_TRUE(fullBack->isEqual(*full));
-    EXPECT_EQ(Foundation::toJSON(fullBack->serializeToDictionary()).dump(), Foundation::toJSON(full->serializeToDictionary()).dump());
+    EXPECT_EQ(Foundation::toJSON(fullBack->serializeToDictionary()).dump(),
+              Foundation::toJSON(full->serializeToDictionary()).dump());
     for (const auto& [field, change, goneFromJson] : changes) {
         SCOPED_TRACE(field);
         auto changed = makeFull();
@@ -82,7 +83,8 @@ void checkFieldChanges(const std::function<std::shared_ptr<T>()>& makeFull,
         ASSERT_TRUE(back);
         EXPECT_TRUE(back->isEqual(*changed));
         EXPECT_FALSE(back->isEqual(*full));
-        EXPECT_EQ(Foundation::toJSON(back->serializeToDictionary()).dump(), Foundation::toJSON(changed->serializeToDictionary()).dump());
+        EXPECT_EQ(Foundation::toJSON(back->serializeToDictionary()).dump(),
+                  Foundation::toJSON(changed->serializeToDictionary()).dump());
     }
 }
 

@@ -502,7 +502,8 @@ TEST(DeviceFields, EveryFieldCountsForEqualityAndSurvivesTheArchive) {
         auto back = roundTrip(partial);
         ASSERT_TRUE(back);
         EXPECT_TRUE(back->isEqual(*partial));
-        EXPECT_EQ(Foundation::toJSON(back->serializeToDictionary()), Foundation::toJSON(partial->serializeToDictionary()));
+        EXPECT_EQ(Foundation::toJSON(back->serializeToDictionary()),
+                  Foundation::toJSON(partial->serializeToDictionary()));
 
         auto only = std::make_shared<DAVDevice>();
         auto single = fullDevice();

@@ -137,7 +137,8 @@ TEST(AnalyticsCommonSchema, EventNameAndPropertiesBecomeTheDataPartWithTypes) {
     base->typedProperties->setString("Custom", "baseType");
     base->typedProperties->setInt64(1, "baseData.level");
     base->addTransmissionTargetToken("tenant-secret");
-    EXPECT_EQ(Foundation::toJSON(base->toCommonSchemaLogsWithFlags(DAVFlagsNormal)[0]->serializeToDictionary())["data"].dump(),
+    EXPECT_EQ(Foundation::toJSON(
+                  base->toCommonSchemaLogsWithFlags(DAVFlagsNormal)[0]->serializeToDictionary())["data"].dump(),
               R"J({"baseType":"Custom","baseData":{"level":1},"note":"v"})J");
 }
 

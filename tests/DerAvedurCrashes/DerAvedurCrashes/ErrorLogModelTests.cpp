@@ -436,7 +436,8 @@ void checkEveryField(const std::function<std::shared_ptr<T>()>& makeFull, const 
         auto back = roundTrip(partial);
         ASSERT_TRUE(back);
         EXPECT_TRUE(back->isEqual(*partial));
-        EXPECT_EQ(Foundation::toJSON(back->serializeToDictionary()), Foundation::toJSON(partial->serializeToDictionary()));
+        EXPECT_EQ(Foundation::toJSON(back->serializeToDictionary()),
+                  Foundation::toJSON(partial->serializeToDictionary()));
 
         auto single = makeFull();
         for (const auto& [otherKey, otherClear] : clears)

@@ -76,7 +76,9 @@ bool DAVCSModelObject::isEqual(const DAVCSModelObject& other) const {
     return typeid(*this) == typeid(other) && serializeToDictionary() == other.serializeToDictionary();
 }
 
-Foundation::Value DAVProtocolExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kProtocolFields); }
+Foundation::Value DAVProtocolExtension::serializeToDictionary() const {
+    return fieldsToDictionary(*this, kProtocolFields);
+}
 void DAVProtocolExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kProtocolFields);
 }

@@ -21,7 +21,8 @@ Foundation::Value DAVEventLog::serializeToDictionary() const {
     Foundation::Value value = DAVLogWithNameAndProperties::serializeToDictionary();
     Foundation::Dictionary& json = value.mutableDictionary();
     if (eventId) json.set("id", *eventId);
-    if (typedProperties && !typedProperties->isEmpty()) json.set("typedProperties", typedProperties->serializeToArray());
+    if (typedProperties && !typedProperties->isEmpty())
+        json.set("typedProperties", typedProperties->serializeToArray());
     return value;
 }
 
