@@ -1,5 +1,6 @@
 #include "DerAvedur/DerAvedur/DAVCustomProperties.h"
 
+#include <cmath>
 #include <regex>
 
 #include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
@@ -76,33 +77,34 @@ Foundation::Dictionary DAVCustomProperties::propertiesImmutableCopy() const {
 
 DAVCustomPropertiesLog::DAVCustomPropertiesLog() { setType("customProperties"); }
 
-nlohmann::ordered_json DAVCustomPropertiesLog::serializeToDictionary() const {
-    nlohmann::ordered_json json = DAVAbstractLog::serializeToDictionary();
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+Foundation::Value DAVCustomPropertiesLog::serializeToDictionary() const {
+    Foundation::Value value = DAVAbstractLog::serializeToDictionary();
+    Foundation::Dictionary& json = value.mutableDictionary();
+    Foundation::Array list;
     for (const auto& [key, value] : properties) {
-        nlohmann::ordered_json entry = nlohmann::ordered_json::object();
-        entry["name"] = key;
+        Foundation::Dictionary entry;
+        entry.set("name", key);
         if (value.isNull()) {
-            entry["type"] = "clear";
+            entry.set("type", "clear");
         } else if (value.isString()) {
-            entry["type"] = "string";
-            entry["value"] = value.asString();
+            entry.set("type", "string");
+            entry.set("value", value.asString());
         } else if (value.isBool()) {
-            entry["type"] = "boolean";
-            entry["value"] = value.asBool();
+            entry.set("type", "boolean");
+            entry.set("value", value.asBool());
         } else if (value.isDate()) {
-            entry["type"] = "dateTime";
-            entry["value"] = DAVUtility::dateToISO8601(value.asDate());
+            entry.set("type", "dateTime");
+            entry.set("value", DAVUtility::dateToISO8601(value.asDate()));
         } else if (auto number = value.numberValue()) {
-            entry["type"] = "number";
-            entry["value"] = *number;
+            entry.set("type", "number");
+            entry.set("value", *number);
         } else {
             continue;
         }
         list.push_back(std::move(entry));
     }
-    json["properties"] = std::move(list);
-    return json;
+    json.set("properties", std::move(list));
+    return value;
 }
 
 bool DAVCustomPropertiesLog::isEqual(const DAVAbstractLog& other) const {

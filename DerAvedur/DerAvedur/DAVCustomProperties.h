@@ -42,7 +42,7 @@ public:
 
     std::string className() const override { return "DAVCustomPropertiesLog"; }
     // "properties": [{"name", "type": "clear" | "string" | "number" | "boolean" | "dateTime", "value"}].
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     bool isEqual(const DAVAbstractLog& other) const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;

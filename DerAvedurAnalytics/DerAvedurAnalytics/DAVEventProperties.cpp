@@ -85,8 +85,8 @@ std::shared_ptr<DAVTypedProperty> DAVEventProperties::propertyForKey(const std::
     return nullptr;
 }
 
-nlohmann::ordered_json DAVEventProperties::serializeToArray() const {
-    nlohmann::ordered_json array = nlohmann::ordered_json::array();
+Foundation::Array DAVEventProperties::serializeToArray() const {
+    Foundation::Array array;
     for (const auto& property : properties()) array.push_back(property->serializeToDictionary());
     return array;
 }

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVTypedProperty.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 #include "Platform/Foundation/Value.h"
@@ -42,7 +40,7 @@ public:
     void setTypedProperty(std::shared_ptr<DAVTypedProperty> property);
 
     // [{"type", "name", "value"}, ...]
-    nlohmann::ordered_json serializeToArray() const;
+    Foundation::Array serializeToArray() const;
     bool isEqual(const DAVEventProperties& other) const;
 
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;

@@ -47,10 +47,11 @@ std::shared_ptr<DAVErrorAttachmentLog> DAVErrorAttachmentLog::attachmentWithBina
     return std::make_shared<DAVErrorAttachmentLog>(std::move(filename), std::move(data), std::move(contentType));
 }
 
-nlohmann::ordered_json DAVErrorAttachmentLog::serializeToDictionary() const {
-    nlohmann::ordered_json json = DAVAbstractLog::serializeToDictionary();
+Foundation::Value DAVErrorAttachmentLog::serializeToDictionary() const {
+    Foundation::Value value = DAVAbstractLog::serializeToDictionary();
+    Foundation::Dictionary& json = value.mutableDictionary();
     appendFields(json, *this, kAttachmentFields);
-    return json;
+    return value;
 }
 
 bool DAVErrorAttachmentLog::isValid() const {

@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "Platform/Foundation/Json.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 #include "Platform/Foundation/PropertyList.h"
 
@@ -64,7 +67,8 @@ void checkFieldChanges(const std::function<std::shared_ptr<T>()>& makeFull,
     auto fullBack = archiveRoundTrip(full);
     ASSERT_TRUE(fullBack);
     EXPECT_TRUE(fullBack->isEqual(*full));
-    EXPECT_EQ(fullBack->serializeToDictionary().dump(), full->serializeToDictionary().dump());
+    EXPECT_EQ(Foundation::toJSON(fullBack->serializeToDictionary()).dump(),
+              Foundation::toJSON(full->serializeToDictionary()).dump());
     for (const auto& [field, change, goneFromJson] : changes) {
         SCOPED_TRACE(field);
         auto changed = makeFull();
@@ -72,14 +76,15 @@ void checkFieldChanges(const std::function<std::shared_ptr<T>()>& makeFull,
         EXPECT_FALSE(changed->isEqual(*full));
         EXPECT_FALSE(full->isEqual(*changed));
         if (goneFromJson) {
-            EXPECT_TRUE(full->serializeToDictionary().contains(goneFromJson));
-            EXPECT_FALSE(changed->serializeToDictionary().contains(goneFromJson));
+            EXPECT_TRUE(full->serializeToDictionary().asDictionary().contains(goneFromJson));
+            EXPECT_FALSE(changed->serializeToDictionary().asDictionary().contains(goneFromJson));
         }
         auto back = archiveRoundTrip(changed);
         ASSERT_TRUE(back);
         EXPECT_TRUE(back->isEqual(*changed));
         EXPECT_FALSE(back->isEqual(*full));
-        EXPECT_EQ(back->serializeToDictionary().dump(), changed->serializeToDictionary().dump());
+        EXPECT_EQ(Foundation::toJSON(back->serializeToDictionary()).dump(),
+                  Foundation::toJSON(changed->serializeToDictionary()).dump());
     }
 }
 

@@ -2,12 +2,15 @@
 
 #include <functional>
 
+#include <nlohmann/json.hpp>
+
+#include "DAVFieldTestSupport.h"
 #include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
 #include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
 #include "DerAvedur/DerAvedur/Internals/Model/DAVStartServiceLog.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "DerAvedurTestSupport.h"
-#include "DAVFieldTestSupport.h"
+#include "Platform/Foundation/Json.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 #include "Platform/Foundation/PropertyList.h"
 
@@ -169,7 +172,7 @@ TEST(CommonSchema, ConversionFillsTheExtensionsFromTheDevice) {
     cs->data->properties["colour"] = "#FF8800";
     cs->data->properties["baseData"] = {{"k", 1}};
     cs->data->properties["baseType"] = "custom";
-    auto json = cs->serializeToDictionary();
+    auto json = Foundation::toJSON(cs->serializeToDictionary());
     EXPECT_EQ(json["flags"], 1);
     EXPECT_EQ(json["data"].dump(), R"J({"baseType":"custom","baseData":{"k":1},"colour":"#FF8800"})J");
     EXPECT_FALSE(json.contains("popSample"));
@@ -213,7 +216,7 @@ TEST(CommonSchema, ALogWithoutDeviceOrUserStillConverts) {
     log.setTimestamp(Foundation::Date{2});
     auto cs = log.toCommonSchemaLogForTargetToken("k-t", DAVFlagsNormal);
     ASSERT_TRUE(cs && cs->ext);
-    auto ext = cs->ext->serializeToDictionary();
+    auto ext = Foundation::toJSON(cs->ext->serializeToDictionary());
     EXPECT_FALSE(ext["user"].contains("localId"));
     EXPECT_FALSE(ext["app"].contains("id"));
     EXPECT_FALSE(ext["sdk"].contains("libVer"));
@@ -280,7 +283,7 @@ TEST(LogArchive, EveryLogKindRoundTripsWithoutTagOrTokens) {
     EXPECT_EQ(csBack->popSample, 12.5);
     EXPECT_EQ(csBack->cV, "vector");
     EXPECT_TRUE(csBack->transmissionTargetTokens().empty());
-    EXPECT_EQ(csBack->serializeToDictionary(), cs->serializeToDictionary());
+    EXPECT_EQ(Foundation::toJSON(csBack->serializeToDictionary()), Foundation::toJSON(cs->serializeToDictionary()));
 }
 
 // Every field of every extension: its JSON key in order, the keys of its
@@ -318,7 +321,7 @@ TEST(LogArchive, EveryCommonSchemaExtensionFieldKeepsItsKeyOrderAndRoundTrips) {
     ext->locExt = std::make_shared<DAVLocExtension>();
     ext->locExt->tz = "+01:00";
 
-    EXPECT_EQ(ext->serializeToDictionary().dump(),
+    EXPECT_EQ(Foundation::toJSON(ext->serializeToDictionary()).dump(),
               R"J({"metadata":{"f":{"n":4}},"protocol":{"ticketKeys":["t1","t2"],"devMake":"LENOVO",)J"
               R"J("devModel":"ThinkPad X1"},"user":{"localId":"c:alice","locale":"en-GB"},"device":{"localId":"d:42"},)J"
               R"J("os":{"name":"Debian GNU/Linux","ver":"Version 12"},"app":{"id":"I:com.tarnwick.vexil","ver":"1.0.0",)J"
@@ -353,7 +356,7 @@ TEST(LogArchive, EveryCommonSchemaExtensionFieldKeepsItsKeyOrderAndRoundTrips) {
     auto back = roundTrip(ext);
     ASSERT_TRUE(back);
     EXPECT_TRUE(back->isEqual(*ext));
-    EXPECT_EQ(back->serializeToDictionary(), ext->serializeToDictionary());
+    EXPECT_EQ(Foundation::toJSON(back->serializeToDictionary()), Foundation::toJSON(ext->serializeToDictionary()));
 
     // Unset fields come back unset (no empty texts, no zero sequence number).
     auto empty = std::make_shared<DAVCSExtensions>();
@@ -367,7 +370,7 @@ TEST(LogArchive, EveryCommonSchemaExtensionFieldKeepsItsKeyOrderAndRoundTrips) {
     empty->locExt = std::make_shared<DAVLocExtension>();
     auto emptyBack = roundTrip(empty);
     ASSERT_TRUE(emptyBack);
-    EXPECT_EQ(emptyBack->serializeToDictionary().dump(),
+    EXPECT_EQ(Foundation::toJSON(emptyBack->serializeToDictionary()).dump(),
               R"J({"protocol":{},"user":{},"device":{},"os":{},"app":{},"net":{},"sdk":{},"loc":{}})J");
     EXPECT_FALSE(emptyBack->protocolExt->ticketKeys.has_value());
     EXPECT_FALSE(emptyBack->sdkExt->seq.has_value());
@@ -471,14 +474,14 @@ const std::vector<DeviceFieldClear>& deviceFieldClears() {
 }  // namespace
 
 TEST(DeviceFields, GoldenJsonHasEveryKeyInOrder) {
-    EXPECT_EQ(fullDevice()->serializeToDictionary().dump(),
+    EXPECT_EQ(Foundation::toJSON(fullDevice()->serializeToDictionary()).dump(),
               R"({"wrapperSdkVersion":"w1","wrapperSdkName":"w2","wrapperRuntimeVersion":"w3",)"
               R"("liveUpdateReleaseLabel":"w4","liveUpdateDeploymentKey":"w5","liveUpdatePackageHash":"w6",)"
               R"("sdkName":"d1","sdkVersion":"d2","model":"d3","oemName":"d4","osName":"d5","osVersion":"d6",)"
               R"("osBuild":"d7","osApiLevel":31,"locale":"d9","timeZoneOffset":-120,"screenSize":"d11",)"
               R"("appVersion":"d12","carrierName":"d13","carrierCountry":"d14","appBuild":"d15",)"
               R"("appNamespace":"d16"})");
-    EXPECT_EQ(std::make_shared<DAVDevice>()->serializeToDictionary().dump(), "{}");
+    EXPECT_EQ(Foundation::toJSON(std::make_shared<DAVDevice>()->serializeToDictionary()).dump(), "{}");
 }
 
 // Each field alone: it counts for equality, it survives the archive, and once
@@ -488,24 +491,25 @@ TEST(DeviceFields, EveryFieldCountsForEqualityAndSurvivesTheArchive) {
     auto fullBack = roundTrip(full);
     ASSERT_TRUE(fullBack);
     EXPECT_TRUE(fullBack->isEqual(*full));
-    EXPECT_EQ(fullBack->serializeToDictionary(), full->serializeToDictionary());
+    EXPECT_EQ(Foundation::toJSON(fullBack->serializeToDictionary()), Foundation::toJSON(full->serializeToDictionary()));
     for (const auto& [key, clear] : deviceFieldClears()) {
         SCOPED_TRACE(key);
         auto partial = fullDevice();
         clear(*partial);
         EXPECT_FALSE(partial->isEqual(*full));
         EXPECT_FALSE(full->isEqual(*partial));
-        EXPECT_FALSE(partial->serializeToDictionary().contains(key));
+        EXPECT_FALSE(partial->serializeToDictionary().asDictionary().contains(key));
         auto back = roundTrip(partial);
         ASSERT_TRUE(back);
         EXPECT_TRUE(back->isEqual(*partial));
-        EXPECT_EQ(back->serializeToDictionary(), partial->serializeToDictionary());
+        EXPECT_EQ(Foundation::toJSON(back->serializeToDictionary()),
+                  Foundation::toJSON(partial->serializeToDictionary()));
 
         auto only = std::make_shared<DAVDevice>();
         auto single = fullDevice();
         for (const auto& [otherKey, otherClear] : deviceFieldClears())
             if (std::string(otherKey) != key) otherClear(*single);
-        EXPECT_EQ(single->serializeToDictionary().size(), 1u);
+        EXPECT_EQ(single->serializeToDictionary().asDictionary().size(), 1u);
         auto singleBack = roundTrip(single);
         ASSERT_TRUE(singleBack);
         EXPECT_TRUE(singleBack->isEqual(*single));
@@ -515,7 +519,7 @@ TEST(DeviceFields, EveryFieldCountsForEqualityAndSurvivesTheArchive) {
     auto wrapperBack = roundTrip(wrapper);
     ASSERT_TRUE(wrapperBack);
     EXPECT_TRUE(wrapperBack->isEqual(*wrapper));
-    EXPECT_EQ(wrapperBack->serializeToDictionary().dump(),
+    EXPECT_EQ(Foundation::toJSON(wrapperBack->serializeToDictionary()).dump(),
               R"({"wrapperSdkVersion":"a","wrapperSdkName":"b","wrapperRuntimeVersion":"c",)"
               R"("liveUpdateReleaseLabel":"d","liveUpdateDeploymentKey":"e","liveUpdatePackageHash":"f"})");
     EXPECT_FALSE(wrapper->isEqual(*fullDevice()));
@@ -563,7 +567,7 @@ std::shared_ptr<DAVCommonSchemaLog> fullCommonSchemaLog() {
 }  // namespace
 
 TEST(LogFields, GoldenJsonOfBaseAndCommonSchemaLogs) {
-    const std::string device = makeDevice()->serializeToDictionary().dump();
+    const std::string device = Foundation::toJSON(makeDevice()->serializeToDictionary()).dump();
     EXPECT_EQ(fullBaseLog()->serializeLogWithPrettyPrinting(false),
               R"J({"type":"custom","timestamp":"2023-11-14T22:13:20.123Z","sid":"S1",)J"
               R"J("distributionGroupId":"group-1","userId":"alice","device":)J" + device + "}");

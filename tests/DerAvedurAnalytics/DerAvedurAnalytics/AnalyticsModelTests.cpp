@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include "DerAvedur/DerAvedur/DerAvedurTestSupport.h"
 #include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
-#include "DerAvedur/DerAvedur/DerAvedurTestSupport.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVAnalyticsCodingClasses.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVEventLog.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVPageLog.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVStartSessionLog.h"
+#include "Platform/Foundation/Json.h"
 
 namespace {
 
@@ -40,7 +43,7 @@ TEST(AnalyticsLogJson, EventPageAndStartSessionLogs) {
 
     // Setting a key again replaces the value in place; empty typed properties are left out.
     event->typedProperties->setString("#000000", "colour");
-    EXPECT_EQ(event->typedProperties->properties().front()->serializeToDictionary().dump(),
+    EXPECT_EQ(Foundation::toJSON(event->typedProperties->properties().front()->serializeToDictionary()).dump(),
               R"J({"type":"string","name":"colour","value":"#000000"})J");
     event->typedProperties = std::make_shared<DAVEventProperties>();
     EXPECT_EQ(event->serializeLogWithPrettyPrinting(false),
@@ -116,7 +119,7 @@ TEST(AnalyticsCommonSchema, EventNameAndPropertiesBecomeTheDataPartWithTypes) {
 
     auto logs = event->toCommonSchemaLogsWithFlags(DAVFlagsCritical);
     ASSERT_EQ(logs.size(), 1u);
-    nlohmann::ordered_json json = logs[0]->serializeToDictionary();
+    nlohmann::ordered_json json = Foundation::toJSON(logs[0]->serializeToDictionary());
     EXPECT_EQ(json["name"], "Color Picked");
     EXPECT_EQ(json["iKey"], "o:tenant");
     EXPECT_EQ(json["flags"], 2);
@@ -134,7 +137,8 @@ TEST(AnalyticsCommonSchema, EventNameAndPropertiesBecomeTheDataPartWithTypes) {
     base->typedProperties->setString("Custom", "baseType");
     base->typedProperties->setInt64(1, "baseData.level");
     base->addTransmissionTargetToken("tenant-secret");
-    EXPECT_EQ(base->toCommonSchemaLogsWithFlags(DAVFlagsNormal)[0]->serializeToDictionary()["data"].dump(),
+    EXPECT_EQ(Foundation::toJSON(
+                  base->toCommonSchemaLogsWithFlags(DAVFlagsNormal)[0]->serializeToDictionary())["data"].dump(),
               R"J({"baseType":"Custom","baseData":{"level":1},"note":"v"})J");
 }
 

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include <nlohmann/json.hpp>
+
 #include "DerAvedur/DerAvedur/DAVFieldTestSupport.h"
 #include "DerAvedur/DerAvedur/DerAvedurTestSupport.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
@@ -12,6 +14,7 @@
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVAppleErrorLog.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVCrashesCodingClasses.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVHandledErrorLog.h"
+#include "Platform/Foundation/Json.h"
 #include "Platform/Foundation/Text.h"
 
 namespace {
@@ -145,7 +148,7 @@ TEST(ErrorLogJson, HandledErrorAndAttachment) {
               R"J("exception":{"type":"Model","message":"bad","frames":[{"address":"0x10"}]}})J");
     // Validated properties travel after the base keys.
     handled.properties.set("k", Foundation::Value("v"));
-    EXPECT_EQ(handled.serializeToDictionary()["properties"]["k"], "v");
+    EXPECT_EQ(Foundation::toJSON(handled.serializeToDictionary())["properties"]["k"], "v");
 
     auto text = DAVErrorAttachmentLog::attachmentWithText("grüße", std::string("notes.txt"));
     EXPECT_TRUE(Foundation::isUUIDString(*text->attachmentId));
@@ -421,24 +424,25 @@ void checkEveryField(const std::function<std::shared_ptr<T>()>& makeFull, const 
     auto fullBack = roundTrip(full);
     ASSERT_TRUE(fullBack);
     EXPECT_TRUE(fullBack->isEqual(*full));
-    EXPECT_EQ(fullBack->serializeToDictionary(), full->serializeToDictionary());
-    EXPECT_EQ(full->serializeToDictionary().size(), clears.size());
+    EXPECT_EQ(Foundation::toJSON(fullBack->serializeToDictionary()), Foundation::toJSON(full->serializeToDictionary()));
+    EXPECT_EQ(full->serializeToDictionary().asDictionary().size(), clears.size());
     for (const auto& [key, clear] : clears) {
         SCOPED_TRACE(key);
         auto partial = makeFull();
         clear(*partial);
         EXPECT_FALSE(partial->isEqual(*full));
         EXPECT_FALSE(full->isEqual(*partial));
-        EXPECT_FALSE(partial->serializeToDictionary().contains(key));
+        EXPECT_FALSE(partial->serializeToDictionary().asDictionary().contains(key));
         auto back = roundTrip(partial);
         ASSERT_TRUE(back);
         EXPECT_TRUE(back->isEqual(*partial));
-        EXPECT_EQ(back->serializeToDictionary(), partial->serializeToDictionary());
+        EXPECT_EQ(Foundation::toJSON(back->serializeToDictionary()),
+                  Foundation::toJSON(partial->serializeToDictionary()));
 
         auto single = makeFull();
         for (const auto& [otherKey, otherClear] : clears)
             if (std::string(otherKey) != key) otherClear(*single);
-        EXPECT_EQ(single->serializeToDictionary().size(), 1u);
+        EXPECT_EQ(single->serializeToDictionary().asDictionary().size(), 1u);
         auto singleBack = roundTrip(single);
         ASSERT_TRUE(singleBack);
         EXPECT_TRUE(singleBack->isEqual(*single));
@@ -473,10 +477,10 @@ std::shared_ptr<DAVBinary> fullBinary() {
 }  // namespace
 
 TEST(ErrorLogFields, GoldenJsonOfFrameAndBinaryHasEveryKeyInOrder) {
-    EXPECT_EQ(fullFrame()->serializeToDictionary().dump(),
+    EXPECT_EQ(Foundation::toJSON(fullFrame()->serializeToDictionary()).dump(),
               R"({"address":"0x10","code":"pick","className":"Picker","methodName":"pick",)"
               R"("lineNumber":42,"fileName":"Picker.cpp"})");
-    EXPECT_EQ(fullBinary()->serializeToDictionary().dump(),
+    EXPECT_EQ(Foundation::toJSON(fullBinary()->serializeToDictionary()).dump(),
               R"({"id":"id","startAddress":"0x1000","endAddress":"0x2000","name":"vexil",)"
               R"("path":"/usr/bin/vexil","architecture":"x86_64","primaryArchitectureId":7,)"
               R"("architectureVariantId":3})");
@@ -540,11 +544,11 @@ std::shared_ptr<DAVThread> fullThread() {
 }  // namespace
 
 TEST(ErrorLogFields, GoldenJsonOfExceptionAndThreadHasEveryKeyInOrder) {
-    const std::string frameJson = fullFrame()->serializeToDictionary().dump();
-    EXPECT_EQ(fullException()->serializeToDictionary().dump(),
+    const std::string frameJson = Foundation::toJSON(fullFrame()->serializeToDictionary()).dump();
+    EXPECT_EQ(Foundation::toJSON(fullException()->serializeToDictionary()).dump(),
               R"({"type":"std::runtime_error","message":"bad","stackTrace":"trace","wrapperSdkName":"wrapper",)"
               R"("frames":[)" + frameJson + R"(],"innerExceptions":[{"type":"inner"}]})");
-    EXPECT_EQ(fullThread()->serializeToDictionary().dump(),
+    EXPECT_EQ(Foundation::toJSON(fullThread()->serializeToDictionary()).dump(),
               R"({"id":5,"name":"main","frames":[)" + frameJson + R"(],"exception":{"type":"thrown"}})");
 }
 

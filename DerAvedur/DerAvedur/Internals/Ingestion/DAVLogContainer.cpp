@@ -4,6 +4,7 @@
 
 #include "DerAvedur/DerAvedur/DAVConstants.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "Platform/Foundation/Json.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ std::optional<std::string> DAVLogContainer::serializeLogWithPrettyPrinting(bool 
         for (const auto& log : logs) {
             auto serializable = std::dynamic_pointer_cast<DAVSerializableObject>(log);
             if (!serializable) throw std::invalid_argument("a log cannot be serialized");
-            array.push_back(serializable->serializeToDictionary());
+            array.push_back(Foundation::toJSON(serializable->serializeToDictionary()));
         }
         nlohmann::ordered_json root = nlohmann::ordered_json::object();
         root["logs"] = std::move(array);

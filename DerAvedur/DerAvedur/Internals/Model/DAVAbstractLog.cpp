@@ -9,6 +9,7 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "Platform/Foundation/Bundle.h"
+#include "Platform/Foundation/Json.h"
 
 using namespace DAVModelFields;
 
@@ -54,13 +55,12 @@ std::set<std::string> DAVAbstractLog::transmissionTargetTokens() const {
     return transmissionTargetTokens_;
 }
 
-nlohmann::ordered_json DAVAbstractLog::serializeToDictionary() const { return fieldsToJson(*this, Fields::table); }
+Foundation::Value DAVAbstractLog::serializeToDictionary() const { return fieldsToDictionary(*this, Fields::table); }
 
 std::optional<std::string> DAVAbstractLog::serializeLogWithPrettyPrinting(bool prettyPrint) const {
     // Text that is not UTF-8 is replaced rather than failing the whole log;
     // nlohmann never writes "\/", so nothing needs unescaping.
-    return serializeToDictionary().dump(prettyPrint ? 2 : -1, ' ', false,
-                                        nlohmann::ordered_json::error_handler_t::replace);
+    return Foundation::jsonString(serializeToDictionary(), prettyPrint);
 }
 
 bool DAVTimestampsEqual(const std::optional<Foundation::Date>& a, const std::optional<Foundation::Date>& b) {

@@ -37,7 +37,7 @@ public:
     std::shared_ptr<void> tag() const override { return tag_; }
     void setTag(std::shared_ptr<void> tag) override { tag_ = std::move(tag); }
 
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     std::optional<std::string> serializeLogWithPrettyPrinting(bool prettyPrint) const override;
 
     // Same class and equal fields (the tag compared by identity; tokens not compared).

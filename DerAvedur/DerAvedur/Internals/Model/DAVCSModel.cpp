@@ -29,8 +29,8 @@ void encodeObject(Foundation::KeyedArchiver& coder, const char* key, const std::
 }
 
 template <class T>
-void setObjectIfPresent(Json& json, const char* key, const std::shared_ptr<T>& object) {
-    if (object) json[key] = object->serializeToDictionary();
+void setObjectIfPresent(Foundation::Dictionary& json, const char* key, const std::shared_ptr<T>& object) {
+    if (object) json.set(key, object->serializeToDictionary());
 }
 
 const Field<DAVProtocolExtension> kProtocolFields[] = {
@@ -76,7 +76,9 @@ bool DAVCSModelObject::isEqual(const DAVCSModelObject& other) const {
     return typeid(*this) == typeid(other) && serializeToDictionary() == other.serializeToDictionary();
 }
 
-Json DAVProtocolExtension::serializeToDictionary() const { return fieldsToJson(*this, kProtocolFields); }
+Foundation::Value DAVProtocolExtension::serializeToDictionary() const {
+    return fieldsToDictionary(*this, kProtocolFields);
+}
 void DAVProtocolExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kProtocolFields);
 }
@@ -84,7 +86,7 @@ void DAVProtocolExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     decodeFields(coder, *this, kProtocolFields);
 }
 
-Json DAVUserExtension::serializeToDictionary() const { return fieldsToJson(*this, kUserFields); }
+Foundation::Value DAVUserExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kUserFields); }
 void DAVUserExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kUserFields);
 }
@@ -92,7 +94,7 @@ void DAVUserExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     decodeFields(coder, *this, kUserFields);
 }
 
-Json DAVDeviceExtension::serializeToDictionary() const { return fieldsToJson(*this, kDeviceFields); }
+Foundation::Value DAVDeviceExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kDeviceFields); }
 void DAVDeviceExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kDeviceFields);
 }
@@ -100,7 +102,7 @@ void DAVDeviceExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     decodeFields(coder, *this, kDeviceFields);
 }
 
-Json DAVOSExtension::serializeToDictionary() const { return fieldsToJson(*this, kOSFields); }
+Foundation::Value DAVOSExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kOSFields); }
 void DAVOSExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kOSFields);
 }
@@ -108,7 +110,7 @@ void DAVOSExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     decodeFields(coder, *this, kOSFields);
 }
 
-Json DAVAppExtension::serializeToDictionary() const { return fieldsToJson(*this, kAppFields); }
+Foundation::Value DAVAppExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kAppFields); }
 void DAVAppExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kAppFields);
 }
@@ -116,7 +118,7 @@ void DAVAppExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     decodeFields(coder, *this, kAppFields);
 }
 
-Json DAVNetExtension::serializeToDictionary() const { return fieldsToJson(*this, kNetFields); }
+Foundation::Value DAVNetExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kNetFields); }
 void DAVNetExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kNetFields);
 }
@@ -124,7 +126,7 @@ void DAVNetExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     decodeFields(coder, *this, kNetFields);
 }
 
-Json DAVSDKExtension::serializeToDictionary() const { return fieldsToJson(*this, kSDKFields); }
+Foundation::Value DAVSDKExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kSDKFields); }
 void DAVSDKExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kSDKFields);
 }
@@ -132,12 +134,19 @@ void DAVSDKExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     decodeFields(coder, *this, kSDKFields);
 }
 
-Json DAVLocExtension::serializeToDictionary() const { return fieldsToJson(*this, kLocFields); }
+Foundation::Value DAVLocExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kLocFields); }
 void DAVLocExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kLocFields);
 }
 void DAVLocExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     decodeFields(coder, *this, kLocFields);
+}
+
+Foundation::Value DAVMetadataExtension::serializeToDictionary() const { return Foundation::valueFromJSON(metadata); }
+
+// The caller's JSON compares as JSON (a number by its value, keys in order).
+bool DAVMetadataExtension::isEqual(const DAVCSModelObject& other) const {
+    return typeid(*this) == typeid(other) && metadata == static_cast<const DAVMetadataExtension&>(other).metadata;
 }
 
 void DAVMetadataExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
@@ -148,8 +157,8 @@ void DAVMetadataExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     metadata = decodeJson(coder, "metadata");
 }
 
-Json DAVCSExtensions::serializeToDictionary() const {
-    Json json = Json::object();
+Foundation::Value DAVCSExtensions::serializeToDictionary() const {
+    Foundation::Dictionary json;
     setObjectIfPresent(json, "metadata", metadataExt);
     setObjectIfPresent(json, "protocol", protocolExt);
     setObjectIfPresent(json, "user", userExt);
@@ -186,7 +195,16 @@ void DAVCSExtensions::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
     locExt = coder.decodeObjectOfClass<DAVLocExtension>("loc");
 }
 
-Json DAVCSData::serializeToDictionary() const {
+// The caller's JSON becomes a Value exactly: its numbers are 64-bit integers
+// and doubles (the typed properties and metadata codes).
+Foundation::Value DAVCSData::serializeToDictionary() const { return Foundation::valueFromJSON(orderedProperties()); }
+
+bool DAVCSData::isEqual(const DAVCSModelObject& other) const {
+    return typeid(*this) == typeid(other) &&
+           orderedProperties() == static_cast<const DAVCSData&>(other).orderedProperties();
+}
+
+Json DAVCSData::orderedProperties() const {
     Json json = Json::object();
     if (!properties.is_object()) return json;
     for (const char* key : {"baseType", "baseData"})

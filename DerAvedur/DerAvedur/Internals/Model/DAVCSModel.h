@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "DerAvedur/DerAvedur/Internals/Model/DAVLog.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 
@@ -26,7 +28,7 @@ public:
     std::optional<std::string> devModel;
 
     std::string className() const override { return "DAVProtocolExtension"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -37,7 +39,7 @@ public:
     std::optional<std::string> locale;
 
     std::string className() const override { return "DAVUserExtension"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -47,7 +49,7 @@ public:
     std::optional<std::string> localId;
 
     std::string className() const override { return "DAVDeviceExtension"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -58,7 +60,7 @@ public:
     std::optional<std::string> ver;
 
     std::string className() const override { return "DAVOSExtension"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -72,7 +74,7 @@ public:
     std::optional<std::string> userId;
 
     std::string className() const override { return "DAVAppExtension"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -82,7 +84,7 @@ public:
     std::optional<std::string> provider;
 
     std::string className() const override { return "DAVNetExtension"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -95,7 +97,7 @@ public:
     std::optional<std::string> installId;  // the install id's UUID text
 
     std::string className() const override { return "DAVSDKExtension"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -105,7 +107,7 @@ public:
     std::optional<std::string> tz;
 
     std::string className() const override { return "DAVLocExtension"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -116,7 +118,8 @@ public:
     nlohmann::ordered_json metadata = nlohmann::ordered_json::object();
 
     std::string className() const override { return "DAVMetadataExtension"; }
-    nlohmann::ordered_json serializeToDictionary() const override { return metadata; }
+    Foundation::Value serializeToDictionary() const override;
+    bool isEqual(const DAVCSModelObject& other) const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -134,7 +137,7 @@ public:
     std::shared_ptr<DAVLocExtension> locExt;
 
     std::string className() const override { return "DAVCSExtensions"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -146,7 +149,11 @@ public:
     nlohmann::ordered_json properties = nlohmann::ordered_json::object();
 
     std::string className() const override { return "DAVCSData"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
+    bool isEqual(const DAVCSModelObject& other) const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
+
+private:
+    nlohmann::ordered_json orderedProperties() const;
 };

@@ -37,7 +37,7 @@ bool DAVCommonSchemaLog::isValid() const {
     return true;
 }
 
-nlohmann::ordered_json DAVCommonSchemaLog::serializeToDictionary() const { return fieldsToJson(*this, Fields::table); }
+Foundation::Value DAVCommonSchemaLog::serializeToDictionary() const { return fieldsToDictionary(*this, Fields::table); }
 
 bool DAVCommonSchemaLog::isEqual(const DAVAbstractLog& other) const {
     return DAVAbstractLog::isEqual(other) &&

@@ -18,7 +18,7 @@ public:
     // Timestamp, then "ver", then "name"; no device needed.
     bool isValid() const override;
     // "ver", "name", "time", "iKey", "flags" (when not 0), "ext", "data".
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     bool isEqual(const DAVAbstractLog& other) const override;
 
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;

@@ -29,10 +29,11 @@ const Field<DAVDevice> kDeviceFields[] = {
 
 }  // namespace
 
-nlohmann::ordered_json DAVDevice::serializeToDictionary() const {
-    nlohmann::ordered_json json = DAVWrapperSdk::serializeToDictionary();
+Foundation::Value DAVDevice::serializeToDictionary() const {
+    Foundation::Value value = DAVWrapperSdk::serializeToDictionary();
+    Foundation::Dictionary& json = value.mutableDictionary();
     appendFields(json, *this, kDeviceFields);
-    return json;
+    return value;
 }
 
 bool DAVDevice::isValid() const {

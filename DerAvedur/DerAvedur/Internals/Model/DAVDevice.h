@@ -26,7 +26,7 @@ public:
     std::optional<std::string> appNamespace;
 
     std::string className() const override { return "DAVDevice"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     // Logs the first missing required field at VERBOSE.
     bool isValid() const override;
     bool isEqual(const DAVWrapperSdk& other) const override;

@@ -8,19 +8,18 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "DerAvedur/DerAvedur/DAVConstants.h"
 #include "Platform/Foundation/Value.h"
 
 class DAVDevice;
 class DAVCommonSchemaLog;
 
-// An object with an ingestion JSON form. Key order matters to the services.
+// An object with an ingestion JSON form: a dictionary Value, made JSON text
+// only when a log or batch is written out. Key order matters to the services.
 class DAVSerializableObject {
 public:
     virtual ~DAVSerializableObject() = default;
-    virtual nlohmann::ordered_json serializeToDictionary() const = 0;
+    virtual Foundation::Value serializeToDictionary() const = 0;
 };
 
 // A record of the Common Schema model.

@@ -1,14 +1,15 @@
 #include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
 
-nlohmann::ordered_json DAVLogWithProperties::serializeToDictionary() const {
-    nlohmann::ordered_json json = DAVAbstractLog::serializeToDictionary();
+Foundation::Value DAVLogWithProperties::serializeToDictionary() const {
+    Foundation::Value value = DAVAbstractLog::serializeToDictionary();
+    Foundation::Dictionary& json = value.mutableDictionary();
     if (!properties.empty()) {
-        nlohmann::ordered_json object = nlohmann::ordered_json::object();
+        Foundation::Dictionary object;
         for (const auto& [key, value] : properties)
-            if (value.isString()) object[key] = value.asString();
-        json["properties"] = std::move(object);
+            if (value.isString()) object.set(key, value);
+        json.set("properties", std::move(object));
     }
-    return json;
+    return value;
 }
 
 bool DAVLogWithProperties::isEqual(const DAVAbstractLog& other) const {

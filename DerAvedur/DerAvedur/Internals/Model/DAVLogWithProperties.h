@@ -8,7 +8,7 @@ public:
     Foundation::Dictionary properties;
 
     std::string className() const override { return "DAVLogWithProperties"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     bool isEqual(const DAVAbstractLog& other) const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;

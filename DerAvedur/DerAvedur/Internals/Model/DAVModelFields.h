@@ -14,8 +14,6 @@
 #include <variant>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
 #include "Platform/Foundation/KeyedArchiver.h"
@@ -56,33 +54,33 @@ struct Field {
     unsigned uses = kEverywhere;
 };
 
-inline void setField(nlohmann::ordered_json& json, const char* key, const std::optional<std::string>& value) {
+inline void setField(Foundation::Dictionary& json, const char* key, const std::optional<std::string>& value) {
     DAVModelSupport::setIfPresent(json, key, value);
 }
-inline void setField(nlohmann::ordered_json& json, const char* key, const std::optional<std::int64_t>& value) {
+inline void setField(Foundation::Dictionary& json, const char* key, const std::optional<std::int64_t>& value) {
     DAVModelSupport::setIfPresent(json, key, value);
 }
-inline void setField(nlohmann::ordered_json& json, const char* key, const TextList& value) {
-    if (value) json[key] = *value;
+inline void setField(Foundation::Dictionary& json, const char* key, const TextList& value) {
+    if (value) json.set(key, DAVModelSupport::textArray(*value));
 }
-inline void setField(nlohmann::ordered_json& json, const char* key, const std::optional<Foundation::Date>& value) {
-    if (value) json[key] = DAVUtility::dateToISO8601(*value);
+inline void setField(Foundation::Dictionary& json, const char* key, const std::optional<Foundation::Date>& value) {
+    if (value) json.set(key, DAVUtility::dateToISO8601(*value));
 }
-inline void setField(nlohmann::ordered_json& json, const char* key, const std::optional<Foundation::Data>& value) {
-    if (value) json[key] = Foundation::base64Encode(*value);
+inline void setField(Foundation::Dictionary& json, const char* key, const std::optional<Foundation::Data>& value) {
+    if (value) json.set(key, Foundation::base64Encode(*value));
 }
-inline void setField(nlohmann::ordered_json& json, const char* key, const TextDictionary& value) {
+inline void setField(Foundation::Dictionary& json, const char* key, const TextDictionary& value) {
     if (!value) return;
-    nlohmann::ordered_json texts = nlohmann::ordered_json::object();
+    Foundation::Dictionary texts;
     for (const auto& [name, entry] : *value)
-        if (entry.isString()) texts[name] = entry.asString();
-    json[key] = std::move(texts);
+        if (entry.isString()) texts.set(name, entry);
+    json.set(key, std::move(texts));
 }
-inline void setField(nlohmann::ordered_json& json, const char* key, bool value) { json[key] = value; }
-inline void setField(nlohmann::ordered_json& json, const char* key, std::int64_t value) {
-    if (value != 0) json[key] = value;
+inline void setField(Foundation::Dictionary& json, const char* key, bool value) { json.set(key, value); }
+inline void setField(Foundation::Dictionary& json, const char* key, std::int64_t value) {
+    if (value != 0) json.set(key, value);
 }
-inline void setField(nlohmann::ordered_json& json, const char* key, double value) { json[key] = value; }
+inline void setField(Foundation::Dictionary& json, const char* key, double value) { json.set(key, value); }
 
 inline void encodeField(Foundation::KeyedArchiver& coder, const char* key, const std::optional<std::string>& value) {
     DAVModelSupport::encodeIfPresent(coder, key, value);
@@ -160,16 +158,17 @@ inline void decodeField(Foundation::KeyedUnarchiver& coder, const char* key, dou
 
 // Each element by its own serialisation, in order.
 template <class U>
-void setField(nlohmann::ordered_json& json, const char* key, const ObjectArray<U>& array) {
+void setField(Foundation::Dictionary& json, const char* key, const ObjectArray<U>& array) {
     if (!array) return;
-    nlohmann::ordered_json items = nlohmann::ordered_json::array();
+    Foundation::Array items;
+    items.reserve(array->size());
     for (const auto& item : *array)
         if (item) items.push_back(item->serializeToDictionary());
-    json[key] = std::move(items);
+    json.set(key, std::move(items));
 }
 template <class U>
-void setField(nlohmann::ordered_json& json, const char* key, const std::shared_ptr<U>& object) {
-    if (object) json[key] = object->serializeToDictionary();
+void setField(Foundation::Dictionary& json, const char* key, const std::shared_ptr<U>& object) {
+    if (object) json.set(key, object->serializeToDictionary());
 }
 
 template <class U>
@@ -234,15 +233,16 @@ bool fieldEqual(const ObjectArray<U>& a, const ObjectArray<U>& b) {
 
 // Adds the set fields to `json`, after whatever it already holds.
 template <class T, class... Nested, std::size_t N>
-void appendFields(nlohmann::ordered_json& json, const T& object, const Field<T, Nested...> (&fields)[N]) {
+void appendFields(Foundation::Dictionary& json, const T& object, const Field<T, Nested...> (&fields)[N]) {
     for (const auto& field : fields)
         if (field.uses & kInJson)
             std::visit([&](auto member) { setField(json, field.key, object.*member); }, field.member);
 }
 
+// The JSON dictionary of the set fields, in table order.
 template <class T, class... Nested, std::size_t N>
-nlohmann::ordered_json fieldsToJson(const T& object, const Field<T, Nested...> (&fields)[N]) {
-    nlohmann::ordered_json json = nlohmann::ordered_json::object();
+Foundation::Value fieldsToDictionary(const T& object, const Field<T, Nested...> (&fields)[N]) {
+    Foundation::Dictionary json;
     appendFields(json, object, fields);
     return json;
 }

@@ -5,18 +5,23 @@
 #include <memory>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
+#include <vector>
 
 #include "Platform/Foundation/KeyedArchiver.h"
 
 namespace DAVModelSupport {
 
-inline void setIfPresent(nlohmann::ordered_json& json, const char* key, const std::optional<std::string>& value) {
-    if (value) json[key] = *value;
+inline void setIfPresent(Foundation::Dictionary& json, const char* key, const std::optional<std::string>& value) {
+    if (value) json.set(key, *value);
 }
-inline void setIfPresent(nlohmann::ordered_json& json, const char* key, const std::optional<std::int64_t>& value) {
-    if (value) json[key] = *value;
+inline void setIfPresent(Foundation::Dictionary& json, const char* key, const std::optional<std::int64_t>& value) {
+    if (value) json.set(key, *value);
+}
+inline Foundation::Array textArray(const std::vector<std::string>& texts) {
+    Foundation::Array array;
+    array.reserve(texts.size());
+    for (const auto& text : texts) array.emplace_back(text);
+    return array;
 }
 
 inline void encodeIfPresent(Foundation::KeyedArchiver& coder, const char* key, const std::optional<std::string>& value) {

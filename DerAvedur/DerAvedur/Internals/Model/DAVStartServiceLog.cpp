@@ -1,11 +1,14 @@
 #include "DerAvedur/DerAvedur/Internals/Model/DAVStartServiceLog.h"
 
+#include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
+
 DAVStartServiceLog::DAVStartServiceLog() { setType("startService"); }
 
-nlohmann::ordered_json DAVStartServiceLog::serializeToDictionary() const {
-    nlohmann::ordered_json json = DAVAbstractLog::serializeToDictionary();
-    if (services) json["services"] = *services;
-    return json;
+Foundation::Value DAVStartServiceLog::serializeToDictionary() const {
+    Foundation::Value value = DAVAbstractLog::serializeToDictionary();
+    Foundation::Dictionary& json = value.mutableDictionary();
+    if (services) json.set("services", DAVModelSupport::textArray(*services));
+    return value;
 }
 
 bool DAVStartServiceLog::isEqual(const DAVAbstractLog& other) const {

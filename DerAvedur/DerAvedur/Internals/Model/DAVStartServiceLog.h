@@ -9,7 +9,7 @@ public:
     std::optional<std::vector<std::string>> services;
 
     std::string className() const override { return "DAVStartServiceLog"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     bool isEqual(const DAVAbstractLog& other) const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;

@@ -31,7 +31,7 @@ DAVWrapperSdk::DAVWrapperSdk(std::optional<std::string> wrapperSdkVersion_, std:
       liveUpdateDeploymentKey(std::move(liveUpdateDeploymentKey_)),
       liveUpdatePackageHash(std::move(liveUpdatePackageHash_)) {}
 
-nlohmann::ordered_json DAVWrapperSdk::serializeToDictionary() const { return fieldsToJson(*this, kWrapperFields); }
+Foundation::Value DAVWrapperSdk::serializeToDictionary() const { return fieldsToDictionary(*this, kWrapperFields); }
 
 bool DAVWrapperSdk::isEqual(const DAVWrapperSdk& other) const {
     return typeid(*this) == typeid(other) && fieldsEqual(*this, other, kWrapperFields);

@@ -21,7 +21,7 @@ public:
     std::optional<std::string> liveUpdatePackageHash;
 
     std::string className() const override { return "DAVWrapperSdk"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     virtual bool isValid() const { return true; }
     virtual bool isEqual(const DAVWrapperSdk& other) const;
 

@@ -17,11 +17,13 @@ bool DAVEventLog::isValid() const {
     return true;
 }
 
-Json DAVEventLog::serializeToDictionary() const {
-    Json json = DAVLogWithNameAndProperties::serializeToDictionary();
-    if (eventId) json["id"] = *eventId;
-    if (typedProperties && !typedProperties->isEmpty()) json["typedProperties"] = typedProperties->serializeToArray();
-    return json;
+Foundation::Value DAVEventLog::serializeToDictionary() const {
+    Foundation::Value value = DAVLogWithNameAndProperties::serializeToDictionary();
+    Foundation::Dictionary& json = value.mutableDictionary();
+    if (eventId) json.set("id", *eventId);
+    if (typedProperties && !typedProperties->isEmpty())
+        json.set("typedProperties", typedProperties->serializeToArray());
+    return value;
 }
 
 bool DAVEventLog::isEqual(const DAVAbstractLog& other) const {

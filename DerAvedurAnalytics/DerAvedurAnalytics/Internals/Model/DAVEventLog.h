@@ -14,7 +14,7 @@ public:
     // An id is required on top of the named log's rules.
     bool isValid() const override;
     // The named log's keys, then "id" and "typedProperties" (when not empty).
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     bool isEqual(const DAVAbstractLog& other) const override;
     // Adds the event's name and its properties as the data part; a dotted key
     // ("colour.hex") nests, and numbers and dates are typed in the metadata.

@@ -9,10 +9,11 @@ bool DAVLogWithNameAndProperties::isValid() const {
     return true;
 }
 
-nlohmann::ordered_json DAVLogWithNameAndProperties::serializeToDictionary() const {
-    nlohmann::ordered_json json = DAVLogWithProperties::serializeToDictionary();
-    if (name) json["name"] = *name;
-    return json;
+Foundation::Value DAVLogWithNameAndProperties::serializeToDictionary() const {
+    Foundation::Value value = DAVLogWithProperties::serializeToDictionary();
+    Foundation::Dictionary& json = value.mutableDictionary();
+    if (name) json.set("name", *name);
+    return value;
 }
 
 bool DAVLogWithNameAndProperties::isEqual(const DAVAbstractLog& other) const {

@@ -9,7 +9,7 @@ public:
     std::string className() const override { return "DAVLogWithNameAndProperties"; }
     // A name is required on top of the base rules.
     bool isValid() const override;
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     bool isEqual(const DAVAbstractLog& other) const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;

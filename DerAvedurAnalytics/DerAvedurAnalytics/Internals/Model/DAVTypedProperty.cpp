@@ -4,13 +4,12 @@
 
 #include "DerAvedur/DerAvedur/Internals/Model/DAVAbstractLog.h"
 #include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "Platform/Foundation/Json.h"
 
-nlohmann::ordered_json DAVTypedProperty::serializeToDictionary() const {
-    nlohmann::ordered_json json = nlohmann::ordered_json::object();
-    json["type"] = type;
-    json["name"] = name;
+Foundation::Value DAVTypedProperty::serializeToDictionary() const {
+    Foundation::Dictionary json{{"type", type}, {"name", name}};
     nlohmann::ordered_json value = jsonValue();
-    if (!value.is_null()) json["value"] = std::move(value);
+    if (!value.is_null()) json.set("value", Foundation::valueFromJSON(value));
     return json;
 }
 

@@ -20,7 +20,7 @@ public:
     std::string name;
 
     std::string className() const override { return "DAVTypedProperty"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     // Same class, name and value.
     virtual bool isEqual(const DAVTypedProperty& other) const;
     // A property of the same kind and value under another name.

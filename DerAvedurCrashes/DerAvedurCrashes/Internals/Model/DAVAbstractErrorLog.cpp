@@ -25,10 +25,11 @@ const Field<DAVAbstractErrorLog> kErrorLogFields[] = {
 
 }  // namespace
 
-nlohmann::ordered_json DAVAbstractErrorLog::serializeToDictionary() const {
-    nlohmann::ordered_json json = DAVAbstractLog::serializeToDictionary();
+Foundation::Value DAVAbstractErrorLog::serializeToDictionary() const {
+    Foundation::Value value = DAVAbstractLog::serializeToDictionary();
+    Foundation::Dictionary& json = value.mutableDictionary();
     appendFields(json, *this, kErrorLogFields);
-    return json;
+    return value;
 }
 
 bool DAVAbstractErrorLog::isValid() const {

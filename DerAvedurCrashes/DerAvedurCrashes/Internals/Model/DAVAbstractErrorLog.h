@@ -22,7 +22,7 @@ public:
     bool isFatal() const { return fatal; }
 
     std::string className() const override { return "DAVAbstractErrorLog"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     bool isValid() const override;
     bool isEqual(const DAVAbstractLog& other) const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;

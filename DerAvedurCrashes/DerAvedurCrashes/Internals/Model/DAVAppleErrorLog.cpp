@@ -32,10 +32,11 @@ const AppleErrorLogField kAppleErrorLogFields[] = {
 
 DAVAppleErrorLog::DAVAppleErrorLog() { setType("appleError"); }
 
-nlohmann::ordered_json DAVAppleErrorLog::serializeToDictionary() const {
-    nlohmann::ordered_json json = DAVAbstractErrorLog::serializeToDictionary();
+Foundation::Value DAVAppleErrorLog::serializeToDictionary() const {
+    Foundation::Value value = DAVAbstractErrorLog::serializeToDictionary();
+    Foundation::Dictionary& json = value.mutableDictionary();
     appendFields(json, *this, kAppleErrorLogFields);
-    return json;
+    return value;
 }
 
 bool DAVAppleErrorLog::isValid() const {

@@ -28,7 +28,7 @@ public:
     std::shared_ptr<DAVException> exception;
 
     std::string className() const override { return "DAVAppleErrorLog"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     bool isValid() const override;
     bool isEqual(const DAVAbstractLog& other) const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;

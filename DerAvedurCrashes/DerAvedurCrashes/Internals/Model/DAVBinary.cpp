@@ -21,7 +21,7 @@ const Field<DAVBinary> kBinaryFields[] = {
 
 }  // namespace
 
-nlohmann::ordered_json DAVBinary::serializeToDictionary() const { return fieldsToJson(*this, kBinaryFields); }
+Foundation::Value DAVBinary::serializeToDictionary() const { return fieldsToDictionary(*this, kBinaryFields); }
 
 bool DAVBinary::isValid() const {
     const RequiredField fields[] = {{"binaryId", binaryId.has_value()},

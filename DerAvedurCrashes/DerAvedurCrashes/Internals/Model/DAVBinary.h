@@ -19,7 +19,7 @@ public:
     std::optional<std::int64_t> architectureVariantId;
 
     std::string className() const override { return "DAVBinary"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     bool isValid() const;
     bool isEqual(const DAVBinary& other) const;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;

@@ -22,7 +22,7 @@ const ExceptionField kExceptionFields[] = {
 
 }  // namespace
 
-nlohmann::ordered_json DAVException::serializeToDictionary() const { return fieldsToJson(*this, kExceptionFields); }
+Foundation::Value DAVException::serializeToDictionary() const { return fieldsToDictionary(*this, kExceptionFields); }
 
 bool DAVException::isValid() const {
     const RequiredField fields[] = {{"type", type.has_value()}, {"frames", hasElements(frames)}};

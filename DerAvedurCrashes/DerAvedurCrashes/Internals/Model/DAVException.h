@@ -17,7 +17,7 @@ public:
     std::optional<std::vector<std::shared_ptr<DAVException>>> innerExceptions;
 
     std::string className() const override { return "DAVException"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     // Logs the first missing required field at VERBOSE.
     bool isValid() const;
     bool isEqual(const DAVException& other) const;

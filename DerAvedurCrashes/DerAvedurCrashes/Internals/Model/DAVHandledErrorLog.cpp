@@ -8,11 +8,12 @@ using namespace DAVErrorModelSupport;
 
 DAVHandledErrorLog::DAVHandledErrorLog() { setType("handledError"); }
 
-nlohmann::ordered_json DAVHandledErrorLog::serializeToDictionary() const {
-    nlohmann::ordered_json json = DAVLogWithProperties::serializeToDictionary();
+Foundation::Value DAVHandledErrorLog::serializeToDictionary() const {
+    Foundation::Value value = DAVLogWithProperties::serializeToDictionary();
+    Foundation::Dictionary& json = value.mutableDictionary();
     setIfPresent(json, "id", errorId);
-    if (exception) json["exception"] = exception->serializeToDictionary();
-    return json;
+    if (exception) json.set("exception", exception->serializeToDictionary());
+    return value;
 }
 
 bool DAVHandledErrorLog::isValid() const {

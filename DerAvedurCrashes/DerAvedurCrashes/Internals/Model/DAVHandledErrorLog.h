@@ -15,7 +15,7 @@ public:
     std::shared_ptr<DAVException> exception;  // required
 
     std::string className() const override { return "DAVHandledErrorLog"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     bool isValid() const override;
     bool isEqual(const DAVAbstractLog& other) const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;

@@ -17,7 +17,7 @@ const Field<DAVStackFrame> kFrameFields[] = {
 
 }  // namespace
 
-nlohmann::ordered_json DAVStackFrame::serializeToDictionary() const { return fieldsToJson(*this, kFrameFields); }
+Foundation::Value DAVStackFrame::serializeToDictionary() const { return fieldsToDictionary(*this, kFrameFields); }
 
 bool DAVStackFrame::isEqual(const DAVStackFrame& other) const { return fieldsEqual(*this, other, kFrameFields); }
 

@@ -17,7 +17,7 @@ public:
     std::optional<std::string> fileName;
 
     std::string className() const override { return "DAVStackFrame"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     bool isValid() const { return true; }
     bool isEqual(const DAVStackFrame& other) const;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;

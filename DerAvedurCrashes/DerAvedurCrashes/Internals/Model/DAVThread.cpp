@@ -20,7 +20,7 @@ const ThreadField kThreadFields[] = {
 
 }  // namespace
 
-nlohmann::ordered_json DAVThread::serializeToDictionary() const { return fieldsToJson(*this, kThreadFields); }
+Foundation::Value DAVThread::serializeToDictionary() const { return fieldsToDictionary(*this, kThreadFields); }
 
 bool DAVThread::isValid() const {
     const RequiredField fields[] = {{"threadId", threadId.has_value()}, {"frames", hasElements(frames)}};

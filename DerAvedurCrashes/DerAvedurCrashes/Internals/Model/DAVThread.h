@@ -16,7 +16,7 @@ public:
     std::shared_ptr<DAVException> exception;
 
     std::string className() const override { return "DAVThread"; }
-    nlohmann::ordered_json serializeToDictionary() const override;
+    Foundation::Value serializeToDictionary() const override;
     bool isValid() const;
     bool isEqual(const DAVThread& other) const;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
