@@ -3,9 +3,9 @@
 #include <cmath>
 #include <regex>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVModelSupport.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/Text.h"
 

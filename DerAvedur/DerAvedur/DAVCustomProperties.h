@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVAbstractLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVAbstractLog.h"
 #include "Platform/Foundation/Value.h"
 
 class DAVCustomProperties {

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "DerAvedur/DerAvedur/DAVServiceAbstract.h"
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelGroupProtocol.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelGroupProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVRirIvovovozuChannelDelegate.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVWrapperSdk.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVWrapperSdk.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 
 class DAVCustomProperties;
 

@@ -1,8 +1,8 @@
 #include "DerAvedur/DerAvedur/DAVServiceAbstract.h"
 
 #include "DerAvedur/DerAvedur/DAVDerAvedur.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDerAvedurUserDefaults.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 
 bool DAVServiceAbstract::isAvailable() const {
     std::lock_guard<std::recursive_mutex> guard(lock_);

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelGroupProtocol.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelGroupProtocol.h"
 
 // What the SDK entry asks of a service.
 class DAVServiceCommon {

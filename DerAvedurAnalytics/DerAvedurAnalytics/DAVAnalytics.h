@@ -15,7 +15,7 @@
 #include <string>
 
 #include "DerAvedur/DerAvedur/DAVServiceAbstract.h"
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelDelegate.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelDelegate.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/DAVAnalyticsDelegate.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/DAVAnalyticsTransmissionTarget.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/DAVEventProperties.h"

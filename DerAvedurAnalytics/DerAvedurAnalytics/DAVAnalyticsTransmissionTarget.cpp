@@ -1,8 +1,8 @@
 #include "DerAvedurAnalytics/DerAvedurAnalytics/DAVAnalyticsTransmissionTarget.h"
 
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDerAvedurUserDefaults.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/DAVAnalytics.h"
 
 DAVAnalyticsTransmissionTarget::DAVAnalyticsTransmissionTarget(

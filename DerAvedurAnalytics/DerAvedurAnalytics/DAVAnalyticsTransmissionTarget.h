@@ -11,7 +11,7 @@
 #include <string>
 
 #include "DerAvedur/DerAvedur/DAVConstants.h"
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelGroupProtocol.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelGroupProtocol.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/DAVEventProperties.h"
 #include "Platform/Foundation/Value.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/DAVAnalyticsConstants.h"
 
 DAVEventProperties::DAVEventProperties(const Foundation::Dictionary& strings) {

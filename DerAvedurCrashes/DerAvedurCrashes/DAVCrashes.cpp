@@ -7,10 +7,10 @@
 #include <algorithm>
 
 #include "DerAvedur/DerAvedur/DAVDerAvedur.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDispatcherUtil.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDerAvedurUserDefaults.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDispatcherUtil.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/DAVCrashesInternal.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/DAVCrashesLogBuffer.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVAppleErrorLog.h"

@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "DerAvedur/DerAvedur/DAVServiceAbstract.h"
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelDelegate.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVEncrypter.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelDelegate.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVEncrypter.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVCrashesConstants.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVCrashesDelegate.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVErrorAttachmentLog.h"

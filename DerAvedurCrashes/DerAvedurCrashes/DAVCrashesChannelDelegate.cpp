@@ -4,7 +4,7 @@
 // in DAVCrashes.cpp because it runs on the channel's calls only.
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVCrashes.h"
 
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDispatcherUtil.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDispatcherUtil.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/DAVCrashesLogBuffer.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVAppleErrorLog.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Util/DAVErrorLogFormatter.h"

@@ -8,13 +8,13 @@
 #include <algorithm>
 #include <fstream>
 
-#include "DerAvedur/DerAvedur/Internals/Context/DAVDeviceTracker.h"
-#include "DerAvedur/DerAvedur/Internals/Context/DAVSessionContext.h"
-#include "DerAvedur/DerAvedur/Internals/Context/DAVUserIdContext.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDispatcherUtil.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Context/DAVDeviceTracker.h"
+#include "DerAvedur/DerAvedur/Shared/Context/DAVSessionContext.h"
+#include "DerAvedur/DerAvedur/Shared/Context/DAVUserIdContext.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDerAvedurUserDefaults.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDispatcherUtil.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/DAVCrashesInternal.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVCrashesCodingClasses.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVHandledErrorLog.h"

@@ -1,6 +1,6 @@
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVErrorAttachmentLog.h"
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelFields.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVModelFields.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVErrorModelSupport.h"
 #include "Platform/Foundation/Text.h"
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVAbstractLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVAbstractLog.h"
 
 // A file sent along with an error report ("errorAttachment").
 class DAVErrorAttachmentLog : public DAVAbstractLog {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVDevice.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVDevice.h"
 #include "Platform/Foundation/Value.h"
 
 // The public description of one crash of the last run (or of a handled error).

@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLogWithProperties.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVLogDBStorage.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Platform/Foundation/Text.h"
 #include "bench/support/SideBySide.h"
 #include "tests/DerAvedur/DerAvedur/DerAvedurTestSupport.h"

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "DerAvedur/DerAvedur/DAVDerAvedur.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/DAVAnalytics.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Session/DAVSessionTracker.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVCrashes.h"

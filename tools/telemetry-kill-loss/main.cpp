@@ -32,10 +32,10 @@
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelGroupDefault.h"
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitDefault.h"
 #include "DerAvedur/DerAvedur/Internals/HttpClient/DAVHttpClient.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLogWithProperties.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVLogDBStorage.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Platform/Foundation/Text.h"
 
 namespace {

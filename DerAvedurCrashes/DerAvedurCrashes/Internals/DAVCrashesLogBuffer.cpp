@@ -12,10 +12,10 @@
 #include <fstream>
 #include <mutex>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVAbstractLog.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVEncrypter.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVAbstractLog.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVEncrypter.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVCrashesConstants.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/Text.h"

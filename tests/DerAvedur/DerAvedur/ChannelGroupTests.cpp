@@ -1,6 +1,6 @@
 #include "ChannelFixture.h"
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVRirIvovovozuChannelDelegate.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 
 namespace {
 

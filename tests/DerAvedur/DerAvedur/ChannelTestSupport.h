@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelDelegate.h"
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitProtocol.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelDelegate.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelUnitProtocol.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVCommonSchemaLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLogWithProperties.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVStorage.h"
 #include "DerAvedurTestSupport.h"
 

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "DerAvedur/DerAvedur/Internals/Context/DAVDeviceTracker.h"
-#include "DerAvedur/DerAvedur/Internals/Context/DAVSessionContext.h"
-#include "DerAvedur/DerAvedur/Internals/Context/DAVUserIdContext.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Context/DAVDeviceTracker.h"
+#include "DerAvedur/DerAvedur/Shared/Context/DAVSessionContext.h"
+#include "DerAvedur/DerAvedur/Shared/Context/DAVUserIdContext.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurTestSupport.h"
 #include "Platform/Foundation/Dispatch.h"
 

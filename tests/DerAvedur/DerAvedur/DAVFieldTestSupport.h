@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Platform/Foundation/Json.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 #include "Platform/Foundation/PropertyList.h"

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVDBStorage.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurTestSupport.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVDevice.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVDevice.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 #include "Platform/Foundation/Text.h"
 
 namespace DAVTest {

@@ -5,7 +5,7 @@
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVDerAvedurIngestion.h"
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVRirIvovovozuIngestion.h"
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVTicketCache.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "IngestionServer.h"
 #include "Platform/Foundation/Dispatch.h"
 

@@ -11,10 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVCommonSchemaLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLogWithProperties.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVLogDBStorage.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurTestSupport.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 #include "Platform/Foundation/Diagnostics.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <nlohmann/json.hpp>
 
 #include "DAVFieldTestSupport.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVCommonSchemaLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLogWithProperties.h"
 #include "DerAvedur/DerAvedur/Internals/Model/DAVStartServiceLog.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurTestSupport.h"
 #include "Platform/Foundation/Json.h"
 #include "Platform/Foundation/KeyedArchiver.h"

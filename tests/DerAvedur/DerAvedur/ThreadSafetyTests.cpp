@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVEncrypter.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLogWithProperties.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVEncrypter.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurTestSupport.h"
 #include "Platform/Security/Security.h"
 
@@ -82,7 +82,7 @@ TEST(ThreadSafety, TokensAndTheEncrypterAreSharedSafely) {
 
 }  // namespace
 
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDispatcherUtil.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDispatcherUtil.h"
 #include "Platform/Foundation/Dispatch.h"
 
 namespace {

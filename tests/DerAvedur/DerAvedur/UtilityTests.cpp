@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurTestSupport.h"
 #include "Platform/Foundation/Directories.h"
 

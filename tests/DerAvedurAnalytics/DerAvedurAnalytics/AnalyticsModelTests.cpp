@@ -3,8 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include "DerAvedur/DerAvedur/DerAvedurTestSupport.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVCommonSchemaLog.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVAnalyticsCodingClasses.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVEventLog.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVPageLog.h"

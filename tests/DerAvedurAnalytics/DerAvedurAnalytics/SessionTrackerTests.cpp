@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "DerAvedur/DerAvedur/Internals/Context/DAVSessionContext.h"
+#include "DerAvedur/DerAvedur/Shared/Context/DAVSessionContext.h"
 #include "DerAvedur/DerAvedur/Internals/Model/DAVStartServiceLog.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVEventLog.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVStartSessionLog.h"

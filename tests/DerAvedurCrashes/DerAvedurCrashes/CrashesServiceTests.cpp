@@ -9,8 +9,8 @@
 
 #include "CrashReportFixture.h"
 #include "CrashesTestSupport.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLogWithProperties.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDerAvedurUserDefaults.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/DAVCrashesLogBuffer.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVException.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/WrapperSDK/DAVWrapperCrashesHelper.h"

@@ -18,7 +18,7 @@
 #include "DerAvedur/DerAvedur/IngestionServer.h"
 #include "DerAvedur/DerAvedur/Internals/HttpClient/DAVDependencyConfiguration.h"
 #include "DerAvedur/DerAvedur/Internals/HttpClient/DAVHttpClient.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVCrashes.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Util/DAVCrashesUtil.h"
 #include "Platform/Foundation/Dispatch.h"

@@ -3,7 +3,7 @@
 
 #include "CrashReportFixture.h"
 #include "DerAvedur/DerAvedur/DerAvedurTestSupport.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDerAvedurUserDefaults.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Util/DAVErrorLogFormatter.h"
 #include "Platform/Foundation/Text.h"
 

@@ -8,7 +8,7 @@
 
 #include "DerAvedur/DerAvedur/DAVFieldTestSupport.h"
 #include "DerAvedur/DerAvedur/DerAvedurTestSupport.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVErrorAttachmentLog.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVErrorReport.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVAppleErrorLog.h"

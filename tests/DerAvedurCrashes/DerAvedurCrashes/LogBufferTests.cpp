@@ -6,9 +6,9 @@
 #include <fstream>
 
 #include "DerAvedur/DerAvedur/DerAvedurTestSupport.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVEncrypter.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLogWithProperties.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVEncrypter.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/DAVCrashesLogBuffer.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Util/DAVCrashesUtil.h"
 #include "Platform/Foundation/Dispatch.h"

@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Nimbus/Keys.h"
 #include "Platform/Foundation/NotificationCenter.h"
 #include "ShellTestSupport.h"

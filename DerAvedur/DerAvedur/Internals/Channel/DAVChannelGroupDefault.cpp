@@ -4,7 +4,7 @@
 
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitDefault.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVLogDBStorage.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 
 DAVChannelGroupDefault::DAVChannelGroupDefault(std::shared_ptr<DAVHttpClientProtocol> httpClient,
                                                const std::string& installId, const std::string& logUrl,

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <vector>
 
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelDelegate.h"
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelGroupProtocol.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelDelegate.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelGroupProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitDependencies.h"
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVDerAvedurIngestion.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVStorage.h"

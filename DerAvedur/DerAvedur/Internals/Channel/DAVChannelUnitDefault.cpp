@@ -4,11 +4,11 @@
 #include <cmath>
 
 #include "DerAvedur/DerAvedur/DAVErrors.h"
-#include "DerAvedur/DerAvedur/Internals/Context/DAVDeviceTracker.h"
+#include "DerAvedur/DerAvedur/Shared/Context/DAVDeviceTracker.h"
 #include "DerAvedur/DerAvedur/Internals/HttpClient/DAVHttpUtil.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDerAvedurUserDefaults.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Platform/Foundation/Text.h"
 
 namespace {

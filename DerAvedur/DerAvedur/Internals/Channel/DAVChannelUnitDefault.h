@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelDelegate.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelDelegate.h"
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitDependencies.h"
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitProtocol.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelUnitProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVIngestionProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVStorage.h"
 #include "Platform/Foundation/WeakList.h"

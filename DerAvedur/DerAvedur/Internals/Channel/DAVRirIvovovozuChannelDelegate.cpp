@@ -3,9 +3,9 @@
 #include <regex>
 
 #include "DerAvedur/DerAvedur/DAVDerAvedurConfiguration.h"
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelGroupProtocol.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelGroupProtocol.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVCommonSchemaLog.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 #include "Platform/Foundation/Text.h"
 
 namespace {

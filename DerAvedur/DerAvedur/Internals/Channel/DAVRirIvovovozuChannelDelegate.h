@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelDelegate.h"
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitProtocol.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelDelegate.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelUnitProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVRirIvovovozuIngestion.h"
 
 class DAVRirIvovovozuChannelDelegate : public DAVChannelDelegate {

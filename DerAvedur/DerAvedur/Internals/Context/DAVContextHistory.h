@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDerAvedurUserDefaults.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 
 namespace DAVContextHistory {
 

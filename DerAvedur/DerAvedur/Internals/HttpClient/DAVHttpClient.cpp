@@ -12,7 +12,7 @@
 
 #include "DerAvedur/DerAvedur/DAVConstants.h"
 #include "DerAvedur/DerAvedur/Internals/HttpClient/DAVHttpUtil.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/Text.h"
 #include "Platform/Foundation/ThreadSignalStack.h"

@@ -2,7 +2,7 @@
 
 #include "DerAvedur/DerAvedur/DAVErrors.h"
 #include "DerAvedur/DerAvedur/Internals/HttpClient/DAVHttpUtil.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "DerAvedur/DerAvedur/DAVErrors.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Platform/Foundation/Text.h"
 
 namespace {

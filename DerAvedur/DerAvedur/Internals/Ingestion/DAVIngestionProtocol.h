@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelProtocol.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/HttpClient/DAVHttpClientProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVLogContainer.h"
 

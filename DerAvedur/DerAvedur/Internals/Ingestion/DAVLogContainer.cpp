@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "DerAvedur/DerAvedur/DAVConstants.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 #include "Platform/Foundation/Json.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLog.h"
 
 // One batch of logs, as a unit hands it to an ingestion.
 class DAVLogContainer {

@@ -7,9 +7,9 @@
 #include "DerAvedur/DerAvedur/DAVErrors.h"
 #include "DerAvedur/DerAvedur/Internals/HttpClient/DAVHttpUtil.h"
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVTicketCache.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVCommonSchemaLog.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Platform/Foundation/Text.h"
 
 namespace {

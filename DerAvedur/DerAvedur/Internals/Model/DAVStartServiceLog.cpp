@@ -1,6 +1,6 @@
 #include "DerAvedur/DerAvedur/Internals/Model/DAVStartServiceLog.h"
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVModelSupport.h"
 
 DAVStartServiceLog::DAVStartServiceLog() { setType("startService"); }
 

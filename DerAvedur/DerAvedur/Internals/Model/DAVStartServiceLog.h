@@ -1,5 +1,5 @@
 #pragma once
-#include "DerAvedur/DerAvedur/Internals/Model/DAVAbstractLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVAbstractLog.h"
 
 // Names the services started in one call; never stamped with a session id.
 class DAVStartServiceLog : public DAVAbstractLog, public DAVNoAutoAssignSessionIdLog {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "DerAvedur/DerAvedur/DAVConstants.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 
 class DAVDBStatement {
 public:

@@ -10,8 +10,8 @@
 
 #include "DerAvedur/DerAvedur/DAVConstants.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVDBStatement.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/FileWriting.h"
 

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <limits>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVCommonSchemaLog.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVDBStatement.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 #include "Platform/Foundation/Text.h"
 

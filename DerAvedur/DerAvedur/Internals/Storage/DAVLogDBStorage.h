@@ -10,7 +10,7 @@
 
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVDBStorage.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVStorage.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVEncrypter.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVEncrypter.h"
 
 class DAVLogDBStorage : public DAVDBStorage, public DAVStorage {
 public:

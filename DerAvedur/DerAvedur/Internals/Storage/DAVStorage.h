@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "DerAvedur/DerAvedur/DAVConstants.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLog.h"
 
 // The logs of a batch and its id (nothing when no log was loaded).
 using DAVLoadDataCompletionHandler =

@@ -3,7 +3,7 @@
 #include <sqlite3.h>
 
 #include "DerAvedur/DerAvedur/DAVConstants.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 
 int DAVStorageTextType::bindWithStatement(sqlite3_stmt* statement, int index) const {
     if (!value) return sqlite3_bind_null(statement, index);

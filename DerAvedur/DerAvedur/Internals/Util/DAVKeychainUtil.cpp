@@ -1,6 +1,6 @@
 #include "DerAvedur/DerAvedur/Internals/Util/DAVKeychainUtil.h"
 
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Platform/Foundation/Bundle.h"
 
 std::string DAVKeychainUtil::serviceName() { return Foundation::Bundle::main().bundleIdentifier() + ".DerAvedur"; }

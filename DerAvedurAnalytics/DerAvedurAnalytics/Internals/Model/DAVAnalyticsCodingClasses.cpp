@@ -1,7 +1,7 @@
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVAnalyticsCodingClasses.h"
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelSupport.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVModelSupport.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVEventLog.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVPageLog.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVStartSessionLog.h"

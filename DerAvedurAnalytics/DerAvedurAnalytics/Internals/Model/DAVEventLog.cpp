@@ -1,7 +1,7 @@
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVEventLog.h"
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVCommonSchemaLog.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVCommonSchemaLog.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/DAVAnalyticsConstants.h"
 
 using Json = nlohmann::ordered_json;

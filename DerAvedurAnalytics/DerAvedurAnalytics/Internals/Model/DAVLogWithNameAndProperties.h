@@ -1,5 +1,5 @@
 #pragma once
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLogWithProperties.h"
 
 // A named log with text properties: the base of event and page logs.
 class DAVLogWithNameAndProperties : public DAVLogWithProperties {

@@ -1,5 +1,5 @@
 #pragma once
-#include "DerAvedur/DerAvedur/Internals/Model/DAVAbstractLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVAbstractLog.h"
 
 // Opens a session; the session tracker gives it the new session's id itself.
 class DAVStartSessionLog : public DAVAbstractLog {

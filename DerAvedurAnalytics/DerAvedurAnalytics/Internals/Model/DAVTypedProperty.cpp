@@ -2,8 +2,8 @@
 
 #include <typeinfo>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVAbstractLog.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVAbstractLog.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Platform/Foundation/Json.h"
 
 Foundation::Value DAVTypedProperty::serializeToDictionary() const {

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLog.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 
 class DAVTypedProperty : public Foundation::Coding, public DAVSerializableObject {

@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelDelegate.h"
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLog.h"
+#include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelDelegate.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLog.h"
 #include "Platform/Foundation/NotificationCenter.h"
 
 class DAVAbstractLog;

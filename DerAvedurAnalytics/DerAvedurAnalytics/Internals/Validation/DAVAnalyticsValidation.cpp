@@ -1,7 +1,7 @@
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Validation/DAVAnalyticsValidation.h"
 
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/DAVAnalyticsConstants.h"
 #include "Platform/Foundation/Text.h"
 

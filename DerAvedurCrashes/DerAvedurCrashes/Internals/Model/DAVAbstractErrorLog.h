@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVAbstractLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVAbstractLog.h"
 
 // What every crash log says about the process that failed.
 class DAVAbstractErrorLog : public DAVAbstractLog {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLog.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 
 // One loaded image of a crashed process, named by its build id.

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelFields.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVModelFields.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVCrashesConstants.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <memory>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLogWithProperties.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLogWithProperties.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVException.h"
 
 // An error the application (or a wrapper SDK) caught and reported

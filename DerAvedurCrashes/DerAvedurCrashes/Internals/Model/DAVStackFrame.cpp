@@ -1,6 +1,6 @@
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVStackFrame.h"
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelFields.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVModelFields.h"
 
 using namespace DAVModelFields;
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVLog.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVLog.h"
 #include "Platform/Foundation/KeyedArchiver.h"
 
 // One frame of a thread or an exception; no field is required.

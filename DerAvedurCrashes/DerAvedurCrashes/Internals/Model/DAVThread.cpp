@@ -1,6 +1,6 @@
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVThread.h"
 
-#include "DerAvedur/DerAvedur/Internals/Model/DAVModelFields.h"
+#include "DerAvedur/DerAvedur/Shared/Model/DAVModelFields.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Model/DAVErrorModelSupport.h"
 
 using namespace DAVModelFields;

@@ -3,8 +3,8 @@
 #include <cinttypes>
 #include <set>
 
-#include "DerAvedur/DerAvedur/Internals/Context/DAVDeviceTracker.h"
-#include "DerAvedur/DerAvedur/Internals/Util/DAVDerAvedurUserDefaults.h"
+#include "DerAvedur/DerAvedur/Shared/Context/DAVDeviceTracker.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVDerAvedurUserDefaults.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/Text.h"
 #include "Vendor/VXCrashReporter/Source/VXCrashReport.h"

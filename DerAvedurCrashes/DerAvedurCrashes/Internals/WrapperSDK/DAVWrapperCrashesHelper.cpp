@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "DerAvedur/DerAvedur/Internals/Util/DAVUtility.h"
+#include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/DAVCrashes.h"
 #include "DerAvedurCrashes/DerAvedurCrashes/Internals/Util/DAVCrashesUtil.h"
 
