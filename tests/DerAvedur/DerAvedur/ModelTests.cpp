@@ -226,12 +226,7 @@ TEST(CommonSchema, ALogWithoutDeviceOrUserStillConverts) {
 
 template <class T>
 std::shared_ptr<T> roundTrip(const std::shared_ptr<T>& object) {
-    auto data = DAVUtility::archiveKeyedData(Foundation::Value(object));
-    EXPECT_TRUE(data);
-    if (!data) return nullptr;
-    Foundation::Value back = DAVUtility::unarchiveKeyedData(*data);
-    EXPECT_TRUE(back.isObject());
-    return back.isObject() ? std::dynamic_pointer_cast<T>(back.asObject()) : nullptr;
+    return DAVTest::archiveRoundTrip(object);
 }
 
 TEST(LogArchive, EveryLogKindRoundTripsWithoutTagOrTokens) {

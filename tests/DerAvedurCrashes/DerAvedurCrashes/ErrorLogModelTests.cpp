@@ -325,12 +325,7 @@ TEST(ErrorLogValidity, NestedObjectsNameTheirFields) {
 template <class T>
 std::shared_ptr<T> roundTrip(const std::shared_ptr<T>& object) {
     DAVRegisterCrashesCodingClasses();
-    auto data = DAVUtility::archiveKeyedData(Foundation::Value(object));
-    EXPECT_TRUE(data);
-    if (!data) return nullptr;
-    Foundation::Value back = DAVUtility::unarchiveKeyedData(*data);
-    EXPECT_TRUE(back.isObject());
-    return back.isObject() ? std::dynamic_pointer_cast<T>(back.asObject()) : nullptr;
+    return DAVTest::archiveRoundTrip(object);
 }
 
 TEST(ErrorLogArchive, EveryKindRoundTripsToAnEqualLogWithTheSameJson) {
