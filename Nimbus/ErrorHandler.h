@@ -26,9 +26,9 @@ struct ErrorHandler {
     struct OperationResult {
         enum class Kind { success, retry, chunk, recoverableError, fail };
         Kind kind = Kind::success;
-        double afterSeconds = 0;  // retry
+        double afterSeconds = 0;                    // retry
         FailReason reason = FailReason::unhandled;  // recoverableError, fail
-        std::string message;  // retry, recoverableError, fail
+        std::string message;                        // retry, recoverableError, fail
 
         static OperationResult success() { return {}; }
         static OperationResult retry(double afterSeconds, std::string message) {

@@ -4,10 +4,14 @@ namespace Nimbus {
 
 std::string rawValue(NimbusKey key) {
     switch (key) {
-        case NimbusKey::databaseChangesTokenKey: return "databaseChangesTokenKey";
-        case NimbusKey::zoneChangesTokenKey: return "zoneChangesTokenKey";
-        case NimbusKey::subscriptionIsLocallyCachedKey: return "subscriptionIsLocallyCachedKey";
-        case NimbusKey::hasCustomZoneCreatedKey: return "hasCustomZoneCreatedKey";
+        case NimbusKey::databaseChangesTokenKey:
+            return "databaseChangesTokenKey";
+        case NimbusKey::zoneChangesTokenKey:
+            return "zoneChangesTokenKey";
+        case NimbusKey::subscriptionIsLocallyCachedKey:
+            return "subscriptionIsLocallyCachedKey";
+        case NimbusKey::hasCustomZoneCreatedKey:
+            return "hasCustomZoneCreatedKey";
     }
     return {};
 }
@@ -24,8 +28,10 @@ std::optional<NimbusKey> nimbusKeyFromRawValue(std::string_view raw) {
 
 std::string rawValue(Notifications notification) {
     switch (notification) {
-        case Notifications::cloudKitDataDidChangeRemotely: return "cloudKitDataDidChangeRemotely";
-        case Notifications::cloudKitNewData: return "cloudKitNewData";
+        case Notifications::cloudKitDataDidChangeRemotely:
+            return "cloudKitDataDidChangeRemotely";
+        case Notifications::cloudKitNewData:
+            return "cloudKitNewData";
     }
     return {};
 }

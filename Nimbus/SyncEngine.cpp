@@ -41,7 +41,8 @@ std::vector<PushPiece> splitOversizedPush(const std::vector<CKRecord>& save, con
 std::shared_ptr<SyncEngine> SyncEngine::make(std::vector<std::shared_ptr<Syncable>> objects,
                                              std::shared_ptr<CKContainer> container,
                                              std::shared_ptr<ObjectStore::Realm> realm, SyncEnvironment environment) {
-    std::shared_ptr<SyncEngine> engine(new SyncEngine(std::move(objects), std::move(container), std::move(environment)));
+    std::shared_ptr<SyncEngine> engine(
+        new SyncEngine(std::move(objects), std::move(container), std::move(environment)));
     std::weak_ptr<SyncEngine> weak = engine;
     for (const auto& object : engine->syncObjects_) {
         object->setRealm(realm);
@@ -134,7 +135,8 @@ void SyncEngine::checkAccount() {
             self->environment_.mainQueue->async([weak] {
                 auto engine = weak.lock();
                 if (!engine) return;
-                double delay = std::min(kLongestAccountCheckDelay, 15.0 * std::pow(2.0, std::min(engine->accountChecks_, 16)));
+                double delay =
+                    std::min(kLongestAccountCheckDelay, 15.0 * std::pow(2.0, std::min(engine->accountChecks_, 16)));
                 ++engine->accountChecks_;
                 engine->environment_.mainQueue->after(delay, [weak] {
                     if (auto later = weak.lock()) later->checkAccount();
@@ -286,7 +288,7 @@ void SyncEngine::fetchZoneChanges(Completion completion) {
     auto mainQueue = environment_.mainQueue;
 
     op->recordZoneChangeTokensUpdatedBlock = [weak, mainQueue, full](const CKRecordZoneID& zoneID,
-                                                                      const CKServerChangeTokenPtr& token, const auto&) {
+                                                                     const CKServerChangeTokenPtr& token, const auto&) {
         auto self = weak.lock();
         if (!self) return;
         {
@@ -325,9 +327,9 @@ void SyncEngine::fetchZoneChanges(Completion completion) {
             self->pushPendingChanges();
         });
     };
-    op->recordZoneFetchCompletionBlock = [weak, mainQueue, completion, full](const CKRecordZoneID& zoneID,
-                                                                             const CKServerChangeTokenPtr& token,
-                                                                             const auto&, bool, const OptionalError& error) {
+    op->recordZoneFetchCompletionBlock = [weak, mainQueue, completion, full](
+                                             const CKRecordZoneID& zoneID, const CKServerChangeTokenPtr& token,
+                                             const auto&, bool, const OptionalError& error) {
         auto self = weak.lock();
         if (!self) return;
         auto result = self->errorHandler_.classify(error);
@@ -432,17 +434,18 @@ void SyncEngine::resumeLongLivedOperations() {
         [container](const std::optional<std::vector<std::string>>& ids, const OptionalError& error) {
             if (error || !ids) return;
             for (const auto& id : *ids) {
-                container->fetchLongLivedOperation(id, [container](std::shared_ptr<CKOperation> op, const OptionalError& e) {
-                    auto modify = std::dynamic_pointer_cast<CKModifyRecordsOperation>(op);
-                    if (e || !modify) return;
-                    // A push that did not check change tags would overwrite newer
-                    // changes; what it held is still pending locally and goes again.
-                    if (modify->savePolicy != CKSavePolicy::ifServerRecordUnchanged) return;
-                    modify->modifyRecordsCompletionBlock = [](const auto&, const auto&, const OptionalError&) {
-                        debugLog("Resume modify records success!");
-                    };
-                    container->add(modify);
-                });
+                container->fetchLongLivedOperation(
+                    id, [container](std::shared_ptr<CKOperation> op, const OptionalError& e) {
+                        auto modify = std::dynamic_pointer_cast<CKModifyRecordsOperation>(op);
+                        if (e || !modify) return;
+                        // A push that did not check change tags would overwrite newer
+                        // changes; what it held is still pending locally and goes again.
+                        if (modify->savePolicy != CKSavePolicy::ifServerRecordUnchanged) return;
+                        modify->modifyRecordsCompletionBlock = [](const auto&, const auto&, const OptionalError&) {
+                            debugLog("Resume modify records success!");
+                        };
+                        container->add(modify);
+                    });
             }
         });
 }
@@ -531,8 +534,9 @@ void SyncEngine::afterOperation(std::function<void()> block) {
     defaultContainer_->cloudQueue()->async(std::move(block));
 }
 
-void SyncEngine::pushPieceAnswered(std::uint64_t generation, const PendingChanges& sent, const std::vector<CKRecord>& saved,
-                                   const std::vector<CKRecordID>& deleted, const OptionalError& error) {
+void SyncEngine::pushPieceAnswered(std::uint64_t generation, const PendingChanges& sent,
+                                   const std::vector<CKRecord>& saved, const std::vector<CKRecordID>& deleted,
+                                   const OptionalError& error) {
     // What the server applied is recorded even from a late reply.
     for (const auto& o : syncObjects_) o->acknowledge(sent.recordsToSave, saved, deleted);
     if (generation != pushGeneration_ || !pushing_) return;
@@ -596,7 +600,7 @@ void SyncEngine::finishPush(std::uint64_t generation) {
         createZonesThenPush();
     }
     if (outcome.needsFetch) {
-        fetchDatabaseChanges();  // its end pushes what stays pending
+        fetchDatabaseChanges();              // its end pushes what stays pending
         retryPushLater(outcome.retryAfter);  // and a conflict that keeps coming backs off
         return;
     }

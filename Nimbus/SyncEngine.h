@@ -65,8 +65,8 @@ public:
     void pull();
     // At termination: every sync object removes its flagged objects.
     void cleanUp();
-    void modifyRecords(std::vector<CloudKit::CKRecord> recordsToSave, std::vector<CloudKit::CKRecordID> recordIDsToDelete,
-                       ErrorCompletion completion = nullptr);
+    void modifyRecords(std::vector<CloudKit::CKRecord> recordsToSave,
+                       std::vector<CloudKit::CKRecordID> recordIDsToDelete, ErrorCompletion completion = nullptr);
 
     CloudKit::CKServerChangeTokenPtr databaseChangeToken() const;
     void setDatabaseChangeToken(const CloudKit::CKServerChangeTokenPtr& token);
@@ -104,7 +104,8 @@ private:
     // Main queue.
     void pushPendingChanges();
     void sendPushPiece(PendingChanges piece, std::uint64_t generation);
-    void pushPieceAnswered(std::uint64_t generation, const PendingChanges& sent, const std::vector<CloudKit::CKRecord>& saved,
+    void pushPieceAnswered(std::uint64_t generation, const PendingChanges& sent,
+                           const std::vector<CloudKit::CKRecord>& saved,
                            const std::vector<CloudKit::CKRecordID>& deleted, const CloudKit::OptionalError& error);
     void finishPush(std::uint64_t generation);
     void retryPushLater(std::optional<double> seconds);

@@ -20,7 +20,8 @@ using Foundation::Value;
 SyncEnvironment SyncEnvironment::standard() {
     SyncEnvironment env;
     // Non-owning: the standard instances live for the process.
-    env.defaults = std::shared_ptr<Foundation::UserDefaults>(std::shared_ptr<void>(), &Foundation::UserDefaults::standard());
+    env.defaults =
+        std::shared_ptr<Foundation::UserDefaults>(std::shared_ptr<void>(), &Foundation::UserDefaults::standard());
     env.notificationCenter = std::shared_ptr<Foundation::NotificationCenter>(
         std::shared_ptr<void>(), &Foundation::NotificationCenter::defaultCenter());
     env.mainQueue = Foundation::DispatchQueue::main();
@@ -75,7 +76,8 @@ bool referencesMissingObject(ObjectStore::Realm& realm, const Value& value) {
     if (!reference) return false;
     std::string zone = reference->recordID().zoneID.zoneName;
     const std::string suffix = "sZone";
-    if (zone.size() <= suffix.size() || zone.compare(zone.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
+    if (zone.size() <= suffix.size() || zone.compare(zone.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
     auto schema = realm.objectSchema(zone.substr(0, zone.size() - suffix.size()));
     if (!schema) return true;
     auto key = primaryKeyFromRecordName(reference->recordID(), *schema);
@@ -159,11 +161,12 @@ std::vector<ObjectStore::NotificationTokenRef> SyncObjectBase::tokensToSkip() co
 void SyncObjectBase::observeLocalChanges() {
     if (!realm_) return;
     std::weak_ptr<SyncObjectBase> weak = weak_from_this();
-    notificationToken_ = realm_->objects(className_).observe(
-        [weak](const ObjectStore::AnyCollectionChange& change) {
-            if (auto self = weak.lock()) self->localChangeHandler(change);
-        },
-        environment_.mainQueue);
+    notificationToken_ = realm_->objects(className_)
+                             .observe(
+                                 [weak](const ObjectStore::AnyCollectionChange& change) {
+                                     if (auto self = weak.lock()) self->localChangeHandler(change);
+                                 },
+                                 environment_.mainQueue);
 }
 
 void SyncObjectBase::localChangeHandler(const ObjectStore::AnyCollectionChange& change) {
@@ -245,9 +248,10 @@ PendingChanges SyncObjectBase::pendingChanges() {
         for (const auto& k : keys) save.setObject(k, local.objectForKey(k));
         out.recordsToSave.push_back(std::move(save));
     }
-    for (const auto& state : realm_->objects<NimbusRecordState>()
-                                 .filter(ObjectStore::Predicate("recordType == %@ AND deletePending == true", {className_}))
-                                 .objects()) {
+    for (const auto& state :
+         realm_->objects<NimbusRecordState>()
+             .filter(ObjectStore::Predicate("recordType == %@ AND deletePending == true", {className_}))
+             .objects()) {
         if (!seen.count(state->recordName())) out.recordIDsToDelete.emplace_back(state->recordName(), zoneID());
     }
     if (!deletedElsewhere.empty()) {
@@ -274,7 +278,8 @@ void SyncObjectBase::markSent(const std::vector<CKRecord>& records) {
     if (first.empty()) return;
     try {
         realm_->beginWrite();
-        for (const auto* record : first) makeRecordState(*realm_, className_, record->recordID().recordName)->setRecord(*record);
+        for (const auto* record : first)
+            makeRecordState(*realm_, className_, record->recordID().recordName)->setRecord(*record);
         realm_->commitWrite(tokensToSkip());
     } catch (const std::exception&) {
         if (realm_->isInWriteTransaction()) realm_->cancelWrite();
@@ -297,7 +302,8 @@ void SyncObjectBase::acknowledge(const std::vector<CKRecord>& sent, const std::v
             for (const auto& s : sent)
                 if (s.recordID() == record.recordID()) {
                     acknowledged = s;
-                    acknowledged.setServerState(record.recordChangeTag(), record.creationDate(), record.modificationDate());
+                    acknowledged.setServerState(record.recordChangeTag(), record.creationDate(),
+                                                record.modificationDate());
                     break;
                 }
             state->setRecord(acknowledged);

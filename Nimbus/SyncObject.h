@@ -83,7 +83,8 @@ private:
 template <class T>
 class SyncObject : public SyncObjectBase {
 public:
-    explicit SyncObject(std::shared_ptr<ObjectStore::Realm> realm, SyncEnvironment environment = SyncEnvironment::standard())
+    explicit SyncObject(std::shared_ptr<ObjectStore::Realm> realm,
+                        SyncEnvironment environment = SyncEnvironment::standard())
         : SyncObjectBase(CKRecordConvertible<T>::recordType(), std::move(realm), std::move(environment)) {}
 
     static std::shared_ptr<SyncObject> make(std::shared_ptr<ObjectStore::Realm> realm,

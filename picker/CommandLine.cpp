@@ -20,10 +20,11 @@ const char* usageText() {
 int handleCommandLine(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf("%s"
-                        "Resources: %s\n"
-                        "See vexil(1) for the environment variables and files.\n",
-                        usageText(), Foundation::Bundle::main().resourcePath().c_str());
+            std::printf(
+                "%s"
+                "Resources: %s\n"
+                "See vexil(1) for the environment variables and files.\n",
+                usageText(), Foundation::Bundle::main().resourcePath().c_str());
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {

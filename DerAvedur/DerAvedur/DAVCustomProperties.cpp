@@ -18,8 +18,10 @@ constexpr const char* kTag = kDAVDerAvedurLogTag;
 bool DAVCustomProperties::isValidKey(const std::string& key) const {
     static const std::regex pattern("^[a-zA-Z][a-zA-Z0-9\\-_]*$");
     if (key.size() > kMaxPropertyKeyLength || !std::regex_match(key, pattern)) {
-        DAVLogError(kTag, "Custom property \"%s\" must match \"^[a-zA-Z][a-zA-Z0-9\\-_]*$\" and be at most %zu characters long.",
-                    key.c_str(), kMaxPropertyKeyLength);
+        DAVLogError(
+            kTag,
+            "Custom property \"%s\" must match \"^[a-zA-Z][a-zA-Z0-9\\-_]*$\" and be at most %zu characters long.",
+            key.c_str(), kMaxPropertyKeyLength);
         return false;
     }
     std::lock_guard<std::mutex> guard(lock_);
@@ -117,8 +119,10 @@ void DAVCustomPropertiesLog::encodeWithCoder(Foundation::KeyedArchiver& coder) c
     Foundation::Dictionary values;
     Foundation::Array cleared;
     for (const auto& [key, value] : properties) {
-        if (value.isNull()) cleared.emplace_back(key);
-        else values.set(key, value);
+        if (value.isNull())
+            cleared.emplace_back(key);
+        else
+            values.set(key, value);
     }
     coder.encode("properties", Foundation::Value(std::move(values)));
     coder.encode("clearedProperties", Foundation::Value(std::move(cleared)));
@@ -138,5 +142,6 @@ void DAVCustomPropertiesLog::decodeWithCoder(Foundation::KeyedUnarchiver& coder)
 
 void DAVCustomPropertiesLog::registerCodingClass() {
     static Foundation::OnceFlag flag;
-    Foundation::once(flag, [] { DAVModelSupport::registerCodingClass<DAVCustomPropertiesLog>("DAVCustomPropertiesLog"); });
+    Foundation::once(flag,
+                     [] { DAVModelSupport::registerCodingClass<DAVCustomPropertiesLog>("DAVCustomPropertiesLog"); });
 }

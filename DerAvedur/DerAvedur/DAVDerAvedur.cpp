@@ -314,7 +314,8 @@ bool DAVDerAvedur::startService(const DAVServiceClass& serviceClass, const std::
     }
     if (fromApplication && service->isAvailable() && service->isStartedFromApplication()) return false;
     if (service->isAppSecretRequired() && (!appSecret || appSecret->empty())) {
-        DAVLogError(kTag, "Cannot start service %s. Der Avedur was started without app secret, but the service requires it.",
+        DAVLogError(kTag,
+                    "Cannot start service %s. Der Avedur was started without app secret, but the service requires it.",
                     className.c_str());
         return false;
     }
@@ -344,7 +345,8 @@ bool DAVDerAvedur::shouldDisable(const std::string& serviceName) const {
     std::size_t start = 0;
     for (;;) {
         const std::size_t comma = text.find(',', start);
-        const std::string piece = trimmed(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        const std::string piece =
+            trimmed(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         if (piece == serviceName || piece == "All") return true;
         if (comma == std::string::npos) return false;
         start = comma + 1;
@@ -361,17 +363,17 @@ void DAVDerAvedur::initializeChannelGroup() {
     if (!channelGroup_) {
         std::shared_ptr<DAVHttpClientProtocol> httpClient = DAVDependencyConfiguration::httpClient();
         if (!httpClient) httpClient = std::make_shared<DAVHttpClient>();
-        channelGroup_ = std::make_shared<DAVChannelGroupDefault>(httpClient, installId,
-                                                                 logUrl_.value_or(DAVDerAvedurConfiguration::defaultLogUrl()),
-                                                                 DAVChannelUnitDependencies::shared());
+        channelGroup_ = std::make_shared<DAVChannelGroupDefault>(
+            httpClient, installId, logUrl_.value_or(DAVDerAvedurConfiguration::defaultLogUrl()),
+            DAVChannelUnitDependencies::shared());
         channelGroup_->addDelegate(rirIvovovozuChannelDelegate_);
         if (requestedMaxStorageSizeInBytes_)
             channelGroup_->setMaxStorageSize(*requestedMaxStorageSizeInBytes_, maxStorageSizeCompletionHandler_);
     }
     channelGroup_->setAppSecret(appSecret_);
     if (!channelUnit_) {
-        channelUnit_ =
-            channelGroup_->addChannelUnitWithConfiguration(DAVChannelUnitConfiguration::initDefaultConfigurationWithGroupId(kGroupId));
+        channelUnit_ = channelGroup_->addChannelUnitWithConfiguration(
+            DAVChannelUnitConfiguration::initDefaultConfigurationWithGroupId(kGroupId));
     }
 }
 
@@ -393,7 +395,8 @@ void DAVDerAvedur::setInstanceLogUrl(const std::string& logUrl) {
     }
 }
 
-void DAVDerAvedur::setInstanceMaxStorageSize(std::int64_t sizeInBytes, std::function<void(bool success)> completionHandler) {
+void DAVDerAvedur::setInstanceMaxStorageSize(std::int64_t sizeInBytes,
+                                             std::function<void(bool success)> completionHandler) {
     if (sizeInBytes < kMinimumStorageSize) {
         if (completionHandler) completionHandler(false);
         DAVLogWarning(kTag, "Cannot set storage size to %lld bytes, minimum value is %lld bytes",
@@ -515,8 +518,9 @@ std::string DAVDerAvedur::instanceInstallId() {
 bool DAVDerAvedur::canBeUsed() const {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     if (sdkConfigured_) return true;
-    DAVLogError(kTag, "Der Avedur SDK hasn't been configured. You need to call [DAVDerAvedur start:YOUR_APP_SECRET "
-                      "withServices:LIST_OF_SERVICES] first.");
+    DAVLogError(kTag,
+                "Der Avedur SDK hasn't been configured. You need to call [DAVDerAvedur start:YOUR_APP_SECRET "
+                "withServices:LIST_OF_SERVICES] first.");
     return false;
 }
 

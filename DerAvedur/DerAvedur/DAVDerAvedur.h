@@ -42,7 +42,8 @@ public:
     // The configuration string: "appsecret=…;target=…", "macos=…" or a bare secret.
     static void configureWithAppSecret(const std::optional<std::string>& appSecret);
     static void configure();
-    static void start(const std::optional<std::string>& appSecret, const std::optional<std::vector<DAVServiceClass>>& services);
+    static void start(const std::optional<std::string>& appSecret,
+                      const std::optional<std::vector<DAVServiceClass>>& services);
     static void startWithServices(const std::optional<std::vector<DAVServiceClass>>& services);
     static void startFromLibraryWithServices(const std::optional<std::vector<DAVServiceClass>>& services);
     static void startService(const DAVServiceClass& service);
@@ -78,8 +79,8 @@ public:
 
     bool configureWithAppSecret(const std::optional<std::string>& appSecret,
                                 const std::optional<std::string>& transmissionTargetToken, bool fromApplication);
-    void start(const std::optional<std::string>& secretString, const std::optional<std::vector<DAVServiceClass>>& services,
-               bool fromApplication);
+    void start(const std::optional<std::string>& secretString,
+               const std::optional<std::vector<DAVServiceClass>>& services, bool fromApplication);
     void startServices(const std::optional<std::vector<DAVServiceClass>>& services,
                        const std::optional<std::string>& appSecret,
                        const std::optional<std::string>& transmissionTargetToken, bool fromApplication);

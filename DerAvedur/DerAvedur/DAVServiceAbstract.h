@@ -50,9 +50,8 @@ public:
     // For a service type with `static std::shared_ptr<Service> sharedInstance()`.
     template <class Service>
     static DAVServiceClass of(std::string name) {
-        return DAVServiceClass(std::move(name), +[]() -> std::shared_ptr<DAVServiceCommon> {
-            return Service::sharedInstance();
-        });
+        return DAVServiceClass(
+            std::move(name), +[]() -> std::shared_ptr<DAVServiceCommon> { return Service::sharedInstance(); });
     }
 
     bool isNil() const { return sharedInstance_ == nullptr; }

@@ -55,10 +55,9 @@ void DAVAnalytics::trackEventWithTypedProperties(const std::string& eventName,
     trackEventWithTypedProperties(eventName, properties, nullptr, flags);
 }
 
-void DAVAnalytics::trackEventWithTypedProperties(const std::string& eventName,
-                                                 const std::shared_ptr<DAVEventProperties>& properties,
-                                                 const std::shared_ptr<DAVAnalyticsTransmissionTarget>& transmissionTarget,
-                                                 DAVFlags flags) {
+void DAVAnalytics::trackEventWithTypedProperties(
+    const std::string& eventName, const std::shared_ptr<DAVEventProperties>& properties,
+    const std::shared_ptr<DAVAnalyticsTransmissionTarget>& transmissionTarget, DAVFlags flags) {
     sharedInstance()->instanceTrackEventWithTypedProperties(eventName, properties, transmissionTarget, flags);
 }
 
@@ -121,13 +120,15 @@ void DAVAnalytics::startWithChannelGroup(const std::shared_ptr<DAVChannelGroupPr
                                          bool fromApplication) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     sessionTracker_->setDelegate(weak_from_this());
-    channelUnitConfiguration_ = DAVChannelUnitConfiguration::initDefaultConfigurationWithGroupId(groupId(), flushInterval_);
+    channelUnitConfiguration_ =
+        DAVChannelUnitConfiguration::initDefaultConfigurationWithGroupId(groupId(), flushInterval_);
     DAVServiceAbstract::startWithChannelGroup(channelGroup, appSecret, transmissionTargetToken, fromApplication);
 
-    if (transmissionTargetToken) defaultTransmissionTarget_ = createTransmissionTargetForToken(*transmissionTargetToken);
+    if (transmissionTargetToken)
+        defaultTransmissionTarget_ = createTransmissionTargetForToken(*transmissionTargetToken);
 
-    auto critical =
-        channelGroup->addChannelUnitWithConfiguration(DAVChannelUnitConfiguration::initDefaultConfigurationWithGroupId(criticalGroupId()));
+    auto critical = channelGroup->addChannelUnitWithConfiguration(
+        DAVChannelUnitConfiguration::initDefaultConfigurationWithGroupId(criticalGroupId()));
     {
         std::lock_guard<std::mutex> state(stateLock_);
         criticalChannelUnit_ = critical;
@@ -218,10 +219,12 @@ void DAVAnalytics::instanceTrackEventWithTypedProperties(
     std::lock_guard<std::recursive_mutex> guard(lock_);
     if (!canBeUsed() || !isInstanceEnabled()) return;
 
-    std::shared_ptr<DAVAnalyticsTransmissionTarget> target = transmissionTarget ? transmissionTarget : defaultTransmissionTarget_;
+    std::shared_ptr<DAVAnalyticsTransmissionTarget> target =
+        transmissionTarget ? transmissionTarget : defaultTransmissionTarget_;
     DAVFlags persistence = flags & DAVFlagsPersistenceMask;
     if (persistence != DAVFlagsNormal && persistence != DAVFlagsCritical) {
-        DAVLogWarning(kTag, "Invalid flags (%u) received, using normal as a default.", static_cast<unsigned>(persistence));
+        DAVLogWarning(kTag, "Invalid flags (%u) received, using normal as a default.",
+                      static_cast<unsigned>(persistence));
         persistence = DAVFlagsNormal;
     }
 
@@ -253,7 +256,8 @@ void DAVAnalytics::instanceTrackPage(const std::string& pageName,
     if (!canBeUsed() || !isInstanceEnabled()) return;
     auto log = std::make_shared<DAVPageLog>();
     log->name = pageName;
-    if (properties && !properties->empty()) log->properties = DAVAnalyticsValidation::removeInvalidProperties(*properties);
+    if (properties && !properties->empty())
+        log->properties = DAVAnalyticsValidation::removeInvalidProperties(*properties);
     sendLog(log, DAVFlagsNormal);
 }
 
@@ -304,9 +308,10 @@ void DAVAnalytics::setInstanceTransmissionInterval(unsigned interval) {
         return;
     }
     if (interval < kDAVMinTransmissionInterval || interval > kDAVMaxTransmissionInterval) {
-        DAVLogError(kTag,
-                    "The transmission interval is not valid, it should be between %u second(s) and %u second(s) (%u day).",
-                    kDAVMinTransmissionInterval, kDAVMaxTransmissionInterval, 1u);
+        DAVLogError(
+            kTag,
+            "The transmission interval is not valid, it should be between %u second(s) and %u second(s) (%u day).",
+            kDAVMinTransmissionInterval, kDAVMaxTransmissionInterval, 1u);
         return;
     }
     flushInterval_ = interval;
@@ -369,9 +374,9 @@ std::shared_ptr<DAVChannelUnitProtocol> DAVAnalytics::rirIvovovozuChannelUnit() 
 }
 
 std::shared_ptr<DAVChannelUnitProtocol> DAVAnalytics::rirIvovovozuCriticalChannelUnit() {
-    return lookUpCompanion(rirIvovovozuCriticalChannelUnit_,
-                           Foundation::format("%s_%s%s", kDAVAnalyticsGroupId, kDAVCriticalChannelSuffix,
-                                              kDAVRirIvovovozuGroupIdSuffix));
+    return lookUpCompanion(
+        rirIvovovozuCriticalChannelUnit_,
+        Foundation::format("%s_%s%s", kDAVAnalyticsGroupId, kDAVCriticalChannelSuffix, kDAVRirIvovovozuGroupIdSuffix));
 }
 
 std::shared_ptr<DAVChannelUnitProtocol> DAVAnalytics::criticalChannelUnit() const {

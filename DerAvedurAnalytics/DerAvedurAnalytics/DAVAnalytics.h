@@ -88,10 +88,9 @@ public:
 
     void instanceTrackEvent(const std::string& eventName, const std::optional<Foundation::Dictionary>& properties,
                             const std::shared_ptr<DAVAnalyticsTransmissionTarget>& transmissionTarget, DAVFlags flags);
-    void instanceTrackEventWithTypedProperties(const std::string& eventName,
-                                               const std::shared_ptr<DAVEventProperties>& properties,
-                                               const std::shared_ptr<DAVAnalyticsTransmissionTarget>& transmissionTarget,
-                                               DAVFlags flags);
+    void instanceTrackEventWithTypedProperties(
+        const std::string& eventName, const std::shared_ptr<DAVEventProperties>& properties,
+        const std::shared_ptr<DAVAnalyticsTransmissionTarget>& transmissionTarget, DAVFlags flags);
     void instanceTrackPage(const std::string& pageName, const std::optional<Foundation::Dictionary>& properties);
     void instancePause();
     void instanceResume();
@@ -125,10 +124,12 @@ public:
     // Events and pages whose name fails validation are not stored.
     bool channelUnitShouldFilterLog(const std::shared_ptr<DAVChannelUnitProtocol>& channelUnit,
                                     const std::shared_ptr<DAVLog>& log) override;
-    void channelWillSendLog(const std::shared_ptr<DAVChannelProtocol>& channel, const std::shared_ptr<DAVLog>& log) override;
+    void channelWillSendLog(const std::shared_ptr<DAVChannelProtocol>& channel,
+                            const std::shared_ptr<DAVLog>& log) override;
     void channelDidSucceedSendingLog(const std::shared_ptr<DAVChannelProtocol>& channel,
                                      const std::shared_ptr<DAVLog>& log) override;
-    void channelDidFailSendingLog(const std::shared_ptr<DAVChannelProtocol>& channel, const std::shared_ptr<DAVLog>& log,
+    void channelDidFailSendingLog(const std::shared_ptr<DAVChannelProtocol>& channel,
+                                  const std::shared_ptr<DAVLog>& log,
                                   const std::optional<Foundation::Error>& error) override;
 
 private:

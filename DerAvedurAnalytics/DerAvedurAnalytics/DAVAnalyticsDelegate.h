@@ -21,7 +21,8 @@ public:
                                                     const std::shared_ptr<DAVEventLog>& /*log*/) {}
     virtual void analyticsDidSucceedSendingPageLog(DAVAnalytics& /*analytics*/,
                                                    const std::shared_ptr<DAVPageLog>& /*log*/) {}
-    virtual void analyticsDidFailSendingEventLog(DAVAnalytics& /*analytics*/, const std::shared_ptr<DAVEventLog>& /*log*/,
+    virtual void analyticsDidFailSendingEventLog(DAVAnalytics& /*analytics*/,
+                                                 const std::shared_ptr<DAVEventLog>& /*log*/,
                                                  const std::optional<Foundation::Error>& /*error*/) {}
     virtual void analyticsDidFailSendingPageLog(DAVAnalytics& /*analytics*/, const std::shared_ptr<DAVPageLog>& /*log*/,
                                                 const std::optional<Foundation::Error>& /*error*/) {}

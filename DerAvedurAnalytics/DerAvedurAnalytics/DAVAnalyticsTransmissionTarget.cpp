@@ -24,9 +24,8 @@ void DAVAnalyticsTransmissionTarget::trackEvent(const std::string& eventName,
     DAVAnalytics::trackEvent(eventName, properties, shared_from_this(), flags);
 }
 
-void DAVAnalyticsTransmissionTarget::trackEventWithTypedProperties(const std::string& eventName,
-                                                                   const std::shared_ptr<DAVEventProperties>& properties,
-                                                                   DAVFlags flags) {
+void DAVAnalyticsTransmissionTarget::trackEventWithTypedProperties(
+    const std::string& eventName, const std::shared_ptr<DAVEventProperties>& properties, DAVFlags flags) {
     DAVAnalytics::trackEventWithTypedProperties(eventName, properties, shared_from_this(), flags);
 }
 

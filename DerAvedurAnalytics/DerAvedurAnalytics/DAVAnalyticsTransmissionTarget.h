@@ -18,7 +18,8 @@
 class DAVAnalyticsTransmissionTarget : public std::enable_shared_from_this<DAVAnalyticsTransmissionTarget> {
 public:
     // initWithTransmissionTargetToken:parentTarget:channelGroup:
-    DAVAnalyticsTransmissionTarget(std::string token, const std::shared_ptr<DAVAnalyticsTransmissionTarget>& parentTarget,
+    DAVAnalyticsTransmissionTarget(std::string token,
+                                   const std::shared_ptr<DAVAnalyticsTransmissionTarget>& parentTarget,
                                    std::shared_ptr<DAVChannelGroupProtocol> channelGroup);
 
     const std::string& transmissionTargetToken() const { return token_; }

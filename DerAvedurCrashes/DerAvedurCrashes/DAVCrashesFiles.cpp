@@ -89,4 +89,3 @@ void DAVCrashes::clearContextHistoryAndKeepCurrentSession() {
     DAVSessionContext::sharedInstance()->clearSessionHistoryAndKeepCurrentSession(true);
     DAVUserIdContext::sharedInstance()->clearUserIdHistory();
 }
-

@@ -110,7 +110,6 @@ void animateValue(const void* object, const std::string& key, std::function<void
     running()[k] = run;
 }
 
-
 // --- animator proxies -----------------------------------------------------------
 
 namespace {
@@ -125,13 +124,15 @@ CGRect lerp(CGRect a, CGRect b, double p) {
 void NSViewAnimator::setAlphaValue(double alpha) {
     auto v = view_;
     const double from = v->alphaValue();
-    animateValue(v.get(), "alphaValue", [v, from, alpha](double p) { v->setAlphaValue(lerp(from, alpha, p)); }, v);
+    animateValue(
+        v.get(), "alphaValue", [v, from, alpha](double p) { v->setAlphaValue(lerp(from, alpha, p)); }, v);
 }
 
 void NSViewAnimator::setFrame(CGRect frame) {
     auto v = view_;
     const CGRect from = v->frame();
-    animateValue(v.get(), "frame", [v, from, frame](double p) { v->setFrame(lerp(from, frame, p)); }, v);
+    animateValue(
+        v.get(), "frame", [v, from, frame](double p) { v->setFrame(lerp(from, frame, p)); }, v);
 }
 
 void NSViewAnimator::setFrameOrigin(CGPoint origin) { setFrame({origin, view_->frame().size}); }
@@ -140,9 +141,12 @@ void NSViewAnimator::setFrameSize(CGSize size) { setFrame({view_->frame().origin
 void NSViewAnimator::setBoundsOrigin(CGPoint origin) {
     auto v = view_;
     const CGPoint from = v->bounds().origin;
-    animateValue(v.get(), "boundsOrigin", [v, from, origin](double p) {
-        v->setBoundsOrigin({lerp(from.x, origin.x, p), lerp(from.y, origin.y, p)});
-    }, v);
+    animateValue(
+        v.get(), "boundsOrigin",
+        [v, from, origin](double p) {
+            v->setBoundsOrigin({lerp(from.x, origin.x, p), lerp(from.y, origin.y, p)});
+        },
+        v);
 }
 
 void NSViewAnimator::setHidden(bool hidden) { view_->setHidden(hidden); }
@@ -150,13 +154,15 @@ void NSViewAnimator::setHidden(bool hidden) { view_->setHidden(hidden); }
 void NSWindowAnimator::setAlphaValue(double alpha) {
     auto w = window_;
     const double from = w->alphaValue();
-    animateValue(w.get(), "alphaValue", [w, from, alpha](double p) { w->setAlphaValue(lerp(from, alpha, p)); }, w);
+    animateValue(
+        w.get(), "alphaValue", [w, from, alpha](double p) { w->setAlphaValue(lerp(from, alpha, p)); }, w);
 }
 
 void NSWindowAnimator::setFrame(CGRect frame, bool display) {
     auto w = window_;
     const CGRect from = w->frame();
-    animateValue(w.get(), "frame", [w, from, frame, display](double p) { w->setFrame(lerp(from, frame, p), display); }, w);
+    animateValue(
+        w.get(), "frame", [w, from, frame, display](double p) { w->setFrame(lerp(from, frame, p), display); }, w);
 }
 
 // --- NSAnimation -------------------------------------------------------------------------
@@ -179,8 +185,10 @@ void NSAnimation::startAnimation() {
         [self](bool finished) {
             self->run_.reset();
             if (auto d = self->delegate.lock()) {
-                if (finished) d->animationDidEnd(*self);
-                else d->animationDidStop(*self);
+                if (finished)
+                    d->animationDidEnd(*self);
+                else
+                    d->animationDidStop(*self);
             }
         });
 }

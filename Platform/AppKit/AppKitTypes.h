@@ -25,9 +25,21 @@ inline constexpr CGPoint NSZeroPoint{};
 
 // --- events
 enum class NSEventType : int {
-    LeftMouseDown = 1, LeftMouseUp = 2, RightMouseDown = 3, RightMouseUp = 4, MouseMoved = 5,
-    LeftMouseDragged = 6, RightMouseDragged = 7, MouseEntered = 8, MouseExited = 9, KeyDown = 10,
-    KeyUp = 11, FlagsChanged = 12, ScrollWheel = 22, OtherMouseDown = 25, OtherMouseUp = 26,
+    LeftMouseDown = 1,
+    LeftMouseUp = 2,
+    RightMouseDown = 3,
+    RightMouseUp = 4,
+    MouseMoved = 5,
+    LeftMouseDragged = 6,
+    RightMouseDragged = 7,
+    MouseEntered = 8,
+    MouseExited = 9,
+    KeyDown = 10,
+    KeyUp = 11,
+    FlagsChanged = 12,
+    ScrollWheel = 22,
+    OtherMouseDown = 25,
+    OtherMouseUp = 26,
     OtherMouseDragged = 27,
 };
 using NSEventMask = std::uint64_t;
@@ -101,10 +113,34 @@ inline constexpr NSControlStateValue NSOnState = NSControlStateValueOn;
 inline constexpr NSControlStateValue NSOffState = NSControlStateValueOff;
 
 enum class NSTextAlignment { left = 0, right = 1, center = 2, justified = 3, natural = 4 };
-enum class NSCellImagePosition { noImage = 0, imageOnly = 1, imageLeft = 2, imageRight = 3, imageBelow = 4, imageAbove = 5, imageOverlaps = 6 };
+enum class NSCellImagePosition {
+    noImage = 0,
+    imageOnly = 1,
+    imageLeft = 2,
+    imageRight = 3,
+    imageBelow = 4,
+    imageAbove = 5,
+    imageOverlaps = 6
+};
 enum class NSImageScaling { proportionallyDown = 0, axesIndependently = 1, none = 2, proportionallyUpOrDown = 3 };
-enum class NSButtonType { momentaryLight = 0, pushOnPushOff = 1, toggle = 2, switchButton = 3, radio = 4, momentaryChange = 5, onOff = 6, momentaryPushIn = 7 };
-enum class NSBezelStyle { rounded = 1, regularSquare = 2, shadowlessSquare = 6, smallSquare = 10, inline_ = 15, recessed = 13 };
+enum class NSButtonType {
+    momentaryLight = 0,
+    pushOnPushOff = 1,
+    toggle = 2,
+    switchButton = 3,
+    radio = 4,
+    momentaryChange = 5,
+    onOff = 6,
+    momentaryPushIn = 7
+};
+enum class NSBezelStyle {
+    rounded = 1,
+    regularSquare = 2,
+    shadowlessSquare = 6,
+    smallSquare = 10,
+    inline_ = 15,
+    recessed = 13
+};
 enum class NSRectEdge { minX = 0, minY = 1, maxX = 2, maxY = 3 };
 
 using NSAutoresizingMaskOptions = unsigned;

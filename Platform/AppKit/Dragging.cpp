@@ -23,7 +23,8 @@ std::shared_ptr<NSDraggingSession> NSDraggingSession::begin(NSView& view, const 
     s->sequence_ = ++g_sequence;
     auto w = event.windowRef() ? event.windowRef() : view.window();
     s->location_ = w ? w->convertPointToScreen(event.locationInWindow) : event.locationInWindow;
-    if (s->source_) s->sourceMask_ = s->source_->sourceOperationMaskForDraggingContext(*s, NSDraggingContext::withinApplication);
+    if (s->source_)
+        s->sourceMask_ = s->source_->sourceOperationMaskForDraggingContext(*s, NSDraggingContext::withinApplication);
     g_current = s;
     auto& app = NSApplication::shared();
     app.dragHandler = [](const NSEvent&, CGPoint p) {

@@ -29,7 +29,9 @@ public:
     bool registerHotKey(std::uint16_t keyCode, NSEventModifierFlags modifiers) override;
     void unregisterHotKey(std::uint16_t keyCode, NSEventModifierFlags modifiers) override;
     // Combinations another program holds: registering them is refused.
-    void holdByOtherProgram(std::uint16_t keyCode, NSEventModifierFlags modifiers) { held_.insert({keyCode, modifiers}); }
+    void holdByOtherProgram(std::uint16_t keyCode, NSEventModifierFlags modifiers) {
+        held_.insert({keyCode, modifiers});
+    }
     const std::set<std::pair<std::uint16_t, NSEventModifierFlags>>& grabbedHotKeys() const { return grabbed_; }
 
     void openURL(const std::string& url) override { openedURLs.push_back(url); }

@@ -57,29 +57,37 @@ void NSLayoutConstraint::setConstant(double c) {
 void NSLayoutConstraint::Animator::setConstant(double to) {
     auto c = constraint;
     const double from = c->constant();
-    animateValue(c.get(), "constant", [c, from, to](double p) {
-        c->setConstant(p >= 1 ? to : from + (to - from) * p);
-        if (NSView* v = c->installedOn_) {
-            NSView* root = v;
-            while (root->superview()) root = root->superview();
-            root->layoutSubtreeIfNeeded();
-        }
-    }, c);
+    animateValue(
+        c.get(), "constant",
+        [c, from, to](double p) {
+            c->setConstant(p >= 1 ? to : from + (to - from) * p);
+            if (NSView* v = c->installedOn_) {
+                NSView* root = v;
+                while (root->superview()) root = root->superview();
+                root->layoutSubtreeIfNeeded();
+            }
+        },
+        c);
 }
 
 // --- anchors -----------------------------------------------------------------------
 
 NSLayoutConstraintRef NSLayoutAnchor::constraintEqualToAnchor(const NSLayoutAnchor& o, double constant) const {
-    return NSLayoutConstraint::constraintWithItem(view_, attribute_, NSLayoutRelation::equal, o.view_, o.attribute_, 1, constant);
+    return NSLayoutConstraint::constraintWithItem(view_, attribute_, NSLayoutRelation::equal, o.view_, o.attribute_, 1,
+                                                  constant);
 }
-NSLayoutConstraintRef NSLayoutAnchor::constraintEqualToAnchor(const NSLayoutAnchor& o, double m, double constant) const {
-    return NSLayoutConstraint::constraintWithItem(view_, attribute_, NSLayoutRelation::equal, o.view_, o.attribute_, m, constant);
+NSLayoutConstraintRef NSLayoutAnchor::constraintEqualToAnchor(const NSLayoutAnchor& o, double m,
+                                                              double constant) const {
+    return NSLayoutConstraint::constraintWithItem(view_, attribute_, NSLayoutRelation::equal, o.view_, o.attribute_, m,
+                                                  constant);
 }
-NSLayoutConstraintRef NSLayoutAnchor::constraintGreaterThanOrEqualToAnchor(const NSLayoutAnchor& o, double constant) const {
+NSLayoutConstraintRef NSLayoutAnchor::constraintGreaterThanOrEqualToAnchor(const NSLayoutAnchor& o,
+                                                                           double constant) const {
     return NSLayoutConstraint::constraintWithItem(view_, attribute_, NSLayoutRelation::greaterThanOrEqual, o.view_,
                                                   o.attribute_, 1, constant);
 }
-NSLayoutConstraintRef NSLayoutAnchor::constraintLessThanOrEqualToAnchor(const NSLayoutAnchor& o, double constant) const {
+NSLayoutConstraintRef NSLayoutAnchor::constraintLessThanOrEqualToAnchor(const NSLayoutAnchor& o,
+                                                                        double constant) const {
     return NSLayoutConstraint::constraintWithItem(view_, attribute_, NSLayoutRelation::lessThanOrEqual, o.view_,
                                                   o.attribute_, 1, constant);
 }
@@ -110,11 +118,18 @@ bool parsePredicates(const std::string& s, std::size_t& pos, std::vector<Predica
     ++pos;
     while (pos < s.size() && s[pos] != ')') {
         Predicate p;
-        if (s.compare(pos, 2, "==") == 0) pos += 2;
-        else if (s.compare(pos, 2, ">=") == 0) { p.relation = NSLayoutRelation::greaterThanOrEqual; pos += 2; }
-        else if (s.compare(pos, 2, "<=") == 0) { p.relation = NSLayoutRelation::lessThanOrEqual; pos += 2; }
+        if (s.compare(pos, 2, "==") == 0)
+            pos += 2;
+        else if (s.compare(pos, 2, ">=") == 0) {
+            p.relation = NSLayoutRelation::greaterThanOrEqual;
+            pos += 2;
+        } else if (s.compare(pos, 2, "<=") == 0) {
+            p.relation = NSLayoutRelation::lessThanOrEqual;
+            pos += 2;
+        }
         std::size_t start = pos;
-        while (pos < s.size() && (std::isdigit(static_cast<unsigned char>(s[pos])) || s[pos] == '.' || s[pos] == '-')) ++pos;
+        while (pos < s.size() && (std::isdigit(static_cast<unsigned char>(s[pos])) || s[pos] == '.' || s[pos] == '-'))
+            ++pos;
         if (start == pos) return false;
         p.value = std::stod(s.substr(start, pos - start));
         out.push_back(p);
@@ -134,8 +149,12 @@ std::vector<std::shared_ptr<NSLayoutConstraint>> NSLayoutConstraint::constraints
         if (!std::isspace(static_cast<unsigned char>(ch))) s += ch;
     bool vertical = false;
     std::size_t pos = 0;
-    if (s.rfind("H:", 0) == 0) pos = 2;
-    else if (s.rfind("V:", 0) == 0) { vertical = true; pos = 2; }
+    if (s.rfind("H:", 0) == 0)
+        pos = 2;
+    else if (s.rfind("V:", 0) == 0) {
+        vertical = true;
+        pos = 2;
+    }
     const A lead = vertical ? A::top : A::leading, trail = vertical ? A::bottom : A::trailing;
     const A size = vertical ? A::height : A::width;
     // Along y (upwards) the chain runs top to bottom: the next view's top is
@@ -145,10 +164,16 @@ std::vector<std::shared_ptr<NSLayoutConstraint>> NSLayoutConstraint::constraints
     std::vector<std::shared_ptr<NSLayoutConstraint>> out;
     NSView* superview = nullptr;
     for (auto& [name, v] : views)
-        if (v && v->superview()) { superview = v->superview(); break; }
+        if (v && v->superview()) {
+            superview = v->superview();
+            break;
+        }
     bool prevIsSuper = false;
     NSView* prev = nullptr;
-    if (pos < s.size() && s[pos] == '|') { prevIsSuper = true; ++pos; }
+    if (pos < s.size() && s[pos] == '|') {
+        prevIsSuper = true;
+        ++pos;
+    }
     std::optional<Predicate> spacing;
     auto parseConnection = [&]() -> bool {
         spacing.reset();
@@ -181,7 +206,8 @@ std::vector<std::shared_ptr<NSLayoutConstraint>> NSLayoutConstraint::constraints
         double c = dir * p.value;
         if (!itemAfter) c = -c;
         if (vertical && rel != NSLayoutRelation::equal)
-            rel = rel == NSLayoutRelation::greaterThanOrEqual ? NSLayoutRelation::lessThanOrEqual : NSLayoutRelation::greaterThanOrEqual;
+            rel = rel == NSLayoutRelation::greaterThanOrEqual ? NSLayoutRelation::lessThanOrEqual
+                                                              : NSLayoutRelation::greaterThanOrEqual;
         out.push_back(constraintWithItem(item, itemAttr, rel, other, otherAttr, 1, c));
     };
     while (pos < s.size()) {
@@ -206,8 +232,10 @@ std::vector<std::shared_ptr<NSLayoutConstraint>> NSLayoutConstraint::constraints
         ++pos;
         for (auto& p : preds)
             out.push_back(constraintWithItem(view, size, p.relation, nullptr, A::notAnAttribute, 1, p.value));
-        if (prev) link(view, lead, prev, trail, *spacing, true);
-        else if (prevIsSuper && superview) link(view, lead, superview, lead, *spacing, true);
+        if (prev)
+            link(view, lead, prev, trail, *spacing, true);
+        else if (prevIsSuper && superview)
+            link(view, lead, superview, lead, *spacing, true);
         prev = view;
         prevIsSuper = false;
     }
@@ -220,7 +248,7 @@ namespace {
 
 struct Equation {
     std::vector<std::pair<int, double>> terms;  // variable, coefficient
-    double c = 0;                                // sum(terms) + c (relation) 0
+    double c = 0;                               // sum(terms) + c (relation) 0
     NSLayoutRelation relation = NSLayoutRelation::equal;
     double priority = 1000;
     std::size_t order = 0;
@@ -243,9 +271,13 @@ struct AxisSystem {
         double coef = 0, rest = e.c;
         for (auto& [v, k] : e.terms) {
             if (k == 0) continue;
-            if (known[static_cast<std::size_t>(v)]) rest += k * value[static_cast<std::size_t>(v)];
-            else if (unknown == -1 || unknown == v) { unknown = v; coef += k; }
-            else return false;
+            if (known[static_cast<std::size_t>(v)])
+                rest += k * value[static_cast<std::size_t>(v)];
+            else if (unknown == -1 || unknown == v) {
+                unknown = v;
+                coef += k;
+            } else
+                return false;
         }
         if (unknown == -1 || coef == 0) return false;
         value[static_cast<std::size_t>(unknown)] = -rest / coef;
@@ -272,11 +304,13 @@ bool attributeTerms(int i, NSLayoutAttribute a, bool vertical, double scale, std
     using A = NSLayoutAttribute;
     const int pos = 2 * i, size = 2 * i + 1;
     switch (a) {
-        case A::left: case A::leading:
+        case A::left:
+        case A::leading:
             if (vertical) return false;
             out.push_back({pos, scale});
             return true;
-        case A::right: case A::trailing:
+        case A::right:
+        case A::trailing:
             if (vertical) return false;
             out.push_back({pos, scale});
             out.push_back({size, scale});
@@ -324,7 +358,10 @@ void solveAxis(Tree& t, bool vertical, bool rootSizeFree, AxisSystem& sys) {
     const std::size_t n = t.views.size();
     std::vector<Equation> eqs;
     std::size_t order = 0;
-    auto add = [&](Equation e) { e.order = order++; eqs.push_back(std::move(e)); };
+    auto add = [&](Equation e) {
+        e.order = order++;
+        eqs.push_back(std::move(e));
+    };
 
     for (std::size_t i = 0; i < n; ++i) {
         NSView* v = t.views[i];

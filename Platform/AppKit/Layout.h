@@ -23,8 +23,19 @@
 
 namespace AppKit {
 
-enum class NSLayoutAttribute { notAnAttribute = 0, left = 1, right = 2, top = 3, bottom = 4, leading = 5, trailing = 6,
-                               width = 7, height = 8, centerX = 9, centerY = 10 };
+enum class NSLayoutAttribute {
+    notAnAttribute = 0,
+    left = 1,
+    right = 2,
+    top = 3,
+    bottom = 4,
+    leading = 5,
+    trailing = 6,
+    width = 7,
+    height = 8,
+    centerX = 9,
+    centerY = 10
+};
 enum class NSLayoutRelation { lessThanOrEqual = -1, equal = 0, greaterThanOrEqual = 1 };
 
 using NSLayoutPriority = float;
@@ -36,8 +47,13 @@ class NSLayoutConstraint : public std::enable_shared_from_this<NSLayoutConstrain
 public:
     NSLayoutConstraint(NSView* item1, NSLayoutAttribute attr1, NSLayoutRelation relation, NSView* item2,
                        NSLayoutAttribute attr2, double multiplier, double constant)
-        : firstItem(item1), firstAttribute(attr1), relation(relation), secondItem(item2), secondAttribute(attr2),
-          multiplier(multiplier), constant_(constant) {}
+        : firstItem(item1),
+          firstAttribute(attr1),
+          relation(relation),
+          secondItem(item2),
+          secondAttribute(attr2),
+          multiplier(multiplier),
+          constant_(constant) {}
     static std::shared_ptr<NSLayoutConstraint> constraintWithItem(NSView* item1, NSLayoutAttribute attr1,
                                                                   NSLayoutRelation relation, NSView* item2,
                                                                   NSLayoutAttribute attr2, double multiplier,
@@ -93,7 +109,8 @@ public:
     NSLayoutConstraintRef constraintEqualToConstant(double c) const;
     NSLayoutConstraintRef constraintGreaterThanOrEqualToConstant(double c) const;
     NSLayoutConstraintRef constraintLessThanOrEqualToConstant(double c) const;
-    NSLayoutConstraintRef constraintEqualToAnchor(const NSLayoutAnchor& other, double multiplier, double constant) const;
+    NSLayoutConstraintRef constraintEqualToAnchor(const NSLayoutAnchor& other, double multiplier,
+                                                  double constant) const;
 
 private:
     NSView* view_;

@@ -14,9 +14,12 @@ NSAlert::Presenter& presenter() {
 
 const char* styleName(NSAlertStyle style) {
     switch (style) {
-        case NSAlertStyle::warning: return "warning";
-        case NSAlertStyle::informational: return "informational";
-        case NSAlertStyle::critical: return "critical";
+        case NSAlertStyle::warning:
+            return "warning";
+        case NSAlertStyle::informational:
+            return "informational";
+        case NSAlertStyle::critical:
+            return "critical";
     }
     return "";
 }

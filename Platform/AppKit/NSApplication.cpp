@@ -141,8 +141,10 @@ void NSApplication::terminate(const std::shared_ptr<void>&) {
     terminated_ = true;
     Foundation::NotificationCenter::defaultCenter().post(NSApplicationWillTerminateNotification);
     if (auto d = delegateRef()) d->applicationWillTerminate();
-    if (terminationHandler) terminationHandler();
-    else Foundation::RunLoop::main().stop();
+    if (terminationHandler)
+        terminationHandler();
+    else
+        Foundation::RunLoop::main().stop();
 }
 
 void NSApplication::activateIgnoringOtherApps(bool) {
@@ -338,9 +340,12 @@ void NSApplication::updateTracking() {
     }
     std::vector<Candidate> exits, enters, moves;
     for (auto& c : all) {
-        if (c.area->inside && !c.inside) exits.push_back(c);
-        else if (!c.area->inside && c.inside && !(c.area->options() & NSTrackingAssumeInside && false)) enters.push_back(c);
-        else if (c.inside) moves.push_back(c);
+        if (c.area->inside && !c.inside)
+            exits.push_back(c);
+        else if (!c.area->inside && c.inside && !(c.area->options() & NSTrackingAssumeInside && false))
+            enters.push_back(c);
+        else if (c.inside)
+            moves.push_back(c);
     }
     auto send = [&](const Candidate& c, NSEventType type) {
         auto e = std::make_shared<NSEvent>();
@@ -352,9 +357,12 @@ void NSApplication::updateTracking() {
         e->trackingArea = c.area;
         auto owner = c.area->owner();
         if (!owner) return;
-        if (type == NSEventType::MouseEntered) owner->mouseEntered(*e);
-        else if (type == NSEventType::MouseExited) owner->mouseExited(*e);
-        else owner->mouseMoved(*e);
+        if (type == NSEventType::MouseEntered)
+            owner->mouseEntered(*e);
+        else if (type == NSEventType::MouseExited)
+            owner->mouseExited(*e);
+        else
+            owner->mouseMoved(*e);
     };
     for (auto& c : exits) {
         c.area->inside = false;
@@ -427,7 +435,7 @@ void NSApplication::inputMouseMoved(CGPoint p, NSEventModifierFlags modifiers) {
 
 void NSApplication::inputMouseDragged(CGPoint p, int button, NSEventModifierFlags modifiers) {
     auto window = mouseDownWindow_.lock();
-    NSEventType type = button == 0 ? NSEventType::LeftMouseDragged
+    NSEventType type = button == 0   ? NSEventType::LeftMouseDragged
                        : button == 1 ? NSEventType::RightMouseDragged
                                      : NSEventType::OtherMouseDragged;
     auto event = makeMouseEvent(type, p, window, 0, modifiers, button);
@@ -447,7 +455,7 @@ void NSApplication::inputMouseDown(CGPoint p, int button, long clickCount, NSEve
     modifiers_ = modifiers;
     pressedButtons_ |= 1UL << button;
     auto window = windowAtScreenPoint(p);
-    NSEventType type = button == 0 ? NSEventType::LeftMouseDown
+    NSEventType type = button == 0   ? NSEventType::LeftMouseDown
                        : button == 1 ? NSEventType::RightMouseDown
                                      : NSEventType::OtherMouseDown;
     auto event = makeMouseEvent(type, p, window, clickCount, modifiers, button);
@@ -469,7 +477,7 @@ void NSApplication::inputMouseUp(CGPoint p, int button, long clickCount, NSEvent
     pressedButtons_ &= ~(1UL << button);
     auto window = mouseDownWindow_.lock();
     if (!window) window = windowAtScreenPoint(p);
-    NSEventType type = button == 0 ? NSEventType::LeftMouseUp
+    NSEventType type = button == 0   ? NSEventType::LeftMouseUp
                        : button == 1 ? NSEventType::RightMouseUp
                                      : NSEventType::OtherMouseUp;
     auto event = makeMouseEvent(type, p, window, clickCount, modifiers, button);

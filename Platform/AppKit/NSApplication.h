@@ -157,8 +157,9 @@ public:
 
 private:
     NSApplication();
-    std::shared_ptr<NSEvent> makeMouseEvent(NSEventType type, CGPoint screenPoint, const std::shared_ptr<NSWindow>& window,
-                                            long clickCount, NSEventModifierFlags modifiers, int button);
+    std::shared_ptr<NSEvent> makeMouseEvent(NSEventType type, CGPoint screenPoint,
+                                            const std::shared_ptr<NSWindow>& window, long clickCount,
+                                            NSEventModifierFlags modifiers, int button);
     void dispatch(const std::shared_ptr<NSEvent>& event, const std::shared_ptr<NSWindow>& window);
 
     bool launched_ = false;

@@ -17,8 +17,8 @@ std::vector<CGRect> NSCollectionViewFlowLayout::frames(long count, CGSize bounds
     // Items fill a line across the scroll direction, then the next line.
     const double across = horizontal ? bounds.height - in.top - in.bottom : bounds.width - in.left - in.right;
     const double itemAcross = horizontal ? itemSize.height : itemSize.width;
-    long perLine = std::max(1L, static_cast<long>(std::floor((across + minimumInteritemSpacing) /
-                                                             (itemAcross + minimumInteritemSpacing))));
+    long perLine = std::max(
+        1L, static_cast<long>(std::floor((across + minimumInteritemSpacing) / (itemAcross + minimumInteritemSpacing))));
     long lines = count > 0 ? (count + perLine - 1) / perLine : 0;
     for (long i = 0; i < count; ++i) {
         long line = i / perLine, slot = i % perLine;
@@ -89,7 +89,8 @@ void NSCollectionView::reloadItemsAtIndexPaths(const NSIndexPathSet& paths) {
     auto ds = dataSource.lock();
     if (!ds) return;
     for (auto& p : paths) {
-        if (p.section < 0 || p.section >= numberOfSections() || p.item < 0 || p.item >= numberOfItemsInSection(p.section))
+        if (p.section < 0 || p.section >= numberOfSections() || p.item < 0 ||
+            p.item >= numberOfItemsInSection(p.section))
             continue;
         auto& slot = sections_[static_cast<std::size_t>(p.section)][static_cast<std::size_t>(p.item)];
         if (slot && slot->isViewLoaded()) slot->view()->removeFromSuperview();
@@ -115,7 +116,8 @@ NSCollectionViewItemRef NSCollectionView::itemAtIndexPath(const NSIndexPath& p) 
 std::optional<NSIndexPath> NSCollectionView::indexPathForItem(const NSCollectionViewItem& item) const {
     for (long s = 0; s < numberOfSections(); ++s)
         for (long i = 0; i < numberOfItemsInSection(s); ++i)
-            if (sections_[static_cast<std::size_t>(s)][static_cast<std::size_t>(i)].get() == &item) return NSIndexPath{s, i};
+            if (sections_[static_cast<std::size_t>(s)][static_cast<std::size_t>(i)].get() == &item)
+                return NSIndexPath{s, i};
     return std::nullopt;
 }
 
@@ -220,8 +222,10 @@ void NSCollectionView::relayout(bool animated) {
             if (!item) continue;
             auto v = item->view();
             if (v->superview() != this) addSubview(v);
-            if (animated) v->animator()->setFrame(f);
-            else v->setFrame(f);
+            if (animated)
+                v->animator()->setFrame(f);
+            else
+                v->setFrame(f);
         }
     inLayout_ = false;
     setNeedsDisplay();
@@ -244,7 +248,8 @@ void NSCollectionView::drawRect(CGRect, CoreGraphics::DrawingContext& ctx) {
 
 class NSCollectionView::Source : public NSDraggingSource {
 public:
-    Source(std::shared_ptr<NSCollectionView> view, NSIndexPathSet paths) : view_(std::move(view)), paths_(std::move(paths)) {}
+    Source(std::shared_ptr<NSCollectionView> view, NSIndexPathSet paths)
+        : view_(std::move(view)), paths_(std::move(paths)) {}
     NSDragOperation sourceOperationMaskForDraggingContext(NSDraggingSession&, NSDraggingContext c) override {
         return view_->draggingSourceOperationMask(c == NSDraggingContext::withinApplication);
     }

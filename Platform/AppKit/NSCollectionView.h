@@ -77,10 +77,13 @@ public:
 class NSCollectionViewDelegate {
 public:
     virtual ~NSCollectionViewDelegate() = default;
-    virtual NSIndexPathSet shouldSelectItemsAtIndexPaths(NSCollectionView&, const NSIndexPathSet& paths) { return paths; }
+    virtual NSIndexPathSet shouldSelectItemsAtIndexPaths(NSCollectionView&, const NSIndexPathSet& paths) {
+        return paths;
+    }
     virtual void didSelectItemsAtIndexPaths(NSCollectionView&, const NSIndexPathSet&) {}
     virtual bool canDragItemsAtIndexPaths(NSCollectionView&, const NSIndexPathSet&, const NSEvent&) { return false; }
-    virtual std::shared_ptr<NSPasteboardWriting> pasteboardWriterForItemAtIndexPath(NSCollectionView&, const NSIndexPath&) {
+    virtual std::shared_ptr<NSPasteboardWriting> pasteboardWriterForItemAtIndexPath(NSCollectionView&,
+                                                                                    const NSIndexPath&) {
         return nullptr;
     }
     virtual void draggingSessionWillBegin(NSCollectionView&, NSDraggingSession&, CGPoint, const NSIndexPathSet&) {}

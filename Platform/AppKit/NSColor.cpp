@@ -28,12 +28,18 @@ std::array<double, 4> rgbFromHSB(double h, double s, double v, double a) {
     const double q = v * (1.0 - s * f);
     const double t = v * (1.0 - s * (1.0 - f));
     switch (sector) {
-        case 0: return {v, t, p, a};
-        case 1: return {q, v, p, a};
-        case 2: return {p, v, t, a};
-        case 3: return {p, q, v, a};
-        case 4: return {t, p, v, a};
-        default: return {v, p, q, a};
+        case 0:
+            return {v, t, p, a};
+        case 1:
+            return {q, v, p, a};
+        case 2:
+            return {p, v, t, a};
+        case 3:
+            return {p, q, v, a};
+        case 4:
+            return {t, p, v, a};
+        default:
+            return {v, p, q, a};
     }
 }
 
@@ -101,13 +107,20 @@ std::shared_ptr<NSColor> NSColor::textBackgroundColor() { return colorWithCalibr
 
 std::string_view NSColor::colorSpaceName() const {
     switch (space_) {
-        case Space::sRGB: return NSCustomColorSpace;
-        case Space::calibratedRGB: return NSCalibratedRGBColorSpace;
-        case Space::deviceRGB: return NSDeviceRGBColorSpace;
-        case Space::calibratedWhite: return NSCalibratedWhiteColorSpace;
-        case Space::deviceWhite: return NSDeviceWhiteColorSpace;
-        case Space::deviceCMYK: return NSDeviceCMYKColorSpace;
-        case Space::pattern: return NSPatternColorSpace;
+        case Space::sRGB:
+            return NSCustomColorSpace;
+        case Space::calibratedRGB:
+            return NSCalibratedRGBColorSpace;
+        case Space::deviceRGB:
+            return NSDeviceRGBColorSpace;
+        case Space::calibratedWhite:
+            return NSCalibratedWhiteColorSpace;
+        case Space::deviceWhite:
+            return NSDeviceWhiteColorSpace;
+        case Space::deviceCMYK:
+            return NSDeviceCMYKColorSpace;
+        case Space::pattern:
+            return NSPatternColorSpace;
     }
     return NSCustomColorSpace;
 }
@@ -117,14 +130,17 @@ std::array<double, 4> NSColor::rgba() const {
     switch (space_) {
         case Space::sRGB:
         case Space::calibratedRGB:
-        case Space::deviceRGB: return {c[0], c[1], c[2], c[3]};
+        case Space::deviceRGB:
+            return {c[0], c[1], c[2], c[3]};
         case Space::calibratedWhite:
-        case Space::deviceWhite: return {c[0], c[0], c[0], c[1]};
+        case Space::deviceWhite:
+            return {c[0], c[0], c[0], c[1]};
         case Space::deviceCMYK: {
             const double k = 1.0 - c[3];
             return {(1.0 - c[0]) * k, (1.0 - c[1]) * k, (1.0 - c[2]) * k, c[4]};
         }
-        case Space::pattern: break;
+        case Space::pattern:
+            break;
     }
     return {0, 0, 0, 0};
 }

@@ -43,7 +43,8 @@ public:
     static std::shared_ptr<NSColor> colorWithDeviceRed(double red, double green, double blue, double alpha);
     // HSB to RGB; hue wraps into 0..1 (1.0 is 0.0), saturation and brightness
     // clamp to 0..1, a value that is not a number counts as 0.
-    static std::shared_ptr<NSColor> colorWithHue(double hue, double saturation, double brightness, double alpha);  // sRGB
+    static std::shared_ptr<NSColor> colorWithHue(double hue, double saturation, double brightness,
+                                                 double alpha);  // sRGB
     static std::shared_ptr<NSColor> colorWithCalibratedHue(double hue, double saturation, double brightness,
                                                            double alpha);
     static std::shared_ptr<NSColor> colorWithCalibratedWhite(double white, double alpha);

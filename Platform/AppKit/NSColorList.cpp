@@ -36,11 +36,20 @@ std::string escape(const std::string& s) {
     std::string out;
     for (char c : s) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -55,11 +64,20 @@ std::optional<std::string> unescape(const std::string& s) {
         }
         if (++i >= s.size()) return std::nullopt;
         switch (s[i]) {
-            case '\\': out += '\\'; break;
-            case 't': out += '\t'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            default: return std::nullopt;
+            case '\\':
+                out += '\\';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            default:
+                return std::nullopt;
         }
     }
     return out;
@@ -84,13 +102,20 @@ std::string number(double v) {
 
 NSColorRef makeColor(NSColor::Space space, const std::vector<double>& c, const std::string& pattern) {
     switch (space) {
-        case NSColor::Space::sRGB: return NSColor::colorWithRed(c[0], c[1], c[2], c[3]);
-        case NSColor::Space::calibratedRGB: return NSColor::colorWithCalibratedRed(c[0], c[1], c[2], c[3]);
-        case NSColor::Space::deviceRGB: return NSColor::colorWithDeviceRed(c[0], c[1], c[2], c[3]);
-        case NSColor::Space::calibratedWhite: return NSColor::colorWithCalibratedWhite(c[0], c[1]);
-        case NSColor::Space::deviceWhite: return NSColor::colorWithDeviceWhite(c[0], c[1]);
-        case NSColor::Space::deviceCMYK: return NSColor::colorWithDeviceCyan(c[0], c[1], c[2], c[3], c[4]);
-        case NSColor::Space::pattern: return NSColor::colorWithPatternImageNamed(pattern);
+        case NSColor::Space::sRGB:
+            return NSColor::colorWithRed(c[0], c[1], c[2], c[3]);
+        case NSColor::Space::calibratedRGB:
+            return NSColor::colorWithCalibratedRed(c[0], c[1], c[2], c[3]);
+        case NSColor::Space::deviceRGB:
+            return NSColor::colorWithDeviceRed(c[0], c[1], c[2], c[3]);
+        case NSColor::Space::calibratedWhite:
+            return NSColor::colorWithCalibratedWhite(c[0], c[1]);
+        case NSColor::Space::deviceWhite:
+            return NSColor::colorWithDeviceWhite(c[0], c[1]);
+        case NSColor::Space::deviceCMYK:
+            return NSColor::colorWithDeviceCyan(c[0], c[1], c[2], c[3], c[4]);
+        case NSColor::Space::pattern:
+            return NSColor::colorWithPatternImageNamed(pattern);
     }
     return nullptr;
 }

@@ -42,7 +42,8 @@ public:
     bool writeToFile(const std::string& path, Foundation::Error* error = nullptr) const;
     // The list a file holds; nothing, with the error, when the file cannot
     // be read or is not a colour list.
-    static std::shared_ptr<NSColorList> listWithContentsOfFile(const std::string& path, Foundation::Error* error = nullptr);
+    static std::shared_ptr<NSColorList> listWithContentsOfFile(const std::string& path,
+                                                               Foundation::Error* error = nullptr);
 
     std::string serialized() const;
     static std::shared_ptr<NSColorList> parse(const std::string& text);

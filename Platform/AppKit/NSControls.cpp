@@ -29,7 +29,8 @@ std::string NSNumberFormatter::stringFromNumber(double value) const {
     if (intPart == "0" && minInt == 0) intPart.clear();
     while (static_cast<int>(intPart.size()) < minInt) intPart.insert(intPart.begin(), '0');
     if (grouping)
-        for (int i = static_cast<int>(intPart.size()) - 3; i > 0; i -= 3) intPart.insert(static_cast<std::size_t>(i), ",");
+        for (int i = static_cast<int>(intPart.size()) - 3; i > 0; i -= 3)
+            intPart.insert(static_cast<std::size_t>(i), ",");
     bool negative = value < 0 && std::strtod(buf, nullptr) != 0;
     return (negative ? "-" : "") + intPart + frac;
 }
@@ -116,8 +117,11 @@ std::shared_ptr<NSButton> NSButton::checkboxWithTitle(std::string title, Action 
 
 bool NSButton::togglesState() const {
     switch (buttonType_) {
-        case NSButtonType::pushOnPushOff: case NSButtonType::toggle: case NSButtonType::switchButton:
-        case NSButtonType::radio: case NSButtonType::onOff:
+        case NSButtonType::pushOnPushOff:
+        case NSButtonType::toggle:
+        case NSButtonType::switchButton:
+        case NSButtonType::radio:
+        case NSButtonType::onOff:
             return true;
         default:
             return false;
@@ -186,32 +190,42 @@ void NSButton::drawRect(CGRect, CoreGraphics::DrawingContext& ctx) {
     }
     auto img = (state_ == NSControlStateValueOn && alternateImage_) ? alternateImage_ : image_;
     const RGBA textColor = enabled_ ? RGBA{0, 0, 0, 0.88} : RGBA{0, 0, 0, 0.35};
-    CGSize t = (imagePosition != NSCellImagePosition::imageOnly && !title_.empty()) ? font->sizeOfString(title_) : CGSize{};
+    CGSize t =
+        (imagePosition != NSCellImagePosition::imageOnly && !title_.empty()) ? font->sizeOfString(title_) : CGSize{};
     CGSize is = img && imagePosition != NSCellImagePosition::noImage ? img->size() : CGSize{};
-    if (imageScaling == NSImageScaling::proportionallyDown && (is.width > b.width() || is.height > b.height()) && is.width > 0 &&
-        is.height > 0) {
+    if (imageScaling == NSImageScaling::proportionallyDown && (is.width > b.width() || is.height > b.height()) &&
+        is.width > 0 && is.height > 0) {
         double k = std::min(b.width() / is.width, b.height() / is.height);
         is = {is.width * k, is.height * k};
     }
     double x = b.midX() - (is.width + t.width + (is.width > 0 && t.width > 0 ? 4 : 0)) / 2;
     if (buttonType_ == NSButtonType::switchButton || buttonType_ == NSButtonType::radio) {
         CGRect box = CGRectMake(2, b.midY() - 7, 14, 14);
-        if (buttonType_ == NSButtonType::radio) ctx.strokeEllipse(box, RGBA{0, 0, 0, 0.5}, 1);
-        else ctx.strokeRoundedRect(box, 3, RGBA{0, 0, 0, 0.5}, 1);
-        if (state_ == NSControlStateValueOn) ctx.drawText("\u2713", box, font->spec(), textColor, CoreGraphics::TextAlignment::Center);
+        if (buttonType_ == NSButtonType::radio)
+            ctx.strokeEllipse(box, RGBA{0, 0, 0, 0.5}, 1);
+        else
+            ctx.strokeRoundedRect(box, 3, RGBA{0, 0, 0, 0.5}, 1);
+        if (state_ == NSControlStateValueOn)
+            ctx.drawText("\u2713", box, font->spec(), textColor, CoreGraphics::TextAlignment::Center);
         x = 20;
     }
     if (is.width > 0) {
         CGRect ir = CGRectMake(x, b.midY() - is.height / 2, is.width, is.height);
         if (imagePosition == NSCellImagePosition::imageAbove) ir.origin = {b.midX() - is.width / 2, b.midY()};
-        if (imagePosition == NSCellImagePosition::imageBelow) ir.origin = {b.midX() - is.width / 2, b.midY() - is.height};
-        if (img->isTemplate && contentTintColor) img->tintedCopy(contentTintColor)->drawInRect(ctx, ir);
-        else img->drawInRect(ctx, ir);
+        if (imagePosition == NSCellImagePosition::imageBelow)
+            ir.origin = {b.midX() - is.width / 2, b.midY() - is.height};
+        if (img->isTemplate && contentTintColor)
+            img->tintedCopy(contentTintColor)->drawInRect(ctx, ir);
+        else
+            img->drawInRect(ctx, ir);
         x += is.width + 4;
     }
     if (t.width > 0) {
-        if (attributedTitle) attributedTitle->drawInRect(ctx, CGRectMake(x, b.midY() - t.height / 2, t.width + 1, t.height), textColor);
-        else ctx.drawText(title_, CGRectMake(x, b.midY() - t.height / 2, t.width + 1, t.height), font->spec(), textColor);
+        if (attributedTitle)
+            attributedTitle->drawInRect(ctx, CGRectMake(x, b.midY() - t.height / 2, t.width + 1, t.height), textColor);
+        else
+            ctx.drawText(title_, CGRectMake(x, b.midY() - t.height / 2, t.width + 1, t.height), font->spec(),
+                         textColor);
     }
 }
 
@@ -238,8 +252,10 @@ std::shared_ptr<NSTextField> NSTextField::textFieldWithString(std::string text) 
 void NSTextField::setStringValue(std::string value) {
     stringValue_ = std::move(value);
     if (formatter) {
-        if (auto n = formatter->numberFromString(stringValue_)) doubleValue_ = *n;
-        else doubleValue_ = 0;
+        if (auto n = formatter->numberFromString(stringValue_))
+            doubleValue_ = *n;
+        else
+            doubleValue_ = 0;
     } else {
         char* end = nullptr;
         double d = std::strtod(stringValue_.c_str(), &end);
@@ -274,8 +290,10 @@ bool NSTextField::resignFirstResponder() {
 void NSTextField::mouseDown(NSEvent&) {
     if (!editable) return;
     if (auto w = window()) {
-        if (w->firstResponder() != this) w->makeFirstResponder(this);
-        else selectAll_ = false;
+        if (w->firstResponder() != this)
+            w->makeFirstResponder(this);
+        else
+            selectAll_ = false;
     }
 }
 
@@ -307,8 +325,10 @@ void NSTextField::deleteBackward() {
 void NSTextField::endEditing() {
     if (!editing_) return;
     auto keep = self();
-    if (auto w = window(); w && w->firstResponder() == this) w->makeFirstResponder(nullptr);
-    else resignFirstResponder();
+    if (auto w = window(); w && w->firstResponder() == this)
+        w->makeFirstResponder(nullptr);
+    else
+        resignFirstResponder();
 }
 
 void NSTextField::abortEditing() {
@@ -357,7 +377,8 @@ void NSTextField::drawRect(CGRect, CoreGraphics::DrawingContext& ctx) {
         RGBA bg = backgroundColor ? toRGBA(backgroundColor) : RGBA{1, 1, 1, 1};
         if (bg.a > 0) ctx.fillRect(b, bg);
     }
-    if (bezeled || bordered) ctx.strokeRect(CoreGraphics::CGRectInset(b, 0.5, 0.5), RGBA{0, 0, 0, editing_ ? 0.6 : 0.25}, 1);
+    if (bezeled || bordered)
+        ctx.strokeRect(CoreGraphics::CGRectInset(b, 0.5, 0.5), RGBA{0, 0, 0, editing_ ? 0.6 : 0.25}, 1);
     const bool placeholder = stringValue_.empty() && !placeholderString.empty();
     const std::string& text = placeholder ? placeholderString : stringValue_;
     if (text.empty()) return;
@@ -394,8 +415,10 @@ void NSImageView::drawRect(CGRect, CoreGraphics::DrawingContext& ctx) {
         if (imageScaling == NSImageScaling::none) k = 1;
         r = CGRectMake(b.midX() - s.width * k / 2, b.midY() - s.height * k / 2, s.width * k, s.height * k);
     }
-    if (image->isTemplate && contentTintColor) image->tintedCopy(contentTintColor)->drawInRect(ctx, r, 1, smooth);
-    else image->drawInRect(ctx, r, 1, smooth);
+    if (image->isTemplate && contentTintColor)
+        image->tintedCopy(contentTintColor)->drawInRect(ctx, r, 1, smooth);
+    else
+        image->drawInRect(ctx, r, 1, smooth);
 }
 
 // --- slider ---------------------------------------------------------------------------------------
@@ -454,8 +477,8 @@ CGRect NSSliderCell::knobRectFlipped(bool flipped) const {
     double f = range != 0 ? (controlView->doubleValue() - controlView->minValue) / range : 0;
     CGRect b = controlView->bounds();
     if (controlView->vertical)
-        return CGRectMake(b.midX() - knobThickness / 2, bar.minY() + f * bar.height() - knobThickness / 2, knobThickness,
-                          knobThickness);
+        return CGRectMake(b.midX() - knobThickness / 2, bar.minY() + f * bar.height() - knobThickness / 2,
+                          knobThickness, knobThickness);
     return CGRectMake(bar.minX() + f * bar.width() - knobThickness / 2, b.midY() - knobThickness / 2, knobThickness,
                       knobThickness);
 }
@@ -554,7 +577,9 @@ bool NSSegmentedControl::isEnabledForSegment(long i) const {
 void NSSegmentedControl::setTag(long tag, long i) {
     if (SEGMENT_OK(i)) segments_[static_cast<std::size_t>(i)].tag = tag;
 }
-long NSSegmentedControl::tagForSegment(long i) const { return SEGMENT_OK(i) ? segments_[static_cast<std::size_t>(i)].tag : 0; }
+long NSSegmentedControl::tagForSegment(long i) const {
+    return SEGMENT_OK(i) ? segments_[static_cast<std::size_t>(i)].tag : 0;
+}
 
 void NSSegmentedControl::setSelectedSegment(long i) {
     if (i < -1 || i >= segmentCount()) return;
@@ -584,13 +609,16 @@ CGRect NSSegmentedControl::rectForSegment(long segment) const {
     double fixed = 0;
     long automatic = 0;
     for (auto& s : segments_) {
-        if (s.width > 0) fixed += s.width;
-        else ++automatic;
+        if (s.width > 0)
+            fixed += s.width;
+        else
+            ++automatic;
     }
     double autoWidth = automatic > 0 ? std::max(0.0, b.width() - fixed) / static_cast<double>(automatic) : 0;
     double x = 0;
     for (long i = 0; i < segmentCount(); ++i) {
-        double w = segments_[static_cast<std::size_t>(i)].width > 0 ? segments_[static_cast<std::size_t>(i)].width : autoWidth;
+        double w =
+            segments_[static_cast<std::size_t>(i)].width > 0 ? segments_[static_cast<std::size_t>(i)].width : autoWidth;
         if (i == segment) return CGRectMake(x, 0, w, b.height());
         x += w;
     }
@@ -636,7 +664,8 @@ void NSSegmentedControl::drawRect(CGRect, CoreGraphics::DrawingContext& ctx) {
         if (s.selected) ctx.fillRoundedRect(CoreGraphics::CGRectInset(r, 1, 1), 4, RGBA{1, 1, 1, 1});
         if (s.image) {
             CGSize is = s.image->size();
-            s.image->drawInRect(ctx, CGRectMake(r.midX() - is.width / 2, r.midY() - is.height / 2, is.width, is.height));
+            s.image->drawInRect(ctx,
+                                CGRectMake(r.midX() - is.width / 2, r.midY() - is.height / 2, is.width, is.height));
         } else if (!s.label.empty()) {
             CGSize ts = font->sizeOfString(s.label);
             ctx.drawText(s.label, CGRectMake(r.minX(), r.midY() - ts.height / 2, r.width(), ts.height), font->spec(),
@@ -678,7 +707,8 @@ void NSProgressIndicator::drawRect(CGRect, CoreGraphics::DrawingContext& ctx) {
 void NSVisualEffectView::drawRect(CGRect, CoreGraphics::DrawingContext& ctx) {
     bool dark = material == NSVisualEffectMaterial::dark || material == NSVisualEffectMaterial::ultraDark ||
                 material == NSVisualEffectMaterial::hudWindow;
-    if (auto w = window()) dark = dark || (material == NSVisualEffectMaterial::appearanceBased && w->effectiveAppearance()->isDark());
+    if (auto w = window())
+        dark = dark || (material == NSVisualEffectMaterial::appearanceBased && w->effectiveAppearance()->isDark());
     ctx.fillRect(bounds(), dark ? RGBA{0.16, 0.16, 0.16, 0.92} : RGBA{0.93, 0.93, 0.93, 0.92});
 }
 

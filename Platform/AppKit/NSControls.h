@@ -42,7 +42,10 @@ public:
     Action action;
     std::string actionName;  // the action's selector text, for diagnostics and tests
     bool isEnabled() const { return enabled_; }
-    virtual void setEnabled(bool enabled) { enabled_ = enabled; setNeedsDisplay(); }
+    virtual void setEnabled(bool enabled) {
+        enabled_ = enabled;
+        setNeedsDisplay();
+    }
     bool continuous = false;
     NSFontRef font = NSFont::systemFontOfSize(13);
     NSTextAlignment alignment = NSTextAlignment::natural;
@@ -78,12 +81,21 @@ public:
     static std::shared_ptr<NSButton> checkboxWithTitle(std::string title, Action action);
 
     std::string title() const { return title_; }
-    virtual void setTitle(std::string title) { title_ = std::move(title); setNeedsDisplay(); }
+    virtual void setTitle(std::string title) {
+        title_ = std::move(title);
+        setNeedsDisplay();
+    }
     std::optional<NSAttributedString> attributedTitle;
     NSImageRef image() const { return image_; }
-    virtual void setImage(NSImageRef image) { image_ = std::move(image); setNeedsDisplay(); }
+    virtual void setImage(NSImageRef image) {
+        image_ = std::move(image);
+        setNeedsDisplay();
+    }
     NSImageRef alternateImage() const { return alternateImage_; }
-    virtual void setAlternateImage(NSImageRef image) { alternateImage_ = std::move(image); setNeedsDisplay(); }
+    virtual void setAlternateImage(NSImageRef image) {
+        alternateImage_ = std::move(image);
+        setNeedsDisplay();
+    }
     NSCellImagePosition imagePosition = NSCellImagePosition::imageLeft;
     NSImageScaling imageScaling = NSImageScaling::proportionallyDown;
     NSButtonType buttonType() const { return buttonType_; }
@@ -97,9 +109,15 @@ public:
     bool allowsMixedState = false;
 
     NSControlStateValue state() const { return state_; }
-    virtual void setState(NSControlStateValue state) { state_ = state; setNeedsDisplay(); }
+    virtual void setState(NSControlStateValue state) {
+        state_ = state;
+        setNeedsDisplay();
+    }
     bool isHighlighted() const { return highlighted_; }
-    virtual void highlight(bool flag) { highlighted_ = flag; setNeedsDisplay(); }
+    virtual void highlight(bool flag) {
+        highlighted_ = flag;
+        setNeedsDisplay();
+    }
     // Toggle types (push on/push off, toggle, switch, radio, on/off) change state on a click.
     bool togglesState() const;
     double doubleValue() const override { return static_cast<double>(state_); }
@@ -245,7 +263,7 @@ public:
     NSImageRef imageForSegment(long segment) const;
     void setWidth(double width, long segment);
     double widthForSegment(long segment) const;  // 0: automatic
-    using NSControl::setEnabled;  // the whole control, beside one segment
+    using NSControl::setEnabled;                 // the whole control, beside one segment
     void setEnabled(bool enabled, long segment);
     bool isEnabledForSegment(long segment) const;
     void setTag(long tag, long segment);
@@ -291,18 +309,37 @@ public:
     void startAnimation(const std::shared_ptr<void>& sender = nullptr);
     void stopAnimation(const std::shared_ptr<void>& sender = nullptr);
     bool isAnimating() const { return animating_; }
-    void incrementBy(double delta) { doubleValue += delta; setNeedsDisplay(); }
+    void incrementBy(double delta) {
+        doubleValue += delta;
+        setNeedsDisplay();
+    }
     void drawRect(CGRect dirty, CoreGraphics::DrawingContext& ctx) override;
 
 private:
     bool animating_ = false;
 };
 
-enum class NSVisualEffectMaterial { titlebar = 3, selection = 4, menu = 5, popover = 6, sidebar = 7,
-                                    headerView = 10, sheet = 11, windowBackground = 12, hudWindow = 13,
-                                    fullScreenUI = 15, toolTip = 17, contentBackground = 18,
-                                    underWindowBackground = 21, underPageBackground = 22,
-                                    appearanceBased = 0, light = 1, dark = 2, mediumLight = 8, ultraDark = 9 };
+enum class NSVisualEffectMaterial {
+    titlebar = 3,
+    selection = 4,
+    menu = 5,
+    popover = 6,
+    sidebar = 7,
+    headerView = 10,
+    sheet = 11,
+    windowBackground = 12,
+    hudWindow = 13,
+    fullScreenUI = 15,
+    toolTip = 17,
+    contentBackground = 18,
+    underWindowBackground = 21,
+    underPageBackground = 22,
+    appearanceBased = 0,
+    light = 1,
+    dark = 2,
+    mediumLight = 8,
+    ultraDark = 9
+};
 enum class NSVisualEffectBlendingMode { behindWindow = 0, withinWindow = 1 };
 enum class NSVisualEffectState { followsWindowActiveState = 0, active = 1, inactive = 2 };
 

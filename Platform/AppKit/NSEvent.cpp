@@ -82,11 +82,13 @@ void NSEvent::runGlobalMonitors(const NSEvent& event) {
 }
 
 std::size_t NSEvent::localMonitorCount() {
-    return static_cast<std::size_t>(std::count_if(monitors().begin(), monitors().end(), [](const auto& m) { return !m->global; }));
+    return static_cast<std::size_t>(
+        std::count_if(monitors().begin(), monitors().end(), [](const auto& m) { return !m->global; }));
 }
 
 std::size_t NSEvent::globalMonitorCount() {
-    return static_cast<std::size_t>(std::count_if(monitors().begin(), monitors().end(), [](const auto& m) { return m->global; }));
+    return static_cast<std::size_t>(
+        std::count_if(monitors().begin(), monitors().end(), [](const auto& m) { return m->global; }));
 }
 
 NSEventMask NSEvent::globalMonitorMask() {

@@ -22,16 +22,16 @@ class NSTrackingArea;
 class NSEvent {
 public:
     NSEventType type = NSEventType::MouseMoved;
-    CGPoint locationInWindow;          // window coordinates; screen coordinates when window is empty
+    CGPoint locationInWindow;  // window coordinates; screen coordinates when window is empty
     std::weak_ptr<NSWindow> window;
     NSEventModifierFlags modifierFlags = 0;
     long clickCount = 0;
-    long buttonNumber = 0;             // 0 left, 1 right, 2 other
+    long buttonNumber = 0;  // 0 left, 1 right, 2 other
     std::uint16_t keyCode = 0;
     std::string characters;
     std::string charactersIgnoringModifiers;
-    double timestamp = 0;              // seconds of the clock's uptime
-    double deltaX = 0, deltaY = 0;     // mouse movement or scroll amount
+    double timestamp = 0;           // seconds of the clock's uptime
+    double deltaX = 0, deltaY = 0;  // mouse movement or scroll amount
     double scrollingDeltaX = 0, scrollingDeltaY = 0;
     std::weak_ptr<NSTrackingArea> trackingArea;  // entered/exited/moved events of a tracking area
 

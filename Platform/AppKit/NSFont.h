@@ -44,8 +44,8 @@ class NSAttributedString {
 public:
     struct Run {
         std::string text;
-        NSFontRef font;       // none: the system font
-        NSColorRef color;     // none: the text colour
+        NSFontRef font;    // none: the system font
+        NSColorRef color;  // none: the text colour
     };
     NSAttributedString() = default;
     explicit NSAttributedString(std::string text, NSFontRef font = nullptr, NSColorRef color = nullptr) {

@@ -11,7 +11,8 @@
 
 namespace AppKit {
 
-NSImage::NSImage(std::shared_ptr<const CoreGraphics::Image> bitmap, CGSize size) : bitmap_(std::move(bitmap)), size_(size) {
+NSImage::NSImage(std::shared_ptr<const CoreGraphics::Image> bitmap, CGSize size)
+    : bitmap_(std::move(bitmap)), size_(size) {
     if (bitmap_ && (size_.width <= 0 || size_.height <= 0))
         size_ = {static_cast<double>(bitmap_->width()), static_cast<double>(bitmap_->height())};
 }

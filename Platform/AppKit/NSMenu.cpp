@@ -10,10 +10,10 @@
 namespace AppKit {
 
 namespace {
-constexpr double kPadding = 4;        // above the first and below the last item
+constexpr double kPadding = 4;  // above the first and below the last item
 constexpr double kItemHeight = 22;
 constexpr double kSeparatorHeight = 11;
-constexpr double kGutter = 22;        // the state mark's column
+constexpr double kGutter = 22;  // the state mark's column
 constexpr double kRightMargin = 14;
 constexpr double kMinWidth = 120;
 
@@ -24,8 +24,10 @@ double itemHeight(const NSMenuItem& item, const NSMenu& menu) {
     if (item.isSeparatorItem()) return kSeparatorHeight;
     if (item.view) return item.view->frame().height();
     double h = kItemHeight;
-    if (item.attributedTitle) h = std::max(h, item.attributedTitle->size().height + 6);
-    else h = std::max(h, menuFont(menu)->sizeOfString(item.title.empty() ? " " : item.title).height + 6);
+    if (item.attributedTitle)
+        h = std::max(h, item.attributedTitle->size().height + 6);
+    else
+        h = std::max(h, menuFont(menu)->sizeOfString(item.title.empty() ? " " : item.title).height + 6);
     if (item.image) h = std::max(h, item.image->size().height + 4);
     return h;
 }
@@ -80,8 +82,8 @@ public:
             const RGBA text = !item->enabled ? RGBA{0, 0, 0, 0.3} : hi ? RGBA{1, 1, 1, 1} : RGBA{0, 0, 0, 0.88};
             double x = r.minX() + 10.0 * static_cast<double>(item->indentationLevel);
             if (item->state != NSControlStateValueOff)
-                ctx.drawText(item->state == NSControlStateValueOn ? "\u2713" : "\u2013", CGRectMake(x + 6, r.minY(), 16, r.height() - 3),
-                             font->spec(), text);
+                ctx.drawText(item->state == NSControlStateValueOn ? "\u2713" : "\u2013",
+                             CGRectMake(x + 6, r.minY(), 16, r.height() - 3), font->spec(), text);
             x += kGutter;
             if (item->image) {
                 CGSize s = item->image->size();
@@ -90,22 +92,27 @@ public:
             }
             if (item->attributedTitle) {
                 CGSize s = item->attributedTitle->size();
-                item->attributedTitle->drawInRect(ctx, CGRectMake(x, r.midY() - s.height / 2, r.maxX() - x, s.height), text);
+                item->attributedTitle->drawInRect(ctx, CGRectMake(x, r.midY() - s.height / 2, r.maxX() - x, s.height),
+                                                  text);
             } else {
                 CGSize s = font->sizeOfString(item->title);
-                ctx.drawText(item->title, CGRectMake(x, r.midY() - s.height / 2, r.maxX() - x, s.height), font->spec(), text);
+                ctx.drawText(item->title, CGRectMake(x, r.midY() - s.height / 2, r.maxX() - x, s.height), font->spec(),
+                             text);
             }
             auto key = keyEquivalentText(*item);
             if (!key.empty()) {
                 CGSize s = font->sizeOfString(key);
-                ctx.drawText(key, CGRectMake(r.maxX() - kRightMargin - s.width - (item->hasSubmenu() ? 18 : 0),
-                                             r.midY() - s.height / 2, s.width + 1, s.height),
+                ctx.drawText(key,
+                             CGRectMake(r.maxX() - kRightMargin - s.width - (item->hasSubmenu() ? 18 : 0),
+                                        r.midY() - s.height / 2, s.width + 1, s.height),
                              font->spec(), hi ? text : RGBA{0, 0, 0, 0.5});
             }
             if (item->hasSubmenu()) {
                 CGSize s = font->sizeOfString("\u25b8");
-                ctx.drawText("\u25b8", CGRectMake(r.maxX() - kRightMargin - s.width, r.midY() - s.height / 2, s.width + 1, s.height),
-                             font->spec(), text);
+                ctx.drawText(
+                    "\u25b8",
+                    CGRectMake(r.maxX() - kRightMargin - s.width, r.midY() - s.height / 2, s.width + 1, s.height),
+                    font->spec(), text);
             }
         }
     }
@@ -137,9 +144,7 @@ void NSMenuItem::setSubmenu(std::shared_ptr<NSMenu> submenu) {
     if (submenu_) submenu_->supermenu_ = menu_;
 }
 
-bool NSMenuItem::isHighlighted() const {
-    return menu_ && menu_->highlightedItem().get() == this;
-}
+bool NSMenuItem::isHighlighted() const { return menu_ && menu_->highlightedItem().get() == this; }
 
 std::string NSMenuItem::displayTitle() const { return attributedTitle ? attributedTitle->string() : title; }
 
@@ -438,8 +443,10 @@ bool MenuTracker::mouseMoved(CGPoint p) {
     bool selectable = item && item->enabled && !item->isSeparatorItem() && !item->view;
     o->highlighted = selectable || (item && item->hasSubmenu()) ? index : -1;
     o->window->display();
-    if (item && item->hasSubmenu()) openSubmenu(level, index);
-    else closeFrom(level + 1);
+    if (item && item->hasSubmenu())
+        openSubmenu(level, index);
+    else
+        closeFrom(level + 1);
     if (item && item->view) {
         // Views in menus track the pointer themselves.
         NSApplication::shared().updateTracking();
@@ -520,8 +527,10 @@ bool MenuTracker::keyDown(const NSEvent& event) {
             break;
         case kVK_Return:
             if (auto item = o.menu->itemAtIndex(o.highlighted)) {
-                if (item->hasSubmenu()) openSubmenu(stack_.size() - 1, o.highlighted);
-                else choose(item);
+                if (item->hasSubmenu())
+                    openSubmenu(stack_.size() - 1, o.highlighted);
+                else
+                    choose(item);
             }
             break;
         default:

@@ -39,7 +39,8 @@ public:
     NSMenuItem() = default;
     NSMenuItem(std::string title, Action action, std::string keyEquivalent)
         : title(std::move(title)), action(std::move(action)), keyEquivalent(std::move(keyEquivalent)) {}
-    static std::shared_ptr<NSMenuItem> make(std::string title, Action action = nullptr, std::string keyEquivalent = {}) {
+    static std::shared_ptr<NSMenuItem> make(std::string title, Action action = nullptr,
+                                            std::string keyEquivalent = {}) {
         return std::make_shared<NSMenuItem>(std::move(title), std::move(action), std::move(keyEquivalent));
     }
     static std::shared_ptr<NSMenuItem> separatorItem();

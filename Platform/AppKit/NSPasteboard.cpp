@@ -123,7 +123,8 @@ long NSPasteboard::writeObjects(const std::vector<std::shared_ptr<NSPasteboardWr
             for (auto& [t, v] : item) {
                 if (std::find(declared_.begin(), declared_.end(), t) == declared_.end()) declared_.push_back(t);
                 if (v.isData() && !contents_.count(t)) contents_[t] = v.asData();
-                if (v.isString() && !contents_.count(t)) contents_[t] = Foundation::Data(v.asString().begin(), v.asString().end());
+                if (v.isString() && !contents_.count(t))
+                    contents_[t] = Foundation::Data(v.asString().begin(), v.asString().end());
             }
         items_ = std::move(items);
         count = ++changeCount_;
@@ -132,7 +133,8 @@ long NSPasteboard::writeObjects(const std::vector<std::shared_ptr<NSPasteboardWr
     return count;
 }
 
-std::vector<std::shared_ptr<void>> NSPasteboard::readObjectsForClasses(const std::vector<NSPasteboardReadable>& classes) const {
+std::vector<std::shared_ptr<void>> NSPasteboard::readObjectsForClasses(
+    const std::vector<NSPasteboardReadable>& classes) const {
     std::vector<std::map<std::string, Foundation::Value>> items;
     {
         std::lock_guard lock(mutex_);

@@ -34,7 +34,8 @@ NSModalResponse NSSavePanel::runModal() {
     if (!allowedFileTypes.empty()) {
         auto dot = path.rfind('.');
         auto slash = path.rfind('/');
-        std::string ext = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(dot + 1) : "";
+        std::string ext =
+            dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(dot + 1) : "";
         if (std::find(allowedFileTypes.begin(), allowedFileTypes.end(), ext) == allowedFileTypes.end())
             path += "." + allowedFileTypes.front();
     }

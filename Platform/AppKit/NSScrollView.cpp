@@ -32,7 +32,8 @@ void NSClipView::drawRect(CGRect, CoreGraphics::DrawingContext& ctx) {
 
 // --- scroll view ---------------------------------------------------------------------
 
-NSScrollView::NSScrollView(CGRect frame) : NSView(frame), clip_(std::make_shared<NSClipView>(CGRect{{0, 0}, frame.size})) {
+NSScrollView::NSScrollView(CGRect frame)
+    : NSView(frame), clip_(std::make_shared<NSClipView>(CGRect{{0, 0}, frame.size})) {
     clip_->autoresizingMask = NSViewWidthSizable | NSViewHeightSizable;
     addSubview(clip_);
 }
@@ -61,7 +62,9 @@ std::shared_ptr<NSStackView> NSStackView::stackViewWithViews(std::vector<NSViewR
     return s;
 }
 
-void NSStackView::addArrangedSubview(NSViewRef view) { insertArrangedSubview(std::move(view), static_cast<long>(arranged_.size())); }
+void NSStackView::addArrangedSubview(NSViewRef view) {
+    insertArrangedSubview(std::move(view), static_cast<long>(arranged_.size()));
+}
 
 void NSStackView::insertArrangedSubview(NSViewRef view, long index) {
     if (!view) return;
@@ -145,10 +148,18 @@ void NSPopover::showRelativeToRect(CGRect rect, NSView& view, NSRectEdge edge) {
     constexpr double kGap = 4;
     CGRect f;
     switch (edge) {
-        case NSRectEdge::maxY: f = CGRectMake(anchor.midX() - size.width / 2, anchor.maxY() + kGap, size.width, size.height); break;
-        case NSRectEdge::minY: f = CGRectMake(anchor.midX() - size.width / 2, anchor.minY() - kGap - size.height, size.width, size.height); break;
-        case NSRectEdge::maxX: f = CGRectMake(anchor.maxX() + kGap, anchor.midY() - size.height / 2, size.width, size.height); break;
-        case NSRectEdge::minX: f = CGRectMake(anchor.minX() - kGap - size.width, anchor.midY() - size.height / 2, size.width, size.height); break;
+        case NSRectEdge::maxY:
+            f = CGRectMake(anchor.midX() - size.width / 2, anchor.maxY() + kGap, size.width, size.height);
+            break;
+        case NSRectEdge::minY:
+            f = CGRectMake(anchor.midX() - size.width / 2, anchor.minY() - kGap - size.height, size.width, size.height);
+            break;
+        case NSRectEdge::maxX:
+            f = CGRectMake(anchor.maxX() + kGap, anchor.midY() - size.height / 2, size.width, size.height);
+            break;
+        case NSRectEdge::minX:
+            f = CGRectMake(anchor.minX() - kGap - size.width, anchor.midY() - size.height / 2, size.width, size.height);
+            break;
     }
     if (auto w = view.window())
         if (auto s = w->screen()) {

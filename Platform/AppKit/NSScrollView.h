@@ -53,8 +53,14 @@ private:
 
 enum class NSUserInterfaceLayoutOrientation { horizontal = 0, vertical = 1 };
 enum class NSStackViewGravity { leading = 1, center = 2, trailing = 3 };
-enum class NSStackViewDistribution { gravityAreas = -1, fill = 0, fillEqually = 1, fillProportionally = 2,
-                                     equalSpacing = 3, equalCentering = 4 };
+enum class NSStackViewDistribution {
+    gravityAreas = -1,
+    fill = 0,
+    fillEqually = 1,
+    fillProportionally = 2,
+    equalSpacing = 3,
+    equalCentering = 4
+};
 
 // Lays its arranged views out in a row or a column, `spacing` apart, each at
 // its fitting (or current) size across the flow and the stack's size along the other axis.
@@ -69,7 +75,10 @@ public:
     void addArrangedSubview(NSViewRef view);
     void insertArrangedSubview(NSViewRef view, long index);
     void removeArrangedSubview(const NSViewRef& view);
-    void addView(NSViewRef view, NSStackViewGravity gravity) { (void)gravity; addArrangedSubview(std::move(view)); }
+    void addView(NSViewRef view, NSStackViewGravity gravity) {
+        (void)gravity;
+        addArrangedSubview(std::move(view));
+    }
     std::vector<NSViewRef> views() const { return arranged_; }
     void layout() override;
     CGSize intrinsicContentSize() const override;

@@ -43,8 +43,8 @@ std::shared_ptr<NSStatusItem> NSStatusBar::statusItemWithLength(double length) {
     item->button_->item = item;
     item->button_->bordered = false;
     item->button_->imagePosition = NSCellImagePosition::imageLeft;
-    item->window_ = NSWindow::make<StatusBarWindow>(CGRectMake(0, 0, 22, thickness()), NSWindowStyleMaskBorderless |
-                                                                                         NSWindowStyleMaskNonactivatingPanel);
+    item->window_ = NSWindow::make<StatusBarWindow>(CGRectMake(0, 0, 22, thickness()),
+                                                    NSWindowStyleMaskBorderless | NSWindowStyleMaskNonactivatingPanel);
     item->window_->setLevel(NSStatusWindowLevel);
     item->window_->isOpaque = false;
     item->window_->hasShadow = false;

@@ -19,8 +19,8 @@ RGBA toRGBA(const NSColorRef& color) {
 
 // --- responder: events go up the chain unless handled --------------------------
 
-#define FORWARD(name) \
-    void NSResponder::name(NSEvent& event) { \
+#define FORWARD(name)                                       \
+    void NSResponder::name(NSEvent& event) {                \
         if (auto next = nextResponder()) next->name(event); \
     }
 FORWARD(mouseDown)
@@ -113,7 +113,9 @@ CGRect rectFromCorners(CGPoint a, CGPoint b) {
 }  // namespace
 
 CGPoint NSView::convertPointToView(CGPoint p, const NSView* view) const { return fromWindow(view, toWindow(this, p)); }
-CGPoint NSView::convertPointFromView(CGPoint p, const NSView* view) const { return fromWindow(this, toWindow(view, p)); }
+CGPoint NSView::convertPointFromView(CGPoint p, const NSView* view) const {
+    return fromWindow(this, toWindow(view, p));
+}
 
 CGRect NSView::convertRectToView(CGRect r, const NSView* view) const {
     return rectFromCorners(convertPointToView(r.origin, view), convertPointToView({r.maxX(), r.maxY()}, view));
@@ -139,14 +141,17 @@ CGRect NSView::frameInWindow() const { return convertRectToView(bounds_, nullptr
 
 CGRect NSView::visibleRect() const {
     CGRect r = frameInWindow();
-    for (const NSView* a = superview_; a; a = a->superview_) r = CoreGraphics::CGRectIntersection(r, a->frameInWindow());
+    for (const NSView* a = superview_; a; a = a->superview_)
+        r = CoreGraphics::CGRectIntersection(r, a->frameInWindow());
     if (r.isEmpty()) return {};
     return convertRectFromView(r, nullptr);
 }
 
 // --- hierarchy ---------------------------------------------------------------------------
 
-void NSView::addSubview(std::shared_ptr<NSView> view) { addSubview(std::move(view), NSWindowOrderingMode::above, nullptr); }
+void NSView::addSubview(std::shared_ptr<NSView> view) {
+    addSubview(std::move(view), NSWindowOrderingMode::above, nullptr);
+}
 
 void NSView::addSubview(std::shared_ptr<NSView> view, NSWindowOrderingMode place, const NSView* relativeTo) {
     if (!view || view.get() == this) return;
@@ -154,7 +159,8 @@ void NSView::addSubview(std::shared_ptr<NSView> view, NSWindowOrderingMode place
     if (view->superview_) view->removeFromSuperview();
     auto it = subviews_.end();
     if (relativeTo) {
-        auto rel = std::find_if(subviews_.begin(), subviews_.end(), [&](const auto& s) { return s.get() == relativeTo; });
+        auto rel =
+            std::find_if(subviews_.begin(), subviews_.end(), [&](const auto& s) { return s.get() == relativeTo; });
         if (rel != subviews_.end()) it = place == NSWindowOrderingMode::below ? rel : rel + 1;
     } else if (place == NSWindowOrderingMode::below) {
         it = subviews_.begin();

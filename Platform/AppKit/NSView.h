@@ -73,7 +73,8 @@ public:
                    std::shared_ptr<void> userInfo = nullptr)
         : rect_(rect), options_(options), owner_(std::move(owner)), userInfo_(std::move(userInfo)) {}
     static std::shared_ptr<NSTrackingArea> make(CGRect rect, NSTrackingAreaOptions options,
-                                                std::weak_ptr<NSResponder> owner, std::shared_ptr<void> userInfo = nullptr) {
+                                                std::weak_ptr<NSResponder> owner,
+                                                std::shared_ptr<void> userInfo = nullptr) {
         return std::make_shared<NSTrackingArea>(rect, options, std::move(owner), std::move(userInfo));
     }
     CGRect rect() const { return rect_; }

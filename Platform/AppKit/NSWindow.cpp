@@ -155,8 +155,9 @@ void NSWindow::setFrame(CGRect frame, bool, bool animate) {
     const CGRect old = frame_;
     frame_ = frame;
     if (contentView_) {
-        CGRect content = (styleMask() & NSWindowStyleMaskFullSizeContentView) ? CGRect{{0, 0}, frame.size}
-                                                                              : contentRectForFrameRect({{0, 0}, frame.size});
+        CGRect content = (styleMask() & NSWindowStyleMaskFullSizeContentView)
+                             ? CGRect{{0, 0}, frame.size}
+                             : contentRectForFrameRect({{0, 0}, frame.size});
         contentView_->setFrame(content);
     }
     layoutTitleBarButtons();
@@ -193,8 +194,9 @@ void NSWindow::setContentView(std::shared_ptr<NSView> view) {
     if (contentView_) contentView_->setWindowRecursive(nullptr);
     contentView_ = view ? std::move(view) : std::make_shared<NSView>();
     if (contentView_->superview()) contentView_->removeFromSuperview();
-    CGRect content = (styleMask() & NSWindowStyleMaskFullSizeContentView) ? CGRect{{0, 0}, frame_.size}
-                                                                          : contentRectForFrameRect({{0, 0}, frame_.size});
+    CGRect content = (styleMask() & NSWindowStyleMaskFullSizeContentView)
+                         ? CGRect{{0, 0}, frame_.size}
+                         : contentRectForFrameRect({{0, 0}, frame_.size});
     contentView_->setFrame(content);
     contentView_->setWindowRecursive(self());
     viewsNeedDisplay = true;
@@ -233,14 +235,18 @@ void NSWindow::layoutTitleBarButtons() {
     if (!titleBarView_) {
         titleBarView_ = std::make_shared<NSView>();
         for (int i = 0; i < 3; ++i) {
-            auto b = std::make_shared<WindowButton>(CGRectMake(8 + 20.0 * i, 5, 12, 12), static_cast<NSWindowButton>(i));
+            auto b =
+                std::make_shared<WindowButton>(CGRectMake(8 + 20.0 * i, 5, 12, 12), static_cast<NSWindowButton>(i));
             std::weak_ptr<NSWindow> weak = std::static_pointer_cast<NSWindow>(shared_from_this());
             b->action = [weak, i](NSControl&) {
                 auto w = weak.lock();
                 if (!w) return;
-                if (i == 0) w->performClose();
-                else if (i == 1) w->miniaturize();
-                else if (auto s = w->screen()) w->setFrame(s->visibleFrame());
+                if (i == 0)
+                    w->performClose();
+                else if (i == 1)
+                    w->miniaturize();
+                else if (auto s = w->screen())
+                    w->setFrame(s->visibleFrame());
             };
             titleButtons_.push_back(b);
             titleBarView_->addSubview(b);
@@ -284,8 +290,10 @@ void NSWindow::orderOut(const std::shared_ptr<void>&) {
 }
 
 void NSWindow::orderWindow(NSWindowOrderingMode mode, long) {
-    if (mode == NSWindowOrderingMode::out) orderOut();
-    else orderFront();
+    if (mode == NSWindowOrderingMode::out)
+        orderOut();
+    else
+        orderFront();
 }
 
 void NSWindow::makeKeyAndOrderFront(const std::shared_ptr<void>& sender) {
@@ -399,8 +407,10 @@ void NSWindow::sendEvent(const std::shared_ptr<NSEvent>& event) {
             if (NSView* hit = hitTest(e.locationInWindow)) hit->scrollWheel(e);
             break;
         case NSEventType::KeyDown:
-            if (firstResponder_) firstResponder_->keyDown(e);
-            else keyDown(e);
+            if (firstResponder_)
+                firstResponder_->keyDown(e);
+            else
+                keyDown(e);
             break;
         case NSEventType::KeyUp:
             if (firstResponder_) firstResponder_->keyUp(e);
@@ -528,8 +538,10 @@ void NSWindowController::setWindow(std::shared_ptr<NSWindow> window) {
 void NSWindowController::showWindow(const std::shared_ptr<void>& sender) {
     auto w = window();
     if (!w) return;
-    if (w->canBecomeKeyWindow()) w->makeKeyAndOrderFront(sender);
-    else w->orderFront(sender);
+    if (w->canBecomeKeyWindow())
+        w->makeKeyAndOrderFront(sender);
+    else
+        w->orderFront(sender);
 }
 
 void NSWindowController::close() {

@@ -156,7 +156,10 @@ public:
     bool isFullScreen() const { return (styleMask() & NSWindowStyleMaskFullScreen) != 0; }
     void toggleFullScreen(const std::shared_ptr<void>& sender = nullptr);
     bool isMiniaturized() const { return miniaturized_; }
-    void miniaturize(const std::shared_ptr<void>& = nullptr) { miniaturized_ = true; orderOut(); }
+    void miniaturize(const std::shared_ptr<void>& = nullptr) {
+        miniaturized_ = true;
+        orderOut();
+    }
 
     // --- responders and events
     NSResponder* firstResponder() const { return firstResponder_; }

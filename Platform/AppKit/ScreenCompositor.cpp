@@ -60,8 +60,8 @@ CoreGraphics::Image renderScreen(const ScreenRenderOptions& options) {
         if (CoreGraphics::CGRectIntersection(frame, region).isEmpty()) continue;
         const auto& picture = options.desktopPicture;
         if (picture && !picture->empty()) {
-            const bool exact = picture->width() == std::lround(frame.width()) &&
-                               picture->height() == std::lround(frame.height());
+            const bool exact =
+                picture->width() == std::lround(frame.width()) && picture->height() == std::lround(frame.height());
             ctx.fillRect(frame, kDesktopColor);  // under a picture with transparent parts
             ctx.drawImage(*picture, frame, !exact);
         } else {

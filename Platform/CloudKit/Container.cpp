@@ -141,7 +141,8 @@ void CKContainer::fetchAllLongLivedOperationIDs(
 }
 
 void CKContainer::fetchLongLivedOperation(
-    const std::string& operationID, std::function<void(std::shared_ptr<CKOperation>, const OptionalError&)> completion) {
+    const std::string& operationID,
+    std::function<void(std::shared_ptr<CKOperation>, const OptionalError&)> completion) {
     enqueue([operationID, completion = std::move(completion)](ClientCore& core) {
         auto reply = core.call("longLivedOperation", Json{{"id", operationID}});
         if (!reply || !completion) return;
@@ -158,9 +159,9 @@ void CKContainer::fetchLongLivedOperation(
             if (request.contains("delete"))
                 for (const auto& id : request["delete"]) remove.push_back(wire::decodeRecordID(id));
             int policy = request.value("policy", 0);
-            auto op = CKModifyRecordsOperation::resumed(operationID, std::move(save), std::move(remove),
-                                                        static_cast<CKSavePolicy>(policy < 0 || policy > 2 ? 0 : policy),
-                                                        request.value("atomic", true));
+            auto op = CKModifyRecordsOperation::resumed(
+                operationID, std::move(save), std::move(remove),
+                static_cast<CKSavePolicy>(policy < 0 || policy > 2 ? 0 : policy), request.value("atomic", true));
             completion(op, std::nullopt);
         } catch (const std::exception& e) {
             completion(nullptr, makeCKError(CKErrorServerRejectedRequest, e.what()));

@@ -97,7 +97,8 @@ CloudDaemon::CloudDaemon(std::shared_ptr<CloudServer> server)
 
     http.Post("/v1/pushes", [srv](const httplib::Request& req, httplib::Response& res) {
         Json body = parseBody(req);
-        double wait = body.is_object() && body.contains("wait") && body["wait"].is_number() ? body["wait"].get<double>() : 20;
+        double wait =
+            body.is_object() && body.contains("wait") && body["wait"].is_number() ? body["wait"].get<double>() : 20;
         wait = std::clamp(wait, 0.0, 30.0);
         Json pushes = Json::array();
         for (const auto& p : srv->takePushes(req.get_header_value("X-Vexil-Device"), wait))
@@ -114,7 +115,8 @@ CloudDaemon::CloudDaemon(std::shared_ptr<CloudServer> server)
         }
         Json body = parseBody(req);
         if (!body.is_object()) {
-            reply(res, Json{{"error", wire::encodeError(makeCKError(CKErrorInvalidArguments, "body is not a JSON object"))}});
+            reply(res, Json{{"error",
+                             wire::encodeError(makeCKError(CKErrorInvalidArguments, "body is not a JSON object"))}});
             return;
         }
         reply(res, srv->handle(user, device, req.matches[1].str(), body));
@@ -141,13 +143,16 @@ CloudDaemon::CloudDaemon(std::shared_ptr<CloudServer> server)
         f.zoneName = b.value("zone", "");
         srv->injectError(f);
     });
-    admin("drop", [srv](const Json& b) { srv->dropReplies(wire::stringMember(b, "method"), b.value("times", 1), b.value("device", "")); });
+    admin("drop", [srv](const Json& b) {
+        srv->dropReplies(wire::stringMember(b, "method"), b.value("times", 1), b.value("device", ""));
+    });
     admin("account", [srv](const Json& b) {
         int status = b.value("status", 1);
         if (status < 0 || status > 4) throw std::runtime_error("status is 0 to 4");
         srv->setAccountStatus(wire::stringMember(b, "device"), static_cast<CKAccountStatus>(status));
     });
-    admin("offline", [srv](const Json& b) { srv->setOffline(wire::stringMember(b, "device"), b.value("offline", true)); });
+    admin("offline",
+          [srv](const Json& b) { srv->setOffline(wire::stringMember(b, "device"), b.value("offline", true)); });
     admin("hold", [srv](const Json&) { srv->holdPushes(); });
     admin("release", [srv](const Json&) { srv->releasePushes(); });
     admin("expire", [srv](const Json& b) {
@@ -162,8 +167,13 @@ CloudDaemon::CloudDaemon(std::shared_ptr<CloudServer> server)
     http.Get("/admin/log", [srv](const httplib::Request&, httplib::Response& res) {
         Json log = Json::array();
         for (const auto& e : srv->requestLog())
-            log.push_back(Json{{"user", e.userId}, {"device", e.deviceId}, {"method", e.method}, {"saves", e.saves},
-                               {"deletes", e.deletes}, {"zone", e.zoneName}, {"error", e.errorCode}});
+            log.push_back(Json{{"user", e.userId},
+                               {"device", e.deviceId},
+                               {"method", e.method},
+                               {"saves", e.saves},
+                               {"deletes", e.deletes},
+                               {"zone", e.zoneName},
+                               {"error", e.errorCode}});
         reply(res, log);
     });
 }

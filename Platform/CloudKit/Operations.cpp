@@ -43,7 +43,8 @@ void CKFetchDatabaseChangesOperation::run(ClientCore& client) {
             token = wire::decodeToken(wire::member(*reply, "token"));
             more = reply->value("moreComing", false);
         } catch (const std::exception& e) {
-            if (fetchDatabaseChangesCompletionBlock) fetchDatabaseChangesCompletionBlock(nullptr, false, malformedReply(e));
+            if (fetchDatabaseChangesCompletionBlock)
+                fetchDatabaseChangesCompletionBlock(nullptr, false, malformedReply(e));
             return;
         }
         for (const auto& z : changed)
@@ -78,7 +79,8 @@ void CKFetchRecordZoneChangesOperation::run(ClientCore& client) {
                     for (const auto& r : wire::member(*reply, "records"))
                         records.push_back(wire::decodeRecord(r, client.assetStore()));
                     for (const auto& d : wire::member(*reply, "deleted"))
-                        deleted.emplace_back(wire::decodeRecordID(wire::member(d, "id")), wire::stringMember(d, "type"));
+                        deleted.emplace_back(wire::decodeRecordID(wire::member(d, "id")),
+                                             wire::stringMember(d, "type"));
                     token = wire::decodeToken(wire::member(*reply, "token"));
                     more = reply->value("moreComing", false);
                 } catch (const std::exception& e) {
@@ -87,7 +89,8 @@ void CKFetchRecordZoneChangesOperation::run(ClientCore& client) {
             }
             if (error) {
                 anyFailed = true;
-                if (recordZoneFetchCompletionBlock) recordZoneFetchCompletionBlock(zoneID, token, std::nullopt, false, error);
+                if (recordZoneFetchCompletionBlock)
+                    recordZoneFetchCompletionBlock(zoneID, token, std::nullopt, false, error);
                 break;
             }
             for (const auto& r : records)
@@ -98,12 +101,14 @@ void CKFetchRecordZoneChangesOperation::run(ClientCore& client) {
                 if (recordZoneChangeTokensUpdatedBlock) recordZoneChangeTokensUpdatedBlock(zoneID, token, std::nullopt);
                 continue;
             }
-            if (recordZoneFetchCompletionBlock) recordZoneFetchCompletionBlock(zoneID, token, std::nullopt, more, std::nullopt);
+            if (recordZoneFetchCompletionBlock)
+                recordZoneFetchCompletionBlock(zoneID, token, std::nullopt, more, std::nullopt);
             break;
         }
     }
     if (fetchRecordZoneChangesCompletionBlock)
-        fetchRecordZoneChangesCompletionBlock(anyFailed ? OptionalError(makeCKError(CKErrorPartialFailure)) : std::nullopt);
+        fetchRecordZoneChangesCompletionBlock(anyFailed ? OptionalError(makeCKError(CKErrorPartialFailure))
+                                                        : std::nullopt);
 }
 
 void CKModifyRecordZonesOperation::run(ClientCore& client) {
@@ -132,8 +137,10 @@ void CKModifyRecordZonesOperation::run(ClientCore& client) {
 void CKModifySubscriptionsOperation::run(ClientCore& client) {
     Json save = Json::array();
     for (const auto& s : subscriptionsToSave)
-        save.push_back(Json{{"id", s.subscriptionID}, {"contentAvailable", s.notificationInfo.shouldSendContentAvailable}});
-    auto reply = client.call("modifySubscriptions", Json{{"save", std::move(save)}, {"delete", subscriptionIDsToDelete}});
+        save.push_back(
+            Json{{"id", s.subscriptionID}, {"contentAvailable", s.notificationInfo.shouldSendContentAvailable}});
+    auto reply =
+        client.call("modifySubscriptions", Json{{"save", std::move(save)}, {"delete", subscriptionIDsToDelete}});
     if (!reply) return;
     if (!modifySubscriptionsCompletionBlock) return;
     if (auto error = replyError(*reply)) {

@@ -99,7 +99,8 @@ public:
         : subscriptionsToSave(std::move(save)), subscriptionIDsToDelete(std::move(remove)) {}
     std::vector<CKDatabaseSubscription> subscriptionsToSave;
     std::vector<std::string> subscriptionIDsToDelete;
-    std::function<void(const std::vector<CKDatabaseSubscription>&, const std::vector<std::string>&, const OptionalError&)>
+    std::function<void(const std::vector<CKDatabaseSubscription>&, const std::vector<std::string>&,
+                       const OptionalError&)>
         modifySubscriptionsCompletionBlock;
 
     void run(ClientCore& client) override;

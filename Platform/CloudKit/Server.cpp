@@ -67,7 +67,9 @@ struct RequestFailure {
     CKError error;
 };
 
-[[noreturn]] void fail(long code, std::string description = {}) { throw RequestFailure{makeCKError(code, std::move(description))}; }
+[[noreturn]] void fail(long code, std::string description = {}) {
+    throw RequestFailure{makeCKError(code, std::move(description))};
+}
 
 Json errorReply(const CKError& error) { return Json{{"error", wire::encodeError(error)}}; }
 
@@ -107,7 +109,8 @@ struct CloudServer::State {
 
     using Deliveries = std::vector<std::pair<PushSink, std::vector<Dictionary>>>;
 
-    std::string makeToken(const char* kind, std::uint64_t epoch, std::uint64_t seq, const std::string& zone = {}) const {
+    std::string makeToken(const char* kind, std::uint64_t epoch, std::uint64_t seq,
+                          const std::string& zone = {}) const {
         return serverId + ":" + kind + ":" + std::to_string(epoch) + ":" + std::to_string(seq) + ":" + zone;
     }
 
@@ -180,7 +183,8 @@ struct CloudServer::State {
     }
 
     static void checkZoneID(const CKRecordZoneID& id) {
-        if (id.zoneName.empty() || id.ownerName != CKCurrentUserDefaultName) fail(CKErrorInvalidArguments, "bad zone ID");
+        if (id.zoneName.empty() || id.ownerName != CKCurrentUserDefaultName)
+            fail(CKErrorInvalidArguments, "bad zone ID");
     }
 
     // --- methods -------------------------------------------------------------
@@ -209,7 +213,8 @@ struct CloudServer::State {
         bool more = items.size() > batchLimit;
         if (more) items.resize(batchLimit);
         Json changed = Json::array(), deleted = Json::array();
-        for (const auto& item : items) (item.deleted ? deleted : changed).push_back(wire::encodeZoneID(CKRecordZoneID(item.zone)));
+        for (const auto& item : items)
+            (item.deleted ? deleted : changed).push_back(wire::encodeZoneID(CKRecordZoneID(item.zone)));
         std::uint64_t position = more ? items.back().seq : db.seq;
         return Json{{"changed", std::move(changed)},
                     {"deleted", std::move(deleted)},
@@ -322,7 +327,8 @@ struct CloudServer::State {
             } else {
                 db.subscriptions.push_back(sub);
             }
-            saved.push_back(Json{{"id", sub.subscriptionID}, {"contentAvailable", sub.notificationInfo.shouldSendContentAvailable}});
+            saved.push_back(Json{{"id", sub.subscriptionID},
+                                 {"contentAvailable", sub.notificationInfo.shouldSendContentAvailable}});
         }
         for (const auto& id : deletes) {
             std::erase_if(db.subscriptions, [&](const auto& s) { return s.subscriptionID == id; });
@@ -385,7 +391,8 @@ struct CloudServer::State {
         if (!itemErrors.empty() && atomic) {
             for (const auto& r : saves) itemErrors.try_emplace(r.recordID(), makeCKError(CKErrorBatchRequestFailed));
             for (const auto& id : deletes) itemErrors.try_emplace(id, makeCKError(CKErrorBatchRequestFailed));
-            return Json{{"saved", Json::array()}, {"deleted", Json::array()},
+            return Json{{"saved", Json::array()},
+                        {"deleted", Json::array()},
                         {"error", wire::encodeError(makePartialFailure(itemErrors))}};
         }
 
@@ -474,7 +481,8 @@ struct CloudServer::State {
         if (device.status != CKAccountStatus::available) fail(CKErrorNotAuthenticated);
 
         if (m == method::fetchDatabaseChanges) return fetchDatabaseChanges(userId, body);
-        if (m == method::fetchZoneChanges) return fetchZoneChanges(userId, wire::decodeZoneID(wire::member(body, "zone")), body);
+        if (m == method::fetchZoneChanges)
+            return fetchZoneChanges(userId, wire::decodeZoneID(wire::member(body, "zone")), body);
         if (m == method::modifyZones) return modifyZones(userId, deviceId, body, out);
         if (m == method::modifySubscriptions) return modifySubscriptions(userId, body);
         if (m == method::modifyRecords) {

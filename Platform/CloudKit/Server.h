@@ -155,7 +155,7 @@ public:
         Fault() = default;
         Fault(std::string m, long c, std::optional<double> after = std::nullopt, int n = 1)
             : method(std::move(m)), code(c), retryAfter(after), times(n) {}
-        std::string method;               // a method name
+        std::string method;  // a method name
         long code = CKErrorServiceUnavailable;
         std::optional<double> retryAfter;  // stored under CKErrorRetryAfterKey
         int times = 1;

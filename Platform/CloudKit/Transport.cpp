@@ -117,7 +117,9 @@ static void pollPushes(const std::shared_ptr<HTTPTransport::Shared>& shared, con
                        const std::string& userId, const std::string& deviceId);
 
 HTTPTransport::HTTPTransport(std::string baseURL, std::string userId, std::string deviceId)
-    : baseURL_(std::move(baseURL)), userId_(std::move(userId)), deviceId_(std::move(deviceId)),
+    : baseURL_(std::move(baseURL)),
+      userId_(std::move(userId)),
+      deviceId_(std::move(deviceId)),
       shared_(std::make_shared<Shared>()) {
     while (!baseURL_.empty() && baseURL_.back() == '/') baseURL_.pop_back();
 }

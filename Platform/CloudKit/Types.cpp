@@ -45,12 +45,12 @@ void CKServerChangeToken::encodeWithCoder(Foundation::KeyedArchiver& coder) cons
 void CKServerChangeToken::registerCoding() {
     static std::once_flag once;
     std::call_once(once, [] {
-        Foundation::registerCodingClass("CKServerChangeToken", [](Foundation::KeyedUnarchiver& coder)
-                                                                  -> std::shared_ptr<Foundation::Coding> {
-            auto opaque = coder.decodeStringForKey("opaque");
-            if (!opaque) return nullptr;
-            return std::make_shared<CKServerChangeToken>(*opaque);
-        });
+        Foundation::registerCodingClass("CKServerChangeToken",
+                                        [](Foundation::KeyedUnarchiver& coder) -> std::shared_ptr<Foundation::Coding> {
+                                            auto opaque = coder.decodeStringForKey("opaque");
+                                            if (!opaque) return nullptr;
+                                            return std::make_shared<CKServerChangeToken>(*opaque);
+                                        });
     });
 }
 
@@ -120,21 +120,36 @@ bool sameContent(const CKRecord& a, const CKRecord& b) {
 namespace {
 const char* defaultDescription(long code) {
     switch (code) {
-        case CKErrorPartialFailure: return "Partial failure";
-        case CKErrorNetworkUnavailable: return "Network unavailable";
-        case CKErrorNetworkFailure: return "Network failure";
-        case CKErrorServiceUnavailable: return "Service unavailable";
-        case CKErrorRequestRateLimited: return "Request rate limited";
-        case CKErrorNotAuthenticated: return "No account";
-        case CKErrorUnknownItem: return "Unknown item";
-        case CKErrorInvalidArguments: return "Invalid arguments";
-        case CKErrorServerRecordChanged: return "Server record changed";
-        case CKErrorChangeTokenExpired: return "Change token expired";
-        case CKErrorBatchRequestFailed: return "Batch request failed";
-        case CKErrorZoneBusy: return "Zone busy";
-        case CKErrorZoneNotFound: return "Zone not found";
-        case CKErrorLimitExceeded: return "Limit exceeded";
-        default: return "Cloud error";
+        case CKErrorPartialFailure:
+            return "Partial failure";
+        case CKErrorNetworkUnavailable:
+            return "Network unavailable";
+        case CKErrorNetworkFailure:
+            return "Network failure";
+        case CKErrorServiceUnavailable:
+            return "Service unavailable";
+        case CKErrorRequestRateLimited:
+            return "Request rate limited";
+        case CKErrorNotAuthenticated:
+            return "No account";
+        case CKErrorUnknownItem:
+            return "Unknown item";
+        case CKErrorInvalidArguments:
+            return "Invalid arguments";
+        case CKErrorServerRecordChanged:
+            return "Server record changed";
+        case CKErrorChangeTokenExpired:
+            return "Change token expired";
+        case CKErrorBatchRequestFailed:
+            return "Batch request failed";
+        case CKErrorZoneBusy:
+            return "Zone busy";
+        case CKErrorZoneNotFound:
+            return "Zone not found";
+        case CKErrorLimitExceeded:
+            return "Limit exceeded";
+        default:
+            return "Cloud error";
     }
 }
 }  // namespace

@@ -163,7 +163,9 @@ public:
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     // Registers the class with the keyed unarchiver (once; any thread).
     static void registerCoding();
-    friend bool operator==(const CKServerChangeToken& a, const CKServerChangeToken& b) { return a.opaque_ == b.opaque_; }
+    friend bool operator==(const CKServerChangeToken& a, const CKServerChangeToken& b) {
+        return a.opaque_ == b.opaque_;
+    }
 
 private:
     std::string opaque_;

@@ -42,18 +42,24 @@ Data decodeBase64(const Json& json) {
 Json encodeValue(const Value& value) {
     using T = Value::Type;
     switch (value.type()) {
-        case T::Null: return nullptr;
-        case T::Bool: return Json{{"bool", value.asBool()}};
-        case T::Int: return Json{{"int", value.asInt()}};
+        case T::Null:
+            return nullptr;
+        case T::Bool:
+            return Json{{"bool", value.asBool()}};
+        case T::Int:
+            return Json{{"int", value.asInt()}};
         case T::Double: {
             double d = value.asDouble();
             if (std::isnan(d)) return Json{{"double", "nan"}};
             if (std::isinf(d)) return Json{{"double", d > 0 ? "inf" : "-inf"}};
             return Json{{"double", d}};
         }
-        case T::String: return Json{{"string", value.asString()}};
-        case T::Data: return Json{{"data", Foundation::base64Encode(value.asData())}};
-        case T::Date: return Json{{"date", value.asDate().secondsSince1970}};
+        case T::String:
+            return Json{{"string", value.asString()}};
+        case T::Data:
+            return Json{{"data", Foundation::base64Encode(value.asData())}};
+        case T::Date:
+            return Json{{"date", value.asDate().secondsSince1970}};
         case T::Array: {
             Json list = Json::array();
             for (const auto& item : value.asArray()) list.push_back(encodeValue(item));
@@ -61,7 +67,8 @@ Json encodeValue(const Value& value) {
         }
         case T::Dictionary: {
             Json entries = Json::array();
-            for (const auto& [key, item] : value.asDictionary()) entries.push_back(Json::array({key, encodeValue(item)}));
+            for (const auto& [key, item] : value.asDictionary())
+                entries.push_back(Json::array({key, encodeValue(item)}));
             return Json{{"dict", std::move(entries)}};
         }
         case T::Object: {
@@ -76,8 +83,9 @@ Json encodeValue(const Value& value) {
                 const Data bytes = asset->inlineData() ? *asset->inlineData() : readFile(asset->fileURL());
                 return Json{{"asset", Foundation::base64Encode(bytes)}};
             }
-            throw UnsendableError(CKErrorInvalidArguments, "a record cannot hold a " +
-                                                               (value.asObject() ? value.asObject()->className() : "nil"));
+            throw UnsendableError(
+                CKErrorInvalidArguments,
+                "a record cannot hold a " + (value.asObject() ? value.asObject()->className() : "nil"));
         }
     }
     return nullptr;
@@ -155,7 +163,8 @@ Json encodeRecordID(const CKRecordID& id) {
 }
 
 CKRecordID decodeRecordID(const Json& json) {
-    return CKRecordID(stringMember(json, "name"), CKRecordZoneID(stringMember(json, "zone"), stringMember(json, "owner")));
+    return CKRecordID(stringMember(json, "name"),
+                      CKRecordZoneID(stringMember(json, "zone"), stringMember(json, "owner")));
 }
 
 Json encodeRecord(const CKRecord& record) {

@@ -145,9 +145,7 @@ void CairoContext::strokeLine(CGPoint a, CGPoint b, RGBA c, double lineWidth) {
 
 void CairoContext::moveTo(CGPoint p) { cairo_move_to(cr_, p.x, p.y); }
 void CairoContext::lineTo(CGPoint p) { cairo_line_to(cr_, p.x, p.y); }
-void CairoContext::curveTo(CGPoint c1, CGPoint c2, CGPoint p) {
-    cairo_curve_to(cr_, c1.x, c1.y, c2.x, c2.y, p.x, p.y);
-}
+void CairoContext::curveTo(CGPoint c1, CGPoint c2, CGPoint p) { cairo_curve_to(cr_, c1.x, c1.y, c2.x, c2.y, p.x, p.y); }
 void CairoContext::closePath() { cairo_close_path(cr_); }
 
 void CairoContext::fillPath(RGBA c) {
@@ -167,7 +165,7 @@ void CairoContext::fillLinearGradient(CGRect r, CGPoint start, CGPoint end, cons
     cairo_pattern_t* pattern = cairo_pattern_create_linear(start.x, start.y, end.x, end.y);
     for (std::size_t i = 0; i < colors.size(); ++i) {
         // Missing locations spread evenly.
-        const double at = i < locations.size()   ? locations[i]
+        const double at = i < locations.size() ? locations[i]
                           : colors.size() == 1 ? 0.0
                                                : static_cast<double>(i) / static_cast<double>(colors.size() - 1);
         const RGBA& c = colors[i];
@@ -204,8 +202,7 @@ void CairoContext::drawImage(const Image& image, CGRect r, bool smooth) {
     cairo_restore(cr_);
 }
 
-void CairoContext::drawText(const std::string& text, CGRect r, const FontSpec& font, RGBA c,
-                            TextAlignment alignment) {
+void CairoContext::drawText(const std::string& text, CGRect r, const FontSpec& font, RGBA c, TextAlignment alignment) {
     if (text.empty()) return;
     cairo_save(cr_);
     cairo_new_path(cr_);
@@ -221,7 +218,7 @@ void CairoContext::drawText(const std::string& text, CGRect r, const FontSpec& f
     double x = 0;
     if (alignment == TextAlignment::Center) x = (r.width() - metrics.size.width) / 2;
     if (alignment == TextAlignment::Right) x = r.width() - metrics.size.width;
-    const PangoAlignment pangoAlignment = alignment == TextAlignment::Center ? PANGO_ALIGN_CENTER
+    const PangoAlignment pangoAlignment = alignment == TextAlignment::Center  ? PANGO_ALIGN_CENTER
                                           : alignment == TextAlignment::Right ? PANGO_ALIGN_RIGHT
                                                                               : PANGO_ALIGN_LEFT;
     pango_layout_set_alignment(layout.get(), pangoAlignment);  // lines of a multi-line text among themselves

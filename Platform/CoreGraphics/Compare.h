@@ -11,7 +11,7 @@ namespace CoreGraphics {
 
 struct ImageDifference {
     bool sizeDiffers = false;
-    long differingPixels = 0;  // pixels with a channel beyond the tolerance
+    long differingPixels = 0;         // pixels with a channel beyond the tolerance
     double maxChannelDifference = 0;  // 0..1, over all pixels
     int firstX = -1, firstY = -1;     // the first differing pixel, rows top to bottom
     bool matches() const { return !sizeDiffers && differingPixels == 0; }

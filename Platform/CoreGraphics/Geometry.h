@@ -35,9 +35,7 @@ struct CGRect {
     CGFloat height() const { return size.height; }
     bool isEmpty() const { return !(size.width > 0) || !(size.height > 0); }
     // Half-open, as the platform's hit tests: the max edges are outside.
-    bool contains(CGPoint p) const {
-        return p.x >= minX() && p.x < maxX() && p.y >= minY() && p.y < maxY();
-    }
+    bool contains(CGPoint p) const { return p.x >= minX() && p.x < maxX() && p.y >= minY() && p.y < maxY(); }
 };
 
 inline CGPoint CGPointMake(CGFloat x, CGFloat y) { return {x, y}; }

@@ -37,30 +37,54 @@ AffineTransform AffineTransform::scaled(double sx, double sy) const {
 
 const char* drawingOpName(DrawingOp op) {
     switch (op) {
-        case DrawingOp::Save: return "save";
-        case DrawingOp::Restore: return "restore";
-        case DrawingOp::Translate: return "translate";
-        case DrawingOp::Scale: return "scale";
-        case DrawingOp::SetAlpha: return "setAlpha";
-        case DrawingOp::ClipToRect: return "clipToRect";
-        case DrawingOp::ClipToRoundedRect: return "clipToRoundedRect";
-        case DrawingOp::ClipToEllipse: return "clipToEllipse";
-        case DrawingOp::FillRect: return "fillRect";
-        case DrawingOp::StrokeRect: return "strokeRect";
-        case DrawingOp::FillRoundedRect: return "fillRoundedRect";
-        case DrawingOp::StrokeRoundedRect: return "strokeRoundedRect";
-        case DrawingOp::FillEllipse: return "fillEllipse";
-        case DrawingOp::StrokeEllipse: return "strokeEllipse";
-        case DrawingOp::StrokeLine: return "strokeLine";
-        case DrawingOp::MoveTo: return "moveTo";
-        case DrawingOp::LineTo: return "lineTo";
-        case DrawingOp::CurveTo: return "curveTo";
-        case DrawingOp::ClosePath: return "closePath";
-        case DrawingOp::FillPath: return "fillPath";
-        case DrawingOp::StrokePath: return "strokePath";
-        case DrawingOp::FillLinearGradient: return "fillLinearGradient";
-        case DrawingOp::DrawImage: return "drawImage";
-        case DrawingOp::DrawText: return "drawText";
+        case DrawingOp::Save:
+            return "save";
+        case DrawingOp::Restore:
+            return "restore";
+        case DrawingOp::Translate:
+            return "translate";
+        case DrawingOp::Scale:
+            return "scale";
+        case DrawingOp::SetAlpha:
+            return "setAlpha";
+        case DrawingOp::ClipToRect:
+            return "clipToRect";
+        case DrawingOp::ClipToRoundedRect:
+            return "clipToRoundedRect";
+        case DrawingOp::ClipToEllipse:
+            return "clipToEllipse";
+        case DrawingOp::FillRect:
+            return "fillRect";
+        case DrawingOp::StrokeRect:
+            return "strokeRect";
+        case DrawingOp::FillRoundedRect:
+            return "fillRoundedRect";
+        case DrawingOp::StrokeRoundedRect:
+            return "strokeRoundedRect";
+        case DrawingOp::FillEllipse:
+            return "fillEllipse";
+        case DrawingOp::StrokeEllipse:
+            return "strokeEllipse";
+        case DrawingOp::StrokeLine:
+            return "strokeLine";
+        case DrawingOp::MoveTo:
+            return "moveTo";
+        case DrawingOp::LineTo:
+            return "lineTo";
+        case DrawingOp::CurveTo:
+            return "curveTo";
+        case DrawingOp::ClosePath:
+            return "closePath";
+        case DrawingOp::FillPath:
+            return "fillPath";
+        case DrawingOp::StrokePath:
+            return "strokePath";
+        case DrawingOp::FillLinearGradient:
+            return "fillLinearGradient";
+        case DrawingOp::DrawImage:
+            return "drawImage";
+        case DrawingOp::DrawText:
+            return "drawText";
     }
     return "?";
 }
@@ -68,7 +92,9 @@ const char* drawingOpName(DrawingOp op) {
 std::string DrawingRecord::describe() const {
     const DrawingRecord defaults;
     std::ostringstream out;
-    auto printColor = [&out](const RGBA& c) { out << " rgba(" << c.r << ' ' << c.g << ' ' << c.b << ' ' << c.a << ')'; };
+    auto printColor = [&out](const RGBA& c) {
+        out << " rgba(" << c.r << ' ' << c.g << ' ' << c.b << ' ' << c.a << ')';
+    };
     out << drawingOpName(op);
     if (rect != defaults.rect) {
         out << " {" << rect.origin.x << ' ' << rect.origin.y << ' ' << rect.size.width << ' ' << rect.size.height
@@ -87,7 +113,9 @@ std::string DrawingRecord::describe() const {
     if (op == DrawingOp::DrawText) {
         out << " \"" << text << "\" " << font.family << ' ' << font.size << (font.bold ? " bold" : "")
             << (font.monospaced ? " mono" : "")
-            << (alignment == TextAlignment::Center ? " center" : alignment == TextAlignment::Right ? " right" : "");
+            << (alignment == TextAlignment::Center  ? " center"
+                : alignment == TextAlignment::Right ? " right"
+                                                    : "");
     }
     if (op == DrawingOp::DrawImage) {
         out << " image " << imageSize.width << 'x' << imageSize.height << (smooth ? "" : " pixelated");

@@ -54,21 +54,21 @@ const char* drawingOpName(DrawingOp op);
 // keep their defaults, so whole records compare exactly.
 struct DrawingRecord {
     DrawingOp op = DrawingOp::Save;
-    CGRect rect;                   // shapes, clips, gradients, images, text
-    std::vector<CGPoint> points;   // translate/scale (one: the two values), lines, paths, gradient ends
-    double radius = 0;             // rounded rects
-    double lineWidth = 0;          // strokes
-    double value = 0;              // setAlpha
-    RGBA color;                    // fills, strokes, text
-    std::vector<RGBA> colors;      // gradients
-    std::vector<double> locations; // gradients
+    CGRect rect;                    // shapes, clips, gradients, images, text
+    std::vector<CGPoint> points;    // translate/scale (one: the two values), lines, paths, gradient ends
+    double radius = 0;              // rounded rects
+    double lineWidth = 0;           // strokes
+    double value = 0;               // setAlpha
+    RGBA color;                     // fills, strokes, text
+    std::vector<RGBA> colors;       // gradients
+    std::vector<double> locations;  // gradients
     std::string text;
     FontSpec font;
     TextAlignment alignment = TextAlignment::Left;
-    CGSize imageSize;              // images: pixel size
-    bool smooth = true;            // images
-    AffineTransform transform;     // in force before the call
-    double alpha = 1;              // in force before the call (product of setAlpha)
+    CGSize imageSize;           // images: pixel size
+    bool smooth = true;         // images
+    AffineTransform transform;  // in force before the call
+    double alpha = 1;           // in force before the call (product of setAlpha)
 
     bool operator==(const DrawingRecord&) const = default;
     // The rectangle in the recorder's base space (transform applied).

@@ -182,9 +182,7 @@ public:
         mainLoop().post(std::move(wrapper), 0);
         finished.get();
     }
-    bool isCurrent() const override {
-        return tCurrentQueue == this || (tCurrentQueue == nullptr && onMainThreadRaw());
-    }
+    bool isCurrent() const override { return tCurrentQueue == this || (tCurrentQueue == nullptr && onMainThreadRaw()); }
     const std::string& label() const override { return label_; }
 
 private:
@@ -326,9 +324,7 @@ const DispatchQueue* mainQueuePtr() { return DispatchQueue::main().get(); }
 // --- main run loop, continued ---------------------------------------------------------
 
 void MainRunLoop::wakeAll() {
-    {
-        std::lock_guard lock(work_.mutex);
-    }
+    { std::lock_guard lock(work_.mutex); }
     polls_.wake();
     if (auto executor = currentExecutor()) executor->wake();
 }
@@ -351,8 +347,7 @@ void MainRunLoop::runLoop(std::optional<TimeInterval> seconds) {
 void MainRunLoop::runProduction(std::optional<TimeInterval> seconds) {
     MainThreadScope mainThread;
     const DispatchQueue* mainQueue = mainQueuePtr();
-    const std::optional<double> deadline =
-        seconds ? std::optional<double>(clock().uptime() + *seconds) : std::nullopt;
+    const std::optional<double> deadline = seconds ? std::optional<double>(clock().uptime() + *seconds) : std::nullopt;
     // Sources are looked at (without waiting) at least this often while work
     // keeps coming, so a busy queue cannot starve the display connection.
     constexpr int kWorkBetweenLooks = 64;

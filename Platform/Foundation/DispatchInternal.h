@@ -36,8 +36,7 @@ public:
     // Moves forward only.
     void advanceTo(TimeInterval uptime) {
         double current = elapsed_.load(std::memory_order_acquire);
-        while (uptime > current && !elapsed_.compare_exchange_weak(current, uptime, std::memory_order_acq_rel)) {
-        }
+        while (uptime > current && !elapsed_.compare_exchange_weak(current, uptime, std::memory_order_acq_rel)) {}
     }
 
 private:

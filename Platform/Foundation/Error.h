@@ -29,7 +29,7 @@ inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
 enum CocoaErrorCode : long {
     kFileReadUnknownError = 256,
     kFileWriteUnknownError = 512,
-    kPropertyListReadCorruptError = 3840,  // also malformed JSON
+    kPropertyListReadCorruptError = 3840,   // also malformed JSON
     kPropertyListWriteInvalidError = 3851,  // also values JSON cannot hold
     kCoderReadCorruptError = 4864,
     kCoderValueNotFoundError = 4865,

@@ -19,13 +19,17 @@ std::atomic<unsigned long> temporaryCounter{0};
 long writeErrorCode(int err) {
     switch (err) {
         case ENOENT:
-        case ENOTDIR: return 4;
+        case ENOTDIR:
+            return 4;
         case EACCES:
         case EPERM:
-        case EROFS: return 513;
+        case EROFS:
+            return 513;
         case ENOSPC:
-        case EDQUOT: return 640;
-        default: return kFileWriteUnknownError;
+        case EDQUOT:
+            return 640;
+        default:
+            return kFileWriteUnknownError;
     }
 }
 

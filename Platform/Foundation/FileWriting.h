@@ -29,6 +29,7 @@ bool writeAllBytes(int fd, const void* bytes, std::size_t size);
 // copy is never replaced; files named `<path><suffix>` for each companion
 // suffix (a database's journals) move along with it. The new path, or
 // nothing when there is no file or it cannot be moved.
-std::optional<std::string> setFileAside(const std::string& path, const std::vector<std::string>& companionSuffixes = {});
+std::optional<std::string> setFileAside(const std::string& path,
+                                        const std::vector<std::string>& companionSuffixes = {});
 
 }  // namespace Foundation

@@ -16,67 +16,78 @@ constexpr int kMaxJSONDepth = 512;
 
 Value valueFromJSON(const ordered_json& json) {
     switch (json.type()) {
-    case ordered_json::value_t::null:
-    case ordered_json::value_t::discarded: return Value();
-    case ordered_json::value_t::boolean: return Value(json.get<bool>());
-    case ordered_json::value_t::number_integer: return Value(json.get<std::int64_t>());
-    case ordered_json::value_t::number_unsigned: {
-        auto u = json.get<std::uint64_t>();
-        if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-            return Value(static_cast<std::int64_t>(u));
-        return Value(static_cast<double>(u));
-    }
-    case ordered_json::value_t::number_float: return Value(json.get<double>());
-    case ordered_json::value_t::string: return Value(json.get_ref<const std::string&>());
-    case ordered_json::value_t::binary: {
-        const auto& bin = json.get_binary();
-        return Value(Data(bin.begin(), bin.end()));
-    }
-    case ordered_json::value_t::array: {
-        Array array;
-        array.reserve(json.size());
-        for (const auto& element : json) array.push_back(valueFromJSON(element));
-        return Value(std::move(array));
-    }
-    case ordered_json::value_t::object: {
-        Dictionary dictionary;
-        for (const auto& [key, element] : json.items()) dictionary.set(key, valueFromJSON(element));
-        return Value(std::move(dictionary));
-    }
+        case ordered_json::value_t::null:
+        case ordered_json::value_t::discarded:
+            return Value();
+        case ordered_json::value_t::boolean:
+            return Value(json.get<bool>());
+        case ordered_json::value_t::number_integer:
+            return Value(json.get<std::int64_t>());
+        case ordered_json::value_t::number_unsigned: {
+            auto u = json.get<std::uint64_t>();
+            if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+                return Value(static_cast<std::int64_t>(u));
+            return Value(static_cast<double>(u));
+        }
+        case ordered_json::value_t::number_float:
+            return Value(json.get<double>());
+        case ordered_json::value_t::string:
+            return Value(json.get_ref<const std::string&>());
+        case ordered_json::value_t::binary: {
+            const auto& bin = json.get_binary();
+            return Value(Data(bin.begin(), bin.end()));
+        }
+        case ordered_json::value_t::array: {
+            Array array;
+            array.reserve(json.size());
+            for (const auto& element : json) array.push_back(valueFromJSON(element));
+            return Value(std::move(array));
+        }
+        case ordered_json::value_t::object: {
+            Dictionary dictionary;
+            for (const auto& [key, element] : json.items()) dictionary.set(key, valueFromJSON(element));
+            return Value(std::move(dictionary));
+        }
     }
     return Value();
 }
 
 ordered_json toJSON(const Value& value) {
     switch (value.type()) {
-    case Value::Type::Null: return nullptr;
-    case Value::Type::Bool: return value.asBool();
-    case Value::Type::Int: return value.asInt();
-    case Value::Type::Double: {
-        double d = value.asDouble();
-        if (!std::isfinite(d)) return nullptr;
-        return d;
-    }
-    case Value::Type::String: return value.asString();
-    case Value::Type::Data: return base64Encode(value.asData());
-    case Value::Type::Date: return iso8601String(value.asDate());
-    case Value::Type::Array: {
-        ordered_json array = ordered_json::array();
-        for (const auto& element : value.asArray()) array.push_back(toJSON(element));
-        return array;
-    }
-    case Value::Type::Dictionary: {
-        ordered_json object = ordered_json::object();
-        for (const auto& [key, element] : value.asDictionary()) object[key] = toJSON(element);
-        return object;
-    }
-    case Value::Type::Object: {
-        const auto& object = value.asObject();
-        if (!object) return nullptr;
-        ordered_json fields = ordered_json::object();
-        for (const auto& name : object->fieldNames()) fields[name] = toJSON(object->valueForKey(name));
-        return fields;
-    }
+        case Value::Type::Null:
+            return nullptr;
+        case Value::Type::Bool:
+            return value.asBool();
+        case Value::Type::Int:
+            return value.asInt();
+        case Value::Type::Double: {
+            double d = value.asDouble();
+            if (!std::isfinite(d)) return nullptr;
+            return d;
+        }
+        case Value::Type::String:
+            return value.asString();
+        case Value::Type::Data:
+            return base64Encode(value.asData());
+        case Value::Type::Date:
+            return iso8601String(value.asDate());
+        case Value::Type::Array: {
+            ordered_json array = ordered_json::array();
+            for (const auto& element : value.asArray()) array.push_back(toJSON(element));
+            return array;
+        }
+        case Value::Type::Dictionary: {
+            ordered_json object = ordered_json::object();
+            for (const auto& [key, element] : value.asDictionary()) object[key] = toJSON(element);
+            return object;
+        }
+        case Value::Type::Object: {
+            const auto& object = value.asObject();
+            if (!object) return nullptr;
+            ordered_json fields = ordered_json::object();
+            for (const auto& name : object->fieldNames()) fields[name] = toJSON(object->valueForKey(name));
+            return fields;
+        }
     }
     return nullptr;
 }

@@ -14,7 +14,8 @@ constexpr int kMaxDepth = 512;
 std::string escapedKey(const std::string& key) { return !key.empty() && key.front() == '$' ? "$" + key : key; }
 
 Error corrupt(const std::string& what) {
-    return makeError(kCocoaErrorDomain, kCoderReadCorruptError, "The data couldn't be read because it isn't in the correct format: " + what);
+    return makeError(kCocoaErrorDomain, kCoderReadCorruptError,
+                     "The data couldn't be read because it isn't in the correct format: " + what);
 }
 
 Error invalid(const std::string& what) {
@@ -48,7 +49,7 @@ struct KeyedArchiver::Impl {
     std::vector<Dictionary> records;
     std::unordered_map<const Object*, std::size_t> recordOf;
     std::vector<std::shared_ptr<Object>> keepAlive;  // so no address is reused while archiving
-    long current = -1;  // record being encoded; -1: the top level
+    long current = -1;                               // record being encoded; -1: the top level
     int depth = 0;
     std::optional<Error> error;
 
@@ -63,32 +64,35 @@ struct KeyedArchiver::Impl {
 Value KeyedArchiver::Impl::encodeValue(const Value& value) {
     if (error) return Value(false);
     switch (value.type()) {
-    case Value::Type::Null: return Value(Dictionary{{"$null", true}});
-    case Value::Type::Array: {
-        if (depth >= kMaxDepth) {
-            fail(invalid("nesting deeper than 512 levels"));
-            return Value(false);
+        case Value::Type::Null:
+            return Value(Dictionary{{"$null", true}});
+        case Value::Type::Array: {
+            if (depth >= kMaxDepth) {
+                fail(invalid("nesting deeper than 512 levels"));
+                return Value(false);
+            }
+            ++depth;
+            Array out;
+            out.reserve(value.asArray().size());
+            for (const auto& element : value.asArray()) out.push_back(encodeValue(element));
+            --depth;
+            return Value(std::move(out));
         }
-        ++depth;
-        Array out;
-        out.reserve(value.asArray().size());
-        for (const auto& element : value.asArray()) out.push_back(encodeValue(element));
-        --depth;
-        return Value(std::move(out));
-    }
-    case Value::Type::Dictionary: {
-        if (depth >= kMaxDepth) {
-            fail(invalid("nesting deeper than 512 levels"));
-            return Value(false);
+        case Value::Type::Dictionary: {
+            if (depth >= kMaxDepth) {
+                fail(invalid("nesting deeper than 512 levels"));
+                return Value(false);
+            }
+            ++depth;
+            Dictionary out;
+            for (const auto& [key, element] : value.asDictionary()) out.set(key, encodeValue(element));
+            --depth;
+            return Value(Dictionary{{"$dict", Value(std::move(out))}});
         }
-        ++depth;
-        Dictionary out;
-        for (const auto& [key, element] : value.asDictionary()) out.set(key, encodeValue(element));
-        --depth;
-        return Value(Dictionary{{"$dict", Value(std::move(out))}});
-    }
-    case Value::Type::Object: return encodeObject(value.asObject());
-    default: return value;
+        case Value::Type::Object:
+            return encodeObject(value.asObject());
+        default:
+            return value;
     }
 }
 
@@ -215,7 +219,8 @@ void KeyedUnarchiver::Impl::parse(const Data& data) {
     const Value& version = (*root)["$version"];
     if (!version.isInt()) return fail(corrupt("a keyed archive without a version"));
     if (version.asInt() != kArchiveVersion)
-        return fail(corrupt("a keyed archive of version " + std::to_string(version.asInt()) + " (this program reads version 1)"));
+        return fail(corrupt("a keyed archive of version " + std::to_string(version.asInt()) +
+                            " (this program reads version 1)"));
     top = (*root)["$top"].dictionaryOrNull();
     objects = (*root)["$objects"].arrayOrNull();
     if (!top || !objects) return fail(corrupt("a keyed archive without \"$top\" or \"$objects\""));
@@ -239,42 +244,45 @@ std::string KeyedUnarchiver::Impl::currentName(const std::string& archivedName) 
 Value KeyedUnarchiver::Impl::decodeValue(const Value& encoded, KeyedUnarchiver& owner) {
     if (error) return Value();
     switch (encoded.type()) {
-    case Value::Type::Array: {
-        if (depth >= kMaxDepth) {
-            fail(corrupt("nesting deeper than 512 levels"));
+        case Value::Type::Array: {
+            if (depth >= kMaxDepth) {
+                fail(corrupt("nesting deeper than 512 levels"));
+                return Value();
+            }
+            ++depth;
+            Array out;
+            out.reserve(encoded.asArray().size());
+            for (const auto& element : encoded.asArray()) out.push_back(decodeValue(element, owner));
+            --depth;
+            return Value(std::move(out));
+        }
+        case Value::Type::Dictionary: {
+            const Dictionary& marker = encoded.asDictionary();
+            if (marker.size() == 1) {
+                const auto& [name, payload] = *marker.begin();
+                if (name == "$null") return Value();
+                if (name == "$ref" && payload.isInt()) return decodeRecord(payload.asInt(), owner);
+                if (name == "$dict" && payload.isDictionary()) {
+                    if (depth >= kMaxDepth) {
+                        fail(corrupt("nesting deeper than 512 levels"));
+                        return Value();
+                    }
+                    ++depth;
+                    Dictionary out;
+                    for (const auto& [key, element] : payload.asDictionary()) out.set(key, decodeValue(element, owner));
+                    --depth;
+                    return Value(std::move(out));
+                }
+            }
+            fail(corrupt("a dictionary that is neither \"$ref\", \"$dict\" nor \"$null\""));
             return Value();
         }
-        ++depth;
-        Array out;
-        out.reserve(encoded.asArray().size());
-        for (const auto& element : encoded.asArray()) out.push_back(decodeValue(element, owner));
-        --depth;
-        return Value(std::move(out));
-    }
-    case Value::Type::Dictionary: {
-        const Dictionary& marker = encoded.asDictionary();
-        if (marker.size() == 1) {
-            const auto& [name, payload] = *marker.begin();
-            if (name == "$null") return Value();
-            if (name == "$ref" && payload.isInt()) return decodeRecord(payload.asInt(), owner);
-            if (name == "$dict" && payload.isDictionary()) {
-                if (depth >= kMaxDepth) {
-                    fail(corrupt("nesting deeper than 512 levels"));
-                    return Value();
-                }
-                ++depth;
-                Dictionary out;
-                for (const auto& [key, element] : payload.asDictionary()) out.set(key, decodeValue(element, owner));
-                --depth;
-                return Value(std::move(out));
-            }
-        }
-        fail(corrupt("a dictionary that is neither \"$ref\", \"$dict\" nor \"$null\""));
-        return Value();
-    }
-    case Value::Type::Null:
-    case Value::Type::Object: fail(corrupt("an unexpected value")); return Value();
-    default: return encoded;
+        case Value::Type::Null:
+        case Value::Type::Object:
+            fail(corrupt("an unexpected value"));
+            return Value();
+        default:
+            return encoded;
     }
 }
 
@@ -337,8 +345,7 @@ void KeyedUnarchiver::setClassNameMapping(const std::string& archivedName, const
 }
 
 std::optional<Value> KeyedUnarchiver::decodeRoot(Error* error) {
-    if (!impl_->error && !impl_->top->contains("root"))
-        impl_->fail(corrupt("a keyed archive without a root"));
+    if (!impl_->error && !impl_->top->contains("root")) impl_->fail(corrupt("a keyed archive without a root"));
     std::optional<Value> result;
     if (!impl_->error) {
         const Value* encoded = impl_->top->find("root");

@@ -106,7 +106,9 @@ public:
         auto value = unarchivedValue(data, error);
         if (!value) return nullptr;
         std::shared_ptr<T> object = value->isObject() ? std::dynamic_pointer_cast<T>(value->asObject()) : nullptr;
-        if (!object) reportError(error, makeError(kCocoaErrorDomain, kCoderReadCorruptError, "The archive's root object is not of the expected class."));
+        if (!object)
+            reportError(error, makeError(kCocoaErrorDomain, kCoderReadCorruptError,
+                                         "The archive's root object is not of the expected class."));
         return object;
     }
 

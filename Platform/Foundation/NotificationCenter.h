@@ -38,6 +38,7 @@ public:
 private:
     struct Impl;
     std::shared_ptr<Impl> impl_ = nullptr;
+
 public:
     NotificationCenter();
     ~NotificationCenter();

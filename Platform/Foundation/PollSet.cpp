@@ -31,8 +31,7 @@ void PollSet::wake() {
     if (wakeFd_ < 0) return;
     const std::uint64_t one = 1;
     // EAGAIN means the counter is saturated: a wake is pending anyway.
-    while (::write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    while (::write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {}
 }
 
 RunLoop::SourceId PollSet::addSource(int fd, short events, RunLoop::SourceCallback callback) {
@@ -135,8 +134,7 @@ void PollSet::waitAndDispatch(std::optional<double> seconds) {
     if (ready <= 0) return;  // timed out or interrupted: the loop looks again
     if (fds[0].revents & POLLIN) {
         std::uint64_t count;
-        while (::read(wakeFd_, &count, sizeof count) < 0 && errno == EINTR) {
-        }
+        while (::read(wakeFd_, &count, sizeof count) < 0 && errno == EINTR) {}
     }
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const short revents = fds[i + 1].revents;

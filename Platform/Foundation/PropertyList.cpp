@@ -41,37 +41,50 @@ plist_t makeDate(Date date) {
     double whole = std::trunc(t);
     auto sec = static_cast<std::int32_t>(whole);
     auto usec = static_cast<std::int32_t>(std::llround((t - whole) * 1e6));
-    if (usec >= 1'000'000) { ++sec; usec -= 1'000'000; }
-    if (usec <= -1'000'000) { --sec; usec += 1'000'000; }
+    if (usec >= 1'000'000) {
+        ++sec;
+        usec -= 1'000'000;
+    }
+    if (usec <= -1'000'000) {
+        --sec;
+        usec += 1'000'000;
+    }
     return plist_new_date(sec, usec);
 }
 
 plist_t makeNode(const Value& value, int depth) {
     if (depth > kMaxDepth) throw Failure{"nesting deeper than 512 levels"};
     switch (value.type()) {
-    case Value::Type::Null: throw Failure{"a null value"};
-    case Value::Type::Object: throw Failure{"an object reference"};
-    case Value::Type::Bool: return plist_new_bool(value.asBool() ? 1 : 0);
-    case Value::Type::Int: return plist_new_uint(static_cast<std::uint64_t>(value.asInt()));
-    case Value::Type::Double: return plist_new_real(value.asDouble());
-    case Value::Type::String: return plist_new_string(value.asString().c_str());
-    case Value::Type::Data: {
-        const auto& bytes = value.asData();
-        return plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    }
-    case Value::Type::Date: return makeDate(value.asDate());
-    case Value::Type::Array: {
-        PlistPtr array(plist_new_array());
-        for (const auto& element : value.asArray())
-            plist_array_append_item(static_cast<plist_t>(array.get()), makeNode(element, depth + 1));
-        return array.release();
-    }
-    case Value::Type::Dictionary: {
-        PlistPtr dict(plist_new_dict());
-        for (const auto& [key, element] : value.asDictionary())
-            plist_dict_set_item(static_cast<plist_t>(dict.get()), key.c_str(), makeNode(element, depth + 1));
-        return dict.release();
-    }
+        case Value::Type::Null:
+            throw Failure{"a null value"};
+        case Value::Type::Object:
+            throw Failure{"an object reference"};
+        case Value::Type::Bool:
+            return plist_new_bool(value.asBool() ? 1 : 0);
+        case Value::Type::Int:
+            return plist_new_uint(static_cast<std::uint64_t>(value.asInt()));
+        case Value::Type::Double:
+            return plist_new_real(value.asDouble());
+        case Value::Type::String:
+            return plist_new_string(value.asString().c_str());
+        case Value::Type::Data: {
+            const auto& bytes = value.asData();
+            return plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        }
+        case Value::Type::Date:
+            return makeDate(value.asDate());
+        case Value::Type::Array: {
+            PlistPtr array(plist_new_array());
+            for (const auto& element : value.asArray())
+                plist_array_append_item(static_cast<plist_t>(array.get()), makeNode(element, depth + 1));
+            return array.release();
+        }
+        case Value::Type::Dictionary: {
+            PlistPtr dict(plist_new_dict());
+            for (const auto& [key, element] : value.asDictionary())
+                plist_dict_set_item(static_cast<plist_t>(dict.get()), key.c_str(), makeNode(element, depth + 1));
+            return dict.release();
+        }
     }
     throw Failure{"an unknown value"};
 }
@@ -125,81 +138,84 @@ Value makeValue(plist_t node, int depth) {
     if (!node) throw Failure{"a missing element"};
     if (depth > kMaxDepth) throw Failure{"nesting deeper than 512 levels"};
     switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        std::uint8_t b = 0;
-        plist_get_bool_val(node, &b);
-        return Value(b != 0);
-    }
-    case PLIST_UINT: {
-        std::uint64_t u = 0;
-        plist_get_uint_val(node, &u);
-        return Value(static_cast<std::int64_t>(u));
-    }
-    case PLIST_REAL: {
-        double d = 0;
-        plist_get_real_val(node, &d);
-        return Value(d);
-    }
-    case PLIST_STRING: {
-        std::uint64_t length = 0;
-        const char* text = plist_get_string_ptr(node, &length);
-        return Value(text ? std::string(text, length) : std::string());
-    }
-    case PLIST_KEY: {
-        char* text = nullptr;
-        plist_get_key_val(node, &text);
-        std::string result = text ? text : "";
-        std::free(text);
-        return Value(std::move(result));
-    }
-    case PLIST_DATA: {
-        char* bytes = nullptr;
-        std::uint64_t length = 0;
-        plist_get_data_val(node, &bytes, &length);
-        Data result(reinterpret_cast<std::uint8_t*>(bytes), reinterpret_cast<std::uint8_t*>(bytes) + (bytes ? length : 0));
-        std::free(bytes);
-        return Value(std::move(result));
-    }
-    case PLIST_DATE: {
-        std::int32_t sec = 0, usec = 0;
-        plist_get_date_val(node, &sec, &usec);
-        // libplist hands back the fraction of a negative time as a positive count.
-        double fraction = std::abs(static_cast<double>(usec)) / 1e6;
-        double t = sec < 0 ? sec - fraction : sec + fraction;
-        return Value(Date{t + kReferenceDateOffset});
-    }
-    case PLIST_ARRAY: {
-        Array array;
-        std::uint32_t count = plist_array_get_size(node);
-        array.reserve(count);
-        for (std::uint32_t i = 0; i < count; ++i) array.push_back(makeValue(plist_array_get_item(node, i), depth + 1));
-        return Value(std::move(array));
-    }
-    case PLIST_DICT: {
-        Dictionary dict;
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        std::unique_ptr<void, decltype(&std::free)> iterGuard(iter, &std::free);
-        for (;;) {
-            char* key = nullptr;
-            plist_t element = nullptr;
-            plist_dict_next_item(node, iter, &key, &element);
-            if (!element) {
-                std::free(key);
-                break;
-            }
-            std::string name = key ? key : "";
-            std::free(key);
-            dict.set(std::move(name), makeValue(element, depth + 1));
+        case PLIST_BOOLEAN: {
+            std::uint8_t b = 0;
+            plist_get_bool_val(node, &b);
+            return Value(b != 0);
         }
-        return Value(std::move(dict));
-    }
-    case PLIST_UID: {
-        std::uint64_t uid = 0;
-        plist_get_uid_val(node, &uid);
-        return Value(Dictionary{{"CF$UID", static_cast<std::int64_t>(uid)}});
-    }
-    default: throw Failure{"an element of an unknown type"};
+        case PLIST_UINT: {
+            std::uint64_t u = 0;
+            plist_get_uint_val(node, &u);
+            return Value(static_cast<std::int64_t>(u));
+        }
+        case PLIST_REAL: {
+            double d = 0;
+            plist_get_real_val(node, &d);
+            return Value(d);
+        }
+        case PLIST_STRING: {
+            std::uint64_t length = 0;
+            const char* text = plist_get_string_ptr(node, &length);
+            return Value(text ? std::string(text, length) : std::string());
+        }
+        case PLIST_KEY: {
+            char* text = nullptr;
+            plist_get_key_val(node, &text);
+            std::string result = text ? text : "";
+            std::free(text);
+            return Value(std::move(result));
+        }
+        case PLIST_DATA: {
+            char* bytes = nullptr;
+            std::uint64_t length = 0;
+            plist_get_data_val(node, &bytes, &length);
+            Data result(reinterpret_cast<std::uint8_t*>(bytes),
+                        reinterpret_cast<std::uint8_t*>(bytes) + (bytes ? length : 0));
+            std::free(bytes);
+            return Value(std::move(result));
+        }
+        case PLIST_DATE: {
+            std::int32_t sec = 0, usec = 0;
+            plist_get_date_val(node, &sec, &usec);
+            // libplist hands back the fraction of a negative time as a positive count.
+            double fraction = std::abs(static_cast<double>(usec)) / 1e6;
+            double t = sec < 0 ? sec - fraction : sec + fraction;
+            return Value(Date{t + kReferenceDateOffset});
+        }
+        case PLIST_ARRAY: {
+            Array array;
+            std::uint32_t count = plist_array_get_size(node);
+            array.reserve(count);
+            for (std::uint32_t i = 0; i < count; ++i)
+                array.push_back(makeValue(plist_array_get_item(node, i), depth + 1));
+            return Value(std::move(array));
+        }
+        case PLIST_DICT: {
+            Dictionary dict;
+            plist_dict_iter iter = nullptr;
+            plist_dict_new_iter(node, &iter);
+            std::unique_ptr<void, decltype(&std::free)> iterGuard(iter, &std::free);
+            for (;;) {
+                char* key = nullptr;
+                plist_t element = nullptr;
+                plist_dict_next_item(node, iter, &key, &element);
+                if (!element) {
+                    std::free(key);
+                    break;
+                }
+                std::string name = key ? key : "";
+                std::free(key);
+                dict.set(std::move(name), makeValue(element, depth + 1));
+            }
+            return Value(std::move(dict));
+        }
+        case PLIST_UID: {
+            std::uint64_t uid = 0;
+            plist_get_uid_val(node, &uid);
+            return Value(Dictionary{{"CF$UID", static_cast<std::int64_t>(uid)}});
+        }
+        default:
+            throw Failure{"an element of an unknown type"};
     }
 }
 
@@ -261,8 +277,8 @@ Data propertyListData(const Value& value, PropertyListFormat format, Error* erro
         plist_to_xml(static_cast<plist_t>(root.get()), &bytes, &length);
     }
     if (!bytes) {
-        reportError(error, makeError(kCocoaErrorDomain, kPropertyListWriteInvalidError,
-                                     "Property list could not be encoded"));
+        reportError(error,
+                    makeError(kCocoaErrorDomain, kPropertyListWriteInvalidError, "Property list could not be encoded"));
         return {};
     }
     Data result(reinterpret_cast<std::uint8_t*>(bytes), reinterpret_cast<std::uint8_t*>(bytes) + length);

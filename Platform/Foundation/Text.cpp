@@ -408,7 +408,8 @@ Data randomBytes(std::size_t count) {
     std::size_t done = 0;
     while (done < count) {
         const int chunk = clampLength(count - done);
-        if (RAND_bytes(out.data() + done, chunk) != 1) throw std::runtime_error("randomBytes: OpenSSL RAND_bytes failed");
+        if (RAND_bytes(out.data() + done, chunk) != 1)
+            throw std::runtime_error("randomBytes: OpenSSL RAND_bytes failed");
         done += static_cast<std::size_t>(chunk);
     }
     return out;

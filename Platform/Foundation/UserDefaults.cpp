@@ -68,8 +68,9 @@ std::int64_t integerFromText(std::string_view text) {
         }
         magnitude = magnitude * 10 + digit;
     }
-    if (negative) return magnitude == (std::uint64_t{1} << 63) ? std::numeric_limits<std::int64_t>::min()
-                                                                : -static_cast<std::int64_t>(magnitude);
+    if (negative)
+        return magnitude == (std::uint64_t{1} << 63) ? std::numeric_limits<std::int64_t>::min()
+                                                     : -static_cast<std::int64_t>(magnitude);
     return static_cast<std::int64_t>(magnitude);
 }
 
@@ -134,7 +135,7 @@ struct UserDefaults::Impl {
     ObserverId nextObserverId = 1;
     std::uint64_t generation = 0;  // bumped by every change of `standard`
 
-    std::mutex writeMutex;  // serialises file writes
+    std::mutex writeMutex;                // serialises file writes
     std::uint64_t writtenGeneration = 0;  // guarded by writeMutex
 
     const Value& effective(const std::string& key) const {
@@ -168,8 +169,8 @@ void UserDefaults::Impl::load() {
         diagnose("UserDefaults: the preferences file " + path + " is corrupt (" + reason + "); moved it to " + *aside +
                  " and starting with empty defaults");
     } else {
-        diagnose("UserDefaults: the preferences file " + path + " is corrupt (" + reason + ") and could not be moved aside (" +
-                 std::strerror(errno) + "); starting with empty defaults");
+        diagnose("UserDefaults: the preferences file " + path + " is corrupt (" + reason +
+                 ") and could not be moved aside (" + std::strerror(errno) + "); starting with empty defaults");
     }
 }
 
@@ -215,7 +216,8 @@ std::vector<std::unique_ptr<UserDefaults>> retiredInstances;
 UserDefaults& UserDefaults::standard() {
     std::lock_guard<std::mutex> lock(standardMutex);
     if (!standardInstance)
-        standardInstance = std::make_unique<UserDefaults>(preferencesDirectory() + "/" + Bundle::main().bundleIdentifier() + ".plist");
+        standardInstance =
+            std::make_unique<UserDefaults>(preferencesDirectory() + "/" + Bundle::main().bundleIdentifier() + ".plist");
     return *standardInstance;
 }
 
@@ -277,11 +279,16 @@ double UserDefaults::doubleForKey(const std::string& key) const {
 std::optional<std::string> UserDefaults::stringForKey(const std::string& key) const {
     Value value = objectForKey(key);
     switch (value.type()) {
-    case Value::Type::String: return value.asString();
-    case Value::Type::Bool: return std::string(value.asBool() ? "1" : "0");
-    case Value::Type::Int: return std::to_string(value.asInt());
-    case Value::Type::Double: return decimalText(value.asDouble());
-    default: return std::nullopt;
+        case Value::Type::String:
+            return value.asString();
+        case Value::Type::Bool:
+            return std::string(value.asBool() ? "1" : "0");
+        case Value::Type::Int:
+            return std::to_string(value.asInt());
+        case Value::Type::Double:
+            return decimalText(value.asDouble());
+        default:
+            return std::nullopt;
     }
 }
 

@@ -91,23 +91,30 @@ const Dictionary* Value::dictionaryOrNull() const {
 
 std::optional<double> Value::numberValue() const {
     switch (type()) {
-    case Type::Bool: return asBool() ? 1.0 : 0.0;
-    case Type::Int: return static_cast<double>(asInt());
-    case Type::Double: return asDouble();
-    default: return std::nullopt;
+        case Type::Bool:
+            return asBool() ? 1.0 : 0.0;
+        case Type::Int:
+            return static_cast<double>(asInt());
+        case Type::Double:
+            return asDouble();
+        default:
+            return std::nullopt;
     }
 }
 
 std::optional<std::int64_t> Value::integerValue() const {
     switch (type()) {
-    case Type::Bool: return asBool() ? 1 : 0;
-    case Type::Int: return asInt();
-    case Type::Double: {
-        double d = asDouble();
-        if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) return std::nullopt;
-        return static_cast<std::int64_t>(d);
-    }
-    default: return std::nullopt;
+        case Type::Bool:
+            return asBool() ? 1 : 0;
+        case Type::Int:
+            return asInt();
+        case Type::Double: {
+            double d = asDouble();
+            if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) return std::nullopt;
+            return static_cast<std::int64_t>(d);
+        }
+        default:
+            return std::nullopt;
     }
 }
 
@@ -124,34 +131,44 @@ const Value& Value::null() {
 std::string Value::debugDescription() const {
     char buf[64];
     switch (type()) {
-    case Type::Null: return "null";
-    case Type::Bool: return asBool() ? "true" : "false";
-    case Type::Int: return std::to_string(asInt());
-    case Type::Double: std::snprintf(buf, sizeof buf, "%.17g", asDouble()); return buf;
-    case Type::String: return "\"" + asString() + "\"";
-    case Type::Data: return "<" + std::to_string(asData().size()) + " bytes>";
-    case Type::Date: std::snprintf(buf, sizeof buf, "<date %.3f>", asDate().secondsSince1970); return buf;
-    case Type::Array: {
-        std::string s = "[";
-        bool first = true;
-        for (const auto& v : asArray()) {
-            if (!first) s += ", ";
-            first = false;
-            s += v.debugDescription();
+        case Type::Null:
+            return "null";
+        case Type::Bool:
+            return asBool() ? "true" : "false";
+        case Type::Int:
+            return std::to_string(asInt());
+        case Type::Double:
+            std::snprintf(buf, sizeof buf, "%.17g", asDouble());
+            return buf;
+        case Type::String:
+            return "\"" + asString() + "\"";
+        case Type::Data:
+            return "<" + std::to_string(asData().size()) + " bytes>";
+        case Type::Date:
+            std::snprintf(buf, sizeof buf, "<date %.3f>", asDate().secondsSince1970);
+            return buf;
+        case Type::Array: {
+            std::string s = "[";
+            bool first = true;
+            for (const auto& v : asArray()) {
+                if (!first) s += ", ";
+                first = false;
+                s += v.debugDescription();
+            }
+            return s + "]";
         }
-        return s + "]";
-    }
-    case Type::Dictionary: {
-        std::string s = "{";
-        bool first = true;
-        for (const auto& [k, v] : asDictionary()) {
-            if (!first) s += ", ";
-            first = false;
-            s += "\"" + k + "\": " + v.debugDescription();
+        case Type::Dictionary: {
+            std::string s = "{";
+            bool first = true;
+            for (const auto& [k, v] : asDictionary()) {
+                if (!first) s += ", ";
+                first = false;
+                s += "\"" + k + "\": " + v.debugDescription();
+            }
+            return s + "}";
         }
-        return s + "}";
-    }
-    case Type::Object: return asObject() ? "<" + asObject()->className() + ">" : "<nil object>";
+        case Type::Object:
+            return asObject() ? "<" + asObject()->className() + ">" : "<nil object>";
     }
     return "?";
 }
@@ -159,10 +176,14 @@ std::string Value::debugDescription() const {
 bool operator==(const Value& a, const Value& b) {
     if (a.type() != b.type()) return false;
     switch (a.type()) {
-    case Value::Type::Array: return a.asArray() == b.asArray();
-    case Value::Type::Dictionary: return a.asDictionary() == b.asDictionary();
-    case Value::Type::Object: return a.asObject() == b.asObject();
-    default: return a.v_ == b.v_;
+        case Value::Type::Array:
+            return a.asArray() == b.asArray();
+        case Value::Type::Dictionary:
+            return a.asDictionary() == b.asDictionary();
+        case Value::Type::Object:
+            return a.asObject() == b.asObject();
+        default:
+            return a.v_ == b.v_;
     }
 }
 

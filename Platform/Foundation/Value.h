@@ -118,7 +118,9 @@ public:
     const Foundation::Data& asData() const { return std::get<Foundation::Data>(v_); }
     Foundation::Date asDate() const { return std::get<Foundation::Date>(v_); }
     const Foundation::Array& asArray() const { return *std::get<std::shared_ptr<Foundation::Array>>(v_); }
-    const Foundation::Dictionary& asDictionary() const { return *std::get<std::shared_ptr<Foundation::Dictionary>>(v_); }
+    const Foundation::Dictionary& asDictionary() const {
+        return *std::get<std::shared_ptr<Foundation::Dictionary>>(v_);
+    }
     const std::shared_ptr<Object>& asObject() const { return std::get<std::shared_ptr<Object>>(v_); }
     // Mutable access copies shared storage first (values behave as values).
     Foundation::Array& mutableArray();

@@ -24,8 +24,8 @@ UIHarness::UIHarness(LaunchOptions options) {
         auto screens = NSScreen::screens();
         if (!b || screens.empty()) return nullptr;
         const double top = screens.front()->frame().maxY();
-        CGRect model = CGRectMake(displayRect.minX(), top - displayRect.minY() - displayRect.height(), displayRect.width(),
-                                  displayRect.height());
+        CGRect model = CGRectMake(displayRect.minX(), top - displayRect.minY() - displayRect.height(),
+                                  displayRect.width(), displayRect.height());
         ScreenRenderOptions o;
         o.region = model;
         o.belowWindowNumber = exclude;
@@ -70,8 +70,10 @@ CGPoint UIHarness::centerOnScreen(const NSView& view) {
 }
 
 void UIHarness::moveMouse(CGPoint p, NSEventModifierFlags modifiers) {
-    if (app().pressedButtons()) app().inputMouseDragged(p, 0, modifiers);
-    else app().inputMouseMoved(p, modifiers);
+    if (app().pressedButtons())
+        app().inputMouseDragged(p, 0, modifiers);
+    else
+        app().inputMouseMoved(p, modifiers);
     drain();
 }
 
@@ -113,7 +115,8 @@ void UIHarness::doubleClick(CGPoint p, NSEventModifierFlags modifiers) {
     click(p, 2, modifiers);
 }
 
-void UIHarness::clickView(const NSView& view, long clickCount, NSEventModifierFlags modifiers, std::optional<CGPoint> local) {
+void UIHarness::clickView(const NSView& view, long clickCount, NSEventModifierFlags modifiers,
+                          std::optional<CGPoint> local) {
     CGPoint p = local ? view.convertPointToScreen(*local) : centerOnScreen(view);
     for (long i = 1; i <= clickCount; ++i) click(p, i, modifiers);
 }
@@ -153,12 +156,12 @@ void UIHarness::scroll(CGPoint p, double dx, double dy) {
 
 std::optional<std::uint16_t> UIHarness::keyCodeForCharacter(char c) {
     static const std::map<char, std::uint16_t> codes = {
-        {'a', 0},  {'s', 1},  {'d', 2},  {'f', 3},  {'h', 4},  {'g', 5},  {'z', 6},  {'x', 7},  {'c', 8},
-        {'v', 9},  {'b', 11}, {'q', 12}, {'w', 13}, {'e', 14}, {'r', 15}, {'y', 16}, {'t', 17}, {'1', 18},
-        {'2', 19}, {'3', 20}, {'4', 21}, {'6', 22}, {'5', 23}, {'=', 24}, {'9', 25}, {'7', 26}, {'-', 27},
-        {'8', 28}, {'0', 29}, {']', 30}, {'o', 31}, {'u', 32}, {'[', 33}, {'i', 34}, {'p', 35}, {'l', 37},
-        {'j', 38}, {'\'', 39}, {'k', 40}, {';', 41}, {'\\', 42}, {',', 43}, {'/', 44}, {'n', 45}, {'m', 46},
-        {'.', 47}, {' ', 49}, {'`', 50}, {'\t', 48}, {'\r', 36}, {'\n', 36}};
+        {'a', 0},  {'s', 1},   {'d', 2},  {'f', 3},   {'h', 4},   {'g', 5},  {'z', 6},  {'x', 7},  {'c', 8},
+        {'v', 9},  {'b', 11},  {'q', 12}, {'w', 13},  {'e', 14},  {'r', 15}, {'y', 16}, {'t', 17}, {'1', 18},
+        {'2', 19}, {'3', 20},  {'4', 21}, {'6', 22},  {'5', 23},  {'=', 24}, {'9', 25}, {'7', 26}, {'-', 27},
+        {'8', 28}, {'0', 29},  {']', 30}, {'o', 31},  {'u', 32},  {'[', 33}, {'i', 34}, {'p', 35}, {'l', 37},
+        {'j', 38}, {'\'', 39}, {'k', 40}, {';', 41},  {'\\', 42}, {',', 43}, {'/', 44}, {'n', 45}, {'m', 46},
+        {'.', 47}, {' ', 49},  {'`', 50}, {'\t', 48}, {'\r', 36}, {'\n', 36}};
     char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     auto it = codes.find(lower);
     if (it == codes.end()) return std::nullopt;
@@ -177,9 +180,12 @@ void UIHarness::typeText(const std::string& text, NSEventModifierFlags modifiers
         // One UTF-8 character at a time.
         std::size_t n = 1;
         unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0xF0) n = 4;
-        else if (c >= 0xE0) n = 3;
-        else if (c >= 0xC0) n = 2;
+        if (c >= 0xF0)
+            n = 4;
+        else if (c >= 0xE0)
+            n = 3;
+        else if (c >= 0xC0)
+            n = 2;
         std::string ch = text.substr(i, n);
         auto code = n == 1 ? keyCodeForCharacter(text[i]) : std::nullopt;
         NSEventModifierFlags mods = modifiers;
@@ -195,8 +201,10 @@ void UIHarness::typeIntoField(NSTextField& field, const std::string& text, bool 
         field.selectText();  // the typed text replaces the field's
     }
     typeText(text);
-    if (pressReturn) pressKey(kVK_Return, "\r");
-    else pressKey(kVK_Tab, "\t");
+    if (pressReturn)
+        pressKey(kVK_Return, "\r");
+    else
+        pressKey(kVK_Tab, "\t");
 }
 
 void UIHarness::pressHotKey(std::uint16_t keyCode, NSEventModifierFlags modifiers) {
@@ -328,7 +336,9 @@ bool UIHarness::writeScreenPNG(const std::string& path) const {
     return AppKit::writeScreenPNG(path, o);
 }
 
-std::vector<std::string> UIHarness::outputLines() const { return output_ ? output_->stdoutLines() : std::vector<std::string>{}; }
+std::vector<std::string> UIHarness::outputLines() const {
+    return output_ ? output_->stdoutLines() : std::vector<std::string>{};
+}
 
 void UIHarness::clearOutput() {
     if (output_) output_->clear();

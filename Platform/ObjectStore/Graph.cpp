@@ -19,14 +19,21 @@ Value defaultValueFor(const Property& p) {
     if (p.isArray) return Foundation::Array{};
     if (p.isNullable()) return {};
     switch (p.type) {
-        case PropertyType::Int: return std::int64_t{0};
-        case PropertyType::Bool: return false;
-        case PropertyType::String: return std::string();
-        case PropertyType::Data: return Foundation::Data{};
-        case PropertyType::Date: return Foundation::Date{};
+        case PropertyType::Int:
+            return std::int64_t{0};
+        case PropertyType::Bool:
+            return false;
+        case PropertyType::String:
+            return std::string();
+        case PropertyType::Data:
+            return Foundation::Data{};
+        case PropertyType::Date:
+            return Foundation::Date{};
         case PropertyType::Float:
-        case PropertyType::Double: return 0.0;
-        default: return {};
+        case PropertyType::Double:
+            return 0.0;
+        default:
+            return {};
     }
 }
 
@@ -67,7 +74,8 @@ Value checkedElement(const ObjectSchema& s, const Property& p, Value v, bool nul
                 badValue(s, p, "expected an object of class " + p.objectClassName + ", got " + obj->className());
             return v;
         }
-        default: badValue(s, p, "the property cannot be set");
+        default:
+            badValue(s, p, "the property cannot be set");
     }
 }
 }  // namespace
@@ -393,7 +401,8 @@ std::vector<std::shared_ptr<Record>> Graph::backlinks(const Record& target, cons
     Value key(target.key);
     for (auto& [k, row] : origin->rows) {
         const Value& v = row->values[static_cast<std::size_t>(propertyIndex)];
-        if (!p.isArray ? v == key : (v.isArray() && std::find(v.asArray().begin(), v.asArray().end(), key) != v.asArray().end()))
+        if (!p.isArray ? v == key
+                       : (v.isArray() && std::find(v.asArray().begin(), v.asArray().end(), key) != v.asArray().end()))
             out.push_back(row);
     }
     return out;

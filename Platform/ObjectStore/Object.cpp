@@ -47,7 +47,8 @@ bool Object::isSameObject(const Object& other) const { return record_ == other.r
 namespace {
 int indexOrThrow(const ObjectSchema& schema, std::string_view key) {
     int i = schema.indexOf(key);
-    if (i < 0) throw std::invalid_argument("Class '" + schema.className + "' has no property '" + std::string(key) + "'.");
+    if (i < 0)
+        throw std::invalid_argument("Class '" + schema.className + "' has no property '" + std::string(key) + "'.");
     return i;
 }
 }  // namespace
@@ -78,7 +79,9 @@ List Object::list(std::string_view key) const {
     return List(graph_, record_, i);
 }
 
-AnyResults Object::linkingObjects(std::string_view key) const { return getLinkingObjects(indexOrThrow(objectSchema(), key)); }
+AnyResults Object::linkingObjects(std::string_view key) const {
+    return getLinkingObjects(indexOrThrow(objectSchema(), key));
+}
 
 const Value& Object::get(int index) const { return record_->values[static_cast<std::size_t>(index)]; }
 
@@ -110,7 +113,9 @@ std::optional<std::string> Object::getOptionalString(int index) const {
 std::int64_t Object::getInt(int index) const { return get(index).integerValue().value_or(0); }
 bool Object::getBool(int index) const { return get(index).isBool() && get(index).asBool(); }
 double Object::getDouble(int index) const { return get(index).numberValue().value_or(0.0); }
-Foundation::Date Object::getDate(int index) const { return get(index).isDate() ? get(index).asDate() : Foundation::Date{}; }
+Foundation::Date Object::getDate(int index) const {
+    return get(index).isDate() ? get(index).asDate() : Foundation::Date{};
+}
 
 std::shared_ptr<Object> Object::getLink(int index) const {
     const Property& p = objectSchema().properties[static_cast<std::size_t>(index)];

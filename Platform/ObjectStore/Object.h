@@ -38,8 +38,9 @@ struct Binding {
 template <class T>
 struct ObjectTypeRegistration {
     ObjectTypeRegistration() {
-        registerObjectType(ObjectType{T::objectSchema(), [] { return std::shared_ptr<Object>(std::make_shared<T>()); },
-                                      [](Binding b) { return std::shared_ptr<Object>(std::make_shared<T>(std::move(b))); }});
+        registerObjectType(
+            ObjectType{T::objectSchema(), [] { return std::shared_ptr<Object>(std::make_shared<T>()); },
+                       [](Binding b) { return std::shared_ptr<Object>(std::make_shared<T>(std::move(b))); }});
     }
 };
 

@@ -26,7 +26,20 @@ namespace {
 }
 
 struct Token {
-    enum class Kind { End, LParen, RParen, Op, And, Or, Not, Identifier, Constant, Placeholder, TruePredicate, FalsePredicate };
+    enum class Kind {
+        End,
+        LParen,
+        RParen,
+        Op,
+        And,
+        Or,
+        Not,
+        Identifier,
+        Constant,
+        Placeholder,
+        TruePredicate,
+        FalsePredicate
+    };
     Kind kind = Kind::End;
     std::string text;  // identifier, operator or placeholder spec
     Value value;       // constants
@@ -35,33 +48,64 @@ struct Token {
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
     return true;
 }
 
 std::vector<Token> tokenize(const std::string& f) {
     std::vector<Token> out;
     std::size_t i = 0;
-    auto push = [&](Token::Kind k, std::string text = {}, Value v = {}) { out.push_back({k, std::move(text), std::move(v)}); };
+    auto push = [&](Token::Kind k, std::string text = {}, Value v = {}) {
+        out.push_back({k, std::move(text), std::move(v)});
+    };
     while (i < f.size()) {
         char c = f[i];
         if (std::isspace(static_cast<unsigned char>(c))) {
             ++i;
             continue;
         }
-        if (c == '(') { push(Token::Kind::LParen); ++i; continue; }
-        if (c == ')') { push(Token::Kind::RParen); ++i; continue; }
+        if (c == '(') {
+            push(Token::Kind::LParen);
+            ++i;
+            continue;
+        }
+        if (c == ')') {
+            push(Token::Kind::RParen);
+            ++i;
+            continue;
+        }
         auto two = f.substr(i, 2);
-        if (two == "&&") { push(Token::Kind::And); i += 2; continue; }
-        if (two == "||") { push(Token::Kind::Or); i += 2; continue; }
+        if (two == "&&") {
+            push(Token::Kind::And);
+            i += 2;
+            continue;
+        }
+        if (two == "||") {
+            push(Token::Kind::Or);
+            i += 2;
+            continue;
+        }
         if (two == "==" || two == "!=" || two == "<>" || two == "<=" || two == "=<" || two == ">=" || two == "=>") {
             push(Token::Kind::Op, two == "<>" ? "!=" : two == "=<" ? "<=" : two == "=>" ? ">=" : two);
             i += 2;
             continue;
         }
-        if (c == '=') { push(Token::Kind::Op, "=="); ++i; continue; }
-        if (c == '<' || c == '>') { push(Token::Kind::Op, std::string(1, c)); ++i; continue; }
-        if (c == '!') { push(Token::Kind::Not); ++i; continue; }
+        if (c == '=') {
+            push(Token::Kind::Op, "==");
+            ++i;
+            continue;
+        }
+        if (c == '<' || c == '>') {
+            push(Token::Kind::Op, std::string(1, c));
+            ++i;
+            continue;
+        }
+        if (c == '!') {
+            push(Token::Kind::Not);
+            ++i;
+            continue;
+        }
         if (c == '\'' || c == '"') {
             std::string s;
             std::size_t j = i + 1;
@@ -86,11 +130,13 @@ std::vector<Token> tokenize(const std::string& f) {
             i = j + 1;
             continue;
         }
-        if (std::isdigit(static_cast<unsigned char>(c)) || (c == '-' && i + 1 < f.size() && std::isdigit(static_cast<unsigned char>(f[i + 1])))) {
+        if (std::isdigit(static_cast<unsigned char>(c)) ||
+            (c == '-' && i + 1 < f.size() && std::isdigit(static_cast<unsigned char>(f[i + 1])))) {
             std::size_t j = i + 1;
             bool isReal = false;
-            while (j < f.size() && (std::isdigit(static_cast<unsigned char>(f[j])) || f[j] == '.' || f[j] == 'e' || f[j] == 'E' ||
-                                    ((f[j] == '-' || f[j] == '+') && (f[j - 1] == 'e' || f[j - 1] == 'E')))) {
+            while (j < f.size() &&
+                   (std::isdigit(static_cast<unsigned char>(f[j])) || f[j] == '.' || f[j] == 'e' || f[j] == 'E' ||
+                    ((f[j] == '-' || f[j] == '+') && (f[j - 1] == 'e' || f[j - 1] == 'E')))) {
                 if (!std::isdigit(static_cast<unsigned char>(f[j]))) isReal = true;
                 ++j;
             }
@@ -114,15 +160,24 @@ std::vector<Token> tokenize(const std::string& f) {
             while (j < f.size() && (std::isalnum(static_cast<unsigned char>(f[j])) || f[j] == '_' || f[j] == '.')) ++j;
             std::string word = f.substr(i, j - i);
             i = j;
-            if (equalsIgnoringCase(word, "AND")) push(Token::Kind::And);
-            else if (equalsIgnoringCase(word, "OR")) push(Token::Kind::Or);
-            else if (equalsIgnoringCase(word, "NOT")) push(Token::Kind::Not);
-            else if (equalsIgnoringCase(word, "TRUE") || equalsIgnoringCase(word, "YES")) push(Token::Kind::Constant, {}, Value(true));
-            else if (equalsIgnoringCase(word, "FALSE") || equalsIgnoringCase(word, "NO")) push(Token::Kind::Constant, {}, Value(false));
-            else if (equalsIgnoringCase(word, "NIL") || equalsIgnoringCase(word, "NULL")) push(Token::Kind::Constant, {}, Value());
-            else if (equalsIgnoringCase(word, "TRUEPREDICATE")) push(Token::Kind::TruePredicate);
-            else if (equalsIgnoringCase(word, "FALSEPREDICATE")) push(Token::Kind::FalsePredicate);
-            else push(Token::Kind::Identifier, word);
+            if (equalsIgnoringCase(word, "AND"))
+                push(Token::Kind::And);
+            else if (equalsIgnoringCase(word, "OR"))
+                push(Token::Kind::Or);
+            else if (equalsIgnoringCase(word, "NOT"))
+                push(Token::Kind::Not);
+            else if (equalsIgnoringCase(word, "TRUE") || equalsIgnoringCase(word, "YES"))
+                push(Token::Kind::Constant, {}, Value(true));
+            else if (equalsIgnoringCase(word, "FALSE") || equalsIgnoringCase(word, "NO"))
+                push(Token::Kind::Constant, {}, Value(false));
+            else if (equalsIgnoringCase(word, "NIL") || equalsIgnoringCase(word, "NULL"))
+                push(Token::Kind::Constant, {}, Value());
+            else if (equalsIgnoringCase(word, "TRUEPREDICATE"))
+                push(Token::Kind::TruePredicate);
+            else if (equalsIgnoringCase(word, "FALSEPREDICATE"))
+                push(Token::Kind::FalsePredicate);
+            else
+                push(Token::Kind::Identifier, word);
             continue;
         }
         invalid(f, std::string("unexpected character '") + c + "'");
@@ -243,7 +298,8 @@ private:
                 }
                 return o;
             }
-            default: invalid(format_, "expected a key path or a value");
+            default:
+                invalid(format_, "expected a key path or a value");
         }
     }
 
@@ -251,10 +307,14 @@ private:
         if (left.isKeyPath == right.isKeyPath) invalid(format_, "a comparison needs one key path and one value");
         if (!left.isKeyPath) {
             std::swap(left, right);
-            if (op == "<") op = ">";
-            else if (op == ">") op = "<";
-            else if (op == "<=") op = ">=";
-            else if (op == ">=") op = "<=";
+            if (op == "<")
+                op = ">";
+            else if (op == ">")
+                op = "<";
+            else if (op == "<=")
+                op = ">=";
+            else if (op == ">=")
+                op = "<=";
         }
         auto n = std::make_shared<PredicateNode>();
         n->kind = PredicateNode::Kind::Compare;
@@ -263,8 +323,12 @@ private:
         } catch (const InvalidPredicate& e) {
             invalid(format_, e.what());
         }
-        n->op = op == "==" ? CompareOp::Eq : op == "!=" ? CompareOp::Ne : op == "<" ? CompareOp::Lt
-              : op == "<=" ? CompareOp::Le : op == ">" ? CompareOp::Gt : CompareOp::Ge;
+        n->op = op == "=="   ? CompareOp::Eq
+                : op == "!=" ? CompareOp::Ne
+                : op == "<"  ? CompareOp::Lt
+                : op == "<=" ? CompareOp::Le
+                : op == ">"  ? CompareOp::Gt
+                             : CompareOp::Ge;
         auto& [lastSchema, lastIndex] = n->path.steps.back();
         const Property& p = lastSchema->properties[static_cast<std::size_t>(lastIndex)];
         bool equality = n->op == CompareOp::Eq || n->op == CompareOp::Ne;
@@ -305,7 +369,8 @@ private:
                                                                                          : Value(std::int64_t{-1});
                     break;
                 }
-                default: mismatch();
+                default:
+                    mismatch();
             }
         }
         n->value = std::move(v);
@@ -396,28 +461,39 @@ PredicateRef compilePredicate(const Predicate& predicate, const Graph& graph, co
 
 bool evaluatePredicate(const PredicateNode& n, const Record& record, const Graph& graph) {
     switch (n.kind) {
-        case PredicateNode::Kind::Constant: return n.constant;
+        case PredicateNode::Kind::Constant:
+            return n.constant;
         case PredicateNode::Kind::And:
             return evaluatePredicate(*n.children[0], record, graph) && evaluatePredicate(*n.children[1], record, graph);
         case PredicateNode::Kind::Or:
             return evaluatePredicate(*n.children[0], record, graph) || evaluatePredicate(*n.children[1], record, graph);
-        case PredicateNode::Kind::Not: return !evaluatePredicate(*n.children[0], record, graph);
-        case PredicateNode::Kind::Compare: break;
+        case PredicateNode::Kind::Not:
+            return !evaluatePredicate(*n.children[0], record, graph);
+        case PredicateNode::Kind::Compare:
+            break;
     }
     Value v = valueAtKeyPath(n.path, record, graph);
     switch (n.op) {
-        case CompareOp::Eq: return equalValues(v, n.value);
-        case CompareOp::Ne: return !equalValues(v, n.value);
-        default: break;
+        case CompareOp::Eq:
+            return equalValues(v, n.value);
+        case CompareOp::Ne:
+            return !equalValues(v, n.value);
+        default:
+            break;
     }
     if (v.isNull() || n.value.isNull()) return false;
     int c = compareValues(v, n.value);
     switch (n.op) {
-        case CompareOp::Lt: return c < 0;
-        case CompareOp::Le: return c <= 0;
-        case CompareOp::Gt: return c > 0;
-        case CompareOp::Ge: return c >= 0;
-        default: return false;
+        case CompareOp::Lt:
+            return c < 0;
+        case CompareOp::Le:
+            return c <= 0;
+        case CompareOp::Gt:
+            return c > 0;
+        case CompareOp::Ge:
+            return c >= 0;
+        default:
+            return false;
     }
 }
 

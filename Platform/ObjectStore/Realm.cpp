@@ -69,7 +69,8 @@ std::shared_ptr<Realm> Realm::open(const Configuration& configuration) {
     }
     if (auto core = tCache.cores[config.path].lock()) {
         if (core->configuration().schemaVersion != config.schemaVersion)
-            detail::fail(ErrorCode::schemaMismatch, "The store '" + config.path + "' is already open with schema version " +
+            detail::fail(ErrorCode::schemaMismatch, "The store '" + config.path +
+                                                        "' is already open with schema version " +
                                                         std::to_string(core->configuration().schemaVersion) + ".");
         core->refresh();
         return std::make_shared<Realm>(core);
@@ -101,12 +102,15 @@ std::optional<std::uint64_t> Realm::schemaVersionAtPath(const std::string& path)
         detail::fail(ErrorCode::invalidDatabase, "The file '" + path + "' is not a store file this program can read.");
     }
     sqlite3_close(db);
-    if (!version) detail::fail(ErrorCode::invalidDatabase, "The file '" + path + "' is not a store file this program can read.");
+    if (!version)
+        detail::fail(ErrorCode::invalidDatabase, "The file '" + path + "' is not a store file this program can read.");
     return version;
 }
 
 void Realm::beginWrite() { core_->beginWrite(); }
-void Realm::commitWrite(const std::vector<NotificationTokenRef>& withoutNotifying) { core_->commitWrite(withoutNotifying); }
+void Realm::commitWrite(const std::vector<NotificationTokenRef>& withoutNotifying) {
+    core_->commitWrite(withoutNotifying);
+}
 void Realm::cancelWrite() { core_->cancelWrite(); }
 bool Realm::isInWriteTransaction() const { return core_->inWriteTransaction(); }
 
@@ -128,7 +132,8 @@ void Realm::add(const std::shared_ptr<Object>& object, UpdatePolicy policy) {
     core_->insert(object, policy);
 }
 
-std::shared_ptr<Object> Realm::create(const std::string& className, const Foundation::Dictionary& values, UpdatePolicy policy) {
+std::shared_ptr<Object> Realm::create(const std::string& className, const Foundation::Dictionary& values,
+                                      UpdatePolicy policy) {
     auto object = core_->makeUnmanaged(className);
     for (auto& [key, value] : values) object->setValue(key, value);
     add(object, policy);
@@ -138,7 +143,8 @@ std::shared_ptr<Object> Realm::create(const std::string& className, const Founda
 void Realm::remove(const std::shared_ptr<Object>& object) {
     if (!object) throw std::invalid_argument("Cannot delete a null object.");
     if (object->record()->graph != core_.get() || object->isInvalidated())
-        detail::fail(ErrorCode::invalidObject, "Object has been deleted or invalidated, or is not managed by this store.");
+        detail::fail(ErrorCode::invalidObject,
+                     "Object has been deleted or invalidated, or is not managed by this store.");
     core_->remove(object->record());
 }
 

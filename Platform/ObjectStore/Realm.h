@@ -31,24 +31,23 @@ inline constexpr const char* ErrorDomain = "ObjectStore";
 
 enum class ErrorCode : long {
     fail = 1,
-    fileAccess = 2,            // the file or its directory cannot be opened or created
-    invalidDatabase = 3,       // the file is not a store this program can read
-    schemaVersionNewer = 4,    // the file was written by a newer schema version
-    schemaMismatch = 5,        // the schema changed without a new schema version
-    migrationFailed = 6,       // the migration block failed or left the store inconsistent
-    primaryKeyExists = 7,      // a plain add of an object whose primary key is taken
-    invalidObject = 8,         // a deleted object, or one of another store
-    notInWriteTransaction = 9, // a change outside a write transaction
+    fileAccess = 2,             // the file or its directory cannot be opened or created
+    invalidDatabase = 3,        // the file is not a store this program can read
+    schemaVersionNewer = 4,     // the file was written by a newer schema version
+    schemaMismatch = 5,         // the schema changed without a new schema version
+    migrationFailed = 6,        // the migration block failed or left the store inconsistent
+    primaryKeyExists = 7,       // a plain add of an object whose primary key is taken
+    invalidObject = 8,          // a deleted object, or one of another store
+    notInWriteTransaction = 9,  // a change outside a write transaction
     alreadyInWriteTransaction = 10,
-    commitFailed = 11,         // the file could not be written
+    commitFailed = 11,  // the file could not be written
     wrongThread = 12,
-    invalidValue = 13,         // a missing or malformed primary key
+    invalidValue = 13,  // a missing or malformed primary key
 };
 
 class RealmError : public std::runtime_error {
 public:
-    explicit RealmError(Foundation::Error error)
-        : std::runtime_error(error.description), error_(std::move(error)) {}
+    explicit RealmError(Foundation::Error error) : std::runtime_error(error.description), error_(std::move(error)) {}
     RealmError(ErrorCode code, const std::string& description);
 
     const Foundation::Error& error() const { return error_; }
@@ -80,8 +79,8 @@ struct Configuration {
 };
 
 enum class UpdatePolicy {
-    error,       // an existing primary key is an error
-    modified,    // add or update: an existing object gets every stored property
+    error,     // an existing primary key is an error
+    modified,  // add or update: an existing object gets every stored property
 };
 
 namespace detail {
@@ -158,8 +157,8 @@ private:
 // schema's defaults for the others).
 class Migration {
 public:
-    using EnumerateBlock = std::function<void(const std::shared_ptr<Object>& oldObject,
-                                              const std::shared_ptr<Object>& newObject)>;
+    using EnumerateBlock =
+        std::function<void(const std::shared_ptr<Object>& oldObject, const std::shared_ptr<Object>& newObject)>;
     virtual ~Migration() = default;
     virtual const Schema& oldSchema() const = 0;
     virtual const Schema& newSchema() const = 0;

@@ -80,8 +80,10 @@ bool RealmCore::refresh() {
     } catch (const std::exception& e) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         Foundation::Error error;
-        if (auto* re = dynamic_cast<const RealmError*>(&e)) error = re->error();
-        else error = Foundation::Error{ErrorDomain, static_cast<long>(ErrorCode::invalidDatabase), notAStore(path_), {}};
+        if (auto* re = dynamic_cast<const RealmError*>(&e))
+            error = re->error();
+        else
+            error = Foundation::Error{ErrorDomain, static_cast<long>(ErrorCode::invalidDatabase), notAStore(path_), {}};
         for (const auto& n : notifiers_.snapshot())
             if (!n->dead) {
                 std::weak_ptr<Notifier> wn = n;
@@ -96,8 +98,7 @@ bool RealmCore::refresh() {
 // --- write transactions ----------------------------------------------------------------
 
 void RealmCore::requireThread() const {
-    if (std::this_thread::get_id() != thread_)
-        fail(ErrorCode::wrongThread, "The store was opened on another thread.");
+    if (std::this_thread::get_id() != thread_) fail(ErrorCode::wrongThread, "The store was opened on another thread.");
 }
 
 void RealmCore::beginWrite() {
@@ -180,9 +181,12 @@ void RealmCore::writeChanges() {
         const Undo& u = undo_.at(raw);
         const Record& r = *u.record;
         if (u.inserted && u.removed) continue;
-        if (u.removed) writer(r).erase(r.key);
-        else if (u.inserted) writer(r).write(r, nullptr);
-        else if (u.oldValues && *u.oldValues != r.values) writer(r).write(r, &*u.oldValues);
+        if (u.removed)
+            writer(r).erase(r.key);
+        else if (u.inserted)
+            writer(r).write(r, nullptr);
+        else if (u.oldValues && *u.oldValues != r.values)
+            writer(r).write(r, &*u.oldValues);
     }
     Statement next(db_, "UPDATE _vexil_class SET nextKey=? WHERE name=?");
     for (auto& name : order_) {
@@ -246,7 +250,8 @@ void RealmCore::rollbackMemory() {
             r.invalidated = true;
         } else if (u.removed) {
             t.rows.emplace(r.key, u.record);
-            if (pk >= 0 && t.hasPrimaryKeyIndex()) t.byPrimaryKey()[primaryKeyText(r.values[static_cast<std::size_t>(pk)])] = r.key;
+            if (pk >= 0 && t.hasPrimaryKeyIndex())
+                t.byPrimaryKey()[primaryKeyText(r.values[static_cast<std::size_t>(pk)])] = r.key;
             r.invalidated = false;
         }
     }

@@ -35,7 +35,9 @@ constexpr std::int64_t kFormatVersion = 1;
 }  // namespace
 
 std::string tableName(const std::string& cls) { return quoted("class_" + cls); }
-std::string listTableName(const std::string& cls, const std::string& prop) { return quoted("list_" + cls + "_" + prop); }
+std::string listTableName(const std::string& cls, const std::string& prop) {
+    return quoted("list_" + cls + "_" + prop);
+}
 
 namespace {
 
@@ -47,12 +49,16 @@ bool hasTable(sqlite3* db, const std::string& name) {
 
 std::string columnType(const Property& p) {
     switch (p.type) {
-        case PropertyType::String: return "TEXT";
-        case PropertyType::Data: return "BLOB";
+        case PropertyType::String:
+            return "TEXT";
+        case PropertyType::Data:
+            return "BLOB";
         case PropertyType::Date:
         case PropertyType::Float:
-        case PropertyType::Double: return "REAL";
-        default: return "INTEGER";
+        case PropertyType::Double:
+            return "REAL";
+        default:
+            return "INTEGER";
     }
 }
 
@@ -60,17 +66,23 @@ Value readColumn(const Statement& st, int col, const Property& p) {
     if (st.type(col) == SQLITE_NULL) return {};
     switch (p.type) {
         case PropertyType::Int:
-        case PropertyType::Object: return static_cast<std::int64_t>(st.integer(col));
-        case PropertyType::Bool: return st.integer(col) != 0;
-        case PropertyType::String: return st.text(col);
+        case PropertyType::Object:
+            return static_cast<std::int64_t>(st.integer(col));
+        case PropertyType::Bool:
+            return st.integer(col) != 0;
+        case PropertyType::String:
+            return st.text(col);
         case PropertyType::Data: {
             auto* b = static_cast<const std::uint8_t*>(st.blob(col));
             return Foundation::Data(b, b + st.bytes(col));
         }
-        case PropertyType::Date: return Foundation::Date{st.real(col)};
+        case PropertyType::Date:
+            return Foundation::Date{st.real(col)};
         case PropertyType::Float:
-        case PropertyType::Double: return st.real(col);
-        default: return {};
+        case PropertyType::Double:
+            return st.real(col);
+        default:
+            return {};
     }
 }
 
@@ -80,17 +92,23 @@ void bindValue(Statement& st, int i, const Property& p, const Value& v) {
     if (v.isNull()) return st.bindNull(i);
     switch (p.type) {
         case PropertyType::Int:
-        case PropertyType::Object: return st.bind(i, static_cast<sqlite3_int64>(v.integerValue().value_or(0)));
-        case PropertyType::Bool: return st.bind(i, static_cast<sqlite3_int64>(v.isBool() && v.asBool()));
+        case PropertyType::Object:
+            return st.bind(i, static_cast<sqlite3_int64>(v.integerValue().value_or(0)));
+        case PropertyType::Bool:
+            return st.bind(i, static_cast<sqlite3_int64>(v.isBool() && v.asBool()));
         // The record outlives the statement's step, so the text is not copied.
-        case PropertyType::String: return v.isString() ? st.bindStatic(i, v.asString()) : st.bind(i, std::string());
+        case PropertyType::String:
+            return v.isString() ? st.bindStatic(i, v.asString()) : st.bind(i, std::string());
         case PropertyType::Data:
             if (v.isData()) return st.bindBlob(i, v.asData().data(), v.asData().size());
             return st.bindBlob(i, nullptr, 0);
-        case PropertyType::Date: return st.bindDouble(i, v.isDate() ? v.asDate().secondsSince1970 : 0.0);
+        case PropertyType::Date:
+            return st.bindDouble(i, v.isDate() ? v.asDate().secondsSince1970 : 0.0);
         case PropertyType::Float:
-        case PropertyType::Double: return st.bindDouble(i, v.numberValue().value_or(0.0));
-        default: return st.bindNull(i);
+        case PropertyType::Double:
+            return st.bindDouble(i, v.numberValue().value_or(0.0));
+        default:
+            return st.bindNull(i);
     }
 }
 
@@ -184,8 +202,10 @@ FileState readFileState(sqlite3* db, const std::string& path) {
     {
         Statement st(db, "SELECT key, value FROM _vexil_meta");
         while (st.step()) {
-            if (st.type(1) == SQLITE_INTEGER) meta.set(st.text(0), static_cast<std::int64_t>(st.integer(1)));
-            else meta.set(st.text(0), st.text(1));
+            if (st.type(1) == SQLITE_INTEGER)
+                meta.set(st.text(0), static_cast<std::int64_t>(st.integer(1)));
+            else
+                meta.set(st.text(0), st.text(1));
         }
     }
     if (meta["format"] != Value(kFormat) || !meta["formatVersion"].isInt() ||
@@ -239,7 +259,8 @@ std::vector<LoadedRow> readRows(sqlite3* db, const ObjectSchema& s) {
     for (auto* p : cols) sql += ", " + quoted(p->name);
     sql += " FROM " + tableName(s.className) + " ORDER BY _key";
     std::vector<int> columnOf(s.properties.size(), -1);
-    for (std::size_t c = 0; c < cols.size(); ++c) columnOf[static_cast<std::size_t>(cols[c] - s.properties.data())] = static_cast<int>(c) + 1;
+    for (std::size_t c = 0; c < cols.size(); ++c)
+        columnOf[static_cast<std::size_t>(cols[c] - s.properties.data())] = static_cast<int>(c) + 1;
     std::unordered_map<std::int64_t, std::size_t> byKey;
     {
         Statement st(db, sql);
@@ -267,7 +288,8 @@ std::vector<LoadedRow> readRows(sqlite3* db, const ObjectSchema& s) {
     for (std::size_t i = 0; i < s.properties.size(); ++i) {
         const Property& p = s.properties[i];
         if (!p.isStored() || !p.isArray) continue;
-        Statement st(db, "SELECT owner, value FROM " + listTableName(s.className, p.name) + " ORDER BY owner, position");
+        Statement st(db,
+                     "SELECT owner, value FROM " + listTableName(s.className, p.name) + " ORDER BY owner, position");
         while (st.step()) {
             auto it = byKey.find(st.integer(0));
             if (it == byKey.end()) continue;
@@ -294,7 +316,8 @@ std::vector<std::string> schemaDifferences(const Schema& target, const Schema& f
         const ObjectSchema& f = **it;
         for (auto& p : t->properties) {
             const Property* old = f.property(p.name);
-            if (!old) out.push_back("Property '" + t->className + "." + p.name + "' has been added.");
+            if (!old)
+                out.push_back("Property '" + t->className + "." + p.name + "' has been added.");
             else if (!old->sameStoredForm(p))
                 out.push_back("Property '" + t->className + "." + p.name + "' has been changed.");
         }
@@ -309,13 +332,15 @@ std::vector<std::string> schemaDifferences(const Schema& target, const Schema& f
 
 Schema targetSchema(const Configuration& c) {
     Schema s;
-    if (c.objectTypes) s = *c.objectTypes;
+    if (c.objectTypes)
+        s = *c.objectTypes;
     else
         for (auto& t : registeredObjectTypes()) s.push_back(t.schema);
     std::set<std::string> names;
     for (auto& cls : s) {
         if (auto e = cls->validationError(); !e.empty()) fail(ErrorCode::fail, "Invalid schema: " + e);
-        if (!names.insert(cls->className).second) fail(ErrorCode::fail, "Invalid schema: class '" + cls->className + "' appears twice.");
+        if (!names.insert(cls->className).second)
+            fail(ErrorCode::fail, "Invalid schema: class '" + cls->className + "' appears twice.");
     }
     auto find = [&](const std::string& name) -> SchemaRef {
         for (auto& cls : s)
@@ -325,8 +350,8 @@ Schema targetSchema(const Configuration& c) {
     for (auto& cls : s)
         for (auto& p : cls->properties) {
             if (p.type == PropertyType::Object && !find(p.objectClassName))
-                fail(ErrorCode::fail, "Invalid schema: '" + cls->className + "." + p.name + "' links to the unknown class '" +
-                                          p.objectClassName + "'.");
+                fail(ErrorCode::fail, "Invalid schema: '" + cls->className + "." + p.name +
+                                          "' links to the unknown class '" + p.objectClassName + "'.");
             if (p.type == PropertyType::LinkingObjects) {
                 auto origin = find(p.objectClassName);
                 const Property* link = origin ? origin->property(p.linkOriginPropertyName) : nullptr;
@@ -344,8 +369,10 @@ ErrorCode codeForSql(int rc) {
     switch (rc & 0xff) {
         case SQLITE_NOTADB:
         case SQLITE_CORRUPT:
-        case SQLITE_FORMAT: return ErrorCode::invalidDatabase;
-        default: return ErrorCode::fileAccess;
+        case SQLITE_FORMAT:
+            return ErrorCode::invalidDatabase;
+        default:
+            return ErrorCode::fileAccess;
     }
 }
 
@@ -363,8 +390,9 @@ std::shared_ptr<RealmCore> RealmCore::open(const Configuration& configuration) {
     } catch (const SqlError& e) {
         if (core->db_) sqlite3_exec(core->db_, "ROLLBACK", nullptr, nullptr, nullptr);
         ErrorCode code = codeForSql(e.code());
-        fail(code, code == ErrorCode::invalidDatabase ? notAStore(core->path_)
-                                                      : "Unable to open the store at '" + core->path_ + "': " + e.what());
+        fail(code, code == ErrorCode::invalidDatabase
+                       ? notAStore(core->path_)
+                       : "Unable to open the store at '" + core->path_ + "': " + e.what());
     } catch (const RealmError&) {
         if (core->db_) sqlite3_exec(core->db_, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
@@ -386,8 +414,10 @@ void RealmCore::openFile() {
     fs::path dir = p.has_parent_path() ? p.parent_path() : fs::current_path(ec);
     if (!fs::is_directory(dir, ec))
         fail(ErrorCode::fileAccess, "Unable to open the store at '" + path_ + "': the directory does not exist.");
-    if (fs::is_directory(p, ec)) fail(ErrorCode::fileAccess, "Unable to open the store at '" + path_ + "': it is a directory.");
-    int rc = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (fs::is_directory(p, ec))
+        fail(ErrorCode::fileAccess, "Unable to open the store at '" + path_ + "': it is a directory.");
+    int rc =
+        sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
         fail(ErrorCode::fileAccess, "Unable to open the store at '" + path_ + "': " + message);
@@ -436,10 +466,10 @@ void RealmCore::prepareSchema() {
         }
         FileState state = readFileState(db_, path_);
         if (state.version > configuration_.schemaVersion)
-            fail(ErrorCode::schemaVersionNewer,
-                 "The store '" + path_ + "' has schema version " + std::to_string(state.version) +
-                     ", newer than the version " + std::to_string(configuration_.schemaVersion) +
-                     " this program reads. It was left unchanged.");
+            fail(ErrorCode::schemaVersionNewer, "The store '" + path_ + "' has schema version " +
+                                                    std::to_string(state.version) + ", newer than the version " +
+                                                    std::to_string(configuration_.schemaVersion) +
+                                                    " this program reads. It was left unchanged.");
         if (state.version == configuration_.schemaVersion) {
             std::vector<SchemaRef> added;
             auto diffs = schemaDifferences(target, state.schema, added);
@@ -478,7 +508,8 @@ void RealmCore::loadAll() {
     try {
         FileState state = readFileState(db_, path_);
         if (state.version != configuration_.schemaVersion)
-            fail(ErrorCode::schemaMismatch, "The store '" + path_ + "' was changed by another program (schema version " +
+            fail(ErrorCode::schemaMismatch, "The store '" + path_ +
+                                                "' was changed by another program (schema version " +
                                                 std::to_string(state.version) + ").");
         for (auto& cls : schema_) {
             Table& t = addTable(cls);

@@ -23,8 +23,12 @@ class NewGraph final : public Graph {};
 
 class MigrationImpl final : public Migration {
 public:
-    MigrationImpl(std::shared_ptr<OldGraph> oldGraph, std::shared_ptr<NewGraph> newGraph, Schema oldSchema, Schema newSchema)
-        : old_(std::move(oldGraph)), new_(std::move(newGraph)), oldSchema_(std::move(oldSchema)), newSchema_(std::move(newSchema)) {}
+    MigrationImpl(std::shared_ptr<OldGraph> oldGraph, std::shared_ptr<NewGraph> newGraph, Schema oldSchema,
+                  Schema newSchema)
+        : old_(std::move(oldGraph)),
+          new_(std::move(newGraph)),
+          oldSchema_(std::move(oldSchema)),
+          newSchema_(std::move(newSchema)) {}
 
     const Schema& oldSchema() const override { return oldSchema_; }
     const Schema& newSchema() const override { return newSchema_; }
@@ -107,7 +111,8 @@ void RealmCore::migrate(const Schema& target) {
             r->values = newGraph->defaultValues(t);
             for (std::size_t i = 0; i < cls->properties.size(); ++i) {
                 const Property& p = cls->properties[i];
-                if (p.type == PropertyType::Object && !p.isArray) r->values[i] = Value();  // unmanaged defaults hold no links
+                if (p.type == PropertyType::Object && !p.isArray)
+                    r->values[i] = Value();  // unmanaged defaults hold no links
                 int oi = oldT->schema->indexOf(p.name);
                 if (oi < 0 || !carriesOver(oldT->schema->properties[static_cast<std::size_t>(oi)], p)) continue;
                 const Value& v = oldRec->values[static_cast<std::size_t>(oi)];
@@ -138,7 +143,9 @@ void RealmCore::migrate(const Schema& target) {
             for (std::size_t i = 0; i < cls->properties.size(); ++i) {
                 const Property& p = cls->properties[i];
                 if (p.type != PropertyType::Object) continue;
-                auto exists = [&](const Value& v) { return v.isInt() && newGraph->lookup(p.objectClassName, v.asInt()); };
+                auto exists = [&](const Value& v) {
+                    return v.isInt() && newGraph->lookup(p.objectClassName, v.asInt());
+                };
                 if (!p.isArray) {
                     if (!r->values[i].isNull() && !exists(r->values[i])) r->values[i] = Value();
                 } else if (auto* a = r->values[i].arrayOrNull()) {
@@ -150,14 +157,17 @@ void RealmCore::migrate(const Schema& target) {
             }
             if (pk < 0) continue;
             const Value& v = r->values[static_cast<std::size_t>(pk)];
-            if (v.isNull()) fail(ErrorCode::migrationFailed, "The migration left an object of type '" + cls->className + "' without a primary key.");
+            if (v.isNull())
+                fail(ErrorCode::migrationFailed,
+                     "The migration left an object of type '" + cls->className + "' without a primary key.");
             if (!index.emplace(primaryKeyText(v), key).second)
                 fail(ErrorCode::migrationFailed, "The migration left two objects of type '" + cls->className +
                                                      "' with the primary key '" + primaryKeyText(v) + "'.");
         }
     }
     for (auto& cls : target) {
-        auto it = std::find_if(state.schema.begin(), state.schema.end(), [&](auto& f) { return f->className == cls->className; });
+        auto it = std::find_if(state.schema.begin(), state.schema.end(),
+                               [&](auto& f) { return f->className == cls->className; });
         if (it != state.schema.end()) dropClassTables(db_, **it);
         createClassTables(db_, *cls);
         Table& t = *newGraph->table(cls->className);

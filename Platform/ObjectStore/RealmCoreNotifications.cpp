@@ -44,7 +44,8 @@ void RealmCore::scheduleDelivery(const std::shared_ptr<Foundation::DispatchQueue
     std::weak_ptr<RealmCore> weak = std::static_pointer_cast<RealmCore>(shared_from_this());
     queue->async([weak, queue] {
         if (auto core = weak.lock()) {
-            core->scheduled_.erase(std::remove(core->scheduled_.begin(), core->scheduled_.end(), queue), core->scheduled_.end());
+            core->scheduled_.erase(std::remove(core->scheduled_.begin(), core->scheduled_.end(), queue),
+                                   core->scheduled_.end());
             core->deliverPendingOn(queue);
         }
     });

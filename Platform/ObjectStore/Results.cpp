@@ -121,7 +121,8 @@ AnyResults AnyResults::sorted(std::vector<SortDescriptor> descriptors) const {
     q->backlinkProperty = query_->backlinkProperty;
     q->filters = query_->filters;
     if (q->graph)
-        for (auto& d : descriptors) q->sort.emplace_back(detail::resolveKeyPath(*q->graph, *q->schema, d.keyPath), d.ascending);
+        for (auto& d : descriptors)
+            q->sort.emplace_back(detail::resolveKeyPath(*q->graph, *q->schema, d.keyPath), d.ascending);
     return AnyResults(q);
 }
 
@@ -166,14 +167,16 @@ std::vector<std::int64_t> Notifier::currentKeys() const {
 namespace {
 // Positions (into `seq`) of one longest strictly increasing subsequence.
 std::vector<bool> longestIncreasing(const std::vector<std::size_t>& seq) {
-    std::vector<std::size_t> tails;   // positions in seq
+    std::vector<std::size_t> tails;  // positions in seq
     std::vector<std::ptrdiff_t> prev(seq.size(), -1);
     for (std::size_t i = 0; i < seq.size(); ++i) {
         auto it = std::lower_bound(tails.begin(), tails.end(), seq[i],
                                    [&](std::size_t pos, std::size_t value) { return seq[pos] < value; });
         if (it != tails.begin()) prev[i] = static_cast<std::ptrdiff_t>(*(it - 1));
-        if (it == tails.end()) tails.push_back(i);
-        else *it = i;
+        if (it == tails.end())
+            tails.push_back(i);
+        else
+            *it = i;
     }
     std::vector<bool> keep(seq.size(), false);
     std::ptrdiff_t p = tails.empty() ? -1 : static_cast<std::ptrdiff_t>(tails.back());

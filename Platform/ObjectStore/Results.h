@@ -147,7 +147,9 @@ public:
     Results sorted(const std::string& keyPath, bool ascending = true) const {
         return Results(any_.sorted(keyPath, ascending));
     }
-    Results sorted(std::vector<SortDescriptor> descriptors) const { return Results(any_.sorted(std::move(descriptors))); }
+    Results sorted(std::vector<SortDescriptor> descriptors) const {
+        return Results(any_.sorted(std::move(descriptors)));
+    }
 
     NotificationTokenRef observe(std::function<void(const CollectionChange<T>&)> block,
                                  std::shared_ptr<Foundation::DispatchQueue> queue = nullptr) const {

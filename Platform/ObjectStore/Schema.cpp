@@ -8,9 +8,15 @@ namespace ObjectStore {
 
 namespace {
 constexpr std::pair<PropertyType, std::string_view> kTypeNames[] = {
-    {PropertyType::Int, "int"},       {PropertyType::Bool, "bool"},     {PropertyType::String, "string"},
-    {PropertyType::Data, "data"},     {PropertyType::Date, "date"},     {PropertyType::Float, "float"},
-    {PropertyType::Double, "double"}, {PropertyType::Object, "object"}, {PropertyType::LinkingObjects, "linkingObjects"},
+    {PropertyType::Int, "int"},
+    {PropertyType::Bool, "bool"},
+    {PropertyType::String, "string"},
+    {PropertyType::Data, "data"},
+    {PropertyType::Date, "date"},
+    {PropertyType::Float, "float"},
+    {PropertyType::Double, "double"},
+    {PropertyType::Object, "object"},
+    {PropertyType::LinkingObjects, "linkingObjects"},
     {PropertyType::Any, "any"},
 };
 
@@ -111,7 +117,8 @@ std::string ObjectSchema::validationError() const {
         if (!isIdentifier(p.name) || p.name[0] == '_')
             return "Invalid property name '" + className + "." + p.name + "'.";
         if (!seen.insert(p.name).second) return "Duplicate property '" + className + "." + p.name + "'.";
-        if (p.type == PropertyType::Any) return "Property '" + className + "." + p.name + "' of type any is not supported.";
+        if (p.type == PropertyType::Any)
+            return "Property '" + className + "." + p.name + "' of type any is not supported.";
         if ((p.type == PropertyType::Object || p.type == PropertyType::LinkingObjects) && p.objectClassName.empty())
             return "Property '" + className + "." + p.name + "' names no linked class.";
         if (p.type == PropertyType::LinkingObjects && p.linkOriginPropertyName.empty())

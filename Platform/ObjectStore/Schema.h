@@ -30,8 +30,8 @@ struct Property {
     std::string name;
     PropertyType type = PropertyType::Int;
     bool optional = false;
-    bool isArray = false;             // a list of values (or of objects)
-    std::string objectClassName;      // Object and LinkingObjects: the class linked
+    bool isArray = false;                // a list of values (or of objects)
+    std::string objectClassName;         // Object and LinkingObjects: the class linked
     std::string linkOriginPropertyName;  // LinkingObjects: the link property in objectClassName
     // The value a new object gets when its class supplies no constructor of
     // its own (dynamic objects, properties added by a migration). Null means

@@ -53,10 +53,18 @@ CGPath CGPath::ellipse(CGRect r) {
 void CGPath::addTo(DrawingContext& ctx) const {
     for (const auto& e : elements) {
         switch (e.op) {
-            case Op::Move: ctx.moveTo(e.p0); break;
-            case Op::Line: ctx.lineTo(e.p0); break;
-            case Op::Curve: ctx.curveTo(e.p0, e.p1, e.p2); break;
-            case Op::Close: ctx.closePath(); break;
+            case Op::Move:
+                ctx.moveTo(e.p0);
+                break;
+            case Op::Line:
+                ctx.lineTo(e.p0);
+                break;
+            case Op::Curve:
+                ctx.curveTo(e.p0, e.p1, e.p2);
+                break;
+            case Op::Close:
+                ctx.closePath();
+                break;
         }
     }
 }
@@ -115,8 +123,10 @@ std::optional<double> CAAnimation::progressAt(double t) const {
         const double reps = repeatCount > 0 ? repeatCount : 1;
         double whole = std::floor(reps);
         double part = reps - whole;
-        if (autoreverses) f = part > 0 ? std::min(1.0, part * 2) : 0;
-        else f = part > 0 ? part : 1;
+        if (autoreverses)
+            f = part > 0 ? std::min(1.0, part * 2) : 0;
+        else
+            f = part > 0 ? part : 1;
     } else {
         const double cycle = duration * (autoreverses ? 2 : 1);
         double local = std::fmod(t, cycle);
@@ -175,18 +185,28 @@ AnimValue CALayer::valueForKeyPath(const std::string& key) const {
 
 void CALayer::setValueForKeyPath(const std::string& key, const AnimValue& v) {
     if (auto d = std::get_if<double>(&v)) {
-        if (key == "opacity") opacity = *d;
-        else if (key == "borderWidth") borderWidth = *d;
-        else if (key == "cornerRadius") cornerRadius = *d;
-        else if (key == "shadowOpacity") shadowOpacity = *d;
-        else if (key == "shadowRadius") shadowRadius = *d;
+        if (key == "opacity")
+            opacity = *d;
+        else if (key == "borderWidth")
+            borderWidth = *d;
+        else if (key == "cornerRadius")
+            cornerRadius = *d;
+        else if (key == "shadowOpacity")
+            shadowOpacity = *d;
+        else if (key == "shadowRadius")
+            shadowRadius = *d;
     } else if (auto c = std::get_if<RGBA>(&v)) {
-        if (key == "backgroundColor") backgroundColor = *c;
-        else if (key == "borderColor") borderColor = *c;
-        else if (key == "shadowColor") shadowColor = *c;
+        if (key == "backgroundColor")
+            backgroundColor = *c;
+        else if (key == "borderColor")
+            borderColor = *c;
+        else if (key == "shadowColor")
+            shadowColor = *c;
     } else if (auto r = std::get_if<CGRect>(&v)) {
-        if (key == "bounds") setBounds(*r);
-        else if (key == "frame") setFrame(*r);
+        if (key == "bounds")
+            setBounds(*r);
+        else if (key == "frame")
+            setFrame(*r);
     } else if (auto p = std::get_if<CGPoint>(&v)) {
         if (key == "position") setPosition(*p);
     }
@@ -197,7 +217,8 @@ bool CALayer::applyAnimation(const CAAnimation& animation, double t, const std::
     if (auto group = dynamic_cast<const CAAnimationGroup*>(&animation)) {
         double groupEnd = group->activeDuration();
         if (t < 0) return false;
-        if (t >= groupEnd && group->fillMode != CAFillMode::forwards && group->fillMode != CAFillMode::both) return false;
+        if (t >= groupEnd && group->fillMode != CAFillMode::forwards && group->fillMode != CAFillMode::both)
+            return false;
         double local = std::min(t, groupEnd);
         bool any = false;
         for (const auto& child : group->animations) any |= applyAnimation(*child, local - child->beginTime, key, value);
@@ -226,7 +247,8 @@ AnimValue CALayer::presentationValueForKeyPath(const std::string& key) const {
 void CALayer::resolveFrom(CAAnimation& animation) {
     if (auto group = dynamic_cast<CAAnimationGroup*>(&animation)) {
         if (group->duration <= 0)
-            for (auto& c : group->animations) group->duration = std::max(group->duration, c->beginTime + c->activeDuration());
+            for (auto& c : group->animations)
+                group->duration = std::max(group->duration, c->beginTime + c->activeDuration());
         for (auto& c : group->animations) resolveFrom(*c);
     } else if (auto basic = dynamic_cast<CABasicAnimation*>(&animation)) {
         basic->resolvedFrom = std::holds_alternative<std::monostate>(basic->fromValue)
@@ -352,16 +374,20 @@ void CALayer::renderInBounds(DrawingContext& ctx, const std::function<void()>& c
     const CGRect b{{0, 0}, f.size};
     const double radius = presented(*this, "cornerRadius", cornerRadius);
     if (masksToBounds) {
-        if (radius > 0) ctx.clipToRoundedRect(b, radius);
-        else ctx.clipToRect(b);
+        if (radius > 0)
+            ctx.clipToRoundedRect(b, radius);
+        else
+            ctx.clipToRect(b);
     }
     const RGBA bg = presented(*this, "backgroundColor", backgroundColor);
     if (mask && mask->contents) {
         // The colour shows through the mask's alpha: a tinted copy of the mask image.
         if (bg.a > 0) ctx.drawImage(*tintedImage(*mask->contents, bg), mask->frame());
     } else if (bg.a > 0) {
-        if (radius > 0) ctx.fillRoundedRect(b, radius, bg);
-        else ctx.fillRect(b, bg);
+        if (radius > 0)
+            ctx.fillRoundedRect(b, radius, bg);
+        else
+            ctx.fillRect(b, bg);
     }
     if (contents) ctx.drawImage(*contents, b);
     drawInContext(ctx);
@@ -372,8 +398,10 @@ void CALayer::renderInBounds(DrawingContext& ctx, const std::function<void()>& c
     const RGBA bc = presented(*this, "borderColor", borderColor);
     if (bw > 0 && bc.a > 0) {
         CGRect inner = CoreGraphics::CGRectInset(b, bw / 2, bw / 2);
-        if (radius > 0) ctx.strokeRoundedRect(inner, std::max(0.0, radius - bw / 2), bc, bw);
-        else ctx.strokeRect(inner, bc, bw);
+        if (radius > 0)
+            ctx.strokeRoundedRect(inner, std::max(0.0, radius - bw / 2), bc, bw);
+        else
+            ctx.strokeRect(inner, bc, bw);
     }
     ctx.restore();
     needsDisplay_ = false;
@@ -397,13 +425,20 @@ AnimValue CAShapeLayer::valueForKeyPath(const std::string& key) const {
 }
 
 void CAShapeLayer::setValueForKeyPath(const std::string& key, const AnimValue& v) {
-    if (auto p = std::get_if<CGPath>(&v); p && key == "path") path = *p;
-    else if (auto c = std::get_if<RGBA>(&v); c && key == "fillColor") fillColor = *c;
-    else if (c && key == "strokeColor") strokeColor = *c;
-    else if (auto d = std::get_if<double>(&v); d && key == "lineWidth") lineWidth = *d;
-    else if (d && key == "strokeStart") strokeStart = *d;
-    else if (d && key == "strokeEnd") strokeEnd = *d;
-    else CALayer::setValueForKeyPath(key, v);
+    if (auto p = std::get_if<CGPath>(&v); p && key == "path")
+        path = *p;
+    else if (auto c = std::get_if<RGBA>(&v); c && key == "fillColor")
+        fillColor = *c;
+    else if (c && key == "strokeColor")
+        strokeColor = *c;
+    else if (auto d = std::get_if<double>(&v); d && key == "lineWidth")
+        lineWidth = *d;
+    else if (d && key == "strokeStart")
+        strokeStart = *d;
+    else if (d && key == "strokeEnd")
+        strokeEnd = *d;
+    else
+        CALayer::setValueForKeyPath(key, v);
     setNeedsDisplay();
 }
 
@@ -434,9 +469,12 @@ AnimValue CATextLayer::valueForKeyPath(const std::string& key) const {
 }
 
 void CATextLayer::setValueForKeyPath(const std::string& key, const AnimValue& v) {
-    if (auto c = std::get_if<RGBA>(&v); c && key == "foregroundColor") foregroundColor = *c;
-    else if (auto d = std::get_if<double>(&v); d && key == "fontSize") font.size = *d;
-    else CALayer::setValueForKeyPath(key, v);
+    if (auto c = std::get_if<RGBA>(&v); c && key == "foregroundColor")
+        foregroundColor = *c;
+    else if (auto d = std::get_if<double>(&v); d && key == "fontSize")
+        font.size = *d;
+    else
+        CALayer::setValueForKeyPath(key, v);
     setNeedsDisplay();
 }
 

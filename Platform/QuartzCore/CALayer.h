@@ -73,9 +73,9 @@ enum class CAFillMode { removed, forwards, backwards, both };
 class CAAnimation : public std::enable_shared_from_this<CAAnimation> {
 public:
     virtual ~CAAnimation() = default;
-    double duration = 0;       // one pass, seconds
-    double beginTime = 0;      // in a group: offset from the group's start
-    double repeatCount = 0;    // 0 counts as 1
+    double duration = 0;     // one pass, seconds
+    double beginTime = 0;    // in a group: offset from the group's start
+    double repeatCount = 0;  // 0 counts as 1
     bool autoreverses = false;
     bool removedOnCompletion = true;
     CAFillMode fillMode = CAFillMode::removed;
@@ -130,9 +130,15 @@ public:
 
     // --- geometry and tree
     CGRect frame() const { return frame_; }
-    void setFrame(CGRect r) { frame_ = r; setNeedsDisplay(); }
+    void setFrame(CGRect r) {
+        frame_ = r;
+        setNeedsDisplay();
+    }
     CGRect bounds() const { return {{0, 0}, frame_.size}; }
-    void setBounds(CGRect r) { frame_.size = r.size; setNeedsDisplay(); }
+    void setBounds(CGRect r) {
+        frame_.size = r.size;
+        setNeedsDisplay();
+    }
     CGPoint position() const { return {frame_.midX(), frame_.midY()}; }
     void setPosition(CGPoint p) { frame_.origin = {p.x - frame_.size.width / 2, p.y - frame_.size.height / 2}; }
     const std::vector<std::shared_ptr<CALayer>>& sublayers() const { return sublayers_; }
@@ -253,7 +259,7 @@ class CAGradientLayer : public CALayer {
 public:
     static std::shared_ptr<CAGradientLayer> layer() { return std::make_shared<CAGradientLayer>(); }
     std::vector<RGBA> colors;
-    std::vector<double> locations;  // empty: evenly spread
+    std::vector<double> locations;                 // empty: evenly spread
     CGPoint startPoint{0.5, 0}, endPoint{0.5, 1};  // unit coordinates of the bounds
 
 protected:

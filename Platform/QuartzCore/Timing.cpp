@@ -29,8 +29,10 @@ double CAMediaTimingFunction::valueAt(double x) const {
     for (int i = 0; i < 60; ++i) {
         t = (lo + hi) / 2;
         double v = bezier(t, c1x_, c2x_);
-        if (v < x) lo = t;
-        else hi = t;
+        if (v < x)
+            lo = t;
+        else
+            hi = t;
     }
     return std::clamp(bezier(t, c1y_, c2y_), -1.0, 2.0);
 }
@@ -60,8 +62,10 @@ struct Animator::Run {
         step = nullptr;
         if (auto d = std::move(done)) {
             done = nullptr;
-            if (completed) d(true);
-            else Foundation::DispatchQueue::main()->async([d] { d(false); });
+            if (completed)
+                d(true);
+            else
+                Foundation::DispatchQueue::main()->async([d] { d(false); });
         }
     }
     double progress() const {
@@ -71,8 +75,8 @@ struct Animator::Run {
     }
 };
 
-std::shared_ptr<Animator::Run> Animator::start(double duration, std::shared_ptr<CAMediaTimingFunction> timing, Step step,
-                                               Done done) {
+std::shared_ptr<Animator::Run> Animator::start(double duration, std::shared_ptr<CAMediaTimingFunction> timing,
+                                               Step step, Done done) {
     auto run = std::make_shared<Run>();
     run->start = mediaTime();
     run->duration = std::max(0.0, duration);
@@ -82,13 +86,13 @@ std::shared_ptr<Animator::Run> Animator::start(double duration, std::shared_ptr<
     adjustActive(1);
     std::weak_ptr<Run> weak = run;
     if (run->duration > 0) {
-        run->ticker = Foundation::Timer::scheduled(
-            1.0 / 60, true,
-            [weak](Foundation::Timer&) {
-                auto r = weak.lock();
-                if (r && !r->finished && r->step) r->step(r->progress());
-            },
-            {Foundation::RunLoopMode::Default, Foundation::RunLoopMode::EventTracking});
+        run->ticker =
+            Foundation::Timer::scheduled(1.0 / 60, true,
+                                         [weak](Foundation::Timer&) {
+                                             auto r = weak.lock();
+                                             if (r && !r->finished && r->step) r->step(r->progress());
+                                         },
+                                         {Foundation::RunLoopMode::Default, Foundation::RunLoopMode::EventTracking});
     }
     // The end is its own task at exactly start + duration; it holds the run.
     Foundation::DispatchQueue::main()->after(run->duration, [run] { run->finish(true); });

@@ -20,7 +20,8 @@ inline const std::string kCAMediaTimingFunctionDefault = "default";
 // A cubic Bezier from (0, 0) to (1, 1) through two control points.
 class CAMediaTimingFunction {
 public:
-    CAMediaTimingFunction(double c1x, double c1y, double c2x, double c2y) : c1x_(c1x), c1y_(c1y), c2x_(c2x), c2y_(c2y) {}
+    CAMediaTimingFunction(double c1x, double c1y, double c2x, double c2y)
+        : c1x_(c1x), c1y_(c1y), c2x_(c2x), c2y_(c2y) {}
     // An unknown name gives the linear function.
     static std::shared_ptr<CAMediaTimingFunction> functionWithName(const std::string& name);
     // Progress for a fraction of time; 0 and 1 map exactly to 0 and 1.

@@ -16,8 +16,8 @@ std::optional<std::uint32_t> keysymForKeyCode(std::uint16_t keyCode);
 std::optional<std::uint16_t> keyCodeForKeysym(std::uint32_t keysym);
 
 // X core modifier bits: Shift, Lock, Control, Mod1 (Alt), Mod2 (NumLock), Mod4 (Super).
-inline constexpr std::uint16_t kXShift = 1 << 0, kXLock = 1 << 1, kXControl = 1 << 2, kXMod1 = 1 << 3,
-                               kXMod2 = 1 << 4, kXMod4 = 1 << 6;
+inline constexpr std::uint16_t kXShift = 1 << 0, kXLock = 1 << 1, kXControl = 1 << 2, kXMod1 = 1 << 3, kXMod2 = 1 << 4,
+                               kXMod4 = 1 << 6;
 
 std::uint16_t xModifiers(AppKit::NSEventModifierFlags modifiers);
 // Lock and NumLock are left out: they must not change what a shortcut means.

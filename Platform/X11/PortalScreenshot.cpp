@@ -76,8 +76,8 @@ std::shared_ptr<CoreGraphics::Image> portalScreenshot(std::string* error, double
     const std::string path = "/org/freedesktop/portal/desktop/request/" + sender + "/" + token;
     Answer answer;
     sd_bus_slot* slot = nullptr;
-    if (sd_bus_match_signal(bus, &slot, "org.freedesktop.portal.Desktop", path.c_str(), "org.freedesktop.portal.Request",
-                            "Response", onResponse, &answer) < 0)
+    if (sd_bus_match_signal(bus, &slot, "org.freedesktop.portal.Desktop", path.c_str(),
+                            "org.freedesktop.portal.Request", "Response", onResponse, &answer) < 0)
         return fail("cannot listen for the portal's answer");
     sd_bus_error err = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;

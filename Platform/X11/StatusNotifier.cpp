@@ -111,9 +111,7 @@ struct StatusNotifier::State {
 
     void appendProps(sd_bus_message* r, const std::shared_ptr<AppKit::NSMenuItem>& mi) {
         sd_bus_message_open_container(r, 'a', "{sv}");
-        auto sv = [&](const char* key, const char* sig, auto v) {
-            sd_bus_message_append(r, "{sv}", key, sig, v);
-        };
+        auto sv = [&](const char* key, const char* sig, auto v) { sd_bus_message_append(r, "{sv}", key, sig, v); };
         if (mi) {
             if (mi->isSeparatorItem()) {
                 sv("type", "s", "separator");
@@ -185,8 +183,12 @@ using State = StatusNotifier::State;
 
 int propString(sd_bus*, const char*, const char*, const char* property, sd_bus_message* reply, void*, sd_bus_error*) {
     const std::string p = property;
-    const char* v = p == "Category" ? "ApplicationStatus" : p == "Id" ? "vexil" : p == "Title" ? "Vexil"
-                    : p == "Status" ? "Active" : p == "IconName" ? "color-picker" : "";
+    const char* v = p == "Category"   ? "ApplicationStatus"
+                    : p == "Id"       ? "vexil"
+                    : p == "Title"    ? "Vexil"
+                    : p == "Status"   ? "Active"
+                    : p == "IconName" ? "color-picker"
+                                      : "";
     return sd_bus_message_append(reply, "s", v);
 }
 int propMenuPath(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void*, sd_bus_error*) {
@@ -298,9 +300,7 @@ int onEventGroup(sd_bus_message* m, void* userdata, sd_bus_error*) {
     return r;
 }
 int onAboutToShow(sd_bus_message* m, void*, sd_bus_error*) { return sd_bus_reply_method_return(m, "b", 0); }
-int onAboutToShowGroup(sd_bus_message* m, void*, sd_bus_error*) {
-    return sd_bus_reply_method_return(m, "aiai", 0, 0);
-}
+int onAboutToShowGroup(sd_bus_message* m, void*, sd_bus_error*) { return sd_bus_reply_method_return(m, "aiai", 0, 0); }
 int onGetGroupProperties(sd_bus_message* m, void* userdata, sd_bus_error*) {
     auto* s = static_cast<State*>(userdata);
     std::vector<int> wanted;
@@ -419,8 +419,7 @@ void StatusNotifier::changed() {
 }
 
 void StatusNotifier::process() {
-    while (sd_bus_process(s_->bus, nullptr) > 0) {
-    }
+    while (sd_bus_process(s_->bus, nullptr) > 0) {}
     sd_bus_flush(s_->bus);
 }
 

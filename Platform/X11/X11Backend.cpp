@@ -67,9 +67,9 @@ struct X11Backend::State {
     xcb_visualtype_t* visual = nullptr;
     xcb_key_symbols_t* keysyms = nullptr;
     xcb_window_t clipboardOwner = 0;
-    xcb_atom_t CLIPBOARD = 0, UTF8_STRING = 0, TARGETS = 0, VEXIL_SELECTION = 0, WM_DELETE_WINDOW = 0,
-               WM_PROTOCOLS = 0, NET_WM_WINDOW_TYPE = 0, NET_WM_WINDOW_TYPE_NORMAL = 0, NET_WM_STATE = 0,
-               NET_WM_STATE_ABOVE = 0, NET_WM_NAME = 0;
+    xcb_atom_t CLIPBOARD = 0, UTF8_STRING = 0, TARGETS = 0, VEXIL_SELECTION = 0, WM_DELETE_WINDOW = 0, WM_PROTOCOLS = 0,
+               NET_WM_WINDOW_TYPE = 0, NET_WM_WINDOW_TYPE_NORMAL = 0, NET_WM_STATE = 0, NET_WM_STATE_ABOVE = 0,
+               NET_WM_NAME = 0;
     std::uint8_t xfixesEvent = 0;
     bool hasXFixes = false, hasShape = false, hasShm = false;
 
@@ -79,12 +79,12 @@ struct X11Backend::State {
         bool mapped = false, dirty = true, overrideRedirect = false, shaped = false;
         CGRect frame{};
     };
-    std::map<long, Win> windows;               // by model window number
+    std::map<long, Win> windows;  // by model window number
     std::map<xcb_window_t, long> numberOfXWindow;
     std::set<std::pair<std::uint16_t, AppKit::NSEventModifierFlags>> hotKeys;
     std::string clipboardText;
     bool ownsClipboard = false;
-    Shot beforeMap;                            // the screen as it was before our last window mapped
+    Shot beforeMap;  // the screen as it was before our last window mapped
     Foundation::RunLoop::SourceId source = 0, hook = 0;
     int buttonDown = -1;
     std::uint32_t lastClickTime = 0;
@@ -335,11 +335,11 @@ void X11Backend::windowChanged(AppKit::NSWindow& window) {
         win.overrideRedirect = (window.styleMask() & AppKit::NSWindowStyleMaskTitled) == 0;
         const CGRect f = window.frame();
         const std::uint32_t mask = XCB_CW_BACK_PIXMAP | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK;
-        const std::uint32_t values[] = {
-            XCB_BACK_PIXMAP_NONE, win.overrideRedirect ? 1u : 0u,
-            XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
-                XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
-                XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        const std::uint32_t values[] = {XCB_BACK_PIXMAP_NONE, win.overrideRedirect ? 1u : 0u,
+                                        XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_BUTTON_PRESS |
+                                            XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION |
+                                            XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
+                                            XCB_EVENT_MASK_STRUCTURE_NOTIFY};
         xcb_create_window(s.c, XCB_COPY_FROM_PARENT, win.id, s.screen->root, static_cast<int16_t>(f.minX()),
                           static_cast<int16_t>(s.xTop(f)), std::max<uint16_t>(1, std::lround(f.width())),
                           std::max<uint16_t>(1, std::lround(f.height())), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
@@ -350,8 +350,8 @@ void X11Backend::windowChanged(AppKit::NSWindow& window) {
             xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.NET_WM_WINDOW_TYPE, XCB_ATOM_ATOM, 32, 1,
                                 &s.NET_WM_WINDOW_TYPE_NORMAL);
             const std::string title = window.title;
-            xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.NET_WM_NAME, s.UTF8_STRING, 8,
-                                title.size(), title.data());
+            xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.NET_WM_NAME, s.UTF8_STRING, 8, title.size(),
+                                title.data());
             if (window.level() > AppKit::NSNormalWindowLevel)
                 xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.NET_WM_STATE, XCB_ATOM_ATOM, 32, 1,
                                     &s.NET_WM_STATE_ABOVE);
@@ -366,10 +366,9 @@ void X11Backend::windowChanged(AppKit::NSWindow& window) {
                                           static_cast<std::uint32_t>(static_cast<int32_t>(s.xTop(f))),
                                           static_cast<std::uint32_t>(std::max(1L, std::lround(f.width()))),
                                           static_cast<std::uint32_t>(std::max(1L, std::lround(f.height())))};
-        xcb_configure_window(s.c, win.id,
-                             XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-                                 XCB_CONFIG_WINDOW_HEIGHT,
-                             geometry);
+        xcb_configure_window(
+            s.c, win.id, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
+            geometry);
         if (f.size != win.frame.size) win.dirty = true;
         win.frame = f;
         // A round window (a layer whose corner radius is half its side) is cut to its circle.
@@ -457,9 +456,10 @@ void X11Backend::cursorHiddenChanged(bool hidden) {
         }
         Freed pointer(xcb_grab_pointer_reply(
             s.c,
-            xcb_grab_pointer(s.c, 0, s.screen->root,
-                             XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE,
-                             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, s.blankCursor, XCB_CURRENT_TIME),
+            xcb_grab_pointer(
+                s.c, 0, s.screen->root,
+                XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE,
+                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, s.blankCursor, XCB_CURRENT_TIME),
             nullptr));
         Freed keyboard(xcb_grab_keyboard_reply(
             s.c, xcb_grab_keyboard(s.c, 0, s.screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
@@ -752,8 +752,10 @@ std::shared_ptr<CoreGraphics::Image> X11Backend::captureScreen(CGRect rect, long
     if (!useSnapshot) {
         const int cx = std::clamp(x0, 0, sw), cy = std::clamp(y0, 0, sh);
         const int cw = std::clamp(x0 + w, 0, sw) - cx, ch = std::clamp(y0 + h, 0, sh) - cy;
-        if (s.shmSnapshot(cx, cy, cw, ch, live)) shot = &live;
-        else if (!s.portalSnapshot()) return nullptr;
+        if (s.shmSnapshot(cx, cy, cw, ch, live))
+            shot = &live;
+        else if (!s.portalSnapshot())
+            return nullptr;
     } else if (s.beforeMap.pixels.empty() && !s.portalSnapshot()) {
         return nullptr;
     }
@@ -786,8 +788,8 @@ void X11Backend::State::serveSelection(const xcb_selection_request_event_t& r) {
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, r.requestor, property, XCB_ATOM_ATOM, 32, 2, targets);
             n.property = property;
         } else if (r.target == UTF8_STRING) {
-            xcb_change_property(c, XCB_PROP_MODE_REPLACE, r.requestor, property, UTF8_STRING, 8,
-                                clipboardText.size(), clipboardText.data());
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, r.requestor, property, UTF8_STRING, 8, clipboardText.size(),
+                                clipboardText.data());
             n.property = property;
         }
     }
@@ -798,169 +800,176 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
     auto& app = AppKit::NSApplication::shared();
     const std::uint8_t type = e->response_type & 0x7f;
     switch (type) {
-    case XCB_EXPOSE: {
-        auto* ev = reinterpret_cast<xcb_expose_event_t*>(e);
-        if (trayIcon && ev->window == trayIcon && ev->count == 0) drawTrayIcon();
-        if (auto n = numberOfXWindow.find(ev->window); n != numberOfXWindow.end()) windows[n->second].dirty = true;
-        break;
-    }
-    case XCB_MOTION_NOTIFY: {
-        auto* ev = reinterpret_cast<xcb_motion_notify_event_t*>(e);
-        const auto p = modelPoint(ev->root_x, ev->root_y);
-        if (buttonDown >= 0)
-            app.inputMouseDragged(p, buttonDown, modelModifiers(ev->state));
-        else
-            app.inputMouseMoved(p, modelModifiers(ev->state));
-        break;
-    }
-    case XCB_BUTTON_PRESS:
-    case XCB_BUTTON_RELEASE: {
-        auto* ev = reinterpret_cast<xcb_button_press_event_t*>(e);
-        if (trayIcon && ev->event == trayIcon) {
-            // The icon is the status item: a press clicks it; its release belongs to that click.
-            if (type == XCB_BUTTON_PRESS && (ev->detail == 1 || ev->detail == 3)) trayIconClicked(ev->detail == 3 ? 1 : 0);
+        case XCB_EXPOSE: {
+            auto* ev = reinterpret_cast<xcb_expose_event_t*>(e);
+            if (trayIcon && ev->window == trayIcon && ev->count == 0) drawTrayIcon();
+            if (auto n = numberOfXWindow.find(ev->window); n != numberOfXWindow.end()) windows[n->second].dirty = true;
             break;
         }
-        const auto p = modelPoint(ev->root_x, ev->root_y);
-        if (ev->detail >= 4 && ev->detail <= 7) {  // wheel: press only
+        case XCB_MOTION_NOTIFY: {
+            auto* ev = reinterpret_cast<xcb_motion_notify_event_t*>(e);
+            const auto p = modelPoint(ev->root_x, ev->root_y);
+            if (buttonDown >= 0)
+                app.inputMouseDragged(p, buttonDown, modelModifiers(ev->state));
+            else
+                app.inputMouseMoved(p, modelModifiers(ev->state));
+            break;
+        }
+        case XCB_BUTTON_PRESS:
+        case XCB_BUTTON_RELEASE: {
+            auto* ev = reinterpret_cast<xcb_button_press_event_t*>(e);
+            if (trayIcon && ev->event == trayIcon) {
+                // The icon is the status item: a press clicks it; its release belongs to that click.
+                if (type == XCB_BUTTON_PRESS && (ev->detail == 1 || ev->detail == 3))
+                    trayIconClicked(ev->detail == 3 ? 1 : 0);
+                break;
+            }
+            const auto p = modelPoint(ev->root_x, ev->root_y);
+            if (ev->detail >= 4 && ev->detail <= 7) {  // wheel: press only
+                if (type == XCB_BUTTON_PRESS) {
+                    const double dy = ev->detail == 4 ? 1 : ev->detail == 5 ? -1 : 0;
+                    const double dx = ev->detail == 6 ? 1 : ev->detail == 7 ? -1 : 0;
+                    app.inputScrollWheel(p, dx, dy, modelModifiers(ev->state));
+                }
+                break;
+            }
+            const int button = ev->detail == 1 ? 0 : ev->detail == 3 ? 1 : 2;
             if (type == XCB_BUTTON_PRESS) {
-                const double dy = ev->detail == 4 ? 1 : ev->detail == 5 ? -1 : 0;
-                const double dx = ev->detail == 6 ? 1 : ev->detail == 7 ? -1 : 0;
-                app.inputScrollWheel(p, dx, dy, modelModifiers(ev->state));
+                // Double-click time as most desktops set it.
+                clickCount = (button == lastClickButton && ev->time - lastClickTime < 400) ? clickCount + 1 : 1;
+                lastClickTime = ev->time;
+                lastClickButton = button;
+                buttonDown = button;
+                app.inputMouseDown(p, button, clickCount, modelModifiers(ev->state));
+            } else {
+                buttonDown = -1;
+                app.inputMouseUp(p, button, clickCount, modelModifiers(ev->state));
             }
             break;
         }
-        const int button = ev->detail == 1 ? 0 : ev->detail == 3 ? 1 : 2;
-        if (type == XCB_BUTTON_PRESS) {
-            // Double-click time as most desktops set it.
-            clickCount = (button == lastClickButton && ev->time - lastClickTime < 400) ? clickCount + 1 : 1;
-            lastClickTime = ev->time;
-            lastClickButton = button;
-            buttonDown = button;
-            app.inputMouseDown(p, button, clickCount, modelModifiers(ev->state));
-        } else {
-            buttonDown = -1;
-            app.inputMouseUp(p, button, clickCount, modelModifiers(ev->state));
-        }
-        break;
-    }
-    case XCB_KEY_PRESS:
-    case XCB_KEY_RELEASE: {
-        auto* ev = reinterpret_cast<xcb_key_press_event_t*>(e);
-        const xcb_keysym_t sym = xcb_key_symbols_get_keysym(keysyms, ev->detail, 0);
-        const auto code = keyCodeForKeysym(sym);
-        if (!code) break;
-        const auto mods = modelModifiers(ev->state);
-        if (ev->event == screen->root && hotKeys.count({*code, AppKit::HotKeyBinder::normalized(mods)})) {
-            if (type == XCB_KEY_PRESS) app.inputHotKeyPressed(*code, mods);
+        case XCB_KEY_PRESS:
+        case XCB_KEY_RELEASE: {
+            auto* ev = reinterpret_cast<xcb_key_press_event_t*>(e);
+            const xcb_keysym_t sym = xcb_key_symbols_get_keysym(keysyms, ev->detail, 0);
+            const auto code = keyCodeForKeysym(sym);
+            if (!code) break;
+            const auto mods = modelModifiers(ev->state);
+            if (ev->event == screen->root && hotKeys.count({*code, AppKit::HotKeyBinder::normalized(mods)})) {
+                if (type == XCB_KEY_PRESS) app.inputHotKeyPressed(*code, mods);
+                break;
+            }
+            const xcb_keysym_t shown = xcb_key_symbols_get_keysym(keysyms, ev->detail, (ev->state & kXShift) ? 1 : 0);
+            std::string chars;
+            if (shown >= 0x20 && shown < 0x7f)
+                chars = std::string(1, static_cast<char>(shown));
+            else if (shown == 0xff0d)
+                chars = "\r";
+            else if (shown == 0xff1b)
+                chars = "\x1b";
+            else if (shown == 0xff09)
+                chars = "\t";
+            else if (shown == 0xff08)
+                chars = "\x7f";
+            if (type == XCB_KEY_PRESS)
+                app.inputKeyDown(*code, chars, mods);
+            else
+                app.inputKeyUp(*code, chars, mods);
             break;
         }
-        const xcb_keysym_t shown = xcb_key_symbols_get_keysym(keysyms, ev->detail, (ev->state & kXShift) ? 1 : 0);
-        std::string chars;
-        if (shown >= 0x20 && shown < 0x7f) chars = std::string(1, static_cast<char>(shown));
-        else if (shown == 0xff0d) chars = "\r";
-        else if (shown == 0xff1b) chars = "\x1b";
-        else if (shown == 0xff09) chars = "\t";
-        else if (shown == 0xff08) chars = "\x7f";
-        if (type == XCB_KEY_PRESS)
-            app.inputKeyDown(*code, chars, mods);
-        else
-            app.inputKeyUp(*code, chars, mods);
-        break;
-    }
-    case XCB_CLIENT_MESSAGE: {
-        auto* ev = reinterpret_cast<xcb_client_message_event_t*>(e);
-        if (ev->type == MANAGER && followingTray && ev->data.data32[1] == TRAY_SELECTION &&
-            ev->data.data32[2] != trayManager) {
-            // A tray started (or replaced the one we were in): dock there.
-            trayManager = ev->data.data32[2];
+        case XCB_CLIENT_MESSAGE: {
+            auto* ev = reinterpret_cast<xcb_client_message_event_t*>(e);
+            if (ev->type == MANAGER && followingTray && ev->data.data32[1] == TRAY_SELECTION &&
+                ev->data.data32[2] != trayManager) {
+                // A tray started (or replaced the one we were in): dock there.
+                trayManager = ev->data.data32[2];
+                trayDocked = false;
+                dockTrayIcon();
+                break;
+            }
+            if (ev->type == WM_PROTOCOLS && ev->data.data32[0] == WM_DELETE_WINDOW)
+                if (auto n = numberOfXWindow.find(ev->window); n != numberOfXWindow.end())
+                    if (auto w = windows[n->second].model.lock()) w->performClose();
+            break;
+        }
+        case XCB_CONFIGURE_NOTIFY: {
+            auto* ev = reinterpret_cast<xcb_configure_notify_event_t*>(e);
+            if (trayIcon && ev->window == trayIcon && (ev->width != iconWidth || ev->height != iconHeight)) {
+                iconWidth = ev->width;  // the size the panel gave the icon
+                iconHeight = ev->height;
+                drawTrayIcon();
+            }
+            break;
+        }
+        case XCB_DESTROY_NOTIFY: {
+            auto* ev = reinterpret_cast<xcb_destroy_notify_event_t*>(e);
+            if (trayManager == XCB_NONE || ev->window != trayManager) break;
+            // The tray ended: its save-set put the icon on the root; keep it out
+            // of sight until a tray asks for icons again.
+            trayManager = XCB_NONE;
             trayDocked = false;
-            dockTrayIcon();
+            if (auto item = statusItem.lock()) item->panelFrame.reset();
+            if (trayIcon) xcb_unmap_window(c, trayIcon);
+            Freed owner(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, TRAY_SELECTION), nullptr));
+            if (owner && owner->owner != XCB_NONE && owner->owner != ev->window) {
+                trayManager = owner->owner;
+                dockTrayIcon();
+            }
             break;
         }
-        if (ev->type == WM_PROTOCOLS && ev->data.data32[0] == WM_DELETE_WINDOW)
-            if (auto n = numberOfXWindow.find(ev->window); n != numberOfXWindow.end())
-                if (auto w = windows[n->second].model.lock()) w->performClose();
-        break;
-    }
-    case XCB_CONFIGURE_NOTIFY: {
-        auto* ev = reinterpret_cast<xcb_configure_notify_event_t*>(e);
-        if (trayIcon && ev->window == trayIcon && (ev->width != iconWidth || ev->height != iconHeight)) {
-            iconWidth = ev->width;  // the size the panel gave the icon
-            iconHeight = ev->height;
-            drawTrayIcon();
-        }
-        break;
-    }
-    case XCB_DESTROY_NOTIFY: {
-        auto* ev = reinterpret_cast<xcb_destroy_notify_event_t*>(e);
-        if (trayManager == XCB_NONE || ev->window != trayManager) break;
-        // The tray ended: its save-set put the icon on the root; keep it out
-        // of sight until a tray asks for icons again.
-        trayManager = XCB_NONE;
-        trayDocked = false;
-        if (auto item = statusItem.lock()) item->panelFrame.reset();
-        if (trayIcon) xcb_unmap_window(c, trayIcon);
-        Freed owner(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, TRAY_SELECTION), nullptr));
-        if (owner && owner->owner != XCB_NONE && owner->owner != ev->window) {
-            trayManager = owner->owner;
-            dockTrayIcon();
-        }
-        break;
-    }
-    case XCB_SELECTION_REQUEST:
-        serveSelection(*reinterpret_cast<xcb_selection_request_event_t*>(e));
-        break;
-    case XCB_SELECTION_CLEAR:
-        ownsClipboard = false;
-        break;
-    case XCB_SELECTION_NOTIFY: {
-        auto* ev = reinterpret_cast<xcb_selection_notify_event_t*>(e);
-        if (ev->property == XCB_NONE || ev->requestor != clipboardOwner) break;
-        Freed r(xcb_get_property_reply(
-            c, xcb_get_property(c, 1, clipboardOwner, ev->property, XCB_ATOM_ANY, 0, 1 << 22), nullptr));
-        if (r && r->type == UTF8_STRING) {
-            const auto* data = static_cast<const char*>(xcb_get_property_value(r.p));
-            app.inputPasteboardChangedByOtherProgram(std::string(data, xcb_get_property_value_length(r.p)));
-        }
-        break;
-    }
-    case XCB_MAPPING_NOTIFY:
-        xcb_refresh_keyboard_mapping(keysyms, reinterpret_cast<xcb_mapping_notify_event_t*>(e));
-        break;
-    case XCB_GE_GENERIC: {
-        auto* ge = reinterpret_cast<xcb_ge_generic_event_t*>(e);
-        // While we hold the pointer its clicks come as core events already.
-        if (!hasXInput2 || ge->extension != xinputOpcode || grabbing || menuGrab) break;
-        const auto kind = ge->event_type;
-        if (kind != XCB_INPUT_RAW_MOTION && kind != XCB_INPUT_RAW_BUTTON_PRESS && kind != XCB_INPUT_RAW_BUTTON_RELEASE)
+        case XCB_SELECTION_REQUEST:
+            serveSelection(*reinterpret_cast<xcb_selection_request_event_t*>(e));
             break;
-        // Over a window of ours the core events already tell the model.
-        Freed q(xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr));
-        if (!q || numberOfXWindow.count(q->child)) break;
-        const auto p = modelPoint(q->root_x, q->root_y);
-        const auto mods = modelModifiers(q->mask);
-        if (kind == XCB_INPUT_RAW_MOTION) {
-            app.inputMouseMoved(p, mods);
+        case XCB_SELECTION_CLEAR:
+            ownsClipboard = false;
+            break;
+        case XCB_SELECTION_NOTIFY: {
+            auto* ev = reinterpret_cast<xcb_selection_notify_event_t*>(e);
+            if (ev->property == XCB_NONE || ev->requestor != clipboardOwner) break;
+            Freed r(xcb_get_property_reply(
+                c, xcb_get_property(c, 1, clipboardOwner, ev->property, XCB_ATOM_ANY, 0, 1 << 22), nullptr));
+            if (r && r->type == UTF8_STRING) {
+                const auto* data = static_cast<const char*>(xcb_get_property_value(r.p));
+                app.inputPasteboardChangedByOtherProgram(std::string(data, xcb_get_property_value_length(r.p)));
+            }
             break;
         }
-        const auto detail = reinterpret_cast<xcb_input_raw_button_press_event_t*>(e)->detail;
-        if (detail >= 4 && detail <= 7) break;
-        const int button = detail == 1 ? 0 : detail == 3 ? 1 : 2;
-        if (kind == XCB_INPUT_RAW_BUTTON_PRESS)
-            app.inputMouseDown(p, button, 1, mods);
-        else
-            app.inputMouseUp(p, button, 1, mods);
-        break;
-    }
-    default:
-        if (hasXFixes && type == xfixesEvent + XCB_XFIXES_SELECTION_NOTIFY) {
-            auto* ev = reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(e);
-            if (ev->selection == CLIPBOARD && ev->owner != XCB_NONE && ev->owner != clipboardOwner)
-                xcb_convert_selection(c, clipboardOwner, CLIPBOARD, UTF8_STRING, VEXIL_SELECTION,
-                                      ev->selection_timestamp);
+        case XCB_MAPPING_NOTIFY:
+            xcb_refresh_keyboard_mapping(keysyms, reinterpret_cast<xcb_mapping_notify_event_t*>(e));
+            break;
+        case XCB_GE_GENERIC: {
+            auto* ge = reinterpret_cast<xcb_ge_generic_event_t*>(e);
+            // While we hold the pointer its clicks come as core events already.
+            if (!hasXInput2 || ge->extension != xinputOpcode || grabbing || menuGrab) break;
+            const auto kind = ge->event_type;
+            if (kind != XCB_INPUT_RAW_MOTION && kind != XCB_INPUT_RAW_BUTTON_PRESS &&
+                kind != XCB_INPUT_RAW_BUTTON_RELEASE)
+                break;
+            // Over a window of ours the core events already tell the model.
+            Freed q(xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr));
+            if (!q || numberOfXWindow.count(q->child)) break;
+            const auto p = modelPoint(q->root_x, q->root_y);
+            const auto mods = modelModifiers(q->mask);
+            if (kind == XCB_INPUT_RAW_MOTION) {
+                app.inputMouseMoved(p, mods);
+                break;
+            }
+            const auto detail = reinterpret_cast<xcb_input_raw_button_press_event_t*>(e)->detail;
+            if (detail >= 4 && detail <= 7) break;
+            const int button = detail == 1 ? 0 : detail == 3 ? 1 : 2;
+            if (kind == XCB_INPUT_RAW_BUTTON_PRESS)
+                app.inputMouseDown(p, button, 1, mods);
+            else
+                app.inputMouseUp(p, button, 1, mods);
+            break;
         }
-        break;
+        default:
+            if (hasXFixes && type == xfixesEvent + XCB_XFIXES_SELECTION_NOTIFY) {
+                auto* ev = reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(e);
+                if (ev->selection == CLIPBOARD && ev->owner != XCB_NONE && ev->owner != clipboardOwner)
+                    xcb_convert_selection(c, clipboardOwner, CLIPBOARD, UTF8_STRING, VEXIL_SELECTION,
+                                          ev->selection_timestamp);
+            }
+            break;
     }
 }
 

@@ -75,12 +75,13 @@ void nameForColor(benchmark::State& state) {
     std::size_t sink = 0;
     bench::SideBySide sides(state);
     for (auto _ : state) {
-        sides.iteration([&] {
-            for (std::size_t i = 0; i < n; ++i) sink += names.nameForColor(*inputs.colors[i])->size();
-        },
-                        [&] {
-                            for (std::size_t i = 0; i < n; ++i) sink += inputs.floor(i);
-                        });
+        sides.iteration(
+            [&] {
+                for (std::size_t i = 0; i < n; ++i) sink += names.nameForColor(*inputs.colors[i])->size();
+            },
+            [&] {
+                for (std::size_t i = 0; i < n; ++i) sink += inputs.floor(i);
+            });
     }
     benchmark::DoNotOptimize(sink);
     sides.report(static_cast<std::int64_t>(n), "floor", true);

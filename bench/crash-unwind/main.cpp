@@ -23,23 +23,22 @@
 
 namespace {
 
-constexpr int kDepth = 92; // with the benchmark's and the C runtime's frames, about 100
+constexpr int kDepth = 92;  // with the benchmark's and the C runtime's frames, about 100
 constexpr int kMaxFrames = 256;
 
-vxcrash_async_image_list_t *g_images;
-vxcrash_async_unwind_cache_t *g_rows;
+vxcrash_async_image_list_t* g_images;
+vxcrash_async_unwind_cache_t* g_rows;
 
-uintptr_t g_stackTop; // this thread's stack, as a live report knows it
+uintptr_t g_stackTop;  // this thread's stack, as a live report knows it
 
 struct Walk {
-    vxcrash_async_unwind_cache_t *rows; // nullptr: cold
+    vxcrash_async_unwind_cache_t* rows;  // nullptr: cold
     int count;
     uint64_t pcs[kMaxFrames];
 };
 
-vxcrash_error_t walkBody(vxcrash_async_thread_state_t *state, void *context)
-{
-    auto *walk = static_cast<Walk *>(context);
+vxcrash_error_t walkBody(vxcrash_async_thread_state_t* state, void* context) {
+    auto* walk = static_cast<Walk*>(context);
     vxcrash_async_task_t task;
     vxcrash_async_task_init(&task);
     vxcrash_async_task_set_unwind_cache(&task, walk->rows);
@@ -60,46 +59,35 @@ vxcrash_error_t walkBody(vxcrash_async_thread_state_t *state, void *context)
     return VXCRASH_ESUCCESS;
 }
 
-__attribute__((noinline)) int ourWalk(Walk *walk)
-{
+__attribute__((noinline)) int ourWalk(Walk* walk) {
     vxcrash_async_thread_state_current(walkBody, walk);
     return walk->count;
 }
 
-__attribute__((noinline)) int theirWalk(void **buffer)
-{
-    return unw_backtrace(buffer, kMaxFrames);
-}
+__attribute__((noinline)) int theirWalk(void** buffer) { return unw_backtrace(buffer, kMaxFrames); }
 
-void BM_FrameCursorWarm(benchmark::State &state)
-{
+void BM_FrameCursorWarm(benchmark::State& state) {
     Walk walk{g_rows, 0, {}};
-    for (auto _ : state)
-        benchmark::DoNotOptimize(ourWalk(&walk));
+    for (auto _ : state) benchmark::DoNotOptimize(ourWalk(&walk));
     state.counters["frames"] = walk.count;
 }
 
-void BM_UnwBacktraceWarm(benchmark::State &state)
-{
-    void *buffer[kMaxFrames];
+void BM_UnwBacktraceWarm(benchmark::State& state) {
+    void* buffer[kMaxFrames];
     int n = 0;
-    for (auto _ : state)
-        benchmark::DoNotOptimize(n = theirWalk(buffer));
+    for (auto _ : state) benchmark::DoNotOptimize(n = theirWalk(buffer));
     state.counters["frames"] = n;
 }
 
-void BM_FrameCursorCold(benchmark::State &state)
-{
+void BM_FrameCursorCold(benchmark::State& state) {
     Walk walk{nullptr, 0, {}};
-    for (auto _ : state)
-        benchmark::DoNotOptimize(ourWalk(&walk));
+    for (auto _ : state) benchmark::DoNotOptimize(ourWalk(&walk));
     state.counters["frames"] = walk.count;
 }
 
 // libunwind's step-by-step walk; unw_backtrace's trace cache cannot be
 // turned off, so the cold walk is this one without caches.
-__attribute__((noinline)) int theirSteppedWalk(void **buffer)
-{
+__attribute__((noinline)) int theirSteppedWalk(void** buffer) {
     unw_context_t context;
     unw_cursor_t cursor;
     unw_getcontext(&context);
@@ -108,14 +96,13 @@ __attribute__((noinline)) int theirSteppedWalk(void **buffer)
     while (n < kMaxFrames && unw_step(&cursor) > 0) {
         unw_word_t ip;
         unw_get_reg(&cursor, UNW_REG_IP, &ip);
-        buffer[n++] = (void *)ip;
+        buffer[n++] = (void*)ip;
     }
     return n;
 }
 
-void BM_UnwStepCold(benchmark::State &state)
-{
-    void *buffer[kMaxFrames];
+void BM_UnwStepCold(benchmark::State& state) {
+    void* buffer[kMaxFrames];
     int n = 0;
     // Without caching libunwind decodes every frame's unwind entry afresh.
     unw_set_caching_policy(unw_local_addr_space, UNW_CACHE_NONE);
@@ -127,12 +114,10 @@ void BM_UnwStepCold(benchmark::State &state)
     state.counters["frames"] = n;
 }
 
-void BM_UnwStepWarm(benchmark::State &state)
-{
-    void *buffer[kMaxFrames];
+void BM_UnwStepWarm(benchmark::State& state) {
+    void* buffer[kMaxFrames];
     int n = 0;
-    for (auto _ : state)
-        benchmark::DoNotOptimize(n = theirSteppedWalk(buffer));
+    for (auto _ : state) benchmark::DoNotOptimize(n = theirSteppedWalk(buffer));
     state.counters["frames"] = n;
 }
 
@@ -144,11 +129,10 @@ BENCHMARK(BM_UnwStepCold);
 
 // The frames from the first recursion frame down both walks share must be
 // the same return addresses (the walks start in different places).
-bool sameFrames()
-{
+bool sameFrames() {
     Walk walk{g_rows, 0, {}};
     ourWalk(&walk);
-    void *buffer[kMaxFrames];
+    void* buffer[kMaxFrames];
     int theirs = theirWalk(buffer);
     // Match the outermost frames from the end.
     int shared = 0;
@@ -165,8 +149,7 @@ bool sameFrames()
 
 int g_result = 0;
 
-__attribute__((noinline, noclone)) int descend(int depth)
-{
+__attribute__((noinline, noclone)) int descend(int depth) {
     if (depth <= 0) {
         if (!sameFrames()) {
             g_result = 1;
@@ -180,17 +163,15 @@ __attribute__((noinline, noclone)) int descend(int depth)
     return r + 1;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 2;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
     g_images = new vxcrash_async_image_list_t();
     vxcrash_async_image_list_init(g_images);
     pthread_attr_t attr;
-    void *stackLow = nullptr;
+    void* stackLow = nullptr;
     size_t stackSize = 0;
     if (pthread_getattr_np(pthread_self(), &attr) != 0 || pthread_attr_getstack(&attr, &stackLow, &stackSize) != 0)
         return 2;

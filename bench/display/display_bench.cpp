@@ -74,8 +74,8 @@ std::uint32_t rgb(const CoreGraphics::RGBA& p) {
 }
 
 std::vector<std::uint32_t> coreGetImage(int x, int y) {
-    auto* r = xcb_get_image_reply(gOther, xcb_get_image(gOther, XCB_IMAGE_FORMAT_Z_PIXMAP, gScreen->root, x, y, kGrid,
-                                                        kGrid, ~0u), nullptr);
+    auto* r = xcb_get_image_reply(
+        gOther, xcb_get_image(gOther, XCB_IMAGE_FORMAT_Z_PIXMAP, gScreen->root, x, y, kGrid, kGrid, ~0u), nullptr);
     std::vector<std::uint32_t> out;
     if (r) {
         const auto* px = reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(r));
@@ -178,7 +178,8 @@ void magnifierFrame(benchmark::State& state) {
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]).rfind("--benchmark_", 0) != 0 && std::string(argv[i]) != "--help") {
-            std::fprintf(stderr, "%s: unrecognized argument '%s' (only --benchmark_... flags are understood; see --help)\n",
+            std::fprintf(stderr,
+                         "%s: unrecognized argument '%s' (only --benchmark_... flags are understood; see --help)\n",
                          argv[0], argv[i]);
             return 2;
         }

@@ -91,12 +91,14 @@ struct Prepared {
 Prepared prepare(ExportFormat format, bool html) {
     std::vector<RYColor> colors;
     colors.reserve(items().size());
-    for (const auto& item : items()) colors.push_back(html ? RYColor::htmlRecord(*item) : RYColor::fromColorItem(*item));
+    for (const auto& item : items())
+        colors.push_back(html ? RYColor::htmlRecord(*item) : RYColor::fromColorItem(*item));
     makeFlatNamesUnique(colors);
     const bool escape = format == ExportFormat::html;
     for (auto& c : colors) {
         if (escape) {
-            for (std::string* f : {&c.name, &c.red, &c.green, &c.blue, &c.alpha, &c.flatName, &c.hex}) *f = htmlEscaped(*f);
+            for (std::string* f : {&c.name, &c.red, &c.green, &c.blue, &c.alpha, &c.flatName, &c.hex})
+                *f = htmlEscaped(*f);
         } else {
             c.name = singleLineText(c.name);
         }
@@ -126,9 +128,9 @@ std::string loopExtension(ExportFormat format, const Prepared& d) {
     fileHeader(out, p, d, "swift");
     appendf(out, "import %s\n\nextension %s {\n", p.kit, p.cls);
     for (const auto& c : d.colors)
-        appendf(out, "    /// %s (%s)\n    static let %s = %s(%s: %s, green: %s, blue: %s, alpha: %s)\n", c.name.c_str(),
-                c.hex.c_str(), c.flatName.c_str(), p.cls, p.swiftInit, c.red.c_str(), c.green.c_str(), c.blue.c_str(),
-                c.alpha.c_str());
+        appendf(out, "    /// %s (%s)\n    static let %s = %s(%s: %s, green: %s, blue: %s, alpha: %s)\n",
+                c.name.c_str(), c.hex.c_str(), c.flatName.c_str(), p.cls, p.swiftInit, c.red.c_str(), c.green.c_str(),
+                c.blue.c_str(), c.alpha.c_str());
     out += "}\n";
     return out;
 }
@@ -207,7 +209,8 @@ RYPaletteExporter::Category templateCategory(ExportFormat format) {
     return RYPaletteExporter::renderCategory(items(), format, folder()).value_or(RYPaletteExporter::Category{});
 }
 std::string templateHTML() {
-    return RYPaletteExporter::renderColors(htmlRecords(), ExportFormat::html, folder().folderName()).value_or("<failed>");
+    return RYPaletteExporter::renderColors(htmlRecords(), ExportFormat::html, folder().folderName())
+        .value_or("<failed>");
 }
 
 struct Case {
@@ -225,7 +228,8 @@ std::vector<Case> cases(const std::string& prefix) {
             std::cerr << name << ": the template and the loop disagree\n";
             std::exit(1);
         }
-        out.push_back({prefix + name, [f] { return templateExtension(f).size(); }, [f] { return loopExtension(f).size(); }});
+        out.push_back(
+            {prefix + name, [f] { return templateExtension(f).size(); }, [f] { return loopExtension(f).size(); }});
     }
     for (auto [name, format] : {std::pair{"NSColorCategory", ExportFormat::nscolorCategory},
                                 std::pair{"UIColorCategory", ExportFormat::uicolorCategory}}) {
@@ -250,7 +254,8 @@ std::vector<Case> cases(const std::string& prefix) {
                                       std::tuple{"html", ExportFormat::html, true}}) {
         auto d = std::make_shared<Prepared>(prepare(format, html));
         std::vector<RYColor> raw;
-        for (const auto& item : items()) raw.push_back(html ? RYColor::htmlRecord(*item) : RYColor::fromColorItem(*item));
+        for (const auto& item : items())
+            raw.push_back(html ? RYColor::htmlRecord(*item) : RYColor::fromColorItem(*item));
         auto context = std::make_shared<Foundation::Dictionary>(
             RYPaletteExporter::makeContext(std::move(raw), folder().folderName(), format));
         const std::string path = *templateName(format);
@@ -260,7 +265,8 @@ std::vector<Case> cases(const std::string& prefix) {
             std::cerr << name << " (engine only): the template and the loop disagree\n";
             std::exit(1);
         }
-        out.push_back({std::string("engineOnly/") + name, [path, context] { return engineRender(path, *context).size(); },
+        out.push_back({std::string("engineOnly/") + name,
+                       [path, context] { return engineRender(path, *context).size(); },
                        [viaLoop] { return viaLoop().size(); }});
     }
     return out;

@@ -60,8 +60,8 @@ struct RawLoop {
                      "\"log\" TEXT NOT NULL, \"targetToken\" TEXT, \"targetKey\" TEXT, \"priority\" INTEGER);"
                      "CREATE INDEX \"ix_logs_priority\" ON \"logs\" (\"priority\");",
                      nullptr, nullptr, nullptr);
-        sqlite3_prepare_v2(db, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"priority\") VALUES (?, ?, ?)", -1, &insert,
-                           nullptr);
+        sqlite3_prepare_v2(db, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"priority\") VALUES (?, ?, ?)", -1,
+                           &insert, nullptr);
     }
     ~RawLoop() {
         sqlite3_finalize(insert);
@@ -82,7 +82,8 @@ struct RawLoop {
         std::vector<std::string> out;
         sqlite3_stmt* q = nullptr;
         sqlite3_prepare_v2(db, "SELECT \"log\" FROM \"logs\" ORDER BY \"id\"", -1, &q, nullptr);
-        while (sqlite3_step(q) == SQLITE_ROW) out.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)));
+        while (sqlite3_step(q) == SQLITE_ROW)
+            out.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)));
         sqlite3_finalize(q);
         return out;
     }
@@ -103,10 +104,9 @@ bool sameRound(benchmark::State& state, DAVLogDBStorage& storage, RawLoop& raw,
         if (!storage.saveLog(logs[i], "Analytics", DAVFlagsNormal) || !raw.store(rows[i]))
             return fail(state, "a log was not stored");
     std::vector<std::shared_ptr<DAVLog>> loaded;
-    storage.loadLogsWithGroupId("Analytics", kRound, std::nullopt,
-                                [&](const std::vector<std::shared_ptr<DAVLog>>& l, const std::optional<std::string>&) {
-                                    loaded = l;
-                                });
+    storage.loadLogsWithGroupId(
+        "Analytics", kRound, std::nullopt,
+        [&](const std::vector<std::shared_ptr<DAVLog>>& l, const std::optional<std::string>&) { loaded = l; });
     if (loaded.size() != kRound) return fail(state, "the store gave back a different number of logs");
     for (std::size_t i = 0; i < kRound; ++i) {
         auto* log = dynamic_cast<const DAVAbstractLog*>(loaded[i].get());

@@ -53,10 +53,16 @@ struct Row {
 Row rowFor(int i) {
     char color[24];
     unsigned v = static_cast<unsigned>(i) * 2654435761u;
-    if (i % 3 == 0) std::snprintf(color, sizeof color, "#%06x", v >> 8);
-    else std::snprintf(color, sizeof color, "#%08x", v % 4096u);
-    return {"id-" + std::to_string(i), color, 1.7e9 + i, i % 7 == 0 ? "Named " + std::to_string(i) : std::string(),
-            i % 10 == 0, std::int64_t{(i * 7919) % 100003}};
+    if (i % 3 == 0)
+        std::snprintf(color, sizeof color, "#%06x", v >> 8);
+    else
+        std::snprintf(color, sizeof color, "#%08x", v % 4096u);
+    return {"id-" + std::to_string(i),
+            color,
+            1.7e9 + i,
+            i % 7 == 0 ? "Named " + std::to_string(i) : std::string(),
+            i % 10 == 0,
+            std::int64_t{(i * 7919) % 100003}};
 }
 
 // The shape of a library colour item.
@@ -68,9 +74,10 @@ public:
             auto o = std::make_shared<ObjectSchema>();
             o->className = "Swatch";
             o->primaryKey = "id";
-            o->properties = {Property::make("id", PropertyType::String), Property::make("color", PropertyType::String),
-                             Property::make("created", PropertyType::Date), Property::make("colorName", PropertyType::String),
-                             Property::make("isDeleted", PropertyType::Bool), Property::make("order", PropertyType::Int)};
+            o->properties = {
+                Property::make("id", PropertyType::String),      Property::make("color", PropertyType::String),
+                Property::make("created", PropertyType::Date),   Property::make("colorName", PropertyType::String),
+                Property::make("isDeleted", PropertyType::Bool), Property::make("order", PropertyType::Int)};
             return o;
         }();
         return s;
@@ -87,8 +94,8 @@ public:
     }
     std::string color() const { return getString(kColor); }
     Row row() const {
-        return {getString(kId), getString(kColor), getDate(kCreated).secondsSince1970, getString(kColorName),
-                getBool(kIsDeleted), getInt(kOrder)};
+        return {getString(kId),        getString(kColor),   getDate(kCreated).secondsSince1970,
+                getString(kColorName), getBool(kIsDeleted), getInt(kOrder)};
     }
 };
 ObjectTypeRegistration<Swatch> registration;
@@ -129,7 +136,8 @@ void storeInsert(const std::string& path, int n) { storeInsert(*Realm::open(conf
 
 std::vector<std::string> storeQuery(const Realm& realm, int n) {
     std::vector<std::string> colors;
-    auto results = realm.objects<Swatch>().filter(Predicate("isDeleted == false AND order >= %d", {n / 2})).sorted("color");
+    auto results =
+        realm.objects<Swatch>().filter(Predicate("isDeleted == false AND order >= %d", {n / 2})).sorted("color");
     for (auto& s : results.objects()) colors.push_back(s->color());
     return colors;
 }
@@ -160,8 +168,9 @@ void rawInsert(sqlite3* db, int n) {
                        nullptr, nullptr, nullptr),
           db);
     sqlite3_stmt* ins = nullptr;
-    check(sqlite3_prepare_v2(db, "INSERT INTO swatch(id, color, created, colorName, isDeleted, \"order\") VALUES (?,?,?,?,?,?)",
-                             -1, &ins, nullptr),
+    check(sqlite3_prepare_v2(
+              db, "INSERT INTO swatch(id, color, created, colorName, isDeleted, \"order\") VALUES (?,?,?,?,?,?)", -1,
+              &ins, nullptr),
           db);
     for (int i = 0; i < n; ++i) {
         Row r = rowFor(i);
@@ -186,8 +195,8 @@ void rawInsert(const std::string& path, int n) {
 
 std::vector<std::string> rawQuery(sqlite3* db, int n) {
     sqlite3_stmt* q = nullptr;
-    check(sqlite3_prepare_v2(db, "SELECT color FROM swatch WHERE isDeleted = 0 AND \"order\" >= ? ORDER BY color, key", -1,
-                             &q, nullptr),
+    check(sqlite3_prepare_v2(db, "SELECT color FROM swatch WHERE isDeleted = 0 AND \"order\" >= ? ORDER BY color, key",
+                             -1, &q, nullptr),
           db);
     sqlite3_bind_int(q, 1, n / 2);
     std::vector<std::string> colors;
@@ -199,7 +208,8 @@ std::vector<std::string> rawQuery(sqlite3* db, int n) {
 std::vector<Row> rawReopen(const std::string& path, int expected) {
     sqlite3* db = openRaw(path);
     sqlite3_stmt* q = nullptr;
-    check(sqlite3_prepare_v2(db, "SELECT key, id, color, created, colorName, isDeleted, \"order\" FROM swatch ORDER BY key",
+    check(sqlite3_prepare_v2(db,
+                             "SELECT key, id, color, created, colorName, isDeleted, \"order\" FROM swatch ORDER BY key",
                              -1, &q, nullptr),
           db);
     std::vector<Row> rows;
@@ -225,7 +235,8 @@ std::vector<Row> rawReopen(const std::string& path, int expected) {
 // A scratch directory with the two files of one size, written once.
 struct Files {
     std::string dir, store, raw;
-    explicit Files(int n) : dir(Foundation::temporaryDirectory()), store(dir + "/store.realm"), raw(dir + "/raw.sqlite") {
+    explicit Files(int n)
+        : dir(Foundation::temporaryDirectory()), store(dir + "/store.realm"), raw(dir + "/raw.sqlite") {
         storeInsert(store, n);
         rawInsert(raw, n);
     }
@@ -345,14 +356,11 @@ void openOnly(benchmark::State& state) {
 
 int main(int argc, char** argv) {
     using Run = void (*)(benchmark::State&);
-    for (auto [name, run] : {std::pair<const char*, Run>{"insert", insert}, std::pair<const char*, Run>{"query", query},
-                             std::pair<const char*, Run>{"reopen", reopen}, std::pair<const char*, Run>{"cycle", cycle}})
-        benchmark::RegisterBenchmark(name, run)
-            ->Arg(1000)
-            ->Arg(10000)
-            ->Arg(100000)
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond);
+    for (auto [name, run] :
+         {std::pair<const char*, Run>{"insert", insert}, std::pair<const char*, Run>{"query", query},
+          std::pair<const char*, Run>{"reopen", reopen}, std::pair<const char*, Run>{"cycle", cycle}})
+        benchmark::RegisterBenchmark(name, run)->Arg(1000)->Arg(10000)->Arg(100000)->UseManualTime()->Unit(
+            benchmark::kMillisecond);
     benchmark::RegisterBenchmark("open_only", openOnly)->Arg(100000)->Unit(benchmark::kMillisecond);
     return bench::runBenchmarks(argc, argv, gFailed);
 }

@@ -48,8 +48,10 @@ public:
         state_.counters[referenceName + "_items/s"] =
             benchmark::Counter(iterations * static_cast<double>(itemsPerIteration) / reference_);
         state_.counters[referenceName + "_time"] = benchmark::Counter(reference_ / iterations);  // seconds
-        if (timeRatio) state_.counters["time_ratio"] = benchmark::Counter(ours_ / reference_);
-        else state_.counters["speed_ratio"] = benchmark::Counter(reference_ / ours_);
+        if (timeRatio)
+            state_.counters["time_ratio"] = benchmark::Counter(ours_ / reference_);
+        else
+            state_.counters["speed_ratio"] = benchmark::Counter(reference_ / ours_);
     }
 
 private:

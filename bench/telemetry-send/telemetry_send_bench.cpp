@@ -132,7 +132,8 @@ private:
 // Counts answered and stored logs and wakes the waiting thread.
 class Counter : public DAVChannelDelegate {
 public:
-    void channelDidSucceedSendingLog(const std::shared_ptr<DAVChannelProtocol>&, const std::shared_ptr<DAVLog>&) override {
+    void channelDidSucceedSendingLog(const std::shared_ptr<DAVChannelProtocol>&,
+                                     const std::shared_ptr<DAVLog>&) override {
         bump(answered_);
     }
     void channelDidFailSendingLog(const std::shared_ptr<DAVChannelProtocol>&, const std::shared_ptr<DAVLog>&,
@@ -198,16 +199,19 @@ struct Sdk {
 class Reference {
 public:
     explicit Reference(const std::string& base) : url_(base + "/logs?api-version=1.0.0") {
-        const std::string path = DAVUtility::sdkDirectory() + "/bench-reference-" + Foundation::makeUUIDString() + ".sqlite";
+        const std::string path =
+            DAVUtility::sdkDirectory() + "/bench-reference-" + Foundation::makeUUIDString() + ".sqlite";
         sqlite3_open(path.c_str(), &db_);
         // The store's own file settings: auto-vacuum, write-ahead log, full sync.
         exec("PRAGMA auto_vacuum = FULL");
         exec("PRAGMA journal_mode = WAL");
-        exec("CREATE TABLE \"logs\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"groupId\" TEXT NOT NULL, \"log\" TEXT "
-             "NOT NULL, \"targetToken\" TEXT, \"targetKey\" TEXT, \"priority\" INTEGER)");
+        exec(
+            "CREATE TABLE \"logs\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"groupId\" TEXT NOT NULL, \"log\" TEXT "
+            "NOT NULL, \"targetToken\" TEXT, \"targetKey\" TEXT, \"priority\" INTEGER)");
         exec("CREATE INDEX \"ix_logs_priority\" ON \"logs\" (\"priority\")");
         exec("CREATE INDEX \"ix_logs_groupId_priority_id\" ON \"logs\" (\"groupId\", \"priority\" DESC, \"id\")");
-        sqlite3_prepare_v2(db_, "INSERT INTO logs (groupId, log, priority) VALUES ('Bench', ?, 1)", -1, &insert_, nullptr);
+        sqlite3_prepare_v2(db_, "INSERT INTO logs (groupId, log, priority) VALUES ('Bench', ?, 1)", -1, &insert_,
+                           nullptr);
         multi_ = curl_multi_init();
         curl_multi_setopt(multi_, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kInFlight));
         for (const char* header : {"Content-Type: application/json", "Content-Encoding: gzip", "Expect:"})
@@ -228,7 +232,8 @@ public:
         for (std::size_t first = 0; first < logs.size(); first += kGroup) {
             exec("BEGIN IMMEDIATE");
             for (std::size_t i = first; i < std::min(logs.size(), first + kGroup); ++i) {
-                auto archive = DAVUtility::archiveKeyedData(Foundation::Value(std::static_pointer_cast<Foundation::Coding>(logs[i])));
+                auto archive = DAVUtility::archiveKeyedData(
+                    Foundation::Value(std::static_pointer_cast<Foundation::Coding>(logs[i])));
                 const std::string base64 = Foundation::base64Encode(*archive);
                 sqlite3_bind_text(insert_, 1, base64.data(), static_cast<int>(base64.size()), SQLITE_STATIC);
                 sqlite3_step(insert_);

@@ -79,7 +79,8 @@ std::string upper(std::string s) {
     return s;
 }
 
-const char* const kItem = "<li class=\"{{ c.name|lowercase }}\">{{ forloop.counter }}. {{ c.name }} {{ c.hex|uppercase }}</li>\n";
+const char* const kItem =
+    "<li class=\"{{ c.name|lowercase }}\">{{ forloop.counter }}. {{ c.name }} {{ c.hex|uppercase }}</li>\n";
 const char* const kMustacheItem = "<li class=\"{{lowerName}}\">{{counter}}. {{name}} {{upperHex}}</li>\n";
 
 enum class Mode { inlined, partial, oursOnly };

@@ -64,9 +64,13 @@ SchemeColors complementaryColors(double h, double s, double v, double a) {
 
 SchemeColors colorsForScheme(long rawValue, double h, double s, double v, double a) {
     switch (rawValue) {
-        case 1: return monochromaticColors(h, s, v, a);
-        case 2: return triadColors(h, s, v, a);
-        case 3: return complementaryColors(h, s, v, a);
-        default: return analogousColors(h, s, v, a);
+        case 1:
+            return monochromaticColors(h, s, v, a);
+        case 2:
+            return triadColors(h, s, v, a);
+        case 3:
+            return complementaryColors(h, s, v, a);
+        default:
+            return analogousColors(h, s, v, a);
     }
 }

@@ -26,9 +26,8 @@ namespace {
 // from 0 to its size: the platform counts and cuts these texts by character.
 std::vector<std::size_t> characterBoundaries(std::string_view text) {
     std::vector<std::size_t> bounds;
-    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x80 && c != '\r';
-    });
+    const bool plain =
+        std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\r'; });
     if (plain) {
         bounds.resize(text.size() + 1);
         for (std::size_t i = 0; i <= text.size(); ++i) bounds[i] = i;
@@ -36,8 +35,7 @@ std::vector<std::size_t> characterBoundaries(std::string_view text) {
     }
     UErrorCode status = U_ZERO_ERROR;
     UText* ut = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
-    std::unique_ptr<icu::BreakIterator> it(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
     if (U_SUCCESS(status)) {
         it->setText(ut, status);
     }
@@ -248,11 +246,16 @@ NSColorRef colorWithHex(std::string_view text) {
     std::uint32_t v = 0;
     if (!scanHex(rest, &v)) return colorWithHexRGB(text);
     switch (bounds.size() - 2) {  // characters of the rest
-        case 3: return colorWithHex12(v, 1.0);
-        case 4: return colorWithHex16(v);
-        case 6: return colorWithHex24(v, 1.0);
-        case 8: return colorWithHex32(v);
-        default: return colorWithHexRGB(text);
+        case 3:
+            return colorWithHex12(v, 1.0);
+        case 4:
+            return colorWithHex16(v);
+        case 6:
+            return colorWithHex24(v, 1.0);
+        case 8:
+            return colorWithHex32(v);
+        default:
+            return colorWithHexRGB(text);
     }
 }
 
@@ -365,9 +368,7 @@ NSColorRef rgbWhite() { return rgbGrey(1.0); }
 NSColorRef rgbBlack() { return rgbGrey(0.0); }
 NSColorRef veryLightGrey() { return rgbGrey(0.9); }
 
-NSColorRef rgbGreyWithLuminosityFrom(const NSColor& color, double alpha) {
-    return rgbGrey(luminosity(color), alpha);
-}
+NSColorRef rgbGreyWithLuminosityFrom(const NSColor& color, double alpha) { return rgbGrey(luminosity(color), alpha); }
 
 double luminosity(const NSColor& color) {
     const auto c = convertedCalibrated(color);

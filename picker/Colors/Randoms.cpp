@@ -21,9 +21,7 @@ std::shared_ptr<RandomSource>& currentSource() {
     return source;
 }
 
-std::string pick(std::span<const std::string_view> list) {
-    return std::string(Randoms::element(list).value_or(""sv));
-}
+std::string pick(std::span<const std::string_view> list) { return std::string(Randoms::element(list).value_or(""sv)); }
 
 // A draw in 0..span-1 with as few bits as the span needs: 32 as the
 // platform's uniform draw, 64 beyond it.
@@ -48,7 +46,8 @@ std::vector<std::string> characters(std::string_view text) {
         return out;
     }
     it->setText(unicode);
-    for (int32_t start = it->first(), end = it->next(); end != icu::BreakIterator::DONE; start = end, end = it->next()) {
+    for (int32_t start = it->first(), end = it->next(); end != icu::BreakIterator::DONE;
+         start = end, end = it->next()) {
         std::string piece;
         unicode.tempSubStringBetween(start, end).toUTF8String(piece);
         out.push_back(std::move(piece));
@@ -76,24 +75,31 @@ const std::vector<std::string>& alphanumerics() {
 
 constexpr std::array kFirstNames = {"Thomas"sv, "Amelia"sv, "Oliver"sv, "Isla"sv,  "George"sv, "Emily"sv, "Harry"sv,
                                     "Grace"sv,  "Jack"sv,   "Sophie"sv, "Henry"sv, "Lucy"sv,   "James"sv};
-constexpr std::array kLastNames = {"Smith"sv,  "Jones"sv,  "Taylor"sv, "Brown"sv, "Williams"sv, "Wilson"sv, "Johnson"sv,
-                                   "Davies"sv, "Robinson"sv, "Wright"sv, "Thompson"sv, "Evans"sv, "Walker"sv};
+constexpr std::array kLastNames = {"Smith"sv,    "Jones"sv,   "Taylor"sv, "Brown"sv,    "Williams"sv,
+                                   "Wilson"sv,   "Johnson"sv, "Davies"sv, "Robinson"sv, "Wright"sv,
+                                   "Thompson"sv, "Evans"sv,   "Walker"sv};
 constexpr std::array kConversationLines = {
-    "Good morning, how are you today?"sv, "I think it will rain later."sv,  "Have you seen the new design?"sv,
-    "Let's meet after lunch."sv,          "That sounds like a plan."sv,     "Could you send me the file?"sv,
-    "I'll be there in five minutes."sv,   "Thanks, that helps a lot."sv,    "See you tomorrow!"sv};
-constexpr std::array kJobTitles = {"Software Engineer at Initech"sv, "Product Manager at Globex"sv,
-                                   "Designer at Hooli"sv,            "Chief Executive of Umbrella"sv,
-                                   "Accountant at Vandelay Industries"sv, "Sales Director at Acme"sv,
-                                   "Data Analyst at Stark Industries"sv, "Support Lead at Wayne Enterprises"sv,
-                                   "Marketing Manager at Soylent"sv, "Office Manager at Dunder Mifflin"sv,
+    "Good morning, how are you today?"sv, "I think it will rain later."sv, "Have you seen the new design?"sv,
+    "Let's meet after lunch."sv,          "That sounds like a plan."sv,    "Could you send me the file?"sv,
+    "I'll be there in five minutes."sv,   "Thanks, that helps a lot."sv,   "See you tomorrow!"sv};
+constexpr std::array kJobTitles = {"Software Engineer at Initech"sv,
+                                   "Product Manager at Globex"sv,
+                                   "Designer at Hooli"sv,
+                                   "Chief Executive of Umbrella"sv,
+                                   "Accountant at Vandelay Industries"sv,
+                                   "Sales Director at Acme"sv,
+                                   "Data Analyst at Stark Industries"sv,
+                                   "Support Lead at Wayne Enterprises"sv,
+                                   "Marketing Manager at Soylent"sv,
+                                   "Office Manager at Dunder Mifflin"sv,
                                    "Intern at Cyberdyne"sv};
-constexpr std::array kTags = {"meta"sv, "forum"sv, "troll"sv, "meme"sv, "question"sv, "important"sv, "like4like"sv, "f4f"sv};
+constexpr std::array kTags = {"meta"sv,     "forum"sv,     "troll"sv,     "meme"sv,
+                              "question"sv, "important"sv, "like4like"sv, "f4f"sv};
 constexpr std::array kNamePrefixes = {"Mr."sv, "Ms."sv, "Dr."sv, "Mrs."sv, "Mz."sv, "Mx."sv, "Prof."sv};
 constexpr std::array kPlacePrefixes = {"North"sv, "East"sv, "West"sv, "South"sv, "New"sv, "Lake"sv, "Port"sv};
-constexpr std::array kPlaceSuffixes = {"town"sv,  "ton"sv,   "land"sv,  "ville"sv, "berg"sv,    "burgh"sv, "borough"sv,
-                                       "bury"sv,  "view"sv,  "port"sv,  "mouth"sv, "stad"sv,    "furt"sv,  "chester"sv,
-                                       "mouth"sv, "fort"sv,  "haven"sv, "side"sv,  "shire"sv};
+constexpr std::array kPlaceSuffixes = {"town"sv,  "ton"sv,  "land"sv,  "ville"sv, "berg"sv, "burgh"sv, "borough"sv,
+                                       "bury"sv,  "view"sv, "port"sv,  "mouth"sv, "stad"sv, "furt"sv,  "chester"sv,
+                                       "mouth"sv, "fort"sv, "haven"sv, "side"sv,  "shire"sv};
 constexpr std::array kCurrencies = {"USD"sv, "EUR"sv, "GBP"sv, "JPY"sv, "AUD"sv, "CAD"sv, "ZAR"sv, "NZD"sv,
                                     "INR"sv, "BRP"sv, "CNY"sv, "EGP"sv, "KRW"sv, "MXN"sv, "SAR"sv, "SGD"sv};
 constexpr std::array kWebAddresses = {"https://www.wikipedia.org"sv, "https://www.debian.org"sv,
@@ -103,14 +109,14 @@ constexpr std::array kWebAddresses = {"https://www.wikipedia.org"sv, "https://ww
 
 // Palette names: English first names.
 constexpr std::array kPaletteFirstNames = {
-    "Ada"sv,     "Alice"sv,   "Amelia"sv,  "Anna"sv,    "Arthur"sv,  "Audrey"sv,  "Ben"sv,     "Bella"sv,   "Caleb"sv,
-    "Charlie"sv, "Chloe"sv,   "Clara"sv,   "Daisy"sv,   "Daniel"sv,  "Dylan"sv,   "Eleanor"sv, "Eli"sv,     "Ella"sv,
-    "Emma"sv,    "Ethan"sv,   "Evelyn"sv,  "Felix"sv,   "Finn"sv,    "Florence"sv, "Freya"sv,  "Gabriel"sv, "Grace"sv,
-    "Hannah"sv,  "Harper"sv,  "Hazel"sv,   "Henry"sv,   "Hugo"sv,    "Iris"sv,    "Isaac"sv,   "Ivy"sv,     "Jack"sv,
-    "Jasper"sv,  "Julia"sv,   "Leo"sv,     "Lily"sv,    "Logan"sv,   "Louis"sv,   "Lucy"sv,    "Luna"sv,    "Maisie"sv,
-    "Mason"sv,   "Mia"sv,     "Miles"sv,   "Nora"sv,    "Oscar"sv,   "Olivia"sv,  "Owen"sv,    "Penny"sv,   "Poppy"sv,
-    "Quinn"sv,   "Rose"sv,    "Ruby"sv,    "Samuel"sv,  "Sienna"sv,  "Sophia"sv,  "Stella"sv,  "Theo"sv,    "Violet"sv,
-    "Willow"sv,  "Xavier"sv,  "Zoe"sv};
+    "Ada"sv,     "Alice"sv,  "Amelia"sv, "Anna"sv,   "Arthur"sv, "Audrey"sv,   "Ben"sv,     "Bella"sv,   "Caleb"sv,
+    "Charlie"sv, "Chloe"sv,  "Clara"sv,  "Daisy"sv,  "Daniel"sv, "Dylan"sv,    "Eleanor"sv, "Eli"sv,     "Ella"sv,
+    "Emma"sv,    "Ethan"sv,  "Evelyn"sv, "Felix"sv,  "Finn"sv,   "Florence"sv, "Freya"sv,   "Gabriel"sv, "Grace"sv,
+    "Hannah"sv,  "Harper"sv, "Hazel"sv,  "Henry"sv,  "Hugo"sv,   "Iris"sv,     "Isaac"sv,   "Ivy"sv,     "Jack"sv,
+    "Jasper"sv,  "Julia"sv,  "Leo"sv,    "Lily"sv,   "Logan"sv,  "Louis"sv,    "Lucy"sv,    "Luna"sv,    "Maisie"sv,
+    "Mason"sv,   "Mia"sv,    "Miles"sv,  "Nora"sv,   "Oscar"sv,  "Olivia"sv,   "Owen"sv,    "Penny"sv,   "Poppy"sv,
+    "Quinn"sv,   "Rose"sv,   "Ruby"sv,   "Samuel"sv, "Sienna"sv, "Sophia"sv,   "Stella"sv,  "Theo"sv,    "Violet"sv,
+    "Willow"sv,  "Xavier"sv, "Zoe"sv};
 
 }  // namespace
 
@@ -160,12 +166,18 @@ void setRandomSource(std::shared_ptr<RandomSource> source) {
 
 std::string_view Randoms::rawValue(GravatarStyle style) {
     switch (style) {
-    case GravatarStyle::Standard: return "Standard";
-    case GravatarStyle::MM: return "MM";
-    case GravatarStyle::Identicon: return "Identicon";
-    case GravatarStyle::MonsterID: return "MonsterID";
-    case GravatarStyle::Wavatar: return "Wavatar";
-    case GravatarStyle::Retro: return "Retro";
+        case GravatarStyle::Standard:
+            return "Standard";
+        case GravatarStyle::MM:
+            return "MM";
+        case GravatarStyle::Identicon:
+            return "Identicon";
+        case GravatarStyle::MonsterID:
+            return "MonsterID";
+        case GravatarStyle::Wavatar:
+            return "Wavatar";
+        case GravatarStyle::Retro:
+            return "Retro";
     }
     return "";
 }

@@ -72,7 +72,7 @@ struct Randoms {
     // The fraction as for floatInRange, the rest in double precision.
     static double cgFloatInRange(double lower, double upper);
 
-    static bool randomBool();                     // draw of 0...100 is even
+    static bool randomBool();                        // draw of 0...100 is even
     static bool boolWithPercentage(int percentage);  // draw of 0...100 >= percentage
 
     // Empty for a length below 1, or a minimum below 1 or a maximum below it.

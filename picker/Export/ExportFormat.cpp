@@ -17,20 +17,27 @@ std::optional<ExportFormat> exportFormatFromOrdinal(int ordinal) {
 
 std::optional<std::string> templateName(ExportFormat format) {
     switch (format) {
-    case ExportFormat::nscolorExtension: return resourcePath("NSColorExtension");
-    case ExportFormat::uicolorExtension: return resourcePath("UIColorExtension");
-    case ExportFormat::html:
-    case ExportFormat::pdf: return resourcePath("html");
-    case ExportFormat::nscolorCategory:
-    case ExportFormat::uicolorCategory: break;
+        case ExportFormat::nscolorExtension:
+            return resourcePath("NSColorExtension");
+        case ExportFormat::uicolorExtension:
+            return resourcePath("UIColorExtension");
+        case ExportFormat::html:
+        case ExportFormat::pdf:
+            return resourcePath("html");
+        case ExportFormat::nscolorCategory:
+        case ExportFormat::uicolorCategory:
+            break;
     }
     return std::nullopt;
 }
 
 CategoryTemplatePaths categoryTemplateNames(ExportFormat format) {
     switch (format) {
-    case ExportFormat::nscolorCategory: return {resourcePath("NSColorCategory_m"), resourcePath("NSColorCategory_h")};
-    case ExportFormat::uicolorCategory: return {resourcePath("UIColorCategory_m"), resourcePath("UIColorCategory_h")};
-    default: return {};
+        case ExportFormat::nscolorCategory:
+            return {resourcePath("NSColorCategory_m"), resourcePath("NSColorCategory_h")};
+        case ExportFormat::uicolorCategory:
+            return {resourcePath("UIColorCategory_m"), resourcePath("UIColorCategory_h")};
+        default:
+            return {};
     }
 }

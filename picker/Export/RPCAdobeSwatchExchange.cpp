@@ -174,8 +174,7 @@ SwatchWriteResult RPCAdobeSwatchExchange::writeColorList(const std::shared_ptr<A
     return SwatchWriteResult::written;
 }
 
-bool RPCAdobeSwatchExchange::readFromFile(const std::string& path, const std::string& name,
-                                          Foundation::Error* error) {
+bool RPCAdobeSwatchExchange::readFromFile(const std::string& path, const std::string& name, Foundation::Error* error) {
     // Only a regular file: a directory or a device is not a swatch file.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat info {};

@@ -52,13 +52,13 @@ bool isReservedWord(std::string_view word) {
         "sizeof", "static", "struct", "switch", "typedef", "union", "unsigned", "void", "volatile", "while", "id",
         "self", "super", "nil", "in", "out", "inout", "oneway", "bycopy", "byref", "true", "false", "bool",
         // Swift
-        "associatedtype", "class", "deinit", "extension", "fileprivate", "func", "import", "init", "internal",
-        "let", "open", "operator", "private", "precedencegroup", "protocol", "public", "rethrows", "subscript",
-        "typealias", "var", "catch", "defer", "fallthrough", "guard", "repeat", "throw", "throws", "as", "any",
-        "is", "try", "await", "async", "where", "new", "type", "protocol",
+        "associatedtype", "class", "deinit", "extension", "fileprivate", "func", "import", "init", "internal", "let",
+        "open", "operator", "private", "precedencegroup", "protocol", "public", "rethrows", "subscript", "typealias",
+        "var", "catch", "defer", "fallthrough", "guard", "repeat", "throw", "throws", "as", "any", "is", "try", "await",
+        "async", "where", "new", "type", "protocol",
         // class members of NSObject that a colour would shadow or break
-        "alloc", "copy", "mutableCopy", "description", "debugDescription", "hash", "superclass", "version",
-        "load", "initialize", "zone",
+        "alloc", "copy", "mutableCopy", "description", "debugDescription", "hash", "superclass", "version", "load",
+        "initialize", "zone",
         // the colour classes' own class properties (Swift names)
         "black", "blue", "brown", "clear", "cyan", "darkGray", "gray", "green", "lightGray", "magenta", "orange",
         "purple", "red", "white", "yellow", "systemBlue", "systemBrown", "systemCyan", "systemGray", "systemGray2",
@@ -68,18 +68,18 @@ bool isReservedWord(std::string_view word) {
         "secondarySystemBackground", "tertiarySystemBackground", "systemGroupedBackground",
         "secondarySystemGroupedBackground", "tertiarySystemGroupedBackground", "label", "secondaryLabel",
         "tertiaryLabel", "quaternaryLabel", "link", "placeholderText", "separator", "opaqueSeparator", "lightText",
-        "darkText", "groupTableViewBackground", "tintColor", "labelColor", "secondaryLabelColor",
-        "tertiaryLabelColor", "quaternaryLabelColor", "textColor", "placeholderTextColor", "selectedTextColor",
-        "textBackgroundColor", "selectedTextBackgroundColor", "keyboardFocusIndicatorColor",
-        "unemphasizedSelectedTextColor", "unemphasizedSelectedTextBackgroundColor", "linkColor", "separatorColor",
-        "selectedContentBackgroundColor", "unemphasizedSelectedContentBackgroundColor", "selectedMenuItemTextColor",
-        "gridColor", "headerTextColor", "controlAccentColor", "controlColor", "controlBackgroundColor",
-        "controlTextColor", "disabledControlTextColor", "selectedControlColor", "selectedControlTextColor",
-        "alternateSelectedControlTextColor", "windowBackgroundColor", "windowFrameTextColor",
-        "underPageBackgroundColor", "findHighlightColor", "highlightColor", "shadowColor", "controlHighlightColor",
-        "controlLightHighlightColor", "controlShadowColor", "controlDarkShadowColor", "scrollBarColor", "knobColor",
-        "selectedKnobColor", "windowFrameColor", "selectedMenuItemColor", "headerColor",
-        "secondarySelectedControlColor", "alternateSelectedControlColor", "scrubberTexturedBackground"};
+        "darkText", "groupTableViewBackground", "tintColor", "labelColor", "secondaryLabelColor", "tertiaryLabelColor",
+        "quaternaryLabelColor", "textColor", "placeholderTextColor", "selectedTextColor", "textBackgroundColor",
+        "selectedTextBackgroundColor", "keyboardFocusIndicatorColor", "unemphasizedSelectedTextColor",
+        "unemphasizedSelectedTextBackgroundColor", "linkColor", "separatorColor", "selectedContentBackgroundColor",
+        "unemphasizedSelectedContentBackgroundColor", "selectedMenuItemTextColor", "gridColor", "headerTextColor",
+        "controlAccentColor", "controlColor", "controlBackgroundColor", "controlTextColor", "disabledControlTextColor",
+        "selectedControlColor", "selectedControlTextColor", "alternateSelectedControlTextColor",
+        "windowBackgroundColor", "windowFrameTextColor", "underPageBackgroundColor", "findHighlightColor",
+        "highlightColor", "shadowColor", "controlHighlightColor", "controlLightHighlightColor", "controlShadowColor",
+        "controlDarkShadowColor", "scrollBarColor", "knobColor", "selectedKnobColor", "windowFrameColor",
+        "selectedMenuItemColor", "headerColor", "secondarySelectedControlColor", "alternateSelectedControlColor",
+        "scrubberTexturedBackground"};
     return words.count(word) != 0;
 }
 
@@ -98,11 +98,16 @@ public:
 private:
     const std::string* fieldFor(const std::string& key) const {
         switch (key.size()) {
-        case 3: return key == "red" ? &color_.red : key == "hex" ? &color_.hex : nullptr;
-        case 4: return key == "name" ? &color_.name : key == "blue" ? &color_.blue : nullptr;
-        case 5: return key == "green" ? &color_.green : key == "alpha" ? &color_.alpha : nullptr;
-        case 8: return key == "flatName" ? &color_.flatName : nullptr;
-        default: return nullptr;
+            case 3:
+                return key == "red" ? &color_.red : key == "hex" ? &color_.hex : nullptr;
+            case 4:
+                return key == "name" ? &color_.name : key == "blue" ? &color_.blue : nullptr;
+            case 5:
+                return key == "green" ? &color_.green : key == "alpha" ? &color_.alpha : nullptr;
+            case 8:
+                return key == "flatName" ? &color_.flatName : nullptr;
+            default:
+                return nullptr;
         }
     }
     RYColor color_;

@@ -10,8 +10,8 @@
 class ZNLColorItem;
 
 struct RYColor {
-    std::string name;      // colorName, else the name table's name
-    std::string red;       // code exports "%.10f" of 0..1; HTML "%.0f" of 0..255
+    std::string name;  // colorName, else the name table's name
+    std::string red;   // code exports "%.10f" of 0..1; HTML "%.0f" of 0..255
     std::string green;
     std::string blue;
     std::string alpha;     // code exports "%.2f"; HTML "%.0f" of 0..255

@@ -138,12 +138,23 @@ std::string htmlEscaped(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -160,7 +171,8 @@ std::string singleLineText(std::string_view text) {
             out += ' ';  // U+0085
             ++i;
         } else if (c == 0xe2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
-                   (static_cast<unsigned char>(text[i + 2]) == 0xa8 || static_cast<unsigned char>(text[i + 2]) == 0xa9)) {
+                   (static_cast<unsigned char>(text[i + 2]) == 0xa8 ||
+                    static_cast<unsigned char>(text[i + 2]) == 0xa9)) {
             out += ' ';  // U+2028, U+2029
             i += 2;
         } else {

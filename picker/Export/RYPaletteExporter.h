@@ -19,10 +19,10 @@ class ZNLColorFolder;
 // Domain of the errors of a failed render; the code tells the kind.
 inline constexpr const char* kPaletteExportErrorDomain = "RYPaletteExporter";
 enum PaletteExportErrorCode : long {
-    kExportTemplateMissing = 1,  // the bundle lacks the format's template
-    kExportTemplateSyntax = 2,   // TemplateSyntaxError (its description)
-    kExportTemplateNotFound = 3, // an include or extends found nothing
-    kExportTemplateFailed = 4,   // any other failure of the engine
+    kExportTemplateMissing = 1,   // the bundle lacks the format's template
+    kExportTemplateSyntax = 2,    // TemplateSyntaxError (its description)
+    kExportTemplateNotFound = 3,  // an include or extends found nothing
+    kExportTemplateFailed = 4,    // any other failure of the engine
 };
 // Files that cannot be read come back as the reader's NSCocoaErrorDomain error.
 
@@ -46,8 +46,8 @@ public:
     static std::optional<std::string> renderFolder(const Items& items, ExportFormat format,
                                                    const ZNLColorFolder& folder, Foundation::Error* error = nullptr);
     // The header and implementation of a category format, both or neither.
-    static std::optional<Category> renderCategory(const Items& items, ExportFormat format,
-                                                  const ZNLColorFolder& folder, Foundation::Error* error = nullptr);
+    static std::optional<Category> renderCategory(const Items& items, ExportFormat format, const ZNLColorFolder& folder,
+                                                  Foundation::Error* error = nullptr);
     // Colours prepared by the caller; touches neither the store nor the
     // interface, so it may run on any thread.
     static std::optional<std::string> renderColors(std::vector<RYColor> colors, ExportFormat format,

@@ -13,7 +13,18 @@
 
 class ZNLColorFolder : public ObjectStore::Object {
 public:
-    enum PropertyIndex { kId, kFolderName, kFormatId, kIsDefault, kFolderId, kColor, kOrder, kIsDeleted, kItems, kObjects };
+    enum PropertyIndex {
+        kId,
+        kFolderName,
+        kFormatId,
+        kIsDefault,
+        kFolderId,
+        kColor,
+        kOrder,
+        kIsDeleted,
+        kItems,
+        kObjects
+    };
 
     static ObjectStore::SchemaRef objectSchema();
 

@@ -60,7 +60,8 @@ ZNLDataService<ZNLColorFolder>& ZNLColorsLibrary::folderService() {
     return *folderService_;
 }
 
-std::shared_ptr<ZNLColorItem> ZNLColorsLibrary::addColor(const std::string& hex, const std::shared_ptr<ZNLColorFolder>& folder) {
+std::shared_ptr<ZNLColorItem> ZNLColorsLibrary::addColor(const std::string& hex,
+                                                         const std::shared_ptr<ZNLColorFolder>& folder) {
     if (!folder) return nullptr;
     std::string wanted = Foundation::lowercase(hex);
     for (auto& item : folder->objects().filter("isDeleted == false").objects())
@@ -104,7 +105,8 @@ std::shared_ptr<ZNLColorFolder> ZNLColorsLibrary::folderWithId(const std::string
     return folders ? folders->first() : nullptr;
 }
 
-std::optional<ObjectStore::Results<ZNLColorFolder>> ZNLColorsLibrary::foldersMatching(const ObjectStore::Predicate& predicate) {
+std::optional<ObjectStore::Results<ZNLColorFolder>> ZNLColorsLibrary::foldersMatching(
+    const ObjectStore::Predicate& predicate) {
     auto all = allFolders();
     if (!all) return std::nullopt;
     return all->filter(predicate);

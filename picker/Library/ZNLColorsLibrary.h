@@ -25,7 +25,8 @@ public:
 
     // A new colour with the hex text, appended to the folder, unless the
     // folder already holds a live colour of that text (letter case ignored).
-    virtual std::shared_ptr<ZNLColorItem> addColor(const std::string& hex, const std::shared_ptr<ZNLColorFolder>& folder);
+    virtual std::shared_ptr<ZNLColorItem> addColor(const std::string& hex,
+                                                   const std::shared_ptr<ZNLColorFolder>& folder);
     // The folder named by the user default "selectedFolder"; without that
     // default, the live folder with the lowest order; else a new "Palette".
     virtual std::shared_ptr<ZNLColorFolder> selectedFolder();

@@ -110,46 +110,39 @@ public:
 
     // The item joins the folder after its last colour (flagged ones and the
     // item itself counted). Returns the folder.
-    std::shared_ptr<T> addItemToFolder(std::shared_ptr<ZNLColorFolder> folder, std::shared_ptr<ZNLColorItem> item)
-        requires std::is_same_v<T, ZNLColorFolder>
-    {
+    std::shared_ptr<T> addItemToFolder(std::shared_ptr<ZNLColorFolder> folder,
+                                       std::shared_ptr<ZNLColorItem> item) requires std::is_same_v<T, ZNLColorFolder> {
         return update(folder, [&](ZNLColorFolder&) { libraryservice::placeInFolder(folder, *item); });
     }
 
-    std::shared_ptr<T> renameColor(std::shared_ptr<ZNLColorItem> item, const std::string& name)
-        requires std::is_same_v<T, ZNLColorItem>
-    {
+    std::shared_ptr<T> renameColor(std::shared_ptr<ZNLColorItem> item,
+                                   const std::string& name) requires std::is_same_v<T, ZNLColorItem> {
         return update(item, [&](ZNLColorItem& i) { i.setColorName(name); });
     }
 
     std::shared_ptr<T> updateColor(std::shared_ptr<ZNLColorItem> item, const AppKit::NSColorRef& color,
-                                   const std::optional<std::string>& name, ZNLEditedColorHandler& window)
-        requires std::is_same_v<T, ZNLColorItem>
-    {
+                                   const std::optional<std::string>& name,
+                                   ZNLEditedColorHandler& window) requires std::is_same_v<T, ZNLColorItem> {
         return update(item, [&](ZNLColorItem& i) { window.updateEditedColor(i, color, name); });
     }
 
-    std::shared_ptr<T> setColorHex(std::shared_ptr<ZNLColorFolder> folder, const AppKit::NSColor& color)
-        requires std::is_same_v<T, ZNLColorFolder>
-    {
+    std::shared_ptr<T> setColorHex(std::shared_ptr<ZNLColorFolder> folder,
+                                   const AppKit::NSColor& color) requires std::is_same_v<T, ZNLColorFolder> {
         return update(folder, [&](ZNLColorFolder& f) { f.setColor(hexRGB(color)); });
     }
 
-    std::shared_ptr<T> setColorHexWithAlpha(std::shared_ptr<ZNLColorItem> item, const AppKit::NSColor& color)
-        requires std::is_same_v<T, ZNLColorItem>
-    {
+    std::shared_ptr<T> setColorHexWithAlpha(std::shared_ptr<ZNLColorItem> item,
+                                            const AppKit::NSColor& color) requires std::is_same_v<T, ZNLColorItem> {
         return update(item, [&](ZNLColorItem& i) { i.setColor(hexRGBA(color)); });
     }
 
-    std::shared_ptr<T> setFormatId(std::shared_ptr<ZNLColorFolder> folder, const ColorFormat& format)
-        requires std::is_same_v<T, ZNLColorFolder>
-    {
+    std::shared_ptr<T> setFormatId(std::shared_ptr<ZNLColorFolder> folder,
+                                   const ColorFormat& format) requires std::is_same_v<T, ZNLColorFolder> {
         return update(folder, [&](ZNLColorFolder& f) { f.setFormatId(format.id); });
     }
 
-    std::shared_ptr<T> renameFolder(std::shared_ptr<ZNLColorFolder> folder, const std::string& name)
-        requires std::is_same_v<T, ZNLColorFolder>
-    {
+    std::shared_ptr<T> renameFolder(std::shared_ptr<ZNLColorFolder> folder,
+                                    const std::string& name) requires std::is_same_v<T, ZNLColorFolder> {
         return update(folder, [&](ZNLColorFolder& f) { f.setFolderName(name); });
     }
 };

@@ -44,7 +44,8 @@ SyncObjects makeSyncObjects(const std::shared_ptr<ObjectStore::Realm>& realm,
 // With "useCloudKit" on: the engine over both sync objects, on stores of the
 // default configuration and the given container (the default one when none),
 // started. Nothing when sync is off or the store cannot be opened.
-std::shared_ptr<Nimbus::SyncEngine> startCloudSync(std::shared_ptr<CloudKit::CKContainer> container = nullptr,
-                                                   Nimbus::SyncEnvironment environment = Nimbus::SyncEnvironment::standard());
+std::shared_ptr<Nimbus::SyncEngine> startCloudSync(
+    std::shared_ptr<CloudKit::CKContainer> container = nullptr,
+    Nimbus::SyncEnvironment environment = Nimbus::SyncEnvironment::standard());
 
 }  // namespace librarysync

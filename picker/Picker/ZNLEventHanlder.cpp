@@ -19,7 +19,8 @@ const CGRect kZoomRect = CGRectMake(0, 0, 110.0, 110.0);
 // --- capture ------------------------------------------------------------------------------
 
 NSImageRef captureScreenImage(std::uint32_t n, CGPoint p) {
-    const CGRect rect = CGRectMake(p.x - 0.5 * kCaptureWidth, p.y - 0.5 * kCaptureHeight, kCaptureWidth, kCaptureHeight);
+    const CGRect rect =
+        CGRectMake(p.x - 0.5 * kCaptureWidth, p.y - 0.5 * kCaptureHeight, kCaptureWidth, kCaptureHeight);
     auto pixels = displayBackend().captureScreen(rect, static_cast<long>(n));
     if (!pixels || pixels->empty()) return nullptr;
     return std::make_shared<NSImage>(std::shared_ptr<const CoreGraphics::Image>(std::move(pixels)),

@@ -60,7 +60,8 @@ void GCOneShotEffectTimer::osfx_callback() {
 // --- ARFloatingWindow -----------------------------------------------------------------------
 
 std::shared_ptr<ARFloatingWindow> ARFloatingWindow::create() {
-    auto window = NSWindow::make<ARFloatingWindow>(CGRect{}, NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, true);
+    auto window =
+        NSWindow::make<ARFloatingWindow>(CGRect{}, NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, true);
     window->releasedWhenClosed = false;
     return window;
 }
@@ -70,8 +71,8 @@ void ARFloatingWindow::didInit() {
     const CGRect content{{0, 0}, frame().size};
     auto rounded = NSView::make<ARRoundedView>(content);
     rounded->setWantsLayer(true);
-    rounded->windowColor = NSColor::colorWithRed(static_cast<float>(0.13), static_cast<float>(0.13),
-                                                 static_cast<float>(0.13), 1.0);
+    rounded->windowColor =
+        NSColor::colorWithRed(static_cast<float>(0.13), static_cast<float>(0.13), static_cast<float>(0.13), 1.0);
     rounded->layer()->cornerRadius = 6.0;
     rounded->layer()->masksToBounds = true;
     setContentView(rounded);
@@ -146,7 +147,8 @@ void ARFloatingWindow::resizeToText() {
     setFrame({frame().origin, {width, height}}, true);
     if (auto content = contentView()) content->setFrame({{0, 0}, {width, height}});
     colorView_->setFrame(CGRectMake(kMargin, (height - kSwatchSize) / 2, kSwatchSize, kSwatchSize));
-    m_infoViewRef->setFrame(CGRectMake(kMargin + kSwatchSize + kMargin, (height - text.height) / 2, text.width, text.height));
+    m_infoViewRef->setFrame(
+        CGRectMake(kMargin + kSwatchSize + kMargin, (height - text.height) / 2, text.width, text.height));
 }
 
 void ARFloatingWindow::setColor(const NSColorRef& color, bool hideColor) {

@@ -35,8 +35,10 @@ public:
 class GCOneShotEffectTimer : public std::enable_shared_from_this<GCOneShotEffectTimer> {
 public:
     static constexpr double kStandardFadeTime = 0.15;
-    static std::shared_ptr<GCOneShotEffectTimer> oneShotWithTime(double seconds, std::weak_ptr<GCOneShotDelegate> delegate);
-    static std::shared_ptr<GCOneShotEffectTimer> oneShotWithStandardFadeTimeForDelegate(std::weak_ptr<GCOneShotDelegate> delegate);
+    static std::shared_ptr<GCOneShotEffectTimer> oneShotWithTime(double seconds,
+                                                                 std::weak_ptr<GCOneShotDelegate> delegate);
+    static std::shared_ptr<GCOneShotEffectTimer> oneShotWithStandardFadeTimeForDelegate(
+        std::weak_ptr<GCOneShotDelegate> delegate);
     ~GCOneShotEffectTimer();
 
     std::weak_ptr<GCOneShotDelegate> delegate;

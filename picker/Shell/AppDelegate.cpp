@@ -132,8 +132,9 @@ void AppDelegate::checkLibraryStore() {
     } catch (const ObjectStore::RealmError& e) {
         // One alert that says why; the steps that need the store are skipped.
         storeAvailable_ = false;
-        showWarningAlert("The colour library cannot be opened, so colours are neither kept nor synced in this session: " +
-                         e.error().description);
+        showWarningAlert(
+            "The colour library cannot be opened, so colours are neither kept nor synced in this session: " +
+            e.error().description);
     }
 }
 
@@ -153,8 +154,8 @@ void AppDelegate::registerBundleDefaults() {
 }
 
 void AppDelegate::registerFixedDefaults() {
-    defaults().registerDefaults(
-        Foundation::Dictionary{{"NSApplicationCrashOnExceptions", true}, {"hexWithHashtag", true}, {"capitalizedHex", true}});
+    defaults().registerDefaults(Foundation::Dictionary{
+        {"NSApplicationCrashOnExceptions", true}, {"hexWithHashtag", true}, {"capitalizedHex", true}});
 }
 
 void AppDelegate::startTelemetry() {
@@ -241,8 +242,8 @@ void AppDelegate::removeClickMonitor() {
 void AppDelegate::didReceiveRemoteNotification(const Foundation::Dictionary& userInfo) {
     auto notification = CloudKit::CKNotification::fromRemoteNotificationDictionary(userInfo);
     if (!notification || notification->subscriptionID != Nimbus::NimbusConstant::subscriptionID) return;
-    Foundation::NotificationCenter::defaultCenter().post(Nimbus::name(Nimbus::Notifications::cloudKitDataDidChangeRemotely),
-                                                         nullptr, userInfo);
+    Foundation::NotificationCenter::defaultCenter().post(
+        Nimbus::name(Nimbus::Notifications::cloudKitDataDidChangeRemotely), nullptr, userInfo);
 }
 
 void AppDelegate::applicationDidHide() {
@@ -274,7 +275,8 @@ std::optional<CGPoint> AppDelegate::statusItemOrigin() const {
     return buttonWindow->frame().origin;
 }
 
-void AppDelegate::showFloatingColor(const std::string& text, const NSColorRef& color, bool hideColor, double x, double y) {
+void AppDelegate::showFloatingColor(const std::string& text, const NSColorRef& color, bool hideColor, double x,
+                                    double y) {
     if (!floatingWindow) {
         floatingWindow = ARFloatingWindow::create();
         floatingWindow->setFormat(std::nullopt);
@@ -322,7 +324,8 @@ void AppDelegate::buildRecentItems(NSMenu& menu) {
         const auto& c = colours[i];
         auto color = colorWithHex(c->color());
         const std::string text = formatted(*color, format, c->displayName());
-        NSAttributedString title(sharedColorNames().nameForColor(*color).value_or("") + "\n", NSFont::systemFontOfSize(12.0));
+        NSAttributedString title(sharedColorNames().nameForColor(*color).value_or("") + "\n",
+                                 NSFont::systemFontOfSize(12.0));
         title.append(text, NSFont::systemFontOfSize(10.0), NSColor::darkGrayColor());
         auto item = NSMenuItem::make(text, [weak](NSMenuItem& sender) {
             if (auto self = weak.lock()) self->handleRecentItemClick(sender);
@@ -359,7 +362,8 @@ void AppDelegate::handleRecentItemClick(NSMenuItem& sender) {
     auto color = colorWithHex(c->color());
     const std::string text = formatted(*color, format, c->displayName());
     copyToPasteboard(text);
-    if (auto origin = statusItemOrigin()) showFloatingColor(noticeText(*color, text), color, false, origin->x, origin->y);
+    if (auto origin = statusItemOrigin())
+        showFloatingColor(noticeText(*color, text), color, false, origin->x, origin->y);
 }
 
 void AppDelegate::clearHistory() {
@@ -466,7 +470,9 @@ void AppDelegate::addClipboardColor(const std::string& text) {
     }
     std::string hex = text;
     if (hex.empty() || hex[0] != '#') hex = "#" + hex;
-    auto isHex = [](char ch) { return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F'); };
+    auto isHex = [](char ch) {
+        return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+    };
     const std::size_t digits = hex.size() - 1;
     if (digits != 3 && digits != 6) return;
     for (std::size_t i = 1; i < hex.size(); ++i)

@@ -98,16 +98,16 @@ public:
 
     // --- launch steps, in order -------------------------------------------------------
     virtual void resetCloudSyncFlags();
-    virtual void registerSettingsDefaults();          // ZNLSettings.registerDefaults
+    virtual void registerSettingsDefaults();  // ZNLSettings.registerDefaults
     virtual void becomeStatusMenuDelegate();
-    virtual void configureLibraryStore();              // also checks that the store opens
+    virtual void configureLibraryStore();  // also checks that the store opens
     virtual void repairItemOwners();
     virtual void registerBundleDefaults();
     virtual void registerFixedDefaults();
     virtual void startTelemetry();
     virtual void createDefaultFolder();
     virtual void setUpStatusItem();
-    virtual void setUpShortcuts();                     // picker
+    virtual void setUpShortcuts();  // picker
     virtual void buildRecentItems(AppKit::NSMenu& menu);
     virtual void buildFormatsMenu();
     virtual void scheduleReadyNotice();
@@ -121,7 +121,8 @@ public:
     bool isStoreAvailable() const { return storeAvailable_; }
 
     // --- floating notice ----------------------------------------------------------------
-    void showFloatingColor(const std::string& text, const AppKit::NSColorRef& color, bool hideColor, double x, double y);
+    void showFloatingColor(const std::string& text, const AppKit::NSColorRef& color, bool hideColor, double x,
+                           double y);
     static constexpr double kNoticeTime = 3.0;
 
     // --- status menu --------------------------------------------------------------------

@@ -9,8 +9,9 @@
 
 // Titles of the fixed items, in order ("-" is a separator).
 inline constexpr const char* kStatusMenuTitles[] = {
-    "Pick Color", "Show Color Library", "-", "New Color…", "New Palette…", "-", "Format",
-    "Recent Colors", "Clear History", "-", "Preferences…", "Send Feedback…", "Community", "-", "Quit Vexil"};
+    "Pick Color",    "Show Color Library", "-", "New Color…",   "New Palette…",   "-",         "Format",
+    "Recent Colors", "Clear History",      "-", "Preferences…", "Send Feedback…", "Community", "-",
+    "Quit Vexil"};
 
 // Builds the menus into the delegate's outlets (the delegate keeps them).
 void loadMainInterface(AppDelegate& delegate);

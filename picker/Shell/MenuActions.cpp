@@ -140,7 +140,8 @@ void AppDelegate::addNewColor() {
     const double r = component(), g = component(), b = component();
     // The editor gets the colour back from its six-digit text.
     auto color = colorWithHex(hexRGB(*NSColor::colorWithRed(r, g, b, 1.0)));
-    if (WindowServices::shared().showNewColorEditor) WindowServices::shared().showNewColorEditor(color, weak_from_this());
+    if (WindowServices::shared().showNewColorEditor)
+        WindowServices::shared().showNewColorEditor(color, weak_from_this());
 }
 
 void AppDelegate::colorChooserDidSave(const NSColorRef& color, const std::optional<std::string>& name,

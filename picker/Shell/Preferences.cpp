@@ -44,8 +44,9 @@ void MASShortcutView::drawRect(CGRect, CoreGraphics::DrawingContext& ctx) {
     const std::string text = shortcutText();
     CoreGraphics::FontSpec font;
     font.size = 12;
-    ctx.drawText(text.empty() ? "Record Shortcut" : text, CGRectMake(r.origin.x, r.origin.y + 4, r.size.width, r.size.height - 4),
-                 font, text.empty() ? CoreGraphics::RGBA{0.55, 0.55, 0.55, 1} : CoreGraphics::RGBA{0, 0, 0, 1},
+    ctx.drawText(text.empty() ? "Record Shortcut" : text,
+                 CGRectMake(r.origin.x, r.origin.y + 4, r.size.width, r.size.height - 4), font,
+                 text.empty() ? CoreGraphics::RGBA{0.55, 0.55, 0.55, 1} : CoreGraphics::RGBA{0, 0, 0, 1},
                  CoreGraphics::TextAlignment::Center);
 }
 
@@ -71,7 +72,8 @@ void ZNLSettingsViewController::loadView() {
     auto dismiss = NSButton::checkboxWithTitle("Hide the library on a click elsewhere",
                                                send(&ZNLSettingsViewController::onDismissLibraryCheckbox));
     dismiss->setFrame(CGRectMake(20, 130, 380, 20));
-    auto cloud = NSButton::checkboxWithTitle("Sync colours through iCloud", send(&ZNLSettingsViewController::useCloudKit));
+    auto cloud =
+        NSButton::checkboxWithTitle("Sync colours through iCloud", send(&ZNLSettingsViewController::useCloudKit));
     cloud->setFrame(CGRectMake(20, 100, 380, 20));
     auto clipboard = NSButton::checkboxWithTitle("Add colours copied in other apps",
                                                  send(&ZNLSettingsViewController::autoImportToClipboard));
@@ -101,10 +103,15 @@ void ZNLSettingsViewController::viewDidLoad() {
     NSViewController::viewDidLoad();
     auto time = timeField.lock();
     auto dismiss = dismissLibraryCheckBox.lock();
-    if (time) time->delegate = std::weak_ptr<NSTextFieldDelegate>(std::static_pointer_cast<ZNLSettingsViewController>(self()));
-    if (dismiss) dismiss->setState(defaults().boolForKey("dismissLibraryOnClick") ? NSControlStateValueOn : NSControlStateValueOff);
+    if (time)
+        time->delegate =
+            std::weak_ptr<NSTextFieldDelegate>(std::static_pointer_cast<ZNLSettingsViewController>(self()));
+    if (dismiss)
+        dismiss->setState(defaults().boolForKey("dismissLibraryOnClick") ? NSControlStateValueOn
+                                                                         : NSControlStateValueOff);
     if (useCloudCheckBox)
-        useCloudCheckBox->setState(defaults().boolForKey("useCloudKit") ? NSControlStateValueOn : NSControlStateValueOff);
+        useCloudCheckBox->setState(defaults().boolForKey("useCloudKit") ? NSControlStateValueOn
+                                                                        : NSControlStateValueOff);
     // The interface file's bindings of the clipboard and hex boxes.
     if (auto clip = clipboardCheckBox.lock())
         clip->setState(defaults().boolForKey("monitorClipboard") ? NSControlStateValueOn : NSControlStateValueOff);
@@ -127,8 +134,10 @@ void ZNLSettingsViewController::useCloudKit(NSControl& sender) {
     defaults().set("useCloudKit", on);
     auto app = AppDelegate::shared();
     if (!app) return;
-    if (on) app->setUpCloudKit();
-    else app->syncEngine.reset();
+    if (on)
+        app->setUpCloudKit();
+    else
+        app->syncEngine.reset();
 }
 
 void ZNLSettingsViewController::autoImportToClipboard(NSControl& sender) {
@@ -139,7 +148,8 @@ void ZNLSettingsViewController::autoImportToClipboard(NSControl& sender) {
 }
 
 void ZNLSettingsViewController::controlTextDidEndEditing(NSTextField& field) {
-    if (auto time = timeField.lock(); time && time.get() == &field) defaults().set("infoDisplayTime", time->doubleValue());
+    if (auto time = timeField.lock(); time && time.get() == &field)
+        defaults().set("infoDisplayTime", time->doubleValue());
 }
 
 // --- window -------------------------------------------------------------------------------

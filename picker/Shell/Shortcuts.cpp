@@ -10,7 +10,8 @@ using namespace AppKit;
 
 void AppDelegate::setUpShortcuts() {
     std::weak_ptr<AppDelegate> weak = weak_from_this();
-    constexpr NSEventMask kMouseDowns = NSEventMaskLeftMouseDown | NSEventMaskRightMouseDown | NSEventMaskOtherMouseDown;
+    constexpr NSEventMask kMouseDowns =
+        NSEventMaskLeftMouseDown | NSEventMaskRightMouseDown | NSEventMaskOtherMouseDown;
     if (clickMonitor) NSEvent::removeMonitor(clickMonitor);
     clickMonitor = NSEvent::addGlobalMonitorForEventsMatchingMask(kMouseDowns, [weak](const NSEvent&) {
         if (auto self = weak.lock()) self->handleOutsideClick();
@@ -34,8 +35,8 @@ void AppDelegate::setUpShortcuts() {
     c.libraryShortcutUpdateAction = [weak] {
         auto self = weak.lock();
         if (!self) return;
-        applyShortcut(ZNLShortcutController::libraryShortcutKeyCode(), ZNLShortcutController::libraryShortcutModifiers(),
-                      self->libraryMenuItem.lock());
+        applyShortcut(ZNLShortcutController::libraryShortcutKeyCode(),
+                      ZNLShortcutController::libraryShortcutModifiers(), self->libraryMenuItem.lock());
     };
     c.magnifierShortcutUpdateAction = [weak] {
         auto self = weak.lock();

@@ -70,8 +70,7 @@ int watchTerminationSignals() {
     if (fd < 0) return -1;
     Foundation::RunLoop::main().addSource(fd, POLLIN, [fd](short) {
         signalfd_siginfo info;
-        while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        }
+        while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {}
         AppKit::NSApp().terminate();
     });
     return fd;
@@ -83,8 +82,9 @@ int runApplication() {
     auto choice = X11Display::makeDisplayBackend();
     if (!choice.message.empty()) Foundation::systemLog(choice.message);
     if (!choice.isX11)
-        Foundation::systemLog("vexil: without a display the status item cannot be seen; the tour (vexil-tour) "
-                              "shows it in pictures.");
+        Foundation::systemLog(
+            "vexil: without a display the status item cannot be seen; the tour (vexil-tour) "
+            "shows it in pictures.");
     AppKit::setDisplayBackend(choice.backend);
     const int signals = watchTerminationSignals();
     linkWindows();

@@ -9,12 +9,14 @@ namespace {
 Foundation::UserDefaults& defaults() { return Foundation::UserDefaults::standard(); }
 
 const bool kRegistered = [] {
-    Foundation::registerCodingClass("MASShortcut", [](Foundation::KeyedUnarchiver& coder) -> std::shared_ptr<Foundation::Coding> {
-        const auto code = coder.decodeIntegerForKey("KeyCode");
-        const auto flags = coder.decodeIntegerForKey("ModifierFlags");
-        if (code < 0 || code > 0xffff || flags < 0) return nullptr;
-        return std::make_shared<MASShortcut>(static_cast<std::uint16_t>(code), static_cast<NSEventModifierFlags>(flags));
-    });
+    Foundation::registerCodingClass("MASShortcut",
+                                    [](Foundation::KeyedUnarchiver& coder) -> std::shared_ptr<Foundation::Coding> {
+                                        const auto code = coder.decodeIntegerForKey("KeyCode");
+                                        const auto flags = coder.decodeIntegerForKey("ModifierFlags");
+                                        if (code < 0 || code > 0xffff || flags < 0) return nullptr;
+                                        return std::make_shared<MASShortcut>(static_cast<std::uint16_t>(code),
+                                                                             static_cast<NSEventModifierFlags>(flags));
+                                    });
     return true;
 }();
 
@@ -122,7 +124,8 @@ void ZNLShortcutController::registerDefaults() {
     for (const char* key : {"libraryShortcutEnabled", "magnifierShortcutEnabled"}) {
         const std::string k = key;
         observers_.push_back(defaults().addObserver(
-            k, [this, k](const Foundation::Value&, const Foundation::Value& value) { enabledChanged(k, value); }, true));
+            k, [this, k](const Foundation::Value&, const Foundation::Value& value) { enabledChanged(k, value); },
+            true));
     }
     observableKeyPath_ = std::string("values.") + "libraryShortcut";
     magnifierObservableKeyPath_ = std::string("values.") + "magnifierShortcut";
@@ -144,11 +147,19 @@ void ZNLShortcutController::enabledChanged(const std::string& key, const Foundat
     const bool on = defaults().boolForKey(key);
     auto& binder = MASShortcutBinder::shared();
     if (key == "libraryShortcutEnabled") {
-        if (on) binder.bindShortcutWithDefaultsKey("libraryShortcut", [this] { if (libraryAction) libraryAction(); });
-        else binder.breakBindingWithDefaultsKey("libraryShortcut");
+        if (on)
+            binder.bindShortcutWithDefaultsKey("libraryShortcut", [this] {
+                if (libraryAction) libraryAction();
+            });
+        else
+            binder.breakBindingWithDefaultsKey("libraryShortcut");
     } else if (key == "magnifierShortcutEnabled") {
-        if (on) binder.bindShortcutWithDefaultsKey("magnifierShortcut", [this] { if (magnifierAction) magnifierAction(); });
-        else binder.breakBindingWithDefaultsKey("magnifierShortcut");
+        if (on)
+            binder.bindShortcutWithDefaultsKey("magnifierShortcut", [this] {
+                if (magnifierAction) magnifierAction();
+            });
+        else
+            binder.breakBindingWithDefaultsKey("magnifierShortcut");
     }
 }
 

@@ -89,8 +89,8 @@ public:
     static AppKit::NSEventModifierFlags magnifierShortcutModifiers();
     static AppKit::NSEventModifierFlags libraryShortcutModifiers();
 
-    static constexpr std::uint16_t kMagnifierKeyCode = 31;  // O
-    static constexpr std::uint16_t kLibraryKeyCode = 34;    // I
+    static constexpr std::uint16_t kMagnifierKeyCode = 31;                       // O
+    static constexpr std::uint16_t kLibraryKeyCode = 34;                         // I
     static constexpr AppKit::NSEventModifierFlags kDefaultModifiers = 0x140000;  // Control, Command
 
 private:

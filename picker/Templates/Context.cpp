@@ -24,7 +24,8 @@ const Value* Context::find(std::string_view key) const {
     for (auto it = dictionaries_.rbegin(); it != dictionaries_.rend(); ++it) {
         for (const auto& [k, v] : *it) {
             if (k.size() == size &&
-                (size == 0 || (k[0] == first && (size == 1 || std::memcmp(k.data() + 1, key.data() + 1, size - 1) == 0))))
+                (size == 0 ||
+                 (k[0] == first && (size == 1 || std::memcmp(k.data() + 1, key.data() + 1, size - 1) == 0))))
                 return &v;
         }
     }

@@ -18,11 +18,12 @@ Foundation::Value DateFormatter::valueForKey(const std::string& key) const {
 
 std::string DateFormatter::stringFromDate(Foundation::Date date) const {
     UErrorCode status = U_ZERO_ERROR;
-    icu::Locale locale = localeIdentifier_.empty() ? icu::Locale::getDefault()
-                                                   : icu::Locale::createFromName(localeIdentifier_.c_str());
+    icu::Locale locale =
+        localeIdentifier_.empty() ? icu::Locale::getDefault() : icu::Locale::createFromName(localeIdentifier_.c_str());
     icu::SimpleDateFormat format(icu::UnicodeString::fromUTF8(dateFormat_), locale, status);
     if (U_FAILURE(status)) return "";
-    if (!timeZone_.empty()) format.adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(timeZone_)));
+    if (!timeZone_.empty())
+        format.adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(timeZone_)));
     icu::UnicodeString out;
     format.format(date.secondsSince1970 * 1000.0, out);
     std::string text;

@@ -12,7 +12,8 @@ class DateFormatter : public Foundation::Object {
 public:
     // Empty locale or time zone: the process's current ones.
     explicit DateFormatter(std::string dateFormat, std::string localeIdentifier = "", std::string timeZone = "")
-        : dateFormat_(std::move(dateFormat)), localeIdentifier_(std::move(localeIdentifier)),
+        : dateFormat_(std::move(dateFormat)),
+          localeIdentifier_(std::move(localeIdentifier)),
           timeZone_(std::move(timeZone)) {}
     std::string className() const override { return "NSDateFormatter"; }
     Foundation::Value valueForKey(const std::string& key) const override;

@@ -18,9 +18,8 @@ class Extension;
 struct Environment;
 
 // Constructs a template (or a subclass) from (text, environment, name).
-using TemplateClass = std::function<std::shared_ptr<Template>(const std::string& templateString,
-                                                              const Environment& environment,
-                                                              const std::optional<std::string>& name)>;
+using TemplateClass = std::function<std::shared_ptr<Template>(
+    const std::string& templateString, const Environment& environment, const std::optional<std::string>& name)>;
 
 struct Environment {
     TemplateClass templateClass;

@@ -17,10 +17,12 @@ bool isASCII(const std::string& s) {
 // Values the membership test can look for or look among.
 bool isHashable(const Value& v) {
     switch (v.type()) {
-    case Value::Type::Null:
-    case Value::Type::Array:
-    case Value::Type::Dictionary: return false;
-    default: return true;
+        case Value::Type::Null:
+        case Value::Type::Array:
+        case Value::Type::Dictionary:
+            return false;
+        default:
+            return true;
     }
 }
 
@@ -39,15 +41,24 @@ std::optional<float> toNumber(const Value& value) {
 
 bool isTruthy(const Value& value) {
     switch (value.type()) {
-    case Value::Type::Array: return !value.asArray().empty();
-    case Value::Type::Dictionary: return !value.asDictionary().empty();
-    case Value::Type::Bool: return value.asBool();
-    case Value::Type::String: return !value.asString().empty();
-    case Value::Type::Int: return value.asInt() > 0;
-    case Value::Type::Double: return value.asDouble() > 0;
-    case Value::Type::Null: return false;
-    case Value::Type::Object: return value.asObject() != nullptr;
-    default: return true;
+        case Value::Type::Array:
+            return !value.asArray().empty();
+        case Value::Type::Dictionary:
+            return !value.asDictionary().empty();
+        case Value::Type::Bool:
+            return value.asBool();
+        case Value::Type::String:
+            return !value.asString().empty();
+        case Value::Type::Int:
+            return value.asInt() > 0;
+        case Value::Type::Double:
+            return value.asDouble() > 0;
+        case Value::Type::Null:
+            return false;
+        case Value::Type::Object:
+            return value.asObject() != nullptr;
+        default:
+            return true;
     }
 }
 

@@ -40,8 +40,10 @@ Value Filter::invoke(Value&& value, const std::vector<Value>& arguments) const {
 
 void Extension::registerTag(const std::string& name, TagParser parser) {
     tags_.set(name, std::move(parser));
-    if (registeringBuiltIns_) builtInTags_.insert(name);
-    else builtInTags_.erase(name);
+    if (registeringBuiltIns_)
+        builtInTags_.insert(name);
+    else
+        builtInTags_.erase(name);
     ++generation_;
 }
 
@@ -209,8 +211,8 @@ Value indentFilter(const Value& value, const std::vector<Value>& arguments) {
     bool indentFirst = false;
     if (!arguments.empty()) {
         if (!arguments[0].isInt())
-            throw TemplateSyntaxError("'indent' filter width argument must be an Integer (" + optionalForm(arguments[0]) +
-                                      ")");
+            throw TemplateSyntaxError("'indent' filter width argument must be an Integer (" +
+                                      optionalForm(arguments[0]) + ")");
         width = arguments[0].asInt();
         if (width < 0)
             throw TemplateSyntaxError("'indent' filter width argument must not be negative (" + std::to_string(width) +

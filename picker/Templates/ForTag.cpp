@@ -18,8 +18,8 @@ std::shared_ptr<NodeType> ForNode::parse(TokenParser& parser, const Token& token
     static const EndTagPredicate emptyEnd = endTagPredicate({"endfor"});
 
     const auto& words = token.components();
-    bool shaped = words.size() >= 4 && words[2] == "in" &&
-                  (words.size() == 4 || (words.size() > 5 && words[4] == "where"));
+    bool shaped =
+        words.size() >= 4 && words[2] == "in" && (words.size() == 4 || (words.size() > 5 && words[4] == "where"));
     if (!shaped)
         throw TemplateSyntaxError("'for' statements should use the syntax: `for <x> in <y> [where <condition>]");
 
@@ -55,21 +55,22 @@ std::shared_ptr<NodeType> ForNode::parse(TokenParser& parser, const Token& token
 std::vector<ForNode::Item> ForNode::items(const Value& value) {
     std::vector<Item> out;
     switch (value.type()) {
-    case Value::Type::Dictionary:
-        for (const auto& [key, v] : value.asDictionary()) out.push_back(Item{Value(), {Value(key), v}, true});
-        break;
-    case Value::Type::Array:
-        out.reserve(value.asArray().size());
-        for (const auto& v : value.asArray()) out.push_back(Item{v, {}, false});
-        break;
-    case Value::Type::Object:
-        // An object's stored members, in declaration order.
-        if (const auto& object = value.asObject()) {
-            for (const auto& field : object->fieldNames()) out.push_back(Item{object->valueForKey(field), {}, false});
-        }
-        break;
-    default:
-        break;  // text, numbers, dates, data and null give nothing to repeat
+        case Value::Type::Dictionary:
+            for (const auto& [key, v] : value.asDictionary()) out.push_back(Item{Value(), {Value(key), v}, true});
+            break;
+        case Value::Type::Array:
+            out.reserve(value.asArray().size());
+            for (const auto& v : value.asArray()) out.push_back(Item{v, {}, false});
+            break;
+        case Value::Type::Object:
+            // An object's stored members, in declaration order.
+            if (const auto& object = value.asObject()) {
+                for (const auto& field : object->fieldNames())
+                    out.push_back(Item{object->valueForKey(field), {}, false});
+            }
+            break;
+        default:
+            break;  // text, numbers, dates, data and null give nothing to repeat
     }
     return out;
 }
@@ -208,9 +209,12 @@ void ForNode::renderInto(Context& context, std::string& out) const {
     if (!array) owned = items(iterated);
     const size_t total = array ? array->size() : owned.size();
     auto fill = [&](Foundation::Dictionary& scope, size_t i) {
-        if (array) fillScope(scope, &(*array)[i], nullptr);
-        else if (owned[i].isTuple) fillScope(scope, nullptr, &owned[i].tuple);
-        else fillScope(scope, &owned[i].value, nullptr);
+        if (array)
+            fillScope(scope, &(*array)[i], nullptr);
+        else if (owned[i].isTuple)
+            fillScope(scope, nullptr, &owned[i].tuple);
+        else
+            fillScope(scope, &owned[i].value, nullptr);
     };
 
     Foundation::Dictionary scope;

@@ -26,8 +26,11 @@ public:
 
     ForNode(std::shared_ptr<Resolvable> resolvable, std::vector<std::string> loopVariables, NodeList nodes,
             NodeList emptyNodes, std::shared_ptr<Expression> where)
-        : resolvable_(std::move(resolvable)), loopVariables_(std::move(loopVariables)), nodes_(std::move(nodes)),
-          emptyNodes_(std::move(emptyNodes)), where_(std::move(where)) {}
+        : resolvable_(std::move(resolvable)),
+          loopVariables_(std::move(loopVariables)),
+          nodes_(std::move(nodes)),
+          emptyNodes_(std::move(emptyNodes)),
+          where_(std::move(where)) {}
     static std::shared_ptr<NodeType> parse(TokenParser& parser, const Token& token);
 
     const std::vector<std::string>& loopVariables() const { return loopVariables_; }

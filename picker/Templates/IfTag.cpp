@@ -36,16 +36,11 @@ const IfToken& endToken() {
 
 const std::vector<Operator>& operators() {
     static const std::vector<Operator> table{
-        infixOperator<InExpression>("in", 5),
-        infixOperator<OrExpression>("or", 6),
-        infixOperator<AndExpression>("and", 7),
-        notOperator(),
-        infixOperator<EqualityExpression>("==", 10),
-        infixOperator<InequalityExpression>("!=", 10),
-        infixOperator<MoreThanExpression>(">", 10),
-        infixOperator<MoreThanEqualExpression>(">=", 10),
-        infixOperator<LessThanExpression>("<", 10),
-        infixOperator<LessThanEqualExpression>("<=", 10),
+        infixOperator<InExpression>("in", 5),        infixOperator<OrExpression>("or", 6),
+        infixOperator<AndExpression>("and", 7),      notOperator(),
+        infixOperator<EqualityExpression>("==", 10), infixOperator<InequalityExpression>("!=", 10),
+        infixOperator<MoreThanExpression>(">", 10),  infixOperator<MoreThanEqualExpression>(">=", 10),
+        infixOperator<LessThanExpression>("<", 10),  infixOperator<LessThanEqualExpression>("<=", 10),
     };
     return table;
 }
@@ -103,12 +98,15 @@ std::shared_ptr<Expression> IfExpressionParser::expression(int rightBindingPower
 
 std::shared_ptr<Expression> IfExpressionParser::nullDenotation(const IfToken& token) {
     switch (token.kind) {
-    case IfToken::Kind::variable: return std::make_shared<VariableExpression>(token.variable);
-    case IfToken::Kind::prefix: return token.op->prefix(expression(token.op->bindingPower));
-    case IfToken::Kind::infix:
-        throw TemplateSyntaxError("'if' expression error: infix operator '" + token.op->name +
-                                  "' doesn't have a left hand side");
-    case IfToken::Kind::end: break;
+        case IfToken::Kind::variable:
+            return std::make_shared<VariableExpression>(token.variable);
+        case IfToken::Kind::prefix:
+            return token.op->prefix(expression(token.op->bindingPower));
+        case IfToken::Kind::infix:
+            throw TemplateSyntaxError("'if' expression error: infix operator '" + token.op->name +
+                                      "' doesn't have a left hand side");
+        case IfToken::Kind::end:
+            break;
     }
     throw TemplateSyntaxError("'if' expression error: end");
 }

@@ -29,8 +29,8 @@ const std::vector<Operator>& operators();
 struct IfToken {
     enum class Kind { infix, prefix, variable, end };
     Kind kind = Kind::end;
-    const Operator* op = nullptr;               // infix and prefix
-    std::shared_ptr<Resolvable> variable;       // variable
+    const Operator* op = nullptr;          // infix and prefix
+    std::shared_ptr<Resolvable> variable;  // variable
     int bindingPower() const { return op ? op->bindingPower : 0; }
 };
 

@@ -23,9 +23,7 @@ Token makeToken(std::string_view text) {
 
 const std::string kGlue = ",|:";
 
-bool endsWithGlue(const std::string& word) {
-    return !word.empty() && kGlue.find(word.back()) != std::string::npos;
-}
+bool endsWithGlue(const std::string& word) { return !word.empty() && kGlue.find(word.back()) != std::string::npos; }
 
 void addWord(std::vector<std::string>& words, std::string word) {
     // A word glues onto the previous one when that ends in a glue character,
@@ -134,8 +132,10 @@ std::vector<std::string> quoteAwareSplit(std::string_view text, char separator) 
     char active = separator;
     size_t singleQuotes = 0, doubleQuotes = 0;
     for (char c : text) {
-        if (c == '\'') ++singleQuotes;
-        else if (c == '"') ++doubleQuotes;
+        if (c == '\'')
+            ++singleQuotes;
+        else if (c == '"')
+            ++doubleQuotes;
         if (c == active) {
             if (active != separator) {
                 word += c;  // the open quote closes

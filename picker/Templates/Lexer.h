@@ -30,9 +30,7 @@ public:
     const std::vector<std::string>& components() const { return components_; }
 
     // Tokens compare by what they say, not where they stand.
-    friend bool operator==(const Token& a, const Token& b) {
-        return a.kind_ == b.kind_ && a.contents_ == b.contents_;
-    }
+    friend bool operator==(const Token& a, const Token& b) { return a.kind_ == b.kind_ && a.contents_ == b.contents_; }
 
 private:
     Kind kind_;

@@ -44,17 +44,22 @@ Foundation::Array unwrap(const Foundation::Array& list) {
     Foundation::Array out;
     out.reserve(list.size());
     for (const auto& v : list) {
-        if (const auto* inner = v.arrayOrNull()) out.emplace_back(unwrap(*inner));
-        else out.push_back(v);
+        if (const auto* inner = v.arrayOrNull())
+            out.emplace_back(unwrap(*inner));
+        else
+            out.push_back(v);
     }
     return out;
 }
 
 std::string stringify(const Value& value) {
     switch (value.type()) {
-    case Value::Type::String: return value.asString();
-    case Value::Type::Null: return "";
-    default: return textualForm(value);
+        case Value::Type::String:
+            return value.asString();
+        case Value::Type::Null:
+            return "";
+        default:
+            return textualForm(value);
     }
 }
 

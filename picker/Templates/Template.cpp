@@ -265,8 +265,7 @@ std::shared_ptr<Template> Loader::loadFirstTemplate(const std::vector<std::strin
     for (const auto& name : names) {
         try {
             return loadTemplate(name, environment);
-        } catch (const TemplateDoesNotExist&) {
-        }
+        } catch (const TemplateDoesNotExist&) {}
     }
     throw TemplateDoesNotExist(names, this);
 }
@@ -305,8 +304,8 @@ fs::path FileSystemLoader::containedPath(const fs::path& base, const std::string
     // Whole components are compared: "templates" does not contain "templates2/x".
     auto baseParts = pathComponents(base);
     auto joinedParts = pathComponents(joined);
-    bool inside = joinedParts.size() >= baseParts.size() &&
-                  std::equal(baseParts.begin(), baseParts.end(), joinedParts.begin());
+    bool inside =
+        joinedParts.size() >= baseParts.size() && std::equal(baseParts.begin(), baseParts.end(), joinedParts.begin());
     if (!inside) throw SuspiciousFileOperation(base, joined);
     return joined;
 }
@@ -338,7 +337,8 @@ const std::string* DictionaryLoader::find(const std::string& name) const {
     return nullptr;
 }
 
-std::shared_ptr<Template> DictionaryLoader::loadTemplate(const std::string& name, const Environment& environment) const {
+std::shared_ptr<Template> DictionaryLoader::loadTemplate(const std::string& name,
+                                                         const Environment& environment) const {
     if (const auto* text = find(name)) return environment.templateClass(*text, environment, name);
     throw TemplateDoesNotExist({name}, this);
 }

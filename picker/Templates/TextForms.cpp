@@ -124,22 +124,36 @@ std::string quotedText(std::string_view text) {
     out += '"';
     for (unsigned char c : text) {
         switch (c) {
-        case '\0': out += "\\0"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '"': out += "\\\""; break;
-        case '\'': out += "\\'"; break;
-        case '\\': out += "\\\\"; break;
-        default:
-            if (c < 0x20 || c == 0x7f) {
-                // The platform writes other ASCII controls as two upper-case hex digits.
-                char buf[16];
-                std::snprintf(buf, sizeof buf, "\\u{%02X}", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
+            case '\0':
+                out += "\\0";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\'':
+                out += "\\'";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7f) {
+                    // The platform writes other ASCII controls as two upper-case hex digits.
+                    char buf[16];
+                    std::snprintf(buf, sizeof buf, "\\u{%02X}", c);
+                    out += buf;
+                } else {
+                    out += static_cast<char>(c);
+                }
         }
     }
     out += '"';
@@ -148,16 +162,25 @@ std::string quotedText(std::string_view text) {
 
 std::string textualForm(const Value& value) {
     switch (value.type()) {
-    case Value::Type::Null: return "nil";
-    case Value::Type::Bool: return value.asBool() ? "true" : "false";
-    case Value::Type::Int: return std::to_string(value.asInt());
-    case Value::Type::Double: return numberText(value.asDouble());
-    case Value::Type::String: return value.asString();
-    case Value::Type::Data: return std::to_string(value.asData().size()) + " bytes";
-    case Value::Type::Date: return dateText(value.asDate());
-    case Value::Type::Array:
-    case Value::Type::Dictionary: return collectionText(value);
-    case Value::Type::Object: return value.asObject() ? "<" + value.asObject()->className() + ">" : "nil";
+        case Value::Type::Null:
+            return "nil";
+        case Value::Type::Bool:
+            return value.asBool() ? "true" : "false";
+        case Value::Type::Int:
+            return std::to_string(value.asInt());
+        case Value::Type::Double:
+            return numberText(value.asDouble());
+        case Value::Type::String:
+            return value.asString();
+        case Value::Type::Data:
+            return std::to_string(value.asData().size()) + " bytes";
+        case Value::Type::Date:
+            return dateText(value.asDate());
+        case Value::Type::Array:
+        case Value::Type::Dictionary:
+            return collectionText(value);
+        case Value::Type::Object:
+            return value.asObject() ? "<" + value.asObject()->className() + ">" : "nil";
     }
     return "";
 }

@@ -79,32 +79,32 @@ NodeList TokenParser::parse(const EndTagPredicate* predicate) {
         }
         try {
             switch (token->kind()) {
-            case Token::Kind::text:
-                nodes.push_back(std::make_shared<TextNode>(token->contents()));
-                break;
-            case Token::Kind::variable:
-                nodes.push_back(std::make_shared<VariableNode>(compileResolvable(token->contents())));
-                break;
-            case Token::Kind::comment:
-                break;
-            case Token::Kind::block: {
-                if (predicate && (*predicate)(*this, *token)) {
-                    prependToken(*token);
-                    return nodes;
-                }
-                const auto& words = token->components();
-                if (words.empty()) break;
-                const TagParser* tag = nullptr;
-                for (const auto& extension : environment_.extensions) {
-                    if ((tag = extension->tags().find(words.front()))) {
-                        if (!extension->isBuiltInTag(words.front())) onlyBuiltInTags_ = false;
-                        break;
+                case Token::Kind::text:
+                    nodes.push_back(std::make_shared<TextNode>(token->contents()));
+                    break;
+                case Token::Kind::variable:
+                    nodes.push_back(std::make_shared<VariableNode>(compileResolvable(token->contents())));
+                    break;
+                case Token::Kind::comment:
+                    break;
+                case Token::Kind::block: {
+                    if (predicate && (*predicate)(*this, *token)) {
+                        prependToken(*token);
+                        return nodes;
                     }
+                    const auto& words = token->components();
+                    if (words.empty()) break;
+                    const TagParser* tag = nullptr;
+                    for (const auto& extension : environment_.extensions) {
+                        if ((tag = extension->tags().find(words.front()))) {
+                            if (!extension->isBuiltInTag(words.front())) onlyBuiltInTags_ = false;
+                            break;
+                        }
+                    }
+                    if (!tag) throw TemplateSyntaxError("Unknown template tag '" + words.front() + "'");
+                    nodes.push_back((*tag)(*this, *token));
+                    break;
                 }
-                if (!tag) throw TemplateSyntaxError("Unknown template tag '" + words.front() + "'");
-                nodes.push_back((*tag)(*this, *token));
-                break;
-            }
             }
         } catch (TemplateSyntaxError& error) {
             // The innermost token that was being parsed says where.

@@ -49,8 +49,10 @@ Foundation::Dictionary withoutNulls(const Foundation::Dictionary& d) {
     Foundation::Dictionary out;
     for (const auto& [k, v] : d) {
         if (v.isNull()) continue;
-        if (const auto* inner = v.dictionaryOrNull()) out.set(k, Value(withoutNulls(*inner)));
-        else out.set(k, v);
+        if (const auto* inner = v.dictionaryOrNull())
+            out.set(k, Value(withoutNulls(*inner)));
+        else
+            out.set(k, v);
     }
     return out;
 }
@@ -70,46 +72,47 @@ std::int64_t countWithoutNulls(const Foundation::Dictionary& d) {
 // nullptr for none.
 const Value* lookup(const Value& current, const std::string& component, Value& holder) {
     switch (current.type()) {
-    case Value::Type::Dictionary: {
-        const auto& d = current.asDictionary();
-        if (component == "count") {
-            Value count(countWithoutNulls(d));
-            holder = std::move(count);
-            return &holder;
-        }
-        return d.find(component);
-    }
-    case Value::Type::Array: {
-        const auto& a = current.asArray();
-        if (auto index = parseInteger(component)) {
-            if (*index >= 0 && static_cast<std::uint64_t>(*index) < a.size()) return &a[static_cast<size_t>(*index)];
-            return nullptr;
-        }
-        if (component == "first") return a.empty() ? nullptr : &a.front();
-        if (component == "last") return a.empty() ? nullptr : &a.back();
-        if (component == "count") {
-            Value count(static_cast<std::int64_t>(a.size()));
-            holder = std::move(count);
-            return &holder;
-        }
-        return &current;  // a name that means nothing to an array leaves it current
-    }
-    case Value::Type::Object: {
-        const auto& object = current.asObject();
-        if (!object) return nullptr;
-        Value v = object->valueForKey(component);
-        if (v.isNull()) {
-            if (auto index = parseInteger(component)) {
-                auto fields = object->fieldNames();
-                if (*index >= 0 && static_cast<std::uint64_t>(*index) < fields.size())
-                    v = object->valueForKey(fields[static_cast<size_t>(*index)]);
+        case Value::Type::Dictionary: {
+            const auto& d = current.asDictionary();
+            if (component == "count") {
+                Value count(countWithoutNulls(d));
+                holder = std::move(count);
+                return &holder;
             }
+            return d.find(component);
         }
-        holder = std::move(v);  // `current` may live in the holder; it is not read again
-        return &holder;
-    }
-    default:
-        return nullptr;  // plain values have no members a template can reach
+        case Value::Type::Array: {
+            const auto& a = current.asArray();
+            if (auto index = parseInteger(component)) {
+                if (*index >= 0 && static_cast<std::uint64_t>(*index) < a.size())
+                    return &a[static_cast<size_t>(*index)];
+                return nullptr;
+            }
+            if (component == "first") return a.empty() ? nullptr : &a.front();
+            if (component == "last") return a.empty() ? nullptr : &a.back();
+            if (component == "count") {
+                Value count(static_cast<std::int64_t>(a.size()));
+                holder = std::move(count);
+                return &holder;
+            }
+            return &current;  // a name that means nothing to an array leaves it current
+        }
+        case Value::Type::Object: {
+            const auto& object = current.asObject();
+            if (!object) return nullptr;
+            Value v = object->valueForKey(component);
+            if (v.isNull()) {
+                if (auto index = parseInteger(component)) {
+                    auto fields = object->fieldNames();
+                    if (*index >= 0 && static_cast<std::uint64_t>(*index) < fields.size())
+                        v = object->valueForKey(fields[static_cast<size_t>(*index)]);
+                }
+            }
+            holder = std::move(v);  // `current` may live in the holder; it is not read again
+            return &holder;
+        }
+        default:
+            return nullptr;  // plain values have no members a template can reach
     }
 }
 
@@ -158,8 +161,7 @@ Variable::Variable(std::string variable) : variable_(std::move(variable)) {
         // malformed path is left to fail when it is resolved.
         try {
             components_ = KeyPath(t, nullptr).parse();
-        } catch (const TemplateSyntaxError&) {
-        }
+        } catch (const TemplateSyntaxError&) {}
     }
 }
 
@@ -200,18 +202,25 @@ Value Variable::resolve(Context& context, int depth) const {
 
 // --- KeyPath -----------------------------------------------------------------
 
-void KeyPath::fail(const std::string& what) const { throw TemplateSyntaxError(what + " in variable '" + variable_ + "'"); }
+void KeyPath::fail(const std::string& what) const {
+    throw TemplateSyntaxError(what + " in variable '" + variable_ + "'");
+}
 
 std::vector<std::string> KeyPath::parse() {
     for (std::string_view ch : characters(variable_)) {
-        if (ch == ".") foundSeparator();
-        else if (ch == "[") openBracket();
-        else if (ch == "]") closeBracket();
-        else character(std::string(ch));
+        if (ch == ".")
+            foundSeparator();
+        else if (ch == "[")
+            openBracket();
+        else if (ch == "]")
+            closeBracket();
+        else
+            character(std::string(ch));
     }
     if (!current_.empty()) partialComponents_.push_back(std::move(current_));
     components_.insert(components_.end(), partialComponents_.begin(), partialComponents_.end());
-    if (subscriptLevel_ != 0) throw TemplateSyntaxError("Unbalanced subscript brackets in variable '" + variable_ + "'");
+    if (subscriptLevel_ != 0)
+        throw TemplateSyntaxError("Unbalanced subscript brackets in variable '" + variable_ + "'");
     return std::move(components_);
 }
 
@@ -350,7 +359,7 @@ Value RangeVariable::resolve(Context& context) const {
     if (!to) throw TemplateSyntaxError("'to' value is not an Integer (" + textualForm(toValue) + " )");
     // The distance in unsigned arithmetic, which cannot overflow.
     std::uint64_t span = *from <= *to ? static_cast<std::uint64_t>(*to) - static_cast<std::uint64_t>(*from)
-                                       : static_cast<std::uint64_t>(*from) - static_cast<std::uint64_t>(*to);
+                                      : static_cast<std::uint64_t>(*from) - static_cast<std::uint64_t>(*to);
     if (span >= static_cast<std::uint64_t>(kMaxRangeSize))
         throw TemplateSyntaxError("Range " + std::to_string(*from) + "..." + std::to_string(*to) +
                                   " is too large: more than " + std::to_string(kMaxRangeSize) + " values");

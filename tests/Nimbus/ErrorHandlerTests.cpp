@@ -81,7 +81,8 @@ TEST(ErrorHandler, EveryCodeClassifiesAndDescribesAsItsRow) {
         }
     }
     // The texts whose exact form matters.
-    EXPECT_EQ(ErrorHandler::describe(4), "Network Failure: the internet connection appears to be offline.CKError.Code: 4");
+    EXPECT_EQ(ErrorHandler::describe(4),
+              "Network Failure: the internet connection appears to be offline.CKError.Code: 4");
     EXPECT_EQ(ErrorHandler::describe(11), "Unknown Item:  the specified record does not exist.CKError.Code: 11");
     EXPECT_EQ(ErrorHandler::describe(13), "Unhandled Error.CKError.Code: 13");
     EXPECT_EQ(ErrorHandler::describe(9),
@@ -98,16 +99,15 @@ TEST(ErrorHandler, RetryAfterDecidesBetweenRetryAndFailure) {
     };
     const double inf = std::numeric_limits<double>::infinity();
     const Case cases[] = {
-        {3.0, Kind::retry, 3.0},
-        {0.5, Kind::retry, 0.5},
+        {3.0, Kind::retry, 3.0},       {0.5, Kind::retry, 0.5},
         {-4.0, Kind::retry, 0.0},  // negative counts as now
-        {std::nullopt, Kind::fail, 0},
-        {std::nan(""), Kind::fail, 0},
+        {std::nullopt, Kind::fail, 0}, {std::nan(""), Kind::fail, 0},
         {inf, Kind::fail, 0},
     };
     for (long code : {6L, 7L, 23L}) {
         for (const auto& c : cases) {
-            SCOPED_TRACE("code " + std::to_string(code) + " after " + (c.retryAfter ? std::to_string(*c.retryAfter) : "none"));
+            SCOPED_TRACE("code " + std::to_string(code) + " after " +
+                         (c.retryAfter ? std::to_string(*c.retryAfter) : "none"));
             auto result = handler.classify(CloudKit::makeCKError(code, {}, c.retryAfter));
             EXPECT_EQ(result.kind, c.kind);
             if (c.kind == Kind::retry) {
@@ -172,7 +172,8 @@ TEST(ErrorHandler, RetriesRunOnTheMainQueueAtTheirTime) {
 TEST(NimbusKeys, RawValuesAndNames) {
     EXPECT_EQ(Nimbus::value(Nimbus::NimbusKey::databaseChangesTokenKey), "nimbus.keys.databaseChangesTokenKey");
     EXPECT_EQ(Nimbus::value(Nimbus::NimbusKey::hasCustomZoneCreatedKey), "nimbus.keys.hasCustomZoneCreatedKey");
-    EXPECT_EQ(Nimbus::nimbusKeyFromRawValue("subscriptionIsLocallyCachedKey"), Nimbus::NimbusKey::subscriptionIsLocallyCachedKey);
+    EXPECT_EQ(Nimbus::nimbusKeyFromRawValue("subscriptionIsLocallyCachedKey"),
+              Nimbus::NimbusKey::subscriptionIsLocallyCachedKey);
     EXPECT_FALSE(Nimbus::nimbusKeyFromRawValue("nimbus.keys.zoneChangesTokenKey"));
     EXPECT_EQ(Nimbus::name(Nimbus::Notifications::cloudKitNewData), "cloudKitNewData");
     EXPECT_EQ(Nimbus::notificationsFromRawValue("cloudKitDataDidChangeRemotely"),

@@ -29,13 +29,11 @@ public:
             auto s = std::make_shared<ObjectStore::ObjectSchema>();
             s->className = "Gadget";
             s->primaryKey = "number";
-            s->properties = {Property::make("number", PropertyType::Int),
-                             Property::make("ratio", PropertyType::Float),
-                             Property::makeOptional("note", PropertyType::String),
-                             Property::makeList("tags", PropertyType::String),
-                             Property::makeList("stamps", PropertyType::Date),
-                             Property::makeLink("photo", "NimbusAsset"),
-                             Property::make("isDeleted", PropertyType::Bool)};
+            s->properties = {
+                Property::make("number", PropertyType::Int),          Property::make("ratio", PropertyType::Float),
+                Property::makeOptional("note", PropertyType::String), Property::makeList("tags", PropertyType::String),
+                Property::makeList("stamps", PropertyType::Date),     Property::makeLink("photo", "NimbusAsset"),
+                Property::make("isDeleted", PropertyType::Bool)};
             return s;
         }();
         return schema;
@@ -78,8 +76,8 @@ TEST_F(RecordMapping, ColourAndFolderRecordsCarryTheirFieldsInSchemaOrder) {
     CKRecord r = CKRecordConvertible<ZNLColorItem>::record(*colour);
     EXPECT_EQ(r.recordType(), "ZNLColorItem");
     EXPECT_EQ(r.recordID(), CKRecordID(colour->id(), CKRecordZoneID("ZNLColorItemsZone")));
-    EXPECT_EQ(r.allKeys(), (std::vector<std::string>{"id", "color", "selectedShade", "created", "colorName", "isDeleted",
-                                                     "owner", "order"}));
+    EXPECT_EQ(r.allKeys(), (std::vector<std::string>{"id", "color", "selectedShade", "created", "colorName",
+                                                     "isDeleted", "owner", "order"}));
     EXPECT_EQ(r.objectForKey("isDeleted"), Value(0));
     EXPECT_EQ(r.objectForKey("order"), Value(7));
     auto owner = CKReference::from(r.objectForKey("owner"));

@@ -106,7 +106,8 @@ TEST_F(TwoDevices, AConflictConvergesOnTheLastWriterWithoutEcho) {
 
     EXPECT_EQ(a.colour(colour->id())->colorName(), "Dusk");
     EXPECT_EQ(b.colour(colour->id())->colorName(), "Dusk");
-    EXPECT_EQ(server->record("user", CKRecordID(colour->id(), CKRecordZoneID("ZNLColorItemsZone")))->objectForKey("colorName"),
+    EXPECT_EQ(server->record("user", CKRecordID(colour->id(), CKRecordZoneID("ZNLColorItemsZone")))
+                  ->objectForKey("colorName"),
               Value("Dusk"));
     // One each, nothing echoed; B's save, based on the record before A's,
     // was refused, merged with A's and sent again.
@@ -208,7 +209,8 @@ TEST(PushSplitting, EveryPieceFitsAndSplittingEnds) {
     };
     auto ids = [](std::size_t n) {
         std::vector<CKRecordID> out;
-        for (std::size_t i = 0; i < n; ++i) out.emplace_back("d" + std::to_string(i), CKRecordZoneID("ZNLColorItemsZone"));
+        for (std::size_t i = 0; i < n; ++i)
+            out.emplace_back("d" + std::to_string(i), CKRecordZoneID("ZNLColorItemsZone"));
         return out;
     };
     struct Case {
@@ -229,7 +231,8 @@ TEST(PushSplitting, EveryPieceFitsAndSplittingEnds) {
                 for (const auto& id : piece.recordIDsToDelete) deleted.insert(id.recordName);
                 continue;
             }
-            for (auto& p : Nimbus::splitOversizedPush(piece.recordsToSave, piece.recordIDsToDelete)) pending.push_back(p);
+            for (auto& p : Nimbus::splitOversizedPush(piece.recordsToSave, piece.recordIDsToDelete))
+                pending.push_back(p);
         }
         EXPECT_EQ(saved.size(), c.saves);  // nothing dropped
         EXPECT_EQ(deleted.size(), c.deletes);
@@ -389,5 +392,6 @@ TEST_F(TwoDevices, AnEngineLetGoHoldsNothingAndHearsNothing) {
     a.launch();
     a.quit();
     exec->drain();
-    for (const auto& e : server->requestLog()) EXPECT_TRUE(e.method == "accountStatus" || e.method == "registerForPushes");
+    for (const auto& e : server->requestLog())
+        EXPECT_TRUE(e.method == "accountStatus" || e.method == "registerForPushes");
 }

@@ -38,7 +38,8 @@ struct Device {
     std::shared_ptr<SyncObject<ZNLColorItem>> items;
     std::shared_ptr<SyncEngine> engine;
 
-    Device(std::string deviceName, std::shared_ptr<CloudServer> cloud) : name(std::move(deviceName)), server(std::move(cloud)) {
+    Device(std::string deviceName, std::shared_ptr<CloudServer> cloud)
+        : name(std::move(deviceName)), server(std::move(cloud)) {
         const std::string dir = Foundation::temporaryDirectory();
         defaults = std::make_shared<Foundation::UserDefaults>(dir + "/preferences.plist");
         ObjectStore::Configuration config;
@@ -92,7 +93,8 @@ struct Device {
         return folder;
     }
 
-    std::shared_ptr<ZNLColorItem> addColour(const std::string& hex, const std::shared_ptr<ZNLColorFolder>& folder = nullptr) {
+    std::shared_ptr<ZNLColorItem> addColour(const std::string& hex,
+                                            const std::shared_ptr<ZNLColorFolder>& folder = nullptr) {
         auto item = std::make_shared<ZNLColorItem>();
         item->setColor(hex);
         item->setOwner(folder);

@@ -17,13 +17,17 @@ class SyncObjects : public ::testing::Test {
 protected:
     std::unique_ptr<Foundation::TestExecutor> exec = Foundation::TestExecutor::install();
     Device device{"D", std::make_shared<CloudServer>()};
-    std::shared_ptr<SyncObject<ZNLColorFolder>> folders = SyncObject<ZNLColorFolder>::make(device.realm, device.environment());
-    std::shared_ptr<SyncObject<ZNLColorItem>> items = SyncObject<ZNLColorItem>::make(device.realm, device.environment());
+    std::shared_ptr<SyncObject<ZNLColorFolder>> folders =
+        SyncObject<ZNLColorFolder>::make(device.realm, device.environment());
+    std::shared_ptr<SyncObject<ZNLColorItem>> items =
+        SyncObject<ZNLColorItem>::make(device.realm, device.environment());
     std::vector<Push> pushes;
 
     void SetUp() override {
         for (std::shared_ptr<Nimbus::Syncable> o : std::vector<std::shared_ptr<Nimbus::Syncable>>{folders, items}) {
-            o->setPipeToEngine([this](std::vector<CKRecord> s, std::vector<CKRecordID> r) { pushes.push_back({s, r}); });
+            o->setPipeToEngine([this](std::vector<CKRecord> s, std::vector<CKRecordID> r) {
+                pushes.push_back({s, r});
+            });
             o->observeLocalChanges();
         }
         exec->drain();  // the initial deliveries send nothing

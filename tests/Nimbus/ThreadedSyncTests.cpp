@@ -31,7 +31,8 @@ TEST(RealThreads, TwoDevicesSyncBothWays) {
     b.launch();
     ASSERT_TRUE(runMainUntil([&] {
         return server->subscriptionIDs("user").size() == 1 && server->zoneNames("user").size() == 2 &&
-               server->requestCount("registerForPushes") == 2 && a.defaults->boolForKey(Nimbus::value(Nimbus::NimbusKey::subscriptionIsLocallyCachedKey)) &&
+               server->requestCount("registerForPushes") == 2 &&
+               a.defaults->boolForKey(Nimbus::value(Nimbus::NimbusKey::subscriptionIsLocallyCachedKey)) &&
                b.defaults->boolForKey(Nimbus::value(Nimbus::NimbusKey::subscriptionIsLocallyCachedKey));
     }));
 

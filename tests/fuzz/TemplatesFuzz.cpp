@@ -45,13 +45,16 @@ Environment makeEnvironment() {
 }
 
 Dictionary makeContext() {
-    Array colours{Value(std::make_shared<Colour>("Red", "#ff0000")), Value(std::make_shared<Colour>("Green", "#00ff00")),
+    Array colours{Value(std::make_shared<Colour>("Red", "#ff0000")),
+                  Value(std::make_shared<Colour>("Green", "#00ff00")),
                   Value(std::make_shared<Colour>("Blue", "#0000ff"))};
     return Dictionary{
         {"colors", Value(colours)},
         {"paletteName", Value("Palette é")},
         {"names", Value(Array{Value("a"), Value("b c"), Value()})},
-        {"d", Value(Dictionary{{"k", Value("v")}, {"n", Value(2)}, {"nothing", Value()},
+        {"d", Value(Dictionary{{"k", Value("v")},
+                               {"n", Value(2)},
+                               {"nothing", Value()},
                                {"inner", Value(Dictionary{{"x", Value(1.5)}})}})},
         {"n", Value(3)},
         {"f", Value(0.5)},
@@ -65,7 +68,8 @@ Dictionary makeContext() {
 size_t occurrences(const std::string& text, const std::string& word, const std::string& unlessFollowedBy = "") {
     size_t count = 0;
     for (size_t pos = text.find(word); pos != std::string::npos; pos = text.find(word, pos + 1)) {
-        if (!unlessFollowedBy.empty() && text.compare(pos + word.size(), unlessFollowedBy.size(), unlessFollowedBy) == 0)
+        if (!unlessFollowedBy.empty() &&
+            text.compare(pos + word.size(), unlessFollowedBy.size(), unlessFollowedBy) == 0)
             continue;
         ++count;
     }
@@ -106,7 +110,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const TemplateSyntaxError&) {
     } catch (const TemplateDoesNotExist&) {
     } catch (const SuspiciousFileOperation&) {
-    } catch (const Foundation::Error&) {
-    }
+    } catch (const Foundation::Error&) {}
     return 0;
 }

@@ -32,10 +32,9 @@ namespace TestSupport {
         return ::testing::AssertionSuccess();
     }
     actual.writePNG(actualPath.string());
-    return ::testing::AssertionFailure() << goldenPath << ": " << difference.describe() << " (actual "
-                                         << actual.width() << "x" << actual.height() << ", expected "
-                                         << expected->width() << "x" << expected->height() << "); the picture is at "
-                                         << actualPath;
+    return ::testing::AssertionFailure() << goldenPath << ": " << difference.describe() << " (actual " << actual.width()
+                                         << "x" << actual.height() << ", expected " << expected->width() << "x"
+                                         << expected->height() << "); the picture is at " << actualPath;
 }
 
 }  // namespace TestSupport

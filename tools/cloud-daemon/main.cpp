@@ -65,34 +65,34 @@ int main(int argc, char** argv) {
     int choice;
     while ((choice = getopt_long(argc, argv, "+h", options, nullptr)) != -1) {
         switch (choice) {
-        case kHost:
-            if (!*optarg) {
-                std::fprintf(stderr, "%s: the host is empty\n", kName);
+            case kHost:
+                if (!*optarg) {
+                    std::fprintf(stderr, "%s: the host is empty\n", kName);
+                    return usageError();
+                }
+                host = optarg;
+                break;
+            case kPort:
+                if (!parseNumber(optarg, 0, 65535, port)) {
+                    std::fprintf(stderr, "%s: invalid port '%s' (0 to 65535)\n", kName, optarg);
+                    return usageError();
+                }
+                break;
+            case kBatchLimit:
+                if (!parseNumber(optarg, 1, 100000, batchLimit)) {
+                    std::fprintf(stderr, "%s: invalid batch limit '%s' (1 to 100000)\n", kName, optarg);
+                    return usageError();
+                }
+                break;
+            case 'h':
+            case kHelp:
+                usage(stdout);
+                return 0;
+            case kVersion:
+                std::printf("%s %s\n", kName, VEXIL_VERSION);
+                return 0;
+            default:
                 return usageError();
-            }
-            host = optarg;
-            break;
-        case kPort:
-            if (!parseNumber(optarg, 0, 65535, port)) {
-                std::fprintf(stderr, "%s: invalid port '%s' (0 to 65535)\n", kName, optarg);
-                return usageError();
-            }
-            break;
-        case kBatchLimit:
-            if (!parseNumber(optarg, 1, 100000, batchLimit)) {
-                std::fprintf(stderr, "%s: invalid batch limit '%s' (1 to 100000)\n", kName, optarg);
-                return usageError();
-            }
-            break;
-        case 'h':
-        case kHelp:
-            usage(stdout);
-            return 0;
-        case kVersion:
-            std::printf("%s %s\n", kName, VEXIL_VERSION);
-            return 0;
-        default:
-            return usageError();
         }
     }
     if (optind < argc) {

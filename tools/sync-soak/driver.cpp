@@ -35,9 +35,7 @@ using Json = nlohmann::json;
 
 std::shared_ptr<Nimbus::SyncEngine> gEngine;
 
-void reply(const Json& json) {
-    std::cout << json.dump() << std::endl;
-}
+void reply(const Json& json) { std::cout << json.dump() << std::endl; }
 
 std::string randomHex(std::mt19937& rng) {
     static const char* digits = "0123456789abcdef";
@@ -92,7 +90,8 @@ Json edit(unsigned seed, int count) {
                 if (colours.empty()) break;
                 auto item = colours[rng() % colours.size()];
                 auto color = colorWithHex(randomHex(rng));
-                if (color && library.colorService().setColorHexWithAlpha(item, *color)) set(item->id(), "color", item->color());
+                if (color && library.colorService().setColorHexWithAlpha(item, *color))
+                    set(item->id(), "color", item->color());
                 break;
             }
             case 5: {
@@ -158,8 +157,11 @@ Json state() {
             pending += p.recordsToSave.size() + p.recordIDsToDelete.size();
         }
     auto selected = Foundation::UserDefaults::standard().stringForKey("selectedFolder");
-    return Json{{"objects", objects}, {"flagged", flagged}, {"pending", pending},
-                {"selected", selected ? *selected : std::string()}, {"engine", gEngine != nullptr}};
+    return Json{{"objects", objects},
+                {"flagged", flagged},
+                {"pending", pending},
+                {"selected", selected ? *selected : std::string()},
+                {"engine", gEngine != nullptr}};
 }
 
 void handle(const std::string& line) {
@@ -183,7 +185,8 @@ void handle(const std::string& line) {
         auto realm = ObjectStore::Realm::open();
         if (auto object = realm->object(type, Foundation::Value(id))) {
             auto record = Nimbus::recordOf(*object);
-            for (const auto& key : record.allKeys()) out["local"][key] = CloudKit::wire::encodeValue(record.objectForKey(key));
+            for (const auto& key : record.allKeys())
+                out["local"][key] = CloudKit::wire::encodeValue(record.objectForKey(key));
         }
         if (auto state = Nimbus::recordState(*realm, type, id)) {
             out["tombstone"] = state->tombstone();

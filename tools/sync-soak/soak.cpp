@@ -154,7 +154,8 @@ private:
                     continue;
                 }
             }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) return std::nullopt;
             pollfd p{fromChild_, POLLIN, 0};
             int r = poll(&p, 1, static_cast<int>(left.count()));
@@ -236,7 +237,8 @@ public:
             return result;
         }
         daemon.start();
-        fs::path dir = fs::temp_directory_path() / ("vexil-sync-soak-" + std::to_string(getpid()) + "-" + std::to_string(seed_));
+        fs::path dir =
+            fs::temp_directory_path() / ("vexil-sync-soak-" + std::to_string(getpid()) + "-" + std::to_string(seed_));
         fs::remove_all(dir);
         fs::create_directories(dir / "A");
         fs::create_directories(dir / "B");
@@ -253,17 +255,32 @@ public:
             const int fault = static_cast<int>(rng_() % 9);
             const std::string victim = rng_() % 2 ? "A" : "B";
             switch (fault) {
-                case 1: server->injectError({"modifyRecords", CloudKit::CKErrorRequestRateLimited, 0.5, 2}); break;
-                case 2: server->dropReplies("modifyRecords", 1 + static_cast<int>(rng_() % 2)); break;
-                case 3: server->injectError({"modifyRecords", CloudKit::CKErrorServiceUnavailable, std::nullopt, 3}); break;
-                case 4:
-                    if (rng_() % 2) server->expireZoneTokens("soak-user");
-                    else server->expireDatabaseTokens("soak-user");
+                case 1:
+                    server->injectError({"modifyRecords", CloudKit::CKErrorRequestRateLimited, 0.5, 2});
                     break;
-                case 5: server->setOffline(victim, true); break;
-                case 7: server->injectError({"fetchZoneChanges", CloudKit::CKErrorServiceUnavailable, std::nullopt, 2}); break;
-                case 8: server->dropReplies("fetchZoneChanges", 1); break;
-                default: break;
+                case 2:
+                    server->dropReplies("modifyRecords", 1 + static_cast<int>(rng_() % 2));
+                    break;
+                case 3:
+                    server->injectError({"modifyRecords", CloudKit::CKErrorServiceUnavailable, std::nullopt, 3});
+                    break;
+                case 4:
+                    if (rng_() % 2)
+                        server->expireZoneTokens("soak-user");
+                    else
+                        server->expireDatabaseTokens("soak-user");
+                    break;
+                case 5:
+                    server->setOffline(victim, true);
+                    break;
+                case 7:
+                    server->injectError({"fetchZoneChanges", CloudKit::CKErrorServiceUnavailable, std::nullopt, 2});
+                    break;
+                case 8:
+                    server->dropReplies("fetchZoneChanges", 1);
+                    break;
+                default:
+                    break;
             }
             for (auto& c : copies) {
                 auto answer = c->ask("edit " + std::to_string(rng_()) + " " + std::to_string(options_.edits));
@@ -330,7 +347,8 @@ private:
                     if (!a["objects"].contains(id) || a["objects"][id] != fields) where += "A ";
                     if (!b["objects"].contains(id) || b["objects"][id] != fields) where += "B ";
                     if (!cloud.contains(id) || cloud[id] != fields) where += "server ";
-                    if (!where.empty() && shown++ < 6) result.notes += id + " differs on " + where + fields.dump() + "; ";
+                    if (!where.empty() && shown++ < 6)
+                        result.notes += id + " differs on " + where + fields.dump() + "; ";
                     if (!where.empty() && shown == 1) {
                         std::string type = fields.contains("folderId") ? "ZNLColorFolder" : "ZNLColorItem";
                         for (auto& c : copies)
@@ -423,12 +441,18 @@ int main(int argc, char** argv) {
         }
         const char* value = argv[++i];
         long n = 0;
-        if (arg == "--seeds" && parseInt(value, 1, 100000, n)) options.seeds = static_cast<int>(n);
-        else if (arg == "--first-seed" && parseInt(value, 0, 1L << 31, n)) options.firstSeed = static_cast<unsigned>(n);
-        else if (arg == "--rounds" && parseInt(value, 1, 1000, n)) options.rounds = static_cast<int>(n);
-        else if (arg == "--edits" && parseInt(value, 1, 1000, n)) options.edits = static_cast<int>(n);
-        else if (arg == "--settle" && parseInt(value, 1, 3600, n)) options.settleSeconds = static_cast<double>(n);
-        else if (arg == "--driver") options.driver = value;
+        if (arg == "--seeds" && parseInt(value, 1, 100000, n))
+            options.seeds = static_cast<int>(n);
+        else if (arg == "--first-seed" && parseInt(value, 0, 1L << 31, n))
+            options.firstSeed = static_cast<unsigned>(n);
+        else if (arg == "--rounds" && parseInt(value, 1, 1000, n))
+            options.rounds = static_cast<int>(n);
+        else if (arg == "--edits" && parseInt(value, 1, 1000, n))
+            options.edits = static_cast<int>(n);
+        else if (arg == "--settle" && parseInt(value, 1, 3600, n))
+            options.settleSeconds = static_cast<double>(n);
+        else if (arg == "--driver")
+            options.driver = value;
         else {
             std::fprintf(stderr, "vexil-sync-soak: bad argument %s %s\n", arg.c_str(), value);
             usage(stderr);
@@ -451,16 +475,18 @@ int main(int argc, char** argv) {
         lost += r.lostEdits;
         resurrected += r.resurrected;
         duplicates += r.duplicateNumbers;
-        std::printf("seed %u: identical after settling %s, after relaunch %s, lost edits %d, resurrected %d, "
-                    "duplicate folder numbers %d%s%s\n",
-                    seed, r.identicalAfterSettling ? "yes" : "NO", r.identicalAfterRelaunch ? "yes" : "NO", r.lostEdits,
-                    r.resurrected, r.duplicateNumbers, r.notes.empty() ? "" : " — ", r.notes.c_str());
+        std::printf(
+            "seed %u: identical after settling %s, after relaunch %s, lost edits %d, resurrected %d, "
+            "duplicate folder numbers %d%s%s\n",
+            seed, r.identicalAfterSettling ? "yes" : "NO", r.identicalAfterRelaunch ? "yes" : "NO", r.lostEdits,
+            r.resurrected, r.duplicateNumbers, r.notes.empty() ? "" : " — ", r.notes.c_str());
         std::fflush(stdout);
     }
-    std::printf("%d seeds: identical after settling %d, identical after relaunch %d, lost edits %d, "
-                "resurrected deletions %d, duplicate folder numbers %d\n",
-                options.seeds, settled, relaunched, lost, resurrected, duplicates);
-    const bool clean = settled == options.seeds && relaunched == options.seeds && lost == 0 && resurrected == 0 &&
-                       duplicates == 0;
+    std::printf(
+        "%d seeds: identical after settling %d, identical after relaunch %d, lost edits %d, "
+        "resurrected deletions %d, duplicate folder numbers %d\n",
+        options.seeds, settled, relaunched, lost, resurrected, duplicates);
+    const bool clean =
+        settled == options.seeds && relaunched == options.seeds && lost == 0 && resurrected == 0 && duplicates == 0;
     return clean ? 0 : 1;
 }

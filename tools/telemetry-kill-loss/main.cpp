@@ -65,7 +65,8 @@ private:
 [[noreturn]] void child(Shared* shared, const std::string& file, long events) {
     DAVLogger::setLogHandler(nullptr);
     auto client = std::make_shared<DAVHttpClient>();
-    auto ingestion = std::make_shared<DAVDerAvedurIngestion>(client, "http://127.0.0.1:9", "0B1D7C1E-2C3A-4F3B-8D8E-6F1A2B3C4D5E");
+    auto ingestion =
+        std::make_shared<DAVDerAvedurIngestion>(client, "http://127.0.0.1:9", "0B1D7C1E-2C3A-4F3B-8D8E-6F1A2B3C4D5E");
     ingestion->setAppSecret(std::string("5f1d3a9e-7c44-4b1f-9e2a-0c6b8d4e2f11"));
     auto group = std::make_shared<DAVChannelGroupDefault>(ingestion, std::make_shared<DAVLogDBStorage>(file),
                                                           DAVChannelUnitDependencies::shared());
@@ -173,8 +174,8 @@ int main(int argc, char** argv) {
         totalLost += lost;
         totalTracked += tracked;
         worst = std::max(worst, lost);
-        std::printf("kill %2ld at %6.2f ms: %4ld tracked, %4ld stored, %4ld lost\n", k + 1, after.count() / 1e6, tracked,
-                    rows, lost);
+        std::printf("kill %2ld at %6.2f ms: %4ld tracked, %4ld stored, %4ld lost\n", k + 1, after.count() / 1e6,
+                    tracked, rows, lost);
     }
     std::printf("%ld kills: %ld of %ld tracked events lost (at most %ld in one kill)\n", kills, totalLost, totalTracked,
                 worst);

@@ -46,8 +46,11 @@ std::shared_ptr<const CoreGraphics::Image> sampleDesktop(int width, int height) 
     const CoreGraphics::CGRect all{{0, 0}, {static_cast<double>(width), static_cast<double>(height)}};
     ctx.fillLinearGradient(all, {0, 0}, {static_cast<double>(width), static_cast<double>(height)},
                            {{0.09, 0.16, 0.29, 1}, {0.20, 0.42, 0.55, 1}, {0.91, 0.62, 0.45, 1}}, {0, 0.55, 1});
-    const CoreGraphics::RGBA shapes[] = {{0.90, 0.22, 0.27, 1}, {0.16, 0.62, 0.56, 1}, {0.96, 0.64, 0.38, 1},
-                                         {0.15, 0.27, 0.33, 1}, {0.91, 0.77, 0.42, 1}};
+    const CoreGraphics::RGBA shapes[] = {{0.90, 0.22, 0.27, 1},
+                                         {0.16, 0.62, 0.56, 1},
+                                         {0.96, 0.64, 0.38, 1},
+                                         {0.15, 0.27, 0.33, 1},
+                                         {0.91, 0.77, 0.42, 1}};
     for (int i = 0; i < 5; ++i) {
         const double x = 160 + i * 230, y = 180 + 90 * std::sin(i * 1.3);
         ctx.fillEllipse({{x, y}, {150, 150}}, shapes[i]);
@@ -77,9 +80,10 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
             out = argv[++i];
         } else if (std::strcmp(argv[i], "--help") == 0) {
-            std::printf("usage: vexil-tour [--out DIR]\n"
-                        "Plays a scripted session of Vexil on the headless display and writes a picture of\n"
-                        "the screen after each step, with index.md, into DIR (default: a new folder in /tmp).\n");
+            std::printf(
+                "usage: vexil-tour [--out DIR]\n"
+                "Plays a scripted session of Vexil on the headless display and writes a picture of\n"
+                "the screen after each step, with index.md, into DIR (default: a new folder in /tmp).\n");
             return 0;
         } else {
             return usage((std::string("unknown argument '") + argv[i] + "'").c_str());
@@ -177,9 +181,9 @@ int main(int argc, char** argv) {
         ui.advance(1.0);
         app->toggleLibrary();
         ui.advance(1.0);
-        auto controller = app->window
-            ? std::dynamic_pointer_cast<Vexil::Views::ZNLColorsLibraryViewController>(app->window->contentViewController())
-            : nullptr;
+        auto controller = app->window ? std::dynamic_pointer_cast<Vexil::Views::ZNLColorsLibraryViewController>(
+                                            app->window->contentViewController())
+                                      : nullptr;
         if (controller)
             for (const auto& folder : controller->folders())
                 if (folder->folderName() == "History")
@@ -201,9 +205,9 @@ int main(int argc, char** argv) {
             ++failures;
         } else {
             AppKit::SavePanelScript panels;
-            for (const char* file : {"History.clr", "History.ase", "NSColor+History.h", "NSColor+History.m",
-                                     "NSColor+History.swift", "UIColor+History.h", "UIColor+History.m",
-                                     "UIColor+History.swift", "NSColor+History.html"})
+            for (const char* file :
+                 {"History.clr", "History.ase", "NSColor+History.h", "NSColor+History.m", "NSColor+History.swift",
+                  "UIColor+History.h", "UIColor+History.m", "UIColor+History.swift", "NSColor+History.html"})
                 panels.saveAs(exports + "/" + file);
             controller->exportColorList(std::nullopt);
             controller->exportSwatchExchange(std::nullopt);
@@ -221,7 +225,8 @@ int main(int argc, char** argv) {
             shot("09-exports.png", "Every export of a folder",
                  "From a tab's menu the folder was exported as a colour list, a swatch exchange file, "
                  "Objective-C categories, Swift extensions and an HTML page; the library slides away for "
-                 "each save panel. Written into the tour's exports folder: " + written + ".");
+                 "each save panel. Written into the tour's exports folder: " +
+                     written + ".");
         }
 
         // Picking from the desktop: the magnifier follows the pointer, a click takes the colour under it.
@@ -287,7 +292,8 @@ int main(int argc, char** argv) {
                 };
                 clickTab(2);
                 shot("12-colour-editor.png", "The colour editor",
-                     "The adjust button of a colour's cell (here Faded Red) slides the library away and opens the colour "
+                     "The adjust button of a colour's cell (here Faded Red) slides the library away and opens the "
+                     "colour "
                      "editor on that colour: its sliders and values in RGB, HSB or HSL, a hex field, and a row "
                      "of related colours; the Triad tab is chosen here.");
                 clickTab(4);
@@ -357,7 +363,8 @@ int main(int argc, char** argv) {
                  "\"Sunset\" and Return renamed the palette's folder.");
             std::shared_ptr<Vexil::Views::ZNLBarButton> historyTab;
             for (const auto& folder : controller->folders())
-                if (folder->folderName() == "History") historyTab = controller->stackView->tabForFolder(folder->folderId());
+                if (folder->folderName() == "History")
+                    historyTab = controller->stackView->tabForFolder(folder->folderId());
             if (historyTab) ui.clickView(*historyTab);
             ui.advance(1.0);
             // The newest recent colour (the last cell), one the palette does not hold yet.
@@ -402,7 +409,8 @@ int main(int argc, char** argv) {
           << "(1440 x 900 points). Each picture is the whole screen after the step.\n\n";
     int n = 0;
     for (const auto& s : steps)
-        index << "## " << ++n << ". " << s.title << "\n\n" << s.text << "\n\n![" << s.title << "](" << s.file << ")\n\n";
+        index << "## " << ++n << ". " << s.title << "\n\n"
+              << s.text << "\n\n![" << s.title << "](" << s.file << ")\n\n";
     index.close();
     if (!index) {
         std::fprintf(stderr, "vexil-tour: cannot write %s/index.md\n", out.c_str());

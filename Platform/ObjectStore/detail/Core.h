@@ -182,12 +182,12 @@ protected:
     virtual void willModify(Record& record);
     virtual void didInsert(const std::shared_ptr<Record>& record);
     virtual void willRemove(const std::shared_ptr<Record>& record);
+
 public:
     // Where a new object of the class takes its initial values from.
     std::vector<Value> defaultValues(const Table& table);
 
 protected:
-
     std::unordered_map<std::string, Table> tables_;
     std::vector<std::string> order_;
     std::uint64_t version_ = 0;
@@ -242,8 +242,8 @@ struct Notifier {
     bool dirty = false;
     bool dead = false;
     bool delivering = false;
-    std::vector<std::int64_t> baseline;             // keys as last delivered
-    std::unordered_set<std::int64_t> modified;      // keys changed since
+    std::vector<std::int64_t> baseline;         // keys as last delivered
+    std::unordered_set<std::int64_t> modified;  // keys changed since
 
     std::vector<std::int64_t> currentKeys() const;
     void deliverInitial();

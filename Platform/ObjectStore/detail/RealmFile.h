@@ -84,7 +84,8 @@ public:
     }
 
     void erase(std::int64_t key) {
-        if (!delete_) delete_ = std::make_unique<Statement>(db_, "DELETE FROM " + tableName(schema_.className) + " WHERE _key=?");
+        if (!delete_)
+            delete_ = std::make_unique<Statement>(db_, "DELETE FROM " + tableName(schema_.className) + " WHERE _key=?");
         delete_->bind(1, static_cast<sqlite3_int64>(key));
         delete_->run();
         for (auto& p : schema_.properties)
@@ -94,15 +95,17 @@ public:
 private:
     void clearList(const Property& p, std::int64_t key) {
         auto& st = listDelete_[p.name];
-        if (!st) st = std::make_unique<Statement>(db_, "DELETE FROM " + listTableName(schema_.className, p.name) + " WHERE owner=?");
+        if (!st)
+            st = std::make_unique<Statement>(
+                db_, "DELETE FROM " + listTableName(schema_.className, p.name) + " WHERE owner=?");
         st->bind(1, static_cast<sqlite3_int64>(key));
         st->run();
     }
     Statement& listInsert(const Property& p) {
         auto& st = listInsert_[p.name];
         if (!st)
-            st = std::make_unique<Statement>(
-                db_, "INSERT INTO " + listTableName(schema_.className, p.name) + "(owner, position, value) VALUES (?, ?, ?)");
+            st = std::make_unique<Statement>(db_, "INSERT INTO " + listTableName(schema_.className, p.name) +
+                                                      "(owner, position, value) VALUES (?, ?, ?)");
         return *st;
     }
 

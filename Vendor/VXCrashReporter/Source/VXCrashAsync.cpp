@@ -9,33 +9,39 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-const char *vxcrash_async_strerror(vxcrash_error_t error)
-{
+const char *vxcrash_async_strerror(vxcrash_error_t error) {
     switch (error) {
-    case VXCRASH_ESUCCESS: return "No error";
-    case VXCRASH_EUNKNOWN: return "Unknown error";
-    case VXCRASH_OUTPUT_ERR: return "Output file can not be opened (or written to)";
-    case VXCRASH_ENOMEM: return "No memory available";
-    case VXCRASH_ENOTSUP: return "Operation not supported";
-    case VXCRASH_EINVAL: return "Invalid argument";
-    case VXCRASH_EINTERNAL: return "Internal error";
-    case VXCRASH_EACCESS: return "Access denied";
-    case VXCRASH_ENOTFOUND: return "Not found";
-    case VXCRASH_EINVALID_DATA: return "The input data is in an unknown or invalid format.";
+        case VXCRASH_ESUCCESS:
+            return "No error";
+        case VXCRASH_EUNKNOWN:
+            return "Unknown error";
+        case VXCRASH_OUTPUT_ERR:
+            return "Output file can not be opened (or written to)";
+        case VXCRASH_ENOMEM:
+            return "No memory available";
+        case VXCRASH_ENOTSUP:
+            return "Operation not supported";
+        case VXCRASH_EINVAL:
+            return "Invalid argument";
+        case VXCRASH_EINTERNAL:
+            return "Internal error";
+        case VXCRASH_EACCESS:
+            return "Access denied";
+        case VXCRASH_ENOTFOUND:
+            return "Not found";
+        case VXCRASH_EINVALID_DATA:
+            return "The input data is in an unknown or invalid format.";
     }
     return "Unhandled error code";
 }
 
-size_t vxcrash_async_strlen(const char *s)
-{
+size_t vxcrash_async_strlen(const char *s) {
     size_t n = 0;
-    while (s[n] != '\0')
-        ++n;
+    while (s[n] != '\0') ++n;
     return n;
 }
 
-int vxcrash_async_strcmp(const char *a, const char *b)
-{
+int vxcrash_async_strcmp(const char *a, const char *b) {
     while (*a != '\0' && *a == *b) {
         ++a;
         ++b;
@@ -43,19 +49,15 @@ int vxcrash_async_strcmp(const char *a, const char *b)
     return (unsigned char)*a - (unsigned char)*b;
 }
 
-int vxcrash_async_strncmp(const char *a, const char *b, size_t n)
-{
+int vxcrash_async_strncmp(const char *a, const char *b, size_t n) {
     for (size_t i = 0; i < n; ++i) {
-        if (a[i] != b[i] || a[i] == '\0')
-            return (unsigned char)a[i] - (unsigned char)b[i];
+        if (a[i] != b[i] || a[i] == '\0') return (unsigned char)a[i] - (unsigned char)b[i];
     }
     return 0;
 }
 
-static size_t format_digits(char *buffer, size_t size, uint64_t value, unsigned base, bool negative)
-{
-    if (size == 0)
-        return 0;
+static size_t format_digits(char *buffer, size_t size, uint64_t value, unsigned base, bool negative) {
+    if (size == 0) return 0;
     char digits[24];
     size_t n = 0;
     do {
@@ -64,42 +66,32 @@ static size_t format_digits(char *buffer, size_t size, uint64_t value, unsigned 
         value /= base;
     } while (value != 0);
     size_t out = 0;
-    if (negative && out + 1 < size)
-        buffer[out++] = '-';
-    while (n > 0 && out + 1 < size)
-        buffer[out++] = digits[--n];
+    if (negative && out + 1 < size) buffer[out++] = '-';
+    while (n > 0 && out + 1 < size) buffer[out++] = digits[--n];
     buffer[out] = '\0';
     return out;
 }
 
-size_t vxcrash_async_format_int(char *buffer, size_t size, int64_t value)
-{
+size_t vxcrash_async_format_int(char *buffer, size_t size, int64_t value) {
     uint64_t magnitude = value < 0 ? (uint64_t)0 - (uint64_t)value : (uint64_t)value;
     return format_digits(buffer, size, magnitude, 10, value < 0);
 }
 
-size_t vxcrash_async_format_uint(char *buffer, size_t size, uint64_t value)
-{
+size_t vxcrash_async_format_uint(char *buffer, size_t size, uint64_t value) {
     return format_digits(buffer, size, value, 10, false);
 }
 
-size_t vxcrash_async_format_hex(char *buffer, size_t size, uint64_t value)
-{
+size_t vxcrash_async_format_hex(char *buffer, size_t size, uint64_t value) {
     return format_digits(buffer, size, value, 16, false);
 }
 
-void vxcrash_async_log(const char *message)
-{
+void vxcrash_async_log(const char *message) {
     vxcrash_async_writen(STDERR_FILENO, message, vxcrash_async_strlen(message));
 }
 
-pid_t vxcrash_async_gettid()
-{
-    return (pid_t)syscall(SYS_gettid);
-}
+pid_t vxcrash_async_gettid() { return (pid_t)syscall(SYS_gettid); }
 
-uint64_t vxcrash_async_monotonic_ms()
-{
+uint64_t vxcrash_async_monotonic_ms() {
     struct timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (uint64_t)ts.tv_sec * 1000u + (uint64_t)ts.tv_nsec / 1000000u;
@@ -107,90 +99,71 @@ uint64_t vxcrash_async_monotonic_ms()
 
 // --- spin locks -------------------------------------------------------------
 
-static inline void cpu_relax(uint32_t round)
-{
+static inline void cpu_relax(uint32_t round) {
     if ((round & 63u) == 63u)
         sched_yield();
     else
         __builtin_ia32_pause();
 }
 
-void vxcrash_async_spinlock_lock(vxcrash_async_spinlock_t *lock)
-{
+void vxcrash_async_spinlock_lock(vxcrash_async_spinlock_t *lock) {
     for (uint32_t round = 0;; ++round) {
         int expected = 0;
-        if (lock->value.compare_exchange_weak(expected, 1, std::memory_order_acquire))
-            return;
+        if (lock->value.compare_exchange_weak(expected, 1, std::memory_order_acquire)) return;
         cpu_relax(round);
     }
 }
 
-bool vxcrash_async_spinlock_trylock(vxcrash_async_spinlock_t *lock, uint32_t spins)
-{
+bool vxcrash_async_spinlock_trylock(vxcrash_async_spinlock_t *lock, uint32_t spins) {
     for (uint32_t round = 0; round <= spins; ++round) {
         int expected = 0;
-        if (lock->value.compare_exchange_weak(expected, 1, std::memory_order_acquire))
-            return true;
+        if (lock->value.compare_exchange_weak(expected, 1, std::memory_order_acquire)) return true;
         cpu_relax(round);
     }
     return false;
 }
 
-void vxcrash_async_spinlock_unlock(vxcrash_async_spinlock_t *lock)
-{
-    lock->value.store(0, std::memory_order_release);
-}
+void vxcrash_async_spinlock_unlock(vxcrash_async_spinlock_t *lock) { lock->value.store(0, std::memory_order_release); }
 
-static bool try_read_once(vxcrash_async_rwspinlock_t *lock)
-{
+static bool try_read_once(vxcrash_async_rwspinlock_t *lock) {
     int v = lock->value.load(std::memory_order_relaxed);
     return v >= 0 && lock->value.compare_exchange_weak(v, v + 1, std::memory_order_acquire);
 }
 
-void vxcrash_async_rwspinlock_read_lock(vxcrash_async_rwspinlock_t *lock)
-{
-    for (uint32_t round = 0; !try_read_once(lock); ++round)
-        cpu_relax(round);
+void vxcrash_async_rwspinlock_read_lock(vxcrash_async_rwspinlock_t *lock) {
+    for (uint32_t round = 0; !try_read_once(lock); ++round) cpu_relax(round);
 }
 
-bool vxcrash_async_rwspinlock_try_read_lock(vxcrash_async_rwspinlock_t *lock, uint32_t spins)
-{
+bool vxcrash_async_rwspinlock_try_read_lock(vxcrash_async_rwspinlock_t *lock, uint32_t spins) {
     for (uint32_t round = 0; round <= spins; ++round) {
-        if (try_read_once(lock))
-            return true;
+        if (try_read_once(lock)) return true;
         cpu_relax(round);
     }
     return false;
 }
 
-void vxcrash_async_rwspinlock_read_unlock(vxcrash_async_rwspinlock_t *lock)
-{
+void vxcrash_async_rwspinlock_read_unlock(vxcrash_async_rwspinlock_t *lock) {
     lock->value.fetch_sub(1, std::memory_order_release);
 }
 
-void vxcrash_async_rwspinlock_write_lock(vxcrash_async_rwspinlock_t *lock)
-{
+void vxcrash_async_rwspinlock_write_lock(vxcrash_async_rwspinlock_t *lock) {
     for (uint32_t round = 0;; ++round) {
         int expected = 0;
-        if (lock->value.compare_exchange_weak(expected, -1, std::memory_order_acquire))
-            return;
+        if (lock->value.compare_exchange_weak(expected, -1, std::memory_order_acquire)) return;
         cpu_relax(round);
     }
 }
 
-bool vxcrash_async_rwspinlock_try_write_lock(vxcrash_async_rwspinlock_t *lock, uint32_t spins)
-{
+bool vxcrash_async_rwspinlock_try_write_lock(vxcrash_async_rwspinlock_t *lock, uint32_t spins) {
     for (uint32_t round = 0; round <= spins; ++round) {
         int expected = 0;
-        if (lock->value.compare_exchange_weak(expected, -1, std::memory_order_acquire))
-            return true;
+        if (lock->value.compare_exchange_weak(expected, -1, std::memory_order_acquire)) return true;
         cpu_relax(round);
     }
     return false;
 }
 
-void vxcrash_async_rwspinlock_write_unlock(vxcrash_async_rwspinlock_t *lock)
-{
+void vxcrash_async_rwspinlock_write_unlock(vxcrash_async_rwspinlock_t *lock) {
     lock->value.store(0, std::memory_order_release);
 }
 
@@ -209,8 +182,7 @@ constexpr uint32_t kPipeLockSpins = 20000;
 
 // The kernel copies from our address space into the pipe and reports EFAULT
 // for an unreadable source instead of faulting.
-vxcrash_error_t copy_through(const int fds[2], uintptr_t address, void *dest, size_t len)
-{
+vxcrash_error_t copy_through(const int fds[2], uintptr_t address, void *dest, size_t len) {
     vxcrash_error_t result = VXCRASH_ESUCCESS;
     auto *out = static_cast<uint8_t *>(dest);
     while (len > 0 && result == VXCRASH_ESUCCESS) {
@@ -226,18 +198,15 @@ vxcrash_error_t copy_through(const int fds[2], uintptr_t address, void *dest, si
         size_t got = 0;
         while (got < (size_t)written) {
             ssize_t n = syscall(SYS_read, fds[0], out + got, (size_t)written - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
             got += (size_t)n;
         }
         if (got != (size_t)written) {
             result = VXCRASH_EINTERNAL;
             break;
         }
-        if ((size_t)written != chunk)
-            result = VXCRASH_EACCESS;
+        if ((size_t)written != chunk) result = VXCRASH_EACCESS;
         address += (size_t)written;
         out += written;
         len -= (size_t)written;
@@ -245,8 +214,7 @@ vxcrash_error_t copy_through(const int fds[2], uintptr_t address, void *dest, si
     return result;
 }
 
-vxcrash_error_t read_through_pipe(uintptr_t address, void *dest, size_t len)
-{
+vxcrash_error_t read_through_pipe(uintptr_t address, void *dest, size_t len) {
     if (vxcrash_async_spinlock_trylock(&g_pipe_lock, kPipeLockSpins)) {
         if (g_pipe[0] >= 0 || syscall(SYS_pipe2, g_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
             vxcrash_error_t result = copy_through(g_pipe, address, dest, len);
@@ -264,22 +232,18 @@ vxcrash_error_t read_through_pipe(uintptr_t address, void *dest, size_t len)
     // The shared pipe is out of reach (and may hold a reader's half-copied
     // bytes): this read gets a pipe of its own.
     int fds[2];
-    if (syscall(SYS_pipe2, fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return VXCRASH_EINTERNAL;
+    if (syscall(SYS_pipe2, fds, O_CLOEXEC | O_NONBLOCK) != 0) return VXCRASH_EINTERNAL;
     vxcrash_error_t result = copy_through(fds, address, dest, len);
     syscall(SYS_close, fds[0]);
     syscall(SYS_close, fds[1]);
     return result;
 }
 
-} // namespace
+}  // namespace
 
-vxcrash_error_t vxcrash_async_read_memory(uintptr_t address, void *dest, size_t len)
-{
-    if (len == 0)
-        return VXCRASH_ESUCCESS;
-    if (address + len < address)
-        return VXCRASH_EACCESS;
+vxcrash_error_t vxcrash_async_read_memory(uintptr_t address, void *dest, size_t len) {
+    if (len == 0) return VXCRASH_ESUCCESS;
+    if (address + len < address) return VXCRASH_EACCESS;
     if (g_read_mode.load(std::memory_order_relaxed) == 0) {
         struct iovec local = {dest, len};
         struct iovec remote = {(void *)address, len};
@@ -287,72 +251,55 @@ vxcrash_error_t vxcrash_async_read_memory(uintptr_t address, void *dest, size_t 
         do {
             n = syscall(SYS_process_vm_readv, (pid_t)syscall(SYS_getpid), &local, 1ul, &remote, 1ul, 0ul);
         } while (n < 0 && errno == EINTR);
-        if (n == (ssize_t)len)
-            return VXCRASH_ESUCCESS;
-        if (n >= 0 || errno == EFAULT)
-            return VXCRASH_EACCESS;
-        if (errno != ENOSYS && errno != EPERM)
-            return VXCRASH_EACCESS;
+        if (n == (ssize_t)len) return VXCRASH_ESUCCESS;
+        if (n >= 0 || errno == EFAULT) return VXCRASH_EACCESS;
+        if (errno != ENOSYS && errno != EPERM) return VXCRASH_EACCESS;
         g_read_mode.store(1, std::memory_order_relaxed);
     }
     return read_through_pipe(address, dest, len);
 }
 
-void vxcrash_async_read_memory_use_pipe(bool use_pipe)
-{
+void vxcrash_async_read_memory_use_pipe(bool use_pipe) {
     g_read_mode.store(use_pipe ? 1 : 0, std::memory_order_relaxed);
 }
 
-vxcrash_async_spinlock_t *vxcrash_async_read_memory_pipe_lock()
-{
-    return &g_pipe_lock;
-}
+vxcrash_async_spinlock_t *vxcrash_async_read_memory_pipe_lock() { return &g_pipe_lock; }
 
-void vxcrash_async_unwind_cache_init(vxcrash_async_unwind_cache_t *cache)
-{
+void vxcrash_async_unwind_cache_init(vxcrash_async_unwind_cache_t *cache) {
     cache->lock.value.store(0);
     cache->generation = 0;
-    for (auto &row : cache->rows)
-        row.pc = 0;
+    for (auto &row : cache->rows) row.pc = 0;
 }
 
-void vxcrash_async_task_init(vxcrash_async_task_t *task)
-{
+void vxcrash_async_task_init(vxcrash_async_task_t *task) {
     task->unwind_cache = nullptr;
     vxcrash_async_task_flush(task);
 }
 
-void vxcrash_async_task_set_unwind_cache(vxcrash_async_task_t *task, vxcrash_async_unwind_cache_t *cache)
-{
+void vxcrash_async_task_set_unwind_cache(vxcrash_async_task_t *task, vxcrash_async_unwind_cache_t *cache) {
     task->unwind_cache = cache;
 }
 
-void vxcrash_async_task_set_readable_range(vxcrash_async_task_t *task, uintptr_t start, uintptr_t end)
-{
+void vxcrash_async_task_set_readable_range(vxcrash_async_task_t *task, uintptr_t start, uintptr_t end) {
     task->readable_start = start;
     task->readable_end = end;
 }
 
-void vxcrash_async_task_flush(vxcrash_async_task_t *task)
-{
+void vxcrash_async_task_flush(vxcrash_async_task_t *task) {
     task->readable_start = task->readable_end = 0;
     task->next_code_range = 0;
-    for (auto &range : task->code_ranges)
-        range.start = range.end = 0;
+    for (auto &range : task->code_ranges) range.start = range.end = 0;
     task->next_block = 0;
-    for (auto &block : task->blocks)
-        block.valid = false;
+    for (auto &block : task->blocks) block.valid = false;
     task->next_row = 0;
-    for (auto &row : task->rows)
-        row.pc = 0;
+    for (auto &row : task->rows) row.pc = 0;
 }
 
 namespace {
 
 // Copies from memory known to be readable, unseen by the sanitizers: the
 // bytes are other frames' stack, not ours to check.
-__attribute__((no_sanitize("address", "thread"))) void copy_readable(void *dest, uintptr_t from, size_t len)
-{
+__attribute__((no_sanitize("address", "thread"))) void copy_readable(void *dest, uintptr_t from, size_t len) {
     auto *out = static_cast<uint8_t *>(dest);
     if (len == 8) {
         uint64_t v = *reinterpret_cast<const uint64_t *>(from);
@@ -364,13 +311,11 @@ __attribute__((no_sanitize("address", "thread"))) void copy_readable(void *dest,
 
 // Checks which of the pages from page on are readable, with one system call
 // (a byte of each page); returns how many in a row are.
-size_t probe_pages(uintptr_t page, size_t pages)
-{
+size_t probe_pages(uintptr_t page, size_t pages) {
     struct iovec remote[VXCRASH_TASK_PROBE_PAGES];
     uint8_t sink[VXCRASH_TASK_PROBE_PAGES];
     struct iovec local = {sink, pages};
-    for (size_t i = 0; i < pages; ++i)
-        remote[i] = {(void *)(page + i * VXCRASH_TASK_BLOCK_SIZE), 1};
+    for (size_t i = 0; i < pages; ++i) remote[i] = {(void *)(page + i * VXCRASH_TASK_BLOCK_SIZE), 1};
     ssize_t n;
     do {
         n = syscall(SYS_process_vm_readv, (pid_t)syscall(SYS_getpid), &local, 1ul, remote, (unsigned long)pages, 0ul);
@@ -378,17 +323,14 @@ size_t probe_pages(uintptr_t page, size_t pages)
     return n > 0 ? (size_t)n : 0;
 }
 
-} // namespace
+}  // namespace
 
-vxcrash_error_t vxcrash_async_task_memcpy(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
-                                          void *dest, size_t len)
-{
+vxcrash_error_t vxcrash_async_task_memcpy(vxcrash_async_task_t *task, uintptr_t address, int64_t offset, void *dest,
+                                          size_t len) {
     uintptr_t start;
-    if (!vxcrash_async_address_apply_offset(address, offset, &start))
-        return VXCRASH_EINVAL;
+    if (!vxcrash_async_address_apply_offset(address, offset, &start)) return VXCRASH_EINVAL;
     uintptr_t end;
-    if (__builtin_add_overflow(start, len, &end))
-        return VXCRASH_EINVAL;
+    if (__builtin_add_overflow(start, len, &end)) return VXCRASH_EINVAL;
 
     // Pages found readable are read in place: one system call checks a run
     // of them, instead of one copying each page. Memory a walk reads does not
@@ -429,15 +371,13 @@ vxcrash_error_t vxcrash_async_task_memcpy(vxcrash_async_task_t *task, uintptr_t 
             task->blocks[slot].valid = false;
             // An aligned block never crosses a page: it is readable as a whole or not at all.
             vxcrash_error_t err = vxcrash_async_read_memory(base, task->blocks[slot].bytes, VXCRASH_TASK_BLOCK_SIZE);
-            if (err != VXCRASH_ESUCCESS)
-                return err;
+            if (err != VXCRASH_ESUCCESS) return err;
             task->blocks[slot].base = base;
             task->blocks[slot].valid = true;
         }
         size_t within = at - base;
         size_t n = VXCRASH_TASK_BLOCK_SIZE - within;
-        if (n > end - at)
-            n = end - at;
+        if (n > end - at) n = end - at;
         vxcrash_async_memcpy(out, task->blocks[slot].bytes + within, n);
         out += n;
         at += n;
@@ -446,64 +386,54 @@ vxcrash_error_t vxcrash_async_task_memcpy(vxcrash_async_task_t *task, uintptr_t 
 }
 
 vxcrash_error_t vxcrash_async_task_read_uint8(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
-                                              uint8_t *out)
-{
+                                              uint8_t *out) {
     return vxcrash::async::read(task, address, offset, out);
 }
 
 vxcrash_error_t vxcrash_async_task_read_uint16(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
-                                               uint16_t *out)
-{
+                                               uint16_t *out) {
     return vxcrash::async::read(task, address, offset, out);
 }
 
 vxcrash_error_t vxcrash_async_task_read_uint32(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
-                                               uint32_t *out)
-{
+                                               uint32_t *out) {
     return vxcrash::async::read(task, address, offset, out);
 }
 
 vxcrash_error_t vxcrash_async_task_read_uint64(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
-                                               uint64_t *out)
-{
+                                               uint64_t *out) {
     return vxcrash::async::read(task, address, offset, out);
 }
 
 // --- memory objects ----------------------------------------------------------
 
 vxcrash_error_t vxcrash_async_mobject_init(vxcrash_async_mobject_t *mobj, uintptr_t address, size_t length,
-                                           const void *data)
-{
+                                           const void *data) {
     uintptr_t end;
-    if (data == nullptr || __builtin_add_overflow(address, length, &end))
-        return VXCRASH_EINVAL;
+    if (data == nullptr || __builtin_add_overflow(address, length, &end)) return VXCRASH_EINVAL;
     mobj->address = address;
     mobj->length = length;
     mobj->data = static_cast<const uint8_t *>(data);
     return VXCRASH_ESUCCESS;
 }
 
-vxcrash_error_t vxcrash_async_mobject_read_uint8(const vxcrash_async_mobject_t *mobj, uintptr_t address,
-                                                 int64_t offset, uint8_t *out)
-{
+vxcrash_error_t vxcrash_async_mobject_read_uint8(const vxcrash_async_mobject_t *mobj, uintptr_t address, int64_t offset,
+                                                 uint8_t *out) {
     return vxcrash::async::read(mobj, address, offset, out);
 }
 
 vxcrash_error_t vxcrash_async_mobject_read_uint16(const vxcrash_async_mobject_t *mobj, uintptr_t address,
-                                                  int64_t offset, uint16_t *out)
-{
+                                                  int64_t offset, uint16_t *out) {
     return vxcrash::async::read(mobj, address, offset, out);
 }
 
 vxcrash_error_t vxcrash_async_mobject_read_uint32(const vxcrash_async_mobject_t *mobj, uintptr_t address,
-                                                  int64_t offset, uint32_t *out)
-{
+                                                  int64_t offset, uint32_t *out) {
     return vxcrash::async::read(mobj, address, offset, out);
 }
 
 vxcrash_error_t vxcrash_async_mobject_read_uint64(const vxcrash_async_mobject_t *mobj, uintptr_t address,
-                                                  int64_t offset, uint64_t *out)
-{
+                                                  int64_t offset, uint64_t *out) {
     return vxcrash::async::read(mobj, address, offset, out);
 }
 
@@ -512,18 +442,14 @@ vxcrash_error_t vxcrash_async_mobject_read_uint64(const vxcrash_async_mobject_t 
 namespace {
 
 template <typename ReadByte>
-vxcrash_error_t decode_uleb(ReadByte readByte, uint64_t *result, size_t *size)
-{
+vxcrash_error_t decode_uleb(ReadByte readByte, uint64_t *result, size_t *size) {
     uint64_t value = 0;
     unsigned shift = 0;
     for (size_t i = 0;; ++i) {
-        if (i == 10)
-            return VXCRASH_ENOTSUP;
+        if (i == 10) return VXCRASH_ENOTSUP;
         uint8_t byte;
-        if (!readByte(i, &byte))
-            return VXCRASH_EINVAL;
-        if (shift < 64)
-            value |= (uint64_t)(byte & 0x7f) << shift;
+        if (!readByte(i, &byte)) return VXCRASH_EINVAL;
+        if (shift < 64) value |= (uint64_t)(byte & 0x7f) << shift;
         shift += 7;
         if ((byte & 0x80) == 0) {
             *result = value;
@@ -534,21 +460,17 @@ vxcrash_error_t decode_uleb(ReadByte readByte, uint64_t *result, size_t *size)
 }
 
 template <typename ReadByte>
-vxcrash_error_t decode_sleb(ReadByte readByte, int64_t *result, size_t *size)
-{
+vxcrash_error_t decode_sleb(ReadByte readByte, int64_t *result, size_t *size) {
     uint64_t value = 0;
     unsigned shift = 0;
     for (size_t i = 0;; ++i) {
-        if (shift >= 64)
-            return VXCRASH_ENOTSUP;
+        if (shift >= 64) return VXCRASH_ENOTSUP;
         uint8_t byte;
-        if (!readByte(i, &byte))
-            return VXCRASH_EINVAL;
+        if (!readByte(i, &byte)) return VXCRASH_EINVAL;
         value |= (uint64_t)(byte & 0x7f) << shift;
         shift += 7;
         if ((byte & 0x80) == 0) {
-            if (shift < 64 && (byte & 0x40) != 0)
-                value |= ~(uint64_t)0 << shift;
+            if (shift < 64 && (byte & 0x40) != 0) value |= ~(uint64_t)0 << shift;
             *result = (int64_t)value;
             *size = i + 1;
             return VXCRASH_ESUCCESS;
@@ -556,74 +478,66 @@ vxcrash_error_t decode_sleb(ReadByte readByte, int64_t *result, size_t *size)
     }
 }
 
-} // namespace
+}  // namespace
 
 vxcrash_error_t vxcrash_async_mobject_read_uleb128(const vxcrash_async_mobject_t *mobj, uintptr_t address,
-                                                   int64_t offset, uint64_t *result, size_t *size)
-{
+                                                   int64_t offset, uint64_t *result, size_t *size) {
     uintptr_t start;
-    if (!vxcrash_async_address_apply_offset(address, offset, &start))
-        return VXCRASH_EINVAL;
-    return decode_uleb([&](size_t i, uint8_t *b) {
-        return vxcrash::async::read(mobj, start, (int64_t)i, b) == VXCRASH_ESUCCESS;
-    }, result, size);
+    if (!vxcrash_async_address_apply_offset(address, offset, &start)) return VXCRASH_EINVAL;
+    return decode_uleb(
+        [&](size_t i, uint8_t *b) { return vxcrash::async::read(mobj, start, (int64_t)i, b) == VXCRASH_ESUCCESS; },
+        result, size);
 }
 
 vxcrash_error_t vxcrash_async_mobject_read_sleb128(const vxcrash_async_mobject_t *mobj, uintptr_t address,
-                                                   int64_t offset, int64_t *result, size_t *size)
-{
+                                                   int64_t offset, int64_t *result, size_t *size) {
     uintptr_t start;
-    if (!vxcrash_async_address_apply_offset(address, offset, &start))
-        return VXCRASH_EINVAL;
-    return decode_sleb([&](size_t i, uint8_t *b) {
-        return vxcrash::async::read(mobj, start, (int64_t)i, b) == VXCRASH_ESUCCESS;
-    }, result, size);
+    if (!vxcrash_async_address_apply_offset(address, offset, &start)) return VXCRASH_EINVAL;
+    return decode_sleb(
+        [&](size_t i, uint8_t *b) { return vxcrash::async::read(mobj, start, (int64_t)i, b) == VXCRASH_ESUCCESS; },
+        result, size);
 }
 
 vxcrash_error_t vxcrash_async_task_read_uleb128(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
-                                                uint64_t *result, size_t *size)
-{
+                                                uint64_t *result, size_t *size) {
     uintptr_t start;
-    if (!vxcrash_async_address_apply_offset(address, offset, &start))
-        return VXCRASH_EINVAL;
-    return decode_uleb([&](size_t i, uint8_t *b) {
-        return vxcrash_async_task_memcpy(task, start, (int64_t)i, b, 1) == VXCRASH_ESUCCESS;
-    }, result, size);
+    if (!vxcrash_async_address_apply_offset(address, offset, &start)) return VXCRASH_EINVAL;
+    return decode_uleb(
+        [&](size_t i, uint8_t *b) {
+            return vxcrash_async_task_memcpy(task, start, (int64_t)i, b, 1) == VXCRASH_ESUCCESS;
+        },
+        result, size);
 }
 
 vxcrash_error_t vxcrash_async_task_read_sleb128(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
-                                                int64_t *result, size_t *size)
-{
+                                                int64_t *result, size_t *size) {
     uintptr_t start;
-    if (!vxcrash_async_address_apply_offset(address, offset, &start))
-        return VXCRASH_EINVAL;
-    return decode_sleb([&](size_t i, uint8_t *b) {
-        return vxcrash_async_task_memcpy(task, start, (int64_t)i, b, 1) == VXCRASH_ESUCCESS;
-    }, result, size);
+    if (!vxcrash_async_address_apply_offset(address, offset, &start)) return VXCRASH_EINVAL;
+    return decode_sleb(
+        [&](size_t i, uint8_t *b) {
+            return vxcrash_async_task_memcpy(task, start, (int64_t)i, b, 1) == VXCRASH_ESUCCESS;
+        },
+        result, size);
 }
 
 // --- async file ----------------------------------------------------------------
 
-bool vxcrash_async_writen(int fd, const void *data, size_t len)
-{
+bool vxcrash_async_writen(int fd, const void *data, size_t len) {
     auto *p = static_cast<const uint8_t *>(data);
     while (len > 0) {
         ssize_t n = write(fd, p, len);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return false;
         }
-        if (n == 0)
-            return false;
+        if (n == 0) return false;
         p += n;
         len -= (size_t)n;
     }
     return true;
 }
 
-void vxcrash_async_file_init(vxcrash_async_file_t *file, int fd, off_t limit)
-{
+void vxcrash_async_file_init(vxcrash_async_file_t *file, int fd, off_t limit) {
     file->fd = fd;
     file->limit = limit;
     file->total_bytes = 0;
@@ -631,28 +545,22 @@ void vxcrash_async_file_init(vxcrash_async_file_t *file, int fd, off_t limit)
     file->error = VXCRASH_ESUCCESS;
 }
 
-static vxcrash_error_t file_fail(vxcrash_async_file_t *file, vxcrash_error_t error)
-{
-    if (file->error == VXCRASH_ESUCCESS)
-        file->error = error;
+static vxcrash_error_t file_fail(vxcrash_async_file_t *file, vxcrash_error_t error) {
+    if (file->error == VXCRASH_ESUCCESS) file->error = error;
     return error;
 }
 
-vxcrash_error_t vxcrash_async_file_write(vxcrash_async_file_t *file, const void *data, size_t len)
-{
-    if (file->error != VXCRASH_ESUCCESS)
-        return file->error;
+vxcrash_error_t vxcrash_async_file_write(vxcrash_async_file_t *file, const void *data, size_t len) {
+    if (file->error != VXCRASH_ESUCCESS) return file->error;
     if (file->limit > 0 && (uint64_t)file->total_bytes + len > (uint64_t)file->limit)
         return file_fail(file, VXCRASH_OUTPUT_ERR);
 
     if (len > sizeof(file->buffer) - file->buffered) {
         vxcrash_error_t err = vxcrash_async_file_flush(file);
-        if (err != VXCRASH_ESUCCESS)
-            return err;
+        if (err != VXCRASH_ESUCCESS) return err;
     }
     if (len > sizeof(file->buffer)) {
-        if (!vxcrash_async_writen(file->fd, data, len))
-            return file_fail(file, VXCRASH_OUTPUT_ERR);
+        if (!vxcrash_async_writen(file->fd, data, len)) return file_fail(file, VXCRASH_OUTPUT_ERR);
     } else {
         vxcrash_async_memcpy(file->buffer + file->buffered, data, len);
         file->buffered += len;
@@ -661,29 +569,21 @@ vxcrash_error_t vxcrash_async_file_write(vxcrash_async_file_t *file, const void 
     return VXCRASH_ESUCCESS;
 }
 
-vxcrash_error_t vxcrash_async_file_flush(vxcrash_async_file_t *file)
-{
-    if (file->buffered == 0)
-        return file->error;
+vxcrash_error_t vxcrash_async_file_flush(vxcrash_async_file_t *file) {
+    if (file->buffered == 0) return file->error;
     bool ok = vxcrash_async_writen(file->fd, file->buffer, file->buffered);
     file->buffered = 0;
-    if (!ok)
-        return file_fail(file, VXCRASH_OUTPUT_ERR);
+    if (!ok) return file_fail(file, VXCRASH_OUTPUT_ERR);
     return file->error;
 }
 
-vxcrash_error_t vxcrash_async_file_close(vxcrash_async_file_t *file)
-{
+vxcrash_error_t vxcrash_async_file_close(vxcrash_async_file_t *file) {
     vxcrash_async_file_flush(file);
     if (file->fd >= 0) {
-        if (close(file->fd) != 0 && errno != EINTR)
-            file_fail(file, VXCRASH_OUTPUT_ERR);
+        if (close(file->fd) != 0 && errno != EINTR) file_fail(file, VXCRASH_OUTPUT_ERR);
         file->fd = -1;
     }
     return file->error;
 }
 
-vxcrash_error_t vxcrash_async_file_error(const vxcrash_async_file_t *file)
-{
-    return file->error;
-}
+vxcrash_error_t vxcrash_async_file_error(const vxcrash_async_file_t *file) { return file->error; }

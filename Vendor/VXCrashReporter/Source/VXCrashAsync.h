@@ -35,14 +35,8 @@ int vxcrash_async_strcmp(const char *a, const char *b);
 int vxcrash_async_strncmp(const char *a, const char *b, size_t n);
 // memcpy and memset are async-signal-safe (POSIX.1-2008 TC2); inline, the
 // compiler turns the small fixed-size copies of stack walking into moves.
-inline void *vxcrash_async_memcpy(void *dest, const void *src, size_t n)
-{
-    return __builtin_memcpy(dest, src, n);
-}
-inline void *vxcrash_async_memset(void *dest, int value, size_t n)
-{
-    return __builtin_memset(dest, value, n);
-}
+inline void *vxcrash_async_memcpy(void *dest, const void *src, size_t n) { return __builtin_memcpy(dest, src, n); }
+inline void *vxcrash_async_memset(void *dest, int value, size_t n) { return __builtin_memset(dest, value, n); }
 
 // Writes the decimal text of value into buffer (NUL-terminated, truncated to
 // size - 1 characters); returns the length written.
@@ -104,7 +98,7 @@ constexpr size_t VXCRASH_UNWIND_ROW_REGISTERS = 17;
 constexpr size_t VXCRASH_UNWIND_ROW_CACHE = 8;
 
 struct vxcrash_async_unwind_row_t {
-    uint64_t pc; // the looked-up pc; 0 = empty
+    uint64_t pc;  // the looked-up pc; 0 = empty
     uint8_t cfa_register;
     bool signal_frame;
     uint8_t return_column;
@@ -117,7 +111,7 @@ struct vxcrash_async_unwind_row_t {
 // again). Rows hold for one set of loaded images: a cache is emptied when it
 // is used with another generation of the image list. Taken with a bounded
 // wait; a walk that cannot take it goes on without it.
-constexpr size_t VXCRASH_UNWIND_CACHE_ROWS = 1024; // a power of two
+constexpr size_t VXCRASH_UNWIND_CACHE_ROWS = 1024;  // a power of two
 
 struct vxcrash_async_unwind_cache_t {
     vxcrash_async_spinlock_t lock;
@@ -133,8 +127,8 @@ constexpr size_t VXCRASH_TASK_PROBE_PAGES = 16;
 struct vxcrash_async_task_t {
     uint32_t next_block;
     uint32_t next_row;
-    vxcrash_async_unwind_cache_t *unwind_cache; // nullptr: none
-    uintptr_t readable_start;                   // [start, end) checked readable
+    vxcrash_async_unwind_cache_t *unwind_cache;  // nullptr: none
+    uintptr_t readable_start;                    // [start, end) checked readable
     uintptr_t readable_end;
     // Code ranges (executable segments) the walk found pcs in, newest last.
     uint32_t next_code_range;
@@ -161,8 +155,8 @@ void vxcrash_async_task_set_unwind_cache(vxcrash_async_task_t *task, vxcrash_asy
 void vxcrash_async_task_flush(vxcrash_async_task_t *task);
 
 // Copies len bytes at address + offset (checked add) into dest.
-vxcrash_error_t vxcrash_async_task_memcpy(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
-                                          void *dest, size_t len);
+vxcrash_error_t vxcrash_async_task_memcpy(vxcrash_async_task_t *task, uintptr_t address, int64_t offset, void *dest,
+                                          size_t len);
 vxcrash_error_t vxcrash_async_task_read_uint8(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
                                               uint8_t *out);
 vxcrash_error_t vxcrash_async_task_read_uint16(vxcrash_async_task_t *task, uintptr_t address, int64_t offset,
@@ -183,26 +177,22 @@ void vxcrash_async_read_memory_use_pipe(bool use_pipe);
 vxcrash_async_spinlock_t *vxcrash_async_read_memory_pipe_lock();
 
 // Adds a signed offset to an address; false on overflow.
-inline bool vxcrash_async_address_apply_offset(uintptr_t base, int64_t offset, uintptr_t *result)
-{
-    if (offset >= 0)
-        return !__builtin_add_overflow(base, (uint64_t)offset, result);
+inline bool vxcrash_async_address_apply_offset(uintptr_t base, int64_t offset, uintptr_t *result) {
+    if (offset >= 0) return !__builtin_add_overflow(base, (uint64_t)offset, result);
     uint64_t magnitude = (uint64_t)0 - (uint64_t)offset;
-    if (magnitude > base)
-        return false;
+    if (magnitude > base) return false;
     *result = base - magnitude;
     return true;
 }
-
 
 // ---------------------------------------------------------------------------
 // Memory object: a range of the process's address space known to be readable
 // (an image segment, or bytes a test made), read with bounds checks.
 
 struct vxcrash_async_mobject_t {
-    uintptr_t address; // first address of the range
+    uintptr_t address;  // first address of the range
     size_t length;
-    const uint8_t *data; // where the bytes are readable
+    const uint8_t *data;  // where the bytes are readable
 };
 
 vxcrash_error_t vxcrash_async_mobject_init(vxcrash_async_mobject_t *mobj, uintptr_t address, size_t length,
@@ -210,21 +200,17 @@ vxcrash_error_t vxcrash_async_mobject_init(vxcrash_async_mobject_t *mobj, uintpt
 // Pointer to length bytes at address + offset, or nullptr when any of them lies
 // outside the object (or the arithmetic overflows).
 inline const void *vxcrash_async_mobject_remap_address(const vxcrash_async_mobject_t *mobj, uintptr_t address,
-                                                int64_t offset, size_t length)
-{
+                                                       int64_t offset, size_t length) {
     uintptr_t start;
-    if (!vxcrash_async_address_apply_offset(address, offset, &start))
-        return nullptr;
-    if (start < mobj->address)
-        return nullptr;
+    if (!vxcrash_async_address_apply_offset(address, offset, &start)) return nullptr;
+    if (start < mobj->address) return nullptr;
     size_t within = start - mobj->address;
-    if (within > mobj->length || length > mobj->length - within)
-        return nullptr;
+    if (within > mobj->length || length > mobj->length - within) return nullptr;
     return mobj->data + within;
 }
 
-vxcrash_error_t vxcrash_async_mobject_read_uint8(const vxcrash_async_mobject_t *mobj, uintptr_t address,
-                                                 int64_t offset, uint8_t *out);
+vxcrash_error_t vxcrash_async_mobject_read_uint8(const vxcrash_async_mobject_t *mobj, uintptr_t address, int64_t offset,
+                                                 uint8_t *out);
 vxcrash_error_t vxcrash_async_mobject_read_uint16(const vxcrash_async_mobject_t *mobj, uintptr_t address,
                                                   int64_t offset, uint16_t *out);
 vxcrash_error_t vxcrash_async_mobject_read_uint32(const vxcrash_async_mobject_t *mobj, uintptr_t address,
@@ -256,7 +242,7 @@ constexpr size_t VXCRASH_ASYNC_FILE_BUFFER = 1024;
 
 struct vxcrash_async_file_t {
     int fd;
-    off_t limit; // 0 = none
+    off_t limit;  // 0 = none
     off_t total_bytes;
     size_t buffered;
     vxcrash_error_t error;
@@ -278,19 +264,16 @@ namespace vxcrash::async {
 
 // Typed checked read: vxcrash::async::read<uint64_t>(task, address, offset, &v).
 template <typename T>
-vxcrash_error_t read(vxcrash_async_task_t *task, uintptr_t address, int64_t offset, T *out)
-{
+vxcrash_error_t read(vxcrash_async_task_t *task, uintptr_t address, int64_t offset, T *out) {
     return vxcrash_async_task_memcpy(task, address, offset, out, sizeof(T));
 }
 
 template <typename T>
-vxcrash_error_t read(const vxcrash_async_mobject_t *mobj, uintptr_t address, int64_t offset, T *out)
-{
+vxcrash_error_t read(const vxcrash_async_mobject_t *mobj, uintptr_t address, int64_t offset, T *out) {
     const void *p = vxcrash_async_mobject_remap_address(mobj, address, offset, sizeof(T));
-    if (p == nullptr)
-        return VXCRASH_EINVAL;
+    if (p == nullptr) return VXCRASH_EINVAL;
     vxcrash_async_memcpy(out, p, sizeof(T));
     return VXCRASH_ESUCCESS;
 }
 
-} // namespace vxcrash::async
+}  // namespace vxcrash::async

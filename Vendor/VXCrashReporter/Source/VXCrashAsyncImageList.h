@@ -18,22 +18,22 @@ constexpr size_t VXCRASH_IMAGE_PATH_MAX = 4096;
 struct vxcrash_async_image_segment_t {
     uintptr_t start;
     uintptr_t end;
-    uint32_t flags; // PF_R, PF_W, PF_X
+    uint32_t flags;  // PF_R, PF_W, PF_X
 };
 
 struct vxcrash_async_image_t {
-    uintptr_t header_address; // the ELF header in memory
-    uintptr_t bias;           // load bias: runtime address minus link-time address
-    uintptr_t start;          // span of the loaded segments
+    uintptr_t header_address;  // the ELF header in memory
+    uintptr_t bias;            // load bias: runtime address minus link-time address
+    uintptr_t start;           // span of the loaded segments
     uintptr_t end;
-    uintptr_t name_address; // NUL-terminated name in the link map; 0 when none
-    bool is_executable;     // named by the executable path recorded at init
-    uint16_t machine;       // e_machine
+    uintptr_t name_address;  // NUL-terminated name in the link map; 0 when none
+    bool is_executable;      // named by the executable path recorded at init
+    uint16_t machine;        // e_machine
     uint32_t build_id_length;
     uint8_t build_id[VXCRASH_IMAGE_BUILD_ID_MAX];
-    uintptr_t eh_frame_hdr; // PT_GNU_EH_FRAME, 0 when absent
+    uintptr_t eh_frame_hdr;  // PT_GNU_EH_FRAME, 0 when absent
     uint64_t eh_frame_hdr_size;
-    uintptr_t unwind_info; // a compact-unwind section, when the image carries one
+    uintptr_t unwind_info;  // a compact-unwind section, when the image carries one
     uint64_t unwind_info_size;
     uint32_t segment_count;
     vxcrash_async_image_segment_t segments[VXCRASH_IMAGE_MAX_SEGMENTS];

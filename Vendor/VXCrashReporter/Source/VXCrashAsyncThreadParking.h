@@ -16,19 +16,19 @@
 constexpr size_t VXCRASH_THREAD_LIST_CAPACITY = 1024;
 
 enum vxcrash_async_parked_state_t : uint32_t {
-    VXCRASH_THREAD_LISTED = 0,    // not signalled (yet)
-    VXCRASH_THREAD_SELF = 1,      // the thread running the session
-    VXCRASH_THREAD_SIGNALLED = 2, // signal sent, no answer yet
-    VXCRASH_THREAD_SAVING = 3,    // its handler is saving the context
-    VXCRASH_THREAD_PARKED = 4,    // context saved, waiting in its handler
-    VXCRASH_THREAD_NO_ANSWER = 5, // did not answer in time
-    VXCRASH_THREAD_GONE = 6,      // exited before it could be signalled
+    VXCRASH_THREAD_LISTED = 0,     // not signalled (yet)
+    VXCRASH_THREAD_SELF = 1,       // the thread running the session
+    VXCRASH_THREAD_SIGNALLED = 2,  // signal sent, no answer yet
+    VXCRASH_THREAD_SAVING = 3,     // its handler is saving the context
+    VXCRASH_THREAD_PARKED = 4,     // context saved, waiting in its handler
+    VXCRASH_THREAD_NO_ANSWER = 5,  // did not answer in time
+    VXCRASH_THREAD_GONE = 6,       // exited before it could be signalled
 };
 
 struct vxcrash_async_thread_entry_t {
     pid_t tid;
     vxcrash_async_parked_state_t state;
-    const vxcrash_async_thread_state_t *thread_state; // set when parked
+    const vxcrash_async_thread_state_t *thread_state;  // set when parked
 };
 
 // Installs the handler of the reserved signal (once per process).

@@ -26,17 +26,48 @@ constexpr vxcrash_regnum_t VXCRASH_REG_FP = 1;
 constexpr vxcrash_regnum_t VXCRASH_REG_SP = 2;
 
 enum : vxcrash_regnum_t {
-    VXCRASH_X86_64_RIP = 0, VXCRASH_X86_64_RBP, VXCRASH_X86_64_RSP, VXCRASH_X86_64_RAX, VXCRASH_X86_64_RBX,
-    VXCRASH_X86_64_RCX, VXCRASH_X86_64_RDX, VXCRASH_X86_64_RDI, VXCRASH_X86_64_RSI, VXCRASH_X86_64_R8,
-    VXCRASH_X86_64_R9, VXCRASH_X86_64_R10, VXCRASH_X86_64_R11, VXCRASH_X86_64_R12, VXCRASH_X86_64_R13,
-    VXCRASH_X86_64_R14, VXCRASH_X86_64_R15, VXCRASH_X86_64_RFLAGS, VXCRASH_X86_64_CS, VXCRASH_X86_64_FS,
-    VXCRASH_X86_64_GS, VXCRASH_X86_64_REG_COUNT
+    VXCRASH_X86_64_RIP = 0,
+    VXCRASH_X86_64_RBP,
+    VXCRASH_X86_64_RSP,
+    VXCRASH_X86_64_RAX,
+    VXCRASH_X86_64_RBX,
+    VXCRASH_X86_64_RCX,
+    VXCRASH_X86_64_RDX,
+    VXCRASH_X86_64_RDI,
+    VXCRASH_X86_64_RSI,
+    VXCRASH_X86_64_R8,
+    VXCRASH_X86_64_R9,
+    VXCRASH_X86_64_R10,
+    VXCRASH_X86_64_R11,
+    VXCRASH_X86_64_R12,
+    VXCRASH_X86_64_R13,
+    VXCRASH_X86_64_R14,
+    VXCRASH_X86_64_R15,
+    VXCRASH_X86_64_RFLAGS,
+    VXCRASH_X86_64_CS,
+    VXCRASH_X86_64_FS,
+    VXCRASH_X86_64_GS,
+    VXCRASH_X86_64_REG_COUNT
 };
 
 enum : vxcrash_regnum_t {
-    VXCRASH_X86_EIP = 0, VXCRASH_X86_EBP, VXCRASH_X86_ESP, VXCRASH_X86_EAX, VXCRASH_X86_EDX, VXCRASH_X86_ECX,
-    VXCRASH_X86_EBX, VXCRASH_X86_ESI, VXCRASH_X86_EDI, VXCRASH_X86_EFLAGS, VXCRASH_X86_TRAPNO, VXCRASH_X86_CS,
-    VXCRASH_X86_DS, VXCRASH_X86_ES, VXCRASH_X86_FS, VXCRASH_X86_GS, VXCRASH_X86_REG_COUNT
+    VXCRASH_X86_EIP = 0,
+    VXCRASH_X86_EBP,
+    VXCRASH_X86_ESP,
+    VXCRASH_X86_EAX,
+    VXCRASH_X86_EDX,
+    VXCRASH_X86_ECX,
+    VXCRASH_X86_EBX,
+    VXCRASH_X86_ESI,
+    VXCRASH_X86_EDI,
+    VXCRASH_X86_EFLAGS,
+    VXCRASH_X86_TRAPNO,
+    VXCRASH_X86_CS,
+    VXCRASH_X86_DS,
+    VXCRASH_X86_ES,
+    VXCRASH_X86_FS,
+    VXCRASH_X86_GS,
+    VXCRASH_X86_REG_COUNT
 };
 
 // Set on a frame whose instruction pointer is the interrupted instruction itself
@@ -71,19 +102,17 @@ vxcrash_error_t vxcrash_async_thread_state_init(vxcrash_async_thread_state_t *st
 // captured it is still live, so the state's stack can be walked. Returns body's result.
 typedef vxcrash_error_t (*vxcrash_async_thread_state_current_callback)(vxcrash_async_thread_state_t *state,
                                                                        void *context);
-vxcrash_error_t vxcrash_async_thread_state_current(vxcrash_async_thread_state_current_callback body,
-                                                   void *context);
+vxcrash_error_t vxcrash_async_thread_state_current(vxcrash_async_thread_state_current_callback body, void *context);
 
 void vxcrash_async_thread_state_copy(vxcrash_async_thread_state_t *dest, const vxcrash_async_thread_state_t *source);
 
-inline bool vxcrash_async_thread_state_has_reg(const vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum)
-{
+inline bool vxcrash_async_thread_state_has_reg(const vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum) {
     return regnum < 64 && (state->valid_regs & (1ull << regnum)) != 0;
 }
 
-inline size_t vxcrash_async_thread_state_get_reg_count(const vxcrash_async_thread_state_t *state)
-{
-    return state->cpu_type == VXCRASH_CPU_TYPE_X86_64 ? (size_t)VXCRASH_X86_64_REG_COUNT : (size_t)VXCRASH_X86_REG_COUNT;
+inline size_t vxcrash_async_thread_state_get_reg_count(const vxcrash_async_thread_state_t *state) {
+    return state->cpu_type == VXCRASH_CPU_TYPE_X86_64 ? (size_t)VXCRASH_X86_64_REG_COUNT
+                                                      : (size_t)VXCRASH_X86_REG_COUNT;
 }
 
 void vxcrash_async_thread_state_clear_reg(vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum);
@@ -97,26 +126,20 @@ size_t vxcrash_async_thread_state_get_greg_size(const vxcrash_async_thread_state
 
 // Register access; a number at or above the register count aborts.
 inline vxcrash_greg_t vxcrash_async_thread_state_get_reg(const vxcrash_async_thread_state_t *state,
-                                                         vxcrash_regnum_t regnum)
-{
-    if (regnum >= vxcrash_async_thread_state_get_reg_count(state))
-        vxcrash_async_thread_state_bad_register("get_reg");
-    if (state->cpu_type != VXCRASH_CPU_TYPE_X86_64)
-        return state->regs[regnum] & 0xffffffffull;
+                                                         vxcrash_regnum_t regnum) {
+    if (regnum >= vxcrash_async_thread_state_get_reg_count(state)) vxcrash_async_thread_state_bad_register("get_reg");
+    if (state->cpu_type != VXCRASH_CPU_TYPE_X86_64) return state->regs[regnum] & 0xffffffffull;
     return state->regs[regnum];
 }
 
 inline void vxcrash_async_thread_state_set_reg(vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum,
-                                               vxcrash_greg_t value)
-{
-    if (regnum >= vxcrash_async_thread_state_get_reg_count(state))
-        vxcrash_async_thread_state_bad_register("set_reg");
+                                               vxcrash_greg_t value) {
+    if (regnum >= vxcrash_async_thread_state_get_reg_count(state)) vxcrash_async_thread_state_bad_register("set_reg");
     state->regs[regnum] = state->cpu_type == VXCRASH_CPU_TYPE_X86_64 ? value : (value & 0xffffffffull);
     state->valid_regs |= 1ull << regnum;
 }
 
-const char *vxcrash_async_thread_state_get_reg_name(const vxcrash_async_thread_state_t *state,
-                                                    vxcrash_regnum_t regnum);
+const char *vxcrash_async_thread_state_get_reg_name(const vxcrash_async_thread_state_t *state, vxcrash_regnum_t regnum);
 
 bool vxcrash_async_thread_state_map_dwarf_to_reg(const vxcrash_async_thread_state_t *state, uint64_t dwarf_reg,
                                                  vxcrash_regnum_t *regnum);

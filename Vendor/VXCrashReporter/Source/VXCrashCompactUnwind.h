@@ -19,7 +19,7 @@ constexpr uint32_t VXCRASH_ASYNC_CFE_SAVED_REGISTER_MAX = 10;
 constexpr uint32_t VXCRASH_ASYNC_CFE_NO_REGISTER = 0x7FFFFFFF;
 
 struct vxcrash_async_cfe_reader_t {
-    vxcrash_async_mobject_t mobj; // the section
+    vxcrash_async_mobject_t mobj;  // the section
     uint32_t cpu_type;
     struct {
         uint32_t version;
@@ -39,13 +39,13 @@ struct vxcrash_async_cfe_entry_t {
     // stack-size immediate, or DWARF FDE offset, by type.
     int64_t stack_offset;
     uint32_t stack_adjust;
-    uint32_t return_address_register; // VXCRASH_ASYNC_CFE_NO_REGISTER: on the stack
+    uint32_t return_address_register;  // VXCRASH_ASYNC_CFE_NO_REGISTER: on the stack
     uint32_t register_count;
-    uint32_t register_list[VXCRASH_ASYNC_CFE_SAVED_REGISTER_MAX]; // stack order, lowest address first
+    uint32_t register_list[VXCRASH_ASYNC_CFE_SAVED_REGISTER_MAX];  // stack order, lowest address first
 };
 
-vxcrash_error_t vxcrash_async_cfe_reader_init(vxcrash_async_cfe_reader_t *reader,
-                                              const vxcrash_async_mobject_t *mobj, uint32_t cpu_type);
+vxcrash_error_t vxcrash_async_cfe_reader_init(vxcrash_async_cfe_reader_t *reader, const vxcrash_async_mobject_t *mobj,
+                                              uint32_t cpu_type);
 // pc is an offset from the image's header; function_base receives the
 // function's offset, encoding its 32-bit compact encoding.
 vxcrash_error_t vxcrash_async_cfe_reader_find_pc(const vxcrash_async_cfe_reader_t *reader, uint64_t pc,

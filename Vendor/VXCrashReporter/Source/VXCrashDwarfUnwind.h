@@ -18,5 +18,5 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_dwarf_frame_reader(vxcrash_asyn
 // for register rules). The result is the top of the stack.
 vxcrash_error_t vxcrash_async_dwarf_expression_eval(vxcrash_async_task_t *task, const vxcrash_async_mobject_t *mobj,
                                                     uintptr_t address, uint64_t length,
-                                                    const vxcrash_async_thread_state_t *state,
-                                                    const uint64_t *initial, uint64_t *result);
+                                                    const vxcrash_async_thread_state_t *state, const uint64_t *initial,
+                                                    uint64_t *result);

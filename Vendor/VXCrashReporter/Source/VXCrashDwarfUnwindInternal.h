@@ -46,7 +46,7 @@ enum RuleType : uint8_t {
 
 struct Rule {
     RuleType type;
-    int64_t value; // offset, or register number
+    int64_t value;  // offset, or register number
     uintptr_t expression;
     uint64_t expression_length;
 };
@@ -80,8 +80,8 @@ struct Fde {
 };
 
 struct Bases {
-    uintptr_t data; // eh_frame_hdr, for datarel
-    uintptr_t func; // function start, for funcrel
+    uintptr_t data;  // eh_frame_hdr, for datarel
+    uintptr_t func;  // function start, for funcrel
 };
 
 // A cursor over one memory object.
@@ -90,36 +90,28 @@ struct Reader {
     uintptr_t at;
 
     template <typename T>
-    bool get(T *out)
-    {
-        if (vxcrash::async::read(mobj, at, 0, out) != VXCRASH_ESUCCESS)
-            return false;
+    bool get(T *out) {
+        if (vxcrash::async::read(mobj, at, 0, out) != VXCRASH_ESUCCESS) return false;
         at += sizeof(T);
         return true;
     }
 
-    bool uleb(uint64_t *out)
-    {
+    bool uleb(uint64_t *out) {
         size_t n;
-        if (vxcrash_async_mobject_read_uleb128(mobj, at, 0, out, &n) != VXCRASH_ESUCCESS)
-            return false;
+        if (vxcrash_async_mobject_read_uleb128(mobj, at, 0, out, &n) != VXCRASH_ESUCCESS) return false;
         at += n;
         return true;
     }
 
-    bool sleb(int64_t *out)
-    {
+    bool sleb(int64_t *out) {
         size_t n;
-        if (vxcrash_async_mobject_read_sleb128(mobj, at, 0, out, &n) != VXCRASH_ESUCCESS)
-            return false;
+        if (vxcrash_async_mobject_read_sleb128(mobj, at, 0, out, &n) != VXCRASH_ESUCCESS) return false;
         at += n;
         return true;
     }
 
-    bool skip(uint64_t n)
-    {
-        if (vxcrash_async_mobject_remap_address(mobj, at, 0, (size_t)n) == nullptr)
-            return false;
+    bool skip(uint64_t n) {
+        if (vxcrash_async_mobject_remap_address(mobj, at, 0, (size_t)n) == nullptr) return false;
         at += n;
         return true;
     }
@@ -146,4 +138,4 @@ bool dwarf_register_value(const vxcrash_async_thread_state_t *state, uint64_t dw
 
 bool read_word(vxcrash_async_task_t *task, const vxcrash_async_thread_state_t *state, uint64_t address, uint64_t *out);
 
-} // namespace vxcrash::dwarf_internal
+}  // namespace vxcrash::dwarf_internal

@@ -4,25 +4,31 @@
 #include "Vendor/VXCrashReporter/Source/VXCrashCompactUnwind.h"
 #include "Vendor/VXCrashReporter/Source/VXCrashDwarfUnwind.h"
 
-const char *vxcrash_frame_strerror(int error)
-{
+const char *vxcrash_frame_strerror(int error) {
     switch (error) {
-    case VXCRASH_FRAME_ESUCCESS: return "No error";
-    case VXCRASH_FRAME_EUNKNOWN: return "Unknown error";
-    case VXCRASH_FRAME_ENOFRAME: return "No frames are available";
-    case VXCRASH_FRAME_EBADFRAME: return "Corrupted frame";
-    case VXCRASH_FRAME_ENOTSUP: return "Operation not supported";
-    case VXCRASH_FRAME_EINVAL: return "Invalid argument";
-    case VXCRASH_FRAME_EINTERNAL: return "Internal error";
-    case VXCRASH_FRAME_EBADREG: return "Invalid register";
+        case VXCRASH_FRAME_ESUCCESS:
+            return "No error";
+        case VXCRASH_FRAME_EUNKNOWN:
+            return "Unknown error";
+        case VXCRASH_FRAME_ENOFRAME:
+            return "No frames are available";
+        case VXCRASH_FRAME_EBADFRAME:
+            return "Corrupted frame";
+        case VXCRASH_FRAME_ENOTSUP:
+            return "Operation not supported";
+        case VXCRASH_FRAME_EINVAL:
+            return "Invalid argument";
+        case VXCRASH_FRAME_EINTERNAL:
+            return "Internal error";
+        case VXCRASH_FRAME_EBADREG:
+            return "Invalid register";
     }
     return "Unhandled error code";
 }
 
 vxcrash_error_t vxcrash_async_frame_cursor_init(vxcrash_async_frame_cursor_t *cursor, vxcrash_async_task_t *task,
                                                 const vxcrash_async_thread_state_t *thread_state,
-                                                vxcrash_async_image_list_t *image_list)
-{
+                                                vxcrash_async_image_list_t *image_list) {
     cursor->task = task;
     cursor->image_list = image_list;
     cursor->depth = 0;
@@ -31,13 +37,10 @@ vxcrash_error_t vxcrash_async_frame_cursor_init(vxcrash_async_frame_cursor_t *cu
     return VXCRASH_ESUCCESS;
 }
 
-vxcrash_error_t vxcrash_async_frame_cursor_thread_init(vxcrash_async_frame_cursor_t *cursor,
-                                                       vxcrash_async_task_t *task, pid_t thread,
-                                                       vxcrash_async_image_list_t *image_list)
-{
+vxcrash_error_t vxcrash_async_frame_cursor_thread_init(vxcrash_async_frame_cursor_t *cursor, vxcrash_async_task_t *task,
+                                                       pid_t thread, vxcrash_async_image_list_t *image_list) {
     vxcrash_async_thread_state_t state;
-    if (!vxcrash_async_thread_parking_get_state(thread, &state))
-        return VXCRASH_EINTERNAL;
+    if (!vxcrash_async_thread_parking_get_state(thread, &state)) return VXCRASH_EINTERNAL;
     return vxcrash_async_frame_cursor_init(cursor, task, &state, image_list);
 }
 
@@ -45,21 +48,19 @@ namespace {
 
 // 1: pc lies in an executable segment of a loaded image; 0: it does not;
 // -1: unknown (no list, or the list could not be taken).
-int pc_in_code(vxcrash_async_task_t *task, vxcrash_async_image_list_t *image_list, uint64_t pc)
-{
+int pc_in_code(vxcrash_async_task_t *task, vxcrash_async_image_list_t *image_list, uint64_t pc) {
     // The walk's images do not change while it runs: ranges found once stay.
     for (const auto &range : task->code_ranges) {
-        if (pc >= range.start && pc < range.end)
-            return 1;
+        if (pc >= range.start && pc < range.end) return 1;
     }
-    if (image_list == nullptr || !vxcrash_async_image_list_try_set_reading(image_list))
-        return -1;
+    if (image_list == nullptr || !vxcrash_async_image_list_try_set_reading(image_list)) return -1;
     uintptr_t start, end;
     int result = vxcrash_async_image_list_code_contains(image_list, (uintptr_t)pc, &start, &end) ? 1 : 0;
     vxcrash_async_image_list_set_reading(image_list, false);
     if (result == 1) {
         auto &range = task->code_ranges[task->next_code_range];
-        task->next_code_range = (task->next_code_range + 1) % (sizeof(task->code_ranges) / sizeof(task->code_ranges[0]));
+        task->next_code_range =
+            (task->next_code_range + 1) % (sizeof(task->code_ranges) / sizeof(task->code_ranges[0]));
         range.start = start;
         range.end = end;
     }
@@ -71,14 +72,13 @@ int pc_in_code(vxcrash_async_task_t *task, vxcrash_async_image_list_t *image_lis
 // (x86-64): the caller's frame is that address, one word up.
 vxcrash_async_frame_cursor_error_t return_from_top_of_stack(vxcrash_async_task_t *task,
                                                             const vxcrash_async_thread_state_t *current,
-                                                            vxcrash_async_thread_state_t *next)
-{
-    if (vxcrash_async_thread_state_get_greg_size(current) != 8 || !vxcrash_async_thread_state_has_reg(current, VXCRASH_REG_SP))
+                                                            vxcrash_async_thread_state_t *next) {
+    if (vxcrash_async_thread_state_get_greg_size(current) != 8 ||
+        !vxcrash_async_thread_state_has_reg(current, VXCRASH_REG_SP))
         return VXCRASH_FRAME_ENOFRAME;
     uint64_t sp = vxcrash_async_thread_state_get_reg(current, VXCRASH_REG_SP);
     uint64_t ip;
-    if (vxcrash_async_task_memcpy(task, sp, 0, &ip, sizeof(ip)) != VXCRASH_ESUCCESS)
-        return VXCRASH_FRAME_ENOFRAME;
+    if (vxcrash_async_task_memcpy(task, sp, 0, &ip, sizeof(ip)) != VXCRASH_ESUCCESS) return VXCRASH_FRAME_ENOFRAME;
     vxcrash_async_thread_state_copy(next, current);
     vxcrash_async_thread_state_clear_volatile_regs(next);
     next->flags = 0;
@@ -87,12 +87,10 @@ vxcrash_async_frame_cursor_error_t return_from_top_of_stack(vxcrash_async_task_t
     return VXCRASH_FRAME_ESUCCESS;
 }
 
-} // namespace
+}  // namespace
 
-vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next_with_readers(vxcrash_async_frame_cursor_t *cursor,
-                                                                                const vxcrash_async_frame_reader_t *readers,
-                                                                                size_t reader_count)
-{
+vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next_with_readers(
+    vxcrash_async_frame_cursor_t *cursor, const vxcrash_async_frame_reader_t *readers, size_t reader_count) {
     if (cursor->depth == 0) {
         cursor->depth = 1;
         return VXCRASH_FRAME_ESUCCESS;
@@ -103,7 +101,8 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next_with_readers(
     vxcrash_async_frame_cursor_error_t err = VXCRASH_FRAME_ENOTSUP;
     bool found = false;
     if (cursor->depth == 1 && vxcrash_async_thread_state_has_reg(&cursor->frame, VXCRASH_REG_IP) &&
-        pc_in_code(cursor->task, cursor->image_list, vxcrash_async_thread_state_get_reg(&cursor->frame, VXCRASH_REG_IP)) == 0) {
+        pc_in_code(cursor->task, cursor->image_list,
+                   vxcrash_async_thread_state_get_reg(&cursor->frame, VXCRASH_REG_IP)) == 0) {
         err = return_from_top_of_stack(cursor->task, &cursor->frame, &next);
         found = err == VXCRASH_FRAME_ESUCCESS;
     } else {
@@ -115,16 +114,13 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next_with_readers(
             }
         }
     }
-    if (!found)
-        return err;
+    if (!found) return err;
 
     // An instruction pointer in the first page is the end of the stack; one
     // outside every image's code is garbage, not a caller to follow.
-    if (!vxcrash_async_thread_state_has_reg(&next, VXCRASH_REG_IP))
-        return VXCRASH_FRAME_ENOFRAME;
+    if (!vxcrash_async_thread_state_has_reg(&next, VXCRASH_REG_IP)) return VXCRASH_FRAME_ENOFRAME;
     uint64_t ip = vxcrash_async_thread_state_get_reg(&next, VXCRASH_REG_IP);
-    if (ip <= 0x1000 || pc_in_code(cursor->task, cursor->image_list, ip) == 0)
-        return VXCRASH_FRAME_ENOFRAME;
+    if (ip <= 0x1000 || pc_in_code(cursor->task, cursor->image_list, ip) == 0) return VXCRASH_FRAME_ENOFRAME;
     // The same pc and stack pointer again: the walk would only repeat itself.
     if (ip == vxcrash_async_thread_state_get_reg(&cursor->frame, VXCRASH_REG_IP) &&
         vxcrash_async_thread_state_has_reg(&next, VXCRASH_REG_SP) &&
@@ -139,8 +135,7 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next_with_readers(
     return VXCRASH_FRAME_ESUCCESS;
 }
 
-vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next(vxcrash_async_frame_cursor_t *cursor)
-{
+vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next(vxcrash_async_frame_cursor_t *cursor) {
     static const vxcrash_async_frame_reader_t readers[] = {
         vxcrash_async_cfe_frame_reader,
         vxcrash_async_dwarf_frame_reader,
@@ -150,26 +145,22 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next(vxcrash_async
 }
 
 vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_get_reg(const vxcrash_async_frame_cursor_t *cursor,
-                                                                      vxcrash_regnum_t regnum, vxcrash_greg_t *value)
-{
-    if (!vxcrash_async_thread_state_has_reg(&cursor->frame, regnum))
-        return VXCRASH_FRAME_ENOTSUP;
+                                                                      vxcrash_regnum_t regnum, vxcrash_greg_t *value) {
+    if (!vxcrash_async_thread_state_has_reg(&cursor->frame, regnum)) return VXCRASH_FRAME_ENOTSUP;
     *value = vxcrash_async_thread_state_get_reg(&cursor->frame, regnum);
     return VXCRASH_FRAME_ESUCCESS;
 }
 
-const char *vxcrash_async_frame_cursor_get_regname(const vxcrash_async_frame_cursor_t *cursor, vxcrash_regnum_t regnum)
-{
+const char *vxcrash_async_frame_cursor_get_regname(const vxcrash_async_frame_cursor_t *cursor,
+                                                   vxcrash_regnum_t regnum) {
     return vxcrash_async_thread_state_get_reg_name(&cursor->frame, regnum);
 }
 
-size_t vxcrash_async_frame_cursor_get_regcount(const vxcrash_async_frame_cursor_t *cursor)
-{
+size_t vxcrash_async_frame_cursor_get_regcount(const vxcrash_async_frame_cursor_t *cursor) {
     return vxcrash_async_thread_state_get_reg_count(&cursor->frame);
 }
 
-void vxcrash_async_frame_cursor_free(vxcrash_async_frame_cursor_t *cursor)
-{
+void vxcrash_async_frame_cursor_free(vxcrash_async_frame_cursor_t *cursor) {
     // Nothing is held: the task record belongs to the caller.
     cursor->task = nullptr;
 }
@@ -178,13 +169,10 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_fp_frame_reader(vxcrash_async_t
                                                                  vxcrash_async_image_list_t *,
                                                                  const vxcrash_async_thread_state_t *current_frame,
                                                                  const vxcrash_async_thread_state_t *previous_frame,
-                                                                 vxcrash_async_thread_state_t *next_frame)
-{
-    if (!vxcrash_async_thread_state_has_reg(current_frame, VXCRASH_REG_FP))
-        return VXCRASH_FRAME_EBADFRAME;
+                                                                 vxcrash_async_thread_state_t *next_frame) {
+    if (!vxcrash_async_thread_state_has_reg(current_frame, VXCRASH_REG_FP)) return VXCRASH_FRAME_EBADFRAME;
     vxcrash_greg_t fp = vxcrash_async_thread_state_get_reg(current_frame, VXCRASH_REG_FP);
-    if (fp == 0)
-        return VXCRASH_FRAME_ENOFRAME;
+    if (fp == 0) return VXCRASH_FRAME_ENOFRAME;
 
     // Frames must move strictly toward the stack's base, or the chain loops.
     uint32_t direction = vxcrash_async_thread_state_get_stack_direction(current_frame);
@@ -193,14 +181,12 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_fp_frame_reader(vxcrash_async_t
     };
     if (previous_frame != nullptr && vxcrash_async_thread_state_has_reg(previous_frame, VXCRASH_REG_FP)) {
         vxcrash_greg_t prev = vxcrash_async_thread_state_get_reg(previous_frame, VXCRASH_REG_FP);
-        if (prev != fp && !towards_base(prev, fp))
-            return VXCRASH_FRAME_EBADFRAME;
+        if (prev != fp && !towards_base(prev, fp)) return VXCRASH_FRAME_EBADFRAME;
     }
     // The frame record lies at or above the stack pointer.
     if (vxcrash_async_thread_state_has_reg(current_frame, VXCRASH_REG_SP)) {
         vxcrash_greg_t sp = vxcrash_async_thread_state_get_reg(current_frame, VXCRASH_REG_SP);
-        if (fp != sp && !towards_base(sp, fp))
-            return VXCRASH_FRAME_EBADFRAME;
+        if (fp != sp && !towards_base(sp, fp)) return VXCRASH_FRAME_EBADFRAME;
     }
 
     size_t width = vxcrash_async_thread_state_get_greg_size(current_frame);
@@ -220,8 +206,7 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_fp_frame_reader(vxcrash_async_t
         newIp = words[1];
     }
     // A caller's record lies beyond this one (0 ends the chain).
-    if (newFp != 0 && !towards_base(fp, newFp))
-        return VXCRASH_FRAME_EBADFRAME;
+    if (newFp != 0 && !towards_base(fp, newFp)) return VXCRASH_FRAME_EBADFRAME;
 
     vxcrash_async_thread_state_copy(next_frame, current_frame);
     vxcrash_async_thread_state_clear_all_regs(next_frame);

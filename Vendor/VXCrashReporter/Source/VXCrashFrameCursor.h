@@ -42,14 +42,12 @@ vxcrash_error_t vxcrash_async_frame_cursor_init(vxcrash_async_frame_cursor_t *cu
 
 // Starts from another thread's state as saved when it was parked (see
 // VXCrashAsyncThreadParking.h); VXCRASH_EINTERNAL when it is not parked.
-vxcrash_error_t vxcrash_async_frame_cursor_thread_init(vxcrash_async_frame_cursor_t *cursor,
-                                                       vxcrash_async_task_t *task, pid_t thread,
-                                                       vxcrash_async_image_list_t *image_list);
+vxcrash_error_t vxcrash_async_frame_cursor_thread_init(vxcrash_async_frame_cursor_t *cursor, vxcrash_async_task_t *task,
+                                                       pid_t thread, vxcrash_async_image_list_t *image_list);
 
 vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next(vxcrash_async_frame_cursor_t *cursor);
-vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next_with_readers(vxcrash_async_frame_cursor_t *cursor,
-                                                                                const vxcrash_async_frame_reader_t *readers,
-                                                                                size_t reader_count);
+vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next_with_readers(
+    vxcrash_async_frame_cursor_t *cursor, const vxcrash_async_frame_reader_t *readers, size_t reader_count);
 
 vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_get_reg(const vxcrash_async_frame_cursor_t *cursor,
                                                                       vxcrash_regnum_t regnum, vxcrash_greg_t *value);

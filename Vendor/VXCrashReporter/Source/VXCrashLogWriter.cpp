@@ -95,59 +95,43 @@ constexpr uint32_t kTypeEncodingMach = 1;
 
 using File = vxcrash_async_file_t;
 
-size_t put(File *file, uint32_t field, ProtobufCType type, const void *value)
-{
+size_t put(File *file, uint32_t field, ProtobufCType type, const void *value) {
     return vxcrash_writer_encode_field(file, field, type, value);
 }
 
-size_t put_bytes(File *file, uint32_t field, const vxcrash_log_writer_bytes_t &bytes)
-{
+size_t put_bytes(File *file, uint32_t field, const vxcrash_log_writer_bytes_t &bytes) {
     vxcrash_writer_bytes_value_t value = {(size_t)bytes.length, bytes.data != nullptr ? bytes.data : ""};
     return put(file, field, PROTOBUF_C_TYPE_BYTES, &value);
 }
 
-size_t put_text(File *file, uint32_t field, const char *text, size_t length)
-{
+size_t put_text(File *file, uint32_t field, const char *text, size_t length) {
     vxcrash_writer_bytes_value_t value = {length, text};
     return put(file, field, PROTOBUF_C_TYPE_BYTES, &value);
 }
 
-size_t put_u64(File *file, uint32_t field, uint64_t v)
-{
-    return put(file, field, PROTOBUF_C_TYPE_UINT64, &v);
-}
+size_t put_u64(File *file, uint32_t field, uint64_t v) { return put(file, field, PROTOBUF_C_TYPE_UINT64, &v); }
 
-size_t put_u32(File *file, uint32_t field, uint32_t v)
-{
-    return put(file, field, PROTOBUF_C_TYPE_UINT32, &v);
-}
+size_t put_u32(File *file, uint32_t field, uint32_t v) { return put(file, field, PROTOBUF_C_TYPE_UINT32, &v); }
 
-size_t put_bool(File *file, uint32_t field, bool v)
-{
+size_t put_bool(File *file, uint32_t field, bool v) {
     protobuf_c_boolean b = v ? 1 : 0;
     return put(file, field, PROTOBUF_C_TYPE_BOOL, &b);
 }
 
-size_t put_enum(File *file, uint32_t field, uint32_t v)
-{
-    return put(file, field, PROTOBUF_C_TYPE_ENUM, &v);
-}
+size_t put_enum(File *file, uint32_t field, uint32_t v) { return put(file, field, PROTOBUF_C_TYPE_ENUM, &v); }
 
 // A nested message: measured by running body without a file, then its key and
 // length, then body again with the file. body must write the same bytes both times.
 template <typename Body>
-size_t put_message(File *file, uint32_t field, Body body)
-{
+size_t put_message(File *file, uint32_t field, Body body) {
     size_t size = body(nullptr);
     uint32_t length = (uint32_t)size;
     size_t header = put(file, field, PROTOBUF_C_TYPE_MESSAGE, &length);
-    if (file != nullptr)
-        body(file);
+    if (file != nullptr) body(file);
     return header + size;
 }
 
-size_t write_processor(File *file, uint32_t encoding, uint64_t type, uint64_t subtype)
-{
+size_t write_processor(File *file, uint32_t encoding, uint64_t type, uint64_t subtype) {
     size_t rv = put_enum(file, kProcessorEncoding, encoding);
     rv += put_u64(file, kProcessorType, type);
     rv += put_u64(file, kProcessorSubtype, subtype);
@@ -164,8 +148,7 @@ struct CrashProcess {
     uint8_t uuid[16];
 };
 
-void crash_process_init(CrashProcess *p, const vxcrash_log_writer_t *w)
-{
+void crash_process_init(CrashProcess *p, const vxcrash_log_writer_t *w) {
     p->pid = (uint32_t)syscall(SYS_getpid);
     p->forked = p->pid != w->process_info.process_id;
     p->parent_pid = p->forked ? (uint32_t)syscall(SYS_getppid) : w->process_info.parent_process_id;
@@ -181,15 +164,13 @@ void crash_process_init(CrashProcess *p, const vxcrash_log_writer_t *w)
     }
 }
 
-size_t write_report_info(File *file, const vxcrash_log_writer_t *w, const CrashProcess *process)
-{
+size_t write_report_info(File *file, const vxcrash_log_writer_t *w, const CrashProcess *process) {
     size_t rv = put_bool(file, kReportInfoUserRequested, w->user_requested);
     rv += put_text(file, kReportInfoUuid, reinterpret_cast<const char *>(process->uuid), sizeof(process->uuid));
     return rv;
 }
 
-size_t write_system_info(File *file, const vxcrash_log_writer_t *w, int64_t timestamp)
-{
+size_t write_system_info(File *file, const vxcrash_log_writer_t *w, int64_t timestamp) {
     size_t rv = put_enum(file, kSystemOperatingSystem, kOperatingSystemLinux);
     rv += put_bytes(file, kSystemOsVersion, w->system_info.os_version);
     rv += put_bytes(file, kSystemOsBuild, w->system_info.os_build);
@@ -198,11 +179,9 @@ size_t write_system_info(File *file, const vxcrash_log_writer_t *w, int64_t time
     return rv;
 }
 
-size_t write_machine_info(File *file, const vxcrash_log_writer_t *w)
-{
+size_t write_machine_info(File *file, const vxcrash_log_writer_t *w) {
     size_t rv = 0;
-    if (w->machine_info.model.data != nullptr)
-        rv += put_bytes(file, kMachineModel, w->machine_info.model);
+    if (w->machine_info.model.data != nullptr) rv += put_bytes(file, kMachineModel, w->machine_info.model);
     rv += put_message(file, kMachineProcessor, [&](File *f) {
         return write_processor(f, kTypeEncodingMach, w->machine_info.cpu_type, w->machine_info.cpu_subtype);
     });
@@ -211,8 +190,7 @@ size_t write_machine_info(File *file, const vxcrash_log_writer_t *w)
     return rv;
 }
 
-size_t write_application_info(File *file, const vxcrash_log_writer_t *w)
-{
+size_t write_application_info(File *file, const vxcrash_log_writer_t *w) {
     size_t rv = put_bytes(file, kApplicationIdentifier, w->application_info.identifier);
     rv += put_bytes(file, kApplicationVersion, w->application_info.version);
     if (w->application_info.marketing_version.data != nullptr)
@@ -220,8 +198,7 @@ size_t write_application_info(File *file, const vxcrash_log_writer_t *w)
     return rv;
 }
 
-size_t write_process_info(File *file, const vxcrash_log_writer_t *w, const CrashProcess *process)
-{
+size_t write_process_info(File *file, const vxcrash_log_writer_t *w, const CrashProcess *process) {
     const auto &p = w->process_info;
     size_t rv = put_bytes(file, kProcessName, p.process_name);
     rv += put_u32(file, kProcessId, process->pid);
@@ -234,10 +211,7 @@ size_t write_process_info(File *file, const vxcrash_log_writer_t *w, const Crash
     return rv;
 }
 
-size_t write_frame(File *file, uint64_t pc)
-{
-    return put_u64(file, kFramePc, pc);
-}
+size_t write_frame(File *file, uint64_t pc) { return put_u64(file, kFramePc, pc); }
 
 // One thread, walked once before anything is measured, so that the measuring
 // pass and the writing pass see the same frames.
@@ -245,7 +219,7 @@ struct ThreadCapture {
     uint32_t number;
     bool crashed;
     bool has_registers;
-    bool walk_cut; // the walk went on past the frames kept
+    bool walk_cut;  // the walk went on past the frames kept
     size_t register_count;
     const char *register_names[VXCRASH_X86_64_REG_COUNT];
     uint64_t register_values[VXCRASH_X86_64_REG_COUNT];
@@ -256,20 +230,18 @@ struct ThreadCapture {
 // What a walk may use beyond the thread's state (see the writer record).
 struct WalkAids {
     vxcrash_async_unwind_cache_t *unwind_cache;
-    const vxcrash_async_thread_state_t *own_state; // the calling thread's, when walked
+    const vxcrash_async_thread_state_t *own_state;  // the calling thread's, when walked
     uintptr_t own_stack_start;
     uintptr_t own_stack_end;
 };
 
 void capture_thread(ThreadCapture *capture, const vxcrash_async_thread_state_t *state,
-                    vxcrash_async_image_list_t *image_list, const WalkAids *aids)
-{
+                    vxcrash_async_image_list_t *image_list, const WalkAids *aids) {
     capture->has_registers = false;
     capture->walk_cut = false;
     capture->register_count = 0;
     capture->frame_count = 0;
-    if (state == nullptr)
-        return;
+    if (state == nullptr) return;
 
     vxcrash_async_task_t task;
     vxcrash_async_task_init(&task);
@@ -279,12 +251,10 @@ void capture_thread(ThreadCapture *capture, const vxcrash_async_thread_state_t *
             vxcrash_async_task_set_readable_range(&task, aids->own_stack_start, aids->own_stack_end);
     }
     vxcrash_async_frame_cursor_t cursor;
-    if (vxcrash_async_frame_cursor_init(&cursor, &task, state, image_list) != VXCRASH_ESUCCESS)
-        return;
+    if (vxcrash_async_frame_cursor_init(&cursor, &task, state, image_list) != VXCRASH_ESUCCESS) return;
 
     for (;;) {
-        if (vxcrash_async_frame_cursor_next(&cursor) != VXCRASH_FRAME_ESUCCESS)
-            break;
+        if (vxcrash_async_frame_cursor_next(&cursor) != VXCRASH_FRAME_ESUCCESS) break;
         if (capture->frame_count == VXCRASH_WRITER_MAX_FRAMES) {
             capture->walk_cut = true;
             break;
@@ -301,29 +271,25 @@ void capture_thread(ThreadCapture *capture, const vxcrash_async_thread_state_t *
             }
         }
         uint64_t pc;
-        if (vxcrash_async_frame_cursor_get_reg(&cursor, VXCRASH_REG_IP, &pc) != VXCRASH_FRAME_ESUCCESS)
-            break;
+        if (vxcrash_async_frame_cursor_get_reg(&cursor, VXCRASH_REG_IP, &pc) != VXCRASH_FRAME_ESUCCESS) break;
         capture->frames[capture->frame_count++] = pc;
     }
     vxcrash_async_frame_cursor_free(&cursor);
 }
 
-size_t frame_message_size(uint64_t pc)
-{
+size_t frame_message_size(uint64_t pc) {
     return put_message(nullptr, kThreadFrames, [&](File *f) { return write_frame(f, pc); });
 }
 
 // A nested message's size on the wire from its body's size (key of one byte:
 // every field number here is below 16).
-size_t message_size(size_t body)
-{
+size_t message_size(size_t body) {
     uint8_t buffer[10];
     return 1 + vxcrash_writer_encode_varint(buffer, body) + body;
 }
 
 // The thread with its first frame_limit frames.
-size_t write_thread(File *file, const ThreadCapture *c, size_t frame_limit)
-{
+size_t write_thread(File *file, const ThreadCapture *c, size_t frame_limit) {
     size_t frames = c->frame_count < frame_limit ? c->frame_count : frame_limit;
     size_t rv = put_u32(file, kThreadNumber, c->number);
     rv += put_bool(file, kThreadCrashed, c->crashed);
@@ -338,57 +304,56 @@ size_t write_thread(File *file, const ThreadCapture *c, size_t frame_limit)
     }
     for (size_t i = 0; i < frames; ++i)
         rv += put_message(file, kThreadFrames, [&](File *f) { return write_frame(f, c->frames[i]); });
-    if (frames < c->frame_count || c->walk_cut)
-        rv += put_bool(file, kThreadFramesTruncated, true);
+    if (frames < c->frame_count || c->walk_cut) rv += put_bool(file, kThreadFramesTruncated, true);
     return rv;
 }
 
 // How many of the thread's frames fit in budget bytes (its whole message);
 // false when not even the thread without frames does.
-bool fit_thread(const ThreadCapture *c, size_t budget, size_t *frames, size_t *size)
-{
+bool fit_thread(const ThreadCapture *c, size_t budget, size_t *frames, size_t *size) {
     // Measured with the cut mark: an upper bound of every cut.
     size_t body = write_thread(nullptr, c, 0);
-    if (c->frame_count > 0 && !c->walk_cut)
-        body += 2;
+    if (c->frame_count > 0 && !c->walk_cut) body += 2;
     size_t k = 0;
     while (k < c->frame_count) {
         size_t next = body + frame_message_size(c->frames[k]);
-        if (message_size(next) > budget)
-            break;
+        if (message_size(next) > budget) break;
         body = next;
         ++k;
     }
-    if (message_size(body) > budget)
-        return false;
+    if (message_size(body) > budget) return false;
     *frames = k;
     *size = message_size(write_thread(nullptr, c, k));
     return true;
 }
 
-size_t write_thread_message(File *file, const ThreadCapture *c, size_t frame_limit)
-{
+size_t write_thread_message(File *file, const ThreadCapture *c, size_t frame_limit) {
     return put_message(file, kReportThreads, [&](File *f) { return write_thread(f, c, frame_limit); });
 }
 
-void processor_for_machine(uint16_t machine, uint32_t *encoding, uint64_t *type, uint64_t *subtype)
-{
+void processor_for_machine(uint16_t machine, uint32_t *encoding, uint64_t *type, uint64_t *subtype) {
     *encoding = kTypeEncodingMach;
     *subtype = VXCRASH_CPU_SUBTYPE_X86_ALL;
     switch (machine) {
-    case EM_X86_64: *type = VXCRASH_CPU_TYPE_X86_64; return;
-    case EM_386: *type = VXCRASH_CPU_TYPE_X86; return;
-    case EM_AARCH64: *type = VXCRASH_CPU_TYPE_ARM64; *subtype = 0; return;
-    default:
-        *encoding = kTypeEncodingUnknown;
-        *type = machine;
-        *subtype = 0;
-        return;
+        case EM_X86_64:
+            *type = VXCRASH_CPU_TYPE_X86_64;
+            return;
+        case EM_386:
+            *type = VXCRASH_CPU_TYPE_X86;
+            return;
+        case EM_AARCH64:
+            *type = VXCRASH_CPU_TYPE_ARM64;
+            *subtype = 0;
+            return;
+        default:
+            *encoding = kTypeEncodingUnknown;
+            *type = machine;
+            *subtype = 0;
+            return;
     }
 }
 
-size_t write_image(File *file, const vxcrash_async_image_t *image, const char *name, size_t nameLength)
-{
+size_t write_image(File *file, const vxcrash_async_image_t *image, const char *name, size_t nameLength) {
     size_t rv = put_u64(file, kImageSize, (uint64_t)(image->end - image->start));
     rv += put_u64(file, kImageBaseAddress, (uint64_t)image->header_address);
     rv += put_text(file, kImageName, name, nameLength);
@@ -404,10 +369,8 @@ size_t write_image(File *file, const vxcrash_async_image_t *image, const char *n
 // The images in list order that fit in budget bytes (an image too large is
 // left out, later ones may still fit); returns the bytes written. The same
 // budget selects the same images when only measuring (file is nullptr).
-size_t write_images(File *file, vxcrash_async_image_list_t *list, size_t budget)
-{
-    if (list == nullptr || !vxcrash_async_image_list_try_set_reading(list))
-        return 0;
+size_t write_images(File *file, vxcrash_async_image_list_t *list, size_t budget) {
+    if (list == nullptr || !vxcrash_async_image_list_try_set_reading(list)) return 0;
     vxcrash_async_task_t task;
     vxcrash_async_task_init(&task);
     char name[VXCRASH_IMAGE_PATH_MAX];
@@ -418,22 +381,19 @@ size_t write_images(File *file, vxcrash_async_image_list_t *list, size_t budget)
         size_t nameLength = vxcrash_async_image_copy_name(list, image, &task, name, sizeof(name));
         auto body = [&](File *f) { return write_image(f, image, name, nameLength); };
         size_t size = message_size(body(nullptr));
-        if (size > budget - total)
-            continue;
+        if (size > budget - total) continue;
         total += put_message(file, kReportBinaryImages, body);
     }
     vxcrash_async_image_list_set_reading(list, false);
     return total;
 }
 
-size_t write_exception(File *file, const vxcrash_log_writer_t *w, size_t frame_limit)
-{
+size_t write_exception(File *file, const vxcrash_log_writer_t *w, size_t frame_limit) {
     const auto &e = w->uncaught_exception;
     size_t rv = put_bytes(file, kExceptionName, e.name);
     rv += put_bytes(file, kExceptionReason, e.reason);
     size_t count = e.callstack_count < VXCRASH_WRITER_MAX_FRAMES ? e.callstack_count : VXCRASH_WRITER_MAX_FRAMES;
-    if (count > frame_limit)
-        count = frame_limit;
+    if (count > frame_limit) count = frame_limit;
     for (size_t i = 0; i < count; ++i)
         rv += put_message(file, kExceptionFrames, [&](File *f) { return write_frame(f, e.callstack[i]); });
     return rv;
@@ -442,24 +402,20 @@ size_t write_exception(File *file, const vxcrash_log_writer_t *w, size_t frame_l
 // "#<number>" for a signal or code without a name, cut to 9 characters.
 constexpr size_t kNumberNameSize = 10;
 
-const char *number_name(char (&buffer)[kNumberNameSize], int value)
-{
+const char *number_name(char (&buffer)[kNumberNameSize], int value) {
     buffer[0] = '#';
     vxcrash_async_format_int(buffer + 1, sizeof(buffer) - 1, value);
     return buffer;
 }
 
-size_t write_signal(File *file, const vxcrash_log_signal_info_t *siginfo)
-{
+size_t write_signal(File *file, const vxcrash_log_signal_info_t *siginfo) {
     const vxcrash_log_bsd_signal_info_t *bsd = siginfo->bsd_info;
     char nameBuffer[kNumberNameSize];
     char codeBuffer[kNumberNameSize];
     const char *name = vxcrash_async_signal_signame(bsd->signo);
-    if (name == nullptr)
-        name = number_name(nameBuffer, bsd->signo);
+    if (name == nullptr) name = number_name(nameBuffer, bsd->signo);
     const char *code = vxcrash_async_signal_sigcode(bsd->signo, bsd->code);
-    if (code == nullptr)
-        code = number_name(codeBuffer, bsd->code);
+    if (code == nullptr) code = number_name(codeBuffer, bsd->code);
 
     size_t rv = put(file, kSignalName, PROTOBUF_C_TYPE_STRING, name);
     rv += put(file, kSignalCode, PROTOBUF_C_TYPE_STRING, code);
@@ -468,8 +424,7 @@ size_t write_signal(File *file, const vxcrash_log_signal_info_t *siginfo)
         const vxcrash_log_mach_signal_info_t *mach = siginfo->mach_info;
         rv += put_message(file, kSignalMachException, [&](File *f) {
             size_t n = put_u64(f, kMachExceptionType, mach->type);
-            for (size_t i = 0; i < mach->code_count; ++i)
-                n += put_u64(f, kMachExceptionCodes, mach->code[i]);
+            for (size_t i = 0; i < mach->code_count; ++i) n += put_u64(f, kMachExceptionCodes, mach->code[i]);
             return n;
         });
     }
@@ -487,8 +442,7 @@ struct ThreadSource {
 
 // The crashed thread's state (nullptr when it has none: not parked, no
 // answer); false when it is not in the report at all.
-bool crashed_state(const ThreadSource &src, const vxcrash_async_thread_state_t **state)
-{
+bool crashed_state(const ThreadSource &src, const vxcrash_async_thread_state_t **state) {
     if (!src.listed) {
         *state = src.current_state;
         return src.current_state != nullptr;
@@ -496,8 +450,7 @@ bool crashed_state(const ThreadSource &src, const vxcrash_async_thread_state_t *
     size_t count = vxcrash_async_thread_parking_count();
     for (size_t i = 0; i < count; ++i) {
         vxcrash_async_thread_entry_t entry;
-        if (!vxcrash_async_thread_parking_entry(i, &entry) || entry.tid != src.crashed_thread)
-            continue;
+        if (!vxcrash_async_thread_parking_entry(i, &entry) || entry.tid != src.crashed_thread) continue;
         if (entry.tid == src.self) {
             *state = src.current_state;
             return src.current_state != nullptr;
@@ -512,10 +465,8 @@ bool crashed_state(const ThreadSource &src, const vxcrash_async_thread_state_t *
 // equal share of what is left, so that a few deep stacks cannot crowd out the
 // rest; returns the bytes written.
 size_t write_other_threads(File *file, const ThreadSource &src, vxcrash_async_image_list_t *image_list,
-                           const WalkAids *aids, ThreadCapture *capture, uint32_t first_number, size_t budget)
-{
-    if (!src.listed)
-        return 0;
+                           const WalkAids *aids, ThreadCapture *capture, uint32_t first_number, size_t budget) {
+    if (!src.listed) return 0;
     size_t count = vxcrash_async_thread_parking_count();
     size_t others = 0;
     for (size_t i = 0; i < count; ++i) {
@@ -533,8 +484,7 @@ size_t write_other_threads(File *file, const ThreadSource &src, vxcrash_async_im
             continue;
         const vxcrash_async_thread_state_t *state = entry.thread_state;
         if (entry.tid == src.self) {
-            if (src.current_state == nullptr)
-                continue;
+            if (src.current_state == nullptr) continue;
             state = src.current_state;
         }
         size_t share = (budget - written) / others--;
@@ -542,18 +492,16 @@ size_t write_other_threads(File *file, const ThreadSource &src, vxcrash_async_im
         capture->crashed = false;
         capture_thread(capture, state, image_list, aids);
         size_t frames, size;
-        if (!fit_thread(capture, share, &frames, &size))
-            continue;
+        if (!fit_thread(capture, share, &frames, &size)) continue;
         written += write_thread_message(file, capture, frames);
         ++number;
     }
     return written;
 }
 
-} // namespace
+}  // namespace
 
-size_t vxcrash_writer_encode_varint(uint8_t *buffer, uint64_t value)
-{
+size_t vxcrash_writer_encode_varint(uint8_t *buffer, uint64_t value) {
     size_t n = 0;
     do {
         uint8_t byte = value & 0x7f;
@@ -563,110 +511,106 @@ size_t vxcrash_writer_encode_varint(uint8_t *buffer, uint64_t value)
     return n;
 }
 
-size_t vxcrash_writer_encode_field(vxcrash_async_file_t *file, uint32_t field_id, uint32_t type, const void *value)
-{
+size_t vxcrash_writer_encode_field(vxcrash_async_file_t *file, uint32_t field_id, uint32_t type, const void *value) {
     uint8_t buffer[24];
     size_t n;
     auto key = [&](uint32_t wire) { n = vxcrash_writer_encode_varint(buffer, ((uint64_t)field_id << 3) | wire); };
     auto emit = [&](const void *data, size_t len) {
-        if (file != nullptr && len > 0)
-            vxcrash_async_file_write(file, data, len);
+        if (file != nullptr && len > 0) vxcrash_async_file_write(file, data, len);
     };
 
     switch (type) {
-    case PROTOBUF_C_TYPE_INT32: {
-        key(0);
-        int32_t v;
-        vxcrash_async_memcpy(&v, value, sizeof(v));
-        n += vxcrash_writer_encode_varint(buffer + n, (uint64_t)(int64_t)v);
-        break;
-    }
-    case PROTOBUF_C_TYPE_SINT32: {
-        key(0);
-        int32_t v;
-        vxcrash_async_memcpy(&v, value, sizeof(v));
-        uint32_t zigzag = ((uint32_t)v << 1) ^ (uint32_t)(v >> 31);
-        n += vxcrash_writer_encode_varint(buffer + n, zigzag);
-        break;
-    }
-    case PROTOBUF_C_TYPE_SFIXED32:
-    case PROTOBUF_C_TYPE_FIXED32:
-    case PROTOBUF_C_TYPE_FLOAT: {
-        key(5);
-        uint32_t v;
-        vxcrash_async_memcpy(&v, value, sizeof(v));
-        for (int i = 0; i < 4; ++i)
-            buffer[n++] = (uint8_t)(v >> (8 * i));
-        break;
-    }
-    case PROTOBUF_C_TYPE_INT64:
-    case PROTOBUF_C_TYPE_UINT64: {
-        key(0);
-        uint64_t v;
-        vxcrash_async_memcpy(&v, value, sizeof(v));
-        n += vxcrash_writer_encode_varint(buffer + n, v);
-        break;
-    }
-    case PROTOBUF_C_TYPE_SINT64: {
-        key(0);
-        int64_t v;
-        vxcrash_async_memcpy(&v, value, sizeof(v));
-        uint64_t zigzag = ((uint64_t)v << 1) ^ (uint64_t)(v >> 63);
-        n += vxcrash_writer_encode_varint(buffer + n, zigzag);
-        break;
-    }
-    case PROTOBUF_C_TYPE_SFIXED64:
-    case PROTOBUF_C_TYPE_FIXED64:
-    case PROTOBUF_C_TYPE_DOUBLE: {
-        key(1);
-        uint64_t v;
-        vxcrash_async_memcpy(&v, value, sizeof(v));
-        for (int i = 0; i < 8; ++i)
-            buffer[n++] = (uint8_t)(v >> (8 * i));
-        break;
-    }
-    case PROTOBUF_C_TYPE_UINT32:
-    case PROTOBUF_C_TYPE_ENUM: {
-        key(0);
-        uint32_t v;
-        vxcrash_async_memcpy(&v, value, sizeof(v));
-        n += vxcrash_writer_encode_varint(buffer + n, v);
-        break;
-    }
-    case PROTOBUF_C_TYPE_BOOL: {
-        key(0);
-        protobuf_c_boolean v;
-        vxcrash_async_memcpy(&v, value, sizeof(v));
-        buffer[n++] = v ? 1 : 0;
-        break;
-    }
-    case PROTOBUF_C_TYPE_STRING: {
-        key(2);
-        const char *s = static_cast<const char *>(value);
-        size_t len = vxcrash_async_strlen(s);
-        n += vxcrash_writer_encode_varint(buffer + n, len);
-        emit(buffer, n);
-        emit(s, len);
-        return n + len;
-    }
-    case PROTOBUF_C_TYPE_BYTES: {
-        key(2);
-        const auto *bytes = static_cast<const vxcrash_writer_bytes_value_t *>(value);
-        n += vxcrash_writer_encode_varint(buffer + n, bytes->length);
-        emit(buffer, n);
-        emit(bytes->data, bytes->length);
-        return n + bytes->length;
-    }
-    case PROTOBUF_C_TYPE_MESSAGE: {
-        key(2);
-        uint32_t length;
-        vxcrash_async_memcpy(&length, value, sizeof(length));
-        n += vxcrash_writer_encode_varint(buffer + n, length);
-        break;
-    }
-    default:
-        vxcrash_async_log("[VXCrashReporter] unknown protobuf field type\n");
-        abort();
+        case PROTOBUF_C_TYPE_INT32: {
+            key(0);
+            int32_t v;
+            vxcrash_async_memcpy(&v, value, sizeof(v));
+            n += vxcrash_writer_encode_varint(buffer + n, (uint64_t)(int64_t)v);
+            break;
+        }
+        case PROTOBUF_C_TYPE_SINT32: {
+            key(0);
+            int32_t v;
+            vxcrash_async_memcpy(&v, value, sizeof(v));
+            uint32_t zigzag = ((uint32_t)v << 1) ^ (uint32_t)(v >> 31);
+            n += vxcrash_writer_encode_varint(buffer + n, zigzag);
+            break;
+        }
+        case PROTOBUF_C_TYPE_SFIXED32:
+        case PROTOBUF_C_TYPE_FIXED32:
+        case PROTOBUF_C_TYPE_FLOAT: {
+            key(5);
+            uint32_t v;
+            vxcrash_async_memcpy(&v, value, sizeof(v));
+            for (int i = 0; i < 4; ++i) buffer[n++] = (uint8_t)(v >> (8 * i));
+            break;
+        }
+        case PROTOBUF_C_TYPE_INT64:
+        case PROTOBUF_C_TYPE_UINT64: {
+            key(0);
+            uint64_t v;
+            vxcrash_async_memcpy(&v, value, sizeof(v));
+            n += vxcrash_writer_encode_varint(buffer + n, v);
+            break;
+        }
+        case PROTOBUF_C_TYPE_SINT64: {
+            key(0);
+            int64_t v;
+            vxcrash_async_memcpy(&v, value, sizeof(v));
+            uint64_t zigzag = ((uint64_t)v << 1) ^ (uint64_t)(v >> 63);
+            n += vxcrash_writer_encode_varint(buffer + n, zigzag);
+            break;
+        }
+        case PROTOBUF_C_TYPE_SFIXED64:
+        case PROTOBUF_C_TYPE_FIXED64:
+        case PROTOBUF_C_TYPE_DOUBLE: {
+            key(1);
+            uint64_t v;
+            vxcrash_async_memcpy(&v, value, sizeof(v));
+            for (int i = 0; i < 8; ++i) buffer[n++] = (uint8_t)(v >> (8 * i));
+            break;
+        }
+        case PROTOBUF_C_TYPE_UINT32:
+        case PROTOBUF_C_TYPE_ENUM: {
+            key(0);
+            uint32_t v;
+            vxcrash_async_memcpy(&v, value, sizeof(v));
+            n += vxcrash_writer_encode_varint(buffer + n, v);
+            break;
+        }
+        case PROTOBUF_C_TYPE_BOOL: {
+            key(0);
+            protobuf_c_boolean v;
+            vxcrash_async_memcpy(&v, value, sizeof(v));
+            buffer[n++] = v ? 1 : 0;
+            break;
+        }
+        case PROTOBUF_C_TYPE_STRING: {
+            key(2);
+            const char *s = static_cast<const char *>(value);
+            size_t len = vxcrash_async_strlen(s);
+            n += vxcrash_writer_encode_varint(buffer + n, len);
+            emit(buffer, n);
+            emit(s, len);
+            return n + len;
+        }
+        case PROTOBUF_C_TYPE_BYTES: {
+            key(2);
+            const auto *bytes = static_cast<const vxcrash_writer_bytes_value_t *>(value);
+            n += vxcrash_writer_encode_varint(buffer + n, bytes->length);
+            emit(buffer, n);
+            emit(bytes->data, bytes->length);
+            return n + bytes->length;
+        }
+        case PROTOBUF_C_TYPE_MESSAGE: {
+            key(2);
+            uint32_t length;
+            vxcrash_async_memcpy(&length, value, sizeof(length));
+            n += vxcrash_writer_encode_varint(buffer + n, length);
+            break;
+        }
+        default:
+            vxcrash_async_log("[VXCrashReporter] unknown protobuf field type\n");
+            abort();
     }
     emit(buffer, n);
     return n;
@@ -675,15 +619,13 @@ size_t vxcrash_writer_encode_field(vxcrash_async_file_t *file, uint32_t field_id
 vxcrash_error_t vxcrash_log_writer_write(vxcrash_log_writer_t *writer, pid_t crashed_thread,
                                          vxcrash_async_image_list_t *image_list, vxcrash_async_file_t *file,
                                          const vxcrash_log_signal_info_t *siginfo,
-                                         const vxcrash_async_thread_state_t *current_state)
-{
+                                         const vxcrash_async_thread_state_t *current_state) {
     if (writer == nullptr || file == nullptr || siginfo == nullptr || siginfo->bsd_info == nullptr)
         return VXCRASH_EINVAL;
 
     // Park every other thread, then read the images: nothing loads or unloads now.
     bool listed = vxcrash_async_thread_parking_begin(crashed_thread) == VXCRASH_ESUCCESS;
-    if (image_list != nullptr)
-        vxcrash_async_image_list_refresh(image_list);
+    if (image_list != nullptr) vxcrash_async_image_list_refresh(image_list);
 
     uint8_t header[8];
     vxcrash_async_memcpy(header, VXCRASH_REPORT_FILE_MAGIC, 7);
@@ -726,8 +668,7 @@ vxcrash_error_t vxcrash_log_writer_write(vxcrash_log_writer_t *writer, pid_t cra
         capture.crashed = true;
         capture_thread(&capture, crashedState, image_list, &aids);
         haveCrashed = fit_thread(&capture, budget, &crashedFrames, &crashedSize);
-        if (haveCrashed)
-            budget -= crashedSize;
+        if (haveCrashed) budget -= crashedSize;
     }
 
     size_t exceptionFrames = 0;
@@ -740,8 +681,7 @@ vxcrash_error_t vxcrash_log_writer_write(vxcrash_log_writer_t *writer, pid_t cra
         while (exceptionFrames > 0 && size(exceptionFrames) > budget)
             exceptionFrames = exceptionFrames > 16 ? exceptionFrames - 16 : 0;
         haveException = size(exceptionFrames) <= budget;
-        if (haveException)
-            budget -= size(exceptionFrames);
+        if (haveException) budget -= size(exceptionFrames);
     }
 
     size_t imagesBudget = write_images(nullptr, image_list, budget);
@@ -777,13 +717,9 @@ vxcrash_error_t vxcrash_log_writer_write(vxcrash_log_writer_t *writer, pid_t cra
     }
     __atomic_sub_fetch(&writer->custom_data_readers, 1, __ATOMIC_SEQ_CST);
 
-    if (listed)
-        vxcrash_async_thread_parking_end();
+    if (listed) vxcrash_async_thread_parking_end();
     vxcrash_async_file_flush(file);
     return vxcrash_async_file_error(file);
 }
 
-vxcrash_error_t vxcrash_log_writer_close(vxcrash_log_writer_t *)
-{
-    return VXCRASH_ESUCCESS;
-}
+vxcrash_error_t vxcrash_log_writer_close(vxcrash_log_writer_t *) { return VXCRASH_ESUCCESS; }

@@ -16,7 +16,7 @@
 #include "Vendor/VXCrashReporter/Source/VXCrashAsyncThreadState.h"
 
 constexpr uint8_t VXCRASH_REPORT_FILE_VERSION = 1;
-constexpr char VXCRASH_REPORT_FILE_MAGIC[] = "vxcrash"; // 7 bytes written, no NUL
+constexpr char VXCRASH_REPORT_FILE_MAGIC[] = "vxcrash";  // 7 bytes written, no NUL
 constexpr size_t VXCRASH_WRITER_MAX_FRAMES = 512;
 
 // Symbolication strategy bits.
@@ -26,12 +26,12 @@ constexpr uint32_t VXCRASH_SYMBOL_STRATEGY_OBJC = 1u << 1;
 // A byte string held by the record: a heap copy, NUL-terminated.
 struct vxcrash_log_writer_bytes_t {
     uint64_t length;
-    char *data; // nullptr when absent
+    char *data;  // nullptr when absent
 };
 
 struct vxcrash_log_writer_custom_data_t {
     size_t length;
-    uint8_t *bytes; // follows the header in the same allocation
+    uint8_t *bytes;  // follows the header in the same allocation
 };
 
 struct vxcrash_log_writer_t {
@@ -45,7 +45,7 @@ struct vxcrash_log_writer_t {
     } system_info;
 
     struct {
-        vxcrash_log_writer_bytes_t model; // absent when unknown
+        vxcrash_log_writer_bytes_t model;  // absent when unknown
         uint64_t cpu_type;
         uint64_t cpu_subtype;
         uint32_t processor_count;
@@ -55,7 +55,7 @@ struct vxcrash_log_writer_t {
     struct {
         vxcrash_log_writer_bytes_t identifier;
         vxcrash_log_writer_bytes_t version;
-        vxcrash_log_writer_bytes_t marketing_version; // optional
+        vxcrash_log_writer_bytes_t marketing_version;  // optional
     } application_info;
 
     struct {
@@ -103,7 +103,7 @@ struct vxcrash_log_mach_signal_info_t {
 
 struct vxcrash_log_signal_info_t {
     const vxcrash_log_bsd_signal_info_t *bsd_info;
-    const vxcrash_log_mach_signal_info_t *mach_info; // optional
+    const vxcrash_log_mach_signal_info_t *mach_info;  // optional
 };
 
 // Not async-safe. marketing_version may be nullptr. VXCRASH_EINVAL when the

@@ -19,37 +19,28 @@
 
 namespace {
 
-vxcrash_log_writer_bytes_t copy_bytes(const void *data, size_t length)
-{
+vxcrash_log_writer_bytes_t copy_bytes(const void *data, size_t length) {
     vxcrash_log_writer_bytes_t bytes{0, nullptr};
     auto *copy = static_cast<char *>(malloc(length + 1));
-    if (copy == nullptr)
-        return bytes;
-    if (length > 0)
-        memcpy(copy, data, length);
+    if (copy == nullptr) return bytes;
+    if (length > 0) memcpy(copy, data, length);
     copy[length] = '\0';
     bytes.length = length;
     bytes.data = copy;
     return bytes;
 }
 
-vxcrash_log_writer_bytes_t copy_text(const std::string &text)
-{
-    return copy_bytes(text.data(), text.size());
-}
+vxcrash_log_writer_bytes_t copy_text(const std::string &text) { return copy_bytes(text.data(), text.size()); }
 
-void free_bytes(vxcrash_log_writer_bytes_t *bytes)
-{
+void free_bytes(vxcrash_log_writer_bytes_t *bytes) {
     free(bytes->data);
     bytes->data = nullptr;
     bytes->length = 0;
 }
 
-bool read_file(const std::string &path, std::string *contents)
-{
+bool read_file(const std::string &path, std::string *contents) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
+    if (!in) return false;
     std::ostringstream out;
     out << in.rdbuf();
     *contents = out.str();
@@ -64,22 +55,18 @@ struct ProcStat {
 
 // /proc/<pid>/stat: "pid (comm) state ppid ... starttime(22nd field) ...".
 // The name may itself hold spaces and parentheses, so it ends at the last ')'.
-bool read_proc_stat(long pid, ProcStat *stat)
-{
+bool read_proc_stat(long pid, ProcStat *stat) {
     std::string text;
-    if (!read_file("/proc/" + std::to_string(pid) + "/stat", &text))
-        return false;
+    if (!read_file("/proc/" + std::to_string(pid) + "/stat", &text)) return false;
     size_t open = text.find('(');
     size_t close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close < open)
-        return false;
+    if (open == std::string::npos || close == std::string::npos || close < open) return false;
     stat->name = text.substr(open + 1, close - open - 1);
     std::istringstream rest(text.substr(close + 1));
     std::string field;
     // Fields from the third on: state(3) ppid(4) ... starttime(22).
     for (int index = 3; rest >> field; ++index) {
-        if (index == 4)
-            stat->parent = (uint32_t)std::strtoul(field.c_str(), nullptr, 10);
+        if (index == 4) stat->parent = (uint32_t)std::strtoul(field.c_str(), nullptr, 10);
         if (index == 22) {
             stat->start_ticks = std::strtoull(field.c_str(), nullptr, 10);
             return true;
@@ -88,49 +75,41 @@ bool read_proc_stat(long pid, ProcStat *stat)
     return false;
 }
 
-uint64_t boot_time()
-{
+uint64_t boot_time() {
     std::ifstream in("/proc/stat");
     std::string key;
     uint64_t value;
     while (in >> key) {
-        if (key == "btime" && in >> value)
-            return value;
+        if (key == "btime" && in >> value) return value;
         in.ignore(1 << 20, '\n');
     }
     return 0;
 }
 
 // "major.minor", with ".patch" only when the patch number is above 0.
-std::string os_version(const char *release)
-{
+std::string os_version(const char *release) {
     long parts[3] = {0, 0, 0};
     const char *p = release;
     for (int i = 0; i < 3; ++i) {
         char *end;
         parts[i] = std::strtol(p, &end, 10);
-        if (end == p)
-            break;
+        if (end == p) break;
         p = end;
-        if (*p != '.')
-            break;
+        if (*p != '.') break;
         ++p;
     }
     std::string text = std::to_string(parts[0]) + "." + std::to_string(parts[1]);
-    if (parts[2] > 0)
-        text += "." + std::to_string(parts[2]);
+    if (parts[2] > 0) text += "." + std::to_string(parts[2]);
     return text;
 }
 
-uint32_t physical_core_count()
-{
+uint32_t physical_core_count() {
     std::ifstream in("/proc/cpuinfo");
     std::set<std::pair<std::string, std::string>> cores;
     std::string line, physical = "0";
     while (std::getline(in, line)) {
         auto colon = line.find(':');
-        if (colon == std::string::npos)
-            continue;
+        if (colon == std::string::npos) continue;
         std::string key = line.substr(0, line.find_last_not_of(" \t", colon - 1) + 1);
         std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
         if (key == "physical id")
@@ -141,19 +120,16 @@ uint32_t physical_core_count()
     return (uint32_t)cores.size();
 }
 
-std::string trimmed(std::string text)
-{
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\0'))
-        text.pop_back();
+std::string trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\0')) text.pop_back();
     return text;
 }
 
-} // namespace
+}  // namespace
 
 vxcrash_error_t vxcrash_log_writer_init(vxcrash_log_writer_t *writer, const char *app_identifier,
                                         const char *app_version, const char *app_marketing_version,
-                                        uint32_t symbolication_strategy, bool user_requested)
-{
+                                        uint32_t symbolication_strategy, bool user_requested) {
     memset(writer, 0, sizeof(*writer));
     writer->symbolication_strategy = symbolication_strategy;
     writer->user_requested = user_requested;
@@ -171,8 +147,7 @@ vxcrash_error_t vxcrash_log_writer_init(vxcrash_log_writer_t *writer, const char
 
     writer->application_info.identifier = copy_text(app_identifier != nullptr ? app_identifier : "");
     writer->application_info.version = copy_text(app_version != nullptr ? app_version : "");
-    if (app_marketing_version != nullptr)
-        writer->application_info.marketing_version = copy_text(app_marketing_version);
+    if (app_marketing_version != nullptr) writer->application_info.marketing_version = copy_text(app_marketing_version);
 
     ProcStat self;
     if (!read_proc_stat(getpid(), &self)) {
@@ -187,13 +162,11 @@ vxcrash_error_t vxcrash_log_writer_init(vxcrash_log_writer_t *writer, const char
 
     std::string path(4096, '\0');
     ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
-    if (n > 0)
-        writer->process_info.process_path = copy_text(path.substr(0, (size_t)n));
+    if (n > 0) writer->process_info.process_path = copy_text(path.substr(0, (size_t)n));
 
     writer->process_info.parent_process_id = (uint32_t)getppid();
     ProcStat parent;
-    if (read_proc_stat(getppid(), &parent))
-        writer->process_info.parent_process_name = copy_text(parent.name);
+    if (read_proc_stat(getppid(), &parent)) writer->process_info.parent_process_name = copy_text(parent.name);
     // No translation layer runs programs here.
     writer->process_info.native = true;
 
@@ -222,8 +195,7 @@ vxcrash_error_t vxcrash_log_writer_init(vxcrash_log_writer_t *writer, const char
 }
 
 void vxcrash_log_writer_set_exception(vxcrash_log_writer_t *writer, const char *name, const char *reason,
-                                      const uint64_t *return_addresses, size_t count)
-{
+                                      const uint64_t *return_addresses, size_t count) {
     if (writer->uncaught_exception.has_exception) {
         fprintf(stderr, "[VXCrashReporter] An exception was already recorded in this writer\n");
         abort();
@@ -241,27 +213,23 @@ void vxcrash_log_writer_set_exception(vxcrash_log_writer_t *writer, const char *
     e.has_exception = true;
 }
 
-void vxcrash_log_writer_set_custom_data(vxcrash_log_writer_t *writer, const void *data, size_t length)
-{
+void vxcrash_log_writer_set_custom_data(vxcrash_log_writer_t *writer, const void *data, size_t length) {
     vxcrash_log_writer_custom_data_t *copy = nullptr;
     if (data != nullptr) {
         copy = static_cast<vxcrash_log_writer_custom_data_t *>(malloc(sizeof(*copy) + length + 1));
         if (copy != nullptr) {
             copy->length = length;
             copy->bytes = reinterpret_cast<uint8_t *>(copy + 1);
-            if (length > 0)
-                memcpy(copy->bytes, data, length);
+            if (length > 0) memcpy(copy->bytes, data, length);
         }
     }
     vxcrash_log_writer_custom_data_t *old = __atomic_exchange_n(&writer->custom_data, copy, __ATOMIC_SEQ_CST);
     // A write that began before the swap may still be reading the old copy.
-    while (__atomic_load_n(&writer->custom_data_readers, __ATOMIC_SEQ_CST) != 0)
-        sched_yield();
+    while (__atomic_load_n(&writer->custom_data_readers, __ATOMIC_SEQ_CST) != 0) sched_yield();
     free(old);
 }
 
-void vxcrash_log_writer_free(vxcrash_log_writer_t *writer)
-{
+void vxcrash_log_writer_free(vxcrash_log_writer_t *writer) {
     free_bytes(&writer->system_info.os_version);
     free_bytes(&writer->system_info.os_build);
     free_bytes(&writer->machine_info.model);

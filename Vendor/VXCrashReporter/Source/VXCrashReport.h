@@ -295,8 +295,7 @@ public:
     const std::shared_ptr<const VXCrashReportProcessInfo> &processInfo() const { return m_processInfo; }
     bool hasProcessInfo() const { return m_processInfo != nullptr; }
     const std::shared_ptr<const VXCrashReportSignalInfo> &signalInfo() const { return m_signalInfo; }
-    const std::shared_ptr<const VXCrashReportMachExceptionInfo> &machExceptionInfo() const
-    {
+    const std::shared_ptr<const VXCrashReportMachExceptionInfo> &machExceptionInfo() const {
         return m_machExceptionInfo;
     }
     const std::vector<std::shared_ptr<const VXCrashReportThreadInfo>> &threads() const { return m_threads; }
@@ -313,34 +312,33 @@ private:
     VXCrashReport() = default;
 
     bool decodeCrashData(const uint8_t *bytes, size_t length, VXCrashReporterError *error);
-    std::shared_ptr<const VXCrashReportSystemInfo>
-    extractSystemInfo(const Vxcrash__CrashReport__SystemInfo *systemInfo,
-                      std::shared_ptr<const VXCrashReportProcessorInfo> processorInfo, VXCrashReporterError *error);
-    std::shared_ptr<const VXCrashReportProcessorInfo>
-    extractProcessorInfo(const Vxcrash__CrashReport__Processor *processor, VXCrashReporterError *error);
+    std::shared_ptr<const VXCrashReportSystemInfo> extractSystemInfo(
+        const Vxcrash__CrashReport__SystemInfo *systemInfo,
+        std::shared_ptr<const VXCrashReportProcessorInfo> processorInfo, VXCrashReporterError *error);
+    std::shared_ptr<const VXCrashReportProcessorInfo> extractProcessorInfo(
+        const Vxcrash__CrashReport__Processor *processor, VXCrashReporterError *error);
     std::shared_ptr<const VXCrashReportProcessorInfo> synthesizeProcessorInfoFromArchitecture(
         const Vxcrash__CrashReport__SystemInfo *systemInfo, VXCrashReporterError *error);
-    std::shared_ptr<const VXCrashReportMachineInfo>
-    extractMachineInfo(const Vxcrash__CrashReport__MachineInfo *machineInfo, VXCrashReporterError *error);
-    std::shared_ptr<const VXCrashReportApplicationInfo>
-    extractApplicationInfo(const Vxcrash__CrashReport__ApplicationInfo *applicationInfo, VXCrashReporterError *error);
-    std::shared_ptr<const VXCrashReportProcessInfo>
-    extractProcessInfo(const Vxcrash__CrashReport__ProcessInfo *processInfo, VXCrashReporterError *error);
+    std::shared_ptr<const VXCrashReportMachineInfo> extractMachineInfo(
+        const Vxcrash__CrashReport__MachineInfo *machineInfo, VXCrashReporterError *error);
+    std::shared_ptr<const VXCrashReportApplicationInfo> extractApplicationInfo(
+        const Vxcrash__CrashReport__ApplicationInfo *applicationInfo, VXCrashReporterError *error);
+    std::shared_ptr<const VXCrashReportProcessInfo> extractProcessInfo(
+        const Vxcrash__CrashReport__ProcessInfo *processInfo, VXCrashReporterError *error);
     std::shared_ptr<const VXCrashReportSymbolInfo> extractSymbolInfo(const Vxcrash__CrashReport__Symbol *symbol,
                                                                      VXCrashReporterError *error);
-    std::shared_ptr<const VXCrashReportStackFrameInfo>
-    extractStackFrameInfo(const Vxcrash__CrashReport__Thread__StackFrame *frame, VXCrashReporterError *error);
+    std::shared_ptr<const VXCrashReportStackFrameInfo> extractStackFrameInfo(
+        const Vxcrash__CrashReport__Thread__StackFrame *frame, VXCrashReporterError *error);
     std::shared_ptr<const VXCrashReportThreadInfo> extractThreadInfo(const Vxcrash__CrashReport__Thread *thread,
                                                                      VXCrashReporterError *error);
-    std::shared_ptr<const VXCrashReportBinaryImageInfo>
-    extractImageInfo(const Vxcrash__CrashReport__BinaryImage *image, VXCrashReporterError *error);
-    std::shared_ptr<const VXCrashReportExceptionInfo>
-    extractExceptionInfo(const Vxcrash__CrashReport__Exception *exception, VXCrashReporterError *error);
+    std::shared_ptr<const VXCrashReportBinaryImageInfo> extractImageInfo(const Vxcrash__CrashReport__BinaryImage *image,
+                                                                         VXCrashReporterError *error);
+    std::shared_ptr<const VXCrashReportExceptionInfo> extractExceptionInfo(
+        const Vxcrash__CrashReport__Exception *exception, VXCrashReporterError *error);
     std::shared_ptr<const VXCrashReportSignalInfo> extractSignalInfo(const Vxcrash__CrashReport__Signal *signal,
                                                                      VXCrashReporterError *error);
-    std::shared_ptr<const VXCrashReportMachExceptionInfo>
-    extractMachExceptionInfo(const Vxcrash__CrashReport__Signal__MachException *machException,
-                             VXCrashReporterError *error);
+    std::shared_ptr<const VXCrashReportMachExceptionInfo> extractMachExceptionInfo(
+        const Vxcrash__CrashReport__Signal__MachException *machException, VXCrashReporterError *error);
 
     Vxcrash__CrashReport *m_decoded = nullptr;
     std::shared_ptr<const VXCrashReportSystemInfo> m_systemInfo;

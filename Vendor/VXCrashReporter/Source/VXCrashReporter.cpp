@@ -49,20 +49,18 @@ VXCrashReporterBundle g_mainBundle{"com.tarnwick.vexil", VEXIL_BUILD_NUMBER, VEX
 
 // Where crash-time code writes, copied at enable.
 struct CrashPaths {
-    char *report;    // the pending report
-    char *directory; // the crash directory, made again at crash time when gone
-    char *queued;    // the queued report directory
-    pid_t pid;       // the process that enabled the reporter
+    char *report;     // the pending report
+    char *directory;  // the crash directory, made again at crash time when gone
+    char *queued;     // the queued report directory
+    pid_t pid;        // the process that enabled the reporter
 };
 
 std::atomic<CrashPaths *> g_crashPaths{nullptr};
 
 // Appends text to buffer[*at] within size (the last byte stays for the NUL).
-bool append_text(char *buffer, size_t size, size_t *at, const char *text)
-{
+bool append_text(char *buffer, size_t size, size_t *at, const char *text) {
     size_t length = vxcrash_async_strlen(text);
-    if (length >= size - *at)
-        return false;
+    if (length >= size - *at) return false;
     vxcrash_async_memcpy(buffer + *at, text, length);
     *at += length;
     buffer[*at] = '\0';
@@ -71,15 +69,12 @@ bool append_text(char *buffer, size_t size, size_t *at, const char *text)
 
 // mkdir -p with plain system calls; a cache cleaner may have removed the
 // crash directory while the program ran.
-void make_directories_async(const char *path)
-{
+void make_directories_async(const char *path) {
     char prefix[PATH_MAX];
     size_t length = vxcrash_async_strlen(path);
-    if (length >= sizeof(prefix))
-        return;
+    if (length >= sizeof(prefix)) return;
     for (size_t at = 1; at <= length; ++at) {
-        if (at != length && path[at] != '/')
-            continue;
+        if (at != length && path[at] != '/') continue;
         vxcrash_async_memcpy(prefix, path, at);
         prefix[at] = '\0';
         mkdir(prefix, 0755);
@@ -93,11 +88,9 @@ void make_directories_async(const char *path)
 // is the write's, or an internal error when the file cannot be opened,
 // flushed, closed or renamed. Async-safe.
 vxcrash_error_t vxcrash_write_report(pid_t crashed_thread, const vxcrash_async_thread_state_t *state,
-                                     const vxcrash_log_signal_info_t *siginfo)
-{
+                                     const vxcrash_log_signal_info_t *siginfo) {
     const CrashPaths *paths = g_crashPaths.load(std::memory_order_acquire);
-    if (paths == nullptr)
-        return VXCRASH_EINTERNAL;
+    if (paths == nullptr) return VXCRASH_EINTERNAL;
     pid_t pid = (pid_t)syscall(SYS_getpid);
     char pidText[16];
     vxcrash_async_format_int(pidText, sizeof(pidText), pid);
@@ -115,23 +108,20 @@ vxcrash_error_t vxcrash_write_report(pid_t crashed_thread, const vxcrash_async_t
         make_directories_async(paths->queued);
         fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     }
-    if (fd < 0)
-        return VXCRASH_EINTERNAL;
+    if (fd < 0) return VXCRASH_EINTERNAL;
     vxcrash_async_file_t file;
     vxcrash_async_file_init(&file, fd, kReportSizeLimit);
-    vxcrash_error_t result = vxcrash_log_writer_write(&g_writer, crashed_thread, g_imageList.load(), &file,
-                                                      siginfo, state);
+    vxcrash_error_t result =
+        vxcrash_log_writer_write(&g_writer, crashed_thread, g_imageList.load(), &file, siginfo, state);
     vxcrash_log_writer_close(&g_writer);
-    if (vxcrash_async_file_close(&file) != VXCRASH_ESUCCESS && result == VXCRASH_ESUCCESS)
-        result = VXCRASH_EINTERNAL;
+    if (vxcrash_async_file_close(&file) != VXCRASH_ESUCCESS && result == VXCRASH_ESUCCESS) result = VXCRASH_EINTERNAL;
     if (result != VXCRASH_ESUCCESS) {
         unlink(temporary);
         return result;
     }
 
     if (pid == paths->pid) {
-        if (rename(temporary, paths->report) != 0)
-            result = VXCRASH_EINTERNAL;
+        if (rename(temporary, paths->report) != 0) result = VXCRASH_EINTERNAL;
     } else if (link(temporary, paths->report) == 0) {
         unlink(temporary);
     } else {
@@ -143,49 +133,42 @@ vxcrash_error_t vxcrash_write_report(pid_t crashed_thread, const vxcrash_async_t
             !append_text(queued, sizeof(queued), &at, ".vxcrash") || rename(temporary, queued) != 0)
             result = VXCRASH_EINTERNAL;
     }
-    if (result != VXCRASH_ESUCCESS)
-        unlink(temporary);
+    if (result != VXCRASH_ESUCCESS) unlink(temporary);
     return result;
 }
 
 // The kernel's fault signals carry the faulting address; a signal sent by a
 // process carries its sender's pid and uid in the same place instead.
-uint64_t fault_address(int signo, const siginfo_t *info)
-{
-    if (info->si_code <= 0)
-        return 0;
+uint64_t fault_address(int signo, const siginfo_t *info) {
+    if (info->si_code <= 0) return 0;
     switch (signo) {
-    case SIGSEGV:
-    case SIGBUS:
-    case SIGILL:
-    case SIGFPE:
-    case SIGTRAP:
-        return (uint64_t)(uintptr_t)info->si_addr;
-    default:
-        return 0;
+        case SIGSEGV:
+        case SIGBUS:
+        case SIGILL:
+        case SIGFPE:
+        case SIGTRAP:
+            return (uint64_t)(uintptr_t)info->si_addr;
+        default:
+            return 0;
     }
 }
 
-bool crash_signal_callback(int signo, siginfo_t *info, ucontext_t *uap, void *)
-{
+bool crash_signal_callback(int signo, siginfo_t *info, ucontext_t *uap, void *) {
     vxcrash_async_thread_state_t state;
     vxcrash_async_thread_state_ucontext_init(&state, uap);
     vxcrash_log_bsd_signal_info_t bsd = {signo, info->si_code, fault_address(signo, info)};
     vxcrash_log_signal_info_t siginfo = {&bsd, nullptr};
     if (vxcrash_write_report(vxcrash_async_gettid(), &state, &siginfo) == VXCRASH_ESUCCESS) {
         VXCrashReporterPostCrashSignalCallback function = g_callbackFunction.load();
-        if (function != nullptr)
-            function(info, uap, g_callbackContext.load());
+        if (function != nullptr) function(info, uap, g_callbackContext.load());
     }
     // The signal goes on to the action it replaced; the process ends.
     return false;
 }
 
-void uncaught_exception_handler(const VXCrashUncaughtException &exception)
-{
+void uncaught_exception_handler(const VXCrashUncaughtException &exception) {
     bool expected = false;
-    if (!g_uncaughtExceptionSeen.compare_exchange_strong(expected, true))
-        return;
+    if (!g_uncaughtExceptionSeen.compare_exchange_strong(expected, true)) return;
     vxcrash_log_writer_set_exception(&g_writer, exception.name.c_str(), exception.reason.c_str(),
                                      exception.callStackReturnAddresses.data(),
                                      exception.callStackReturnAddresses.size());
@@ -193,17 +176,14 @@ void uncaught_exception_handler(const VXCrashUncaughtException &exception)
     abort();
 }
 
-std::string env(const char *name)
-{
+std::string env(const char *name) {
     const char *value = getenv(name);
     return value != nullptr ? value : "";
 }
 
-std::string home_directory()
-{
+std::string home_directory() {
     std::string home = env("HOME");
-    if (!home.empty())
-        return home;
+    if (!home.empty()) return home;
     struct passwd entry;
     struct passwd *found = nullptr;
     char buffer[4096];
@@ -213,28 +193,23 @@ std::string home_directory()
     return "/tmp";
 }
 
-std::string temporary_directory()
-{
+std::string temporary_directory() {
     std::string vexilHome = env("VEXIL_HOME");
-    if (!vexilHome.empty())
-        return vexilHome + "/tmp";
+    if (!vexilHome.empty()) return vexilHome + "/tmp";
     std::string tmp = env("TMPDIR");
     return tmp.empty() ? "/tmp" : tmp;
 }
 
 // mkdir -p with mode 0755 for each folder it makes.
-bool make_directories(const std::string &path, VXCrashReporterError *error)
-{
+bool make_directories(const std::string &path, VXCrashReporterError *error) {
     struct stat st;
     if (stat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return true;
+        if (S_ISDIR(st.st_mode)) return true;
         vxcrash_set_posix_error(error, ENOTDIR, "Could not create the directory " + path);
         return false;
     }
     for (size_t at = 1; at <= path.size(); ++at) {
-        if (at != path.size() && path[at] != '/')
-            continue;
+        if (at != path.size() && path[at] != '/') continue;
         std::string part = path.substr(0, at);
         if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
             vxcrash_set_posix_error(error, errno, "Could not create the directory " + part);
@@ -248,8 +223,7 @@ bool make_directories(const std::string &path, VXCrashReporterError *error)
     return true;
 }
 
-bool read_whole_file(const std::string &path, std::vector<uint8_t> *out, int *errnum)
-{
+bool read_whole_file(const std::string &path, std::vector<uint8_t> *out, int *errnum) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *errnum = errno;
@@ -259,15 +233,13 @@ bool read_whole_file(const std::string &path, std::vector<uint8_t> *out, int *er
     uint8_t buffer[65536];
     for (;;) {
         ssize_t n = read(fd, buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             *errnum = errno;
             close(fd);
             return false;
         }
-        if (n == 0)
-            break;
+        if (n == 0) break;
         out->insert(out->end(), buffer, buffer + n);
     }
     close(fd);
@@ -276,11 +248,9 @@ bool read_whole_file(const std::string &path, std::vector<uint8_t> *out, int *er
 
 // Removes the temporary files of writers that died part-way
 // ("live_report.vxcrash.<pid>.tmp" of a process that is gone).
-void remove_dead_writers_files(const std::string &directory)
-{
+void remove_dead_writers_files(const std::string &directory) {
     DIR *dir = opendir(directory.c_str());
-    if (dir == nullptr)
-        return;
+    if (dir == nullptr) return;
     const std::string prefix = std::string(kPendingReportName) + ".";
     while (struct dirent *entry = readdir(dir)) {
         std::string name = entry->d_name;
@@ -291,8 +261,7 @@ void remove_dead_writers_files(const std::string &directory)
         if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9)
             continue;
         pid_t pid = (pid_t)std::stol(digits);
-        if (kill(pid, 0) != 0 && errno == ESRCH)
-            unlink((directory + "/" + name).c_str());
+        if (kill(pid, 0) != 0 && errno == ESRCH) unlink((directory + "/" + name).c_str());
     }
     closedir(dir);
 }
@@ -304,16 +273,14 @@ struct LiveWrite {
 };
 
 // The top of the calling thread's stack, found once per thread (0 when unknown).
-uintptr_t own_stack_top()
-{
+uintptr_t own_stack_top() {
     thread_local uintptr_t top = 0;
     if (top == 0) {
         pthread_attr_t attr;
         void *low = nullptr;
         size_t size = 0;
         if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-            if (pthread_attr_getstack(&attr, &low, &size) == 0)
-                top = (uintptr_t)low + size;
+            if (pthread_attr_getstack(&attr, &low, &size) == 0) top = (uintptr_t)low + size;
             pthread_attr_destroy(&attr);
         }
     }
@@ -321,8 +288,7 @@ uintptr_t own_stack_top()
 }
 
 // Rows kept across live reports.
-vxcrash_async_unwind_cache_t *live_unwind_cache()
-{
+vxcrash_async_unwind_cache_t *live_unwind_cache() {
     static vxcrash_async_unwind_cache_t *cache = [] {
         auto *made = new vxcrash_async_unwind_cache_t();
         vxcrash_async_unwind_cache_init(made);
@@ -331,8 +297,7 @@ vxcrash_async_unwind_cache_t *live_unwind_cache()
     return cache;
 }
 
-vxcrash_error_t write_live_from_state(vxcrash_async_thread_state_t *state, void *context)
-{
+vxcrash_error_t write_live_from_state(vxcrash_async_thread_state_t *state, void *context) {
     auto *live = static_cast<LiveWrite *>(context);
     // Everything from this frame up to the stack's top is mapped: the walk of
     // this thread, which starts above it, reads it in place.
@@ -346,66 +311,53 @@ vxcrash_error_t write_live_from_state(vxcrash_async_thread_state_t *state, void 
                                     live->siginfo, state);
 }
 
-} // namespace
+}  // namespace
 
 // --- bundle -------------------------------------------------------------------
 
-VXCrashReporterBundle VXCrashReporterBundle::mainBundle()
-{
+VXCrashReporterBundle VXCrashReporterBundle::mainBundle() {
     std::lock_guard<std::mutex> lock(g_mainBundleLock);
     return g_mainBundle;
 }
 
-void VXCrashReporterBundle::setMainBundle(const VXCrashReporterBundle &bundle)
-{
+void VXCrashReporterBundle::setMainBundle(const VXCrashReporterBundle &bundle) {
     std::lock_guard<std::mutex> lock(g_mainBundleLock);
     g_mainBundle = bundle;
 }
 
-std::string vxcrash_user_state_directory()
-{
+std::string vxcrash_user_state_directory() {
     std::string vexilHome = env("VEXIL_HOME");
-    if (!vexilHome.empty())
-        return vexilHome + "/.local/state";
+    if (!vexilHome.empty()) return vexilHome + "/.local/state";
     std::string xdg = env("XDG_STATE_HOME");
-    if (!xdg.empty() && xdg[0] == '/')
-        return xdg;
+    if (!xdg.empty() && xdg[0] == '/') return xdg;
     return home_directory() + "/.local/state";
 }
 
-std::string vxcrash_user_cache_directory()
-{
+std::string vxcrash_user_cache_directory() {
     std::string vexilHome = env("VEXIL_HOME");
-    if (!vexilHome.empty())
-        return vexilHome + "/.cache";
+    if (!vexilHome.empty()) return vexilHome + "/.cache";
     std::string xdg = env("XDG_CACHE_HOME");
-    if (!xdg.empty() && xdg[0] == '/')
-        return xdg;
+    if (!xdg.empty() && xdg[0] == '/') return xdg;
     return home_directory() + "/.cache";
 }
 
 // --- reporter -----------------------------------------------------------------
 
-std::shared_ptr<VXCrashReporter> VXCrashReporter::sharedReporter()
-{
-    static std::shared_ptr<VXCrashReporter> shared =
-        std::make_shared<VXCrashReporter>(VXCrashReporterBundle::mainBundle(), VXCrashReporterConfig::defaultConfiguration());
+std::shared_ptr<VXCrashReporter> VXCrashReporter::sharedReporter() {
+    static std::shared_ptr<VXCrashReporter> shared = std::make_shared<VXCrashReporter>(
+        VXCrashReporterBundle::mainBundle(), VXCrashReporterConfig::defaultConfiguration());
     return shared;
 }
 
 VXCrashReporter::VXCrashReporter() : VXCrashReporter(VXCrashReporterConfig::defaultConfiguration()) {}
 
 VXCrashReporter::VXCrashReporter(std::shared_ptr<VXCrashReporterConfig> configuration)
-    : VXCrashReporter(VXCrashReporterBundle::mainBundle(), std::move(configuration))
-{
-}
+    : VXCrashReporter(VXCrashReporterBundle::mainBundle(), std::move(configuration)) {}
 
 namespace {
 
-std::string identifier_of(const VXCrashReporterBundle &bundle)
-{
-    if (bundle.bundleIdentifier && !bundle.bundleIdentifier->empty())
-        return *bundle.bundleIdentifier;
+std::string identifier_of(const VXCrashReporterBundle &bundle) {
+    if (bundle.bundleIdentifier && !bundle.bundleIdentifier->empty()) return *bundle.bundleIdentifier;
     const char *name = program_invocation_short_name;
     if (name == nullptr || name[0] == '\0')
         throw VXCrashReporterException("Can not determine process identifier or process name");
@@ -413,22 +365,18 @@ std::string identifier_of(const VXCrashReporterBundle &bundle)
     return name;
 }
 
-std::string version_of(const VXCrashReporterBundle &bundle)
-{
-    if (bundle.bundleVersion)
-        return *bundle.bundleVersion;
+std::string version_of(const VXCrashReporterBundle &bundle) {
+    if (bundle.bundleVersion) return *bundle.bundleVersion;
     fprintf(stderr, "[VXCrashReporter] Warning -- bundle version unavailable\n");
     return "";
 }
 
-} // namespace
+}  // namespace
 
 VXCrashReporter::VXCrashReporter(const VXCrashReporterBundle &bundle,
                                  std::shared_ptr<VXCrashReporterConfig> configuration)
     : VXCrashReporter(identifier_of(bundle), version_of(bundle), bundle.bundleShortVersionString,
-                      std::move(configuration))
-{
-}
+                      std::move(configuration)) {}
 
 VXCrashReporter::VXCrashReporter(std::string applicationIdentifier, std::string appVersion,
                                  std::optional<std::string> appMarketingVersion,
@@ -436,38 +384,32 @@ VXCrashReporter::VXCrashReporter(std::string applicationIdentifier, std::string 
     : m_configuration(configuration ? std::move(configuration) : VXCrashReporterConfig::defaultConfiguration()),
       m_applicationIdentifier(std::move(applicationIdentifier)),
       m_applicationVersion(std::move(appVersion)),
-      m_applicationMarketingVersion(std::move(appMarketingVersion))
-{
+      m_applicationMarketingVersion(std::move(appMarketingVersion)) {
     // The image list follows the process from the first reporter on.
     vxcrash_shared_image_list();
 
     std::string leaf = m_applicationIdentifier;
     for (char &c : leaf) {
-        if (c == '/')
-            c = '_';
+        if (c == '/') c = '_';
     }
     std::string base = m_configuration->crashReportBaseDirectory();
     m_crashReportDirectory = (base.empty() ? vxcrash_user_state_directory() : base) + "/" + leaf;
     m_temporaryDirectory = temporary_directory();
-    if (base.empty())
-        vxcrash_adopt_legacy_reports(vxcrash_user_cache_directory() + "/" + leaf, m_crashReportDirectory);
+    if (base.empty()) vxcrash_adopt_legacy_reports(vxcrash_user_cache_directory() + "/" + leaf, m_crashReportDirectory);
 }
 
-void vxcrash_adopt_legacy_reports(const std::string &legacyDirectory, const std::string &directory)
-{
+void vxcrash_adopt_legacy_reports(const std::string &legacyDirectory, const std::string &directory) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (legacyDirectory == directory || !fs::is_directory(legacyDirectory, ec))
-        return;
+    if (legacyDirectory == directory || !fs::is_directory(legacyDirectory, ec)) return;
     // A file already at the new place stays; the old one then waits for a
     // later start rather than being overwritten.
     auto move = [](const fs::path &from, const fs::path &to) {
         std::error_code error;
-        if (!fs::is_regular_file(from, error) || fs::exists(to, error))
-            return;
+        if (!fs::is_regular_file(from, error) || fs::exists(to, error)) return;
         fs::create_directories(to.parent_path(), error);
         fs::rename(from, to, error);
-        if (error && fs::copy_file(from, to, error)) // another file system
+        if (error && fs::copy_file(from, to, error))  // another file system
             fs::remove(from, error);
     };
     const fs::path legacy(legacyDirectory);
@@ -482,23 +424,15 @@ void vxcrash_adopt_legacy_reports(const std::string &legacyDirectory, const std:
     fs::remove(legacy, ec);
 }
 
-std::string VXCrashReporter::queuedCrashReportDirectory() const
-{
+std::string VXCrashReporter::queuedCrashReportDirectory() const {
     return m_crashReportDirectory + "/" + kQueuedReportsName;
 }
 
-std::string VXCrashReporter::crashReportPath() const
-{
-    return m_crashReportDirectory + "/" + kPendingReportName;
-}
+std::string VXCrashReporter::crashReportPath() const { return m_crashReportDirectory + "/" + kPendingReportName; }
 
-bool VXCrashReporter::hasPendingCrashReport() const
-{
-    return access(crashReportPath().c_str(), F_OK) == 0;
-}
+bool VXCrashReporter::hasPendingCrashReport() const { return access(crashReportPath().c_str(), F_OK) == 0; }
 
-std::optional<std::vector<uint8_t>> VXCrashReporter::loadPendingCrashReportData(VXCrashReporterError *error) const
-{
+std::optional<std::vector<uint8_t>> VXCrashReporter::loadPendingCrashReportData(VXCrashReporterError *error) const {
     std::vector<uint8_t> data;
     int errnum = 0;
     if (!read_whole_file(crashReportPath(), &data, &errnum)) {
@@ -508,8 +442,7 @@ std::optional<std::vector<uint8_t>> VXCrashReporter::loadPendingCrashReportData(
     return data;
 }
 
-bool VXCrashReporter::purgePendingCrashReport(VXCrashReporterError *error)
-{
+bool VXCrashReporter::purgePendingCrashReport(VXCrashReporterError *error) {
     if (unlink(crashReportPath().c_str()) != 0) {
         vxcrash_set_posix_error(error, errno, "Could not remove " + crashReportPath());
         return false;
@@ -517,10 +450,8 @@ bool VXCrashReporter::purgePendingCrashReport(VXCrashReporterError *error)
     return true;
 }
 
-bool VXCrashReporter::setCrashCallbacks(const VXCrashReporterCallbacks *callbacks, VXCrashReporterError *error)
-{
-    if (m_enabled)
-        throw VXCrashReporterException("The crash reporter has alread been enabled");
+bool VXCrashReporter::setCrashCallbacks(const VXCrashReporterCallbacks *callbacks, VXCrashReporterError *error) {
+    if (m_enabled) throw VXCrashReporterException("The crash reporter has alread been enabled");
     if (callbacks == nullptr) {
         g_callbackFunction.store(nullptr);
         g_callbackContext.store(nullptr);
@@ -536,8 +467,7 @@ bool VXCrashReporter::setCrashCallbacks(const VXCrashReporterCallbacks *callback
     return true;
 }
 
-void VXCrashReporter::setCustomData(std::optional<std::vector<uint8_t>> data)
-{
+void VXCrashReporter::setCustomData(std::optional<std::vector<uint8_t>> data) {
     m_customData = std::move(data);
     if (g_writerReady.load()) {
         if (m_customData)
@@ -547,8 +477,7 @@ void VXCrashReporter::setCustomData(std::optional<std::vector<uint8_t>> data)
     }
 }
 
-bool VXCrashReporter::enableCrashReporter(VXCrashReporterError *error)
-{
+bool VXCrashReporter::enableCrashReporter(VXCrashReporterError *error) {
     {
         std::lock_guard<std::mutex> lock(g_enableLock);
         if (g_processEnabled) {
@@ -558,8 +487,7 @@ bool VXCrashReporter::enableCrashReporter(VXCrashReporterError *error)
         }
         g_processEnabled = true;
     }
-    if (m_enabled)
-        throw VXCrashReporterException("The crash reporter has alread been enabled");
+    if (m_enabled) throw VXCrashReporterException("The crash reporter has alread been enabled");
 
     // The process-wide flag stays set from here on, also when a later step
     // fails: a second enable, of any reporter, ends at the check above.
@@ -575,8 +503,7 @@ bool VXCrashReporter::enableCrashReporter(VXCrashReporterError *error)
         return false;
     }
     g_writerReady.store(true);
-    if (m_customData)
-        vxcrash_log_writer_set_custom_data(&g_writer, m_customData->data(), m_customData->size());
+    if (m_customData) vxcrash_log_writer_set_custom_data(&g_writer, m_customData->data(), m_customData->size());
 
     // Enabled once per process: the paths live as long as it does.
     g_crashPaths.store(new CrashPaths{strdup(crashReportPath().c_str()), strdup(m_crashReportDirectory.c_str()),
@@ -599,23 +526,20 @@ bool VXCrashReporter::enableCrashReporter(VXCrashReporterError *error)
     return true;
 }
 
-__attribute__((noinline)) std::optional<std::vector<uint8_t>>
-VXCrashReporter::generateLiveReport(VXCrashReporterError *error)
-{
+__attribute__((noinline)) std::optional<std::vector<uint8_t>> VXCrashReporter::generateLiveReport(
+    VXCrashReporterError *error) {
     uint64_t caller = (uint64_t)(uintptr_t)__builtin_extract_return_addr(__builtin_return_address(0));
     return liveReport(vxcrash_async_gettid(), caller, error);
 }
 
-__attribute__((noinline)) std::optional<std::vector<uint8_t>>
-VXCrashReporter::generateLiveReportWithThread(pid_t thread, VXCrashReporterError *error)
-{
+__attribute__((noinline)) std::optional<std::vector<uint8_t>> VXCrashReporter::generateLiveReportWithThread(
+    pid_t thread, VXCrashReporterError *error) {
     uint64_t caller = (uint64_t)(uintptr_t)__builtin_extract_return_addr(__builtin_return_address(0));
     return liveReport(thread, caller, error);
 }
 
 std::optional<std::vector<uint8_t>> VXCrashReporter::liveReport(pid_t thread, uint64_t callerAddress,
-                                                                VXCrashReporterError *error)
-{
+                                                                VXCrashReporterError *error) {
     mkdir(m_temporaryDirectory.c_str(), 0755);
     std::string path = m_temporaryDirectory + "/live_crash_report.XXXXXX";
     int fd = mkstemp(path.data());
@@ -626,21 +550,20 @@ std::optional<std::vector<uint8_t>> VXCrashReporter::liveReport(pid_t thread, ui
 
     auto writer = std::make_unique<vxcrash_log_writer_t>();
     const char *marketing = m_applicationMarketingVersion ? m_applicationMarketingVersion->c_str() : nullptr;
-    vxcrash_error_t result = vxcrash_log_writer_init(writer.get(), m_applicationIdentifier.c_str(),
-                                                     m_applicationVersion.c_str(), marketing,
-                                                     m_configuration->symbolicationStrategy() & 3u, true);
+    vxcrash_error_t result =
+        vxcrash_log_writer_init(writer.get(), m_applicationIdentifier.c_str(), m_applicationVersion.c_str(), marketing,
+                                m_configuration->symbolicationStrategy() & 3u, true);
     vxcrash_async_file_t file;
     vxcrash_async_file_init(&file, fd, kReportSizeLimit);
     if (result == VXCRASH_ESUCCESS) {
-        if (m_customData)
-            vxcrash_log_writer_set_custom_data(writer.get(), m_customData->data(), m_customData->size());
+        if (m_customData) vxcrash_log_writer_set_custom_data(writer.get(), m_customData->data(), m_customData->size());
         writer->unwind_cache = live_unwind_cache();
 
         vxcrash_log_bsd_signal_info_t bsd = {SIGTRAP, TRAP_TRACE, callerAddress};
         vxcrash_log_signal_info_t siginfo = {&bsd, nullptr};
         if (thread != vxcrash_async_gettid()) {
-            result = vxcrash_log_writer_write(writer.get(), thread, vxcrash_shared_image_list(), &file, &siginfo,
-                                              nullptr);
+            result =
+                vxcrash_log_writer_write(writer.get(), thread, vxcrash_shared_image_list(), &file, &siginfo, nullptr);
         } else {
             LiveWrite live{writer.get(), &file, &siginfo};
             result = vxcrash_async_thread_state_current(write_live_from_state, &live);
@@ -648,8 +571,7 @@ std::optional<std::vector<uint8_t>> VXCrashReporter::liveReport(pid_t thread, ui
         vxcrash_log_writer_close(writer.get());
     }
     vxcrash_error_t closed = vxcrash_async_file_close(&file);
-    if (result == VXCRASH_ESUCCESS && closed != VXCRASH_ESUCCESS)
-        result = closed;
+    if (result == VXCRASH_ESUCCESS && closed != VXCRASH_ESUCCESS) result = closed;
 
     std::optional<std::vector<uint8_t>> data;
     if (result != VXCRASH_ESUCCESS) {

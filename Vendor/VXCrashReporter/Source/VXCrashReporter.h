@@ -42,7 +42,7 @@ public:
 struct VXCrashReporterBundle {
     std::optional<std::string> bundleIdentifier;
     std::optional<std::string> bundleVersion;             // "CFBundleVersion"
-    std::optional<std::string> bundleShortVersionString; // "CFBundleShortVersionString"
+    std::optional<std::string> bundleShortVersionString;  // "CFBundleShortVersionString"
 
     // The application's bundle: "com.tarnwick.vexil", the build number and the
     // project's version unless the application replaced it with what its
@@ -90,7 +90,8 @@ public:
     // A report of the calling thread (SIGTRAP, TRAP_TRACE, the caller's
     // address), or of another thread of the process by its thread id.
     std::optional<std::vector<uint8_t>> generateLiveReport(VXCrashReporterError *error = nullptr);
-    std::optional<std::vector<uint8_t>> generateLiveReportWithThread(pid_t thread, VXCrashReporterError *error = nullptr);
+    std::optional<std::vector<uint8_t>> generateLiveReportWithThread(pid_t thread,
+                                                                     VXCrashReporterError *error = nullptr);
 
     const std::string &applicationIdentifier() const { return m_applicationIdentifier; }
     const std::string &applicationVersion() const { return m_applicationVersion; }

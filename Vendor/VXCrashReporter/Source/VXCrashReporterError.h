@@ -6,9 +6,9 @@
 #include <string>
 
 // The crash reporter's own errors.
-extern const char *const VXCrashReporterErrorDomain; // "VXCrashReporterErrorDomain"
+extern const char *const VXCrashReporterErrorDomain;  // "VXCrashReporterErrorDomain"
 // Errors of system calls (file creation, reads); the code is errno.
-extern const char *const VXCrashReporterPOSIXErrorDomain; // "NSPOSIXErrorDomain"
+extern const char *const VXCrashReporterPOSIXErrorDomain;  // "NSPOSIXErrorDomain"
 
 enum VXCrashReporterErrorCode : int {
     VXCrashReporterErrorUnknown = 0,

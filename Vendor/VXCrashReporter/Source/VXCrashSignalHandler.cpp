@@ -41,13 +41,11 @@ SignalSlot g_slots[kSignalTableSize];
 std::atomic<int> g_owner{kIdle};
 std::mutex g_registerLock;
 
-void futex_wait(std::atomic<int> *word, int expected)
-{
+void futex_wait(std::atomic<int> *word, int expected) {
     syscall(SYS_futex, reinterpret_cast<int *>(word), FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
 }
 
-void futex_wake_all(std::atomic<int> *word)
-{
+void futex_wake_all(std::atomic<int> *word) {
     syscall(SYS_futex, reinterpret_cast<int *>(word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
 }
 
@@ -55,8 +53,7 @@ void futex_wake_all(std::atomic<int> *word)
 // replaced one ignored the signal: a crash must not resume) and raises the
 // signal again on this thread. The signal is blocked while its handler runs,
 // so it is delivered when the handler returns, in the interrupted context.
-void pass_on(int signo, const siginfo_t *info, bool use_default)
-{
+void pass_on(int signo, const siginfo_t *info, bool use_default) {
     struct sigaction action;
     const SignalSlot &slot = g_slots[signo];
     if (!use_default && slot.installed && slot.previous.sa_handler != SIG_DFL && slot.previous.sa_handler != SIG_IGN) {
@@ -74,8 +71,7 @@ void pass_on(int signo, const siginfo_t *info, bool use_default)
     vxcrash_async_memcpy(&copy, info, sizeof(copy));
     // Same information as the original (a fault's code and address); a
     // process may queue any code to itself.
-    if (syscall(SYS_rt_tgsigqueueinfo, pid, tid, signo, &copy) != 0)
-        syscall(SYS_tgkill, pid, tid, signo);
+    if (syscall(SYS_rt_tgsigqueueinfo, pid, tid, signo, &copy) != 0) syscall(SYS_tgkill, pid, tid, signo);
 }
 
 struct CallbackRun {
@@ -90,11 +86,10 @@ struct CallbackRun {
 // stack, only has to hold the kernel's signal frame and dispatch, so a crash
 // on a thread with a small stack, or with a small alternate stack, is still
 // written.
-std::atomic<char *> g_crashStackBase{nullptr}; // lowest usable byte
-std::atomic<char *> g_crashStackTop{nullptr};  // 16-byte aligned
+std::atomic<char *> g_crashStackBase{nullptr};  // lowest usable byte
+std::atomic<char *> g_crashStackTop{nullptr};   // 16-byte aligned
 
-void run_callbacks(CallbackRun *run)
-{
+void run_callbacks(CallbackRun *run) {
     SignalSlot &slot = g_slots[run->signo];
     uint32_t count = slot.count.load(std::memory_order_acquire);
     for (uint32_t i = 0; i < count && !run->handled; ++i) {
@@ -103,21 +98,21 @@ void run_callbacks(CallbackRun *run)
     }
 }
 
-__attribute__((noinline)) void run_on_crash_stack(CallbackRun *run)
-{
+__attribute__((noinline)) void run_on_crash_stack(CallbackRun *run) {
     char *top = g_crashStackTop.load(std::memory_order_acquire);
 #if defined(__x86_64__)
     if (top != nullptr) {
         // rbx is callee-saved: it keeps this stack's pointer across the call.
-        __asm__ __volatile__("movq %%rsp, %%rbx\n\t"
-                             "movq %[top], %%rsp\n\t"
-                             "callq *%[fn]\n\t"
-                             "movq %%rbx, %%rsp\n\t"
-                             : "+D"(run)
-                             : [top] "r"(top), [fn] "r"(&run_callbacks)
-                             : "rax", "rbx", "rcx", "rdx", "rsi", "r8", "r9", "r10", "r11", "xmm0", "xmm1", "xmm2",
-                               "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11", "xmm12",
-                               "xmm13", "xmm14", "xmm15", "memory", "cc");
+        __asm__ __volatile__(
+            "movq %%rsp, %%rbx\n\t"
+            "movq %[top], %%rsp\n\t"
+            "callq *%[fn]\n\t"
+            "movq %%rbx, %%rsp\n\t"
+            : "+D"(run)
+            : [top] "r"(top), [fn] "r"(&run_callbacks)
+            : "rax", "rbx", "rcx", "rdx", "rsi", "r8", "r9", "r10", "r11", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4",
+              "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "memory",
+              "cc");
         return;
     }
 #else
@@ -127,18 +122,15 @@ __attribute__((noinline)) void run_on_crash_stack(CallbackRun *run)
 }
 
 // Maps size bytes with a guard page below them; nullptr on failure.
-char *map_stack(size_t size)
-{
+char *map_stack(size_t size) {
     size_t page = (size_t)sysconf(_SC_PAGESIZE);
     void *memory = mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-    if (memory == MAP_FAILED)
-        return nullptr;
+    if (memory == MAP_FAILED) return nullptr;
     mprotect(memory, page, PROT_NONE);
     return static_cast<char *>(memory) + page;
 }
 
-void dispatch(int signo, siginfo_t *info, void *uap)
-{
+void dispatch(int signo, siginfo_t *info, void *uap) {
     int savedErrno = errno;
     if (signo <= 0 || signo >= kSignalTableSize) {
         errno = savedErrno;
@@ -148,8 +140,7 @@ void dispatch(int signo, siginfo_t *info, void *uap)
     for (;;) {
         int owner = g_owner.load(std::memory_order_acquire);
         if (owner == kIdle) {
-            if (g_owner.compare_exchange_strong(owner, self, std::memory_order_acq_rel))
-                break;
+            if (g_owner.compare_exchange_strong(owner, self, std::memory_order_acq_rel)) break;
             continue;
         }
         if (owner == self) {
@@ -181,19 +172,16 @@ void dispatch(int signo, siginfo_t *info, void *uap)
     errno = savedErrno;
 }
 
-} // namespace
+}  // namespace
 
-VXCrashSignalHandler &VXCrashSignalHandler::sharedHandler()
-{
+VXCrashSignalHandler &VXCrashSignalHandler::sharedHandler() {
     static VXCrashSignalHandler handler;
     return handler;
 }
 
-bool VXCrashSignalHandler::installAlternateStack(VXCrashReporterError *error)
-{
+bool VXCrashSignalHandler::installAlternateStack(VXCrashReporterError *error) {
     stack_t current;
-    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0)
-        return true;
+    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return true;
 
     // One guard page below the stack: an overflow of the handler itself
     // faults instead of running into other memory.
@@ -217,9 +205,8 @@ bool VXCrashSignalHandler::installAlternateStack(VXCrashReporterError *error)
     return true;
 }
 
-bool VXCrashSignalHandler::registerHandlerForSignal(int signo, VXCrashSignalHandlerCallbackFunc callback,
-                                                    void *context, VXCrashReporterError *error)
-{
+bool VXCrashSignalHandler::registerHandlerForSignal(int signo, VXCrashSignalHandlerCallbackFunc callback, void *context,
+                                                    VXCrashReporterError *error) {
     if (signo <= 0 || signo >= kSignalTableSize || signo == SIGKILL || signo == SIGSTOP || callback == nullptr) {
         vxcrash_set_reporter_error(error, VXCrashReporterErrorUnknown,
                                    "Can not register a handler for signal " + std::to_string(signo));
@@ -234,8 +221,7 @@ bool VXCrashSignalHandler::registerHandlerForSignal(int signo, VXCrashSignalHand
                                    "Too many handlers for signal " + std::to_string(signo));
         return false;
     }
-    if (!installAlternateStack(error))
-        return false;
+    if (!installAlternateStack(error)) return false;
     if (g_crashStackTop.load(std::memory_order_relaxed) == nullptr) {
         char *base = map_stack(kCrashStackSize);
         if (base == nullptr) {
@@ -257,8 +243,7 @@ bool VXCrashSignalHandler::registerHandlerForSignal(int signo, VXCrashSignalHand
         action.sa_sigaction = dispatch;
         action.sa_flags = SA_SIGINFO | SA_ONSTACK;
         sigemptyset(&action.sa_mask);
-        for (int s : kCrashSignals)
-            sigaddset(&action.sa_mask, s);
+        for (int s : kCrashSignals) sigaddset(&action.sa_mask, s);
         if (sigaction(signo, &action, &slot.previous) != 0) {
             int errnum = errno;
             slot.count.store(count, std::memory_order_release);
@@ -270,21 +255,16 @@ bool VXCrashSignalHandler::registerHandlerForSignal(int signo, VXCrashSignalHand
     return true;
 }
 
-size_t VXCrashSignalHandler::callbackCount(int signo) const
-{
-    if (signo <= 0 || signo >= kSignalTableSize)
-        return 0;
+size_t VXCrashSignalHandler::callbackCount(int signo) const {
+    if (signo <= 0 || signo >= kSignalTableSize) return 0;
     return g_slots[signo].count.load(std::memory_order_acquire);
 }
 
-size_t VXCrashSignalHandler::crashStackUsed()
-{
+size_t VXCrashSignalHandler::crashStackUsed() {
     const char *base = g_crashStackBase.load(std::memory_order_acquire);
-    if (base == nullptr)
-        return 0;
+    if (base == nullptr) return 0;
     // The stack starts zeroed: the lowest byte written marks how deep it went.
     size_t at = 0;
-    while (at < kCrashStackSize && base[at] == 0)
-        ++at;
+    while (at < kCrashStackSize && base[at] == 0) ++at;
     return kCrashStackSize - at;
 }

@@ -22,8 +22,7 @@ struct WalkContext {
     std::vector<uint64_t> *addresses;
 };
 
-vxcrash_error_t walk(vxcrash_async_thread_state_t *state, void *context)
-{
+vxcrash_error_t walk(vxcrash_async_thread_state_t *state, void *context) {
     auto *walk = static_cast<WalkContext *>(context);
     vxcrash_async_task_t task;
     vxcrash_async_task_init(&task);
@@ -34,45 +33,37 @@ vxcrash_error_t walk(vxcrash_async_thread_state_t *state, void *context)
     while (walk->addresses->size() < VXCRASH_WRITER_MAX_FRAMES &&
            vxcrash_async_frame_cursor_next(&cursor) == VXCRASH_FRAME_ESUCCESS) {
         uint64_t pc;
-        if (vxcrash_async_frame_cursor_get_reg(&cursor, VXCRASH_REG_IP, &pc) != VXCRASH_FRAME_ESUCCESS)
-            break;
-        if (!first)
-            walk->addresses->push_back(pc);
+        if (vxcrash_async_frame_cursor_get_reg(&cursor, VXCRASH_REG_IP, &pc) != VXCRASH_FRAME_ESUCCESS) break;
+        if (!first) walk->addresses->push_back(pc);
         first = false;
     }
     vxcrash_async_frame_cursor_free(&cursor);
     return VXCRASH_ESUCCESS;
 }
 
-[[noreturn]] void terminate_hook()
-{
+[[noreturn]] void terminate_hook() {
     bool expected = false;
     if (g_inHook.compare_exchange_strong(expected, true)) {
         VXCrashUncaughtException exception;
         VXCrashUncaughtExceptionHandler handler = g_handler.load();
-        if (handler != nullptr && vxcrash_describe_current_exception(&exception))
-            handler(exception);
-        if (g_previousTerminate != nullptr)
-            g_previousTerminate();
+        if (handler != nullptr && vxcrash_describe_current_exception(&exception)) handler(exception);
+        if (g_previousTerminate != nullptr) g_previousTerminate();
     }
     abort();
 }
 
-} // namespace
+}  // namespace
 
-bool vxcrash_describe_current_exception(VXCrashUncaughtException *exception)
-{
+bool vxcrash_describe_current_exception(VXCrashUncaughtException *exception) {
     std::exception_ptr current = std::current_exception();
-    if (!current)
-        return false;
+    if (!current) return false;
 
     const std::type_info *type = abi::__cxa_current_exception_type();
     exception->name = type != nullptr ? type->name() : "unknown";
     if (type != nullptr) {
         int status = 0;
         char *demangled = abi::__cxa_demangle(type->name(), nullptr, nullptr, &status);
-        if (status == 0 && demangled != nullptr)
-            exception->name = demangled;
+        if (status == 0 && demangled != nullptr) exception->name = demangled;
         free(demangled);
     }
     exception->reason.clear();
@@ -80,8 +71,7 @@ bool vxcrash_describe_current_exception(VXCrashUncaughtException *exception)
         std::rethrow_exception(current);
     } catch (const std::exception &e) {
         exception->reason = e.what();
-    } catch (...) {
-    }
+    } catch (...) {}
 
     exception->callStackReturnAddresses.clear();
     exception->callStackReturnAddresses.reserve(64);
@@ -90,13 +80,9 @@ bool vxcrash_describe_current_exception(VXCrashUncaughtException *exception)
     return true;
 }
 
-void vxcrash_set_uncaught_exception_handler(VXCrashUncaughtExceptionHandler handler)
-{
+void vxcrash_set_uncaught_exception_handler(VXCrashUncaughtExceptionHandler handler) {
     g_handler.store(handler);
     std::call_once(g_hookOnce, [] { g_previousTerminate = std::set_terminate(terminate_hook); });
 }
 
-VXCrashUncaughtExceptionHandler vxcrash_get_uncaught_exception_handler()
-{
-    return g_handler.load();
-}
+VXCrashUncaughtExceptionHandler vxcrash_get_uncaught_exception_handler() { return g_handler.load(); }

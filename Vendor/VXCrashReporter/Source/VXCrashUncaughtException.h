@@ -15,8 +15,8 @@
 #include <vector>
 
 struct VXCrashUncaughtException {
-    std::string name;   // "std::runtime_error"
-    std::string reason; // what(), empty for other types
+    std::string name;    // "std::runtime_error"
+    std::string reason;  // what(), empty for other types
     std::vector<uint64_t> callStackReturnAddresses;
 };
 

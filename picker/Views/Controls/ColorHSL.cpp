@@ -22,8 +22,7 @@ NSColorRef calibratedColorWithHSL(double hue, double saturation, double lightnes
 NSColorRef deviceColorWithHSL(double hue, double saturation, double lightness, double alpha) {
     // The model has no device HSB constructor: the same conversion, stored as device RGB.
     auto c = calibratedColorWithHSL(hue, saturation, lightness, alpha);
-    return NSColor::colorWithDeviceRed(c->redComponent(), c->greenComponent(), c->blueComponent(),
-                                       c->alphaComponent());
+    return NSColor::colorWithDeviceRed(c->redComponent(), c->greenComponent(), c->blueComponent(), c->alphaComponent());
 }
 
 void getHSL(const NSColor& color, double* hue, double* saturation, double* lightness, double* alpha) {

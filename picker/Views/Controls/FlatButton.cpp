@@ -202,10 +202,9 @@ void FlatButton::setOn(bool on) {
 }
 
 void FlatButton::awakeFromNib() {
-    addTrackingArea(NSTrackingArea::make(bounds(),
-                                         NSTrackingMouseEnteredAndExited | NSTrackingActiveAlways |
-                                             NSTrackingInVisibleRect,
-                                         weak_from_this()));
+    addTrackingArea(NSTrackingArea::make(
+        bounds(), NSTrackingMouseEnteredAndExited | NSTrackingActiveAlways | NSTrackingInVisibleRect,
+        weak_from_this()));
 }
 
 NSView* FlatButton::hitTest(CGPoint point) { return isEnabled() ? NSButton::hitTest(point) : nullptr; }

@@ -29,7 +29,10 @@ public:
     bool mouseDownInProgress = false;
 
     bool momentary() const { return momentary_; }
-    void setMomentary(bool v) { momentary_ = v; reapply(); }
+    void setMomentary(bool v) {
+        momentary_ = v;
+        reapply();
+    }
     AppKit::NSFontRef hoverFont;
     double onAnimationDuration = 0;
     double offAnimationDuration = 0.1;

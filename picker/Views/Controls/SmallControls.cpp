@@ -15,10 +15,9 @@ CoreGraphics::RGBA layerColor(const NSColorRef& color) {
 void ZNLHoverButton::updateTrackingAreas() {
     NSButton::updateTrackingAreas();
     if (!trackingArea)
-        trackingArea = NSTrackingArea::make(CGRect{},
-                                            NSTrackingMouseEnteredAndExited | NSTrackingActiveAlways |
-                                                NSTrackingInVisibleRect,
-                                            weak_from_this());
+        trackingArea = NSTrackingArea::make(
+            CGRect{}, NSTrackingMouseEnteredAndExited | NSTrackingActiveAlways | NSTrackingInVisibleRect,
+            weak_from_this());
     const auto& areas = trackingAreas();
     if (std::find(areas.begin(), areas.end(), trackingArea) == areas.end()) addTrackingArea(trackingArea);
 }
@@ -39,8 +38,8 @@ void ZNLHoverButton::applyLook(const NSImageRef& image, const NSColorRef& backgr
 void ZNLView::updateTrackingAreas() {
     NSView::updateTrackingAreas();
     if (trackingArea) removeTrackingArea(trackingArea);
-    trackingArea = NSTrackingArea::make(bounds(), NSTrackingMouseEnteredAndExited | NSTrackingActiveAlways,
-                                        weak_from_this());
+    trackingArea =
+        NSTrackingArea::make(bounds(), NSTrackingMouseEnteredAndExited | NSTrackingActiveAlways, weak_from_this());
     addTrackingArea(trackingArea);
 }
 

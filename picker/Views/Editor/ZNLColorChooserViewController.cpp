@@ -128,8 +128,11 @@ void ZNLColorChooserViewController::loadView() {
         long tag;
         double width;
     };
-    const std::vector<Tab> tabs = {
-        {"Shades", 4, 70}, {"Analogous", 0, 88}, {"Monochromatic", 1, 116}, {"Triad", 2, 56}, {"Complementary", 3, 110}};
+    const std::vector<Tab> tabs = {{"Shades", 4, 70},
+                                   {"Analogous", 0, 88},
+                                   {"Monochromatic", 1, 116},
+                                   {"Triad", 2, 56},
+                                   {"Complementary", 3, 110}};
     double x = 0;
     for (const auto& [title, tag, width] : tabs) {
         auto b = NSButton::buttonWithTitle(title, nullptr);
@@ -148,9 +151,12 @@ void ZNLColorChooserViewController::loadView() {
 
     moreMenu = NSMenu::make();
     auto item = [&](const std::string& title, std::function<void(ZNLColorChooserViewController&)> fn) {
-        moreMenu->addItemWithTitle(title, [me, fn](NSMenuItem&) {
-            if (auto e = me()) fn(*e);
-        }, "");
+        moreMenu->addItemWithTitle(
+            title,
+            [me, fn](NSMenuItem&) {
+                if (auto e = me()) fn(*e);
+            },
+            "");
     };
     item("Save", [](auto& e) { e.save(); });
     item("Save Shades as Palette", [](auto& e) { e.savePalette(); });
@@ -168,7 +174,8 @@ void ZNLColorChooserViewController::loadView() {
         root->addSubview(b);
         buttons.push_back(b);
     };
-    button("More", "moreButtonAction:", CGRectMake(20, 16, 70, 26), [](auto& e, NSControl& s) { e.moreButtonAction(&s); });
+    button("More", "moreButtonAction:", CGRectMake(20, 16, 70, 26),
+           [](auto& e, NSControl& s) { e.moreButtonAction(&s); });
     button("Undo", "undo:", CGRectMake(100, 16, 70, 26), [](auto& e, NSControl&) { e.undo(); });
     button("Cancel", "cancel:", CGRectMake(290, 16, 80, 26), [](auto& e, NSControl&) { e.cancel(); });
     button("Save", "save:", CGRectMake(380, 16, 80, 26), [](auto& e, NSControl&) { e.save(); });
@@ -215,18 +222,30 @@ void ZNLColorChooserViewController::setColor(const NSColorRef& newColor) {
     refreshColorDisplay();
     if (!isViewLoaded()) return;
     switch (segmentedControl->selectedSegment()) {
-    case 1: showHSB(true); break;
-    case 2: showHSL(true); break;
-    default: showRGB(); break;
+        case 1:
+            showHSB(true);
+            break;
+        case 2:
+            showHSL(true);
+            break;
+        default:
+            showRGB();
+            break;
     }
     reloadRow();
 }
 
 void ZNLColorChooserViewController::handleColorSpaceChange() {
     switch (segmentedControl->selectedSegment()) {
-    case 0: showRGB(); break;
-    case 1: showHSB(true); break;
-    default: showHSL(true); break;
+        case 0:
+            showRGB();
+            break;
+        case 1:
+            showHSB(true);
+            break;
+        default:
+            showHSL(true);
+            break;
     }
 }
 
@@ -331,7 +350,8 @@ void ZNLColorChooserViewController::showHSL(bool updateSliders) {
     thirdValueLabel->setStringValue(std::to_string(L) + "%");
     fourdValueLabel->setStringValue(std::to_string(A));
     setTrack(*firstSlider, true, hsb(0, s, l), nullptr);
-    setTrack(*secondSlider, false, colorWithHueSaturationLightness(h, 0, l, 1), colorWithHueSaturationLightness(h, 1, l, 1));
+    setTrack(*secondSlider, false, colorWithHueSaturationLightness(h, 0, l, 1),
+             colorWithHueSaturationLightness(h, 1, l, 1));
     setTrack(*thirdSlider, false, colorWithHueSaturationLightness(h, s, 0, 1),
              colorWithHueSaturationLightness(h, s, 0.99, 1));
     if (auto cell = std::dynamic_pointer_cast<RYGradientSliderCell>(thirdSlider->cell())) cell->updateLightnessColors();
@@ -347,31 +367,31 @@ void ZNLColorChooserViewController::sliderChanged() {
     const double p1 = firstSlider->floatValue(), p2 = secondSlider->floatValue(), p3 = thirdSlider->floatValue(),
                  p4 = alphaSlider->floatValue();
     switch (colorSpace) {
-    case ZNLColorSpace::rgba:
-        setColor(rgb(p1 / 255, p2 / 255, p3 / 255, p4 / 255));
-        showRGB();
-        reloadRow();
-        break;
-    case ZNLColorSpace::hsba:
-    case ZNLColorSpace::hsl: {
-        firstValueLabel->setStringValue(integerText(p1));
-        secondValueLabel->setStringValue(integerText(p2));
-        thirdValueLabel->setStringValue(integerText(p3));
-        fourdValueLabel->setStringValue(integerText(p4));
-        // Positions outside the sliders' scale (an alpha slider of another
-        // range) must not make components outside 0..1.
-        const double h = unit(p1 / 360), s = unit(p2 / 100), v = unit(p3 / 100), a = unit(p4 / 255);
-        const bool isHSB = colorSpace == ZNLColorSpace::hsba;
-        color = isHSB ? NSColor::colorWithCalibratedHue(h, s, v, a) : colorWithHueSaturationLightness(h, s, v, a);
-        refreshColorDisplay();
-        reloadRow();
-        if (isHSB)
-            showHSB(false);
-        else
-            showHSL(false);
-        reloadRow();
-        break;
-    }
+        case ZNLColorSpace::rgba:
+            setColor(rgb(p1 / 255, p2 / 255, p3 / 255, p4 / 255));
+            showRGB();
+            reloadRow();
+            break;
+        case ZNLColorSpace::hsba:
+        case ZNLColorSpace::hsl: {
+            firstValueLabel->setStringValue(integerText(p1));
+            secondValueLabel->setStringValue(integerText(p2));
+            thirdValueLabel->setStringValue(integerText(p3));
+            fourdValueLabel->setStringValue(integerText(p4));
+            // Positions outside the sliders' scale (an alpha slider of another
+            // range) must not make components outside 0..1.
+            const double h = unit(p1 / 360), s = unit(p2 / 100), v = unit(p3 / 100), a = unit(p4 / 255);
+            const bool isHSB = colorSpace == ZNLColorSpace::hsba;
+            color = isHSB ? NSColor::colorWithCalibratedHue(h, s, v, a) : colorWithHueSaturationLightness(h, s, v, a);
+            refreshColorDisplay();
+            reloadRow();
+            if (isHSB)
+                showHSB(false);
+            else
+                showHSL(false);
+            reloadRow();
+            break;
+        }
     }
 }
 
@@ -507,7 +527,8 @@ void ZNLColorChooserViewController::showShades() {
     std::vector<NSColorRef> row = tints;
     for (int i = 1; i <= 6; ++i) {
         const auto c = hsbComponents(*color);
-        row.push_back(NSColor::colorWithCalibratedHue(c.hue, c.saturation + 0.05 * i, c.brightness - 0.05 * i, c.alpha));
+        row.push_back(
+            NSColor::colorWithCalibratedHue(c.hue, c.saturation + 0.05 * i, c.brightness - 0.05 * i, c.alpha));
     }
     showColors(row);
 }

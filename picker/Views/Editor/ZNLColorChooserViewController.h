@@ -55,7 +55,8 @@ public:
                                                                  std::weak_ptr<ZNLColorChooserDelegate> owner);
     // Convenience: an editor made by `create`, shown in a new window producer
     // (the producer keeps itself and the editor alive while the window is open).
-    static std::shared_ptr<EditorWindowProducer> open(const AppKit::NSColorRef& color, std::shared_ptr<ZNLColorItem> item,
+    static std::shared_ptr<EditorWindowProducer> open(const AppKit::NSColorRef& color,
+                                                      std::shared_ptr<ZNLColorItem> item,
                                                       std::weak_ptr<ZNLColorChooserDelegate> owner,
                                                       std::optional<AppKit::CGPoint> origin = std::nullopt);
 

@@ -75,10 +75,15 @@ void LibraryExportActions::exportSwatchExchange(const std::optional<std::string>
     Foundation::Error error;
     switch (RPCAdobeSwatchExchange::writeColorList(list, *path, &error)) {
         case SwatchWriteResult::written:
-        case SwatchWriteResult::noColorList: return;
-        case SwatchWriteResult::fileExists: showFileExists(*path); return;
+        case SwatchWriteResult::noColorList:
+            return;
+        case SwatchWriteResult::fileExists:
+            showFileExists(*path);
+            return;
         case SwatchWriteResult::cannotCreate:
-        case SwatchWriteResult::writeFailed: AppKit::NSApp().presentError(error); return;
+        case SwatchWriteResult::writeFailed:
+            AppKit::NSApp().presentError(error);
+            return;
     }
 }
 
@@ -126,20 +131,20 @@ void LibraryExportActions::exportHtml(FolderExportHost& host) {
     for (const auto& item : *items) colors.push_back(RYColor::htmlRecord(*item));
     std::string paletteName = folder->folderName();
     std::weak_ptr<FolderExportHost> weakHost = host_;
-    Foundation::DispatchQueue::global()->async([colors = std::move(colors), paletteName = std::move(paletteName),
-                                                weakHost]() mutable {
-        auto text = RYPaletteExporter::renderColors(std::move(colors), ExportFormat::html, paletteName);
-        Foundation::DispatchQueue::main()->async([text = std::move(text), paletteName, weakHost] {
-            if (auto host = weakHost.lock()) {
-                showProgress(host->progressViews(), false);
-                host->reloadCollectionView();  // an empty folder shows its label again
-            }
-            // Named after the folder whose colours the page holds, even if the
-            // selection moved while it rendered.
-            saveExport(text, "NSColor+" + paletteName, "html");
-            if (auto host = weakHost.lock()) host->toggleLibrary();
+    Foundation::DispatchQueue::global()->async(
+        [colors = std::move(colors), paletteName = std::move(paletteName), weakHost]() mutable {
+            auto text = RYPaletteExporter::renderColors(std::move(colors), ExportFormat::html, paletteName);
+            Foundation::DispatchQueue::main()->async([text = std::move(text), paletteName, weakHost] {
+                if (auto host = weakHost.lock()) {
+                    showProgress(host->progressViews(), false);
+                    host->reloadCollectionView();  // an empty folder shows its label again
+                }
+                // Named after the folder whose colours the page holds, even if the
+                // selection moved while it rendered.
+                saveExport(text, "NSColor+" + paletteName, "html");
+                if (auto host = weakHost.lock()) host->toggleLibrary();
+            });
         });
-    });
 }
 
 void LibraryExportActions::saveExport(const std::optional<std::string>& text, const std::string& name,

@@ -30,7 +30,8 @@ std::vector<std::shared_ptr<ZNLColorFolder>> LibraryFolders::folders() {
     return out;
 }
 
-std::vector<std::shared_ptr<ZNLColorItem>> LibraryFolders::visibleColors(const std::shared_ptr<ZNLColorFolder>& folder) {
+std::vector<std::shared_ptr<ZNLColorItem>> LibraryFolders::visibleColors(
+    const std::shared_ptr<ZNLColorFolder>& folder) {
     std::vector<std::shared_ptr<ZNLColorItem>> out;
     if (!folder || folder->isInvalidated()) return out;
     auto live = folder->objects().filter("isDeleted == false").sorted("order");

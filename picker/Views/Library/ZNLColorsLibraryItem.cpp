@@ -68,7 +68,8 @@ void ZNLColorsLibraryItem::loadView() {
     overlay->translatesAutoresizingMaskIntoConstraints = false;
     root->addSubview(overlay);
     bottomView = overlay;
-    auto hex = overlayLabel(kOverlayRest - 26), rgb = overlayLabel(kOverlayRest - 46), name = overlayLabel(kOverlayRest - 66);
+    auto hex = overlayLabel(kOverlayRest - 26), rgb = overlayLabel(kOverlayRest - 46),
+         name = overlayLabel(kOverlayRest - 66);
     overlay->addSubview(hex);
     overlay->addSubview(rgb);
     overlay->addSubview(name);
@@ -260,7 +261,8 @@ void ZNLColorsLibraryItem::mouseUp(NSEvent& event) {
     Foundation::printLine("now1");
     if (!origin) return;
     if (shell.showFloatingColor)
-        shell.showFloatingColor(formatted(*color, *format, colorItem->displayName()), color, false, origin->x, origin->y);
+        shell.showFloatingColor(formatted(*color, *format, colorItem->displayName()), color, false, origin->x,
+                                origin->y);
     NSCollectionViewItem::mouseUp(event);
 }
 

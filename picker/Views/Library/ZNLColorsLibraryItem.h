@@ -29,9 +29,7 @@ public:
     void reloadItem() override {}
 };
 
-class ZNLColorsLibraryItem : public AppKit::NSCollectionViewItem,
-                             public ZNLShadeViewDelegate,
-                             public ZNLViewDelegate {
+class ZNLColorsLibraryItem : public AppKit::NSCollectionViewItem, public ZNLShadeViewDelegate, public ZNLViewDelegate {
 public:
     static inline const std::string kIdentifier = "ZNLColorsLibraryItem";
     // The animation timings: overlay and button slides, the adjust button's

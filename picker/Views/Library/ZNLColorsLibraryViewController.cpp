@@ -195,8 +195,7 @@ void ZNLColorsLibraryViewController::viewDidLoad() {
     const bool dark = ThemeManager::systemTheme().isDark;
     if (auto blur = blurEffect.lock())
         blur->material = dark ? NSVisualEffectMaterial::dark : NSVisualEffectMaterial::mediumLight;
-    if (auto label = formatLabel.lock())
-        label->textColor = dark ? colorWithHexRGB("C1C2C3") : NSColor::blackColor();
+    if (auto label = formatLabel.lock()) label->textColor = dark ? colorWithHexRGB("C1C2C3") : NSColor::blackColor();
 
     auto self = selfRef();
     std::weak_ptr<ZNLColorsLibraryViewController> weak = self;
@@ -267,8 +266,8 @@ void ZNLColorsLibraryViewController::setUpScrollView() {
 }
 
 void ZNLColorsLibraryViewController::setUpTabBar() {
-    const NSColorRef tint = ThemeManager::systemTheme().isDark ? NSColor::colorWithDeviceRed(0.76, 0.76, 0.76, 1.0)
-                                                               : NSColor::blackColor();
+    const NSColorRef tint =
+        ThemeManager::systemTheme().isDark ? NSColor::colorWithDeviceRed(0.76, 0.76, 0.76, 1.0) : NSColor::blackColor();
     setTintedImage(closeButton, NSImageNameStopProgressTemplate, tint);
     setTintedImage(pickColorButton, "picker", tint);
     setTintedImage(addFolderButton, NSImageNameAddTemplate, tint);
@@ -334,7 +333,7 @@ std::optional<ColorFormat> ZNLColorsLibraryViewController::selectedFormat() cons
 }
 
 NSCollectionViewItemRef ZNLColorsLibraryViewController::itemForRepresentedObjectAtIndexPath(NSCollectionView& view,
-                                                                                          const NSIndexPath& path) {
+                                                                                            const NSIndexPath& path) {
     auto made = view.makeItemWithIdentifier(ZNLColorsLibraryItem::kIdentifier, path);
     auto cell = std::dynamic_pointer_cast<ZNLColorsLibraryItem>(made);
     if (!cell) return made;
@@ -464,15 +463,15 @@ void ZNLColorsLibraryViewController::handleGeneratePalette(long tag) { library.g
 
 void ZNLColorsLibraryViewController::selectFolder(std::int64_t folderId) { library.selectFolder(folderId); }
 
-void ZNLColorsLibraryViewController::didDropColor(ZNLBarButton&, const std::string& colorString, std::int64_t colorIndex,
-                                                  std::int64_t folderId, std::int64_t sourceFolderId) {
+void ZNLColorsLibraryViewController::didDropColor(ZNLBarButton&, const std::string& colorString,
+                                                  std::int64_t colorIndex, std::int64_t folderId,
+                                                  std::int64_t sourceFolderId) {
     // A payload from another folder, or one the row no longer matches, moves nothing.
     if (!selectedFolder() || selectedFolder()->folderId() != sourceFolderId) return;
     auto source = library.colorAt(static_cast<long>(colorIndex));
     if (!source || source->color() != colorString) return;
     library.dropColor(colorString, static_cast<long>(colorIndex), folderId);
 }
-
 
 void ZNLColorsLibraryViewController::exportColorList(const std::optional<std::string>& path) {
     if (!exportActions) return;

@@ -65,11 +65,12 @@ public:
     long numberOfItemsInSection(AppKit::NSCollectionView&, long section) override;
     AppKit::NSCollectionViewItemRef itemForRepresentedObjectAtIndexPath(AppKit::NSCollectionView&,
                                                                         const AppKit::NSIndexPath& path) override;
-    bool canDragItemsAtIndexPaths(AppKit::NSCollectionView&, const AppKit::NSIndexPathSet&, const AppKit::NSEvent&) override {
+    bool canDragItemsAtIndexPaths(AppKit::NSCollectionView&, const AppKit::NSIndexPathSet&,
+                                  const AppKit::NSEvent&) override {
         return true;
     }
-    std::shared_ptr<AppKit::NSPasteboardWriting> pasteboardWriterForItemAtIndexPath(AppKit::NSCollectionView&,
-                                                                                    const AppKit::NSIndexPath&) override;
+    std::shared_ptr<AppKit::NSPasteboardWriting> pasteboardWriterForItemAtIndexPath(
+        AppKit::NSCollectionView&, const AppKit::NSIndexPath&) override;
     void draggingSessionWillBegin(AppKit::NSCollectionView&, AppKit::NSDraggingSession&, AppKit::CGPoint,
                                   const AppKit::NSIndexPathSet& paths) override;
     AppKit::NSDragOperation validateDrop(AppKit::NSCollectionView&, AppKit::NSDraggingInfo&,

@@ -7,7 +7,7 @@ long RCPalettesDataSource::numberOfItemsInSection(NSCollectionView&, long) {
 }
 
 NSCollectionViewItemRef RCPalettesDataSource::itemForRepresentedObjectAtIndexPath(NSCollectionView&,
-                                                                                   const NSIndexPath&) {
+                                                                                  const NSIndexPath&) {
     return std::make_shared<NSCollectionViewItem>();
 }
 

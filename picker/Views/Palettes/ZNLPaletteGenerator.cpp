@@ -48,8 +48,8 @@ void ZNLPaletteView::updateLabel() {
     double h = 0, s = 0, b = 0, a = 0;
     color_->getHue(&h, &s, &b, &a);
     auto whole = [](double x) { return static_cast<long>(std::floor(static_cast<float>(x))); };
-    colorLabel->setStringValue("HSB: " + std::to_string(whole(h * 360)) + ", " + std::to_string(whole(s * 100)) +
-                               ", " + std::to_string(whole(b * 100)));
+    colorLabel->setStringValue("HSB: " + std::to_string(whole(h * 360)) + ", " + std::to_string(whole(s * 100)) + ", " +
+                               std::to_string(whole(b * 100)));
     const auto rgba = rgbaComponents(*color_);
     const double luminance = 0.299 * rgba.red + 0.587 * rgba.green + 0.114 * rgba.blue;
     colorLabel->textColor =
@@ -72,7 +72,8 @@ void ZNLPaletteGenerator::loadView() {
     paletteName->setFrame(CGRectMake(20, 290, 200, 22));
     root->addSubview(paletteName);
     std::weak_ptr<NSViewController> weak = self();
-    auto add = [&](const std::string& title, const std::string& actionName, CGRect frame, std::function<void(ZNLPaletteGenerator&)> fn) {
+    auto add = [&](const std::string& title, const std::string& actionName, CGRect frame,
+                   std::function<void(ZNLPaletteGenerator&)> fn) {
         auto b = NSButton::buttonWithTitle(title, [weak, fn](NSControl&) {
             if (auto me = std::static_pointer_cast<ZNLPaletteGenerator>(weak.lock())) fn(*me);
         });

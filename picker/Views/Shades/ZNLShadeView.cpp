@@ -18,7 +18,8 @@ std::shared_ptr<ZNLShadeView> ZNLShadeView::create(const NSColorRef& color, cons
     auto view = NSView::make<ZNLShadeView>(CGRectMake(0, 0, 60, 40));
     view->setWantsLayer(true);
     view->setColor(color);
-    auto label = NSTextField::labelWithString(formatted(*color, format, view->colorItem ? view->colorItem->colorName() : ""));
+    auto label =
+        NSTextField::labelWithString(formatted(*color, format, view->colorItem ? view->colorItem->colorName() : ""));
     label->setFrame(CGRectMake(2, 12, 56, 16));
     label->alignment = NSTextAlignment::center;
     label->autoresizingMask = NSViewWidthSizable;
@@ -53,9 +54,9 @@ void ZNLShadeView::updateTrackingAreas() {
     NSView::updateTrackingAreas();
     if (!highlightable) return;
     if (!trackingArea)
-        trackingArea = NSTrackingArea::make(CGRect{}, NSTrackingMouseEnteredAndExited | NSTrackingActiveAlways |
-                                                          NSTrackingInVisibleRect,
-                                            weak_from_this());
+        trackingArea = NSTrackingArea::make(
+            CGRect{}, NSTrackingMouseEnteredAndExited | NSTrackingActiveAlways | NSTrackingInVisibleRect,
+            weak_from_this());
     const auto& areas = trackingAreas();
     if (std::find(areas.begin(), areas.end(), trackingArea) == areas.end()) addTrackingArea(trackingArea);
 }

@@ -137,9 +137,12 @@ void ZNLBarButton::applyHoverLook() {
 }
 
 void ZNLBarButton::restyle() {
-    if (state() == NSControlStateValueOn) applySelectedLook();
-    else if (mouseOver) applyHoverLook();
-    else applyNormalLook();
+    if (state() == NSControlStateValueOn)
+        applySelectedLook();
+    else if (mouseOver)
+        applyHoverLook();
+    else
+        applyNormalLook();
 }
 
 void ZNLBarButton::setState(NSControlStateValue value) {
@@ -201,14 +204,18 @@ void ZNLBarButton::updateTrackingAreas() {
 
 void ZNLBarButton::mouseEntered(NSEvent&) {
     mouseOver = true;
-    if (state() == NSControlStateValueOn) applySelectedLook();
-    else applyHoverLook();
+    if (state() == NSControlStateValueOn)
+        applySelectedLook();
+    else
+        applyHoverLook();
 }
 
 void ZNLBarButton::mouseExited(NSEvent&) {
     mouseOver = false;
-    if (state() == NSControlStateValueOn) applySelectedLook();
-    else applyNormalLook();
+    if (state() == NSControlStateValueOn)
+        applySelectedLook();
+    else
+        applyNormalLook();
 }
 
 void ZNLBarButton::rightMouseDown(NSEvent& event) {
@@ -237,9 +244,9 @@ void ZNLBarButton::buildContextMenu() {
     if (contextMenu) return;
     auto me = selfTab();
     contextMenu = NSMenu::make("Menu");
-    contextMenu->insertItem(tabItem(me, "Rename", "handleRenameMenuItemWithSender:",
-                                    [](ZNLBarButton& t, NSMenuItem&) { t.beginRename(); }),
-                            0);
+    contextMenu->insertItem(
+        tabItem(me, "Rename", "handleRenameMenuItemWithSender:", [](ZNLBarButton& t, NSMenuItem&) { t.beginRename(); }),
+        0);
     contextMenu->insertItem(tabItem(me, "Delete", "handleRemoveMenuItemWithSender:",
                                     [](ZNLBarButton& t, NSMenuItem&) { t.removeFolder(); }),
                             1);
@@ -252,11 +259,11 @@ void ZNLBarButton::buildContextMenu() {
         item->tag = tag;
         exportMenu->addItem(std::move(item));
     };
-    add(tabItem(me, "Apple Color Palette\u2026", "handleExportMenuItemWithSender:",
-                [](ZNLBarButton& t, NSMenuItem&) { t.exportColorList(); }),
+    add(tabItem(me, "Apple Color Palette\u2026",
+                "handleExportMenuItemWithSender:", [](ZNLBarButton& t, NSMenuItem&) { t.exportColorList(); }),
         "list");
-    add(tabItem(me, "Adobe Swatch Exchange\u2026", "handleAdobeExportMenuItemWithSender:",
-                [](ZNLBarButton& t, NSMenuItem&) { t.exportSwatchExchange(); }),
+    add(tabItem(me, "Adobe Swatch Exchange\u2026",
+                "handleAdobeExportMenuItemWithSender:", [](ZNLBarButton& t, NSMenuItem&) { t.exportSwatchExchange(); }),
         "list");
     auto code = [&](const std::string& title, long tag, const std::string& image) {
         add(tabItem(me, title, "exportWithSender:", [](ZNLBarButton& t, NSMenuItem& s) { t.exportFormat(s.tag); }),
@@ -307,8 +314,9 @@ void ZNLBarButton::buildFormatMenu() {
     if (auto d = delegate.lock()) current = d->formatIdForFolder(*this, kRequestingTab);
     auto me = selfTab();
     for (const auto& format : bundleFormats()) {
-        auto item = tabItem(me, format.name, "handleChangeLanguageItemWithSender:",
-                            [](ZNLBarButton& t, NSMenuItem& s) { t.changeFormat(s); });
+        auto item = tabItem(me, format.name, "handleChangeLanguageItemWithSender:", [](ZNLBarButton& t, NSMenuItem& s) {
+            t.changeFormat(s);
+        });
         item->tag = static_cast<long>(format.id);
         item->state = format.id == current ? NSControlStateValueOn : NSControlStateValueOff;
         languageMenu->addItem(item);
@@ -397,8 +405,10 @@ void ZNLBarButton::cancelMenuTracking() {
 
 NSDragOperation ZNLBarButton::draggingEntered(NSDraggingInfo&) {
     highlight = true;
-    if (state() == NSControlStateValueOn) applySelectedLook();
-    else applyHoverLook();
+    if (state() == NSControlStateValueOn)
+        applySelectedLook();
+    else
+        applyHoverLook();
     setNeedsDisplay();
     return NSDragOperationGeneric;
 }
@@ -407,8 +417,10 @@ NSDragOperation ZNLBarButton::draggingUpdated(NSDraggingInfo&) { return NSDragOp
 
 void ZNLBarButton::draggingExited(NSDraggingInfo*) {
     highlight = false;
-    if (state() == NSControlStateValueOn) applySelectedLook();
-    else applyNormalLook();
+    if (state() == NSControlStateValueOn)
+        applySelectedLook();
+    else
+        applyNormalLook();
 }
 
 bool ZNLBarButton::prepareForDragOperation(NSDraggingInfo&) { return true; }
@@ -416,8 +428,10 @@ bool ZNLBarButton::prepareForDragOperation(NSDraggingInfo&) { return true; }
 bool ZNLBarButton::performDragOperation(NSDraggingInfo& info) {
     auto keep = selfTab();
     highlight = false;
-    if (state() == NSControlStateValueOn) applySelectedLook();
-    else applyNormalLook();
+    if (state() == NSControlStateValueOn)
+        applySelectedLook();
+    else
+        applyNormalLook();
     setNeedsDisplay();
     if (!info.draggingPasteboard) return false;
     auto items = info.draggingPasteboard->readObjects<ZNLPasteboardItem>(ZNLPasteboardItem::readable());

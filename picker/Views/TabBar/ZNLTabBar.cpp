@@ -32,8 +32,8 @@ void ZNLTabBar::reloadTabs() {
         if (auto hex = folder->color()) tagColor = colorWithHexRGB(*hex);
         if (!tagColor) tagColor = defaultTagColor();
         auto tab = makeTab(folder->folderName(), tagColor, folder->folderId());
-        const bool on = selected && folder->folderName() == selected->folderName() &&
-                        folder->folderId() == selected->folderId();
+        const bool on =
+            selected && folder->folderName() == selected->folderName() && folder->folderId() == selected->folderId();
         tab->setState(on ? NSControlStateValueOn : NSControlStateValueOff);
         tab->translatesAutoresizingMaskIntoConstraints = false;
         addSubview(tab);
@@ -72,8 +72,10 @@ void ZNLTabBar::layoutTabs() {
         const bool first = tab == tabItems.front();
         const bool last = tab == tabItems.back();
         makeConstraints(*tab, [&](ConstraintMaker& make) {
-            if (first) make.left().equalToSuperview();
-            else if (previous) make.left().equalTo(snp::right(*previous)).offset(20);
+            if (first)
+                make.left().equalToSuperview();
+            else if (previous)
+                make.left().equalTo(snp::right(*previous)).offset(20);
             make.width().equalTo(width);
             make.top().equalToSuperview();
             make.bottom().equalToSuperview();
@@ -163,8 +165,8 @@ void ZNLTabBar::didChangeFolderFormat(ZNLBarButton& tab, const ColorFormat& form
     if (d && indexOfTab(tab)) d->didChangeFolderFormat(tab, format, tab.folderId);
 }
 
-void ZNLTabBar::didDropColor(ZNLBarButton& tab, const std::string& colorString, std::int64_t colorIndex,
-                             std::int64_t, std::int64_t sourceFolderId) {
+void ZNLTabBar::didDropColor(ZNLBarButton& tab, const std::string& colorString, std::int64_t colorIndex, std::int64_t,
+                             std::int64_t sourceFolderId) {
     auto d = delegate.lock();
     if (d && indexOfTab(tab)) d->didDropColor(tab, colorString, colorIndex, tab.folderId, sourceFolderId);
 }

@@ -60,8 +60,8 @@ public:
     bool didChangeFolderColor(ZNLBarButton& tab, std::int64_t folderId, const AppKit::NSColorRef& color) override;
     std::int64_t formatIdForFolder(ZNLBarButton& tab, std::int64_t folderId) override;
     void didChangeFolderFormat(ZNLBarButton& tab, const ColorFormat& format, std::int64_t folderId) override;
-    void didDropColor(ZNLBarButton& tab, const std::string& colorString, std::int64_t colorIndex,
-                      std::int64_t folderId, std::int64_t sourceFolderId) override;
+    void didDropColor(ZNLBarButton& tab, const std::string& colorString, std::int64_t colorIndex, std::int64_t folderId,
+                      std::int64_t sourceFolderId) override;
     void exportColorList(const std::optional<std::string>& path) override;
     void exportSwatchExchange(const std::optional<std::string>& path) override;
     void exportFolder(ExportFormat format) override;

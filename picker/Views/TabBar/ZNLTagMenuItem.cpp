@@ -6,9 +6,9 @@ namespace Vexil::Views {
 using namespace AppKit;
 
 const std::vector<NSColorRef>& ZNLTagMenuItem::tagColors() {
-    static const std::vector<NSColorRef> colors = {
-        NSColor::redColor(), NSColor::greenColor(), NSColor::blueColor(), NSColor::yellowColor(),
-        NSColor::colorWithCalibratedRed(0.5, 0, 0.5, 1)};
+    static const std::vector<NSColorRef> colors = {NSColor::redColor(), NSColor::greenColor(), NSColor::blueColor(),
+                                                   NSColor::yellowColor(),
+                                                   NSColor::colorWithCalibratedRed(0.5, 0, 0.5, 1)};
     return colors;
 }
 

@@ -54,8 +54,8 @@ protected:
 
     std::shared_ptr<DAVChannelUnitDefault> addUnit(const std::string& groupId, unsigned long flushInterval = 3,
                                                    std::size_t batchSize = 50, std::size_t pendingBatches = 3) {
-        auto unit = group->addChannelUnitWithConfiguration(std::make_shared<DAVChannelUnitConfiguration>(
-            groupId, 1, flushInterval, batchSize, pendingBatches));
+        auto unit = group->addChannelUnitWithConfiguration(
+            std::make_shared<DAVChannelUnitConfiguration>(groupId, 1, flushInterval, batchSize, pendingBatches));
         executor->drain();
         return std::dynamic_pointer_cast<DAVChannelUnitDefault>(unit);
     }
@@ -77,7 +77,8 @@ protected:
     static std::vector<int> indexes(const RecordedRequest& request) {
         std::vector<int> out;
         const nlohmann::json json = request.json();
-        for (const auto& log : json.at("logs")) out.push_back(std::stoi(log.at("properties").at("index").get<std::string>()));
+        for (const auto& log : json.at("logs"))
+            out.push_back(std::stoi(log.at("properties").at("index").get<std::string>()));
         return out;
     }
 

@@ -48,7 +48,9 @@ TEST_F(ChannelGroup, DisablingWithDeletionReachesTheIngestionAndEveryUnit) {
 
 TEST_F(ChannelGroup, TheFirstDelegateThatFiltersDecidesForEveryUnit) {
     auto second = std::make_shared<DAVTest::RecordingDelegate>();
-    delegate->filter = [](const std::shared_ptr<DAVLog>& log) { return log->type() == std::optional<std::string>("colorPicked"); };
+    delegate->filter = [](const std::shared_ptr<DAVLog>& log) {
+        return log->type() == std::optional<std::string>("colorPicked");
+    };
     second->filter = delegate->filter;
     group->addDelegate(second);
     auto analytics = addUnit("Analytics");
@@ -90,7 +92,8 @@ TEST_F(ChannelGroup, CollectorLogsTravelToTheirOwnEndpoint) {
     analytics->enqueueItem(DAVTest::makeCollectorLog(token), DAVFlagsNormal);
     enqueue(analytics, 1, 9);
     executor->advance(3);
-    ASSERT_TRUE(executor->runUntil([&] { return analytics->pendingBatchIds().empty() && companion->pendingBatchIds().empty(); }));
+    ASSERT_TRUE(executor->runUntil(
+        [&] { return analytics->pendingBatchIds().empty() && companion->pendingBatchIds().empty(); }));
 
     auto requests = server->requests();
     ASSERT_EQ(requests.size(), 2u);

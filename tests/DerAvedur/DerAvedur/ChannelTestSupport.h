@@ -31,7 +31,7 @@ class CollectorEventLog : public DAVLogWithProperties {
 public:
     std::string className() const override { return "DAVLogWithProperties"; }
     std::shared_ptr<DAVCommonSchemaLog> toCommonSchemaLogForTargetToken(const std::string& token,
-                                                                      DAVFlags flags) const override {
+                                                                        DAVFlags flags) const override {
         auto csLog = DAVLogWithProperties::toCommonSchemaLogForTargetToken(token, flags);
         csLog->name = "Vexil.ColorPicked";
         csLog->data = std::make_shared<DAVCSData>();
@@ -76,7 +76,8 @@ public:
         return out;
     }
 
-    void channelPrepareLog(const std::shared_ptr<DAVChannelProtocol>& channel, const std::shared_ptr<DAVLog>& log) override {
+    void channelPrepareLog(const std::shared_ptr<DAVChannelProtocol>& channel,
+                           const std::shared_ptr<DAVLog>& log) override {
         record("prepare", channel, log);
     }
     void channelDidPrepareLog(const std::shared_ptr<DAVChannelProtocol>& channel, const std::shared_ptr<DAVLog>& log,
@@ -87,18 +88,21 @@ public:
                                          const std::shared_ptr<DAVLog>& log, const std::string&) override {
         record("complete", channel, log);
     }
-    void channelWillSendLog(const std::shared_ptr<DAVChannelProtocol>& channel, const std::shared_ptr<DAVLog>& log) override {
+    void channelWillSendLog(const std::shared_ptr<DAVChannelProtocol>& channel,
+                            const std::shared_ptr<DAVLog>& log) override {
         record("willSend", channel, log);
     }
     void channelDidSucceedSendingLog(const std::shared_ptr<DAVChannelProtocol>& channel,
                                      const std::shared_ptr<DAVLog>& log) override {
         record("succeeded", channel, log);
     }
-    void channelDidFailSendingLog(const std::shared_ptr<DAVChannelProtocol>& channel, const std::shared_ptr<DAVLog>& log,
+    void channelDidFailSendingLog(const std::shared_ptr<DAVChannelProtocol>& channel,
+                                  const std::shared_ptr<DAVLog>& log,
                                   const std::optional<Foundation::Error>& error) override {
         record("failed", channel, log, error);
     }
-    void channelDidSetEnabled(const std::shared_ptr<DAVChannelProtocol>& channel, bool enabled, bool deleteData) override {
+    void channelDidSetEnabled(const std::shared_ptr<DAVChannelProtocol>& channel, bool enabled,
+                              bool deleteData) override {
         record("setEnabled", channel, nullptr, std::nullopt, enabled, deleteData);
     }
     void channelDidPauseWithIdentifyingObject(const std::shared_ptr<DAVChannelProtocol>& channel,
@@ -165,7 +169,9 @@ public:
         inner_->releaseLogsWithBatchId(batchId, groupId);
     }
     std::size_t countLogs() override { return inner_->countLogs(); }
-    std::size_t countLogsWithGroupId(const std::string& groupId) override { return inner_->countLogsWithGroupId(groupId); }
+    std::size_t countLogsWithGroupId(const std::string& groupId) override {
+        return inner_->countLogsWithGroupId(groupId);
+    }
     void setMaxStorageSize(std::int64_t size, const std::function<void(bool)>& completion) override {
         inner_->setMaxStorageSize(size, completion);
     }

@@ -18,7 +18,7 @@ TEST_F(ChannelUnit, FiftiethLogLeavesAtOnceAndFewerLeaveThreeSecondsAfterTheLast
     EXPECT_TRUE(unit->pendingBatchIds().empty());
     EXPECT_TRUE(unit->isTimerRunning());
 
-    server->hold();  // the batch stays in flight until checked
+    server->hold();        // the batch stays in flight until checked
     enqueue(unit, 1, 49);  // no time passes
     EXPECT_EQ(unit->pendingBatchIds().size(), 1u);
     server->release();
@@ -501,7 +501,8 @@ TEST_F(ChannelUnit, LogsEvictedUnderTheSizeLimitAreReportedAsFailures) {
     EXPECT_EQ(storedLogs() + failures.size(), 40u);
     std::size_t warnings = 0;
     for (const auto& message : recorder.messages())
-        warnings += message.level == DAVLogLevelWarning && message.text.rfind("Log storage was over capacity, ", 0) == 0;
+        warnings +=
+            message.level == DAVLogLevelWarning && message.text.rfind("Log storage was over capacity, ", 0) == 0;
     EXPECT_EQ(warnings, 1u);
 }
 

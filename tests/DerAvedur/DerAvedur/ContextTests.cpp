@@ -18,8 +18,9 @@ TEST(DeviceTracker, FieldsComeFromTheSystemAndMissingSourcesAreSkipped) {
     const std::string root = DAVUtility::sdkDirectory() + "/" + DAVTest::uniqueName("root");
     std::filesystem::create_directories(root + "/etc");
     std::filesystem::create_directories(root + "/sys/class/dmi/id");
-    std::ofstream(root + "/etc/os-release") << "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\n"
-                                               "VERSION_ID=\"12\"\nID=debian\n";
+    std::ofstream(root + "/etc/os-release")
+        << "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\n"
+           "VERSION_ID=\"12\"\nID=debian\n";
     std::ofstream(root + "/sys/class/dmi/id/product_name") << "ThinkPad X1 Carbon\n";
     std::ofstream(root + "/sys/class/dmi/id/sys_vendor") << "LENOVO\n";
 
@@ -50,8 +51,8 @@ TEST(DeviceTracker, CurrentDeviceCarriesWrapperAndCountryAndJoinsTheHistory) {
     auto device = tracker.device();
     ASSERT_TRUE(device);
     EXPECT_EQ(tracker.device(), device);
-    tracker.setWrapperSdk(std::make_shared<DAVWrapperSdk>("1.2", "wrapper.name", std::nullopt, std::nullopt,
-                                                          std::nullopt, std::nullopt));
+    tracker.setWrapperSdk(
+        std::make_shared<DAVWrapperSdk>("1.2", "wrapper.name", std::nullopt, std::nullopt, std::nullopt, std::nullopt));
     tracker.setCountryCode("DE");
     auto updated = tracker.device();
     EXPECT_EQ(updated->wrapperSdkName, "wrapper.name");

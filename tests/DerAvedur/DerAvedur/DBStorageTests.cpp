@@ -14,7 +14,10 @@
 namespace {
 
 const DAVDBSchema kSchema = {
-    {"items", {{"id", {"INTEGER", "PRIMARY", "KEY", "AUTOINCREMENT"}}, {"name", {"TEXT", "NOT", "NULL"}}, {"size", {"INTEGER"}}}},
+    {"items",
+     {{"id", {"INTEGER", "PRIMARY", "KEY", "AUTOINCREMENT"}},
+      {"name", {"TEXT", "NOT", "NULL"}},
+      {"size", {"INTEGER"}}}},
     {"extra", {{"value", {"TEXT"}}}},
 };
 
@@ -79,7 +82,8 @@ TEST(DBStorage, StatementsBindValuesAndReadSixtyFourBitIntegers) {
     DAVStorageBindableArray values;
     values.addString("it's \"quoted\"; DROP TABLE items; --");
     values.addNumber(big);
-    EXPECT_EQ(storage.executeNonSelectionQuery("INSERT INTO \"items\" (\"name\", \"size\") VALUES (?, ?)", &values), SQLITE_OK);
+    EXPECT_EQ(storage.executeNonSelectionQuery("INSERT INTO \"items\" (\"name\", \"size\") VALUES (?, ?)", &values),
+              SQLITE_OK);
     DAVStorageBindableArray nullName;
     nullName.addString(std::nullopt);
     nullName.addNumber(1);
@@ -101,7 +105,8 @@ TEST(DBStorage, StatementsBindValuesAndReadSixtyFourBitIntegers) {
     auto real = storage.executeSelectionQuery("SELECT 1.5, NULL");
     ASSERT_EQ(real.size(), 1u);
     EXPECT_TRUE(real[0][0].isNull());
-    EXPECT_TRUE(recorder.contains(DAVLogLevelError, "Could not retrieve column value at index 0 from statement: unknown type 2."));
+    EXPECT_TRUE(recorder.contains(DAVLogLevelError,
+                                  "Could not retrieve column value at index 0 from statement: unknown type 2."));
     EXPECT_TRUE(real[0][1].isNull());
 }
 
@@ -128,7 +133,8 @@ TEST(DBStorage, MaximumSizeIsKeptInWholePages) {
 
     storage.setMaxStorageSize(10000, record);
     EXPECT_EQ(storage.maxSizeInBytes(), 12288);
-    EXPECT_TRUE(recorder.contains(DAVLogLevelInfo, "Changed maximum database size to 12288 bytes (next multiple of 4KiB)."));
+    EXPECT_TRUE(
+        recorder.contains(DAVLogLevelInfo, "Changed maximum database size to 12288 bytes (next multiple of 4KiB)."));
 
     // Below what the file holds already: refused, the old maximum stays.
     storage.setMaxStorageSize(8192, record);
@@ -193,11 +199,13 @@ TEST(DBStorage, FileNamesNeedingEscapesWorkAsUris) {
     DAVStorageBindableArray values;
     values.addString("x");
     values.addNumber(1);
-    EXPECT_EQ(storage.executeNonSelectionQuery("INSERT INTO \"items\" (\"name\", \"size\") VALUES (?, ?)", &values), SQLITE_OK);
+    EXPECT_EQ(storage.executeNonSelectionQuery("INSERT INTO \"items\" (\"name\", \"size\") VALUES (?, ?)", &values),
+              SQLITE_OK);
     // Exactly that file holds the data, and no stray file appeared beside it.
     EXPECT_EQ(pragma(storage.dbFileURL(), "user_version"), 1);
     std::size_t files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(storage.dbFileURL()).parent_path())) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(storage.dbFileURL()).parent_path())) {
         (void)entry;
         ++files;
     }

@@ -99,9 +99,8 @@ protected:
     // Lets the core unit's 3-second timer fire and waits for the answers.
     void flushCoreUnit(std::size_t expectedRequests) {
         executor->advance(3);
-        ASSERT_TRUE(executor->runUntil([&] {
-            return server->answeredCount() >= expectedRequests && client->callsInProgress() == 0;
-        }));
+        ASSERT_TRUE(executor->runUntil(
+            [&] { return server->answeredCount() >= expectedRequests && client->callsInProgress() == 0; }));
         executor->drain();
     }
 
@@ -132,7 +131,8 @@ TEST_F(DerAvedurEntry, ConfiguresOnceFromTheApplication) {
 
 TEST_F(DerAvedurEntry, LibraryMayConfigureFirstAndItsSecretStays) {
     DAVDerAvedur::startService(High::serviceClass());
-    EXPECT_TRUE(messages.contains(DAVLogLevelError, "Der Avedur has not been configured so it couldn't start the service."));
+    EXPECT_TRUE(
+        messages.contains(DAVLogLevelError, "Der Avedur has not been configured so it couldn't start the service."));
     EXPECT_TRUE(startOrder().empty());
 
     auto sdk = DAVDerAvedur::sharedInstance();
@@ -140,7 +140,8 @@ TEST_F(DerAvedurEntry, LibraryMayConfigureFirstAndItsSecretStays) {
     EXPECT_FALSE(DAVDerAvedur::isConfigured());
     messages.clear();
     DAVDerAvedur::startService(High::serviceClass());  // the application has not configured yet
-    EXPECT_TRUE(messages.contains(DAVLogLevelError, "Der Avedur has not been configured so it couldn't start the service."));
+    EXPECT_TRUE(
+        messages.contains(DAVLogLevelError, "Der Avedur has not been configured so it couldn't start the service."));
 
     DAVDerAvedur::configureWithAppSecret(std::string("appsecret=app-secret;target=token-1"));
     EXPECT_TRUE(DAVDerAvedur::isConfigured());
@@ -151,8 +152,9 @@ TEST_F(DerAvedurEntry, LibraryMayConfigureFirstAndItsSecretStays) {
 
 TEST_F(DerAvedurEntry, StartsServicesByPriorityAndSendsOneStartServiceLog) {
     DAVDerAvedur::setLogLevel(DAVLogLevelVerbose);
-    DAVDerAvedur::start(std::string(kAppSecret),
-                        std::vector<DAVServiceClass>{Low::serviceClass(), TargetOnly::serviceClass(), High::serviceClass()});
+    DAVDerAvedur::start(
+        std::string(kAppSecret),
+        std::vector<DAVServiceClass>{Low::serviceClass(), TargetOnly::serviceClass(), High::serviceClass()});
     EXPECT_EQ(startOrder(), (std::vector<std::string>{"High", "Low", "TargetOnly"}));
     EXPECT_TRUE(messages.contains(DAVLogLevelVerbose, "Start services High, Low, TargetOnly from an application"));
     EXPECT_TRUE(High::sharedInstance()->isServiceEnabled());
@@ -181,11 +183,13 @@ TEST_F(DerAvedurEntry, StartsServicesByPriorityAndSendsOneStartServiceLog) {
 }
 
 TEST_F(DerAvedurEntry, ServicesThatNeedASecretAreRefusedWithoutOne) {
-    DAVDerAvedur::start(std::string("target=token-1"),
-                        std::vector<DAVServiceClass>{High::serviceClass(), TargetOnly::serviceClass(), DAVServiceClass()});
+    DAVDerAvedur::start(
+        std::string("target=token-1"),
+        std::vector<DAVServiceClass>{High::serviceClass(), TargetOnly::serviceClass(), DAVServiceClass()});
     EXPECT_EQ(startOrder(), std::vector<std::string>{"TargetOnly"});
     EXPECT_TRUE(messages.contains(
-        DAVLogLevelError, "Cannot start service High. Der Avedur was started without app secret, but the service requires it."));
+        DAVLogLevelError,
+        "Cannot start service High. Der Avedur was started without app secret, but the service requires it."));
     EXPECT_TRUE(messages.contains(DAVLogLevelError, "Cannot start service (null). Provided value is nil or invalid."));
     EXPECT_EQ(DAVDerAvedur::sharedInstance()->services().size(), 1u);
 }
@@ -197,13 +201,18 @@ TEST_F(DerAvedurEntry, DisableVariableNamesServicesOrAll) {
         bool disabled;
     };
     const Case cases[] = {
-        {nullptr, "Analytics", false},           {"Analytics, Crashes", "Analytics", true},
-        {"Analytics, Crashes", "Crashes", true}, {"  Crashes\t,Analytics ", "Analytics", true},
-        {"All", "Crashes", true},                {"analytics", "Analytics", false},
-        {"Analytic", "Analytics", false},        {"", "Analytics", false},
+        {nullptr, "Analytics", false},
+        {"Analytics, Crashes", "Analytics", true},
+        {"Analytics, Crashes", "Crashes", true},
+        {"  Crashes\t,Analytics ", "Analytics", true},
+        {"All", "Crashes", true},
+        {"analytics", "Analytics", false},
+        {"Analytic", "Analytics", false},
+        {"", "Analytics", false},
         {"Crashes,,All", "Analytics", true},
         // Unicode spaces are white space too; a line break is not.
-        {"Crashes,\u00a0Analytics\u3000", "Analytics", true}, {"\u2009All", "Crashes", true},
+        {"Crashes,\u00a0Analytics\u3000", "Analytics", true},
+        {"\u2009All", "Crashes", true},
         {"Analytics\n", "Analytics", false},
     };
     auto sdk = DAVDerAvedur::sharedInstance();
@@ -217,7 +226,8 @@ TEST_F(DerAvedurEntry, DisableVariableNamesServicesOrAll) {
     }
 
     setenv(DAVDerAvedur::kDisableVariable, "High", 1);
-    DAVDerAvedur::start(std::string(kAppSecret), std::vector<DAVServiceClass>{High::serviceClass(), Low::serviceClass()});
+    DAVDerAvedur::start(std::string(kAppSecret),
+                        std::vector<DAVServiceClass>{High::serviceClass(), Low::serviceClass()});
     EXPECT_EQ(startOrder(), std::vector<std::string>{"Low"});
     EXPECT_TRUE(messages.contains(DAVLogLevelDebug,
                                   "Environment variable to disable service has been set; not starting service High"));
@@ -235,7 +245,8 @@ TEST_F(DerAvedurEntry, InstallIdSurvivesARestart) {
     const std::string replaced = DAVDerAvedur::installId();
     EXPECT_TRUE(Foundation::isUUIDString(replaced));
     EXPECT_NE(replaced, id);
-    EXPECT_EQ(DAVDerAvedurUserDefaults::shared().objectForKey(DAVDerAvedur::kInstallIdKey), Foundation::Value(replaced));
+    EXPECT_EQ(DAVDerAvedurUserDefaults::shared().objectForKey(DAVDerAvedur::kInstallIdKey),
+              Foundation::Value(replaced));
 }
 
 TEST_F(DerAvedurEntry, StorageSizeIsSetOnceBeforeConfiguration) {
@@ -243,12 +254,14 @@ TEST_F(DerAvedurEntry, StorageSizeIsSetOnceBeforeConfiguration) {
     auto answer = [&](bool success) { answers.push_back(success); };
     DAVDerAvedur::setMaxStorageSize(24575, answer);
     EXPECT_EQ(answers, std::vector<bool>{false});
-    EXPECT_TRUE(messages.contains(DAVLogLevelWarning, "Cannot set storage size to 24575 bytes, minimum value is 24576 bytes"));
+    EXPECT_TRUE(
+        messages.contains(DAVLogLevelWarning, "Cannot set storage size to 24575 bytes, minimum value is 24576 bytes"));
 
     DAVDerAvedur::setMaxStorageSize(24576, answer);
     DAVDerAvedur::setMaxStorageSize(1 << 20, answer);
     EXPECT_EQ(answers, (std::vector<bool>{false, false}));
-    EXPECT_TRUE(messages.contains(DAVLogLevelWarning, "setMaxStorageSize:completionHandler: may only be called once per app launch"));
+    EXPECT_TRUE(messages.contains(DAVLogLevelWarning,
+                                  "setMaxStorageSize:completionHandler: may only be called once per app launch"));
     DAVDerAvedur::setMaxStorageSize(1 << 20, nullptr);  // nothing to call back
 
     DAVDerAvedur::configureWithAppSecret(std::string(kAppSecret));
@@ -259,7 +272,8 @@ TEST_F(DerAvedurEntry, StorageSizeIsSetOnceBeforeConfiguration) {
     DAVDerAvedur::configureWithAppSecret(std::string(kAppSecret));
     DAVDerAvedur::setMaxStorageSize(1 << 20, answer);
     EXPECT_EQ(answers.back(), false);
-    EXPECT_TRUE(messages.contains(DAVLogLevelWarning, "Unable to set storage size after the application has configured Der Avedur"));
+    EXPECT_TRUE(messages.contains(DAVLogLevelWarning,
+                                  "Unable to set storage size after the application has configured Der Avedur"));
 }
 
 TEST_F(DerAvedurEntry, WhileDisabledStartServiceLogsWaitAndStoredLogsAreGone) {

@@ -24,8 +24,8 @@ struct LoggedMessage {
 class MessageRecorder {
 public:
     MessageRecorder() {
-        DAVLogger::setLogHandler([this](const DAVLogMessageProvider& message, DAVLogLevel level,
-                                        const std::string& tag, const char*, const char*, unsigned) {
+        DAVLogger::setLogHandler([this](const DAVLogMessageProvider& message, DAVLogLevel level, const std::string& tag,
+                                        const char*, const char*, unsigned) {
             std::lock_guard<std::mutex> guard(lock_);
             messages_.push_back({level, tag, message ? message() : std::string()});
         });

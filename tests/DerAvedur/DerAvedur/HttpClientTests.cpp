@@ -23,12 +23,13 @@ protected:
 
     void send(const std::string& body, std::vector<double> retryIntervals, std::string url = {}) {
         const Foundation::Data data(body.begin(), body.end());
-        client->sendAsync(url.empty() ? server->url() + "/logs" : url, "POST", {{"Content-Type", "application/json"}},
-                          data, retryIntervals, true,
-                          [this](const std::optional<Foundation::Data>& body, const std::optional<DAVHttpResponse>& response,
-                                 const std::optional<Foundation::Error>& error) {
-                              answers.push_back({body, response, error});
-                          });
+        client->sendAsync(
+            url.empty() ? server->url() + "/logs" : url, "POST", {{"Content-Type", "application/json"}}, data,
+            retryIntervals, true,
+            [this](const std::optional<Foundation::Data>& body, const std::optional<DAVHttpResponse>& response,
+                   const std::optional<Foundation::Error>& error) {
+                answers.push_back({body, response, error});
+            });
     }
 
     std::unique_ptr<Foundation::TestExecutor> executor = Foundation::TestExecutor::install();

@@ -68,9 +68,8 @@ inline std::optional<std::string> gunzip(const std::string& bytes) {
 class IngestionServer {
 public:
     IngestionServer() {
-        server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
-            handle(request, response);
-        });
+        server_.Post(
+            ".*", [this](const httplib::Request& request, httplib::Response& response) { handle(request, response); });
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         // stop() is ignored until the loop runs.

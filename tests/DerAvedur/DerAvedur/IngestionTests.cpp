@@ -160,9 +160,9 @@ TEST_F(Ingestion, CollectorBatchIsJsonLinesAddressedByItsTokens) {
 TEST_F(Ingestion, SendUrlIsBuiltFromBasePathAndQuery) {
     EXPECT_EQ(DAVHttpIngestion::buildURLWithBaseURL("https://ingestion.invalid", "/logs", {}),
               "https://ingestion.invalid/logs");
-    EXPECT_EQ(DAVHttpIngestion::buildURLWithBaseURL(
-                  "https://ingestion.invalid", "/logs",
-                  Foundation::Dictionary{{"api-version", Foundation::Value("1.0.0")}, {"a b", Foundation::Value("c\"d")}}),
+    EXPECT_EQ(DAVHttpIngestion::buildURLWithBaseURL("https://ingestion.invalid", "/logs",
+                                                    Foundation::Dictionary{{"api-version", Foundation::Value("1.0.0")},
+                                                                           {"a b", Foundation::Value("c\"d")}}),
               "https://ingestion.invalid/logs?api-version=1.0.0&a%20b=c%22d");
 
     DAVTest::MessageRecorder messages;
@@ -172,8 +172,9 @@ TEST_F(Ingestion, SendUrlIsBuiltFromBasePathAndQuery) {
     EXPECT_EQ(ingestion->baseURL(), "http://user:pw@127.0.0.1:8443/base");
     ingestion->setBaseURL("no url at all");
     EXPECT_EQ(ingestion->sendURL(), "http://user:pw@127.0.0.1:8443/base/logs?api-version=1.0.0");
-    EXPECT_TRUE(messages.contains(DAVLogLevelInfo, "Failed to update HTTP URL "
-                                                   "http://user:pw@127.0.0.1:8443/base/logs?api-version=1.0.0 with no url at all"));
+    EXPECT_TRUE(messages.contains(DAVLogLevelInfo,
+                                  "Failed to update HTTP URL "
+                                  "http://user:pw@127.0.0.1:8443/base/logs?api-version=1.0.0 with no url at all"));
 }
 
 TEST_F(Ingestion, ETagIsFoundInAnyLetterCase) {
@@ -208,7 +209,8 @@ TEST_F(Ingestion, TracesNeverShowASecret) {
     }
     EXPECT_TRUE(sawSecretHeader);
     EXPECT_TRUE(sawResponse);
-    EXPECT_TRUE(messages.containsPrefix(DAVLogLevelVerbose, "Headers: Client-Version = ACS-iOS-ObjectiveC-no-4.1.1-no, "));
+    EXPECT_TRUE(
+        messages.containsPrefix(DAVLogLevelVerbose, "Headers: Client-Version = ACS-iOS-ObjectiveC-no-4.1.1-no, "));
 }
 
 }  // namespace

@@ -53,13 +53,13 @@ Batch load(DAVLogDBStorage& storage, const std::string& groupId, std::size_t lim
            const std::optional<std::vector<std::string>>& excluded = std::nullopt) {
     Batch batch;
     int calls = 0;
-    batch.more = storage.loadLogsWithGroupId(groupId, limit, excluded,
-                                             [&](const std::vector<std::shared_ptr<DAVLog>>& logs,
-                                                 const std::optional<std::string>& batchId) {
-                                                 ++calls;
-                                                 batch.logs = logs;
-                                                 batch.batchId = batchId;
-                                             });
+    batch.more = storage.loadLogsWithGroupId(
+        groupId, limit, excluded,
+        [&](const std::vector<std::shared_ptr<DAVLog>>& logs, const std::optional<std::string>& batchId) {
+            ++calls;
+            batch.logs = logs;
+            batch.batchId = batchId;
+        });
     EXPECT_EQ(calls, 1);
     for (const auto& log : batch.logs) batch.markers.push_back(markerOf(log));
     return batch;
@@ -85,7 +85,9 @@ public:
         sqlite3_finalize(statement);
         return out;
     }
-    void exec(const std::string& sql) { EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK); }
+    void exec(const std::string& sql) {
+        EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    }
 
 private:
     sqlite3* db_ = nullptr;
@@ -150,7 +152,8 @@ TEST(LogStore, BatchesComeInPriorityThenAgeOrderAndSurviveReopening) {
 
 TEST(LogStore, LoadingSkipsLogsHandedOutUntilTheirBatchIsDeleted) {
     DAVLogDBStorage storage(testFile());
-    for (int i = 0; i < 51; ++i) ASSERT_TRUE(storage.saveLog(makeLog("l" + std::to_string(i)), "Analytics", DAVFlagsNormal));
+    for (int i = 0; i < 51; ++i)
+        ASSERT_TRUE(storage.saveLog(makeLog("l" + std::to_string(i)), "Analytics", DAVFlagsNormal));
     Batch first = load(storage, "Analytics", 50);
     EXPECT_EQ(first.logs.size(), 50u);
     EXPECT_TRUE(first.more);
@@ -245,7 +248,8 @@ TEST(LogStore, ExcludedTargetKeysHoldBackTheirLogsAndThoseWithoutKey) {
     ASSERT_TRUE(storage.saveLog(makeCommonSchemaLog("c1", "keyC-t"), "G", DAVFlagsNormal));
 
     EXPECT_EQ(load(storage, "G", 10, std::vector<std::string>{"keyA", "keyC"}).markers, std::vector<std::string>{"b1"});
-    EXPECT_EQ(load(storage, "G", 10, std::vector<std::string>{}).markers, (std::vector<std::string>{"a1", "plain", "c1"}));
+    EXPECT_EQ(load(storage, "G", 10, std::vector<std::string>{}).markers,
+              (std::vector<std::string>{"a1", "plain", "c1"}));
 }
 
 TEST(LogStore, UndecodableRowsAreDeletedAndBadTokensReported) {
@@ -307,8 +311,9 @@ TEST(LogStore, ABatchIsReadThroughAnIndexWithoutSortingTheBacklog) {
     EXPECT_EQ(raw.rows("SELECT sql FROM sqlite_master WHERE name = 'ix_logs_groupId_priority_id'")[0][0],
               "CREATE INDEX \"ix_logs_groupId_priority_id\" ON \"logs\" (\"groupId\", \"priority\" DESC, \"id\")");
     std::string plan;
-    for (const auto& row : raw.rows("EXPLAIN QUERY PLAN SELECT * FROM \"logs\" WHERE \"groupId\" = 'G' AND \"id\" NOT IN "
-                                    "(1, 2) ORDER BY \"priority\" DESC, \"id\" ASC LIMIT 51"))
+    for (const auto& row :
+         raw.rows("EXPLAIN QUERY PLAN SELECT * FROM \"logs\" WHERE \"groupId\" = 'G' AND \"id\" NOT IN "
+                  "(1, 2) ORDER BY \"priority\" DESC, \"id\" ASC LIMIT 51"))
         plan += row.back() + "\n";
     EXPECT_NE(plan.find("USING INDEX ix_logs_groupId_priority_id"), std::string::npos) << plan;
     EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
@@ -320,8 +325,9 @@ TEST(LogStore, AnEarlierFileGainsTheIndexAndStaysReadable) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     {
         RawDatabase raw(path);
-        raw.exec("CREATE TABLE \"logs\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"groupId\" TEXT NOT NULL, \"log\" "
-                 "TEXT NOT NULL, \"targetToken\" TEXT, \"targetKey\" TEXT, \"priority\" INTEGER)");
+        raw.exec(
+            "CREATE TABLE \"logs\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"groupId\" TEXT NOT NULL, \"log\" "
+            "TEXT NOT NULL, \"targetToken\" TEXT, \"targetKey\" TEXT, \"priority\" INTEGER)");
         raw.exec("CREATE INDEX \"ix_logs_priority\" ON \"logs\" (\"priority\")");
         raw.exec("PRAGMA user_version = 5");
     }
@@ -349,7 +355,8 @@ TEST(LogStoreCapacity, ALogAsLargeAsTheWholeDatabaseIsRefused) {
     const long estimate = 17000 + (24576 - base64Size(17000)) * 3 / 4;
     std::shared_ptr<DAVLogWithProperties> exact;
     for (long padding = estimate - 12; padding <= estimate + 12 && !exact; ++padding)
-        if (base64Size(static_cast<std::size_t>(padding)) == 24576) exact = makeLog("big", static_cast<std::size_t>(padding));
+        if (base64Size(static_cast<std::size_t>(padding)) == 24576)
+            exact = makeLog("big", static_cast<std::size_t>(padding));
     ASSERT_TRUE(exact);
     DAVTest::MessageRecorder recorder;
     EXPECT_FALSE(storage.saveLog(exact, "G", DAVFlagsCritical));
@@ -419,9 +426,11 @@ TEST(LogStoreCapacity, EvictedLogsAreHandedBackAndLogsInFlightAreKept) {
     for (const auto& entry : evicted) EXPECT_NE(markerOf(entry.log).substr(0, 2), "a0");
     std::size_t warnings = 0;
     for (const auto& message : recorder.messages())
-        warnings += message.level == DAVLogLevelWarning && message.text.rfind("Log storage was over capacity, ", 0) == 0;
+        warnings +=
+            message.level == DAVLogLevelWarning && message.text.rfind("Log storage was over capacity, ", 0) == 0;
     EXPECT_EQ(warnings, 1u);
-    EXPECT_TRUE(recorder.contains(DAVLogLevelWarning, "Log storage was over capacity, " + std::to_string(evicted.size()) +
+    EXPECT_TRUE(recorder.contains(DAVLogLevelWarning, "Log storage was over capacity, " +
+                                                          std::to_string(evicted.size()) +
                                                           " oldest log(s) with equal or lower priority deleted."));
     storage.deleteLogsWithBatchId(*inFlight.batchId, "A");
     EXPECT_EQ(storage.countLogs() + evicted.size(), 34u - 3u);
@@ -440,8 +449,8 @@ TEST(LogStoreCapacity, ANormalLogCannotEvictCriticalOnes) {
     const std::size_t count = storage.countLogs();
     recorder.clear();
     EXPECT_FALSE(storage.saveLog(makeLog("normal", 1500), "G", DAVFlagsNormal));
-    EXPECT_TRUE(recorder.contains(DAVLogLevelError,
-                                  "Storage is full and no logs with equal or lower priority exist; discarding the log."));
+    EXPECT_TRUE(recorder.contains(
+        DAVLogLevelError, "Storage is full and no logs with equal or lower priority exist; discarding the log."));
     EXPECT_FALSE(recorder.containsPrefix(DAVLogLevelDebug, "Deleted a log with id"));
     EXPECT_EQ(storage.countLogs(), count);
 }
@@ -463,7 +472,8 @@ TEST(LogStoreReliability, AFileThatIsNoDatabaseIsSetAsideAndANewOneUsed) {
     EXPECT_EQ(storage.setAsideFiles()[0].rfind(*path + ".damaged-", 0), 0u);
     EXPECT_EQ(storage.setAsideFiles()[0].size(), path->size() + std::string(".damaged-20231114-221320").size());
     EXPECT_TRUE(readFile(storage.setAsideFiles()[0]) == bytes);
-    EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelError, "The database \"" + file + "\" is damaged (SQLite result 26); it was set aside as \""));
+    EXPECT_TRUE(recorder.containsPrefix(
+        DAVLogLevelError, "The database \"" + file + "\" is damaged (SQLite result 26); it was set aside as \""));
 }
 
 // The offset of a page in the middle of the "logs" table's leaves.
@@ -485,8 +495,9 @@ TEST(LogStoreReliability, ADamagedPageIsSetAsideAndTheReadableLogsSalvaged) {
         std::vector<DAVLogToStore> logs;
         for (int i = 0; i < 60; ++i) {
             markers.push_back("m" + std::to_string(i));
-            logs.push_back({i % 3 ? std::shared_ptr<DAVLog>(makeLog(markers.back()))
-                                  : std::shared_ptr<DAVLog>(makeCommonSchemaLog(markers.back(), "key-" + markers.back())),
+            logs.push_back({i % 3
+                                ? std::shared_ptr<DAVLog>(makeLog(markers.back()))
+                                : std::shared_ptr<DAVLog>(makeCommonSchemaLog(markers.back(), "key-" + markers.back())),
                             DAVFlagsNormal});
         }
         auto stored = storage.saveLogs(logs, "G", nullptr);
@@ -506,14 +517,15 @@ TEST(LogStoreReliability, ADamagedPageIsSetAsideAndTheReadableLogsSalvaged) {
     Batch batch = load(storage, "G", 100);
     ASSERT_EQ(storage.setAsideFiles().size(), 1u);
     EXPECT_TRUE(readFile(storage.setAsideFiles()[0]).substr(damaged, 4096) == std::string(4096, '\xff'));
-    EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelError, "The database \"" + copy + "\" is damaged (SQLite result 11)"));
+    EXPECT_TRUE(
+        recorder.containsPrefix(DAVLogLevelError, "The database \"" + copy + "\" is damaged (SQLite result 11)"));
     EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelWarning, "Salvaged "));
     // Only the logs of the damaged page are gone; the rest load, in order, tokens and all.
     EXPECT_GE(batch.markers.size(), 50u);
     EXPECT_LT(batch.markers.size(), 60u);
-    EXPECT_TRUE(std::is_sorted(batch.markers.begin(), batch.markers.end(), [](const std::string& a, const std::string& b) {
-        return std::stoi(a.substr(1)) < std::stoi(b.substr(1));
-    }));
+    EXPECT_TRUE(std::is_sorted(
+        batch.markers.begin(), batch.markers.end(),
+        [](const std::string& a, const std::string& b) { return std::stoi(a.substr(1)) < std::stoi(b.substr(1)); }));
     for (std::size_t i = 0; i < batch.logs.size(); ++i) {
         if (std::dynamic_pointer_cast<DAVCommonSchemaLog>(batch.logs[i])) {
             EXPECT_EQ(batch.logs[i]->transmissionTargetTokens(), std::set<std::string>{"key-" + batch.markers[i]});

@@ -55,8 +55,8 @@ TEST_F(LoggerTest, AFilteredMessageIsNeverBuilt) {
 
 TEST_F(LoggerTest, HandlerAndLevelMarkTheLevelAsUserDefined) {
     EXPECT_FALSE(DAVLogger::isUserDefinedLogLevel());
-    DAVLogger::setLogHandler([](const DAVLogMessageProvider&, DAVLogLevel, const std::string&, const char*,
-                                const char*, unsigned) {});
+    DAVLogger::setLogHandler(
+        [](const DAVLogMessageProvider&, DAVLogLevel, const std::string&, const char*, const char*, unsigned) {});
     EXPECT_TRUE(DAVLogger::isUserDefinedLogLevel());
     EXPECT_EQ(DAVLogger::currentLogLevel(), DAVLogLevelAssert);
 

@@ -199,7 +199,7 @@ TEST(CommonSchema, ValidityNeedsTimestampVerAndNameButNoDevice) {
 
 TEST(CommonSchema, TimeZoneAndOsVersionTexts) {
     const std::pair<std::int64_t, const char*> zones[] = {
-        {120, "+02:00"}, {-210, "-03:30"}, {0, "+00:00"}, {-30, "-00:30"}, {-1, "-00:01"},
+        {120, "+02:00"}, {-210, "-03:30"}, {0, "+00:00"},   {-30, "-00:30"},  {-1, "-00:01"},
         {-59, "-00:59"}, {59, "+00:59"},   {345, "+05:45"}, {-600, "-10:00"}, {840, "+14:00"},
     };
     for (const auto& [minutes, text] : zones) EXPECT_EQ(DAVTimeZoneOffsetText(minutes), text) << minutes;
@@ -316,13 +316,14 @@ TEST(LogArchive, EveryCommonSchemaExtensionFieldKeepsItsKeyOrderAndRoundTrips) {
     ext->locExt = std::make_shared<DAVLocExtension>();
     ext->locExt->tz = "+01:00";
 
-    EXPECT_EQ(Foundation::toJSON(ext->serializeToDictionary()).dump(),
-              R"J({"metadata":{"f":{"n":4}},"protocol":{"ticketKeys":["t1","t2"],"devMake":"LENOVO",)J"
-              R"J("devModel":"ThinkPad X1"},"user":{"localId":"c:alice","locale":"en-GB"},"device":{"localId":"d:42"},)J"
-              R"J("os":{"name":"Debian GNU/Linux","ver":"Version 12"},"app":{"id":"I:com.tarnwick.vexil","ver":"1.0.0",)J"
-              R"J("name":"Vexil","locale":"en","userId":"c:alice"},"net":{"provider":"carrier"},)J"
-              R"J("sdk":{"libVer":"deravedur.macos-4.1.1","epoch":"epoch-1","seq":7,)J"
-              R"J("installId":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F"},"loc":{"tz":"+01:00"}})J");
+    EXPECT_EQ(
+        Foundation::toJSON(ext->serializeToDictionary()).dump(),
+        R"J({"metadata":{"f":{"n":4}},"protocol":{"ticketKeys":["t1","t2"],"devMake":"LENOVO",)J"
+        R"J("devModel":"ThinkPad X1"},"user":{"localId":"c:alice","locale":"en-GB"},"device":{"localId":"d:42"},)J"
+        R"J("os":{"name":"Debian GNU/Linux","ver":"Version 12"},"app":{"id":"I:com.tarnwick.vexil","ver":"1.0.0",)J"
+        R"J("name":"Vexil","locale":"en","userId":"c:alice"},"net":{"provider":"carrier"},)J"
+        R"J("sdk":{"libVer":"deravedur.macos-4.1.1","epoch":"epoch-1","seq":7,)J"
+        R"J("installId":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F"},"loc":{"tz":"+01:00"}})J");
 
     auto data = DAVUtility::archiveKeyedData(Foundation::Value(ext));
     ASSERT_TRUE(data);
@@ -565,7 +566,8 @@ TEST(LogFields, GoldenJsonOfBaseAndCommonSchemaLogs) {
     const std::string device = Foundation::toJSON(makeDevice()->serializeToDictionary()).dump();
     EXPECT_EQ(fullBaseLog()->serializeLogWithPrettyPrinting(false),
               R"J({"type":"custom","timestamp":"2023-11-14T22:13:20.123Z","sid":"S1",)J"
-              R"J("distributionGroupId":"group-1","userId":"alice","device":)J" + device + "}");
+              R"J("distributionGroupId":"group-1","userId":"alice","device":)J" +
+                  device + "}");
     EXPECT_EQ(DAVAbstractLog().serializeLogWithPrettyPrinting(false), "{}");
 
     // None of the base keys but the timestamp, as "time"; no "popSample" or "cV".
@@ -591,9 +593,9 @@ TEST(LogFields, ArchiveRecordsKeepTheirKeysInOrder) {
     cs.insert(cs.end(), {"ver", "name", "popSample", "iKey", "flags", "cV", "ext", "data"});
     EXPECT_EQ(DAVTest::archivedRecordKeys(Foundation::Value(fullCommonSchemaLog()))["DAVCommonSchemaLog"], cs);
     // The sampling rate and the flags are written even when they hold their defaults.
-    EXPECT_EQ(DAVTest::archivedRecordKeys(
-                  Foundation::Value(std::make_shared<DAVCommonSchemaLog>()))["DAVCommonSchemaLog"],
-              (Keys{"popSample", "flags"}));
+    EXPECT_EQ(
+        DAVTest::archivedRecordKeys(Foundation::Value(std::make_shared<DAVCommonSchemaLog>()))["DAVCommonSchemaLog"],
+        (Keys{"popSample", "flags"}));
     auto plain = DAVTest::archiveRoundTrip(std::make_shared<DAVCommonSchemaLog>());
     ASSERT_TRUE(plain);
     EXPECT_EQ(plain->popSample, 100);
@@ -605,18 +607,17 @@ TEST(LogFields, EveryFieldOfBaseAndCommonSchemaLogsCountsAndSurvivesTheArchive) 
         SCOPED_TRACE("DAVAbstractLog");
         using L = DAVAbstractLog;
         DAVTest::checkFieldChanges<L>(
-            fullBaseLog, {
-                             {"type", [](L& l) { l.setType(std::nullopt); }, "type"},
-                             {"timestamp", [](L& l) { l.setTimestamp(std::nullopt); }, "timestamp"},
-                             {"timestamp later", [](L& l) { l.setTimestamp(Foundation::Date{kTime + 1e-5}); },
-                              nullptr},
-                             {"sid", [](L& l) { l.setSid(std::nullopt); }, "sid"},
-                             {"distributionGroupId", [](L& l) { l.setDistributionGroupId(std::nullopt); },
-                              "distributionGroupId"},
-                             {"userId", [](L& l) { l.setUserId(std::nullopt); }, "userId"},
-                             {"device", [](L& l) { l.setDevice(nullptr); }, "device"},
-                             {"device field", [](L& l) { l.device()->model = "Other"; }, nullptr},
-                         });
+            fullBaseLog,
+            {
+                {"type", [](L& l) { l.setType(std::nullopt); }, "type"},
+                {"timestamp", [](L& l) { l.setTimestamp(std::nullopt); }, "timestamp"},
+                {"timestamp later", [](L& l) { l.setTimestamp(Foundation::Date{kTime + 1e-5}); }, nullptr},
+                {"sid", [](L& l) { l.setSid(std::nullopt); }, "sid"},
+                {"distributionGroupId", [](L& l) { l.setDistributionGroupId(std::nullopt); }, "distributionGroupId"},
+                {"userId", [](L& l) { l.setUserId(std::nullopt); }, "userId"},
+                {"device", [](L& l) { l.setDevice(nullptr); }, "device"},
+                {"device field", [](L& l) { l.device()->model = "Other"; }, nullptr},
+            });
     }
     {
         SCOPED_TRACE("DAVCommonSchemaLog");

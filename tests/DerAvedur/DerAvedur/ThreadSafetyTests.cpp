@@ -54,7 +54,8 @@ TEST(ThreadSafety, MigrationMapAndArchivesAcrossThreads) {
     std::atomic<int> decoded{0};
     runTogether(4, [&](int t) {
         for (int i = 0; i < 50; ++i) {
-            DAVUtility::addMigrationClasses({{"Old" + std::to_string(t) + "_" + std::to_string(i), "DAVLogWithProperties"}});
+            DAVUtility::addMigrationClasses(
+                {{"Old" + std::to_string(t) + "_" + std::to_string(i), "DAVLogWithProperties"}});
             if (DAVUtility::unarchiveKeyedData(*data).isObject()) ++decoded;
         }
     });

@@ -70,7 +70,8 @@ TEST(UtilityStrings, HashJsonAndMasking) {
     EXPECT_EQ(DAVUtility::obfuscateString(std::nullopt, "x", "y"), std::nullopt);
     DAVTest::MessageRecorder recorder;
     EXPECT_EQ(DAVUtility::obfuscateString("text", "([unclosed", "y"), std::nullopt);
-    EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelError, "Couldn't create regular expression with pattern\"([unclosed\": "));
+    EXPECT_TRUE(
+        recorder.containsPrefix(DAVLogLevelError, "Couldn't create regular expression with pattern\"([unclosed\": "));
 }
 
 TEST(UtilityDates, IsoTextsAreUtcWithMilliseconds) {
@@ -89,7 +90,8 @@ TEST(UtilityDates, IsoTextsAreUtcWithMilliseconds) {
 
 Foundation::Dictionary numbered(int count) {
     Foundation::Dictionary properties;
-    for (int i = 0; i < count; ++i) properties.set("key" + std::to_string(i), Foundation::Value("v" + std::to_string(i)));
+    for (int i = 0; i < count; ++i)
+        properties.set("key" + std::to_string(i), Foundation::Value("v" + std::to_string(i)));
     return properties;
 }
 
@@ -105,9 +107,11 @@ TEST(UtilityProperties, AtMostTwentyValidPairsAreKept) {
     EXPECT_EQ(result.keys().front(), "key0");
     EXPECT_EQ(result.keys().back(), "key19");
     EXPECT_FALSE(result.contains("number"));
-    EXPECT_TRUE(recorder.contains(DAVLogLevelWarning,
-                                  "Event 'Color Picked' : a property key cannot be null or empty. Property will be skipped."));
-    EXPECT_EQ(recorder.count("Event 'Color Picked' : properties cannot contain more than 20 items. Skipping other properties."),
+    EXPECT_TRUE(
+        recorder.contains(DAVLogLevelWarning,
+                          "Event 'Color Picked' : a property key cannot be null or empty. Property will be skipped."));
+    EXPECT_EQ(recorder.count(
+                  "Event 'Color Picked' : properties cannot contain more than 20 items. Skipping other properties."),
               1u);
 
     recorder.clear();
@@ -125,9 +129,10 @@ TEST(UtilityProperties, LongKeysAndValuesAreCutToWholeCharacters) {
     ASSERT_EQ(result.size(), 1u);
     EXPECT_EQ(result.keys().front(), key125);
     EXPECT_EQ(result[key125].asString(), std::string(125, 'v'));
-    EXPECT_TRUE(recorder.contains(DAVLogLevelWarning, "Event 'Name' : property " + key126 +
-                                                          " : property key length cannot be longer than 125 characters. "
-                                                          "Property key will be truncated."));
+    EXPECT_TRUE(
+        recorder.contains(DAVLogLevelWarning, "Event 'Name' : property " + key126 +
+                                                  " : property key length cannot be longer than 125 characters. "
+                                                  "Property key will be truncated."));
     // The value warning names the key as already cut.
     EXPECT_TRUE(recorder.contains(DAVLogLevelWarning, "Event 'Name' : property '" + key125 +
                                                           "' : property value cannot be longer than 125 characters. "

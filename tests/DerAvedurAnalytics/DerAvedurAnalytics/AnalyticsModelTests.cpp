@@ -46,8 +46,9 @@ TEST(AnalyticsLogJson, EventPageAndStartSessionLogs) {
     EXPECT_EQ(Foundation::toJSON(event->typedProperties->properties().front()->serializeToDictionary()).dump(),
               R"J({"type":"string","name":"colour","value":"#000000"})J");
     event->typedProperties = std::make_shared<DAVEventProperties>();
-    EXPECT_EQ(event->serializeLogWithPrettyPrinting(false),
-              R"J({"type":"event","timestamp":"2023-11-14T22:13:20.123Z","sid":"S1","name":"Color Picked","id":"E1"})J");
+    EXPECT_EQ(
+        event->serializeLogWithPrettyPrinting(false),
+        R"J({"type":"event","timestamp":"2023-11-14T22:13:20.123Z","sid":"S1","name":"Color Picked","id":"E1"})J");
 
     DAVPageLog page;
     page.name = "Library";
@@ -114,7 +115,7 @@ TEST(AnalyticsCommonSchema, EventNameAndPropertiesBecomeTheDataPartWithTypes) {
     event->typedProperties->setString("picker", "source.tool");
     event->typedProperties->setInt64(7, "source.screen");
     event->typedProperties->setString("clash", "source.tool.inner");  // "source.tool" is a value already
-    event->typedProperties->setString("orphan", "baseType");         // no baseData
+    event->typedProperties->setString("orphan", "baseType");          // no baseData
     event->addTransmissionTargetToken("tenant-secret");
 
     auto logs = event->toCommonSchemaLogsWithFlags(DAVFlagsCritical);
@@ -137,8 +138,8 @@ TEST(AnalyticsCommonSchema, EventNameAndPropertiesBecomeTheDataPartWithTypes) {
     base->typedProperties->setString("Custom", "baseType");
     base->typedProperties->setInt64(1, "baseData.level");
     base->addTransmissionTargetToken("tenant-secret");
-    EXPECT_EQ(Foundation::toJSON(
-                  base->toCommonSchemaLogsWithFlags(DAVFlagsNormal)[0]->serializeToDictionary())["data"].dump(),
+    EXPECT_EQ(Foundation::toJSON(base->toCommonSchemaLogsWithFlags(DAVFlagsNormal)[0]->serializeToDictionary())["data"]
+                  .dump(),
               R"J({"baseType":"Custom","baseData":{"level":1},"note":"v"})J");
 }
 

@@ -108,8 +108,8 @@ protected:
     // Lets the units' timers fire and waits until `requests` have been answered.
     void sendAndSettle(std::size_t requests, double seconds = 3) {
         executor->advance(seconds);
-        ASSERT_TRUE(executor->runUntil(
-            [&] { return server->answeredCount() >= requests && client->callsInProgress() == 0; }));
+        ASSERT_TRUE(
+            executor->runUntil([&] { return server->answeredCount() >= requests && client->callsInProgress() == 0; }));
         executor->drain();
     }
 
@@ -306,8 +306,8 @@ TEST_F(AnalyticsService, TheTransmissionIntervalIsCheckedAndFixedAtStart) {
     EXPECT_EQ(analytics()->criticalChannelUnit()->configuration()->flushInterval(), 3u);
     DAVAnalytics::setTransmissionInterval(60);
     EXPECT_EQ(DAVAnalytics::transmissionInterval(), 86400u);
-    EXPECT_TRUE(messages.contains(DAVLogLevelError,
-                                  "The transmission interval should be set before the DAVAnalytics service is started."));
+    EXPECT_TRUE(messages.contains(
+        DAVLogLevelError, "The transmission interval should be set before the DAVAnalytics service is started."));
 }
 
 TEST_F(AnalyticsService, DisablingEmptiesBothUnitsStopsTheSessionAndTracksNothing) {
@@ -375,11 +375,11 @@ TEST_F(AnalyticsService, TheDelegateHearsOfEventsAndPagesOnFailureAndOnSuccess) 
     DAVAnalytics::trackEvent("Show Magnifier");
     executor->drain();
     sendAndSettle(9);
-    EXPECT_EQ(delegate->calls(),
-              (std::vector<std::string>{"willSendEvent Color Picked", "willSendPage Library", "failedEvent Color Picked",
-                                        "failedPage Library", "willSendEvent Color Picked", "willSendPage Library",
-                                        "willSendEvent Show Magnifier", "succeededEvent Color Picked",
-                                        "succeededPage Library", "succeededEvent Show Magnifier"}));
+    EXPECT_EQ(delegate->calls(), (std::vector<std::string>{
+                                     "willSendEvent Color Picked", "willSendPage Library", "failedEvent Color Picked",
+                                     "failedPage Library", "willSendEvent Color Picked", "willSendPage Library",
+                                     "willSendEvent Show Magnifier", "succeededEvent Color Picked",
+                                     "succeededPage Library", "succeededEvent Show Magnifier"}));
 }
 
 TEST_F(AnalyticsService, APausedServiceKeepsItsLogsUntilResumed) {

@@ -30,19 +30,39 @@ TEST(AnalyticsValidation, NamesKeysValuesAndCountsAreCutAsTheServiceExpects) {
 
     const std::vector<Case> cases = {
         {"name of 256", text(256, 'n'), {}, text(256, 'n'), {}, DAVLogLevelWarning, ""},
-        {"name of 257", text(257, 'n'), {}, text(256, 'n'), {}, DAVLogLevelWarning,
+        {"name of 257",
+         text(257, 'n'),
+         {},
+         text(256, 'n'),
+         {},
+         DAVLogLevelWarning,
          "event '" + text(257, 'n') + "' : name length cannot be longer than 256 characters. Name will be truncated."},
         {"empty name", std::string(), {}, std::nullopt, {}, DAVLogLevelError, "event name cannot be null or empty"},
         {"no name", std::nullopt, {}, std::nullopt, {}, DAVLogLevelError, "event name cannot be null or empty"},
         {"key of 125", "e", {{text(125), "v"}}, "e", {{text(125), "v"}}, DAVLogLevelWarning, ""},
-        {"key of 126", "e", {{text(126), "v"}}, "e", {{text(124), "v"}}, DAVLogLevelWarning,
+        {"key of 126",
+         "e",
+         {{text(126), "v"}},
+         "e",
+         {{text(124), "v"}},
+         DAVLogLevelWarning,
          "Typed property '" + text(126) +
              "': key length cannot exceed 125 characters. Property value will be truncated."},
         {"value of 125", "e", {{"k", text(125, 'v')}}, "e", {{"k", text(125, 'v')}}, DAVLogLevelWarning, ""},
-        {"value of 126", "e", {{"k", text(126, 'v')}}, "e", {{"k", text(124, 'v')}}, DAVLogLevelWarning,
+        {"value of 126",
+         "e",
+         {{"k", text(126, 'v')}},
+         "e",
+         {{"k", text(124, 'v')}},
+         DAVLogLevelWarning,
          "Typed property value length cannot exceed 125 characters. Property value will be truncated."},
-        {"cut never splits a character", "e", {{"k", text(123, 'v') + smile + "x"}}, "e", {{"k", text(123, 'v')}},
-         DAVLogLevelWarning, "Typed property value length cannot exceed 125 characters. Property value will be truncated."},
+        {"cut never splits a character",
+         "e",
+         {{"k", text(123, 'v') + smile + "x"}},
+         "e",
+         {{"k", text(123, 'v')}},
+         DAVLogLevelWarning,
+         "Typed property value length cannot exceed 125 characters. Property value will be truncated."},
         {"21 properties", "e", twentyOne, "e", twenty, DAVLogLevelWarning,
          "Typed properties cannot contain more than 20 items. Skipping other properties."},
         {"20 properties", "e", twenty, "e", twenty, DAVLogLevelWarning, ""},
@@ -98,7 +118,8 @@ TEST(AnalyticsValidation, PagePropertiesKeepTextAndDropEmptyKeysAndNulls) {
     Foundation::Dictionary input{{"a", "1"}, {"", "x"}, {"n", nullptr}, {"num", 3}, {"empty", ""}};
     Foundation::Dictionary kept = removeInvalidProperties(input);
     EXPECT_EQ(kept, (Foundation::Dictionary{{"a", "1"}, {"empty", ""}}));
-    EXPECT_TRUE(messages.contains(DAVLogLevelWarning, "Event property contains an invalid key, dropping the property."));
+    EXPECT_TRUE(
+        messages.contains(DAVLogLevelWarning, "Event property contains an invalid key, dropping the property."));
     EXPECT_TRUE(messages.contains(DAVLogLevelWarning,
                                   "Event property contains an invalid value for key n, dropping the property."));
     EXPECT_EQ(messages.messages().size(), 2u);

@@ -418,9 +418,9 @@ TEST_F(CrashesService, OldKeysMoveToTheirNewNames) {
 TEST_F(CrashesService, TheTenArchiveClassNamesAreRegisteredForMigration) {
     DAVCrashes::sharedInstance();
     const auto migrations = DAVUtility::migrationClasses();
-    for (const char* name : {"DAVAppleErrorLog", "DAVThread", "DAVWrapperException", "DAVAbstractErrorLog",
-                             "DAVHandledErrorLog", "DAVException", "DAVStackFrame", "DAVBinary",
-                             "DAVErrorAttachmentLog", "DAVErrorReport"}) {
+    for (const char* name :
+         {"DAVAppleErrorLog", "DAVThread", "DAVWrapperException", "DAVAbstractErrorLog", "DAVHandledErrorLog",
+          "DAVException", "DAVStackFrame", "DAVBinary", "DAVErrorAttachmentLog", "DAVErrorReport"}) {
         auto found = migrations.find(name);
         ASSERT_NE(found, migrations.end()) << name;
         EXPECT_EQ(found->second, name);

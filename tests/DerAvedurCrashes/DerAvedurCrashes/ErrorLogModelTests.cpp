@@ -495,18 +495,17 @@ TEST(ErrorLogFields, EveryFrameAndBinaryFieldCountsAndSurvivesTheArchive) {
     }
     {
         SCOPED_TRACE("DAVBinary");
-        checkEveryField<DAVBinary>(fullBinary, {
-                                                   {"id", [](DAVBinary& b) { b.binaryId.reset(); }},
-                                                   {"startAddress", [](DAVBinary& b) { b.startAddress.reset(); }},
-                                                   {"endAddress", [](DAVBinary& b) { b.endAddress.reset(); }},
-                                                   {"name", [](DAVBinary& b) { b.name.reset(); }},
-                                                   {"path", [](DAVBinary& b) { b.path.reset(); }},
-                                                   {"architecture", [](DAVBinary& b) { b.architecture.reset(); }},
-                                                   {"primaryArchitectureId",
-                                                    [](DAVBinary& b) { b.primaryArchitectureId.reset(); }},
-                                                   {"architectureVariantId",
-                                                    [](DAVBinary& b) { b.architectureVariantId.reset(); }},
-                                               });
+        checkEveryField<DAVBinary>(fullBinary,
+                                   {
+                                       {"id", [](DAVBinary& b) { b.binaryId.reset(); }},
+                                       {"startAddress", [](DAVBinary& b) { b.startAddress.reset(); }},
+                                       {"endAddress", [](DAVBinary& b) { b.endAddress.reset(); }},
+                                       {"name", [](DAVBinary& b) { b.name.reset(); }},
+                                       {"path", [](DAVBinary& b) { b.path.reset(); }},
+                                       {"architecture", [](DAVBinary& b) { b.architecture.reset(); }},
+                                       {"primaryArchitectureId", [](DAVBinary& b) { b.primaryArchitectureId.reset(); }},
+                                       {"architectureVariantId", [](DAVBinary& b) { b.architectureVariantId.reset(); }},
+                                   });
     }
 }
 
@@ -542,7 +541,8 @@ TEST(ErrorLogFields, GoldenJsonOfExceptionAndThreadHasEveryKeyInOrder) {
     const std::string frameJson = Foundation::toJSON(fullFrame()->serializeToDictionary()).dump();
     EXPECT_EQ(Foundation::toJSON(fullException()->serializeToDictionary()).dump(),
               R"({"type":"std::runtime_error","message":"bad","stackTrace":"trace","wrapperSdkName":"wrapper",)"
-              R"("frames":[)" + frameJson + R"(],"innerExceptions":[{"type":"inner"}]})");
+              R"("frames":[)" +
+                  frameJson + R"(],"innerExceptions":[{"type":"inner"}]})");
     EXPECT_EQ(Foundation::toJSON(fullThread()->serializeToDictionary()).dump(),
               R"({"id":5,"name":"main","frames":[)" + frameJson + R"(],"exception":{"type":"thrown"}})");
 }
@@ -550,23 +550,24 @@ TEST(ErrorLogFields, GoldenJsonOfExceptionAndThreadHasEveryKeyInOrder) {
 TEST(ErrorLogFields, EveryExceptionAndThreadFieldCountsAndSurvivesTheArchive) {
     {
         SCOPED_TRACE("DAVException");
-        checkEveryField<DAVException>(fullException, {
-            {"type", [](DAVException& e) { e.type.reset(); }},
-            {"message", [](DAVException& e) { e.message.reset(); }},
-            {"stackTrace", [](DAVException& e) { e.stackTrace.reset(); }},
-            {"wrapperSdkName", [](DAVException& e) { e.wrapperSdkName.reset(); }},
-            {"frames", [](DAVException& e) { e.frames.reset(); }},
-            {"innerExceptions", [](DAVException& e) { e.innerExceptions.reset(); }},
-        });
+        checkEveryField<DAVException>(fullException,
+                                      {
+                                          {"type", [](DAVException& e) { e.type.reset(); }},
+                                          {"message", [](DAVException& e) { e.message.reset(); }},
+                                          {"stackTrace", [](DAVException& e) { e.stackTrace.reset(); }},
+                                          {"wrapperSdkName", [](DAVException& e) { e.wrapperSdkName.reset(); }},
+                                          {"frames", [](DAVException& e) { e.frames.reset(); }},
+                                          {"innerExceptions", [](DAVException& e) { e.innerExceptions.reset(); }},
+                                      });
     }
     {
         SCOPED_TRACE("DAVThread");
         checkEveryField<DAVThread>(fullThread, {
-            {"id", [](DAVThread& t) { t.threadId.reset(); }},
-            {"name", [](DAVThread& t) { t.name.reset(); }},
-            {"frames", [](DAVThread& t) { t.frames.reset(); }},
-            {"exception", [](DAVThread& t) { t.exception.reset(); }},
-        });
+                                                   {"id", [](DAVThread& t) { t.threadId.reset(); }},
+                                                   {"name", [](DAVThread& t) { t.name.reset(); }},
+                                                   {"frames", [](DAVThread& t) { t.frames.reset(); }},
+                                                   {"exception", [](DAVThread& t) { t.exception.reset(); }},
+                                               });
     }
     // A nested difference counts too.
     auto other = fullThread();
@@ -595,9 +596,15 @@ std::shared_ptr<DAVErrorAttachmentLog> fullAttachment() {
 }
 
 const std::vector<std::string> kBaseArchiveKeys{"type", "timestamp", "sid", "distributionGroupId", "userId", "device"};
-const std::vector<std::string> kErrorArchiveKeys{"id",          "processId",       "processName",
-                                                 "parentProcessId", "parentProcessName", "errorThreadId",
-                                                 "errorThreadName", "fatal",           "appLaunchTimestamp",
+const std::vector<std::string> kErrorArchiveKeys{"id",
+                                                 "processId",
+                                                 "processName",
+                                                 "parentProcessId",
+                                                 "parentProcessName",
+                                                 "errorThreadId",
+                                                 "errorThreadName",
+                                                 "fatal",
+                                                 "appLaunchTimestamp",
                                                  "architecture"};
 
 std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts) {
@@ -635,13 +642,15 @@ TEST(ErrorLogFields, ArchiveRecordsKeepTheirKeysInOrder) {
     auto full = fullAppleErrorLog();
     full->setDistributionGroupId("group-1");
     EXPECT_EQ(DAVTest::archivedRecordKeys(Foundation::Value(full))["DAVAppleErrorLog"],
-              joined({kBaseArchiveKeys, kErrorArchiveKeys,
+              joined({kBaseArchiveKeys,
+                      kErrorArchiveKeys,
                       {"primaryArchitectureId", "architectureVariantId", "applicationPath", "osExceptionType",
                        "osExceptionCode", "osExceptionAddress", "exceptionType", "exceptionReason",
                        "selectorRegisterValue", "threads", "binaries", "registers", "exception"}}));
     // "fatal" is written even when false.
-    EXPECT_EQ(DAVTest::archivedRecordKeys(Foundation::Value(std::make_shared<DAVAbstractErrorLog>()))["DAVAbstractErrorLog"],
-              (std::vector<std::string>{"fatal"}));
+    EXPECT_EQ(
+        DAVTest::archivedRecordKeys(Foundation::Value(std::make_shared<DAVAbstractErrorLog>()))["DAVAbstractErrorLog"],
+        (std::vector<std::string>{"fatal"}));
     EXPECT_EQ(DAVTest::archivedRecordKeys(Foundation::Value(fullAttachment()))["DAVErrorAttachmentLog"],
               joined({kBaseArchiveKeys, {"id", "errorId", "contentType", "fileName", "data"}}));
 
@@ -675,8 +684,8 @@ TEST(ErrorLogFields, EveryErrorLogAndAttachmentFieldCountsAndSurvivesTheArchive)
                 {"errorThreadName", [](L& l) { l.errorThreadName.reset(); }, "errorThreadName"},
                 {"fatal", [](L& l) { l.fatal = false; }, nullptr},
                 {"appLaunchTimestamp", [](L& l) { l.appLaunchTimestamp.reset(); }, "appLaunchTimestamp"},
-                {"appLaunchTimestamp later",
-                 [](L& l) { l.appLaunchTimestamp = Foundation::Date{1699999990.5 + 1e-5}; }, nullptr},
+                {"appLaunchTimestamp later", [](L& l) { l.appLaunchTimestamp = Foundation::Date{1699999990.5 + 1e-5}; },
+                 nullptr},
                 {"architecture", [](L& l) { l.architecture.reset(); }, "architecture"},
                 {"primaryArchitectureId", [](L& l) { l.primaryArchitectureId.reset(); }, "primaryArchitectureId"},
                 {"architectureVariantId", [](L& l) { l.architectureVariantId.reset(); }, "architectureVariantId"},
@@ -699,18 +708,18 @@ TEST(ErrorLogFields, EveryErrorLogAndAttachmentFieldCountsAndSurvivesTheArchive)
         SCOPED_TRACE("DAVErrorAttachmentLog");
         using A = DAVErrorAttachmentLog;
         DAVTest::checkFieldChanges<A>(
-            fullAttachment, {
-                                {"type", [](A& l) { l.setType(std::nullopt); }, "type"},
-                                {"timestamp", [](A& l) { l.setTimestamp(std::nullopt); }, "timestamp"},
-                                {"distributionGroupId", [](A& l) { l.setDistributionGroupId(std::nullopt); },
-                                 "distributionGroupId"},
-                                {"device", [](A& l) { l.setDevice(nullptr); }, "device"},
-                                {"id", [](A& l) { l.attachmentId.reset(); }, "id"},
-                                {"errorId", [](A& l) { l.errorId.reset(); }, "errorId"},
-                                {"contentType", [](A& l) { l.contentType.reset(); }, "contentType"},
-                                {"fileName", [](A& l) { l.filename.reset(); }, "fileName"},
-                                {"data", [](A& l) { l.data.reset(); }, "data"},
-                                {"data empty", [](A& l) { l.data = Foundation::Data{}; }, nullptr},
-                            });
+            fullAttachment,
+            {
+                {"type", [](A& l) { l.setType(std::nullopt); }, "type"},
+                {"timestamp", [](A& l) { l.setTimestamp(std::nullopt); }, "timestamp"},
+                {"distributionGroupId", [](A& l) { l.setDistributionGroupId(std::nullopt); }, "distributionGroupId"},
+                {"device", [](A& l) { l.setDevice(nullptr); }, "device"},
+                {"id", [](A& l) { l.attachmentId.reset(); }, "id"},
+                {"errorId", [](A& l) { l.errorId.reset(); }, "errorId"},
+                {"contentType", [](A& l) { l.contentType.reset(); }, "contentType"},
+                {"fileName", [](A& l) { l.filename.reset(); }, "fileName"},
+                {"data", [](A& l) { l.data.reset(); }, "data"},
+                {"data empty", [](A& l) { l.data = Foundation::Data{}; }, nullptr},
+            });
     }
 }

@@ -114,9 +114,10 @@ TEST(NSColorListTest, UnwritableOrMalformedFilesAreErrors) {
     EXPECT_EQ(error.domain, "NSCocoaErrorDomain");
     EXPECT_EQ(error.code, 4);
     EXPECT_FALSE(std::filesystem::exists(dir + "/missing"));
-    for (std::string bad : {"", "VexilColorList 2\nname\n", "VexilColorList 1\nname\nsRGB\t1 0\tshort\n",
-                            "VexilColorList 1\nname\nnoSpace\t1 0 0 1\tk\n", "VexilColorList 1\nname\nsRGB\t1 0 0 x\tk\n",
-                            "VexilColorList 1\nname\nsRGB\t1 0 0 1\tk\nsRGB\t1 0 0 1\tk\n"}) {
+    for (std::string bad :
+         {"", "VexilColorList 2\nname\n", "VexilColorList 1\nname\nsRGB\t1 0\tshort\n",
+          "VexilColorList 1\nname\nnoSpace\t1 0 0 1\tk\n", "VexilColorList 1\nname\nsRGB\t1 0 0 x\tk\n",
+          "VexilColorList 1\nname\nsRGB\t1 0 0 1\tk\nsRGB\t1 0 0 1\tk\n"}) {
         std::ofstream(dir + "/bad.clr", std::ios::binary) << bad;
         EXPECT_EQ(NSColorList::listWithContentsOfFile(dir + "/bad.clr", &error), nullptr) << bad;
     }

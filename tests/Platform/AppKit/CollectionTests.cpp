@@ -50,7 +50,8 @@ struct Payload : NSPasteboardWriting, Foundation::Coding {
     Foundation::Value pasteboardPropertyListForType(const std::string& type) const override {
         if (type != kType) return std::string();
         auto self = std::make_shared<Payload>(*this);
-        auto data = Foundation::KeyedArchiver::archivedData(Foundation::Value(std::static_pointer_cast<Foundation::Object>(self)));
+        auto data = Foundation::KeyedArchiver::archivedData(
+            Foundation::Value(std::static_pointer_cast<Foundation::Object>(self)));
         return data ? Foundation::Value(*data) : Foundation::Value();
     }
     static NSPasteboardReadable readable() {
@@ -81,14 +82,16 @@ struct Library : NSCollectionViewDataSource, NSCollectionViewDelegate {
         return item;
     }
     bool canDragItemsAtIndexPaths(NSCollectionView&, const NSIndexPathSet&, const NSEvent&) override { return true; }
-    std::shared_ptr<NSPasteboardWriting> pasteboardWriterForItemAtIndexPath(NSCollectionView&, const NSIndexPath& p) override {
+    std::shared_ptr<NSPasteboardWriting> pasteboardWriterForItemAtIndexPath(NSCollectionView&,
+                                                                            const NSIndexPath& p) override {
         log.push_back("writer");
         auto w = std::make_shared<Payload>();
         w->colour = colours[static_cast<std::size_t>(p.item)];
         w->index = p.item;
         return w;
     }
-    void draggingSessionWillBegin(NSCollectionView& cv, NSDraggingSession&, CGPoint, const NSIndexPathSet& paths) override {
+    void draggingSessionWillBegin(NSCollectionView& cv, NSDraggingSession&, CGPoint,
+                                  const NSIndexPathSet& paths) override {
         log.push_back("begin");
         dragged = paths;
         draggingItem = cv.itemAtIndexPath(*paths.begin());
@@ -96,7 +99,8 @@ struct Library : NSCollectionViewDataSource, NSCollectionViewDelegate {
     NSDragOperation validateDrop(NSCollectionView& cv, NSDraggingInfo&, NSIndexPath& proposed,
                                  NSCollectionViewDropOperation&) override {
         if (draggingItem)
-            if (auto at = cv.indexPathForItem(*draggingItem); at && *at != proposed) cv.collectionAnimator().moveItemAtIndexPath(*at, proposed);
+            if (auto at = cv.indexPathForItem(*draggingItem); at && *at != proposed)
+                cv.collectionAnimator().moveItemAtIndexPath(*at, proposed);
         return NSDragOperationMove;
     }
     bool acceptDrop(NSCollectionView&, NSDraggingInfo&, const NSIndexPath& p, NSCollectionViewDropOperation) override {
@@ -118,7 +122,10 @@ struct Library : NSCollectionViewDataSource, NSCollectionViewDelegate {
 struct Tab : NSView {
     using NSView::NSView;
     std::vector<std::string> log;
-    NSDragOperation draggingEntered(NSDraggingInfo&) override { log.push_back("entered"); return NSDragOperationGeneric; }
+    NSDragOperation draggingEntered(NSDraggingInfo&) override {
+        log.push_back("entered");
+        return NSDragOperationGeneric;
+    }
     void draggingExited(NSDraggingInfo*) override { log.push_back("exited"); }
     bool performDragOperation(NSDraggingInfo& info) override {
         auto items = info.draggingPasteboard->readObjects<Payload>(Payload::readable());
@@ -159,7 +166,9 @@ protected:
         for (auto& i : cv->visibleItems()) out.push_back(std::static_pointer_cast<Cell>(i)->text);
         return out;
     }
-    CGPoint itemCenter(long i) const { return Harness::UIHarness::centerOnScreen(*cv->itemAtIndexPath({0, i})->view()); }
+    CGPoint itemCenter(long i) const {
+        return Harness::UIHarness::centerOnScreen(*cv->itemAtIndexPath({0, i})->view());
+    }
 };
 
 TEST_F(CollectionFixture, ReloadsWhollyOrByPathAndGrowsItsDocument) {

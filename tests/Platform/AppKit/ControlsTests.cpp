@@ -52,8 +52,9 @@ TEST_F(ControlsFixture, ASliderCellSubclassDrawsTheBar) {
 
 TEST_F(ControlsFixture, SegmentedControlSelectsOneAndSendsItsAction) {
     std::vector<long> picked;
-    auto seg = NSSegmentedControl::segmentedControlWithLabels({"RGB", "HSB", "HSL"}, NSSegmentSwitchTracking::selectOne,
-                                                              [&](NSControl& c) { picked.push_back(c.integerValue()); });
+    auto seg =
+        NSSegmentedControl::segmentedControlWithLabels({"RGB", "HSB", "HSL"}, NSSegmentSwitchTracking::selectOne,
+                                                       [&](NSControl& c) { picked.push_back(c.integerValue()); });
     seg->setFrame(CGRectMake(10, 100, 180, 24));
     window->contentView()->addSubview(seg);
     seg->setSelectedSegment(0);

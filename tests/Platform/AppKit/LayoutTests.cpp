@@ -34,7 +34,7 @@ TEST(Layout, NoticeRowFromVisualFormatAndCentredVertically) {
                                                                   NSLayoutRelation::equal, content.get(),
                                                                   NSLayoutAttribute::centerY, 1, 0));
     auto cs = NSLayoutConstraint::constraintsWithVisualFormat("H:|-5-[colorView]-5-[di]-5-|",
-                                                             {{"colorView", swatch}, {"di", label}});
+                                                              {{"colorView", swatch}, {"di", label}});
     ASSERT_EQ(cs.size(), 3u);
     content->addConstraints(cs);
     content->layoutSubtreeIfNeeded();

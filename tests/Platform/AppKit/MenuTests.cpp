@@ -29,15 +29,18 @@ protected:
         menu->delegate = log;
         formats->delegate = log;
         for (std::string t : {"Pick Color", "Library"})
-            menu->addItemWithTitle(t, [this, t](NSMenuItem&) { events.push_back("action " + t); }, "");
+            menu->addItemWithTitle(
+                t, [this, t](NSMenuItem&) { events.push_back("action " + t); }, "");
         menu->addItem(NSMenuItem::separatorItem());
         auto sub = menu->addItemWithTitle("Formats", nullptr, "");
         sub->setSubmenu(formats);
         for (std::string t : {"CSS Hex", "Swift"}) {
-            auto i = formats->addItemWithTitle(t, [this, t](NSMenuItem&) { events.push_back("action " + t); }, "");
+            auto i = formats->addItemWithTitle(
+                t, [this, t](NSMenuItem&) { events.push_back("action " + t); }, "");
             i->tag = static_cast<long>(formats->numberOfItems());
         }
-        auto disabled = menu->addItemWithTitle("Disabled", [this](NSMenuItem&) { events.push_back("action Disabled"); }, "");
+        auto disabled = menu->addItemWithTitle(
+            "Disabled", [this](NSMenuItem&) { events.push_back("action Disabled"); }, "");
         disabled->enabled = false;
         item = NSStatusBar::systemStatusBar().statusItemWithLength(NSSquareStatusItemLength);
         item->menu = menu;
@@ -119,8 +122,10 @@ TEST_F(MenuFixture, OnAPanelTheMenuFollowsThePanelsPlaceAndFlipsAboveNearTheBott
         auto w = menu->menuWindow();
         ASSERT_TRUE(w);
         EXPECT_EQ(w->frame().minX(), 300);
-        if (c.above) EXPECT_EQ(w->frame().minY(), c.icon.maxY());
-        else EXPECT_EQ(w->frame().maxY(), c.icon.minY());
+        if (c.above)
+            EXPECT_EQ(w->frame().minY(), c.icon.maxY());
+        else
+            EXPECT_EQ(w->frame().maxY(), c.icon.minY());
         h.app().inputStatusItemClicked(item);  // a second click on the item closes it
         EXPECT_FALSE(menu->isOpen());
     }

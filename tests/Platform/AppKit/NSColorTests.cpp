@@ -42,12 +42,12 @@ TEST(NSColor, HSBConstructorWrapsHueAndClampsSaturationAndBrightness) {
     };
     const std::vector<Case> cases = {
         {0, 1, 1, {1, 0, 0}},
-        {1.0, 1, 1, {1, 0, 0}},               // 1.0 is the same hue as 0
+        {1.0, 1, 1, {1, 0, 0}},  // 1.0 is the same hue as 0
         {1.0 / 3, 1, 1, {0, 1, 0}},
         {2.0 / 3, 1, 0.5, {0, 0, 0.5}},
-        {0.5, -0.03, 0.8, {0.8, 0.8, 0.8}},   // negative saturation: grey
-        {0.25, 2, 1.4, {0.5, 1, 0}},          // both above 1: clamped
-        {-0.25, 1, 1, {0.5, 0, 1}},           // hue below 0 wraps to 0.75
+        {0.5, -0.03, 0.8, {0.8, 0.8, 0.8}},  // negative saturation: grey
+        {0.25, 2, 1.4, {0.5, 1, 0}},         // both above 1: clamped
+        {-0.25, 1, 1, {0.5, 0, 1}},          // hue below 0 wraps to 0.75
         {std::nan(""), std::nan(""), 0.5, {0.5, 0.5, 0.5}},
     };
     for (const auto& c : cases) {
@@ -73,12 +73,13 @@ TEST(NSColor, ConversionBetweenRGBSpacesLeavesTheNumbers) {
 }
 
 TEST(NSColor, ConversionOfGreyCMYKAndPattern) {
-    const auto grey = NSColor::colorWithDeviceWhite(0.25, 0.5)->colorUsingColorSpaceName(AppKit::NSCalibratedRGBColorSpace);
+    const auto grey =
+        NSColor::colorWithDeviceWhite(0.25, 0.5)->colorUsingColorSpaceName(AppKit::NSCalibratedRGBColorSpace);
     ASSERT_NE(grey, nullptr);
     EXPECT_EQ(components(*grey), (std::vector<double>{0.25, 0.25, 0.25, 0.5}));
 
-    const auto cmyk = NSColor::colorWithDeviceCyan(1, 0.5, 0, 0.5, 0.75)->colorUsingColorSpaceName(
-        AppKit::NSDeviceRGBColorSpace);
+    const auto cmyk =
+        NSColor::colorWithDeviceCyan(1, 0.5, 0, 0.5, 0.75)->colorUsingColorSpaceName(AppKit::NSDeviceRGBColorSpace);
     ASSERT_NE(cmyk, nullptr);
     EXPECT_EQ(components(*cmyk), (std::vector<double>{0, 0.25, 0.5, 0.75}));
 
@@ -96,9 +97,8 @@ TEST(NSColor, RGBAndHSBReaders) {
         double h, s, v;
     };
     const std::vector<Case> cases = {
-        {1, 0, 0, 0, 1, 1},       {0, 1, 0, 1.0 / 3, 1, 1},   {0, 0, 1, 2.0 / 3, 1, 1},
-        {1, 0, 1, 5.0 / 6, 1, 1}, {1, 0.5, 0, 1.0 / 12, 1, 1}, {0.5, 0.5, 0.5, 0, 0, 0.5},
-        {0, 0, 0, 0, 0, 0},
+        {1, 0, 0, 0, 1, 1},          {0, 1, 0, 1.0 / 3, 1, 1},   {0, 0, 1, 2.0 / 3, 1, 1}, {1, 0, 1, 5.0 / 6, 1, 1},
+        {1, 0.5, 0, 1.0 / 12, 1, 1}, {0.5, 0.5, 0.5, 0, 0, 0.5}, {0, 0, 0, 0, 0, 0},
     };
     for (const auto& c : cases) {
         const auto color = NSColor::colorWithRed(c.r, c.g, c.b, 0.5);

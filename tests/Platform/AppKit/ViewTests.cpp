@@ -53,11 +53,11 @@ TEST(ViewGeometry, ConvertsPointsThroughFlippedAndScrolledAncestors) {
         CGPoint inRoot;
     };
     const std::vector<Case> cases = {
-        {flipped.get(), {0, 0}, {10, 60}},    // a flipped view's origin is its top-left
+        {flipped.get(), {0, 0}, {10, 60}},  // a flipped view's origin is its top-left
         {flipped.get(), {0, 50}, {10, 10}},
-        {child.get(), {0, 0}, {15, 45}},      // the child's bottom-left sits 5 below the top + 10 high
+        {child.get(), {0, 0}, {15, 45}},  // the child's bottom-left sits 5 below the top + 10 high
         {child.get(), {20, 10}, {35, 55}},
-        {inner.get(), {0, 0}, {125, 0}},      // 120 + 30 - 25
+        {inner.get(), {0, 0}, {125, 0}},  // 120 + 30 - 25
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.view->convertPointToView(c.local, root.get()), c.inRoot);
@@ -81,11 +81,12 @@ TEST(ViewGeometry, HitTestFindsTheDeepestVisibleViewOnTop) {
         const NSView* expected;
     };
     const std::vector<Case> cases = {
-        {{5, 5}, back.get()},     {{45, 45}, front.get()}, {{55, 55}, inner.get()},
+        {{5, 5}, back.get()},    {{45, 45}, front.get()}, {{55, 55}, inner.get()},
         {{60, 60}, front.get()},  // inner's max edges are outside it
-        {{99.9, 0}, root.get()},  {{100, 50}, nullptr},   {{-1, 5}, nullptr},
+        {{99.9, 0}, root.get()}, {{100, 50}, nullptr},    {{-1, 5}, nullptr},
     };
-    for (const auto& c : cases) EXPECT_EQ(root->hitTest(c.p), c.expected) << c.p.x << "," << c.p.y << " " << (&c - cases.data());
+    for (const auto& c : cases)
+        EXPECT_EQ(root->hitTest(c.p), c.expected) << c.p.x << "," << c.p.y << " " << (&c - cases.data());
 }
 
 TEST(ViewDrawing, LayerBackedViewDrawsBackgroundThenContentThenSubviewsThenBorder) {

@@ -99,14 +99,14 @@ TEST(EventMonitors, LocalSeeOwnEventsGlobalSeeOthersAndRemovalStopsThem) {
     auto w = window(CGRectMake(0, 0, 100, 100));
     w->orderFront();
     std::vector<std::string> seen;
-    auto local = NSEvent::addLocalMonitorForEventsMatchingMask(NSEventMaskLeftMouseUp | NSEventMaskMouseMoved,
-                                                               [&](const NSEventRef& e) -> NSEventRef {
-                                                                   seen.push_back("local " + std::to_string(int(e->type)));
-                                                                   return e;
-                                                               });
-    auto global = NSEvent::addGlobalMonitorForEventsMatchingMask(0x200000a | NSEventMaskMouseMoved, [&](const NSEvent& e) {
-        seen.push_back("global " + std::to_string(int(e.type)));
-    });
+    auto local = NSEvent::addLocalMonitorForEventsMatchingMask(
+        NSEventMaskLeftMouseUp | NSEventMaskMouseMoved, [&](const NSEventRef& e) -> NSEventRef {
+            seen.push_back("local " + std::to_string(int(e->type)));
+            return e;
+        });
+    auto global = NSEvent::addGlobalMonitorForEventsMatchingMask(
+        0x200000a | NSEventMaskMouseMoved,
+        [&](const NSEvent& e) { seen.push_back("global " + std::to_string(int(e.type))); });
     EXPECT_EQ(h.backend().globalMask, NSEventMask(0x200000a | NSEventMaskMouseMoved));
     h.click({50, 50});    // ours: moved, (down not in the local mask), up
     h.click({500, 500});  // another program's: moved, down
@@ -127,7 +127,8 @@ TEST(EventMonitors, ALocalMonitorCanSwallowAnEvent) {
     button->setFrame(CGRectMake(10, 10, 60, 30));
     w->contentView()->addSubview(button);
     w->orderFront();
-    auto token = NSEvent::addLocalMonitorForEventsMatchingMask(NSEventMaskLeftMouseDown, [](const NSEventRef&) { return NSEventRef{}; });
+    auto token = NSEvent::addLocalMonitorForEventsMatchingMask(NSEventMaskLeftMouseDown,
+                                                               [](const NSEventRef&) { return NSEventRef{}; });
     h.clickView(*button);
     EXPECT_EQ(clicks, 0);
     NSEvent::removeMonitor(token);
@@ -175,7 +176,8 @@ TEST(Controls, ButtonsSendOnReleaseInsideAndToggleTheirState) {
     auto w = window(CGRectMake(0, 0, 200, 100));
     w->orderFront();
     std::vector<long> states;
-    auto toggle = NSButton::buttonWithTitle("T", [&](NSControl& c) { states.push_back(static_cast<NSButton&>(c).state()); });
+    auto toggle =
+        NSButton::buttonWithTitle("T", [&](NSControl& c) { states.push_back(static_cast<NSButton&>(c).state()); });
     toggle->setButtonType(NSButtonType::pushOnPushOff);
     toggle->setFrame(CGRectMake(10, 10, 50, 30));
     w->contentView()->addSubview(toggle);
@@ -215,8 +217,8 @@ TEST(Controls, NumberFormatterTable) {
         std::string text;
     };
     const std::vector<Case> cases = {
-        {",0.000", 0, "0.000"}, {",0.000", 1234.5, "1,234.500"}, {",0.000", -0.0004, "0.000"},
-        {"0", 2.5, "2"},        {"#.##", 0.5, ".50"},             {",0", 1234567, "1,234,567"},
+        {",0.000", 0, "0.000"}, {",0.000", 1234.5, "1,234.500"}, {",0.000", -0.0004, "0.000"}, {"0", 2.5, "2"},
+        {"#.##", 0.5, ".50"},   {",0", 1234567, "1,234,567"},
     };
     for (const auto& c : cases) {
         NSNumberFormatter f;
@@ -283,15 +285,19 @@ TEST(Animation, ANewAnimationOfTheSamePropertyReplacesTheRunningOne) {
     Harness::UIHarness h;
     auto view = std::make_shared<NSView>(CGRectMake(0, 0, 10, 10));
     int completions = 0;
-    NSAnimationContext::runAnimationGroup([&](NSAnimationContext& c) {
-        c.duration = 1;
-        view->animator()->setFrameOrigin({100, 0});
-    }, [&] { ++completions; });
+    NSAnimationContext::runAnimationGroup(
+        [&](NSAnimationContext& c) {
+            c.duration = 1;
+            view->animator()->setFrameOrigin({100, 0});
+        },
+        [&] { ++completions; });
     h.advance(0.5);
-    NSAnimationContext::runAnimationGroup([&](NSAnimationContext& c) {
-        c.duration = 1;
-        view->animator()->setFrameOrigin({0, 0});
-    }, [&] { ++completions; });
+    NSAnimationContext::runAnimationGroup(
+        [&](NSAnimationContext& c) {
+            c.duration = 1;
+            view->animator()->setFrameOrigin({0, 0});
+        },
+        [&] { ++completions; });
     h.advance(0.6);
     EXPECT_LT(view->frame().minX(), 50) << "the first no longer pushes it right";
     h.advance(0.4);
@@ -426,8 +432,10 @@ TEST(ContextMenus, RightClickOpensTheViewsMenuAtThePointer) {
     w->orderFront();
     std::vector<std::string> chosen;
     view->menu = NSMenu::make("Menu");
-    view->menu->addItemWithTitle("Rename", [&](NSMenuItem& i) { chosen.push_back(i.title); }, "");
-    view->menu->addItemWithTitle("Delete", [&](NSMenuItem& i) { chosen.push_back(i.title); }, "");
+    view->menu->addItemWithTitle(
+        "Rename", [&](NSMenuItem& i) { chosen.push_back(i.title); }, "");
+    view->menu->addItemWithTitle(
+        "Delete", [&](NSMenuItem& i) { chosen.push_back(i.title); }, "");
     h.rightClickView(*view);
     ASSERT_TRUE(view->menu->isOpen());
     auto mw = view->menu->menuWindow();

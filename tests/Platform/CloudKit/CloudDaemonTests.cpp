@@ -52,7 +52,9 @@ TEST(CloudDaemon, TwoProcessesShareOneDatabaseAndGetPushes) {
     save->savePolicy = CKSavePolicy::changedKeys;
     save->configuration.longLived = true;
     bool saved = false;
-    save->modifyRecordsCompletionBlock = [&](auto& records, auto&, const OptionalError& e) { saved = !e && records.size() == 1; };
+    save->modifyRecordsCompletionBlock = [&](auto& records, auto&, const OptionalError& e) {
+        saved = !e && records.size() == 1;
+    };
     a->privateCloudDatabase()->add(save);
     ASSERT_TRUE(exec->runUntil([&] { return saved && pushes == 1; }));
     EXPECT_EQ(subscription, "private_changes");
@@ -119,7 +121,8 @@ int statusOf(const std::string& address, int port, const std::string& method, co
     inet_pton(AF_INET, address.c_str(), &to.sin_addr);
     int status = 0;
     if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0) {
-        std::string request = method + " " + path + " HTTP/1.1\r\nHost: test\r\nContent-Length: 2\r\n"
+        std::string request = method + " " + path +
+                              " HTTP/1.1\r\nHost: test\r\nContent-Length: 2\r\n"
                               "Connection: close\r\n\r\n{}";
         if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
             char reply[64] = {};
@@ -167,11 +170,12 @@ TEST(CloudDaemon, APortInUseFailsToBindAndSaysWhy) {
 
 TEST(CloudDaemon, LoopbackAddresses) {
     const std::pair<const char*, bool> cases[] = {
-        {"127.0.0.1", true},   {"127.255.0.9", true}, {"::1", true},           {"::ffff:127.0.0.1", true},
-        {"0.0.0.0", false},    {"192.0.2.2", false},  {"::", false},           {"::ffff:10.0.0.1", false},
-        {"128.0.0.1", false},  {"localhost", false},  {"", false},             {"fe80::1", false},
+        {"127.0.0.1", true},  {"127.255.0.9", true}, {"::1", true}, {"::ffff:127.0.0.1", true},
+        {"0.0.0.0", false},   {"192.0.2.2", false},  {"::", false}, {"::ffff:10.0.0.1", false},
+        {"128.0.0.1", false}, {"localhost", false},  {"", false},   {"fe80::1", false},
     };
-    for (const auto& [address, loopback] : cases) EXPECT_EQ(CloudDaemon::isLoopbackAddress(address), loopback) << address;
+    for (const auto& [address, loopback] : cases)
+        EXPECT_EQ(CloudDaemon::isLoopbackAddress(address), loopback) << address;
 }
 
 // Bound to every address, the daemon still keeps /admin to this machine.

@@ -87,7 +87,9 @@ protected:
         op->fetchAllChanges = fetchAll;
         ZoneFetch result;
         op->recordChangedBlock = [&](const CKRecord& r) { result.records.push_back(r); };
-        op->recordWithIDWasDeletedBlock = [&](const CKRecordID& rid, const std::string&) { result.deleted.push_back(rid); };
+        op->recordWithIDWasDeletedBlock = [&](const CKRecordID& rid, const std::string&) {
+            result.deleted.push_back(rid);
+        };
         op->recordZoneChangeTokensUpdatedBlock = [&](auto&, auto&, auto&) { ++result.tokenUpdates; };
         op->recordZoneFetchCompletionBlock = [&](auto&, const CKServerChangeTokenPtr& t, auto&, bool,
                                                  const OptionalError& e) {

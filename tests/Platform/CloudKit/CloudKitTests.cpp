@@ -31,7 +31,8 @@ std::vector<std::string> names(const std::vector<CKRecordID>& ids) {
 TEST_F(CloudFixture, ZoneFetchGivesLiveRecordsThenChangesSinceTheToken) {
     auto a = device("A");
     ASSERT_FALSE(createZones(a, {"ZNLColorItemsZone"}));
-    ASSERT_FALSE(modify(a, {colourRecord("c1", "#111111"), colourRecord("c2", "#222222"), colourRecord("c3", "#333333")}).error);
+    ASSERT_FALSE(
+        modify(a, {colourRecord("c1", "#111111"), colourRecord("c2", "#222222"), colourRecord("c3", "#333333")}).error);
     ASSERT_FALSE(modify(a, {}, {CKRecordID("c2", CKRecordZoneID("ZNLColorItemsZone"))}).error);
 
     auto first = fetchZone(a, "ZNLColorItemsZone", nullptr);
@@ -244,7 +245,8 @@ TEST(CloudKitValues, ChangeTokensArchiveAndMalformedRequestsAreRejected) {
     EXPECT_EQ(*back, *token);
 
     CloudServer server;
-    auto reply = server.handle("u", "d", "modifyRecords", wire::Json{{"save", wire::Json::array({wire::Json{{"type", 3}}})}});
+    auto reply =
+        server.handle("u", "d", "modifyRecords", wire::Json{{"save", wire::Json::array({wire::Json{{"type", 3}}})}});
     EXPECT_EQ(reply["error"]["code"], CKErrorInvalidArguments);
     reply = server.handle("u", "d", "noSuchMethod", wire::Json::object());
     EXPECT_EQ(reply["error"]["code"], CKErrorServerRejectedRequest);
@@ -346,7 +348,8 @@ TEST_F(CloudFixture, LongLivedOperationsOutliveALostReply) {
     // The next launch finds it, and running it again gives the remembered reply.
     auto relaunched = device("A");
     std::vector<std::string> ids;
-    relaunched->fetchAllLongLivedOperationIDs([&](auto& list, auto&) { ids = list.value_or(std::vector<std::string>{}); });
+    relaunched->fetchAllLongLivedOperationIDs(
+        [&](auto& list, auto&) { ids = list.value_or(std::vector<std::string>{}); });
     exec->drain();
     ASSERT_EQ(ids, (std::vector<std::string>{op->operationID()}));
     std::shared_ptr<CKOperation> resumed;

@@ -17,8 +17,8 @@ const RGBA kBlue{0, 0, 1, 1};
 const RGBA kClear{0, 0, 0, 0};
 
 bool near(RGBA a, RGBA b, double tolerance = 1.5 / 255) {
-    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
-           std::abs(a.b - b.b) <= tolerance && std::abs(a.a - b.a) <= tolerance;
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance &&
+           std::abs(a.a - b.a) <= tolerance;
 }
 
 std::string scratch(const std::string& name) {

@@ -31,8 +31,8 @@ namespace {
 using CoreGraphics::Image;
 
 bool near(RGBA a, RGBA b, double tolerance = 2.0 / 255) {
-    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
-           std::abs(a.b - b.b) <= tolerance && std::abs(a.a - b.a) <= tolerance;
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance &&
+           std::abs(a.a - b.a) <= tolerance;
 }
 
 // The desktop colour as 8-bit pixels hold it.
@@ -130,8 +130,8 @@ TEST_F(ScreenCompositor, RegionsAndCapturesBelowAWindow) {
     ASSERT_EQ(part.height(), 30);
     // Pixel (x, y) shows the point (90 + x + 0.5, 120 - y - 0.5).
     EXPECT_PRED1(isDesktop, part.pixel(0, 29));  // (90.5, 90.5)
-    EXPECT_EQ(part.pixel(15, 4), kGreen);         // (105.5, 115.5)
-    EXPECT_EQ(part.pixel(15, 14), kBlue);         // (105.5, 105.5)
+    EXPECT_EQ(part.pixel(15, 4), kGreen);        // (105.5, 115.5)
+    EXPECT_EQ(part.pixel(15, 14), kBlue);        // (105.5, 105.5)
     region.belowWindowNumber = magnifier->windowNumber();
     part = renderScreen(region);
     // The magnifier and everything above it are left out.
@@ -169,8 +169,7 @@ TEST_F(ScreenCompositor, DesktopPictureIsDrawnPixelForPixel) {
 }
 
 TEST_F(ScreenCompositor, SnapshotWindowWithText) {
-    auto w = NSWindow::make(CGRectMake(200, 300, 240, 90),
-                            NSWindowStyleMaskTitled | NSWindowStyleMaskClosable);
+    auto w = NSWindow::make(CGRectMake(200, 300, 240, 90), NSWindowStyleMaskTitled | NSWindowStyleMaskClosable);
     w->title = "Colour";
     auto label = NSTextField::labelWithString("Deep Sky Blue #00BFFF");
     label->setFrame(CGRectMake(16, 24, 208, 20));
@@ -178,8 +177,8 @@ TEST_F(ScreenCompositor, SnapshotWindowWithText) {
     w->orderFront();
     ScreenRenderOptions options;
     options.region = CoreGraphics::CGRectInset(w->frame(), -10, -10);  // the window with its shadow
-    EXPECT_TRUE(TestSupport::matchesSnapshot(renderScreen(options),
-                                             "Platform/CoreGraphics/snapshots/window-with-text.png"));
+    EXPECT_TRUE(
+        TestSupport::matchesSnapshot(renderScreen(options), "Platform/CoreGraphics/snapshots/window-with-text.png"));
 }
 
 TEST_F(ScreenCompositor, SnapshotOpenMenu) {

@@ -55,9 +55,11 @@ TEST(Bundle, InfoDictionaryHasTheBuiltInKeysAndMergesInfoPlist) {
 
     std::string saved = bundle.resourcePath();
     std::string dir = temporaryDirectory();
-    Data info = propertyListData(Value(Dictionary{{"CFBundleVersion", "42"}, {"DerAvedurAppDelegateForwarderEnabled", false}}),
-                                 PropertyListFormat::XML);
-    std::ofstream(dir + "/Info.plist", std::ios::binary).write(reinterpret_cast<const char*>(info.data()), static_cast<long>(info.size()));
+    Data info =
+        propertyListData(Value(Dictionary{{"CFBundleVersion", "42"}, {"DerAvedurAppDelegateForwarderEnabled", false}}),
+                         PropertyListFormat::XML);
+    std::ofstream(dir + "/Info.plist", std::ios::binary)
+        .write(reinterpret_cast<const char*>(info.data()), static_cast<long>(info.size()));
     bundle.setResourcePath(dir);
     bundle.reloadInfoDictionary();
     EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleVersion"), Value("42"));

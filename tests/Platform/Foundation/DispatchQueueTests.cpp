@@ -157,9 +157,7 @@ TEST(QueueThreads, HaveAnAlternateSignalStack) {
         {
             ThreadSignalStack stack;
             EXPECT_TRUE(ThreadSignalStack::active());
-            {
-                ThreadSignalStack nested;
-            }
+            { ThreadSignalStack nested; }
             EXPECT_TRUE(ThreadSignalStack::active());
         }
         EXPECT_EQ(ThreadSignalStack::active(), before);
@@ -244,13 +242,15 @@ TEST(ProductionTimer, DefaultModeTimerWaitsForTheModeToReturn) {
         firedAt = clock().uptime();
         RunLoop::main().stop();
     });
-    auto common = Timer::scheduled(0.001, false, [&](Timer&) {
-        // Fires while tracking; the menu "closes" a little later.
-        DispatchQueue::main()->after(0.02, [&] {
-            modeBack = clock().uptime();
-            RunLoop::main().setCurrentMode(RunLoopMode::Default);
-        });
-    }, {RunLoopMode::Default, RunLoopMode::EventTracking});
+    auto common = Timer::scheduled(0.001, false,
+                                   [&](Timer&) {
+                                       // Fires while tracking; the menu "closes" a little later.
+                                       DispatchQueue::main()->after(0.02, [&] {
+                                           modeBack = clock().uptime();
+                                           RunLoop::main().setCurrentMode(RunLoopMode::Default);
+                                       });
+                                   },
+                                   {RunLoopMode::Default, RunLoopMode::EventTracking});
     RunLoop::main().runFor(30);
     EXPECT_GT(modeBack.load(), 0);
     EXPECT_GE(firedAt.load(), modeBack.load());

@@ -22,14 +22,14 @@ TEST_P(JsonRoundTrip, TextComesBackUnchanged) {
     EXPECT_EQ(jsonString(*value), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, JsonRoundTrip,
-    testing::Values(RoundTrip{"null"}, RoundTrip{"true"}, RoundTrip{"12"}, RoundTrip{"-9223372036854775808"},
-                    RoundTrip{"9223372036854775807"}, RoundTrip{"1.0"}, RoundTrip{"0.1"}, RoundTrip{"-2.5e-07"},
-                    RoundTrip{"\"text\\n\""}, RoundTrip{"[]"}, RoundTrip{"{}"},
-                    RoundTrip{R"({"z":1,"a":[true,false,null],"m":{"y":"t","b":1.5}})"},
-                    RoundTrip{R"([{"formats":[{"id":1,"name":"CSS Hex"}]}])"}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Cases, JsonRoundTrip,
+                         testing::Values(RoundTrip{"null"}, RoundTrip{"true"}, RoundTrip{"12"},
+                                         RoundTrip{"-9223372036854775808"}, RoundTrip{"9223372036854775807"},
+                                         RoundTrip{"1.0"}, RoundTrip{"0.1"}, RoundTrip{"-2.5e-07"},
+                                         RoundTrip{"\"text\\n\""}, RoundTrip{"[]"}, RoundTrip{"{}"},
+                                         RoundTrip{R"({"z":1,"a":[true,false,null],"m":{"y":"t","b":1.5}})"},
+                                         RoundTrip{R"([{"formats":[{"id":1,"name":"CSS Hex"}]}])"}),
+                         [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 }  // namespace
 

@@ -97,7 +97,8 @@ Data archive(const Value& root) {
 Data plist(const Value& value) { return propertyListData(value, PropertyListFormat::Binary); }
 
 Value wellFormed(Value top, Array objects) {
-    return Value(Dictionary{{"$archiver", "VexilKeyedArchiver"}, {"$version", 1}, {"$top", top}, {"$objects", objects}});
+    return Value(
+        Dictionary{{"$archiver", "VexilKeyedArchiver"}, {"$version", 1}, {"$top", top}, {"$objects", objects}});
 }
 
 }  // namespace
@@ -209,14 +210,18 @@ TEST_F(KeyedArchive, ForeignTruncatedAndCorruptBytesFailCleanly) {
         {"text", Data{'h', 'e', 'l', 'l', 'o'}},
         {"json", Data{'{', '}'}},
         {"not a dictionary", plist(Array{1, 2})},
-        {"NSKeyedArchiver", plist(Dictionary{{"$archiver", "NSKeyedArchiver"}, {"$version", 100000},
+        {"NSKeyedArchiver", plist(Dictionary{{"$archiver", "NSKeyedArchiver"},
+                                             {"$version", 100000},
                                              {"$top", Dictionary{{"root", Dictionary{{"CF$UID", 1}}}}},
                                              {"$objects", Array{"$null"}}})},
-        {"newer version", plist(Dictionary{{"$archiver", "VexilKeyedArchiver"}, {"$version", 2},
-                                           {"$top", Dictionary{{"root", 1}}}, {"$objects", Array{}}})},
+        {"newer version", plist(Dictionary{{"$archiver", "VexilKeyedArchiver"},
+                                           {"$version", 2},
+                                           {"$top", Dictionary{{"root", 1}}},
+                                           {"$objects", Array{}}})},
         {"no objects", plist(Dictionary{{"$archiver", "VexilKeyedArchiver"}, {"$version", 1}, {"$top", Dictionary{}}})},
         {"no root", plist(wellFormed(Dictionary{}, Array{swatchRecord}))},
-        {"reference out of range", plist(wellFormed(Dictionary{{"root", Dictionary{{"$ref", 5}}}}, Array{swatchRecord}))},
+        {"reference out of range",
+         plist(wellFormed(Dictionary{{"root", Dictionary{{"$ref", 5}}}}, Array{swatchRecord}))},
         {"negative reference", plist(wellFormed(Dictionary{{"root", Dictionary{{"$ref", -1}}}}, Array{swatchRecord}))},
         {"record without class", plist(wellFormed(Dictionary{{"root", root}}, Array{Dictionary{{"hex", "#FF0000"}}}))},
         {"record not a dictionary", plist(wellFormed(Dictionary{{"root", root}}, Array{"Swatch"}))},

@@ -32,7 +32,8 @@ TEST_P(NotificationFilter, DeliversByNameAndSender) {
     auto sender = [&](int which) -> std::shared_ptr<void> { return which == 1 ? a : which == 2 ? b : nullptr; };
     const auto& c = GetParam();
     int calls = 0;
-    center.addObserver(c.observedName, [&](const Notification&) { ++calls; }, sender(c.observedSender));
+    center.addObserver(
+        c.observedName, [&](const Notification&) { ++calls; }, sender(c.observedSender));
     center.post(c.postedName, sender(c.postedSender));
     EXPECT_EQ(calls, c.delivered ? 1 : 0);
 }
@@ -110,7 +111,8 @@ TEST(NotificationCenter, SenderFilterDoesNotKeepTheSenderAlive) {
     NotificationCenter center;
     auto sender = std::make_shared<int>(7);
     std::weak_ptr<int> weak = sender;
-    center.addObserver("n", [](const Notification&) {}, sender);
+    center.addObserver(
+        "n", [](const Notification&) {}, sender);
     sender.reset();
     EXPECT_TRUE(weak.expired());
 }

@@ -61,16 +61,23 @@ TEST_P(ExecutorOrdering, RunsByDueTimeThenSchedulingOrder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ExecutorOrdering,
-    ::testing::Values(
-        OrderingCase{"same_time_keeps_order", {{'m', 0, "a"}, {'s', 0, "b"}, {'g', 0, "c"}, {'m', 0, "d"}}, 0,
-                     {"a@0.00", "b@0.00", "c@0.00", "d@0.00"}},
-        OrderingCase{"earlier_due_first", {{'m', 2, "late"}, {'s', 1, "mid"}, {'g', 0.5, "early"}}, 3,
-                     {"early@0.50", "mid@1.00", "late@2.00"}},
-        OrderingCase{"ties_by_scheduling", {{'m', 1, "x"}, {'g', 0.5, "y"}, {'s', 1, "z"}, {'m', 0.5, "w"}}, 1,
-                     {"y@0.50", "w@0.50", "x@1.00", "z@1.00"}},
-        OrderingCase{"negative_delay_counts_as_zero", {{'m', 0.1, "later"}, {'m', -5, "now"}}, 1,
-                     {"now@0.00", "later@0.10"}},
-        OrderingCase{"not_yet_due_stays", {{'m', 0.25, "in"}, {'m', 5, "out"}}, 1, {"in@0.25"}}),
+    ::testing::Values(OrderingCase{"same_time_keeps_order",
+                                   {{'m', 0, "a"}, {'s', 0, "b"}, {'g', 0, "c"}, {'m', 0, "d"}},
+                                   0,
+                                   {"a@0.00", "b@0.00", "c@0.00", "d@0.00"}},
+                      OrderingCase{"earlier_due_first",
+                                   {{'m', 2, "late"}, {'s', 1, "mid"}, {'g', 0.5, "early"}},
+                                   3,
+                                   {"early@0.50", "mid@1.00", "late@2.00"}},
+                      OrderingCase{"ties_by_scheduling",
+                                   {{'m', 1, "x"}, {'g', 0.5, "y"}, {'s', 1, "z"}, {'m', 0.5, "w"}},
+                                   1,
+                                   {"y@0.50", "w@0.50", "x@1.00", "z@1.00"}},
+                      OrderingCase{"negative_delay_counts_as_zero",
+                                   {{'m', 0.1, "later"}, {'m', -5, "now"}},
+                                   1,
+                                   {"now@0.00", "later@0.10"}},
+                      OrderingCase{"not_yet_due_stays", {{'m', 0.25, "in"}, {'m', 5, "out"}}, 1, {"in@0.25"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TestExecutorTest, AdvanceRunsEachItemAtItsOwnTime) {
@@ -149,7 +156,8 @@ TEST_F(TestExecutorTest, IsCurrentWhileTheQueuesTaskRuns) {
     bool globalCurrent = false;
     DispatchQueue::global()->async([&] { globalCurrent = DispatchQueue::global()->isCurrent(); });
     bool mainInMain = false;
-    DispatchQueue::main()->async([&] { mainInMain = DispatchQueue::main()->isCurrent() && DispatchQueue::isMainThread(); });
+    DispatchQueue::main()->async(
+        [&] { mainInMain = DispatchQueue::main()->isCurrent() && DispatchQueue::isMainThread(); });
     executor->drain();
     EXPECT_TRUE(serialCurrent);
     EXPECT_FALSE(otherCurrent);
@@ -301,8 +309,8 @@ class TimerModeTable : public TestExecutorTest, public ::testing::WithParamInter
 
 TEST_P(TimerModeTable, FiresOnlyInItsModes) {
     std::vector<double> fired;
-    auto timer =
-        Timer::scheduled(1, false, [&](Timer&) { fired.push_back(clock().uptime()); }, GetParam().timerModes);
+    auto timer = Timer::scheduled(
+        1, false, [&](Timer&) { fired.push_back(clock().uptime()); }, GetParam().timerModes);
     RunLoop::main().setCurrentMode(RunLoopMode::EventTracking);
     executor->advance(2);
     if (GetParam().firesWhileTracking) {
@@ -329,11 +337,11 @@ TEST_F(TimerModes, RepeatingDefaultTimerPausesWhileTrackingAndResumes) {
     auto timer = Timer::scheduled(1, true, [&](Timer&) { fired.push_back(clock().uptime()); });
     auto common = Timer::scheduled(1, true, [&](Timer&) { fired.push_back(100 + clock().uptime()); },
                                    {RunLoopMode::Default, RunLoopMode::EventTracking});
-    executor->advance(1.5);                                         // both fire at 1
+    executor->advance(1.5);  // both fire at 1
     RunLoop::main().setCurrentMode(RunLoopMode::EventTracking);
-    executor->advance(2);                                           // t=3.5: only the common timer (2, 3)
+    executor->advance(2);  // t=3.5: only the common timer (2, 3)
     RunLoop::main().setCurrentMode(RunLoopMode::Default);
-    executor->drain();                                              // the default timer fires once, late, at 3.5
+    executor->drain();       // the default timer fires once, late, at 3.5
     executor->advance(0.5);  // t=4: both, the common one first (rescheduled earlier)
     EXPECT_EQ(fired, (std::vector<double>{1, 101, 102, 103, 3.5, 104, 4}));
 }

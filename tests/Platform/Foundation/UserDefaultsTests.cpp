@@ -64,23 +64,18 @@ TEST_P(DefaultsCoercion, TypedGetters) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, DefaultsCoercion,
-    testing::Values(Coercion{"absent", Value(), false, 0, 0.0, std::nullopt},
-                    Coercion{"true", true, true, 1, 1.0, "1"},
-                    Coercion{"false", false, false, 0, 0.0, "0"},
-                    Coercion{"int12", 12, true, 12, 12.0, "12"},
-                    Coercion{"int0", 0, false, 0, 0.0, "0"},
-                    Coercion{"intNegative", -40, true, -40, -40.0, "-40"},
+    testing::Values(Coercion{"absent", Value(), false, 0, 0.0, std::nullopt}, Coercion{"true", true, true, 1, 1.0, "1"},
+                    Coercion{"false", false, false, 0, 0.0, "0"}, Coercion{"int12", 12, true, 12, 12.0, "12"},
+                    Coercion{"int0", 0, false, 0, 0.0, "0"}, Coercion{"intNegative", -40, true, -40, -40.0, "-40"},
                     Coercion{"double", 3.75, true, 3, 3.75, "3.75"},
                     Coercion{"doubleNegative", -2.5, true, -2, -2.5, "-2.5"},
-                    Coercion{"doubleTenth", 0.1, true, 0, 0.1, "0.1"},
-                    Coercion{"text12", "12", true, 12, 12.0, "12"},
-                    Coercion{"textYES", "YES", true, 0, 0.0, "YES"},
-                    Coercion{"textTrue", "true", true, 0, 0.0, "true"},
-                    Coercion{"textNo", "no", false, 0, 0.0, "no"},
-                    Coercion{"textZero", "0", false, 0, 0.0, "0"},
+                    Coercion{"doubleTenth", 0.1, true, 0, 0.1, "0.1"}, Coercion{"text12", "12", true, 12, 12.0, "12"},
+                    Coercion{"textYES", "YES", true, 0, 0.0, "YES"}, Coercion{"textTrue", "true", true, 0, 0.0, "true"},
+                    Coercion{"textNo", "no", false, 0, 0.0, "no"}, Coercion{"textZero", "0", false, 0, 0.0, "0"},
                     Coercion{"textSignedPrefix", "  -7xyz", true, -7, -7.0, "  -7xyz"},
                     Coercion{"textDecimal", "3.5", true, 3, 3.5, "3.5"},
-                    Coercion{"textHuge", "99999999999999999999", true, 9223372036854775807, 1e20, "99999999999999999999"},
+                    Coercion{"textHuge", "99999999999999999999", true, 9223372036854775807, 1e20,
+                             "99999999999999999999"},
                     Coercion{"data", Data{1}, false, 0, 0.0, std::nullopt},
                     Coercion{"array", Array{1}, false, 0, 0.0, std::nullopt},
                     Coercion{"dictionary", Dictionary{{"a", 1}}, false, 0, 0.0, std::nullopt},
@@ -103,8 +98,12 @@ TEST_F(Defaults, RegistrationAnswersWhenTheStandardDomainHasNothing) {
 }
 
 TEST_F(Defaults, PersistsAcrossReopen) {
-    Dictionary stored{{"zeta", 1}, {"alpha", "text"}, {"list", Array{1.5, false}}, {"blob", Data{9, 8}},
-                      {"when", Date{1700000000.5}}, {"nested", Dictionary{{"b", 2}, {"a", 1}}}};
+    Dictionary stored{{"zeta", 1},
+                      {"alpha", "text"},
+                      {"list", Array{1.5, false}},
+                      {"blob", Data{9, 8}},
+                      {"when", Date{1700000000.5}},
+                      {"nested", Dictionary{{"b", 2}, {"a", 1}}}};
     {
         auto& defaults = UserDefaults::standard();
         for (const auto& [key, value] : stored) defaults.set(key, value);

@@ -71,12 +71,13 @@ TEST_F(MigrationTest, TheBlockSeesOldAndNewFormsAndSharedPropertiesCarryOver) {
     std::vector<std::string> order;
     auto realm = Realm::open(v2([&](Migration& m, std::uint64_t old) {
         seenVersion = old;
-        m.enumerateObjects("Thing", [&](const std::shared_ptr<Object>& oldObject, const std::shared_ptr<Object>& newObject) {
-            order.push_back(oldObject->value("name").asString());
-            EXPECT_EQ(newObject->value("rank"), Value(0));  // new property: default
-            newObject->setValue("rank", oldObject->value("legacyRank").asInt() * 10);
-            EXPECT_THROW(oldObject->setValue("name", "x"), std::logic_error);
-        });
+        m.enumerateObjects("Thing",
+                           [&](const std::shared_ptr<Object>& oldObject, const std::shared_ptr<Object>& newObject) {
+                               order.push_back(oldObject->value("name").asString());
+                               EXPECT_EQ(newObject->value("rank"), Value(0));  // new property: default
+                               newObject->setValue("rank", oldObject->value("legacyRank").asInt() * 10);
+                               EXPECT_THROW(oldObject->setValue("name", "x"), std::logic_error);
+                           });
     }));
     EXPECT_EQ(seenVersion, 1u);
     EXPECT_THAT(order, ElementsAre("a", "b"));
@@ -113,9 +114,10 @@ TEST_F(MigrationTest, AFailedMigrationLeavesTheFileAsItWas) {
 TEST_F(MigrationTest, DeletingAndCreatingDuringTheMigration) {
     makeV1({{"a", 1}, {"b", 2}});
     auto realm = Realm::open(v2([](Migration& m, std::uint64_t) {
-        m.enumerateObjects("Thing", [&](const std::shared_ptr<Object>& oldObject, const std::shared_ptr<Object>& newObject) {
-            if (oldObject->value("name") == Value("a")) m.deleteObject(newObject);
-        });
+        m.enumerateObjects("Thing",
+                           [&](const std::shared_ptr<Object>& oldObject, const std::shared_ptr<Object>& newObject) {
+                               if (oldObject->value("name") == Value("a")) m.deleteObject(newObject);
+                           });
         m.create("Thing", {{"name", "c"}, {"rank", 3}});
     }));
     auto things = realm->objects("Thing");
@@ -165,9 +167,10 @@ TEST_F(MigrationTest, NewerOrForeignFilesAreReportedAndNeverTouched) {
 
     // Another program's SQLite file, and one that only looks like ours: refused
     // before anything is written, the journal mode included.
-    for (const char* schemaSql : {"CREATE TABLE notes(id INTEGER PRIMARY KEY, text TEXT); INSERT INTO notes VALUES (1, 'x');",
-                                  "CREATE TABLE _vexil_meta(key TEXT PRIMARY KEY, value); INSERT INTO _vexil_meta VALUES "
-                                  "('format', 'someone-else');"}) {
+    for (const char* schemaSql :
+         {"CREATE TABLE notes(id INTEGER PRIMARY KEY, text TEXT); INSERT INTO notes VALUES (1, 'x');",
+          "CREATE TABLE _vexil_meta(key TEXT PRIMARY KEY, value); INSERT INTO _vexil_meta VALUES "
+          "('format', 'someone-else');"}) {
         std::string path = dir + "/other.sqlite";
         std::filesystem::remove(path);
         sqlite3* db = nullptr;

@@ -249,7 +249,8 @@ TEST_F(StoreTest, FiltersMatchThePredicateForms) {
         {"%K == %d", {"rank", 1}, {"history"}},
     };
     for (auto& c : cases)
-        EXPECT_THAT(titles(realm->objects<Book>().filter(Predicate(c.format, c.arguments))), ElementsAreArray(c.expected))
+        EXPECT_THAT(titles(realm->objects<Book>().filter(Predicate(c.format, c.arguments))),
+                    ElementsAreArray(c.expected))
             << c.format;
 }
 

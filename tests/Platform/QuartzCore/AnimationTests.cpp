@@ -46,12 +46,9 @@ TEST(TimingFunction, EndpointsAreExactAndNamedCurvesBendAsExpected) {
         double low, high;
     };
     const std::vector<Case> cases = {
-        {kCAMediaTimingFunctionLinear, 0.25, 0.25, 0.25},
-        {kCAMediaTimingFunctionEaseIn, 0.5, 0.30, 0.33},
-        {kCAMediaTimingFunctionEaseOut, 0.5, 0.67, 0.70},
-        {kCAMediaTimingFunctionEaseInEaseOut, 0.5, 0.5, 0.5},
-        {kCAMediaTimingFunctionEaseInEaseOut, 0.25, 0.12, 0.14},
-        {"no such name", 0.7, 0.7, 0.7},
+        {kCAMediaTimingFunctionLinear, 0.25, 0.25, 0.25},        {kCAMediaTimingFunctionEaseIn, 0.5, 0.30, 0.33},
+        {kCAMediaTimingFunctionEaseOut, 0.5, 0.67, 0.70},        {kCAMediaTimingFunctionEaseInEaseOut, 0.5, 0.5, 0.5},
+        {kCAMediaTimingFunctionEaseInEaseOut, 0.25, 0.12, 0.14}, {"no such name", 0.7, 0.7, 0.7},
     };
     for (const auto& c : cases) {
         auto f = CAMediaTimingFunction::functionWithName(c.name);
@@ -165,7 +162,8 @@ TEST_F(LayerAnimation, GroupRunsItsChildrenAndReportsOnceForAll) {
     layer->addAnimation(group, "g");
     exec->advance(0.1);
     EXPECT_NEAR(opacityOf(*layer), 0.5, 1e-9);
-    EXPECT_EQ(std::get<double>(layer->presentationValueForKeyPath("cornerRadius")), 0) << "the second waits for its begin";
+    EXPECT_EQ(std::get<double>(layer->presentationValueForKeyPath("cornerRadius")), 0)
+        << "the second waits for its begin";
     exec->advance(0.2);
     EXPECT_NEAR(std::get<double>(layer->presentationValueForKeyPath("cornerRadius")), 5, 1e-9);
     exec->advance(0.1);

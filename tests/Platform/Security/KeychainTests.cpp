@@ -60,7 +60,8 @@ TEST(Keychain, AnUnreadableFileIsMovedAsideNotLost) {
     auto kept = [&] {
         std::vector<std::string> contents;
         for (const auto& entry : std::filesystem::directory_iterator(dir))
-            if (entry.path().filename().string().rfind(std::filesystem::path(path).filename().string() + ".damaged-", 0) == 0) {
+            if (entry.path().filename().string().rfind(std::filesystem::path(path).filename().string() + ".damaged-",
+                                                       0) == 0) {
                 std::ifstream in(entry.path());
                 contents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
             }

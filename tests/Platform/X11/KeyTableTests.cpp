@@ -10,20 +10,23 @@ using namespace X11Display;
 using namespace AppKit;
 
 TEST(KeyTable, StoredKeyCodesMapToKeysymsAndBack) {
-    struct Case { std::uint16_t code; std::uint32_t sym; };
-    for (const Case c : {Case{31, 'o'}, Case{34, 'i'}, Case{0, 'a'}, Case{29, '0'}, Case{53, 0xff1b},
-                         Case{36, 0xff0d}, Case{122, 0xffbe}, Case{126, 0xff52}}) {
+    struct Case {
+        std::uint16_t code;
+        std::uint32_t sym;
+    };
+    for (const Case c : {Case{31, 'o'}, Case{34, 'i'}, Case{0, 'a'}, Case{29, '0'}, Case{53, 0xff1b}, Case{36, 0xff0d},
+                         Case{122, 0xffbe}, Case{126, 0xff52}}) {
         EXPECT_EQ(keysymForKeyCode(c.code), c.sym) << c.code;
         EXPECT_EQ(keyCodeForKeysym(c.sym), c.code) << c.code;
     }
     EXPECT_EQ(keyCodeForKeysym('O'), 31);  // shifted letters are the same key
-    EXPECT_FALSE(keysymForKeyCode(10));   // not on this table
+    EXPECT_FALSE(keysymForKeyCode(10));    // not on this table
     EXPECT_FALSE(keyCodeForKeysym(0x1234567));
 }
 
 TEST(KeyTable, ModifierMasksMapBothWaysCommandIsSuper) {
-    const NSEventModifierFlags all = NSEventModifierFlagControl | NSEventModifierFlagOption |
-                                     NSEventModifierFlagShift | NSEventModifierFlagCommand;
+    const NSEventModifierFlags all =
+        NSEventModifierFlagControl | NSEventModifierFlagOption | NSEventModifierFlagShift | NSEventModifierFlagCommand;
     EXPECT_EQ(xModifiers(NSEventModifierFlagControl | NSEventModifierFlagCommand), kXControl | kXMod4);
     EXPECT_EQ(xModifiers(all), kXControl | kXMod1 | kXShift | kXMod4);
     EXPECT_EQ(modelModifiers(xModifiers(all)), all);
@@ -51,5 +54,8 @@ TEST(BackendChoice, NoDisplayGivesHeadlessWithAClearLine) {
     EXPECT_FALSE(forced.isX11);
     EXPECT_TRUE(forced.message.empty());
     unsetenv("VEXIL_BACKEND");
-    if (saved) setenv("DISPLAY", keep.c_str(), 1); else unsetenv("DISPLAY");
+    if (saved)
+        setenv("DISPLAY", keep.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
 }

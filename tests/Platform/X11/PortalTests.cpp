@@ -80,8 +80,7 @@ private:
         return r;
     }
     static constexpr sd_bus_vtable kVtable[] = {
-        SD_BUS_VTABLE_START(0),
-        SD_BUS_METHOD("Screenshot", "sa{sv}", "o", onScreenshot, SD_BUS_VTABLE_UNPRIVILEGED),
+        SD_BUS_VTABLE_START(0), SD_BUS_METHOD("Screenshot", "sa{sv}", "o", onScreenshot, SD_BUS_VTABLE_UNPRIVILEGED),
         SD_BUS_VTABLE_END};
 
     sd_bus* bus_ = nullptr;

@@ -16,8 +16,7 @@ TEST(SystemTray, TheWatcherComesFirstThenTheTrayThenNothing) {
                  {true, false, StatusRoute::notifierItem},
                  {false, true, StatusRoute::trayIcon},
                  {false, false, StatusRoute::none}};
-    for (const auto& c : cases)
-        EXPECT_EQ(chooseStatusRoute(c.notifier, c.tray), c.route) << c.notifier << c.tray;
+    for (const auto& c : cases) EXPECT_EQ(chooseStatusRoute(c.notifier, c.tray), c.route) << c.notifier << c.tray;
     EXPECT_EQ(noStatusAreaLine("no session bus"),
               "Vexil: no session bus and no system tray; use the global shortcuts to pick colours.");
     EXPECT_EQ(traySelectionName(1), "_NET_SYSTEM_TRAY_S1");

@@ -155,7 +155,9 @@ protected:
 
     // A pattern over the whole screen, in a window of another client: each
     // pixel's colour says where it is.
-    static std::uint32_t patternAt(int x, int y) { return (static_cast<std::uint32_t>(x & 0xff) << 16) | ((y & 0xff) << 8) | ((x + y) & 0xff); }
+    static std::uint32_t patternAt(int x, int y) {
+        return (static_cast<std::uint32_t>(x & 0xff) << 16) | ((y & 0xff) << 8) | ((x + y) & 0xff);
+    }
     xcb_window_t showPattern() {
         const int w = screen->width_in_pixels, h = screen->height_in_pixels;
         const xcb_window_t win = xcb_generate_id(other);
@@ -196,7 +198,8 @@ TEST_F(X11Display, WindowMapsAtTheModelsPositionWithTheModelsPixels) {
     ASSERT_TRUE(waitFor([&] {
         const xcb_window_t id = backend->xWindowFor(w->windowNumber());
         if (!id) return false;
-        auto* t = xcb_translate_coordinates_reply(other, xcb_translate_coordinates(other, id, screen->root, 0, 0), nullptr);
+        auto* t =
+            xcb_translate_coordinates_reply(other, xcb_translate_coordinates(other, id, screen->root, 0, 0), nullptr);
         const bool placed = t && t->dst_x == 100 && t->dst_y == H - 240;
         std::free(t);
         if (!placed) return false;
@@ -212,7 +215,9 @@ TEST_F(X11Display, PickOverAPatternGivesTheExactPixelAtTheEdgesToo) {
         auto img = backend->captureScreen(CGRectMake(300, 200, 1, 1), 0);
         return img && rgb(img->pixel(0, 0)) == patternAt(300, 200);
     }));
-    struct Corner { int x, y; };
+    struct Corner {
+        int x, y;
+    };
     for (const Corner c : {Corner{0, 0}, Corner{W - 1, 0}, Corner{0, H - 1}, Corner{W - 1, H - 1}, Corner{517, 333}}) {
         // An 11x11 region centred on the pixel: the off-screen part is padded with black.
         auto img = backend->captureScreen(CGRectMake(c.x - 5, c.y - 5, 11, 11), 0);
@@ -252,10 +257,11 @@ TEST_F(X11Display, WhileTheCursorIsHiddenPointerAndKeysComeToUsWherever) {
     if (!programAvailable("xdotool")) GTEST_SKIP() << "xdotool is not installed";
     const double H = screen->height_in_pixels;
     std::vector<std::uint16_t> keys;
-    auto monitor = NSEvent::addLocalMonitorForEventsMatchingMask(NSEventMaskKeyDown, [&](const std::shared_ptr<NSEvent>& e) {
-        keys.push_back(e->keyCode);
-        return e;
-    });
+    auto monitor =
+        NSEvent::addLocalMonitorForEventsMatchingMask(NSEventMaskKeyDown, [&](const std::shared_ptr<NSEvent>& e) {
+            keys.push_back(e->keyCode);
+            return e;
+        });
     NSApplication::shared().activateIgnoringOtherApps(true);  // as the picker does
     NSCursor::hide();
     EXPECT_TRUE(backend->pointerGrabbed());
@@ -306,14 +312,17 @@ TEST_F(X11Display, AHotKeyAnotherProgramHoldsIsReported) {
     xcb_keycode_t* codes = xcb_key_symbols_get_keycode(syms, 'i');
     ASSERT_TRUE(codes);
     const std::uint16_t controlSuper = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_4;
-    xcb_generic_error_t* e = xcb_request_check(other, xcb_grab_key_checked(other, 1, screen->root, controlSuper, codes[0],
-                                                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+    xcb_generic_error_t* e = xcb_request_check(
+        other,
+        xcb_grab_key_checked(other, 1, screen->root, controlSuper, codes[0], XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     ASSERT_EQ(e, nullptr);
-    auto result = HotKeyBinder::shared().registerHotKey(34, NSEventModifierFlagControl | NSEventModifierFlagCommand, [] {});
+    auto result =
+        HotKeyBinder::shared().registerHotKey(34, NSEventModifierFlagControl | NSEventModifierFlagCommand, [] {});
     EXPECT_FALSE(result.id);
     EXPECT_FALSE(result.error.empty());
     // Another combination is still had.
-    auto free = HotKeyBinder::shared().registerHotKey(34, NSEventModifierFlagControl | NSEventModifierFlagOption, [] {});
+    auto free =
+        HotKeyBinder::shared().registerHotKey(34, NSEventModifierFlagControl | NSEventModifierFlagOption, [] {});
     EXPECT_TRUE(free.id) << free.error;
     xcb_ungrab_key(other, codes[0], screen->root, controlSuper);
     std::free(codes);
@@ -372,8 +381,7 @@ struct TestWatcher {
         }
     }
     void process() {
-        while (bus && sd_bus_process(bus, nullptr) > 0) {
-        }
+        while (bus && sd_bus_process(bus, nullptr) > 0) {}
     }
     // A call to the item, answered while the test's run loop turns.
     sd_bus_message* call(X11Display& test, const std::string& service, const char* path, const char* interface,
@@ -384,13 +392,15 @@ struct TestWatcher {
 
 namespace {
 
-sd_bus_message* TestWatcher::call(X11Display& test, const std::string& service, const char* path,
-                                  const char* interface, const char* member,
-                                  const std::function<void(sd_bus_message*)>& args) {
+sd_bus_message* TestWatcher::call(X11Display& test, const std::string& service, const char* path, const char* interface,
+                                  const char* member, const std::function<void(sd_bus_message*)>& args) {
     sd_bus_message* m = nullptr;
     sd_bus_message_new_method_call(bus, &m, service.c_str(), path, interface, member);
     args(m);
-    struct Answer { sd_bus_message* reply = nullptr; bool done = false; } answer;
+    struct Answer {
+        sd_bus_message* reply = nullptr;
+        bool done = false;
+    } answer;
     sd_bus_call_async(
         bus, nullptr, m,
         [](sd_bus_message* reply, void* userdata, sd_bus_error*) {
@@ -427,8 +437,10 @@ void readNode(sd_bus_message* m, int indent, std::vector<std::string>& out, std:
         if (c == "s") {
             const char* v = nullptr;
             sd_bus_message_read(m, "v", "s", &v);
-            if (k == "label") label = v;
-            else line += " " + k + "=" + v;
+            if (k == "label")
+                label = v;
+            else
+                line += " " + k + "=" + v;
         } else if (c == "i") {
             int v = 0;
             sd_bus_message_read(m, "v", "i", &v);
@@ -457,7 +469,8 @@ void readNode(sd_bus_message* m, int indent, std::vector<std::string>& out, std:
         sd_bus_message_exit_container(m);
     }
     sd_bus_message_exit_container(m);
-    out.push_back(line.substr(0, static_cast<std::size_t>(indent)) + label + line.substr(static_cast<std::size_t>(indent)));
+    out.push_back(line.substr(0, static_cast<std::size_t>(indent)) + label +
+                  line.substr(static_cast<std::size_t>(indent)));
     idByLabel[label] = id;
     sd_bus_message_enter_container(m, 'a', "v");
     while (sd_bus_message_enter_container(m, 'v', "(ia{sv}av)") > 0) {
@@ -474,7 +487,8 @@ TEST_F(X11Display, TheStatusItemRegistersExportsItsMenuAndAMenuClickArrives) {
     pump = [&] { watcher.process(); };
     int picks = 0, copies = 0;
     auto menu = std::make_shared<NSMenu>("Status");
-    auto pick = NSMenuItem::make("Pick Color", [&](NSMenuItem&) { ++picks; }, "o");
+    auto pick = NSMenuItem::make(
+        "Pick Color", [&](NSMenuItem&) { ++picks; }, "o");
     pick->keyEquivalentModifierMask = NSEventModifierFlagControl | NSEventModifierFlagCommand;
     menu->addItem(pick);
     menu->addItem(NSMenuItem::separatorItem());
@@ -519,12 +533,12 @@ TEST_F(X11Display, TheStatusItemRegistersExportsItsMenuAndAMenuClickArrives) {
                      }));
 
     // Real panels send clicks in groups.
-    sd_bus_message* reply = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "EventGroup",
-                                         [&](sd_bus_message* m) {
-                                             sd_bus_message_open_container(m, 'a', "(isvu)");
-                                             sd_bus_message_append(m, "(isvu)", ids["Ultramarine"], "clicked", "i", 0, 0u);
-                                             sd_bus_message_close_container(m);
-                                         });
+    sd_bus_message* reply =
+        watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "EventGroup", [&](sd_bus_message* m) {
+            sd_bus_message_open_container(m, 'a', "(isvu)");
+            sd_bus_message_append(m, "(isvu)", ids["Ultramarine"], "clicked", "i", 0, 0u);
+            sd_bus_message_close_container(m);
+        });
     ASSERT_TRUE(reply);
     sd_bus_message_unref(reply);
     EXPECT_TRUE(waitFor([&] { return copies == 1; }));
@@ -536,10 +550,11 @@ TEST_F(X11Display, TheStatusItemRegistersExportsItsMenuAndAMenuClickArrives) {
     EXPECT_TRUE(waitFor([&] { return picks == 1; }));
 
     // Group properties, as panels ask for them when a menu opens.
-    reply = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "GetGroupProperties", [&](sd_bus_message* m) {
-        sd_bus_message_append(m, "ai", 1, ids["Pick Color"]);
-        sd_bus_message_append(m, "as", 0);
-    });
+    reply = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "GetGroupProperties",
+                         [&](sd_bus_message* m) {
+                             sd_bus_message_append(m, "ai", 1, ids["Pick Color"]);
+                             sd_bus_message_append(m, "as", 0);
+                         });
     ASSERT_TRUE(reply);
     ASSERT_FALSE(sd_bus_message_is_method_error(reply, nullptr));
     sd_bus_message_enter_container(reply, 'a', "(ia{sv})");
@@ -636,8 +651,8 @@ struct FakeTray {
                     // Embedding: into the panel, kept alive by the save set, mapped as _XEMBED_INFO asks.
                     xcb_change_save_set(c, XCB_SET_MODE_INSERT, icon);
                     xcb_reparent_window(c, icon, panel, 4, 3);
-                    const std::uint32_t size[] = {
-                        sizeHints.size() > 6 ? sizeHints[5] : 1, sizeHints.size() > 6 ? sizeHints[6] : 1};
+                    const std::uint32_t size[] = {sizeHints.size() > 6 ? sizeHints[5] : 1,
+                                                  sizeHints.size() > 6 ? sizeHints[6] : 1};
                     xcb_configure_window(c, icon, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
                     if (xembed.size() == 2 && (xembed[1] & ::X11Display::kXEmbedMapped)) xcb_map_window(c, icon);
                     xcb_flush(c);
@@ -714,7 +729,8 @@ TEST_F(X11Tray, TheIconDocksWithItsSizeHintAndItsOwnMenuWindowChoosesInTheModel)
     if (!tray) GTEST_SKIP() << "a system tray runs on this display";
     int picks = 0, copies = 0;
     auto menu = std::make_shared<NSMenu>("Status");
-    auto pick = NSMenuItem::make("Pick Color", [&](NSMenuItem&) { ++picks; }, "o");
+    auto pick = NSMenuItem::make(
+        "Pick Color", [&](NSMenuItem&) { ++picks; }, "o");
     menu->addItem(pick);
     menu->addItem(NSMenuItem::separatorItem());
     auto colour = NSMenuItem::make("Ultramarine", [&](NSMenuItem&) { ++copies; });
@@ -749,7 +765,8 @@ TEST_F(X11Tray, TheIconDocksWithItsSizeHintAndItsOwnMenuWindowChoosesInTheModel)
     }));
     auto window = menu->menuWindow();
     const xcb_window_t menuX = backend->xWindowFor(window->windowNumber());
-    auto* t = xcb_translate_coordinates_reply(other, xcb_translate_coordinates(other, menuX, screen->root, 0, 0), nullptr);
+    auto* t =
+        xcb_translate_coordinates_reply(other, xcb_translate_coordinates(other, menuX, screen->root, 0, 0), nullptr);
     ASSERT_TRUE(t);
     EXPECT_EQ(t->dst_x, iconX);
     EXPECT_EQ(t->dst_y, iconY + 20);
@@ -768,7 +785,8 @@ TEST_F(X11Tray, TheIconDocksWithItsSizeHintAndItsOwnMenuWindowChoosesInTheModel)
 
     // A click on an item arrives at the model: the menu closes, then its action runs.
     click(iconX + static_cast<int>(row.midX()), static_cast<int>(rowY));
-    EXPECT_TRUE(waitFor([&] { return copies == 1 && !menu->isOpen() && backend->xWindowFor(window->windowNumber()) == 0; }));
+    EXPECT_TRUE(
+        waitFor([&] { return copies == 1 && !menu->isOpen() && backend->xWindowFor(window->windowNumber()) == 0; }));
     EXPECT_EQ(picks, 0);
 
     // Open again; a click outside every window of ours closes it without a choice
@@ -778,10 +796,10 @@ TEST_F(X11Tray, TheIconDocksWithItsSizeHintAndItsOwnMenuWindowChoosesInTheModel)
     click(300, 500);
     EXPECT_TRUE(waitFor([&] { return !menu->isOpen(); }));
     EXPECT_EQ(copies + picks, 1);
-    auto* grab = xcb_grab_pointer_reply(
-        other, xcb_grab_pointer(other, 0, screen->root, 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE,
-                                XCB_CURRENT_TIME),
-        nullptr);
+    auto* grab = xcb_grab_pointer_reply(other,
+                                        xcb_grab_pointer(other, 0, screen->root, 0, XCB_GRAB_MODE_ASYNC,
+                                                         XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+                                        nullptr);
     ASSERT_TRUE(grab);
     EXPECT_EQ(grab->status, XCB_GRAB_STATUS_SUCCESS);
     std::free(grab);
@@ -829,8 +847,9 @@ TEST_F(X11Display, WithoutAStatusAreaOneClearLine) {
     backend->statusItemChanged(*item);
     if (!backend->statusItemService().empty()) GTEST_SKIP() << "a panel's watcher is on this bus";
     const std::string problem = backend->statusItemProblem();
-    EXPECT_TRUE(problem == "Vexil: no status area on the panel (no StatusNotifierWatcher) and no system tray; use the "
-                           "global shortcuts to pick colours." ||
+    EXPECT_TRUE(problem ==
+                    "Vexil: no status area on the panel (no StatusNotifierWatcher) and no system tray; use the "
+                    "global shortcuts to pick colours." ||
                 problem == "Vexil: no session bus and no system tray; use the global shortcuts to pick colours.")
         << problem;
     NSStatusBar::systemStatusBar().removeStatusItem(item);

@@ -38,9 +38,9 @@ TEST(CNColorNames, TheTable) {
     EXPECT_EQ(distinctValues.size(), 957u);  // "cyan" and "turqoise" share 0x00ffff
 
     const std::vector<std::pair<std::size_t, CNColorNames::Entry>> rows = {
-        {1, {"cloudy blue", 0xacc2d9}}, {830, {"white", 0xffffff}},  {912, {"black", 0x000000}},
-        {925, {"cyan", 0x00ffff}},      {942, {"red", 0xe50000}},    {945, {"blue", 0x0343df}},
-        {946, {"green", 0x15b01a}},     {948, {"cayenne", 0x800000}}, {953, {"marascino", 0xff0000}},
+        {1, {"cloudy blue", 0xacc2d9}}, {830, {"white", 0xffffff}},    {912, {"black", 0x000000}},
+        {925, {"cyan", 0x00ffff}},      {942, {"red", 0xe50000}},      {945, {"blue", 0x0343df}},
+        {946, {"green", 0x15b01a}},     {948, {"cayenne", 0x800000}},  {953, {"marascino", 0xff0000}},
         {955, {"turqoise", 0x00ffff}},  {958, {"tungsten", 0x333333}},
     };
     for (const auto& [row, entry] : rows) {
@@ -59,7 +59,7 @@ TEST(CNColorNames, NamesOfTellingColours) {
     const std::vector<Case> cases = {
         {0xffffff, "White"},  {0x000000, "Black"},     {0x333333, "Tungsten"}, {0x7f7f7f, "Tin"},
         {0x808080, "Nickel"}, {0xff0000, "Marascino"}, {0x00ff00, "Spring"},   {0xacc2d9, "Cloudy Blue"},
-        {0xe50000, "Red"},    {0x00ffff, "Cyan"},      // equally near: the first row wins
+        {0xe50000, "Red"},    {0x00ffff, "Cyan"},  // equally near: the first row wins
     };
     for (const auto& c : cases) {
         EXPECT_EQ(names.nameForColor(*CNColorNames::colorFromRGBFloat(c.value)), c.name) << std::hex << c.value;
@@ -90,7 +90,7 @@ TEST(CNColorNames, LookupIgnoresAlphaAndConversion) {
     EXPECT_EQ(names.nameForColor(*NSColor::colorWithRed(1, 0, 0, 0)), "Marascino");
     EXPECT_EQ(names.nameForColor(*NSColor::colorWithRed(0.2, 0.3, 0.9, 0)),
               names.nameForColor(*NSColor::colorWithRed(0.2, 0.3, 0.9, 1)));
-    EXPECT_EQ(names.nameForColor(*NSColor::colorWithCalibratedWhite(0.2, 1)), "Tungsten");   // raw grey
+    EXPECT_EQ(names.nameForColor(*NSColor::colorWithCalibratedWhite(0.2, 1)), "Tungsten");  // raw grey
     EXPECT_EQ(names.nameForColor(*NSColor::colorWithDeviceCyan(0, 0, 0, 0, 1)), "Black");   // raw CMYK: black
     EXPECT_EQ(names.nameForColor(*NSColor::colorWithPatternImageNamed("stripes")), "Black");
     // A distance that is not a number never wins.
@@ -99,7 +99,8 @@ TEST(CNColorNames, LookupIgnoresAlphaAndConversion) {
 
 TEST(CNColorNames, ColorFromRGBFloatIgnoresTheTopByte) {
     EXPECT_EQ(*CNColorNames::colorFromRGBFloat(0x7fff8000), *NSColor::colorWithRed(1, 128 / 255.0, 0, 1));
-    EXPECT_EQ(*CNColorNames::colorFromRGBFloat(static_cast<std::int32_t>(0xff000000)), *NSColor::colorWithRed(0, 0, 0, 1));
+    EXPECT_EQ(*CNColorNames::colorFromRGBFloat(static_cast<std::int32_t>(0xff000000)),
+              *NSColor::colorWithRed(0, 0, 0, 1));
 }
 
 TEST(CNColorNames, EmptyMapGivesNothing) {

@@ -89,11 +89,11 @@ TEST_F(ColorFormatTest, TemplateTokens) {
     const std::vector<Case> cases = {
         {"%r %g %b", "255 127 0"},
         {"%a|%.r|%.g|%.b|%.a", "1.000|1.000|0.500|0.000|1.000"},
-        {"%hue %h", "30 0.083"},                       // longer token first
+        {"%hue %h", "30 0.083"},  // longer token first
         {"%saturation %lightness %s %[b]", "100% 50% 1.000 1.000"},
-        {"%saturations", "1001.000"},                  // the made "%s" is replaced too
-        {"hex argb", "#ff7f00 #ffff7f00"},             // lower case with "#" whatever the settings
-        {"Hex", "Hex"},                                // not the special format, not a token
+        {"%saturations", "1001.000"},       // the made "%s" is replaced too
+        {"hex argb", "#ff7f00 #ffff7f00"},  // lower case with "#" whatever the settings
+        {"Hex", "Hex"},                     // not the special format, not a token
         {" hex", " #ff7f00"},
         {"color_name", "Orange"},
         {"100% %x %", "100% %x %"},

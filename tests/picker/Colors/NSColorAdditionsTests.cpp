@@ -41,9 +41,9 @@ TEST(ColorText, HexRGBAReadsRawComponentsOfEverySpace) {
     const std::vector<Case> cases = {
         {NSColor::colorWithRed(0, 0, 0, 0), "#00000000"},
         {NSColor::colorWithRed(0.999, 0.999, 0.999, 1), "#fefefeff"},
-        {NSColor::colorWithCalibratedWhite(0.2, 1.0), "#333333ff"},          // grey: 2 components
-        {NSColor::colorWithDeviceCyan(0, 0, 0, 0, 0.5), "#000000ff"},        // CMYK: 5 components
-        {NSColor::colorWithPatternImageNamed("stripes"), "#000000ff"},       // no components
+        {NSColor::colorWithCalibratedWhite(0.2, 1.0), "#333333ff"},     // grey: 2 components
+        {NSColor::colorWithDeviceCyan(0, 0, 0, 0, 0.5), "#000000ff"},   // CMYK: 5 components
+        {NSColor::colorWithPatternImageNamed("stripes"), "#000000ff"},  // no components
     };
     for (const auto& c : cases) EXPECT_EQ(hexRGBA(*c.color), c.hex) << c.color->description();
 }
@@ -54,8 +54,8 @@ TEST(ColorText, ChannelBytesOfOutOfRangeComponentsAreClamped) {
         int byte;
     };
     const std::vector<Case> cases = {
-        {0.0, 0},  {1.0, 255}, {0.5, 127},        {0.999, 254},      {-0.5, 0},         {1.5, 255},
-        {1e300, 255}, {inf, 255}, {-inf, 0}, {std::nan(""), 0}, {-0.0, 0},
+        {0.0, 0},     {1.0, 255}, {0.5, 127}, {0.999, 254},      {-0.5, 0}, {1.5, 255},
+        {1e300, 255}, {inf, 255}, {-inf, 0},  {std::nan(""), 0}, {-0.0, 0},
     };
     for (const auto& c : cases) EXPECT_EQ(channelByte(c.component), c.byte) << c.component;
 
@@ -82,20 +82,20 @@ TEST(ColorText, ColorWithHex) {
         {"#", 0, 0, 0, 1},
         {"", 0, 0, 0, 1},
         // The first character is dropped whatever it is.
-        {"ffffff", 1, 1, 1, 1},              // five left: read whole by the RGB reader
-        {"fff", 0, 15 / 255.0, 1, 1},        // two left: 0x000fff
+        {"ffffff", 1, 1, 1, 1},                     // five left: read whole by the RGB reader
+        {"fff", 0, 15 / 255.0, 1, 1},               // two left: 0x000fff
         {"é123", 1 / 15.0, 2 / 15.0, 3 / 15.0, 1},  // a character, not a byte
         // Other lengths go to the RGB reader, cut to seven characters.
         {"#abcde", 0x0a / 255.0, 0xbc / 255.0, 0xde / 255.0, 1},
         {"#abcdef1", 0xab / 255.0, 0xcd / 255.0, 0xef / 255.0, 1},
         {"#ffffffffffffffffff", 1, 1, 1, 1},  // saturating scan, then cut
         {"#0x12345", 0, 0x12 / 255.0, 0x34 / 255.0, 1},
-        {"#  fff", 0, 15 / 255.0, 1, 1},      // leading blanks skipped by the scan
+        {"#  fff", 0, 15 / 255.0, 1, 1},  // leading blanks skipped by the scan
         // Garbage never fails.
         {"#xyz", 0, 0, 0, 1},
         {"#é12", 0, 0, 0, 1},
-        {"#12g", 0, 1 / 15.0, 2 / 15.0, 1},   // three characters, digits up to the g
-        {"\xff\xfe#zz", 0, 0, 0, 1},          // not UTF-8
+        {"#12g", 0, 1 / 15.0, 2 / 15.0, 1},  // three characters, digits up to the g
+        {"\xff\xfe#zz", 0, 0, 0, 1},         // not UTF-8
     };
     for (const auto& c : cases) {
         const auto color = colorWithHex(c.text);
@@ -159,7 +159,8 @@ TEST(ColorArithmetic, RebuiltInDeviceRGB) {
     for (const auto& rebuilt : {deviceRGBColor(*srgb), calibratedRGBColor(*srgb)}) {
         EXPECT_EQ(*rebuilt, *NSColor::colorWithDeviceRed(0.1, 0.2, 0.3, 0.4));
     }
-    EXPECT_EQ(*deviceRGBColor(*NSColor::colorWithCalibratedWhite(0.5, 1)), *NSColor::colorWithDeviceRed(0.5, 0.5, 0.5, 1));
+    EXPECT_EQ(*deviceRGBColor(*NSColor::colorWithCalibratedWhite(0.5, 1)),
+              *NSColor::colorWithDeviceRed(0.5, 0.5, 0.5, 1));
     const auto pattern = NSColor::colorWithPatternImageNamed("stripes");
     EXPECT_EQ(deviceRGBColor(*pattern).get(), pattern.get());
 }
@@ -195,7 +196,7 @@ TEST(ColorArithmetic, HSLOfPrimariesAndGreys) {
 TEST(ColorArithmetic, OffsetsClampAndWrap) {
     const auto red = NSColor::colorWithRed(1, 0, 0, 1);
     expectRGBA(*darken1(*red, 0.25), 0.5, 0, 0, 1);
-    expectRGBA(*darken1(*red, 0.8), 0, 0, 0, 1);          // lightness clamped at 0
+    expectRGBA(*darken1(*red, 0.8), 0, 0, 0, 1);  // lightness clamped at 0
     expectRGBA(*lighten(*red, 0.3), 1, 0.6, 0.6, 1);
     expectRGBA(*desaturate(*red, 1), 0.5, 0.5, 0.5, 1);
     expectRGBA(*saturate(*NSColor::colorWithRed(0.75, 0.25, 0.25, 1), 2), 1, 0, 0, 1);
@@ -238,9 +239,9 @@ TEST(ColorArithmetic, ContrastingTextColor) {
     const std::vector<Case> cases = {
         {NSColor::colorWithRed(1, 1, 1, 1), dark},
         {NSColor::colorWithRed(0, 0, 0, 1), light},
-        {NSColor::colorWithRed(0, 0.3, 0, 1), light},      // luma 44.9
-        {NSColor::colorWithRed(0.2, 0.9, 0.2, 1), dark},   // luma 154.3
-        {NSColor::colorWithCalibratedWhite(1, 1), dark},   // grey: the same formula
+        {NSColor::colorWithRed(0, 0.3, 0, 1), light},     // luma 44.9
+        {NSColor::colorWithRed(0.2, 0.9, 0.2, 1), dark},  // luma 154.3
+        {NSColor::colorWithCalibratedWhite(1, 1), dark},  // grey: the same formula
         {NSColor::colorWithCalibratedWhite(0.3, 1), light},
         {NSColor::colorWithDeviceCyan(0, 0, 0, 0, 1), light},  // other counts
         {NSColor::colorWithPatternImageNamed("stripes"), NSColor::lightGrayColor()},
@@ -300,6 +301,7 @@ TEST(ColorArithmetic, DistanceIgnoresAlphaAndIsSinglePrecision) {
     EXPECT_EQ(distanceFrom(*NSColor::colorWithCalibratedWhite(1, 1), *NSColor::colorWithRed(1, 1, 1, 1)), 0.0f);
     EXPECT_EQ(distanceFrom(*NSColor::colorWithDeviceCyan(0, 0, 0, 0, 1), *NSColor::colorWithRed(0, 0, 0, 1)), 0.0f);
     const float d = distanceFrom(*NSColor::colorWithRed(0.1, 0.2, 0.3, 1), *NSColor::colorWithRed(0.4, 0.4, 0.4, 1));
-    const float dr = static_cast<float>(0.1 - 0.4), dg = static_cast<float>(0.2 - 0.4), db = static_cast<float>(0.3 - 0.4);
+    const float dr = static_cast<float>(0.1 - 0.4), dg = static_cast<float>(0.2 - 0.4),
+                db = static_cast<float>(0.3 - 0.4);
     EXPECT_EQ(d, std::sqrt((dg * dg + dr * dr) + db * db));
 }

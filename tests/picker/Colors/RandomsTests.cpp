@@ -76,7 +76,8 @@ TEST_F(RandomsTest, WideSpansDrawSixtyFourBits) {
     }
     EXPECT_TRUE(above32);
     EXPECT_EQ(Randoms::intInClosedRange(9, 3), 9);  // inverted: no crash
-    EXPECT_EQ(Randoms::int32InRange(std::numeric_limits<std::int32_t>::max(), 0), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(Randoms::int32InRange(std::numeric_limits<std::int32_t>::max(), 0),
+              std::numeric_limits<std::int32_t>::max());
     const double now = Foundation::clock().now();
     const auto d = Randoms::dateWithinDays(std::int64_t{1} << 30);  // a span far beyond 32 bits of seconds
     EXPECT_LE(d.secondsSince1970, Foundation::clock().now());
@@ -95,7 +96,8 @@ TEST_F(RandomsTest, TextsAndDatesHaveTheirShapes) {
     const std::string drawn = Randoms::stringFromCharacters("e\xCC\x81\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7", 10);
     std::string rest = drawn;
     for (std::string_view piece : {"e\xCC\x81", "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7"})
-        for (auto pos = rest.find(piece); pos != std::string::npos; pos = rest.find(piece)) rest.erase(pos, piece.size());
+        for (auto pos = rest.find(piece); pos != std::string::npos; pos = rest.find(piece))
+            rest.erase(pos, piece.size());
     EXPECT_EQ(rest, "");
     EXPECT_GT(drawn.size(), 0u);
     const auto since = Randoms::dateSince1970();

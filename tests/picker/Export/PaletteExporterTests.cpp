@@ -218,8 +218,9 @@ TEST_F(ScratchBundleTest, CategoryNeedsBothTemplates) {
     const auto both = RYPaletteExporter::renderCategory(items, ExportFormat::nscolorCategory, folder);
     ASSERT_TRUE(both);
     EXPECT_EQ(both->header, "header");
-    EXPECT_EQ(both->implementation,
-              "screaminGreen blackwhite _3WiseMen cremeBrulee btomJerrysb marascino marascino2 _default linebreak color ");
+    EXPECT_EQ(
+        both->implementation,
+        "screaminGreen blackwhite _3WiseMen cremeBrulee btomJerrysb marascino marascino2 _default linebreak color ");
 
     // A broken implementation gives no half result.
     write("NSColorCategory_m", "{% if %}");

@@ -69,9 +69,14 @@ struct IndependentReader {
     explicit IndependentReader(const Data& d) {
         std::size_t p = 0;
         auto need = [&](std::size_t n) { return p + n <= d.size(); };
-        auto u16 = [&] { std::uint16_t v = static_cast<std::uint16_t>(d[p] << 8 | d[p + 1]); p += 2; return v; };
+        auto u16 = [&] {
+            std::uint16_t v = static_cast<std::uint16_t>(d[p] << 8 | d[p + 1]);
+            p += 2;
+            return v;
+        };
         auto u32 = [&] {
-            std::uint32_t v = std::uint32_t(d[p]) << 24 | std::uint32_t(d[p + 1]) << 16 | std::uint32_t(d[p + 2]) << 8 | d[p + 3];
+            std::uint32_t v =
+                std::uint32_t(d[p]) << 24 | std::uint32_t(d[p + 1]) << 16 | std::uint32_t(d[p + 2]) << 8 | d[p + 3];
             p += 4;
             return v;
         };
@@ -117,7 +122,10 @@ struct IndependentReader {
 
 class SwatchTest : public ::testing::Test {
 protected:
-    void SetUp() override { dir = fs::path(Foundation::temporaryDirectory()) / "ase"; fs::create_directories(dir); }
+    void SetUp() override {
+        dir = fs::path(Foundation::temporaryDirectory()) / "ase";
+        fs::create_directories(dir);
+    }
     void TearDown() override {
         fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
         fs::remove_all(dir);
@@ -158,7 +166,7 @@ TEST_F(SwatchTest, SizesFollowTheNamesInUTF16Units) {
     ASSERT_EQ(r.entries.size(), 3u);
     EXPECT_EQ(r.entries[1].name, u"\U0001F3A8 x");
     EXPECT_EQ(r.entries[1].values, (std::vector<float>{0.25f, 0.25f, 0.25f}));  // grey as sRGB
-    EXPECT_EQ(r.entries[2].values, (std::vector<float>{0, 0, 0}));  // full black ink
+    EXPECT_EQ(r.entries[2].values, (std::vector<float>{0, 0, 0}));              // full black ink
 }
 
 TEST_F(SwatchTest, LongNamesKeepLengthsAndBytesTogether) {
@@ -217,8 +225,8 @@ TEST_F(SwatchTest, ExistingFileIsRefusedAndLeftAsItWas) {
     Foundation::Error error;
     EXPECT_EQ(RPCAdobeSwatchExchange::writeColorList(list, path.string(), &error), SwatchWriteResult::fileExists);
     EXPECT_EQ(readFile(path), before);
-    EXPECT_EQ(capture.systemLogLines(),
-              (std::vector<std::string>{"Error: Output file alredy exists at " + path.string() + ". Refusing to overwrite"}));
+    EXPECT_EQ(capture.systemLogLines(), (std::vector<std::string>{"Error: Output file alredy exists at " +
+                                                                  path.string() + ". Refusing to overwrite"}));
     EXPECT_EQ(error.code, 516);
 
     // A dangling symbolic link counts as a file too: nothing is created through it.
@@ -290,18 +298,17 @@ TEST(SwatchReaderTest, EveryColourModel) {
     const Data groupStart = unhex("C001 0000000A 0004 0047 0072 0070 0000");  // "Grp"
     const Data groupEnd = unhex("C002 00000000");
     const Data unknownModel = entry(u"Odd", "HSV ", {0.1f, 0.2f, 0.3f});
-    const Data d = file({groupStart, entry(u"Red", "RGB ", {1, 0, 0}), entry(u"Ink", "CMYK", {0, 1, 1, 0}),
-                         unknownModel, entry(u"Lab", "LAB ", {50, 20, -30}), entry(u"Mid", "Gray", {0.5f}),
-                         entry(u"", "RGB ", {1, 128 / 255.0f, 0}), entry(u"Red", "RGB ", {0.9f, 0, 0}),
-                         entry(u"Red", "RGB ", {0.8f, 0, 0}), groupEnd},
-                        10);
+    const Data d = file(
+        {groupStart, entry(u"Red", "RGB ", {1, 0, 0}), entry(u"Ink", "CMYK", {0, 1, 1, 0}), unknownModel,
+         entry(u"Lab", "LAB ", {50, 20, -30}), entry(u"Mid", "Gray", {0.5f}), entry(u"", "RGB ", {1, 128 / 255.0f, 0}),
+         entry(u"Red", "RGB ", {0.9f, 0, 0}), entry(u"Red", "RGB ", {0.8f, 0, 0}), groupEnd},
+        10);
     RPCAdobeSwatchExchange reader;
     Foundation::DiagnosticsCapture capture;
     Foundation::Error error;
     ASSERT_TRUE(reader.readFromData(d, "L", &error)) << error.description;
     EXPECT_EQ(capture.systemLogLines().at(0), "Version 1.0, blocks 10");
-    EXPECT_EQ(reader.colorNames,
-              (std::vector<std::string>{"Red", "Ink", "Lab", "Mid", "#FF8000", "Red 1", "Red 2"}));
+    EXPECT_EQ(reader.colorNames, (std::vector<std::string>{"Red", "Ink", "Lab", "Mid", "#FF8000", "Red 1", "Red 2"}));
     ASSERT_EQ(reader.colorList.size(), 7u);
     EXPECT_EQ(reader.colorList[1]->space(), NSColor::Space::deviceCMYK);
     double r, g, b;
@@ -328,7 +335,8 @@ TEST(SwatchReaderTest, DamagedAndForeignFilesGiveErrors) {
         {"block length past the end", Data(good.begin(), good.end() - 1)},
         {"name past the block", unhex("41534546 0001 0000 00000001 0001 00000004 FFFF 0041")},
         {"components past the block", unhex("41534546 0001 0000 00000001 0001 0000000C 0001 0000 52474220 3F800000")},
-        {"no colour type", unhex("41534546 0001 0000 00000001 0001 00000012 0001 0000 52474220 3F800000 3F800000 3F800000")},
+        {"no colour type",
+         unhex("41534546 0001 0000 00000001 0001 00000012 0001 0000 52474220 3F800000 3F800000 3F800000")},
         {"unpaired length", unhex("41534546 0001 0000 00000001 0001")},
     };
     for (const auto& c : cases) {

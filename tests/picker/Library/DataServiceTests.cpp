@@ -83,7 +83,8 @@ TEST_F(DataServiceTest, ReadsFilterAndSortOnlyAsAsked) {
     addItem(folder, "#333333", 1);
     EXPECT_EQ(items.all()->count(), 3u);
     EXPECT_EQ(items.filter("isDeleted == false")->count(), 2u);
-    EXPECT_THAT(orders(*items.sorted("isDeleted == false", {"order", ZNLSortingOptions::descending})), ElementsAre(2, 1));
+    EXPECT_THAT(orders(*items.sorted("isDeleted == false", {"order", ZNLSortingOptions::descending})),
+                ElementsAre(2, 1));
     EXPECT_THAT(orders(*items.sorted("TRUEPREDICATE", {"order", ZNLSortingOptions::ascending})), ElementsAre(1, 2, 7));
 }
 
@@ -119,7 +120,8 @@ TEST_F(DataServiceTest, SpecialisedUpdatesWriteTheirFields) {
     EXPECT_TRUE(item->isDeleted());
 
     struct Window : ZNLEditedColorHandler {
-        void updateEditedColor(ZNLColorItem& i, const AppKit::NSColorRef& c, const std::optional<std::string>& name) override {
+        void updateEditedColor(ZNLColorItem& i, const AppKit::NSColorRef& c,
+                               const std::optional<std::string>& name) override {
             i.setColor(hexRGBA(*c));
             i.setColorName(name.value_or(""));
         }

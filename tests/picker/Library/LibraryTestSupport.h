@@ -81,7 +81,8 @@ protected:
 
     static ZNLColorsLibrary& library() { return ZNLColorsLibrary::shared(); }
 
-    static std::shared_ptr<ZNLColorFolder> addFolder(const std::string& name, std::int64_t folderId, std::int64_t order = 1) {
+    static std::shared_ptr<ZNLColorFolder> addFolder(const std::string& name, std::int64_t folderId,
+                                                     std::int64_t order = 1) {
         return librarytest::addFolder(name, folderId, order);
     }
 
@@ -91,7 +92,9 @@ protected:
     }
 
     std::string clipboard() const {
-        return AppKit::NSPasteboard::generalPasteboard()->stringForType(AppKit::NSPasteboardTypeString).value_or("<none>");
+        return AppKit::NSPasteboard::generalPasteboard()
+            ->stringForType(AppKit::NSPasteboardTypeString)
+            .value_or("<none>");
     }
 
     std::unique_ptr<Foundation::TestExecutor> executor;

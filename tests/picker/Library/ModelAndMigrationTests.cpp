@@ -78,13 +78,14 @@ Property boolProp(const char* n) { return Property::make(n, PropertyType::Bool);
 
 // Up to version 7: no identifiers, "creationDate", no order of items.
 Schema schemaV7() {
-    return {schemaOf("ZNLColorItem", "",
-                     {stringProp("color"), Property::makeOptional("selectedShade", PropertyType::String),
-                      Property::make("creationDate", PropertyType::Date), stringProp("colorName"), boolProp("isDeleted")}),
-            schemaOf("ZNLColorFolder", "",
-                     {stringProp("folderName"), intProp("formatId"), boolProp("isDefault"), intProp("folderId"),
-                      Property::makeOptional("color", PropertyType::String), intProp("order"), boolProp("isDeleted"),
-                      Property::makeList("items", PropertyType::Object, "ZNLColorItem")})};
+    return {
+        schemaOf("ZNLColorItem", "",
+                 {stringProp("color"), Property::makeOptional("selectedShade", PropertyType::String),
+                  Property::make("creationDate", PropertyType::Date), stringProp("colorName"), boolProp("isDeleted")}),
+        schemaOf("ZNLColorFolder", "",
+                 {stringProp("folderName"), intProp("formatId"), boolProp("isDefault"), intProp("folderId"),
+                  Property::makeOptional("color", PropertyType::String), intProp("order"), boolProp("isDeleted"),
+                  Property::makeList("items", PropertyType::Object, "ZNLColorItem")})};
 }
 
 // Versions 10 to 14: identifiers and "created", folders hold their colours in "items".
@@ -159,8 +160,10 @@ TEST_F(LibraryMigrationTest, FromVersion12RenumbersOrderOnly) {
     });
     auto realm = Realm::open();
     std::vector<std::tuple<std::string, double, std::int64_t>> got;
-    for (auto& i : realm->objects<ZNLColorItem>().objects()) got.emplace_back(i->id(), i->created().secondsSince1970, i->order());
-    EXPECT_THAT(got, ElementsAre(std::make_tuple("A", 10.0, 0), std::make_tuple("B", 20.0, 1), std::make_tuple("C", 30.0, 2)));
+    for (auto& i : realm->objects<ZNLColorItem>().objects())
+        got.emplace_back(i->id(), i->created().secondsSince1970, i->order());
+    EXPECT_THAT(
+        got, ElementsAre(std::make_tuple("A", 10.0, 0), std::make_tuple("B", 20.0, 1), std::make_tuple("C", 30.0, 2)));
     EXPECT_EQ(realm->objects<ZNLColorFolder>().first()->id(), "F");
 }
 
@@ -168,7 +171,8 @@ TEST_F(LibraryMigrationTest, FromVersion14ChangesNothing) {
     makeFixture(14, schemaV12(), [](Realm& r) {
         auto a = item(r, {{"id", "A"}, {"color", "#123456"}, {"created", Foundation::Date{10}}, {"order", 5}});
         item(r, {{"id", "B"}, {"created", Foundation::Date{20}}, {"order", 9}});
-        r.create("ZNLColorFolder", {{"id", "F"}, {"folderName", "Mine"}, {"folderId", 3}, {"items", Foundation::Array{a}}});
+        r.create("ZNLColorFolder",
+                 {{"id", "F"}, {"folderName", "Mine"}, {"folderId", 3}, {"items", Foundation::Array{a}}});
     });
     auto realm = Realm::open();
     auto items = realm->objects<ZNLColorItem>().objects();

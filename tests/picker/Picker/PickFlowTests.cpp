@@ -46,7 +46,8 @@ protected:
 TEST_F(PickFlow, AMagnifierPickIsStoredCopiedAnnouncedAndCounted) {
     defaults().set("colorFormat", static_cast<std::int64_t>(0));  // read as id 1
     auto picker = ZNLEventHanlder::shared();
-    static_cast<ZNLMousePointerDelegate&>(*app).didPickColor(*picker->mousePointer, NSColor::colorWithRed(1, 0.5, 0, 1));
+    static_cast<ZNLMousePointerDelegate&>(*app).didPickColor(*picker->mousePointer,
+                                                             NSColor::colorWithRed(1, 0.5, 0, 1));
     EXPECT_EQ(historyHexes(), std::vector<std::string>{"#ff7f00ff"});
     EXPECT_EQ(clipboard(), "#FF7F00");
     ASSERT_TRUE(app->floatingWindow);
@@ -212,14 +213,16 @@ TEST_F(PickFlow, ClipboardTextsAreColoursOnlyAsThreeOrSixHexDigits) {
     const struct {
         const char* text;
         const char* pick;  // nullptr: ignored
-    } cases[] = {{"#abc", "#aabbcc"}, {"ABC", "#aabbcc"}, {"#FF8800", "#ff8800"}, {"facade", "#facade"},
-                 {"#abcd", nullptr},  {"#abcdef12", nullptr}, {" #abc", nullptr}, {"#abc ", nullptr},
+    } cases[] = {{"#abc", "#aabbcc"}, {"ABC", "#aabbcc"},     {"#FF8800", "#ff8800"}, {"facade", "#facade"},
+                 {"#abcd", nullptr},  {"#abcdef12", nullptr}, {" #abc", nullptr},     {"#abc ", nullptr},
                  {"#ggg", nullptr},   {"", nullptr}};
     for (const auto& c : cases) {
         app->picks.clear();
         app->addClipboardColor(c.text);
-        if (c.pick) EXPECT_EQ(app->picks, std::vector<std::string>{c.pick}) << c.text;
-        else EXPECT_TRUE(app->picks.empty()) << c.text;
+        if (c.pick)
+            EXPECT_EQ(app->picks, std::vector<std::string>{c.pick}) << c.text;
+        else
+            EXPECT_TRUE(app->picks.empty()) << c.text;
     }
 }
 

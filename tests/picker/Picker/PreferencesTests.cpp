@@ -112,8 +112,8 @@ TEST_F(Preferences, TheAboutPaneShowsTheVersionAndOpensItsTwoPages) {
     auto& sender = *about->versionLabel.lock();
     about->visitTovo(sender);
     about->visitProductPage(sender);
-    EXPECT_EQ(ui->backend().openedURLs, (std::vector<std::string>{ZNLAboutViewController::tovoURL,
-                                                                   ZNLAboutViewController::productPageURL}));
+    EXPECT_EQ(ui->backend().openedURLs,
+              (std::vector<std::string>{ZNLAboutViewController::tovoURL, ZNLAboutViewController::productPageURL}));
 
     RCCloudSettingsViewController cloud;
     EXPECT_EQ(cloud.preferenceIdentifier(), "RCCloudSettingsViewController");

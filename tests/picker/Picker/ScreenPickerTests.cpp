@@ -215,8 +215,10 @@ TEST(ZNLGridViewDrawing, LinesEveryTenPointsFromZeroToHundredNoneAtTheEdge) {
     std::vector<double> horizontal, vertical;
     for (const auto& r : ctx.records(CoreGraphics::DrawingOp::StrokeLine)) {
         ASSERT_EQ(r.points.size(), 2u);
-        if (r.points[0].y == r.points[1].y) horizontal.push_back(r.points[0].y);
-        else vertical.push_back(r.points[0].x);
+        if (r.points[0].y == r.points[1].y)
+            horizontal.push_back(r.points[0].y);
+        else
+            vertical.push_back(r.points[0].x);
         EXPECT_EQ(r.color, (RGBA{100 / 255.0, 149 / 255.0, 237 / 255.0, 0.1}));
     }
     const std::vector<double> expected{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100};

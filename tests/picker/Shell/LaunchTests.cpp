@@ -13,14 +13,14 @@ namespace {
 
 TEST_F(ShellTest, LaunchRunsItsStepsInOrder) {
     launch();
-    EXPECT_EQ(app->trace, (std::vector<std::string>{
-                              "resetCloudSyncFlags", "registerSettingsDefaults", "becomeStatusMenuDelegate",
-                              "configureLibraryStore", "repairItemOwners", "registerBundleDefaults",
-                              "registerFixedDefaults", "startTelemetry", "createDefaultFolder", "setUpStatusItem",
-                              "setUpShortcuts", "buildRecentItems", "buildFormatsMenu", "scheduleReadyNotice",
-                              "setUpClipboardMonitor", "setUpCloudKit", "observeStore",
-                              // the store observation's first delivery refreshes the section
-                              "buildRecentItems"}));
+    EXPECT_EQ(app->trace,
+              (std::vector<std::string>{"resetCloudSyncFlags", "registerSettingsDefaults", "becomeStatusMenuDelegate",
+                                        "configureLibraryStore", "repairItemOwners", "registerBundleDefaults",
+                                        "registerFixedDefaults", "startTelemetry", "createDefaultFolder",
+                                        "setUpStatusItem", "setUpShortcuts", "buildRecentItems", "buildFormatsMenu",
+                                        "scheduleReadyNotice", "setUpClipboardMonitor", "setUpCloudKit", "observeStore",
+                                        // the store observation's first delivery refreshes the section
+                                        "buildRecentItems"}));
     // What the steps leave behind.
     EXPECT_EQ(ui->statusItem(), app->statusItem);
     EXPECT_EQ(app->statusItem->menu, menu());
@@ -150,7 +150,8 @@ TEST_F(ShellTest, AStoreThatCannotBeOpenedSkipsSyncAndObservationWithOneAlert) {
     EXPECT_FALSE(app->isStoreAvailable());
     ASSERT_EQ(ui->alerts().shown().size(), 1u);
     EXPECT_NE(ui->alerts().shown()[0].messageText.find("colour library cannot be opened"), std::string::npos);
-    EXPECT_GT(ui->alerts().shown()[0].messageText.size(), std::string("The colour library cannot be opened").size() + 60);
+    EXPECT_GT(ui->alerts().shown()[0].messageText.size(),
+              std::string("The colour library cannot be opened").size() + 60);
     EXPECT_FALSE(app->syncEngine);
     EXPECT_FALSE(app->token);
     // The rest of the application is there.
@@ -169,7 +170,8 @@ TEST_F(ShellTest, HideAndUnhideAreAnnouncedToTheTelemetry) {
     EXPECT_EQ(DAVUtility::applicationState(), 2);
     ui->app().unhide();
     EXPECT_EQ(DAVUtility::applicationState(), 0);
-    EXPECT_EQ(seen, (std::vector<std::string>{"NSApplicationDidHideNotification", "NSApplicationWillUnhideNotification"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"NSApplicationDidHideNotification", "NSApplicationWillUnhideNotification"}));
     Foundation::NotificationCenter::defaultCenter().removeObserver(token);
 }
 

@@ -47,8 +47,9 @@ TEST_F(ReviewPromptTest, AsksAtTenOnlyOncePerBuildThenAtTheNextQualifyingCountOf
 }
 
 TEST_F(ReviewPromptTest, QualifyingCounts) {
-    const std::vector<std::pair<std::int64_t, bool>> cases = {
-        {9, false}, {10, true}, {20, false}, {50, true}, {100, true}, {150, false}, {200, true}, {1000, true}, {0, false}};
+    const std::vector<std::pair<std::int64_t, bool>> cases = {{9, false},  {10, true},   {20, false},
+                                                              {50, true},  {100, true},  {150, false},
+                                                              {200, true}, {1000, true}, {0, false}};
     int build = 10;
     for (auto [count, asks] : cases) {
         Foundation::Bundle::main().setInfoValue("CFBundleVersion", std::to_string(++build));
@@ -66,13 +67,15 @@ TEST_F(ReviewPromptTest, OnlyIntegralNumbersCountAndTheCountStopsAtTheLargestInt
     };
     const std::int64_t largest = std::numeric_limits<std::int64_t>::max();
     const std::vector<Case> cases = {
-        {Foundation::Value(), 1},     {Foundation::Value(41), 42},   {Foundation::Value(7.0), 8},
-        {Foundation::Value(7.5), 1},  {Foundation::Value("12"), 1},  {Foundation::Value(largest), largest},
+        {Foundation::Value(), 1},      {Foundation::Value(41), 42},  {Foundation::Value(7.0), 8},
+        {Foundation::Value(7.5), 1},   {Foundation::Value("12"), 1}, {Foundation::Value(largest), largest},
         {Foundation::Value(1e300), 1}, {Foundation::Value(true), 1},
     };
     for (const auto& c : cases) {
-        if (c.stored.isNull()) defaults().removeObjectForKey("APP_OPENED_COUNT");
-        else defaults().set("APP_OPENED_COUNT", c.stored);
+        if (c.stored.isNull())
+            defaults().removeObjectForKey("APP_OPENED_COUNT");
+        else
+            defaults().set("APP_OPENED_COUNT", c.stored);
         incrementAppOpenedCount();
         EXPECT_EQ(defaults().objectForKey("APP_OPENED_COUNT"), Foundation::Value(c.after)) << c.after;
     }

@@ -33,10 +33,10 @@ public:
     std::string storePath;
     std::vector<std::string> picks;  // hex of each colour handed to didPickColor
 
-#define VEXIL_TRACE_STEP(name) \
-    void name() override {     \
+#define VEXIL_TRACE_STEP(name)  \
+    void name() override {      \
         trace.push_back(#name); \
-        AppDelegate::name();   \
+        AppDelegate::name();    \
     }
     VEXIL_TRACE_STEP(resetCloudSyncFlags)
     VEXIL_TRACE_STEP(registerSettingsDefaults)
@@ -132,7 +132,9 @@ protected:
         return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
     }
     static std::string clipboard() {
-        return AppKit::NSPasteboard::generalPasteboard()->stringForType(AppKit::NSPasteboardTypeString).value_or("<none>");
+        return AppKit::NSPasteboard::generalPasteboard()
+            ->stringForType(AppKit::NSPasteboardTypeString)
+            .value_or("<none>");
     }
     AppKit::CGPoint statusOrigin() const { return app->statusItem->button()->window()->frame().origin; }
 

@@ -24,9 +24,7 @@ protected:
         }
         return hexes;
     }
-    static std::string text(const std::string& hex) {
-        return formatted(*colorWithHex(hex), currentColorFormat(), "");
-    }
+    static std::string text(const std::string& hex) { return formatted(*colorWithHex(hex), currentColorFormat(), ""); }
 };
 
 TEST_F(StatusMenuTest, EmptyHistoryAddsNothingAndTheFixedItemsKeepTheirPlaces) {
@@ -166,9 +164,8 @@ TEST_F(StatusMenuTest, TheFormatsSubmenuTicksTheChoiceAndRetitlesItsItem) {
 TEST_F(StatusMenuTest, TheFixedItemsSendTheirActions) {
     launch();
     const std::vector<std::pair<std::string, std::string>> items = {
-        {"Pick Color", "showMagnifier"},        {"Show Color Library", "toggleLibrary"},
-        {"New Color…", "addNewColor"},           {"New Palette…", "newPalette"},
-        {"Preferences…", "showPreferences"},    {"Send Feedback…", "getFeedback"},
+        {"Pick Color", "showMagnifier"}, {"Show Color Library", "toggleLibrary"}, {"New Color…", "addNewColor"},
+        {"New Palette…", "newPalette"},  {"Preferences…", "showPreferences"},     {"Send Feedback…", "getFeedback"},
         {"Community", "gotoCommunity"},
     };
     for (const auto& [title, action] : items) {

@@ -11,8 +11,8 @@ namespace {
 // Exports render on a background queue while other templates may render
 // elsewhere: one template and environment shared by several threads.
 TEST(TemplateConcurrency, SharedTemplateRendersOnSeveralThreads) {
-    Environment environment(std::make_shared<DictionaryLoader>(
-        std::vector<std::pair<std::string, std::string>>{{"row", "{{ c|uppercase }}{% if not forloop.last %},{% endif %}"}}));
+    Environment environment(std::make_shared<DictionaryLoader>(std::vector<std::pair<std::string, std::string>>{
+        {"row", "{{ c|uppercase }}{% if not forloop.last %},{% endif %}"}}));
     Template page("{% for c in colors where c != 'x' %}{% include 'row' %}{% endfor %}", environment);
     Dictionary context{{"colors", Value(Array{Value("red"), Value("x"), Value("blue")})}};
 

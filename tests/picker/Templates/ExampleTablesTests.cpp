@@ -37,7 +37,9 @@ Dictionary exampleContext() {
         {"d", Value(Dictionary{{"x", Value(1)}, {"y", Value(2)}})},
         {"one", Value(1)},
         {"t", Value(true)},
-        {"control", Value(std::string("a\x01" "b\x7f" "c\x1b"))},
+        {"control", Value(std::string("a\x01"
+                                      "b\x7f"
+                                      "c\x1b"))},
         {"controls", Value(Array{Value(std::string("\x01\x1f"))})},
     };
 }
@@ -321,11 +323,13 @@ TEST(TemplateExamplesIf, IfTable) {
         {"{% if not %}{% endif %}", "'if' expression error: end"},
         {"{% if a and %}{% endif %}", "'if' expression error: end"},
         {"{% if and a %}{% endif %}", "'if' expression error: infix operator 'and' doesn't have a left hand side"},
-        {"{% if a not b %}{% endif %}", "'if' expression error: prefix operator 'not' was called with a left hand side"},
+        {"{% if a not b %}{% endif %}",
+         "'if' expression error: prefix operator 'not' was called with a left hand side"},
         {"{% if a b %}{% endif %}", "'if' expression error: dangling token"},
         {"{% if t %}x{% elif %}y{% endif %}", "'if' expression error: end"},
         {"{% if t %}x{% else if b %}y{% endif %}", "`endif` was not found."},
-        {"{% ifnot a == b %}x{% endif %}", "'ifnot' statements should use the following 'ifnot condition' `ifnot a == b`."},
+        {"{% ifnot a == b %}x{% endif %}",
+         "'ifnot' statements should use the following 'ifnot condition' `ifnot a == b`."},
         {"{% ifnot missing %}A{% else %}B", out("A")},
         {"{% if missing %}A{% else %}B", "`endif` was not found."},
         {"{% if missing %}A{% elif one %}B{% endif %}", out("B")},

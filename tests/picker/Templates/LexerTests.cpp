@@ -10,7 +10,10 @@ using K = Token::Kind;
 std::string show(const std::vector<Token>& tokens) {
     std::string out;
     for (const auto& t : tokens) {
-        const char* kind = t.kind() == K::text ? "text" : t.kind() == K::variable ? "var" : t.kind() == K::comment ? "comment" : "block";
+        const char* kind = t.kind() == K::text       ? "text"
+                           : t.kind() == K::variable ? "var"
+                           : t.kind() == K::comment  ? "comment"
+                                                     : "block";
         out += std::string(kind) + "<" + t.contents() + ">";
     }
     return out;

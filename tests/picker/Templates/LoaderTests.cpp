@@ -58,18 +58,22 @@ TEST_F(TemplateLoaders, EnvironmentWithoutLoader) {
     Environment environment;
     EXPECT_EQ(errorOf([&] { environment.loadTemplate("a.html"); }),
               "Template named `a.html` does not exist. No loaders found");
-    EXPECT_EQ(errorOf([&] { environment.loadFirstTemplate({"a", "b"}); }),
+    EXPECT_EQ(errorOf([&] {
+                  environment.loadFirstTemplate({"a", "b"});
+              }),
               "Template named `a, b` does not exist. No loaders found");
 }
 
 TEST_F(TemplateLoaders, DictionaryLoader) {
-    auto loader = std::make_shared<DictionaryLoader>(std::vector<std::pair<std::string, std::string>>{{"base", "Base {{ x }}"}});
+    auto loader =
+        std::make_shared<DictionaryLoader>(std::vector<std::pair<std::string, std::string>>{{"base", "Base {{ x }}"}});
     Environment environment(loader);
     auto t = environment.loadTemplate("base");
     EXPECT_EQ(t->name(), "base");
     EXPECT_EQ(environment.loadFirstTemplate({"x", "base"})->name(), "base");
     EXPECT_EQ(environment.renderTemplate("base", Dictionary{{"x", Value(1)}}), "Base 1");
-    EXPECT_EQ(errorOf([&] { environment.loadTemplate("x"); }), "Template named `x` does not exist in loader DictionaryLoader");
+    EXPECT_EQ(errorOf([&] { environment.loadTemplate("x"); }),
+              "Template named `x` does not exist in loader DictionaryLoader");
     try {
         environment.loadFirstTemplate({"x", "y"});
         FAIL();
@@ -88,11 +92,13 @@ public:
 };
 
 TEST_F(TemplateLoaders, LoadersAndStringsUseTheEnvironmentsTemplateClass) {
-    auto loader = std::make_shared<DictionaryLoader>(std::vector<std::pair<std::string, std::string>>{{"t", "{{ x }}"}});
-    Environment environment(loader, {}, [](const std::string& text, const Environment& env,
-                                           const std::optional<std::string>& name) -> std::shared_ptr<Template> {
-        return std::make_shared<FramedTemplate>(text, env, name);
-    });
+    auto loader =
+        std::make_shared<DictionaryLoader>(std::vector<std::pair<std::string, std::string>>{{"t", "{{ x }}"}});
+    Environment environment(loader, {},
+                            [](const std::string& text, const Environment& env,
+                               const std::optional<std::string>& name) -> std::shared_ptr<Template> {
+                                return std::make_shared<FramedTemplate>(text, env, name);
+                            });
     EXPECT_EQ(environment.renderTemplate("t", Dictionary{{"x", Value(1)}}), "<1>");
     EXPECT_EQ(environment.renderTemplateString("{{ x }}!", Dictionary{{"x", Value(2)}}), "<2!>");
 }

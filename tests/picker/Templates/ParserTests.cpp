@@ -124,7 +124,8 @@ TEST(TemplateParser, DeepTagNestingFailsInsteadOfOverflowing) {
     EXPECT_EQ(renderError(text), "Template tags are nested more than 256 levels deep");
     std::string negations = "{% if";
     for (int i = 0; i < 5000; ++i) negations += " not";
-    EXPECT_EQ(renderError(negations + " a %}{% endif %}"), "'if' expression error: operators nested more than 256 levels deep");
+    EXPECT_EQ(renderError(negations + " a %}{% endif %}"),
+              "'if' expression error: operators nested more than 256 levels deep");
 }
 
 TEST(TemplateParser, TemplatesRenderAgainTheSameWay) {

@@ -65,7 +65,8 @@ TEST(TemplateForTag, RendersTable) {
         {"{% for n in numbers where n < 3 %}{{ n }}{{ forloop.last }} {% endfor %}", "1false 2true "},
         {"{% for n in numbers where n > 9 %}{{ n }}{% empty %}none{% endfor %}", "none"},
         {"{% for forloop in items %}{{ forloop }}{% endfor %}", "abc"},
-        {"{% for row in nested %}[{% for x in row %}{{ forloop.counter }}{% endfor %}{{ forloop.counter }}]{% endfor %}",
+        {"{% for row in nested %}[{% for x in row %}{{ forloop.counter }}{% endfor %}{{ forloop.counter }}]{% endfor "
+         "%}",
          "[121][12]"},
         {"{% for x in items %}{{ x }}{% empty %}none", "abc"},
         {"{% for x in items %}{% endfor %}{{ x }}{{ forloop }}", ""},
@@ -133,7 +134,8 @@ TEST(TemplateIfTag, ErrorsTable) {
         {"{% if a %}x{% endif a %}", endif},
         {"{% if a %}A{% else %}B", endif},
         {"{% ifnot a %}A", endif},
-        {"{% ifnot a == b %}A{% endif %}", "'ifnot' statements should use the following 'ifnot condition' `ifnot a == b`."},
+        {"{% ifnot a == b %}A{% endif %}",
+         "'ifnot' statements should use the following 'ifnot condition' `ifnot a == b`."},
         {"{% ifnot %}A{% endif %}", "'ifnot' statements should use the following 'ifnot condition' `ifnot`."},
         {"{% ifnot and %}A{% endif %}", "'if' expression error: infix operator 'and' doesn't have a left hand side"},
     };
@@ -152,15 +154,19 @@ TEST(TemplateFilterTag, AppliesTheChainToTheSection) {
               "Unknown filter 'upper'. Found similar filters: 'uppercase', 'split'");
     EXPECT_EQ(renderError("{% filter lowercase |capitalize %}x{% endfilter %}", context),
               "'filter' tag takes one argument, the filter expression");
-    EXPECT_EQ(renderError("{% filter %}x{% endfilter %}", context), "'filter' tag takes one argument, the filter expression");
+    EXPECT_EQ(renderError("{% filter %}x{% endfilter %}", context),
+              "'filter' tag takes one argument, the filter expression");
     EXPECT_EQ(renderError("{% filter uppercase %}x", context), "`endfilter` was not found.");
-    EXPECT_EQ(renderError("{% filter lowercase:1 %}x{% endfilter %}", context), "cannot invoke filter with an argument");
+    EXPECT_EQ(renderError("{% filter lowercase:1 %}x{% endfilter %}", context),
+              "cannot invoke filter with an argument");
     EXPECT_EQ(render("{% filter split|join:'-' %}a b{% endfilter %}{{ filter_value }}", context), "a-b");
 }
 
 TEST(TemplateIncludeTag, RendersWithTheIncludingContext) {
-    auto environment = environmentWith({{"header", "[{{ title }}|{{ name }}]"}, {"self", "{% include 'self' %}"},
-                                        {"ping", "{% include 'pong' %}"}, {"pong", "{% include 'ping' %}"},
+    auto environment = environmentWith({{"header", "[{{ title }}|{{ name }}]"},
+                                        {"self", "{% include 'self' %}"},
+                                        {"ping", "{% include 'pong' %}"},
+                                        {"pong", "{% include 'ping' %}"},
                                         {"row", "{{ t }};"}});
     Dictionary context{{"title", Value("T")},
                        {"name", Value("N")},
@@ -217,8 +223,9 @@ TEST(TemplateNowTag, FormatsTheClockTime) {
 TEST(TemplateInheritance, BlocksAndSuperThroughTwoLevels) {
     auto environment = environmentWith({
         {"base", "<{% block title %}Base title{% endblock %}|{% block body %}base body{% endblock %}>"},
-        {"child", "{% extends 'base' %}ignored{% block title %}C({{ block.super }}){% endblock %}"
-                  "{% block other %}never{% endblock %}"},
+        {"child",
+         "{% extends 'base' %}ignored{% block title %}C({{ block.super }}){% endblock %}"
+         "{% block other %}never{% endblock %}"},
         {"grandchild", "before {% extends 'child' %}{% block title %}G({{ block.super }}){% endblock %}"},
         {"twice", "{% extends 'base' %}{% extends 'base' %}"},
         {"selfish", "{% extends 'selfish' %}"},
@@ -243,7 +250,8 @@ TEST(TemplateInheritance, BlocksAndSuperThroughTwoLevels) {
         }
     };
     EXPECT_EQ(error("twice"), "'extends' cannot appear more than once in the same template");
-    EXPECT_EQ(error("selfish"), "'extends' of 'selfish' goes more than 64 templates deep; a template probably extends itself");
+    EXPECT_EQ(error("selfish"),
+              "'extends' of 'selfish' goes more than 64 templates deep; a template probably extends itself");
     EXPECT_EQ(error("missingParent"), "Template named `nope` does not exist in loader DictionaryLoader");
     EXPECT_EQ(renderError("{% extends %}", context, environment),
               "'extends' takes one argument, the template file to be extended");
@@ -251,7 +259,8 @@ TEST(TemplateInheritance, BlocksAndSuperThroughTwoLevels) {
               "'extends' takes one argument, the template file to be extended");
     EXPECT_EQ(renderError("{% extends parent2 %}", context, environment),
               "'Variable(variable: \"parent2\")' could not be resolved as a string");
-    EXPECT_EQ(renderError("{% block %}{% endblock %}", context, environment), "'block' tag takes one argument, the block name");
+    EXPECT_EQ(renderError("{% block %}{% endblock %}", context, environment),
+              "'block' tag takes one argument, the block name");
     EXPECT_EQ(renderError("{% block a b %}{% endblock %}", context, environment),
               "'block' tag takes one argument, the block name");
 }

@@ -107,8 +107,7 @@ TEST(TemplateVariable, FilterExpressionSyntax) {
 }
 
 TEST(TemplateVariable, RangesTable) {
-    Dictionary context{{"three", Value(3)}, {"text", Value("abc")}, {"big", Value(16777217)},
-                       {"two", Value(2.0)}};
+    Dictionary context{{"three", Value(3)}, {"text", Value("abc")}, {"big", Value(16777217)}, {"two", Value(2.0)}};
     struct Case {
         std::string text;
         std::string output;

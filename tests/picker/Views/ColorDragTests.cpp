@@ -40,9 +40,8 @@ TEST(PasteboardItem, RoundTripAndForeignPayloads) {
     EXPECT_FALSE(ZNLPasteboardItem::fromPasteboardPropertyList(*data, "public.utf8-plain-text"));
 
     ZNLPasteboardItem::registerClass();
-    Foundation::registerCodingClass("ForeignThing", [](Foundation::KeyedUnarchiver&) {
-        return std::make_shared<Foreign>();
-    });
+    Foundation::registerCodingClass("ForeignThing",
+                                    [](Foundation::KeyedUnarchiver&) { return std::make_shared<Foreign>(); });
     const std::string bytes[] = {"", "garbage", std::string("bplist00\xff\x00\x01", 11)};
     for (const auto& b : bytes)
         EXPECT_FALSE(ZNLPasteboardItem::fromPasteboardPropertyList(Data(b.begin(), b.end()), kColorDragType));
@@ -106,7 +105,7 @@ TEST_F(ColorDragTest, DropOnAnotherTabAddsAtItsEndAndFlagsTheSource) {
     // A stale index (the row changed): the colour is added, the other colour at that index stays.
     EXPECT_TRUE(lib.dropColor("#999999", 0, 2));
     EXPECT_EQ(colors(), (std::vector<std::string>{"#111111"}));
-    EXPECT_TRUE(lib.dropColor("#888888", 9, 2));  // out of range: nothing flagged
+    EXPECT_TRUE(lib.dropColor("#888888", 9, 2));    // out of range: nothing flagged
     EXPECT_FALSE(lib.dropColor("#777777", 0, 42));  // gone folder
 }
 

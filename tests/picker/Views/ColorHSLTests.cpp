@@ -8,13 +8,15 @@ using namespace Vexil::Views;
 namespace {
 
 TEST(ColorHSL, ConversionTable) {
-    struct Case { double s, l, hsbS, hsbB; };
+    struct Case {
+        double s, l, hsbS, hsbB;
+    };
     const Case cases[] = {
-        {1, 0.5, 1, 1},       // pure hue
-        {0, 0.5, 0, 0.5},     // grey
-        {1, 0.25, 1, 0.5},    // dark
+        {1, 0.5, 1, 1},     // pure hue
+        {0, 0.5, 0, 0.5},   // grey
+        {1, 0.25, 1, 0.5},  // dark
         {0.5, 0.75, 2 * 0.125 / 0.875, 0.875},
-        {1, 0, 0, 0},         // black: no division by zero
+        {1, 0, 0, 0},  // black: no division by zero
         {0, 0, 0, 0},
     };
     for (const auto& c : cases) {

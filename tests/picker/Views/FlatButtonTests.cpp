@@ -12,12 +12,16 @@ using Role = FlatButton::ColorRole;
 namespace {
 
 TEST(FlatButtonLayout, Table) {
-    struct Case { NSCellImagePosition pos; double W, H; CGPoint icon, title; };
+    struct Case {
+        NSCellImagePosition pos;
+        double W, H;
+        CGPoint icon, title;
+    };
     const CGSize t{40, 10}, i{16, 16};
     const Case cases[] = {
         {NSCellImagePosition::imageRight, 100, 30, {69, 7}, {2, 10}},
         {NSCellImagePosition::imageLeft, 101, 30, {15, 7}, {55, 10}},
-        {NSCellImagePosition::imageBelow, 100, 60, {42, 33}, {30, 2}},   // vGap = round(34/3) = 11
+        {NSCellImagePosition::imageBelow, 100, 60, {42, 33}, {30, 2}},  // vGap = round(34/3) = 11
         {NSCellImagePosition::imageAbove, 100, 60, {42, 11}, {30, 48}},
         {NSCellImagePosition::imageOnly, 101, 31, {5, 6}, {30.5, 10.5}},  // halves kept, icon stays
     };
@@ -45,8 +49,11 @@ struct Fixture {
         h.moveMouse({0, 0});
     }
     CGPoint inside() const { return {100 + 60, 100 + 25}; }
-    CoreGraphics::RGBA fill() const { return b->layer()->presentationValueForKeyPath("backgroundColor").index() ?
-        std::get<CoreGraphics::RGBA>(b->layer()->presentationValueForKeyPath("backgroundColor")) : CoreGraphics::RGBA{}; }
+    CoreGraphics::RGBA fill() const {
+        return b->layer()->presentationValueForKeyPath("backgroundColor").index()
+                   ? std::get<CoreGraphics::RGBA>(b->layer()->presentationValueForKeyPath("backgroundColor"))
+                   : CoreGraphics::RGBA{};
+    }
 };
 
 TEST(FlatButton, NoColoursUntilFirstChange) {

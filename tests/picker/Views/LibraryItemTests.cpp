@@ -100,7 +100,7 @@ TEST_F(LibraryItemTest, HoverGrowsTheOverlayThenRaisesTheAdjustButton) {
     executor->advance(0.05);
     EXPECT_GT(overlay(), 88);
     EXPECT_EQ(adjust(), -42);  // the button follows 0.06 s behind
-    executor->advance(0.1);     // 0.15 s
+    executor->advance(0.1);    // 0.15 s
     EXPECT_LT(overlay(), 148);
     EXPECT_GT(adjust(), -42);
     executor->advance(0.06);  // 0.21 s: the overlay is done, the button not yet

@@ -294,8 +294,12 @@ TEST_F(LibraryWindowTest, TabsSelectRenameAndExportThroughTheWindow) {
 
     struct Recorder : FolderExportActions {
         std::vector<std::string> calls;
-        void exportColorList(const std::optional<std::string>& p) override { calls.push_back("clr " + p.value_or("-")); }
-        void exportSwatchExchange(const std::optional<std::string>& p) override { calls.push_back("ase " + p.value_or("-")); }
+        void exportColorList(const std::optional<std::string>& p) override {
+            calls.push_back("clr " + p.value_or("-"));
+        }
+        void exportSwatchExchange(const std::optional<std::string>& p) override {
+            calls.push_back("ase " + p.value_or("-"));
+        }
         void exportFolder(ExportFormat f) override { calls.push_back("code " + std::to_string(int(f))); }
     };
     auto recorder = std::make_shared<Recorder>();

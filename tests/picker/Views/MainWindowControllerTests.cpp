@@ -14,8 +14,8 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         window = NSWindow::make(CGRectMake(200, 200, 400, 300), NSWindowStyleMaskTitled | NSWindowStyleMaskClosable |
-                                                                   NSWindowStyleMaskMiniaturizable |
-                                                                   NSWindowStyleMaskResizable);
+                                                                    NSWindowStyleMaskMiniaturizable |
+                                                                    NSWindowStyleMaskResizable);
         window->makeKeyAndOrderFront();
         controller = MainWindowController::make(window);
         h.drain();

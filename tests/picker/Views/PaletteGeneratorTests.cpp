@@ -11,7 +11,8 @@ namespace {
 class ApplyRecorder : public ZNLPaletteGeneratorDelegate {
 public:
     void paletteGeneratorDidClose(ZNLPaletteGenerator&) override { ++closes; }
-    void paletteGeneratorDidApply(const std::vector<NSColorRef>& c, const std::string& n, ZNLPaletteGenerator&) override {
+    void paletteGeneratorDidApply(const std::vector<NSColorRef>& c, const std::string& n,
+                                  ZNLPaletteGenerator&) override {
         colors = c;
         name = n;
         ++applies;
@@ -127,9 +128,9 @@ TEST_F(GeneratorTest, ApplyHandsOverTheSixColoursAndTheName) {
     ASSERT_EQ(recorder->applies, 1);
     EXPECT_EQ(recorder->name, "Forest");
     ASSERT_EQ(recorder->colors.size(), 6u);
-    EXPECT_EQ(recorder->colors, (std::vector<NSColorRef>{g.swatches()[0]->color(), g.swatches()[1]->color(),
-                                                         g.swatches()[2]->color(), g.swatches()[3]->color(),
-                                                         g.swatches()[4]->color(), g.swatches()[5]->color()}));
+    EXPECT_EQ(recorder->colors,
+              (std::vector<NSColorRef>{g.swatches()[0]->color(), g.swatches()[1]->color(), g.swatches()[2]->color(),
+                                       g.swatches()[3]->color(), g.swatches()[4]->color(), g.swatches()[5]->color()}));
     g.paletteName->setStringValue("");
     g.applyPalette();
     EXPECT_EQ(recorder->name, "");

@@ -65,7 +65,9 @@ struct Window : ZNLBarButtonDelegate, ZNLBarDataSource {
         lib.dropColor(text, long(index), id);
     }
     void exportColorList(const std::optional<std::string>& p) override { calls.push_back("clr " + p.value_or("-")); }
-    void exportSwatchExchange(const std::optional<std::string>& p) override { calls.push_back("ase " + p.value_or("-")); }
+    void exportSwatchExchange(const std::optional<std::string>& p) override {
+        calls.push_back("ase " + p.value_or("-"));
+    }
     void exportFolder(ExportFormat f) override { calls.push_back("export " + std::to_string(int(f))); }
 };
 
@@ -273,7 +275,10 @@ TEST_F(TabBarTest, LooksByTheme) {
     threeFolders();
     auto& off = tab(0);
     auto& on = tab(1);
-    struct Look { CoreGraphics::RGBA background; CoreGraphics::RGBA title; };
+    struct Look {
+        CoreGraphics::RGBA background;
+        CoreGraphics::RGBA title;
+    };
     auto look = [](ZNLBarButton& t) {
         return Look{t.layer()->backgroundColor, toRGBA(t.attributedTitle->runs().front().color)};
     };
@@ -323,9 +328,9 @@ TEST_F(TabBarTest, ContextMenuIsBuiltOnceWithTheExports) {
     ASSERT_EQ(exports->numberOfItems(), 10);
     std::vector<std::string> entries;
     for (auto& item : exports->itemArray())
-        entries.push_back(item->isSeparatorItem() ? "-" : item->actionName == "exportWithSender:"
-                                                              ? std::to_string(item->tag)
-                                                              : item->title);
+        entries.push_back(item->isSeparatorItem()                   ? "-"
+                          : item->actionName == "exportWithSender:" ? std::to_string(item->tag)
+                                                                    : item->title);
     EXPECT_EQ(entries, (std::vector<std::string>{"Apple Color Palette\u2026", "Adobe Swatch Exchange\u2026", "-", "3",
                                                  "1", "-", "2", "0", "-", "4"}));
     EXPECT_EQ(exports->itemAtIndex(3)->title, "Swift Extension (UIColor)\u2026");

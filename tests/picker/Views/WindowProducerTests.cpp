@@ -97,8 +97,8 @@ TEST(WindowProducer, ClosingByTheWindowKeepsTheControllerAndShowsItAgain) {
 
 TEST(LibraryPanel, NonActivatingAboveTheMenuBarAndPlacedFreely) {
     Harness::UIHarness h;
-    auto panel = NSWindow::make<ZNLWindow>(CGRectMake(0, 0, 800, 300),
-                                          NSWindowStyleMaskTitled | NSWindowStyleMaskResizable);
+    auto panel =
+        NSWindow::make<ZNLWindow>(CGRectMake(0, 0, 800, 300), NSWindowStyleMaskTitled | NSWindowStyleMaskResizable);
     EXPECT_EQ(panel->styleMask(), NSWindowStyleMaskNonactivatingPanel);
     EXPECT_EQ(panel->level(), kCGMainMenuWindowLevel + 2);
     EXPECT_FALSE(panel->hasShadow);

@@ -47,7 +47,8 @@ std::shared_ptr<DAVChannelUnitProtocol> DAVChannelGroupDefault::addChannelUnitWi
         channels_.push_back(unit);
     }
     auto self = shared_from_this();
-    enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) { delegate.channelGroupDidAddChannelUnit(self, unit); });
+    enumerateDelegatesWithBlock(
+        [&](DAVChannelDelegate& delegate) { delegate.channelGroupDidAddChannelUnit(self, unit); });
     return unit;
 }
 
@@ -93,9 +94,13 @@ void DAVChannelGroupDefault::setAppSecret(const std::optional<std::string>& appS
 
 // --- delegates -------------------------------------------------------------------
 
-void DAVChannelGroupDefault::addDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) { delegates_.add(delegate); }
+void DAVChannelGroupDefault::addDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) {
+    delegates_.add(delegate);
+}
 
-void DAVChannelGroupDefault::removeDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) { delegates_.remove(delegate); }
+void DAVChannelGroupDefault::removeDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) {
+    delegates_.remove(delegate);
+}
 
 void DAVChannelGroupDefault::enumerateDelegatesWithBlock(const std::function<void(DAVChannelDelegate&)>& block) {
     delegates_.forEach(block);
@@ -149,7 +154,8 @@ void DAVChannelGroupDefault::channelWillSendLog(const std::shared_ptr<DAVChannel
 
 void DAVChannelGroupDefault::channelDidSucceedSendingLog(const std::shared_ptr<DAVChannelProtocol>& channel,
                                                          const std::shared_ptr<DAVLog>& log) {
-    enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) { delegate.channelDidSucceedSendingLog(channel, log); });
+    enumerateDelegatesWithBlock(
+        [&](DAVChannelDelegate& delegate) { delegate.channelDidSucceedSendingLog(channel, log); });
 }
 
 void DAVChannelGroupDefault::channelDidSetEnabled(const std::shared_ptr<DAVChannelProtocol>& channel, bool isEnabled,

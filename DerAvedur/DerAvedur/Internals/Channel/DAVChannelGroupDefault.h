@@ -55,17 +55,20 @@ public:
     void enumerateDelegatesWithBlock(const std::function<void(DAVChannelDelegate&)>& block);
 
     // --- DAVChannelDelegate: the units' callbacks, passed on -----------------------
-    void channelPrepareLog(const std::shared_ptr<DAVChannelProtocol>& channel, const std::shared_ptr<DAVLog>& log) override;
+    void channelPrepareLog(const std::shared_ptr<DAVChannelProtocol>& channel,
+                           const std::shared_ptr<DAVLog>& log) override;
     void channelDidPrepareLog(const std::shared_ptr<DAVChannelProtocol>& channel, const std::shared_ptr<DAVLog>& log,
                               const std::string& internalId, DAVFlags flags) override;
     void channelDidCompleteEnqueueingLog(const std::shared_ptr<DAVChannelProtocol>& channel,
                                          const std::shared_ptr<DAVLog>& log, const std::string& internalId) override;
-    void channelWillSendLog(const std::shared_ptr<DAVChannelProtocol>& channel, const std::shared_ptr<DAVLog>& log) override;
+    void channelWillSendLog(const std::shared_ptr<DAVChannelProtocol>& channel,
+                            const std::shared_ptr<DAVLog>& log) override;
     void channelDidSucceedSendingLog(const std::shared_ptr<DAVChannelProtocol>& channel,
                                      const std::shared_ptr<DAVLog>& log) override;
     void channelDidSetEnabled(const std::shared_ptr<DAVChannelProtocol>& channel, bool isEnabled,
                               bool deletedData) override;
-    void channelDidFailSendingLog(const std::shared_ptr<DAVChannelProtocol>& channel, const std::shared_ptr<DAVLog>& log,
+    void channelDidFailSendingLog(const std::shared_ptr<DAVChannelProtocol>& channel,
+                                  const std::shared_ptr<DAVLog>& log,
                                   const std::optional<Foundation::Error>& error) override;
     void channelDidPauseWithIdentifyingObject(const std::shared_ptr<DAVChannelProtocol>& channel,
                                               const DAVIdentifyingObject& identifyingObject) override;

@@ -34,8 +34,11 @@ DAVChannelUnitDefault::DAVChannelUnitDefault(std::shared_ptr<DAVIngestionProtoco
                                              std::shared_ptr<DAVChannelUnitConfiguration> configuration,
                                              std::shared_ptr<Foundation::DispatchQueue> logsDispatchQueue,
                                              DAVChannelUnitDependencies dependencies)
-    : configuration_(std::move(configuration)), logsDispatchQueue_(std::move(logsDispatchQueue)),
-      ingestion_(std::move(ingestion)), storage_(std::move(storage)), dependencies_(std::move(dependencies)) {}
+    : configuration_(std::move(configuration)),
+      logsDispatchQueue_(std::move(logsDispatchQueue)),
+      ingestion_(std::move(ingestion)),
+      storage_(std::move(storage)),
+      dependencies_(std::move(dependencies)) {}
 
 // --- accessors ------------------------------------------------------------------
 
@@ -78,9 +81,13 @@ std::set<std::string> DAVChannelUnitDefault::pausedTargetKeys() const {
 
 // --- delegates --------------------------------------------------------------------
 
-void DAVChannelUnitDefault::addDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) { delegates_.add(delegate); }
+void DAVChannelUnitDefault::addDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) {
+    delegates_.add(delegate);
+}
 
-void DAVChannelUnitDefault::removeDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) { delegates_.remove(delegate); }
+void DAVChannelUnitDefault::removeDelegate(const std::shared_ptr<DAVChannelDelegate>& delegate) {
+    delegates_.remove(delegate);
+}
 
 void DAVChannelUnitDefault::enumerateDelegatesWithBlock(const std::function<void(DAVChannelDelegate&)>& block) {
     delegates_.forEach(block);
@@ -377,14 +384,14 @@ void DAVChannelUnitDefault::sendLogContainer(const std::shared_ptr<DAVLogContain
     });
     std::weak_ptr<DAVChannelUnitDefault> weak = self;
     std::shared_ptr<Foundation::DispatchQueue> queue = logsDispatchQueue();
-    ingestion_->sendAsync(container, [weak, queue, container](const std::string&,
-                                                              const std::optional<DAVHttpResponse>& response,
-                                                              const std::optional<Foundation::Data>&,
-                                                              const std::optional<Foundation::Error>& error) {
-        queue->async([weak, container, response, error] {
-            if (auto unit = weak.lock()) unit->handleResponse(container, response, error);
-        });
-    });
+    ingestion_->sendAsync(container,
+                          [weak, queue, container](const std::string&, const std::optional<DAVHttpResponse>& response,
+                                                   const std::optional<Foundation::Data>&,
+                                                   const std::optional<Foundation::Error>& error) {
+                              queue->async([weak, container, response, error] {
+                                  if (auto unit = weak.lock()) unit->handleResponse(container, response, error);
+                              });
+                          });
 }
 
 void DAVChannelUnitDefault::handleResponse(const std::shared_ptr<DAVLogContainer>& container,
@@ -441,8 +448,8 @@ void DAVChannelUnitDefault::handleResponse(const std::shared_ptr<DAVLogContainer
             }
         }
         if (wake) {
-            DAVLogWarning(kTag, "Log(s) of group Id %s will be sent again in %.0f second(s).", config->groupId().c_str(),
-                          backoff);
+            DAVLogWarning(kTag, "Log(s) of group Id %s will be sent again in %.0f second(s).",
+                          config->groupId().c_str(), backoff);
             std::weak_ptr<DAVChannelUnitDefault> weak = self;
             const double due = *wake;
             logsDispatchQueue()->after(backoff, [weak, due] {
@@ -482,9 +489,8 @@ void DAVChannelUnitDefault::retryWake(double wakeTime) {
 
 void DAVChannelUnitDefault::setEnabled(bool isEnabled, bool deleteDataOnDisabled) {
     auto self = shared_from_this();
-    logsDispatchQueue()->async([self, isEnabled, deleteDataOnDisabled] {
-        self->setEnabledSync(isEnabled, deleteDataOnDisabled);
-    });
+    logsDispatchQueue()->async(
+        [self, isEnabled, deleteDataOnDisabled] { self->setEnabledSync(isEnabled, deleteDataOnDisabled); });
 }
 
 void DAVChannelUnitDefault::setEnabledSync(bool isEnabled, bool deleteDataOnDisabled) {
@@ -514,9 +520,8 @@ void DAVChannelUnitDefault::setEnabledSync(bool isEnabled, bool deleteDataOnDisa
     } else {
         discardLogs_ = false;
     }
-    enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
-        delegate.channelDidSetEnabled(self, isEnabled, deleteDataOnDisabled);
-    });
+    enumerateDelegatesWithBlock(
+        [&](DAVChannelDelegate& delegate) { delegate.channelDidSetEnabled(self, isEnabled, deleteDataOnDisabled); });
 }
 
 void DAVChannelUnitDefault::deleteAllLogsWithError(const Foundation::Error& error) {
@@ -551,9 +556,10 @@ void DAVChannelUnitDefault::resumeWithIdentifyingObject(const DAVIdentifyingObje
 void DAVChannelUnitDefault::pauseWithIdentifyingObjectSync(const DAVIdentifyingObject& identifyingObject) {
     {
         std::lock_guard<std::mutex> guard(stateLock_);
-        const bool held = std::any_of(
-            pausedIdentifyingObjects_.begin(), pausedIdentifyingObjects_.end(),
-            [&](const std::weak_ptr<void>& pauser) { return !pauser.expired() && sameObject(pauser, identifyingObject); });
+        const bool held = std::any_of(pausedIdentifyingObjects_.begin(), pausedIdentifyingObjects_.end(),
+                                      [&](const std::weak_ptr<void>& pauser) {
+                                          return !pauser.expired() && sameObject(pauser, identifyingObject);
+                                      });
         if (!held) pausedIdentifyingObjects_.push_back(identifyingObject);
     }
     DAVLogVerbose(kTag, "Identifying object %p added to pause lane for channel %s.", identifyingObject.get(),
@@ -594,8 +600,10 @@ void DAVChannelUnitDefault::resumeWithIdentifyingObjectSync(const DAVIdentifying
             retryAt_.reset();
             nextBackoff_ = kFirstRetryBackoff;
         }
-        if (deferred) flushQueue();
-        else checkPendingLogs();
+        if (deferred)
+            flushQueue();
+        else
+            checkPendingLogs();
     }
     auto self = shared_from_this();
     enumerateDelegatesWithBlock(

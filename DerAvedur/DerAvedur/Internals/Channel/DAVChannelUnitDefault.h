@@ -25,7 +25,8 @@
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVStorage.h"
 #include "Platform/Foundation/WeakList.h"
 
-class DAVChannelUnitDefault : public DAVChannelUnitProtocol, public std::enable_shared_from_this<DAVChannelUnitDefault> {
+class DAVChannelUnitDefault : public DAVChannelUnitProtocol,
+                              public std::enable_shared_from_this<DAVChannelUnitDefault> {
 public:
     static constexpr std::size_t kMaxLogsPerCommit = 256;
     // After a batch failed for good (every retry of the HTTP client spent),

@@ -29,13 +29,15 @@ DAVRirIvovovozuChannelDelegate::DAVRirIvovovozuChannelDelegate(std::shared_ptr<D
                                                                const std::optional<std::string>& baseUrl)
     : ingestion_(std::make_shared<DAVRirIvovovozuIngestion>(
           std::move(httpClient), baseUrl.value_or(DAVDerAvedurConfiguration::defaultRirIvovovozuUrl()))),
-      installId_(installId), epoch_(Foundation::makeUUIDString()) {}
+      installId_(installId),
+      epoch_(Foundation::makeUUIDString()) {}
 
 void DAVRirIvovovozuChannelDelegate::setLogUrl(const std::string& logUrl) { ingestion_->setBaseURL(logUrl); }
 
 bool DAVRirIvovovozuChannelDelegate::isRirIvovovozuGroupId(const std::string& groupId) {
     const std::string suffix = kGroupIdSuffix;
-    return groupId.size() >= suffix.size() && groupId.compare(groupId.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return groupId.size() >= suffix.size() &&
+           groupId.compare(groupId.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 bool DAVRirIvovovozuChannelDelegate::isValidEventName(const std::string& name) {
@@ -58,7 +60,8 @@ std::shared_ptr<DAVChannelUnitProtocol> DAVRirIvovovozuChannelDelegate::companio
 }
 
 void DAVRirIvovovozuChannelDelegate::channelGroupDidAddChannelUnit(
-    const std::shared_ptr<DAVChannelGroupProtocol>& channelGroup, const std::shared_ptr<DAVChannelUnitProtocol>& channel) {
+    const std::shared_ptr<DAVChannelGroupProtocol>& channelGroup,
+    const std::shared_ptr<DAVChannelUnitProtocol>& channel) {
     if (!channelGroup || !channel) return;
     auto configuration = channel->configuration();
     if (isRirIvovovozuGroupId(configuration->groupId())) return;
@@ -93,8 +96,8 @@ void DAVRirIvovovozuChannelDelegate::channelDidPrepareLog(const std::shared_ptr<
     }
 }
 
-bool DAVRirIvovovozuChannelDelegate::channelUnitShouldFilterLog(const std::shared_ptr<DAVChannelUnitProtocol>& channelUnit,
-                                                                const std::shared_ptr<DAVLog>& log) {
+bool DAVRirIvovovozuChannelDelegate::channelUnitShouldFilterLog(
+    const std::shared_ptr<DAVChannelUnitProtocol>& channelUnit, const std::shared_ptr<DAVLog>& log) {
     if (!channelUnit || !log) return false;
     if (!isRirIvovovozuGroupId(channelUnit->configuration()->groupId())) {
         // Addressed to the collector: its copy travels in the companion unit.
@@ -114,8 +117,8 @@ void DAVRirIvovovozuChannelDelegate::channelDidSetEnabled(const std::shared_ptr<
     if (auto companion = companionOf(channel)) companion->setEnabled(isEnabled, deletedData);
 }
 
-void DAVRirIvovovozuChannelDelegate::channelDidPauseWithIdentifyingObject(const std::shared_ptr<DAVChannelProtocol>& channel,
-                                                                          const DAVIdentifyingObject& identifyingObject) {
+void DAVRirIvovovozuChannelDelegate::channelDidPauseWithIdentifyingObject(
+    const std::shared_ptr<DAVChannelProtocol>& channel, const DAVIdentifyingObject& identifyingObject) {
     // A unit disabled is paused by itself: that pauser is not the companion's.
     if (sameObject(identifyingObject, channel)) return;
     if (auto companion = companionOf(channel)) companion->pauseWithIdentifyingObject(identifyingObject);

@@ -175,8 +175,7 @@ private:
             curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, active->transfer.method.c_str());
         }
         if (active->transfer.body) {
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
-                             static_cast<curl_off_t>(active->transfer.body->size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(active->transfer.body->size()));
             curl_easy_setopt(easy, CURLOPT_POSTFIELDS, active->transfer.body->data());
         } else if (active->transfer.method == "POST") {
             curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
@@ -245,9 +244,9 @@ private:
                     ++it;
                     if (match) release(easy);
                 }
-                toAdd.erase(std::remove_if(toAdd.begin(), toAdd.end(),
-                                           [id](const Transfer& t) { return t.callId == id; }),
-                            toAdd.end());
+                toAdd.erase(
+                    std::remove_if(toAdd.begin(), toAdd.end(), [id](const Transfer& t) { return t.callId == id; }),
+                    toAdd.end());
             }
             for (Transfer& transfer : toAdd) start(std::move(transfer));
 
@@ -298,7 +297,8 @@ struct DAVHttpClient::Core : std::enable_shared_from_this<DAVHttpClient::Core> {
     };
 
     explicit Core(long maxConnections)
-        : queue(Foundation::DispatchQueue::makeSerial(kQueueLabel)), maxConnections(maxConnections),
+        : queue(Foundation::DispatchQueue::makeSerial(kQueueLabel)),
+          maxConnections(maxConnections),
           random(std::random_device{}()) {}
 
     // Made after construction: the sink needs the core's weak self.
@@ -444,11 +444,11 @@ void DAVHttpClient::setMaxNumberOfConnections(long count) { core_->worker->setMa
 std::size_t DAVHttpClient::callsInProgress() const {
     std::lock_guard<std::mutex> guard(core_->mutex);
     return static_cast<std::size_t>(std::count_if(core_->calls.begin(), core_->calls.end(),
-                                                   [](const auto& entry) { return !entry.second->waitingForRetry; }));
+                                                  [](const auto& entry) { return !entry.second->waitingForRetry; }));
 }
 
 std::size_t DAVHttpClient::callsWaitingForRetry() const {
     std::lock_guard<std::mutex> guard(core_->mutex);
     return static_cast<std::size_t>(std::count_if(core_->calls.begin(), core_->calls.end(),
-                                                   [](const auto& entry) { return entry.second->waitingForRetry; }));
+                                                  [](const auto& entry) { return entry.second->waitingForRetry; }));
 }

@@ -58,7 +58,8 @@ DAVHttpHeaders DAVDerAvedurIngestion::getHeadersWithData(const std::shared_ptr<D
     return headers;
 }
 
-std::optional<Foundation::Data> DAVDerAvedurIngestion::getPayloadWithData(const std::shared_ptr<DAVLogContainer>& data) {
+std::optional<Foundation::Data> DAVDerAvedurIngestion::getPayloadWithData(
+    const std::shared_ptr<DAVLogContainer>& data) {
     if (!data) return std::nullopt;
     std::optional<std::string> json = data->serializeLog();
     if (!json) return std::nullopt;

@@ -20,7 +20,8 @@ public:
     bool isReadyToSend() override;
     // The batch id is the call id. An invalid container, or a missing app
     // secret, completes at once with an error and sends nothing.
-    void sendAsync(const std::shared_ptr<DAVLogContainer>& data, DAVSendAsyncCompletionHandler completionHandler) override;
+    void sendAsync(const std::shared_ptr<DAVLogContainer>& data,
+                   DAVSendAsyncCompletionHandler completionHandler) override;
 
     DAVHttpHeaders getHeadersWithData(const std::shared_ptr<DAVLogContainer>& data,
                                       const std::optional<std::string>& eTag) override;

@@ -14,9 +14,7 @@ namespace {
 constexpr const char* kTag = kDAVDerAvedurLogTag;
 
 // The characters a URL query may hold as they are.
-bool isQueryAllowed(unsigned char c) {
-    return std::isalnum(c) || std::strchr("-._~!$&'()*+,;=:@/?", c) != nullptr;
-}
+bool isQueryAllowed(unsigned char c) { return std::isalnum(c) || std::strchr("-._~!$&'()*+,;=:@/?", c) != nullptr; }
 
 std::string percentEncodedQuery(const std::string& text) {
     static const char* hex = "0123456789ABCDEF";
@@ -42,7 +40,9 @@ std::string valueText(const Foundation::Value& value) {
 struct CurlUrl {
     CURLU* handle = curl_url();
     ~CurlUrl() { curl_url_cleanup(handle); }
-    bool parse(const std::string& text) { return handle && curl_url_set(handle, CURLUPART_URL, text.c_str(), 0) == CURLUE_OK; }
+    bool parse(const std::string& text) {
+        return handle && curl_url_set(handle, CURLUPART_URL, text.c_str(), 0) == CURLUE_OK;
+    }
     std::optional<std::string> get(CURLUPart part) const {
         char* value = nullptr;
         if (curl_url_get(handle, part, &value, 0) != CURLUE_OK || !value) return std::nullopt;
@@ -65,9 +65,13 @@ DAVHttpIngestion::DAVHttpIngestion(std::shared_ptr<DAVHttpClientProtocol> httpCl
                                    const std::string& apiPath, DAVHttpHeaders headers,
                                    const Foundation::Dictionary& queryStrings, std::vector<double> retryIntervals,
                                    long maxNumberOfConnections)
-    : baseURL_(baseUrl), apiPath_(apiPath), sendURL_(buildURLWithBaseURL(baseUrl, apiPath, queryStrings)),
-      httpHeaders_(std::move(headers)), httpClient_(std::move(httpClient)),
-      callsRetryIntervals_(std::move(retryIntervals)), maxNumberOfConnections_(maxNumberOfConnections) {
+    : baseURL_(baseUrl),
+      apiPath_(apiPath),
+      sendURL_(buildURLWithBaseURL(baseUrl, apiPath, queryStrings)),
+      httpHeaders_(std::move(headers)),
+      httpClient_(std::move(httpClient)),
+      callsRetryIntervals_(std::move(retryIntervals)),
+      maxNumberOfConnections_(maxNumberOfConnections) {
     if (httpClient_) httpClient_->setMaxNumberOfConnections(maxNumberOfConnections_);
 }
 
@@ -162,7 +166,7 @@ void DAVHttpIngestion::setBaseURL(const std::string& baseURL) {
 }
 
 DAVHttpHeaders DAVHttpIngestion::getHeadersWithData(const std::shared_ptr<DAVLogContainer>&,
-                                                     const std::optional<std::string>&) {
+                                                    const std::optional<std::string>&) {
     return {};
 }
 
@@ -206,6 +210,6 @@ void DAVHttpIngestion::printResponse(const std::optional<DAVHttpResponse>& respo
             payload = "<binary>";
         }
     }
-    DAVLogVerbose(kTag, "HTTP response received with status code: %ld, payload:\n%s", response ? response->statusCode : 0L,
-                  payload.c_str());
+    DAVLogVerbose(kTag, "HTTP response received with status code: %ld, payload:\n%s",
+                  response ? response->statusCode : 0L, payload.c_str());
 }

@@ -27,7 +27,8 @@ public:
 
     bool isReadyToSend() override { return true; }
     // A fresh call id (a new UUID) per call.
-    void sendAsync(const std::shared_ptr<DAVLogContainer>& data, DAVSendAsyncCompletionHandler completionHandler) override;
+    void sendAsync(const std::shared_ptr<DAVLogContainer>& data,
+                   DAVSendAsyncCompletionHandler completionHandler) override;
     void sendAsync(const std::shared_ptr<DAVLogContainer>& data, const std::optional<std::string>& eTag,
                    DAVSendAsyncCompletionHandler completionHandler);
     // While disabled nothing is sent and the completion gets the cancel error

@@ -19,5 +19,6 @@ public:
     virtual bool isReadyToSend() = 0;
     // The completion runs exactly once, on the HTTP client's queue or, for a
     // batch refused before sending, on the caller's thread.
-    virtual void sendAsync(const std::shared_ptr<DAVLogContainer>& data, DAVSendAsyncCompletionHandler completionHandler) = 0;
+    virtual void sendAsync(const std::shared_ptr<DAVLogContainer>& data,
+                           DAVSendAsyncCompletionHandler completionHandler) = 0;
 };

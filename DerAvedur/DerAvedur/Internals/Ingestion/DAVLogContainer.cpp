@@ -25,7 +25,8 @@ std::optional<std::string> DAVLogContainer::serializeLogWithPrettyPrinting(bool 
         }
         nlohmann::ordered_json root = nlohmann::ordered_json::object();
         root["logs"] = std::move(array);
-        std::string text = root.dump(prettyPrint ? 2 : -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        std::string text =
+            root.dump(prettyPrint ? 2 : -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         replaceAll(text, "\\/", "/");
         return text;
     } catch (const std::exception& error) {

@@ -32,7 +32,8 @@ void DAVRirIvovovozuIngestion::sendAsync(const std::shared_ptr<DAVLogContainer>&
     if (!data || !data->isValid()) {
         Foundation::Error error = DAVInvalidContainerError();
         DAVLogError(kDAVDerAvedurLogTag, "%s", error.description.c_str());
-        if (completionHandler) completionHandler(data ? data->batchId : std::string(), std::nullopt, std::nullopt, error);
+        if (completionHandler)
+            completionHandler(data ? data->batchId : std::string(), std::nullopt, std::nullopt, error);
         return;
     }
     DAVHttpIngestion::sendAsync(data, std::move(completionHandler));
@@ -57,11 +58,13 @@ DAVHttpHeaders DAVRirIvovovozuIngestion::getHeadersWithData(const std::shared_pt
     for (const std::string& token : tokens) apiKey += (apiKey.empty() ? "" : ",") + token;
     headers[kApiKeyHeader] = apiKey;
     headers[kUploadTimeHeader] = Foundation::format("%lld", static_cast<long long>(DAVUtility::nowInMilliseconds()));
-    if (!tickets.empty()) headers[kTicketsHeader] = tickets.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    if (!tickets.empty())
+        headers[kTicketsHeader] = tickets.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     return headers;
 }
 
-std::optional<Foundation::Data> DAVRirIvovovozuIngestion::getPayloadWithData(const std::shared_ptr<DAVLogContainer>& data) {
+std::optional<Foundation::Data> DAVRirIvovovozuIngestion::getPayloadWithData(
+    const std::shared_ptr<DAVLogContainer>& data) {
     if (!data) return std::nullopt;
     std::string lines;
     for (const auto& log : data->logs) {
@@ -71,7 +74,8 @@ std::optional<Foundation::Data> DAVRirIvovovozuIngestion::getPayloadWithData(con
     return Foundation::Data(lines.begin(), lines.end());
 }
 
-std::optional<std::string> DAVRirIvovovozuIngestion::obfuscateResponsePayload(const std::optional<std::string>& payload) {
+std::optional<std::string> DAVRirIvovovozuIngestion::obfuscateResponsePayload(
+    const std::optional<std::string>& payload) {
     return DAVUtility::obfuscateString(payload, "\"token\"\\s*:\\s*\"[^\"]+\"", "\"token\" : \"***\"");
 }
 

@@ -14,7 +14,8 @@ public:
     DAVRirIvovovozuIngestion(std::shared_ptr<DAVHttpClientProtocol> httpClient, const std::string& baseUrl);
 
     // An invalid container completes at once with an error and sends nothing.
-    void sendAsync(const std::shared_ptr<DAVLogContainer>& data, DAVSendAsyncCompletionHandler completionHandler) override;
+    void sendAsync(const std::shared_ptr<DAVLogContainer>& data,
+                   DAVSendAsyncCompletionHandler completionHandler) override;
 
     DAVHttpHeaders getHeadersWithData(const std::shared_ptr<DAVLogContainer>& data,
                                       const std::optional<std::string>& eTag) override;

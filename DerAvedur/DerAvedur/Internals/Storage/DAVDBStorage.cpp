@@ -32,7 +32,6 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-
 }  // namespace
 
 int DAVDBStorage::globalConfigurationResult() { return gGlobalConfigurationResult; }
@@ -201,7 +200,8 @@ void DAVDBStorage::recoverFromDamage(int result) {
     recovering_ = true;
     closeConnection();
     const std::optional<std::string> aside = setAside();
-    DAVLogError(kDAVDerAvedurLogTag, "The database \"%s\" is damaged (SQLite result %d); it was set aside as \"%s\" and a new one is used.",
+    DAVLogError(kDAVDerAvedurLogTag,
+                "The database \"%s\" is damaged (SQLite result %d); it was set aside as \"%s\" and a new one is used.",
                 filename_.c_str(), result, aside ? aside->c_str() : "(not possible)");
     const int configured = aside ? configureDatabase() : SQLITE_CANTOPEN;
     if (configured != SQLITE_OK) {
@@ -214,8 +214,9 @@ void DAVDBStorage::recoverFromDamage(int result) {
             salvaged = salvageDatabase(damaged, db_, &unreadable);
             sqlite3_close(damaged);
         }
-        DAVLogWarning(kDAVDerAvedurLogTag, "Salvaged %zu row(s) of the damaged database \"%s\"; %zu part(s) could not be read.",
-                      salvaged, aside->c_str(), unreadable);
+        DAVLogWarning(kDAVDerAvedurLogTag,
+                      "Salvaged %zu row(s) of the damaged database \"%s\"; %zu part(s) could not be read.", salvaged,
+                      aside->c_str(), unreadable);
     }
     recovering_ = false;
 }
@@ -249,9 +250,8 @@ bool DAVDBStorage::createTable(const std::string& table, const DAVDBColumnsSchem
     int result = executeQueryUsingBlock([&](sqlite3* db) {
         int code = SQLITE_OK;
         if (tableExists(table, db, &code) || code != SQLITE_OK) return code;
-        return executeNonSelectionQuery("CREATE TABLE \"" + table + "\" (" + columnsQueryFromColumnsSchema(columnsSchema) +
-                                            ");",
-                                        db);
+        return executeNonSelectionQuery(
+            "CREATE TABLE \"" + table + "\" (" + columnsQueryFromColumnsSchema(columnsSchema) + ");", db);
     });
     if (result == SQLITE_OK) {
         DAVLogVerbose(kDAVDerAvedurLogTag, "Table %s has been created", table.c_str());
@@ -405,8 +405,8 @@ Foundation::Value DAVDBStorage::columnValueFromStatement(sqlite3_stmt* statement
         case SQLITE_NULL:
             return Foundation::Value();
         default:
-            DAVLogError(kDAVDerAvedurLogTag, "Could not retrieve column value at index %d from statement: unknown type %d.",
-                        index, type);
+            DAVLogError(kDAVDerAvedurLogTag,
+                        "Could not retrieve column value at index %d from statement: unknown type %d.", index, type);
             return Foundation::Value();
     }
 }

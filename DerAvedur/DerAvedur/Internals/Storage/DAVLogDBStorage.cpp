@@ -29,8 +29,10 @@ std::string joined(const std::vector<Foundation::Value>& values, const char* sep
     std::string text;
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (i) text += separator;
-        if (const std::string* s = values[i].stringOrNull()) text += *s;
-        else if (auto n = values[i].integerValue()) text += std::to_string(*n);
+        if (const std::string* s = values[i].stringOrNull())
+            text += *s;
+        else if (auto n = values[i].integerValue())
+            text += std::to_string(*n);
     }
     return text;
 }
@@ -235,10 +237,10 @@ std::vector<bool> DAVLogDBStorage::saveLogs(const std::vector<DAVLogToStore>& lo
     // The form with SELECT runs under a statement journal: a full store then
     // undoes only this insert, where a plain VALUES insert would lose the
     // whole transaction.
-    const std::string insertQuery =
-        "INSERT INTO " + quoted(kTableName) + " (" + quoted(kGroupIdColumnName) + ", " + quoted(kLogColumnName) + ", " +
-        quoted(kTargetTokenColumnName) + ", " + quoted(kTargetKeyColumnName) + ", " + quoted(kPriorityColumnName) +
-        ") SELECT ?, ?, ?, ?, ?";
+    const std::string insertQuery = "INSERT INTO " + quoted(kTableName) + " (" + quoted(kGroupIdColumnName) + ", " +
+                                    quoted(kLogColumnName) + ", " + quoted(kTargetTokenColumnName) + ", " +
+                                    quoted(kTargetKeyColumnName) + ", " + quoted(kPriorityColumnName) +
+                                    ") SELECT ?, ?, ?, ?, ?";
     // A damaged file is set aside and salvaged by the first failing attempt,
     // and a transaction SQLite gave up on is started again: one more try each.
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -301,7 +303,8 @@ std::vector<bool> DAVLogDBStorage::saveLogs(const std::vector<DAVLogToStore>& lo
         });
         if (result == SQLITE_OK) {
             if (evictedCount > 0)
-                DAVLogWarning(kTag, "Log storage was over capacity, %ld oldest log(s) with equal or lower priority deleted.",
+                DAVLogWarning(kTag,
+                              "Log storage was over capacity, %ld oldest log(s) with equal or lower priority deleted.",
                               evictedCount);
             if (evicted) evicted->insert(evicted->end(), evictedNow.begin(), evictedNow.end());
             return stored;
@@ -323,7 +326,8 @@ bool DAVLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
     std::string condition = quoted(kGroupIdColumnName) + " = ?";
     values.addString(groupId);
     if (excludedTargetKeys && !excludedTargetKeys->empty()) {
-        condition += " AND " + quoted(kTargetKeyColumnName) + " NOT IN " + buildKeyFormatWithCount(excludedTargetKeys->size());
+        condition +=
+            " AND " + quoted(kTargetKeyColumnName) + " NOT IN " + buildKeyFormatWithCount(excludedTargetKeys->size());
         for (const std::string& key : *excludedTargetKeys) values.addString(key);
     }
     const bool bindIds = !handedOut.empty() && handedOut.size() <= kMaxBoundExcludedIds;
@@ -416,8 +420,10 @@ std::vector<std::shared_ptr<DAVLog>> DAVLogDBStorage::deleteLogsWithGroupId(cons
     std::vector<std::shared_ptr<DAVLog>> logs = logsFromDBWithGroupId(groupId);
     deleteLogsFromDBWithColumnValue(Foundation::Value(groupId), kGroupIdColumnName);
     for (auto it = batches_.begin(); it != batches_.end();) {
-        if (it->first.first == groupId) it = batches_.erase(it);
-        else ++it;
+        if (it->first.first == groupId)
+            it = batches_.erase(it);
+        else
+            ++it;
     }
     return logs;
 }
@@ -481,8 +487,10 @@ std::size_t DAVLogDBStorage::salvageDatabase(sqlite3* damaged, sqlite3* fresh, s
                 sqlite3_bind_value(writer, column + 1, sqlite3_column_value(reader, column));
             const int written = sqlite3_step(writer);
             sqlite3_reset(writer);
-            if (written == SQLITE_DONE) ++salvaged;
-            else full = true;
+            if (written == SQLITE_DONE)
+                ++salvaged;
+            else
+                full = true;
         }
         return step;
     };
@@ -543,14 +551,18 @@ int DAVLogDBStorage::deleteLogsFromDBWithColumnValues(const std::vector<Foundati
         const std::size_t count = std::min(kDeleteChunkSize, values.size() - start);
         DAVStorageBindableArray bound;
         for (std::size_t i = start; i < start + count; ++i) {
-            if (const std::string* text = values[i].stringOrNull()) bound.addString(*text);
-            else bound.addNumber(values[i].integerValue().value_or(0));
+            if (const std::string* text = values[i].stringOrNull())
+                bound.addString(*text);
+            else
+                bound.addNumber(values[i].integerValue().value_or(0));
         }
         result = executeNonSelectionQuery("DELETE FROM " + quoted(kTableName) + " WHERE " + quoted(columnName) +
                                               " IN " + buildKeyFormatWithCount(count),
                                           db, &bound);
     }
-    if (result == SQLITE_OK) DAVLogVerbose(kTag, "%s succeeded.", trace.c_str());
-    else DAVLogError(kTag, "%s failed.", trace.c_str());
+    if (result == SQLITE_OK)
+        DAVLogVerbose(kTag, "%s succeeded.", trace.c_str());
+    else
+        DAVLogError(kTag, "%s failed.", trace.c_str());
     return result;
 }

@@ -40,7 +40,8 @@ public:
     std::vector<std::shared_ptr<DAVLog>> deleteLogsWithGroupId(const std::string& groupId) override;
     std::size_t countLogs() override;
     std::size_t countLogsWithGroupId(const std::string& groupId) override;
-    void setMaxStorageSize(std::int64_t sizeInBytes, const std::function<void(bool success)>& completionHandler) override {
+    void setMaxStorageSize(std::int64_t sizeInBytes,
+                           const std::function<void(bool success)>& completionHandler) override {
         DAVDBStorage::setMaxStorageSize(sizeInBytes, completionHandler);
     }
 

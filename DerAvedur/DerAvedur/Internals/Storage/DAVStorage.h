@@ -55,5 +55,6 @@ public:
     virtual std::vector<std::shared_ptr<DAVLog>> deleteLogsWithGroupId(const std::string& groupId) = 0;
     virtual std::size_t countLogs() = 0;
     virtual std::size_t countLogsWithGroupId(const std::string& groupId) = 0;
-    virtual void setMaxStorageSize(std::int64_t sizeInBytes, const std::function<void(bool success)>& completionHandler) = 0;
+    virtual void setMaxStorageSize(std::int64_t sizeInBytes,
+                                   const std::function<void(bool success)>& completionHandler) = 0;
 };

@@ -16,12 +16,9 @@ using namespace DAVModelFields;
 // The tag is no field: it is compared by identity and never written.
 struct DAVAbstractLog::Fields {
     static constexpr Field<DAVAbstractLog, std::shared_ptr<DAVDevice>> table[] = {
-        {"type", &DAVAbstractLog::type_},
-        {"timestamp", &DAVAbstractLog::timestamp_},
-        {"sid", &DAVAbstractLog::sid_},
-        {"distributionGroupId", &DAVAbstractLog::distributionGroupId_},
-        {"userId", &DAVAbstractLog::userId_},
-        {"device", &DAVAbstractLog::device_},
+        {"type", &DAVAbstractLog::type_},     {"timestamp", &DAVAbstractLog::timestamp_},
+        {"sid", &DAVAbstractLog::sid_},       {"distributionGroupId", &DAVAbstractLog::distributionGroupId_},
+        {"userId", &DAVAbstractLog::userId_}, {"device", &DAVAbstractLog::device_},
     };
 };
 

@@ -6,10 +6,7 @@
 #include "Platform/Foundation/KeyedArchiver.h"
 
 // The base of every telemetry log.
-class DAVAbstractLog : public Foundation::Coding,
-                       public DAVLog,
-                       public DAVSerializableObject,
-                       public DAVLogConversion {
+class DAVAbstractLog : public Foundation::Coding, public DAVLog, public DAVSerializableObject, public DAVLogConversion {
 public:
     DAVAbstractLog() = default;
     DAVAbstractLog(const DAVAbstractLog&) = delete;
@@ -46,7 +43,7 @@ public:
     std::vector<std::shared_ptr<DAVCommonSchemaLog>> toCommonSchemaLogsWithFlags(DAVFlags flags) const override;
     // Subclasses (the event log) extend the conversion.
     virtual std::shared_ptr<DAVCommonSchemaLog> toCommonSchemaLogForTargetToken(const std::string& token,
-                                                                              DAVFlags flags) const;
+                                                                                DAVFlags flags) const;
 
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     virtual void decodeWithCoder(Foundation::KeyedUnarchiver& coder);

@@ -50,11 +50,8 @@ const Field<DAVOSExtension> kOSFields[] = {
     {"ver", &DAVOSExtension::ver},
 };
 const Field<DAVAppExtension> kAppFields[] = {
-    {"id", &DAVAppExtension::appId},
-    {"ver", &DAVAppExtension::ver},
-    {"name", &DAVAppExtension::name},
-    {"locale", &DAVAppExtension::locale},
-    {"userId", &DAVAppExtension::userId},
+    {"id", &DAVAppExtension::appId},      {"ver", &DAVAppExtension::ver},       {"name", &DAVAppExtension::name},
+    {"locale", &DAVAppExtension::locale}, {"userId", &DAVAppExtension::userId},
 };
 const Field<DAVNetExtension> kNetFields[] = {
     {"provider", &DAVNetExtension::provider},
@@ -90,9 +87,7 @@ Foundation::Value DAVUserExtension::serializeToDictionary() const { return field
 void DAVUserExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kUserFields);
 }
-void DAVUserExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    decodeFields(coder, *this, kUserFields);
-}
+void DAVUserExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { decodeFields(coder, *this, kUserFields); }
 
 Foundation::Value DAVDeviceExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kDeviceFields); }
 void DAVDeviceExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
@@ -103,44 +98,32 @@ void DAVDeviceExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
 }
 
 Foundation::Value DAVOSExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kOSFields); }
-void DAVOSExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    encodeFields(coder, *this, kOSFields);
-}
-void DAVOSExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    decodeFields(coder, *this, kOSFields);
-}
+void DAVOSExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const { encodeFields(coder, *this, kOSFields); }
+void DAVOSExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { decodeFields(coder, *this, kOSFields); }
 
 Foundation::Value DAVAppExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kAppFields); }
 void DAVAppExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kAppFields);
 }
-void DAVAppExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    decodeFields(coder, *this, kAppFields);
-}
+void DAVAppExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { decodeFields(coder, *this, kAppFields); }
 
 Foundation::Value DAVNetExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kNetFields); }
 void DAVNetExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kNetFields);
 }
-void DAVNetExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    decodeFields(coder, *this, kNetFields);
-}
+void DAVNetExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { decodeFields(coder, *this, kNetFields); }
 
 Foundation::Value DAVSDKExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kSDKFields); }
 void DAVSDKExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kSDKFields);
 }
-void DAVSDKExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    decodeFields(coder, *this, kSDKFields);
-}
+void DAVSDKExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { decodeFields(coder, *this, kSDKFields); }
 
 Foundation::Value DAVLocExtension::serializeToDictionary() const { return fieldsToDictionary(*this, kLocFields); }
 void DAVLocExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kLocFields);
 }
-void DAVLocExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    decodeFields(coder, *this, kLocFields);
-}
+void DAVLocExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { decodeFields(coder, *this, kLocFields); }
 
 Foundation::Value DAVMetadataExtension::serializeToDictionary() const { return Foundation::valueFromJSON(metadata); }
 

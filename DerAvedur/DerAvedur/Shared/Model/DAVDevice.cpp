@@ -39,9 +39,9 @@ Foundation::Value DAVDevice::serializeToDictionary() const {
 bool DAVDevice::isValid() const {
     if (!DAVWrapperSdk::isValid()) return false;
     const std::pair<const char*, bool> required[] = {
-        {"sdkName", sdkName.has_value()},   {"sdkVersion", sdkVersion.has_value()},
-        {"osName", osName.has_value()},     {"osVersion", osVersion.has_value()},
-        {"locale", locale.has_value()},     {"timeZoneOffset", timeZoneOffset.has_value()},
+        {"sdkName", sdkName.has_value()},       {"sdkVersion", sdkVersion.has_value()},
+        {"osName", osName.has_value()},         {"osVersion", osVersion.has_value()},
+        {"locale", locale.has_value()},         {"timeZoneOffset", timeZoneOffset.has_value()},
         {"appVersion", appVersion.has_value()}, {"appBuild", appBuild.has_value()},
     };
     for (const auto& entry : required) {

@@ -94,10 +94,12 @@ inline void encodeField(Foundation::KeyedArchiver& coder, const char* key, const
     for (const auto& text : *value) texts.emplace_back(text);
     coder.encode(key, Foundation::Value(std::move(texts)));
 }
-inline void encodeField(Foundation::KeyedArchiver& coder, const char* key, const std::optional<Foundation::Date>& value) {
+inline void encodeField(Foundation::KeyedArchiver& coder, const char* key,
+                        const std::optional<Foundation::Date>& value) {
     if (value) coder.encode(key, Foundation::Value(*value));
 }
-inline void encodeField(Foundation::KeyedArchiver& coder, const char* key, const std::optional<Foundation::Data>& value) {
+inline void encodeField(Foundation::KeyedArchiver& coder, const char* key,
+                        const std::optional<Foundation::Data>& value) {
     if (value) coder.encode(key, Foundation::Value(*value));
 }
 inline void encodeField(Foundation::KeyedArchiver& coder, const char* key, const TextDictionary& value) {

@@ -24,10 +24,12 @@ inline Foundation::Array textArray(const std::vector<std::string>& texts) {
     return array;
 }
 
-inline void encodeIfPresent(Foundation::KeyedArchiver& coder, const char* key, const std::optional<std::string>& value) {
+inline void encodeIfPresent(Foundation::KeyedArchiver& coder, const char* key,
+                            const std::optional<std::string>& value) {
     if (value) coder.encode(key, Foundation::Value(*value));
 }
-inline void encodeIfPresent(Foundation::KeyedArchiver& coder, const char* key, const std::optional<std::int64_t>& value) {
+inline void encodeIfPresent(Foundation::KeyedArchiver& coder, const char* key,
+                            const std::optional<std::int64_t>& value) {
     if (value) coder.encode(key, Foundation::Value(*value));
 }
 inline std::optional<std::int64_t> decodeOptionalInteger(Foundation::KeyedUnarchiver& coder, const char* key) {
@@ -38,11 +40,12 @@ inline std::optional<std::int64_t> decodeOptionalInteger(Foundation::KeyedUnarch
 // Registers T under its class name; T decodes itself in `decodeWithCoder`.
 template <class T>
 void registerCodingClass(const std::string& className) {
-    Foundation::registerCodingClass(className, [](Foundation::KeyedUnarchiver& coder) -> std::shared_ptr<Foundation::Coding> {
-        auto object = std::make_shared<T>();
-        object->decodeWithCoder(coder);
-        return object;
-    });
+    Foundation::registerCodingClass(className,
+                                    [](Foundation::KeyedUnarchiver& coder) -> std::shared_ptr<Foundation::Coding> {
+                                        auto object = std::make_shared<T>();
+                                        object->decodeWithCoder(coder);
+                                        return object;
+                                    });
 }
 
 // Two optional shared objects are equal when both are unset or both hold equal values.

@@ -63,5 +63,6 @@ void DAVDerAvedurUserDefaults::migrateKeys(const std::vector<DAVUserDefaultsMigr
         }
     }
     defaults.set(prefixedKey(migratedFlagKey(service)), Foundation::Value(true));
-    if (moved > 0) DAVLogVerbose(kDAVDerAvedurLogTag, "Migrated %d user defaults key(s) of %s.", moved, service.c_str());
+    if (moved > 0)
+        DAVLogVerbose(kDAVDerAvedurLogTag, "Migrated %d user defaults key(s) of %s.", moved, service.c_str());
 }

@@ -81,7 +81,8 @@ std::optional<Foundation::Data> DAVEncrypter::keyForTag(int index) {
     auto cached = keys_.find(index);
     if (cached != keys_.end()) return cached->second;
     Foundation::Data secret;
-    if (keychain_.copyGenericPassword(DAVKeychainUtil::serviceName(), tagName(index), secret) != Security::errSecSuccess)
+    if (keychain_.copyGenericPassword(DAVKeychainUtil::serviceName(), tagName(index), secret) !=
+        Security::errSecSuccess)
         return std::nullopt;
     auto key = decodeKey(std::string(secret.begin(), secret.end()));
     if (key) keys_[index] = *key;
@@ -104,8 +105,8 @@ std::optional<Foundation::Data> DAVEncrypter::createKey(int index, bool replace)
         status = keychain_.updateGenericPassword(service, tagName(index), secret);
     }
     if (status != Security::errSecSuccess) {
-        DAVLogError(kDAVDerAvedurLogTag, "Failed to store the encryption key %s in the keychain (%d).",
-                    tagName(index), static_cast<int>(status));
+        DAVLogError(kDAVDerAvedurLogTag, "Failed to store the encryption key %s in the keychain (%d).", tagName(index),
+                    static_cast<int>(status));
         return std::nullopt;
     }
     keys_[index] = key;
@@ -126,8 +127,8 @@ std::optional<Foundation::Data> DAVEncrypter::currentKey(int& index) {
         }
     }
     auto writeMetadata = [&](int tag) {
-        std::string value = std::string(tagName(tag)) + "/" +
-                            Foundation::iso8601String(Foundation::Date{now + kKeyLifetimeSeconds});
+        std::string value =
+            std::string(tagName(tag)) + "/" + Foundation::iso8601String(Foundation::Date{now + kKeyLifetimeSeconds});
         defaults.setObject(Foundation::Value(value), kMetadataKey);
     };
     std::optional<Foundation::Data> key;

@@ -75,13 +75,20 @@ void DAVLogger::logMessage(const DAVLogMessageProvider& message, DAVLogLevel lev
 
 const char* DAVLogger::levelName(DAVLogLevel level) {
     switch (level) {
-        case DAVLogLevelVerbose: return "VERBOSE";
-        case DAVLogLevelDebug: return "DEBUG";
-        case DAVLogLevelInfo: return "INFO";
-        case DAVLogLevelWarning: return "WARNING";
-        case DAVLogLevelError: return "ERROR";
-        case DAVLogLevelAssert: return "ASSERT";
-        default: return nullptr;
+        case DAVLogLevelVerbose:
+            return "VERBOSE";
+        case DAVLogLevelDebug:
+            return "DEBUG";
+        case DAVLogLevelInfo:
+            return "INFO";
+        case DAVLogLevelWarning:
+            return "WARNING";
+        case DAVLogLevelError:
+            return "ERROR";
+        case DAVLogLevelAssert:
+            return "ASSERT";
+        default:
+            return nullptr;
     }
 }
 
@@ -91,30 +98,31 @@ std::string DAVLogger::shortFunctionName(const char* function) {
     // Only compiler signatures ("bool DAVX::save(int)") are shortened; texts
     // such as "+[DAVWrapperLogger DAVWrapperLog:tag:level:]" stay whole.
     std::size_t paren = text.find('(');
-    if (paren == std::string::npos || text.find('[') == 0 || text.find("+[") == 0 || text.find("-[") == 0)
-        return text;
+    if (paren == std::string::npos || text.find('[') == 0 || text.find("+[") == 0 || text.find("-[") == 0) return text;
     std::string head = text.substr(0, paren);
     // The name starts after the last blank that is not inside template brackets.
     int depth = 0;
     std::size_t start = 0;
     for (std::size_t i = 0; i < head.size(); ++i) {
         char c = head[i];
-        if (c == '<') ++depth;
-        else if (c == '>' && depth > 0) --depth;
-        else if (c == ' ' && depth == 0) start = i + 1;
+        if (c == '<')
+            ++depth;
+        else if (c == '>' && depth > 0)
+            --depth;
+        else if (c == ' ' && depth == 0)
+            start = i + 1;
     }
     return head.substr(start);
 }
 
 const DAVLogHandler& DAVLogger::defaultLogHandler() {
     static const DAVLogHandler handler = [](const DAVLogMessageProvider& message, DAVLogLevel level,
-                                            const std::string& tag, const char*, const char* function,
-                                            unsigned line) {
+                                            const std::string& tag, const char*, const char* function, unsigned line) {
         if (!message || level < currentLogLevel() || level == DAVLogLevelNone) return;
         const char* name = levelName(level);
         std::string text = message();
         Foundation::systemLog(Foundation::format("[%s] %s: %s/%u %s", tag.c_str(), name ? name : "(null)",
-                                     shortFunctionName(function).c_str(), line, text.c_str()));
+                                                 shortFunctionName(function).c_str(), line, text.c_str()));
     };
     return handler;
 }
@@ -129,7 +137,6 @@ void DAVLogger::resetForTesting() {
     s.userDefined.store(false);
 }
 
-void DAVWrapperLogger::DAVWrapperLog(const DAVLogMessageProvider& message, const std::string& tag,
-                                     DAVLogLevel level) {
+void DAVWrapperLogger::DAVWrapperLog(const DAVLogMessageProvider& message, const std::string& tag, DAVLogLevel level) {
     DAVLogger::logMessage(message, level, tag, __FILE__, "+[DAVWrapperLogger DAVWrapperLog:tag:level:]", 10);
 }

@@ -19,9 +19,9 @@ enum DAVLogLevel : int {
 
 using DAVLogMessageProvider = std::function<std::string()>;
 // Message, level, tag, source file, function, line.
-using DAVLogHandler = std::function<void(const DAVLogMessageProvider& message, DAVLogLevel level,
-                                         const std::string& tag, const char* file, const char* function,
-                                         unsigned line)>;
+using DAVLogHandler =
+    std::function<void(const DAVLogMessageProvider& message, DAVLogLevel level, const std::string& tag,
+                       const char* file, const char* function, unsigned line)>;
 
 class DAVLogger {
 public:
@@ -60,9 +60,9 @@ public:
 
 // `fmt` is printf-style ("C" locale); the arguments are read only when the
 // message is printed.
-#define DAVLogMessage(level, tag, ...)                                                                       \
-    DAVLogger::logMessage([&]() -> std::string { return Foundation::format(__VA_ARGS__); }, (level), (tag), \
-                          __FILE__, __PRETTY_FUNCTION__, __LINE__)
+#define DAVLogMessage(level, tag, ...)                                                                                \
+    DAVLogger::logMessage([&]() -> std::string { return Foundation::format(__VA_ARGS__); }, (level), (tag), __FILE__, \
+                          __PRETTY_FUNCTION__, __LINE__)
 #define DAVLogVerbose(tag, ...) DAVLogMessage(DAVLogLevelVerbose, tag, __VA_ARGS__)
 #define DAVLogDebug(tag, ...) DAVLogMessage(DAVLogLevelDebug, tag, __VA_ARGS__)
 #define DAVLogInfo(tag, ...) DAVLogMessage(DAVLogLevelInfo, tag, __VA_ARGS__)

@@ -76,8 +76,7 @@ bool createDirectoryLocked(const std::string& path) {
         DAVLogError(kDAVDerAvedurLogTag, "Couldn't create directory at %s: %s", path.c_str(), reason.c_str());
         return false;
     }
-    if (::setxattr(path.c_str(), kBackupAttribute, "false", 5, 0) != 0 && errno != ENOTSUP &&
-        errno != EOPNOTSUPP) {
+    if (::setxattr(path.c_str(), kBackupAttribute, "false", 5, 0) != 0 && errno != ENOTSUP && errno != EOPNOTSUPP) {
         DAVLogError(kDAVDerAvedurLogTag, "Error excluding %s from iCloud backup %s", path.c_str(),
                     std::strerror(errno));
         return false;

@@ -21,7 +21,8 @@ Foundation::Dictionary DAVUtility::validateProperties(const Foundation::Dictiona
         }
         if (!value.isString()) continue;
         if (originalKey.empty()) {
-            DAVLogWarning(kDAVDerAvedurLogTag, "%s '%s' : a property key cannot be null or empty. Property will be skipped.",
+            DAVLogWarning(kDAVDerAvedurLogTag,
+                          "%s '%s' : a property key cannot be null or empty. Property will be skipped.",
                           logType.c_str(), logName.c_str());
             continue;
         }

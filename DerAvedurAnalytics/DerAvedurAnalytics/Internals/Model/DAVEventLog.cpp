@@ -80,7 +80,7 @@ bool placeAtPath(Json& root, const std::vector<std::string>& path, Json value) {
 }  // namespace
 
 std::shared_ptr<DAVCommonSchemaLog> DAVEventLog::toCommonSchemaLogForTargetToken(const std::string& token,
-                                                                               DAVFlags flags) const {
+                                                                                 DAVFlags flags) const {
     auto csLog = DAVLogWithNameAndProperties::toCommonSchemaLogForTargetToken(token, flags);
     if (!csLog) return nullptr;
     csLog->name = name;

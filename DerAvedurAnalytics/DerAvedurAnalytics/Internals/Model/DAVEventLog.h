@@ -19,7 +19,7 @@ public:
     // Adds the event's name and its properties as the data part; a dotted key
     // ("colour.hex") nests, and numbers and dates are typed in the metadata.
     std::shared_ptr<DAVCommonSchemaLog> toCommonSchemaLogForTargetToken(const std::string& token,
-                                                                      DAVFlags flags) const override;
+                                                                        DAVFlags flags) const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };

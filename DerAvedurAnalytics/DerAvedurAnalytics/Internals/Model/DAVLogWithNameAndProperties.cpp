@@ -17,8 +17,7 @@ Foundation::Value DAVLogWithNameAndProperties::serializeToDictionary() const {
 }
 
 bool DAVLogWithNameAndProperties::isEqual(const DAVAbstractLog& other) const {
-    return DAVLogWithProperties::isEqual(other) &&
-           name == static_cast<const DAVLogWithNameAndProperties&>(other).name;
+    return DAVLogWithProperties::isEqual(other) && name == static_cast<const DAVLogWithNameAndProperties&>(other).name;
 }
 
 void DAVLogWithNameAndProperties::encodeWithCoder(Foundation::KeyedArchiver& coder) const {

@@ -36,14 +36,14 @@ void DAVSessionTracker::start() {
     // The observers hold the tracker weakly: a post racing its release finds nothing.
     std::weak_ptr<DAVSessionTracker> weakSelf = weak_from_this();
     auto& center = Foundation::NotificationCenter::defaultCenter();
-    backgroundObserver_ = center.addObserver(kDAVApplicationDidEnterBackgroundNotification,
-                                             [weakSelf](const Foundation::Notification&) {
-                                                 if (auto self = weakSelf.lock()) self->applicationDidEnterBackground();
-                                             });
-    foregroundObserver_ = center.addObserver(kDAVApplicationWillEnterForegroundNotification,
-                                             [weakSelf](const Foundation::Notification&) {
-                                                 if (auto self = weakSelf.lock()) self->applicationWillEnterForeground();
-                                             });
+    backgroundObserver_ =
+        center.addObserver(kDAVApplicationDidEnterBackgroundNotification, [weakSelf](const Foundation::Notification&) {
+            if (auto self = weakSelf.lock()) self->applicationDidEnterBackground();
+        });
+    foregroundObserver_ =
+        center.addObserver(kDAVApplicationWillEnterForegroundNotification, [weakSelf](const Foundation::Notification&) {
+            if (auto self = weakSelf.lock()) self->applicationWillEnterForeground();
+        });
     renewSessionIdLocked();
 }
 
@@ -83,7 +83,8 @@ void DAVSessionTracker::processLog(DAVLog& log) {
     lastCreatedLogTime_ = std::max(lastCreatedLogTime_.value_or(time), time);
 }
 
-void DAVSessionTracker::channelPrepareLog(const std::shared_ptr<DAVChannelProtocol>&, const std::shared_ptr<DAVLog>& log) {
+void DAVSessionTracker::channelPrepareLog(const std::shared_ptr<DAVChannelProtocol>&,
+                                          const std::shared_ptr<DAVLog>& log) {
     if (log) processLog(*log);
 }
 

@@ -10,8 +10,8 @@ using DAVErrorModelSupport::RequiredField;
 namespace {
 
 // After the error log's own fields, which its table holds.
-using AppleErrorLogField = Field<DAVAppleErrorLog, ObjectArray<DAVThread>, ObjectArray<DAVBinary>,
-                                 std::shared_ptr<DAVException>>;
+using AppleErrorLogField =
+    Field<DAVAppleErrorLog, ObjectArray<DAVThread>, ObjectArray<DAVBinary>, std::shared_ptr<DAVException>>;
 const AppleErrorLogField kAppleErrorLogFields[] = {
     {"primaryArchitectureId", &DAVAppleErrorLog::primaryArchitectureId},
     {"architectureVariantId", &DAVAppleErrorLog::architectureVariantId},

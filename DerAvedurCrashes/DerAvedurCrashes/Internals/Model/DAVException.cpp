@@ -35,6 +35,4 @@ void DAVException::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     encodeFields(coder, *this, kExceptionFields);
 }
 
-void DAVException::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    decodeFields(coder, *this, kExceptionFields);
-}
+void DAVException::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { decodeFields(coder, *this, kExceptionFields); }

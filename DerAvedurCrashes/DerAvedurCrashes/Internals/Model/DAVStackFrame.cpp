@@ -7,12 +7,9 @@ using namespace DAVModelFields;
 namespace {
 
 const Field<DAVStackFrame> kFrameFields[] = {
-    {"address", &DAVStackFrame::address},
-    {"code", &DAVStackFrame::code},
-    {"className", &DAVStackFrame::frameClassName},
-    {"methodName", &DAVStackFrame::methodName},
-    {"lineNumber", &DAVStackFrame::lineNumber},
-    {"fileName", &DAVStackFrame::fileName},
+    {"address", &DAVStackFrame::address},          {"code", &DAVStackFrame::code},
+    {"className", &DAVStackFrame::frameClassName}, {"methodName", &DAVStackFrame::methodName},
+    {"lineNumber", &DAVStackFrame::lineNumber},    {"fileName", &DAVStackFrame::fileName},
 };
 
 }  // namespace

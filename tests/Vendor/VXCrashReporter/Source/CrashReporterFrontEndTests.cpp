@@ -43,44 +43,32 @@ namespace fs = std::filesystem;
 // --- code the children crash in (exported, so dladdr finds their sizes) -----
 
 extern "C" {
-int *volatile vxtest_null_pointer = nullptr;
+int* volatile vxtest_null_pointer = nullptr;
 volatile int vxtest_zero = 0;
 
-__attribute__((noinline)) int vxtest_null_dereference()
-{
-    return *vxtest_null_pointer + 1;
-}
+__attribute__((noinline)) int vxtest_null_dereference() { return *vxtest_null_pointer + 1; }
 
-__attribute__((noinline)) int vxtest_crash_caller()
-{
+__attribute__((noinline)) int vxtest_crash_caller() {
     int r = vxtest_null_dereference();
     __asm__ __volatile__("" ::: "memory");
     return r + 1;
 }
 
-__attribute__((noinline)) int vxtest_divide_by_zero(int value)
-{
-    return value / vxtest_zero;
-}
+__attribute__((noinline)) int vxtest_divide_by_zero(int value) { return value / vxtest_zero; }
 
-__attribute__((noinline)) void vxtest_trap()
-{
-    __builtin_trap();
-}
+__attribute__((noinline)) void vxtest_trap() { __builtin_trap(); }
 
-__attribute__((noinline)) int vxtest_bus_error()
-{
+__attribute__((noinline)) int vxtest_bus_error() {
     // A shared mapping past the end of its (empty) file.
     int fd = (int)syscall(SYS_memfd_create, "vxtest", 0);
-    auto *page = static_cast<volatile int *>(mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+    auto* page = static_cast<volatile int*>(mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
     return page[0] + 1;
 }
 
-__attribute__((noinline)) int vxtest_recurse(int depth)
-{
+__attribute__((noinline)) int vxtest_recurse(int depth) {
     volatile char pad[256];
     pad[0] = (char)depth;
-    if (vxtest_zero != 0) // never: the stack runs out first
+    if (vxtest_zero != 0)  // never: the stack runs out first
         return depth;
     return vxtest_recurse(depth + 1) + pad[0];
 }
@@ -90,15 +78,13 @@ __attribute__((noinline)) int vxtest_recurse(int depth)
 void (*volatile vxtest_null_function)() = nullptr;
 volatile long vxtest_data_words[4] = {0, 0, 0, 0};
 
-__attribute__((noinline)) int vxtest_call_null()
-{
+__attribute__((noinline)) int vxtest_call_null() {
     vxtest_null_function();
     __asm__ __volatile__("" ::: "memory");
     return vxtest_zero + 1;
 }
 
-__attribute__((noinline)) int vxtest_call_data()
-{
+__attribute__((noinline)) int vxtest_call_data() {
     auto function = reinterpret_cast<void (*)()>(reinterpret_cast<uintptr_t>(&vxtest_data_words[0]));
     vxtest_null_function = function;
     vxtest_null_function();
@@ -107,8 +93,7 @@ __attribute__((noinline)) int vxtest_call_data()
 }
 
 // Recurses depth frames, then runs at_bottom.
-__attribute__((noinline)) int vxtest_deep(int depth, void (*at_bottom)())
-{
+__attribute__((noinline)) int vxtest_deep(int depth, void (*at_bottom)()) {
     volatile char pad[16];
     pad[0] = (char)depth;
     if (depth == 0)
@@ -118,15 +103,12 @@ __attribute__((noinline)) int vxtest_deep(int depth, void (*at_bottom)())
     return pad[0];
 }
 
-__attribute__((noinline)) void vxtest_throw_boom()
-{
+__attribute__((noinline)) void vxtest_throw_boom() {
     // Conditional, so that the caller's call cannot become a jump.
-    if (vxtest_zero == 0)
-        throw std::runtime_error("boom");
+    if (vxtest_zero == 0) throw std::runtime_error("boom");
 }
 
-__attribute__((noinline)) void vxtest_throw_caller()
-{
+__attribute__((noinline)) void vxtest_throw_caller() {
     vxtest_throw_boom();
     __asm__ __volatile__("" ::: "memory");
 }
@@ -137,34 +119,30 @@ namespace vxtest {
 std::atomic<int> g_waiterTid{0};
 std::atomic<bool> g_waiterGo{false};
 
-__attribute__((noinline)) void liveWaiter()
-{
+__attribute__((noinline)) void liveWaiter() {
     g_waiterTid.store((int)syscall(SYS_gettid));
-    while (!g_waiterGo.load())
-        sched_yield();
+    while (!g_waiterGo.load()) sched_yield();
 }
 
-__attribute__((noinline)) std::optional<std::vector<uint8_t>> liveCaller(VXCrashReporter &reporter,
-                                                                       VXCrashReporterError *error)
-{
+__attribute__((noinline)) std::optional<std::vector<uint8_t>> liveCaller(VXCrashReporter& reporter,
+                                                                         VXCrashReporterError* error) {
     auto report = reporter.generateLiveReport(error);
     __asm__ __volatile__("" ::: "memory");
     return report;
 }
-} // namespace vxtest
+}  // namespace vxtest
 
 namespace {
 
-constexpr const char *kIdentifier = "com.tarnwick.vexil";
-constexpr int kResumed = 42; // a child that ran on after its crash
+constexpr const char* kIdentifier = "com.tarnwick.vexil";
+constexpr int kResumed = 42;  // a child that ran on after its crash
 
 // --- the child side -----------------------------------------------------------
 
 char g_markerPath[4096];
 
 // Leaves a file named after the signal: the post-crash callback ran.
-void markCallback(siginfo_t *info, ucontext_t *, void *)
-{
+void markCallback(siginfo_t* info, ucontext_t*, void*) {
     char path[4200];
     size_t at = vxcrash_async_strlen(g_markerPath);
     vxcrash_async_memcpy(path, g_markerPath, at);
@@ -179,57 +157,45 @@ void markCallback(siginfo_t *info, ucontext_t *, void *)
     }
 }
 
-void abortInCallback(siginfo_t *, ucontext_t *, void *)
-{
-    abort();
-}
+void abortInCallback(siginfo_t*, ucontext_t*, void*) { abort(); }
 
-std::string home()
-{
-    const char *value = getenv("VEXIL_HOME");
+std::string home() {
+    const char* value = getenv("VEXIL_HOME");
     return value != nullptr ? value : "/tmp";
 }
 
-[[noreturn]] void fail(const std::string &message)
-{
+[[noreturn]] void fail(const std::string& message) {
     fprintf(stderr, "child: %s\n", message.c_str());
     fflush(stderr);
     _exit(3);
 }
 
 std::shared_ptr<VXCrashReporter> makeReporter(uint32_t type = VXCrashReporterSignalHandlerTypeBSD,
-                                              std::string base = std::string())
-{
+                                              std::string base = std::string()) {
     auto config = std::make_shared<VXCrashReporterConfig>(type, 0, true, std::move(base));
     return std::make_shared<VXCrashReporter>(kIdentifier, "1", std::string("1.0.0"), config);
 }
 
 std::shared_ptr<VXCrashReporter> enableWithMarker(VXCrashReporterPostCrashSignalCallback callback = markCallback,
-                                                  uint32_t type = VXCrashReporterSignalHandlerTypeBSD)
-{
+                                                  uint32_t type = VXCrashReporterSignalHandlerTypeBSD) {
     snprintf(g_markerPath, sizeof(g_markerPath), "%s/callback-", home().c_str());
     auto reporter = makeReporter(type);
     VXCrashReporterCallbacks callbacks = {0, nullptr, callback};
-    if (!reporter->setCrashCallbacks(&callbacks))
-        fail("callbacks refused");
+    if (!reporter->setCrashCallbacks(&callbacks)) fail("callbacks refused");
     reporter->setCustomData(std::vector<uint8_t>{'b', 'e', 'f', 'o', 'r', 'e'});
     VXCrashReporterError error;
-    if (!reporter->enableCrashReporter(&error))
-        fail("enable failed: " + error.localizedDescription);
+    if (!reporter->enableCrashReporter(&error)) fail("enable failed: " + error.localizedDescription);
     return reporter;
 }
 
-void writeFile(const std::string &path, const std::vector<uint8_t> &bytes)
-{
-    FILE *out = fopen(path.c_str(), "wb");
-    if (out == nullptr || fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size())
-        fail("cannot write " + path);
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* out = fopen(path.c_str(), "wb");
+    if (out == nullptr || fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) fail("cannot write " + path);
     fclose(out);
 }
 
 // Each scenario crashes (or checks something and returns 0).
-const std::map<std::string, std::function<int()>> &scenarios()
-{
+const std::map<std::string, std::function<int()>>& scenarios() {
     static const std::map<std::string, std::function<int()>> table = {
         {"segv",
          [] {
@@ -279,8 +245,7 @@ const std::map<std::string, std::function<int()>> &scenarios()
              std::atomic<int> ready{0};
              auto body = [&ready] {
                  ready.fetch_add(1);
-                 while (ready.load() < 2) {
-                 }
+                 while (ready.load() < 2) {}
                  vxtest_crash_caller();
              };
              std::thread a(body), b(body);
@@ -306,7 +271,7 @@ const std::map<std::string, std::function<int()>> &scenarios()
              struct sigaction earlier;
              memset(&earlier, 0, sizeof(earlier));
              earlier.sa_flags = SA_SIGINFO;
-             earlier.sa_sigaction = [](int signo, siginfo_t *info, void *) {
+             earlier.sa_sigaction = [](int signo, siginfo_t* info, void*) {
                  bool original = signo == SIGSEGV && info->si_code == SEGV_MAPERR && info->si_addr == nullptr;
                  _exit(original ? 7 : 8);
              };
@@ -327,15 +292,13 @@ const std::map<std::string, std::function<int()>> &scenarios()
              snprintf(g_markerPath, sizeof(g_markerPath), "%s/callback-", home().c_str());
              VXCrashReporterCallbacks callbacks = {0, nullptr, markCallback};
              reporter->setCrashCallbacks(&callbacks);
-             if (!reporter->enableCrashReporter())
-                 fail("enable failed");
+             if (!reporter->enableCrashReporter()) fail("enable failed");
              return vxtest_crash_caller();
          }},
         {"second-enable",
          [] {
              auto first = makeReporter();
-             if (!first->enableCrashReporter())
-                 fail("first enable failed");
+             if (!first->enableCrashReporter()) fail("first enable failed");
              struct sigaction ours;
              sigaction(SIGSEGV, nullptr, &ours);
              // The application replaces one handler after enabling.
@@ -345,23 +308,20 @@ const std::map<std::string, std::function<int()>> &scenarios()
              sigaction(SIGBUS, &replaced, nullptr);
 
              auto second = makeReporter(VXCrashReporterSignalHandlerTypeBSD, home() + "/elsewhere");
-             for (auto *reporter : {second.get(), first.get()}) {
+             for (auto* reporter : {second.get(), first.get()}) {
                  VXCrashReporterError error;
-                 if (reporter->enableCrashReporter(&error))
-                     fail("a second enable succeeded");
+                 if (reporter->enableCrashReporter(&error)) fail("a second enable succeeded");
                  if (error.domain != "VXCrashReporterErrorDomain" || error.code != 3 ||
                      error.localizedDescription != "A VXCrashReporter instance has already been enabled")
                      fail("wrong error: " + error.localizedDescription);
              }
-             if (fs::exists(home() + "/elsewhere"))
-                 fail("the second enable made its directories");
+             if (fs::exists(home() + "/elsewhere")) fail("the second enable made its directories");
              struct sigaction now;
              sigaction(SIGSEGV, nullptr, &now);
              if (now.sa_sigaction != ours.sa_sigaction || (now.sa_flags & SA_ONSTACK) == 0)
                  fail("SIGSEGV handler changed");
              sigaction(SIGBUS, nullptr, &now);
-             if (now.sa_handler != replaced.sa_handler)
-                 fail("SIGBUS handler reinstalled");
+             if (now.sa_handler != replaced.sa_handler) fail("SIGBUS handler reinstalled");
              for (int signo : VXCrashSignalHandler::kCrashSignals) {
                  if (VXCrashSignalHandler::sharedHandler().callbackCount(signo) != 1)
                      fail("callback lists changed for " + std::to_string(signo));
@@ -370,9 +330,8 @@ const std::map<std::string, std::function<int()>> &scenarios()
                  VXCrashReporterCallbacks callbacks = {0, nullptr, markCallback};
                  first->setCrashCallbacks(&callbacks);
                  fail("callbacks accepted after enabling");
-             } catch (const VXCrashReporterException &e) {
-                 if (std::string(e.what()) != "The crash reporter has alread been enabled")
-                     fail(e.what());
+             } catch (const VXCrashReporterException& e) {
+                 if (std::string(e.what()) != "The crash reporter has alread been enabled") fail(e.what());
              }
              return 0;
          }},
@@ -382,22 +341,19 @@ const std::map<std::string, std::function<int()>> &scenarios()
              auto first = makeReporter(VXCrashReporterSignalHandlerTypeBSD, home() + "/blocked");
              writeFile(home() + "/blocked", {'x'});
              VXCrashReporterError error;
-             if (first->enableCrashReporter(&error))
-                 fail("an enable into a file succeeded");
+             if (first->enableCrashReporter(&error)) fail("an enable into a file succeeded");
              if (error.domain != "NSPOSIXErrorDomain")
                  fail("wrong error: " + error.domain + " " + error.localizedDescription);
              // The process has had its enable: a later one, of any reporter, fails.
              auto second = makeReporter(VXCrashReporterSignalHandlerTypeBSD, home() + "/elsewhere");
-             for (auto *reporter : {second.get(), first.get()}) {
+             for (auto* reporter : {second.get(), first.get()}) {
                  error = {};
-                 if (reporter->enableCrashReporter(&error))
-                     fail("an enable after the failed one succeeded");
+                 if (reporter->enableCrashReporter(&error)) fail("an enable after the failed one succeeded");
                  if (error.domain != "VXCrashReporterErrorDomain" || error.code != 3 ||
                      error.localizedDescription != "A VXCrashReporter instance has already been enabled")
                      fail("wrong error: " + error.localizedDescription);
              }
-             if (fs::exists(home() + "/elsewhere"))
-                 fail("the later enable made its directories");
+             if (fs::exists(home() + "/elsewhere")) fail("the later enable made its directories");
              for (int signo : VXCrashSignalHandler::kCrashSignals) {
                  if (VXCrashSignalHandler::sharedHandler().callbackCount(signo) != 0)
                      fail("a handler was installed for " + std::to_string(signo));
@@ -422,14 +378,16 @@ const std::map<std::string, std::function<int()>> &scenarios()
              pthread_attr_init(&attr);
              size_t size = 24 * 1024;
              long minimum = sysconf(_SC_THREAD_STACK_MIN);
-             if (minimum > 0 && (size_t)minimum > size)
-                 size = (size_t)minimum;
+             if (minimum > 0 && (size_t)minimum > size) size = (size_t)minimum;
              pthread_attr_setstacksize(&attr, size);
              pthread_t thread;
-             if (pthread_create(&thread, &attr, [](void *) -> void * {
-                     vxtest_crash_caller();
-                     return nullptr;
-                 }, nullptr) != 0)
+             if (pthread_create(
+                     &thread, &attr,
+                     [](void*) -> void* {
+                         vxtest_crash_caller();
+                         return nullptr;
+                     },
+                     nullptr) != 0)
                  fail("no thread");
              pthread_join(thread, nullptr);
              return 0;
@@ -441,8 +399,7 @@ const std::map<std::string, std::function<int()>> &scenarios()
              queue->sync([] {});
              enableWithMarker();
              queue->async([] { vxtest_recurse(0); });
-             for (;;)
-                 pause();
+             for (;;) pause();
              return 0;
          }},
         {"thread-overflow",
@@ -450,8 +407,7 @@ const std::map<std::string, std::function<int()>> &scenarios()
              // An application's own thread asks for an alternate stack.
              enableWithMarker();
              std::thread([] {
-                 if (!VXCrashSignalHandler::installAlternateStack())
-                     fail("no alternate stack");
+                 if (!VXCrashSignalHandler::installAlternateStack()) fail("no alternate stack");
                  vxtest_recurse(0);
              }).join();
              return 0;
@@ -475,7 +431,7 @@ const std::map<std::string, std::function<int()>> &scenarios()
         {"fork",
          [] {
              auto reporter = enableWithMarker();
-             auto crashChild = [&](const std::string &pidFile) {
+             auto crashChild = [&](const std::string& pidFile) {
                  pid_t pid = fork();
                  if (pid == 0) {
                      vxtest_crash_caller();
@@ -483,8 +439,7 @@ const std::map<std::string, std::function<int()>> &scenarios()
                  }
                  int status = 0;
                  waitpid(pid, &status, 0);
-                 if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGSEGV)
-                     fail("the forked child did not crash");
+                 if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGSEGV) fail("the forked child did not crash");
                  std::string text = std::to_string(pid);
                  writeFile(home() + "/" + pidFile, std::vector<uint8_t>(text.begin(), text.end()));
              };
@@ -502,18 +457,15 @@ const std::map<std::string, std::function<int()>> &scenarios()
              // that may still be writing (this process).
              auto reporter = makeReporter();
              pid_t gone = fork();
-             if (gone == 0)
-                 _exit(0);
+             if (gone == 0) _exit(0);
              waitpid(gone, nullptr, 0);
              fs::create_directories(reporter->crashReportDirectory());
              std::string dead = reporter->crashReportPath() + "." + std::to_string(gone) + ".tmp";
              std::string alive = reporter->crashReportPath() + "." + std::to_string(getpid()) + ".tmp";
              writeFile(dead, {'x'});
              writeFile(alive, {'x'});
-             if (!reporter->enableCrashReporter())
-                 fail("enable failed");
-             if (fs::exists(dead) || !fs::exists(alive))
-                 fail("wrong temporary files removed");
+             if (!reporter->enableCrashReporter()) fail("enable failed");
+             if (fs::exists(dead) || !fs::exists(alive)) fail("wrong temporary files removed");
              return 0;
          }},
         {"deep-threads",
@@ -527,13 +479,11 @@ const std::map<std::string, std::function<int()>> &scenarios()
                  threads.emplace_back([] {
                      vxtest_deep(500, [] {
                          ready.fetch_add(1);
-                         for (;;)
-                             pause();
+                         for (;;) pause();
                      });
                  });
              }
-             while (ready.load() < 64)
-                 sched_yield();
+             while (ready.load() < 64) sched_yield();
              vxtest_deep(300, [] { vxtest_crash_caller(); });
              return 0;
          }},
@@ -548,21 +498,25 @@ const std::map<std::string, std::function<int()>> &scenarios()
              pthread_attr_setstacksize(&attr, 64 * 1024);
              for (int i = 0; i < kThreads; ++i) {
                  pthread_t thread;
-                 if (pthread_create(&thread, &attr, [](void *) -> void * {
-                         ready.fetch_add(1);
-                         for (;;)
-                             pause();
-                         return nullptr;
-                     }, nullptr) != 0)
+                 if (pthread_create(
+                         &thread, &attr,
+                         [](void*) -> void* {
+                             ready.fetch_add(1);
+                             for (;;) pause();
+                             return nullptr;
+                         },
+                         nullptr) != 0)
                      fail("thread " + std::to_string(i) + " not started");
              }
-             while (ready.load() < kThreads)
-                 sched_yield();
+             while (ready.load() < kThreads) sched_yield();
              pthread_t thread;
-             pthread_create(&thread, &attr, [](void *) -> void * {
-                 vxtest_crash_caller();
-                 return nullptr;
-             }, nullptr);
+             pthread_create(
+                 &thread, &attr,
+                 [](void*) -> void* {
+                     vxtest_crash_caller();
+                     return nullptr;
+                 },
+                 nullptr);
              pthread_join(thread, nullptr);
              return 0;
          }},
@@ -572,19 +526,16 @@ const std::map<std::string, std::function<int()>> &scenarios()
              reporter->setCustomData(std::vector<uint8_t>{'l', 'i', 'v', 'e'});
              VXCrashReporterError error;
              auto own = vxtest::liveCaller(*reporter, &error);
-             if (!own)
-                 fail("live report failed: " + error.localizedDescription);
+             if (!own) fail("live report failed: " + error.localizedDescription);
              writeFile(home() + "/live-own.vxcrash", *own);
              using vxtest::g_waiterGo;
              using vxtest::g_waiterTid;
              std::thread waiter(vxtest::liveWaiter);
-             while (g_waiterTid.load() == 0)
-                 sched_yield();
+             while (g_waiterTid.load() == 0) sched_yield();
              auto other = reporter->generateLiveReportWithThread(g_waiterTid.load(), &error);
              g_waiterGo.store(true);
              waiter.join();
-             if (!other)
-                 fail("live report of a thread failed: " + error.localizedDescription);
+             if (!other) fail("live report of a thread failed: " + error.localizedDescription);
              writeFile(home() + "/live-thread.vxcrash", *other);
              return 0;
          }},
@@ -592,11 +543,9 @@ const std::map<std::string, std::function<int()>> &scenarios()
     return table;
 }
 
-int runCrashChild(const std::string &name)
-{
+int runCrashChild(const std::string& name) {
     auto found = scenarios().find(name);
-    if (found == scenarios().end())
-        fail("no scenario " + name);
+    if (found == scenarios().end()) fail("no scenario " + name);
     int result = found->second();
     // A crash scenario that gets here resumed after its crash.
     bool checksOnly = name == "second-enable" || name == "enable-after-failure" || name == "live" || name == "fork" ||
@@ -605,8 +554,7 @@ int runCrashChild(const std::string &name)
 }
 
 // Prints the crashed thread's frames, one address a line (for the gdb comparison).
-int printReport(const char *path)
-{
+int printReport(const char* path) {
     std::vector<uint8_t> bytes = crashtest::readFile(path);
     VXCrashReporterError error;
     auto report = VXCrashReport::initWithData(bytes, &error);
@@ -616,10 +564,9 @@ int printReport(const char *path)
     }
     printf("signal %s %s 0x%llx\n", report->signalInfo()->name().c_str(), report->signalInfo()->code().c_str(),
            (unsigned long long)report->signalInfo()->address());
-    for (const auto &thread : report->threads()) {
-        if (!thread->crashed())
-            continue;
-        for (const auto &frame : thread->stackFrames())
+    for (const auto& thread : report->threads()) {
+        if (!thread->crashed()) continue;
+        for (const auto& frame : thread->stackFrames())
             printf("frame 0x%llx\n", (unsigned long long)frame->instructionPointer());
     }
     return 0;
@@ -629,25 +576,18 @@ int printReport(const char *path)
 
 struct Child {
     bool exited = false;
-    int status = -1; // exit code or the signal that ended it
+    int status = -1;  // exit code or the signal that ended it
     std::string output;
     pid_t pid = 0;
-    std::string home; // the child's VEXIL_HOME
+    std::string home;  // the child's VEXIL_HOME
 
-    std::string crashDirectory() const
-    {
-        return home + "/.local/state/" + kIdentifier;
-    }
+    std::string crashDirectory() const { return home + "/.local/state/" + kIdentifier; }
     std::string reportPath() const { return crashDirectory() + "/live_report.vxcrash"; }
     bool callbackRan(int signo) const { return fs::exists(home + "/callback-" + std::to_string(signo)); }
-    std::string describe() const
-    {
-        return (exited ? "exit " : "signal ") + std::to_string(status) + ": " + output;
-    }
+    std::string describe() const { return (exited ? "exit " : "signal ") + std::to_string(status) + ": " + output; }
 };
 
-Child runChild(const std::string &scenario)
-{
+Child runChild(const std::string& scenario) {
     static int counter = 0;
     Child child;
     // Each scenario belongs to one test, so a run replaces the last run's folder.
@@ -656,8 +596,7 @@ Child runChild(const std::string &scenario)
     fs::create_directories(child.home);
 
     int fds[2];
-    if (pipe(fds) != 0)
-        return child;
+    if (pipe(fds) != 0) return child;
     pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], STDERR_FILENO);
@@ -666,14 +605,13 @@ Child runChild(const std::string &scenario)
         struct rlimit noCore = {0, 0};
         setrlimit(RLIMIT_CORE, &noCore);
         setenv("VEXIL_HOME", child.home.c_str(), 1);
-        execl("/proc/self/exe", "crash-child", "--crash-child", scenario.c_str(), (char *)nullptr);
+        execl("/proc/self/exe", "crash-child", "--crash-child", scenario.c_str(), (char*)nullptr);
         _exit(127);
     }
     close(fds[1]);
     char buffer[4096];
     ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof(buffer))) > 0)
-        child.output.append(buffer, (size_t)n);
+    while ((n = read(fds[0], buffer, sizeof(buffer))) > 0) child.output.append(buffer, (size_t)n);
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -687,8 +625,7 @@ Child runChild(const std::string &scenario)
     return child;
 }
 
-std::shared_ptr<VXCrashReport> decodeFile(const std::string &path)
-{
+std::shared_ptr<VXCrashReport> decodeFile(const std::string& path) {
     std::vector<uint8_t> bytes = crashtest::readFile(path);
     VXCrashReporterError error;
     auto report = VXCrashReport::initWithData(bytes, &error);
@@ -696,11 +633,10 @@ std::shared_ptr<VXCrashReport> decodeFile(const std::string &path)
     return report;
 }
 
-std::shared_ptr<const VXCrashReportThreadInfo> crashedThread(const VXCrashReport &report)
-{
+std::shared_ptr<const VXCrashReportThreadInfo> crashedThread(const VXCrashReport& report) {
     std::shared_ptr<const VXCrashReportThreadInfo> crashed;
     int count = 0;
-    for (const auto &thread : report.threads()) {
+    for (const auto& thread : report.threads()) {
         if (thread->crashed()) {
             crashed = thread;
             ++count;
@@ -719,40 +655,35 @@ struct Range {
     bool contains(uint64_t address) const { return address >= start && address < end; }
 };
 
-Range rangeInChild(const VXCrashReport &report, const void *function)
-{
+Range rangeInChild(const VXCrashReport& report, const void* function) {
     Dl_info info;
-    void *entry = nullptr;
+    void* entry = nullptr;
     if (dladdr1(function, &info, &entry, RTLD_DL_SYMENT) == 0 || entry == nullptr) {
         ADD_FAILURE() << "no symbol for " << function;
         return {};
     }
     std::string self = fs::read_symlink("/proc/self/exe");
-    for (const auto &image : report.images()) {
-        if (image->imageName() != self)
-            continue;
+    for (const auto& image : report.images()) {
+        if (image->imageName() != self) continue;
         uint64_t offset = (uint64_t)(uintptr_t)info.dli_saddr - (uint64_t)(uintptr_t)info.dli_fbase;
         uint64_t start = image->imageBaseAddress() + offset;
-        return {start, start + static_cast<const ElfW(Sym) *>(entry)->st_size};
+        return {start, start + static_cast<const ElfW(Sym)*>(entry)->st_size};
     }
     ADD_FAILURE() << "the executable is not among the report's images";
     return {};
 }
 
-bool anyFrameIn(const VXCrashReportStackFrames &frames, const Range &range)
-{
-    for (const auto &frame : frames) {
-        if (range.contains(frame->instructionPointer()))
-            return true;
+bool anyFrameIn(const VXCrashReportStackFrames& frames, const Range& range) {
+    for (const auto& frame : frames) {
+        if (range.contains(frame->instructionPointer())) return true;
     }
     return false;
 }
 
-std::string listing(const VXCrashReportStackFrames &frames)
-{
+std::string listing(const VXCrashReportStackFrames& frames) {
     std::string text;
     char line[32];
-    for (const auto &frame : frames) {
+    for (const auto& frame : frames) {
         snprintf(line, sizeof(line), " 0x%llx", (unsigned long long)frame->instructionPointer());
         text += line;
     }
@@ -761,8 +692,7 @@ std::string listing(const VXCrashReportStackFrames &frames)
 
 #define SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS() CRASHTEST_SKIP_WHEN_SANITIZED()
 
-TEST(CrashReporterFrontEnd, NullDereferenceReport)
-{
+TEST(CrashReporterFrontEnd, NullDereferenceReport) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("segv");
     ASSERT_FALSE(child.exited) << child.describe();
@@ -791,14 +721,13 @@ TEST(CrashReporterFrontEnd, NullDereferenceReport)
     EXPECT_EQ(thread->registers()[0]->registerName(), "rip");
     uint64_t pc = thread->stackFrames()[0]->instructionPointer();
     EXPECT_EQ(pc, thread->registers()[0]->registerValue());
-    Range crashing = rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_null_dereference));
-    Range caller = rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_crash_caller));
+    Range crashing = rangeInChild(*report, reinterpret_cast<const void*>(&vxtest_null_dereference));
+    Range caller = rangeInChild(*report, reinterpret_cast<const void*>(&vxtest_crash_caller));
     EXPECT_TRUE(crashing.contains(pc)) << listing(thread->stackFrames());
     EXPECT_TRUE(caller.contains(thread->stackFrames()[1]->instructionPointer())) << listing(thread->stackFrames());
 }
 
-TEST(CrashReporterFrontEnd, UncaughtExceptionReachesTheAbortReport)
-{
+TEST(CrashReporterFrontEnd, UncaughtExceptionReachesTheAbortReport) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("exception");
     ASSERT_FALSE(child.exited) << child.describe();
@@ -814,31 +743,30 @@ TEST(CrashReporterFrontEnd, UncaughtExceptionReachesTheAbortReport)
     // Both stacks still lead through the throw: the thrower's caller is on
     // them (the throw itself may sit in a block the compiler moved away from
     // its function).
-    Range thrower = rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_throw_caller));
+    Range thrower = rangeInChild(*report, reinterpret_cast<const void*>(&vxtest_throw_caller));
     ASSERT_TRUE(report->exceptionInfo()->stackFrames().has_value());
-    const auto &frames = *report->exceptionInfo()->stackFrames();
+    const auto& frames = *report->exceptionInfo()->stackFrames();
     EXPECT_TRUE(anyFrameIn(frames, thrower)) << listing(frames);
     auto thread = crashedThread(*report);
     ASSERT_NE(thread, nullptr);
     EXPECT_TRUE(anyFrameIn(thread->stackFrames(), thrower)) << listing(thread->stackFrames());
 }
 
-TEST(CrashReporterFrontEnd, FaultSignalsNameTheirCodeAndFunction)
-{
+TEST(CrashReporterFrontEnd, FaultSignalsNameTheirCodeAndFunction) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     struct Case {
-        const char *scenario;
+        const char* scenario;
         int signo;
-        const char *name;
-        const char *code;
-        const void *function;
+        const char* name;
+        const char* code;
+        const void* function;
     };
     const Case cases[] = {
-        {"fpe", SIGFPE, "SIGFPE", "FPE_INTDIV", reinterpret_cast<const void *>(&vxtest_divide_by_zero)},
-        {"ill", SIGILL, "SIGILL", "ILL_ILLOPN", reinterpret_cast<const void *>(&vxtest_trap)},
-        {"bus", SIGBUS, "SIGBUS", "BUS_ADRERR", reinterpret_cast<const void *>(&vxtest_bus_error)},
+        {"fpe", SIGFPE, "SIGFPE", "FPE_INTDIV", reinterpret_cast<const void*>(&vxtest_divide_by_zero)},
+        {"ill", SIGILL, "SIGILL", "ILL_ILLOPN", reinterpret_cast<const void*>(&vxtest_trap)},
+        {"bus", SIGBUS, "SIGBUS", "BUS_ADRERR", reinterpret_cast<const void*>(&vxtest_bus_error)},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.scenario);
         Child child = runChild(c.scenario);
         ASSERT_FALSE(child.exited) << child.describe();
@@ -853,8 +781,7 @@ TEST(CrashReporterFrontEnd, FaultSignalsNameTheirCodeAndFunction)
         ASSERT_NE(thread, nullptr);
         ASSERT_FALSE(thread->stackFrames().empty());
         Range range = rangeInChild(*report, c.function);
-        EXPECT_TRUE(range.contains(thread->stackFrames()[0]->instructionPointer()))
-            << listing(thread->stackFrames());
+        EXPECT_TRUE(range.contains(thread->stackFrames()[0]->instructionPointer())) << listing(thread->stackFrames());
         if (c.signo == SIGBUS) {
             EXPECT_NE(report->signalInfo()->address(), 0u);
         } else {
@@ -864,8 +791,7 @@ TEST(CrashReporterFrontEnd, FaultSignalsNameTheirCodeAndFunction)
     }
 }
 
-TEST(CrashReporterFrontEnd, CrashOnASecondThread)
-{
+TEST(CrashReporterFrontEnd, CrashOnASecondThread) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("thread");
     ASSERT_FALSE(child.exited) << child.describe();
@@ -877,18 +803,16 @@ TEST(CrashReporterFrontEnd, CrashOnASecondThread)
     auto thread = crashedThread(*report);
     ASSERT_NE(thread, nullptr);
     EXPECT_TRUE(anyFrameIn(thread->stackFrames(),
-                           rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_null_dereference))));
+                           rangeInChild(*report, reinterpret_cast<const void*>(&vxtest_null_dereference))));
     // The main thread was parked and walked, without registers.
-    for (const auto &other : report->threads()) {
-        if (other == thread)
-            continue;
+    for (const auto& other : report->threads()) {
+        if (other == thread) continue;
         EXPECT_TRUE(other->registers().empty());
         EXPECT_FALSE(other->stackFrames().empty()) << "thread " << other->threadNumber();
     }
 }
 
-TEST(CrashReporterFrontEnd, StackOverflowIsReportedFromTheAlternateStack)
-{
+TEST(CrashReporterFrontEnd, StackOverflowIsReportedFromTheAlternateStack) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("overflow");
     ASSERT_FALSE(child.exited) << child.describe();
@@ -900,15 +824,13 @@ TEST(CrashReporterFrontEnd, StackOverflowIsReportedFromTheAlternateStack)
     auto thread = crashedThread(*report);
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(thread->stackFrames().size(), 512u);
-    Range recurse = rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_recurse));
+    Range recurse = rangeInChild(*report, reinterpret_cast<const void*>(&vxtest_recurse));
     size_t inside = 0;
-    for (const auto &frame : thread->stackFrames())
-        inside += recurse.contains(frame->instructionPointer()) ? 1 : 0;
+    for (const auto& frame : thread->stackFrames()) inside += recurse.contains(frame->instructionPointer()) ? 1 : 0;
     EXPECT_EQ(inside, 512u);
 }
 
-TEST(CrashReporterFrontEnd, TwoThreadsCrashingTogetherGiveOneReport)
-{
+TEST(CrashReporterFrontEnd, TwoThreadsCrashingTogetherGiveOneReport) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     for (int round = 0; round < 3; ++round) {
         Child child = runChild("two-threads");
@@ -920,18 +842,17 @@ TEST(CrashReporterFrontEnd, TwoThreadsCrashingTogetherGiveOneReport)
         auto thread = crashedThread(*report);
         ASSERT_NE(thread, nullptr);
         EXPECT_TRUE(anyFrameIn(thread->stackFrames(),
-                               rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_null_dereference))));
+                               rangeInChild(*report, reinterpret_cast<const void*>(&vxtest_null_dereference))));
     }
 }
 
-TEST(CrashReporterFrontEnd, TrapsAndSentSignalsDoNotResume)
-{
+TEST(CrashReporterFrontEnd, TrapsAndSentSignalsDoNotResume) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     struct Case {
-        const char *scenario;
-        const char *code;
+        const char* scenario;
+        const char* code;
     };
-    for (const Case &c : {Case{"int3", "SI_KERNEL"}, Case{"kill-trap", "SI_USER"}}) {
+    for (const Case& c : {Case{"int3", "SI_KERNEL"}, Case{"kill-trap", "SI_USER"}}) {
         SCOPED_TRACE(c.scenario);
         Child child = runChild(c.scenario);
         ASSERT_FALSE(child.exited) << child.describe();
@@ -945,8 +866,7 @@ TEST(CrashReporterFrontEnd, TrapsAndSentSignalsDoNotResume)
     }
 }
 
-TEST(CrashReporterFrontEnd, AnEarlierHandlerGetsTheOriginalSignalAfterTheReport)
-{
+TEST(CrashReporterFrontEnd, AnEarlierHandlerGetsTheOriginalSignalAfterTheReport) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("chain");
     EXPECT_TRUE(child.exited && child.status == 7) << child.describe();
@@ -956,8 +876,7 @@ TEST(CrashReporterFrontEnd, AnEarlierHandlerGetsTheOriginalSignalAfterTheReport)
     EXPECT_EQ(report->signalInfo()->name(), "SIGSEGV");
 }
 
-TEST(CrashReporterFrontEnd, ACrashInsideTheCallbackTakesTheDefaultAction)
-{
+TEST(CrashReporterFrontEnd, ACrashInsideTheCallbackTakesTheDefaultAction) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("callback-aborts");
     ASSERT_FALSE(child.exited) << child.describe();
@@ -967,8 +886,7 @@ TEST(CrashReporterFrontEnd, ACrashInsideTheCallbackTakesTheDefaultAction)
     EXPECT_EQ(report->signalInfo()->name(), "SIGSEGV");
 }
 
-TEST(CrashReporterFrontEnd, UnwritableReportMeansNoCallback)
-{
+TEST(CrashReporterFrontEnd, UnwritableReportMeansNoCallback) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("unwritable");
     ASSERT_FALSE(child.exited) << child.describe();
@@ -977,35 +895,32 @@ TEST(CrashReporterFrontEnd, UnwritableReportMeansNoCallback)
     EXPECT_TRUE(fs::is_directory(child.reportPath()));
 }
 
-TEST(CrashReporterFrontEnd, SecondEnableFailsAndLeavesTheHandlersAlone)
-{
+TEST(CrashReporterFrontEnd, SecondEnableFailsAndLeavesTheHandlersAlone) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("second-enable");
     EXPECT_TRUE(child.exited && child.status == 0) << child.describe();
 }
 
-TEST(CrashReporterFrontEnd, AFailedEnableStillEndsLaterEnables)
-{
+TEST(CrashReporterFrontEnd, AFailedEnableStillEndsLaterEnables) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("enable-after-failure");
     EXPECT_TRUE(child.exited && child.status == 0) << child.describe();
 }
 
-TEST(CrashReporterFrontEnd, LiveReports)
-{
+TEST(CrashReporterFrontEnd, LiveReports) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("live");
     ASSERT_TRUE(child.exited && child.status == 0) << child.describe();
     // Nothing of the temporary files is left.
-    for (const auto &entry : fs::directory_iterator(child.home + "/tmp"))
+    for (const auto& entry : fs::directory_iterator(child.home + "/tmp"))
         ADD_FAILURE() << "left behind: " << entry.path();
     EXPECT_FALSE(fs::exists(child.reportPath()));
 
-    for (const char *name : {"live-own.vxcrash", "live-thread.vxcrash"}) {
+    for (const char* name : {"live-own.vxcrash", "live-thread.vxcrash"}) {
         SCOPED_TRACE(name);
         std::vector<uint8_t> bytes = crashtest::readFile(child.home + "/" + name);
         ASSERT_GT(bytes.size(), 8u);
-        Vxcrash__CrashReport *raw = vxcrash__crash_report__unpack(nullptr, bytes.size() - 8, bytes.data() + 8);
+        Vxcrash__CrashReport* raw = vxcrash__crash_report__unpack(nullptr, bytes.size() - 8, bytes.data() + 8);
         ASSERT_NE(raw, nullptr);
         ASSERT_NE(raw->report_info, nullptr);
         EXPECT_TRUE(raw->report_info->user_requested);
@@ -1020,47 +935,44 @@ TEST(CrashReporterFrontEnd, LiveReports)
         ASSERT_NE(thread, nullptr);
         if (std::string(name) == "live-own.vxcrash") {
             // The address is the caller's; the calling thread's own frames lead there.
-            Range caller = rangeInChild(*report, reinterpret_cast<const void *>(&vxtest::liveCaller));
+            Range caller = rangeInChild(*report, reinterpret_cast<const void*>(&vxtest::liveCaller));
             EXPECT_TRUE(caller.contains(report->signalInfo()->address()));
             EXPECT_TRUE(anyFrameIn(thread->stackFrames(), caller)) << listing(thread->stackFrames());
         } else {
             EXPECT_TRUE(anyFrameIn(thread->stackFrames(),
-                                   rangeInChild(*report, reinterpret_cast<const void *>(&vxtest::liveWaiter))))
+                                   rangeInChild(*report, reinterpret_cast<const void*>(&vxtest::liveWaiter))))
                 << listing(thread->stackFrames());
         }
     }
 }
 
 // Every frame after the first lies in one of the report's images.
-std::string framesOutsideImages(const VXCrashReport &report, const VXCrashReportStackFrames &frames)
-{
+std::string framesOutsideImages(const VXCrashReport& report, const VXCrashReportStackFrames& frames) {
     std::string outside;
     for (size_t i = 1; i < frames.size(); ++i) {
         uint64_t pc = frames[i]->instructionPointer();
         bool inside = false;
-        for (const auto &image : report.images())
+        for (const auto& image : report.images())
             inside = inside || (pc >= image->imageBaseAddress() && pc < image->imageBaseAddress() + image->imageSize());
-        if (!inside)
-            outside += " " + std::to_string(i);
+        if (!inside) outside += " " + std::to_string(i);
     }
     return outside;
 }
 
 // A call through a null pointer or into data: the caller that made the call
 // is the second frame, and nothing after it is garbage.
-TEST(CrashReporterFrontEnd, ACallThroughABadPointerKeepsItsCaller)
-{
+TEST(CrashReporterFrontEnd, ACallThroughABadPointerKeepsItsCaller) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     struct Case {
-        const char *scenario;
-        const void *caller;
+        const char* scenario;
+        const void* caller;
         bool nullPc;
     };
     const Case cases[] = {
-        {"null-call", reinterpret_cast<const void *>(&vxtest_call_null), true},
-        {"data-call", reinterpret_cast<const void *>(&vxtest_call_data), false},
+        {"null-call", reinterpret_cast<const void*>(&vxtest_call_null), true},
+        {"data-call", reinterpret_cast<const void*>(&vxtest_call_data), false},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.scenario);
         Child child = runChild(c.scenario);
         ASSERT_FALSE(child.exited) << child.describe();
@@ -1069,7 +981,7 @@ TEST(CrashReporterFrontEnd, ACallThroughABadPointerKeepsItsCaller)
         ASSERT_NE(report, nullptr);
         auto thread = crashedThread(*report);
         ASSERT_NE(thread, nullptr);
-        const auto &frames = thread->stackFrames();
+        const auto& frames = thread->stackFrames();
         ASSERT_GE(frames.size(), 3u) << listing(frames);
         if (c.nullPc) {
             EXPECT_EQ(frames[0]->instructionPointer(), 0u);
@@ -1082,8 +994,7 @@ TEST(CrashReporterFrontEnd, ACallThroughABadPointerKeepsItsCaller)
 
 // The callbacks run on the reporter's own stack: a thread with little stack
 // and no alternate stack still gets its report.
-TEST(CrashReporterFrontEnd, ACrashOnASmallStackIsReported)
-{
+TEST(CrashReporterFrontEnd, ACrashOnASmallStackIsReported) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("small-stack");
     ASSERT_FALSE(child.exited) << child.describe();
@@ -1094,7 +1005,7 @@ TEST(CrashReporterFrontEnd, ACrashOnASmallStackIsReported)
     auto thread = crashedThread(*report);
     ASSERT_NE(thread, nullptr);
     EXPECT_TRUE(anyFrameIn(thread->stackFrames(),
-                           rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_null_dereference))))
+                           rangeInChild(*report, reinterpret_cast<const void*>(&vxtest_null_dereference))))
         << listing(thread->stackFrames());
 
     // The writer's stack need, as measured by the post-crash callback.
@@ -1108,10 +1019,9 @@ TEST(CrashReporterFrontEnd, ACrashOnASmallStackIsReported)
 // A stack overflow on a thread other than the one that enabled the reporter:
 // a queue's thread (which has an alternate stack from the start) and an
 // application thread that asked for one.
-TEST(CrashReporterFrontEnd, StackOverflowOnOtherThreadsIsReported)
-{
+TEST(CrashReporterFrontEnd, StackOverflowOnOtherThreadsIsReported) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
-    for (const char *scenario : {"queue-overflow", "thread-overflow"}) {
+    for (const char* scenario : {"queue-overflow", "thread-overflow"}) {
         SCOPED_TRACE(scenario);
         Child child = runChild(scenario);
         ASSERT_FALSE(child.exited) << child.describe();
@@ -1125,13 +1035,12 @@ TEST(CrashReporterFrontEnd, StackOverflowOnOtherThreadsIsReported)
         EXPECT_EQ(thread->stackFrames().size(), 512u);
         // The walk went deeper than the frames a thread keeps.
         EXPECT_TRUE(thread->framesTruncated());
-        EXPECT_TRUE(anyFrameIn(thread->stackFrames(),
-                               rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_recurse))));
+        EXPECT_TRUE(
+            anyFrameIn(thread->stackFrames(), rangeInChild(*report, reinterpret_cast<const void*>(&vxtest_recurse))));
     }
 }
 
-TEST(CrashReporterFrontEnd, TheCrashDirectoryIsMadeAgainWhenItWasRemoved)
-{
+TEST(CrashReporterFrontEnd, TheCrashDirectoryIsMadeAgainWhenItWasRemoved) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("directory-gone");
     ASSERT_FALSE(child.exited) << child.describe();
@@ -1144,8 +1053,7 @@ TEST(CrashReporterFrontEnd, TheCrashDirectoryIsMadeAgainWhenItWasRemoved)
 }
 
 // A writer that dies part-way leaves the earlier report as it was.
-TEST(CrashReporterFrontEnd, AWriterThatDiesLeavesTheEarlierReport)
-{
+TEST(CrashReporterFrontEnd, AWriterThatDiesLeavesTheEarlierReport) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("writer-dies");
     ASSERT_FALSE(child.exited) << child.describe();
@@ -1157,12 +1065,11 @@ TEST(CrashReporterFrontEnd, AWriterThatDiesLeavesTheEarlierReport)
     EXPECT_TRUE(next.exited && next.status == 0) << next.describe();
 }
 
-TEST(CrashReporterFrontEnd, AForkedChildReportsItsOwnPidAndKeepsAPendingReport)
-{
+TEST(CrashReporterFrontEnd, AForkedChildReportsItsOwnPidAndKeepsAPendingReport) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("fork");
     ASSERT_TRUE(child.exited && child.status == 0) << child.describe();
-    auto pidIn = [&](const char *name) {
+    auto pidIn = [&](const char* name) {
         std::vector<uint8_t> text = crashtest::readFile(child.home + "/" + name);
         return (uint64_t)std::stoul(std::string(text.begin(), text.end()));
     };
@@ -1175,8 +1082,8 @@ TEST(CrashReporterFrontEnd, AForkedChildReportsItsOwnPidAndKeepsAPendingReport)
     // The pending report stays; the second child's report is queued.
     EXPECT_EQ(crashtest::readFile(child.reportPath()), (std::vector<uint8_t>{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
     uint64_t second = pidIn("second-pid");
-    auto queued = decodeFile(child.crashDirectory() + "/queued_reports/live_report-" + std::to_string(second) +
-                             ".vxcrash");
+    auto queued =
+        decodeFile(child.crashDirectory() + "/queued_reports/live_report-" + std::to_string(second) + ".vxcrash");
     ASSERT_NE(queued, nullptr);
     EXPECT_EQ(queued->processInfo()->processID(), second);
     EXPECT_NE(queued->uuidRef(), first->uuidRef());
@@ -1184,8 +1091,7 @@ TEST(CrashReporterFrontEnd, AForkedChildReportsItsOwnPidAndKeepsAPendingReport)
 
 // More than the size limit's worth of frames: the report still decodes, the
 // crashed thread comes first and whole, other threads are cut and marked.
-TEST(CrashReporterFrontEnd, AReportLargerThanItsLimitKeepsTheCrashedThread)
-{
+TEST(CrashReporterFrontEnd, AReportLargerThanItsLimitKeepsTheCrashedThread) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("deep-threads");
     ASSERT_FALSE(child.exited) << child.describe();
@@ -1199,18 +1105,16 @@ TEST(CrashReporterFrontEnd, AReportLargerThanItsLimitKeepsTheCrashedThread)
     EXPECT_FALSE(thread->framesTruncated());
     EXPECT_GT(thread->stackFrames().size(), 300u);
     EXPECT_TRUE(anyFrameIn(thread->stackFrames(),
-                           rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_null_dereference))));
+                           rangeInChild(*report, reinterpret_cast<const void*>(&vxtest_null_dereference))));
     EXPECT_EQ(report->threads().size(), 65u);
     size_t cut = 0;
-    for (const auto &other : report->threads())
-        cut += other->framesTruncated() ? 1 : 0;
+    for (const auto& other : report->threads()) cut += other->framesTruncated() ? 1 : 0;
     EXPECT_GT(cut, 0u);
     EXPECT_FALSE(report->images().empty());
     EXPECT_EQ(report->customData(), (std::vector<uint8_t>{'b', 'e', 'f', 'o', 'r', 'e'}));
 }
 
-TEST(CrashReporterFrontEnd, TheCrashedThreadIsWrittenWhateverTheThreadCount)
-{
+TEST(CrashReporterFrontEnd, TheCrashedThreadIsWrittenWhateverTheThreadCount) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
     Child child = runChild("many-threads");
     ASSERT_FALSE(child.exited) << child.describe();
@@ -1221,7 +1125,7 @@ TEST(CrashReporterFrontEnd, TheCrashedThreadIsWrittenWhateverTheThreadCount)
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(report->threads()[0], thread);
     EXPECT_TRUE(anyFrameIn(thread->stackFrames(),
-                           rangeInChild(*report, reinterpret_cast<const void *>(&vxtest_null_dereference))));
+                           rangeInChild(*report, reinterpret_cast<const void*>(&vxtest_null_dereference))));
 }
 
 // --- no crash needed: these run in the test process ------------------------------
@@ -1229,17 +1133,15 @@ TEST(CrashReporterFrontEnd, TheCrashedThreadIsWrittenWhateverTheThreadCount)
 // Sets environment variables for one scope and puts the old values back.
 class ScopedEnvironment {
 public:
-    void set(const char *name, const char *value)
-    {
-        const char *old = getenv(name);
+    void set(const char* name, const char* value) {
+        const char* old = getenv(name);
         m_saved.emplace_back(name, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
         if (value != nullptr)
             setenv(name, value, 1);
         else
             unsetenv(name);
     }
-    ~ScopedEnvironment()
-    {
+    ~ScopedEnvironment() {
         for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
             if (it->second)
                 setenv(it->first.c_str(), it->second->c_str(), 1);
@@ -1254,8 +1156,7 @@ private:
 
 // Reports an older version left in the cache directory move to the state
 // directory once; a report already there is never replaced.
-TEST(CrashReporterFrontEnd, ReportsInTheOldCacheDirectoryMoveToTheStateDirectory)
-{
+TEST(CrashReporterFrontEnd, ReportsInTheOldCacheDirectoryMoveToTheStateDirectory) {
     const std::string root = home() + "/upgrade";
     const std::string legacy = root + "/.cache/" + kIdentifier;
     const std::string current = root + "/.local/state/" + kIdentifier;
@@ -1284,21 +1185,20 @@ TEST(CrashReporterFrontEnd, ReportsInTheOldCacheDirectoryMoveToTheStateDirectory
     EXPECT_FALSE(based.hasPendingCrashReport());
 }
 
-TEST(CrashReporterFrontEnd, PathsFollowTheStateDirectoryAndTheIdentifier)
-{
+TEST(CrashReporterFrontEnd, PathsFollowTheStateDirectoryAndTheIdentifier) {
     struct Case {
-        const char *vexilHome;
-        const char *xdgHome;
-        const char *expectedState;
-        const char *expectedCache;
+        const char* vexilHome;
+        const char* xdgHome;
+        const char* expectedState;
+        const char* expectedCache;
     };
     const Case cases[] = {
         {"/v", "/x", "/v/.local/state", "/v/.cache"},
         {nullptr, "/x", "/x", "/x"},
-        {nullptr, "relative", "/h/.local/state", "/h/.cache"}, // XDG paths must be absolute
+        {nullptr, "relative", "/h/.local/state", "/h/.cache"},  // XDG paths must be absolute
         {nullptr, nullptr, "/h/.local/state", "/h/.cache"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         ScopedEnvironment environment;
         environment.set("VEXIL_HOME", c.vexilHome);
         environment.set("XDG_STATE_HOME", c.xdgHome);
@@ -1331,8 +1231,7 @@ TEST(CrashReporterFrontEnd, PathsFollowTheStateDirectoryAndTheIdentifier)
     EXPECT_TRUE(main.configuration()->shouldRegisterUncaughtExceptionHandler());
 }
 
-TEST(CrashReporterFrontEnd, PendingReportIsLoadedAndPurged)
-{
+TEST(CrashReporterFrontEnd, PendingReportIsLoadedAndPurged) {
     auto config = std::make_shared<VXCrashReporterConfig>(0, 0, true, home() + "/pending-" + std::to_string(getpid()));
     VXCrashReporter reporter("com.tarnwick.vexil", "1", std::nullopt, config);
     fs::create_directories(reporter.crashReportDirectory());
@@ -1353,8 +1252,7 @@ TEST(CrashReporterFrontEnd, PendingReportIsLoadedAndPurged)
     fs::remove_all(config->crashReportBaseDirectory());
 }
 
-TEST(CrashReporterFrontEnd, CallbacksOfAnotherVersionAreRefused)
-{
+TEST(CrashReporterFrontEnd, CallbacksOfAnotherVersionAreRefused) {
     VXCrashReporter reporter("com.tarnwick.vexil", "1", std::nullopt, VXCrashReporterConfig::defaultConfiguration());
     VXCrashReporterCallbacks callbacks = {1, nullptr, markCallback};
     VXCrashReporterError error;
@@ -1366,14 +1264,11 @@ TEST(CrashReporterFrontEnd, CallbacksOfAnotherVersionAreRefused)
     EXPECT_TRUE(reporter.setCrashCallbacks(nullptr));
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
-{
-    if (argc == 3 && strcmp(argv[1], "--crash-child") == 0)
-        return runCrashChild(argv[2]);
-    if (argc == 3 && strcmp(argv[1], "--print-report") == 0)
-        return printReport(argv[2]);
+int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "--crash-child") == 0) return runCrashChild(argv[2]);
+    if (argc == 3 && strcmp(argv[1], "--print-report") == 0) return printReport(argv[2]);
     vexil::test::prepareEnvironment();
     testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();

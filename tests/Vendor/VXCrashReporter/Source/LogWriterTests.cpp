@@ -27,13 +27,13 @@ using crashtest::PbField;
 // --- child side --------------------------------------------------------------------
 
 vxcrash_log_writer_t g_writer;
-vxcrash_async_image_list_t *g_images = nullptr;
+vxcrash_async_image_list_t* g_images = nullptr;
 
 struct WriteSpec {
     std::string path;
-    const char *marketingVersion = "1.2";
+    const char* marketingVersion = "1.2";
     bool withState = true;
-    pid_t crashed = 0; // 0: the calling thread
+    pid_t crashed = 0;  // 0: the calling thread
     off_t limit = 256 * 1024;
     int signo = SIGSEGV;
     int code = SEGV_MAPERR;
@@ -41,25 +41,22 @@ struct WriteSpec {
     bool mach = false;
 };
 
-void prepareWriter(const WriteSpec &spec)
-{
+void prepareWriter(const WriteSpec& spec) {
     vxcrash_log_writer_init(&g_writer, "com.tarnwick.vexil", "42", spec.marketingVersion, 0, false);
     g_images = new vxcrash_async_image_list_t();
     vxcrash_async_image_list_init(g_images);
 }
 
 struct WriteContext {
-    const WriteSpec *spec;
+    const WriteSpec* spec;
     vxcrash_error_t result;
 };
 
-vxcrash_error_t writeWithState(vxcrash_async_thread_state_t *state, void *context)
-{
-    auto *ctx = static_cast<WriteContext *>(context);
-    const WriteSpec &spec = *ctx->spec;
+vxcrash_error_t writeWithState(vxcrash_async_thread_state_t* state, void* context) {
+    auto* ctx = static_cast<WriteContext*>(context);
+    const WriteSpec& spec = *ctx->spec;
     int fd = open(spec.path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return ctx->result = VXCRASH_OUTPUT_ERR;
+    if (fd < 0) return ctx->result = VXCRASH_OUTPUT_ERR;
     vxcrash_async_file_t file;
     vxcrash_async_file_init(&file, fd, spec.limit);
     vxcrash_log_bsd_signal_info_t bsd = {spec.signo, spec.code, spec.address};
@@ -74,15 +71,13 @@ vxcrash_error_t writeWithState(vxcrash_async_thread_state_t *state, void *contex
     return ctx->result;
 }
 
-vxcrash_error_t writeReport(const WriteSpec &spec)
-{
+vxcrash_error_t writeReport(const WriteSpec& spec) {
     WriteContext ctx{&spec, VXCRASH_EUNKNOWN};
     vxcrash_async_thread_state_current(writeWithState, &ctx);
     return ctx.result;
 }
 
-std::string expectWritten(const WriteSpec &spec)
-{
+std::string expectWritten(const WriteSpec& spec) {
     vxcrash_error_t err = writeReport(spec);
     return err == VXCRASH_ESUCCESS ? std::string() : std::string("write failed: ") + vxcrash_async_strerror(err);
 }
@@ -96,10 +91,8 @@ struct Waiters {
     std::vector<pid_t> tids;
     std::mutex lock;
 
-    explicit Waiters(int count, bool deaf = false)
-    {
-        if (pipe(fds) != 0)
-            abort();
+    explicit Waiters(int count, bool deaf = false) {
+        if (pipe(fds) != 0) abort();
         for (int i = 0; i < count; ++i) {
             threads.emplace_back([this, deaf] {
                 if (deaf) {
@@ -114,19 +107,14 @@ struct Waiters {
                 }
                 ready.fetch_add(1);
                 char c;
-                while (read(fds[0], &c, 1) < 0 && errno == EINTR) {
-                }
+                while (read(fds[0], &c, 1) < 0 && errno == EINTR) {}
             });
         }
-        while (ready.load() < count)
-            std::this_thread::yield();
+        while (ready.load() < count) std::this_thread::yield();
     }
-    ~Waiters()
-    {
-        for (size_t i = 0; i < threads.size(); ++i)
-            (void)!write(fds[1], "x", 1);
-        for (auto &t : threads)
-            t.join();
+    ~Waiters() {
+        for (size_t i = 0; i < threads.size(); ++i) (void)!write(fds[1], "x", 1);
+        for (auto& t : threads) t.join();
         close(fds[0]);
         close(fds[1]);
     }
@@ -136,42 +124,35 @@ struct Waiters {
 
 struct Decoded {
     std::vector<uint8_t> bytes;
-    Vxcrash__CrashReport *report = nullptr;
+    Vxcrash__CrashReport* report = nullptr;
     std::vector<PbField> fields;
     std::string walkError;
 
-    ~Decoded()
-    {
-        if (report != nullptr)
-            vxcrash__crash_report__free_unpacked(report, nullptr);
+    ~Decoded() {
+        if (report != nullptr) vxcrash__crash_report__free_unpacked(report, nullptr);
     }
 };
 
-std::unique_ptr<Decoded> decode(const std::string &path)
-{
+std::unique_ptr<Decoded> decode(const std::string& path) {
     auto d = std::make_unique<Decoded>();
     d->bytes = crashtest::readFile(path);
     unlink(path.c_str());
-    if (d->bytes.size() <= 8)
-        return d;
+    if (d->bytes.size() <= 8) return d;
     d->report = vxcrash__crash_report__unpack(nullptr, d->bytes.size() - 8, d->bytes.data() + 8);
     crashtest::walkMessage(d->bytes.data() + 8, d->bytes.size() - 8, "CrashReport", crashtest::crashReportSchema(),
                            &d->fields, &d->walkError);
     return d;
 }
 
-std::vector<uint32_t> numbers(const std::vector<PbField> &message)
-{
+std::vector<uint32_t> numbers(const std::vector<PbField>& message) {
     std::vector<uint32_t> out;
-    for (const auto &f : message)
-        if (out.empty() || out.back() != f.number)
-            out.push_back(f.number);
+    for (const auto& f : message)
+        if (out.empty() || out.back() != f.number) out.push_back(f.number);
     return out;
 }
 
 // Both readers accept the report; header and field order are as written.
-void expectWellFormed(const Decoded &d)
-{
+void expectWellFormed(const Decoded& d) {
     ASSERT_GT(d.bytes.size(), 8u);
     EXPECT_EQ(std::string(d.bytes.begin(), d.bytes.begin() + 7), "vxcrash");
     EXPECT_EQ(d.bytes[7], 1);
@@ -181,8 +162,7 @@ void expectWellFormed(const Decoded &d)
     EXPECT_EQ(d.fields.front().number, 9u);
 }
 
-TEST(CrashLogWriter, ReportIsReadByProtocCAndByAPlainWalker)
-{
+TEST(CrashLogWriter, ReportIsReadByProtocCAndByAPlainWalker) {
     CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("report.vxcrash");
     auto child = crashtest::runInChild([&] {
@@ -200,7 +180,7 @@ TEST(CrashLogWriter, ReportIsReadByProtocCAndByAPlainWalker)
     ASSERT_TRUE(child.exited && child.status == 0) << crashtest::describe(child);
     auto d = decode(path);
     expectWellFormed(*d);
-    const Vxcrash__CrashReport *r = d->report;
+    const Vxcrash__CrashReport* r = d->report;
     ASSERT_NE(r, nullptr);
 
     // Top level, in writing order.
@@ -242,7 +222,7 @@ TEST(CrashLogWriter, ReportIsReadByProtocCAndByAPlainWalker)
     ASSERT_EQ(r->n_threads, 3u);
     size_t crashed = 0;
     for (size_t i = 0; i < r->n_threads; ++i) {
-        const Vxcrash__CrashReport__Thread *t = r->threads[i];
+        const Vxcrash__CrashReport__Thread* t = r->threads[i];
         EXPECT_EQ(t->thread_number, i);
         EXPECT_GT(t->n_frames, 2u) << "thread " << i;
         if (t->crashed) {
@@ -256,7 +236,7 @@ TEST(CrashLogWriter, ReportIsReadByProtocCAndByAPlainWalker)
         }
     }
     EXPECT_EQ(crashed, 1u);
-    for (const PbField *thread : crashtest::fields(d->fields, 3)) {
+    for (const PbField* thread : crashtest::fields(d->fields, 3)) {
         std::vector<uint32_t> order = numbers(thread->children);
         bool hasRegisters = std::find(order.begin(), order.end(), 4u) != order.end();
         EXPECT_EQ(order, hasRegisters ? (std::vector<uint32_t>{1, 3, 4, 2}) : (std::vector<uint32_t>{1, 3, 2}));
@@ -264,7 +244,7 @@ TEST(CrashLogWriter, ReportIsReadByProtocCAndByAPlainWalker)
 
     // Images: the executable first, with its base, size, build-id and code type.
     ASSERT_GT(r->n_binary_images, 2u);
-    const Vxcrash__CrashReport__BinaryImage *exe = r->binary_images[0];
+    const Vxcrash__CrashReport__BinaryImage* exe = r->binary_images[0];
     EXPECT_NE(std::string(exe->name).find("VXCrashReporterLogWriterTests"), std::string::npos);
     EXPECT_TRUE(exe->has_uuid);
     EXPECT_EQ(exe->uuid.len, 20u);
@@ -295,11 +275,10 @@ TEST(CrashLogWriter, ReportIsReadByProtocCAndByAPlainWalker)
     EXPECT_EQ(r->signal->mach_exception->codes[1], 0xdeadu);
 
     ASSERT_TRUE(r->has_custom_data);
-    EXPECT_EQ(std::string((const char *)r->custom_data.data, r->custom_data.len), std::string("custom\0data", 11));
+    EXPECT_EQ(std::string((const char*)r->custom_data.data, r->custom_data.len), std::string("custom\0data", 11));
 }
 
-TEST(CrashLogWriter, OptionalFieldsAndSignalsWithoutNames)
-{
+TEST(CrashLogWriter, OptionalFieldsAndSignalsWithoutNames) {
     CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("optional.vxcrash");
     auto child = crashtest::runInChild([&] {
@@ -314,7 +293,7 @@ TEST(CrashLogWriter, OptionalFieldsAndSignalsWithoutNames)
     ASSERT_TRUE(child.exited && child.status == 0) << crashtest::describe(child);
     auto d = decode(path);
     expectWellFormed(*d);
-    const Vxcrash__CrashReport *r = d->report;
+    const Vxcrash__CrashReport* r = d->report;
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->application_info->marketing_version, nullptr);
     EXPECT_EQ(numbers(crashtest::fields(d->fields, 2).front()->children), (std::vector<uint32_t>{1, 2}));
@@ -327,8 +306,7 @@ TEST(CrashLogWriter, OptionalFieldsAndSignalsWithoutNames)
 }
 
 // A name made from a number is "#%d" cut to 9 characters at most.
-TEST(CrashLogWriter, NamesMadeFromNumbersAreCutToNineCharacters)
-{
+TEST(CrashLogWriter, NamesMadeFromNumbersAreCutToNineCharacters) {
     CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("long-numbers.vxcrash");
     auto child = crashtest::runInChild([&] {
@@ -342,29 +320,24 @@ TEST(CrashLogWriter, NamesMadeFromNumbersAreCutToNineCharacters)
     ASSERT_TRUE(child.exited && child.status == 0) << crashtest::describe(child);
     auto d = decode(path);
     expectWellFormed(*d);
-    const Vxcrash__CrashReport *r = d->report;
+    const Vxcrash__CrashReport* r = d->report;
     ASSERT_NE(r, nullptr);
     EXPECT_STREQ(r->signal->name, "#12345678");
     EXPECT_STREQ(r->signal->code, "#-1234567");
 }
 
-__attribute__((noinline, noclone)) void faultHere(volatile int *p)
-{
-    *p = 1;
-}
+__attribute__((noinline, noclone)) void faultHere(volatile int* p) { *p = 1; }
 
-__attribute__((noinline, noclone)) void callFault()
-{
-    faultHere(reinterpret_cast<volatile int *>(0x10));
+__attribute__((noinline, noclone)) void callFault() {
+    faultHere(reinterpret_cast<volatile int*>(0x10));
     __asm__ __volatile__("" ::: "memory");
 }
 
 char g_faultPath[4096];
 
-void onFault(int, siginfo_t *info, void *context)
-{
+void onFault(int, siginfo_t* info, void* context) {
     vxcrash_async_thread_state_t state;
-    vxcrash_async_thread_state_ucontext_init(&state, static_cast<ucontext_t *>(context));
+    vxcrash_async_thread_state_ucontext_init(&state, static_cast<ucontext_t*>(context));
     int fd = open(g_faultPath, O_RDWR | O_CREAT | O_TRUNC, 0644);
     vxcrash_async_file_t file;
     vxcrash_async_file_init(&file, fd, 256 * 1024);
@@ -376,8 +349,7 @@ void onFault(int, siginfo_t *info, void *context)
 }
 
 // A real fault: the report is written from the signal's context on the alternate stack.
-TEST(CrashLogWriter, CrashedThreadIsWrittenFromTheFaultContext)
-{
+TEST(CrashLogWriter, CrashedThreadIsWrittenFromTheFaultContext) {
     CRASHTEST_SKIP_WHEN_SANITIZED();
     std::string path = crashtest::scratchPath("fault.vxcrash");
     auto child = crashtest::runInChild([&] {
@@ -399,13 +371,13 @@ TEST(CrashLogWriter, CrashedThreadIsWrittenFromTheFaultContext)
     ASSERT_TRUE(child.exited && child.status == 0) << crashtest::describe(child);
     auto d = decode(path);
     expectWellFormed(*d);
-    const Vxcrash__CrashReport *r = d->report;
+    const Vxcrash__CrashReport* r = d->report;
     ASSERT_NE(r, nullptr);
     EXPECT_STREQ(r->signal->name, "SIGSEGV");
     EXPECT_STREQ(r->signal->code, "SEGV_MAPERR");
     EXPECT_EQ(r->signal->address, 0x10u);
     ASSERT_EQ(r->n_threads, 1u);
-    const Vxcrash__CrashReport__Thread *t = r->threads[0];
+    const Vxcrash__CrashReport__Thread* t = r->threads[0];
     EXPECT_TRUE(t->crashed);
     ASSERT_EQ(t->n_registers, 21u);
     ASSERT_GT(t->n_frames, 2u);
@@ -417,8 +389,7 @@ TEST(CrashLogWriter, CrashedThreadIsWrittenFromTheFaultContext)
     EXPECT_LT(t->frames[1]->pc, caller + 256);
 }
 
-TEST(CrashLogWriter, ThreadsThatDoNotAnswerAreReportedByNumberOnly)
-{
+TEST(CrashLogWriter, ThreadsThatDoNotAnswerAreReportedByNumberOnly) {
     CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("deaf.vxcrash");
     auto child = crashtest::runInChild([&] {
@@ -432,7 +403,7 @@ TEST(CrashLogWriter, ThreadsThatDoNotAnswerAreReportedByNumberOnly)
     ASSERT_TRUE(child.exited && child.status == 0) << crashtest::describe(child);
     auto d = decode(path);
     expectWellFormed(*d);
-    const Vxcrash__CrashReport *r = d->report;
+    const Vxcrash__CrashReport* r = d->report;
     ASSERT_NE(r, nullptr);
     ASSERT_EQ(r->n_threads, 2u);
     size_t silent = 0;
@@ -447,8 +418,7 @@ TEST(CrashLogWriter, ThreadsThatDoNotAnswerAreReportedByNumberOnly)
     EXPECT_EQ(silent, 1u);
 }
 
-TEST(CrashLogWriter, WithoutAThreadListTheCrashedThreadIsStillWritten)
-{
+TEST(CrashLogWriter, WithoutAThreadListTheCrashedThreadIsStillWritten) {
     CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("nolist.vxcrash");
     auto child = crashtest::runInChild([&] {
@@ -471,8 +441,7 @@ TEST(CrashLogWriter, WithoutAThreadListTheCrashedThreadIsStillWritten)
 
 // Without a state for the caller, the caller is left out; the numbers stay
 // contiguous and the crashed thread (another one) carries the registers.
-TEST(CrashLogWriter, CallingThreadWithoutStateIsLeftOut)
-{
+TEST(CrashLogWriter, CallingThreadWithoutStateIsLeftOut) {
     CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("nostate.vxcrash");
     auto child = crashtest::runInChild([&] {
@@ -487,7 +456,7 @@ TEST(CrashLogWriter, CallingThreadWithoutStateIsLeftOut)
     ASSERT_TRUE(child.exited && child.status == 0) << crashtest::describe(child);
     auto d = decode(path);
     expectWellFormed(*d);
-    const Vxcrash__CrashReport *r = d->report;
+    const Vxcrash__CrashReport* r = d->report;
     ASSERT_NE(r, nullptr);
     ASSERT_EQ(r->n_threads, 2u);
     size_t crashed = 0;
@@ -504,17 +473,14 @@ TEST(CrashLogWriter, CallingThreadWithoutStateIsLeftOut)
     EXPECT_EQ(crashed, 1u);
 }
 
-__attribute__((noinline, noclone)) vxcrash_error_t recurse(int depth, const WriteSpec &spec)
-{
-    if (depth == 0)
-        return writeReport(spec);
+__attribute__((noinline, noclone)) vxcrash_error_t recurse(int depth, const WriteSpec& spec) {
+    if (depth == 0) return writeReport(spec);
     vxcrash_error_t result = recurse(depth - 1, spec);
     __asm__ __volatile__("" ::: "memory");
     return result;
 }
 
-TEST(CrashLogWriter, DeepStacksAndLongExceptionStacksAreCutAt512Frames)
-{
+TEST(CrashLogWriter, DeepStacksAndLongExceptionStacksAreCutAt512Frames) {
     CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("deep.vxcrash");
     auto child = crashtest::runInChild([&] {
@@ -538,8 +504,7 @@ TEST(CrashLogWriter, DeepStacksAndLongExceptionStacksAreCutAt512Frames)
 }
 
 // A report cut short by the file's size limit is a failure, not a success.
-TEST(CrashLogWriter, SizeLimitFailureIsReturned)
-{
+TEST(CrashLogWriter, SizeLimitFailureIsReturned) {
     CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     std::string path = crashtest::scratchPath("capped.vxcrash");
     auto child = crashtest::runInChild([&] {
@@ -548,10 +513,8 @@ TEST(CrashLogWriter, SizeLimitFailureIsReturned)
         spec.limit = 200;
         prepareWriter(spec);
         vxcrash_error_t err = writeReport(spec);
-        if (err != VXCRASH_OUTPUT_ERR)
-            return std::string("write returned ") + vxcrash_async_strerror(err);
-        if (crashtest::readFile(spec.path).size() > 200)
-            return std::string("file exceeds its limit");
+        if (err != VXCRASH_OUTPUT_ERR) return std::string("write returned ") + vxcrash_async_strerror(err);
+        if (crashtest::readFile(spec.path).size() > 200) return std::string("file exceeds its limit");
         return std::string();
     });
     unlink(path.c_str());
@@ -561,8 +524,7 @@ TEST(CrashLogWriter, SizeLimitFailureIsReturned)
 // Custom data replaced while another thread writes reports is never freed under
 // the writer. No parking here (the thread list is made unreadable), so this
 // also runs under the sanitizers, which see any use after free.
-TEST(CrashLogWriter, CustomDataReplacedDuringWritesStaysValid)
-{
+TEST(CrashLogWriter, CustomDataReplacedDuringWritesStaysValid) {
     vxcrash_log_writer_t writer;
     ASSERT_EQ(vxcrash_log_writer_init(&writer, "id", "1", nullptr, 0, false), VXCRASH_ESUCCESS);
     vxcrash_async_thread_parking_set_task_directory("/nonexistent/task");
@@ -591,8 +553,7 @@ TEST(CrashLogWriter, CustomDataReplacedDuringWritesStaysValid)
     vxcrash_log_writer_free(&writer);
 }
 
-TEST(CrashLogWriter, InitGathersTheProcessAndSystem)
-{
+TEST(CrashLogWriter, InitGathersTheProcessAndSystem) {
     vxcrash_log_writer_t writer;
     ASSERT_EQ(vxcrash_log_writer_init(&writer, "id", "1", "2.0", 3, true), VXCRASH_ESUCCESS);
     EXPECT_EQ(writer.symbolication_strategy, 3u);
@@ -613,4 +574,4 @@ TEST(CrashLogWriter, InitGathersTheProcessAndSystem)
     EXPECT_EQ(writer.application_info.identifier.data, nullptr);
 }
 
-} // namespace
+}  // namespace

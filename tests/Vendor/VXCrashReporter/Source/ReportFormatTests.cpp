@@ -19,11 +19,9 @@ namespace {
 struct MemFile {
     int fd = memfd_create("vxcrash-test", 0);
     ~MemFile() { close(fd); }
-    std::vector<uint8_t> contents() const
-    {
+    std::vector<uint8_t> contents() const {
         std::vector<uint8_t> out((size_t)lseek(fd, 0, SEEK_END));
-        if (pread(fd, out.data(), out.size(), 0) != (ssize_t)out.size())
-            out.clear();
+        if (pread(fd, out.data(), out.size(), 0) != (ssize_t)out.size()) out.clear();
         return out;
     }
 };
@@ -32,20 +30,19 @@ struct MemFile {
 // message's full name, and each field's number, name, label and type (a
 // message or enumeration field by its full type name), as protoc-c compiled
 // them from VXCrashReport.proto.
-TEST(CrashReportFormat, MessagesAndFieldsAreThoseOfTheFormatTable)
-{
+TEST(CrashReportFormat, MessagesAndFieldsAreThoseOfTheFormatTable) {
     const ProtobufCLabel req = PROTOBUF_C_LABEL_REQUIRED, opt = PROTOBUF_C_LABEL_OPTIONAL,
                          rep = PROTOBUF_C_LABEL_REPEATED;
     struct Field {
         uint32_t number;
-        const char *name;
+        const char* name;
         ProtobufCLabel label;
         ProtobufCType type;
-        const char *typeName; // message or enumeration fields
+        const char* typeName;  // message or enumeration fields
     };
     struct Message {
-        const ProtobufCMessageDescriptor *descriptor;
-        const char *fullName;
+        const ProtobufCMessageDescriptor* descriptor;
+        const char* fullName;
         std::vector<Field> fields;
     };
     const ProtobufCType string = PROTOBUF_C_TYPE_STRING, bytes = PROTOBUF_C_TYPE_BYTES,
@@ -140,30 +137,30 @@ TEST(CrashReportFormat, MessagesAndFieldsAreThoseOfTheFormatTable)
          "vxcrash.CrashReport.Signal.MachException",
          {{1, "type", req, u64, nullptr}, {2, "codes", rep, u64, nullptr}}},
     };
-    for (const Message &m : messages) {
+    for (const Message& m : messages) {
         SCOPED_TRACE(m.fullName);
         EXPECT_STREQ(m.descriptor->name, m.fullName);
         EXPECT_STREQ(m.descriptor->package_name, "vxcrash");
         ASSERT_EQ(m.descriptor->n_fields, m.fields.size());
-        for (const Field &f : m.fields) {
+        for (const Field& f : m.fields) {
             SCOPED_TRACE(f.name);
-            const ProtobufCFieldDescriptor *d = protobuf_c_message_descriptor_get_field(m.descriptor, f.number);
+            const ProtobufCFieldDescriptor* d = protobuf_c_message_descriptor_get_field(m.descriptor, f.number);
             ASSERT_NE(d, nullptr);
             EXPECT_STREQ(d->name, f.name);
             EXPECT_EQ(d->label, f.label);
             EXPECT_EQ(d->type, f.type);
             if (f.type == message) {
-                EXPECT_STREQ(static_cast<const ProtobufCMessageDescriptor *>(d->descriptor)->name, f.typeName);
+                EXPECT_STREQ(static_cast<const ProtobufCMessageDescriptor*>(d->descriptor)->name, f.typeName);
             } else if (f.type == enumeration) {
-                EXPECT_STREQ(static_cast<const ProtobufCEnumDescriptor *>(d->descriptor)->name, f.typeName);
+                EXPECT_STREQ(static_cast<const ProtobufCEnumDescriptor*>(d->descriptor)->name, f.typeName);
             }
         }
     }
 
     // The enumerations' values, and the defaults of the enumeration fields.
     struct Value {
-        const ProtobufCEnumDescriptor *descriptor;
-        const char *name;
+        const ProtobufCEnumDescriptor* descriptor;
+        const char* name;
         int value;
     };
     const Value values[] = {
@@ -182,22 +179,21 @@ TEST(CrashReportFormat, MessagesAndFieldsAreThoseOfTheFormatTable)
         {&vxcrash__architecture__descriptor, "ARMV7", 5},
         {&vxcrash__architecture__descriptor, "ARCHITECTURE_UNKNOWN", 6},
     };
-    for (const Value &v : values) {
-        const ProtobufCEnumValue *found = protobuf_c_enum_descriptor_get_value_by_name(v.descriptor, v.name);
+    for (const Value& v : values) {
+        const ProtobufCEnumValue* found = protobuf_c_enum_descriptor_get_value_by_name(v.descriptor, v.name);
         ASSERT_NE(found, nullptr) << v.name;
         EXPECT_EQ(found->value, v.value) << v.name;
     }
-    auto defaultOf = [](const ProtobufCMessageDescriptor *descriptor, uint32_t number) {
-        const ProtobufCFieldDescriptor *d = protobuf_c_message_descriptor_get_field(descriptor, number);
-        return d != nullptr && d->default_value != nullptr ? *static_cast<const int *>(d->default_value) : -1;
+    auto defaultOf = [](const ProtobufCMessageDescriptor* descriptor, uint32_t number) {
+        const ProtobufCFieldDescriptor* d = protobuf_c_message_descriptor_get_field(descriptor, number);
+        return d != nullptr && d->default_value != nullptr ? *static_cast<const int*>(d->default_value) : -1;
     };
     EXPECT_EQ(defaultOf(&vxcrash__crash_report__processor__descriptor, 1), 0);
     EXPECT_EQ(defaultOf(&vxcrash__crash_report__system_info__descriptor, 1), 3);
     EXPECT_EQ(defaultOf(&vxcrash__crash_report__system_info__descriptor, 3), 6);
 }
 
-TEST(CrashFieldEncoder, EncodesEveryFieldKind)
-{
+TEST(CrashFieldEncoder, EncodesEveryFieldKind) {
     int32_t minusOne = -1, sMinusOne = -1, fixed32 = 0x01020304;
     int64_t sMinusTwo = -2;
     uint64_t three00 = 300, fixed64 = 0x0102030405060708ull;
@@ -210,7 +206,7 @@ TEST(CrashFieldEncoder, EncodesEveryFieldKind)
     struct Case {
         uint32_t field;
         ProtobufCType type;
-        const void *value;
+        const void* value;
         std::vector<uint8_t> expected;
     } cases[] = {
         // A negative int32 is sign-extended to ten bytes.
@@ -233,7 +229,7 @@ TEST(CrashFieldEncoder, EncodesEveryFieldKind)
         // A message: its key and length only; the body follows from the caller.
         {16, PROTOBUF_C_TYPE_MESSAGE, &length300, {0x82, 0x01, 0xac, 0x02}},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         MemFile mem;
         vxcrash_async_file_t file;
         vxcrash_async_file_init(&file, mem.fd, 0);
@@ -246,8 +242,7 @@ TEST(CrashFieldEncoder, EncodesEveryFieldKind)
     }
 }
 
-TEST(CrashFieldEncoder, VarintsTakeUpToTenBytes)
-{
+TEST(CrashFieldEncoder, VarintsTakeUpToTenBytes) {
     uint8_t buffer[16];
     EXPECT_EQ(vxcrash_writer_encode_varint(buffer, 0), 1u);
     EXPECT_EQ(buffer[0], 0);
@@ -257,8 +252,7 @@ TEST(CrashFieldEncoder, VarintsTakeUpToTenBytes)
     EXPECT_EQ(buffer[9], 0x01);
 }
 
-TEST(CrashAsyncFile, KeepsTheFirstFailureOnceTheLimitIsReached)
-{
+TEST(CrashAsyncFile, KeepsTheFirstFailureOnceTheLimitIsReached) {
     MemFile mem;
     vxcrash_async_file_t file;
     vxcrash_async_file_init(&file, dup(mem.fd), 100);
@@ -272,16 +266,14 @@ TEST(CrashAsyncFile, KeepsTheFirstFailureOnceTheLimitIsReached)
     EXPECT_EQ(mem.contents().size(), 60u);
 }
 
-TEST(CrashAsyncFile, WritesLargeAndSmallPiecesInOrder)
-{
+TEST(CrashAsyncFile, WritesLargeAndSmallPiecesInOrder) {
     MemFile mem;
     vxcrash_async_file_t file;
     vxcrash_async_file_init(&file, dup(mem.fd), 0);
     std::vector<uint8_t> expected;
     for (size_t size : {3u, 2000u, 1u, 1023u, 1024u, 5000u}) {
         std::vector<uint8_t> piece(size);
-        for (size_t i = 0; i < size; ++i)
-            piece[i] = (uint8_t)(expected.size() + i);
+        for (size_t i = 0; i < size; ++i) piece[i] = (uint8_t)(expected.size() + i);
         ASSERT_EQ(vxcrash_async_file_write(&file, piece.data(), piece.size()), VXCRASH_ESUCCESS);
         expected.insert(expected.end(), piece.begin(), piece.end());
     }
@@ -289,20 +281,18 @@ TEST(CrashAsyncFile, WritesLargeAndSmallPiecesInOrder)
     EXPECT_EQ(mem.contents(), expected);
 }
 
-TEST(CrashAsyncFile, AFailedWriteIsReported)
-{
+TEST(CrashAsyncFile, AFailedWriteIsReported) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     close(fds[0]);
     signal(SIGPIPE, SIG_IGN);
     vxcrash_async_file_t file;
     vxcrash_async_file_init(&file, fds[1], 0);
-    EXPECT_EQ(vxcrash_async_file_write(&file, "abc", 3), VXCRASH_ESUCCESS); // buffered
+    EXPECT_EQ(vxcrash_async_file_write(&file, "abc", 3), VXCRASH_ESUCCESS);  // buffered
     EXPECT_EQ(vxcrash_async_file_close(&file), VXCRASH_OUTPUT_ERR);
 }
 
-TEST(CrashSignalNames, UseThisSystemsNumbers)
-{
+TEST(CrashSignalNames, UseThisSystemsNumbers) {
     EXPECT_STREQ(vxcrash_async_signal_signame(7), "SIGBUS");
     EXPECT_STREQ(vxcrash_async_signal_signame(SIGSEGV), "SIGSEGV");
     EXPECT_STREQ(vxcrash_async_signal_signame(SIGABRT), "SIGABRT");
@@ -311,23 +301,34 @@ TEST(CrashSignalNames, UseThisSystemsNumbers)
 
     struct Case {
         int signo, code;
-        const char *name;
+        const char* name;
     } cases[] = {
-        {SIGSEGV, SEGV_MAPERR, "SEGV_MAPERR"}, {SIGSEGV, SEGV_ACCERR, "SEGV_ACCERR"},
-        {SIGBUS, BUS_ADRALN, "BUS_ADRALN"},    {SIGFPE, FPE_INTDIV, "FPE_INTDIV"},
-        {SIGILL, ILL_ILLOPC, "ILL_ILLOPC"},    {SIGTRAP, TRAP_BRKPT, "TRAP_BRKPT"},
-        {SIGABRT, SI_TKILL, "SI_TKILL"},       {SIGSEGV, SI_KERNEL, "SI_KERNEL"},
-        {SIGABRT, SI_USER, "SI_USER"},         {SIGSEGV, SI_QUEUE, "SI_QUEUE"},
+        {SIGSEGV, SEGV_MAPERR, "SEGV_MAPERR"},
+        {SIGSEGV, SEGV_ACCERR, "SEGV_ACCERR"},
+        {SIGBUS, BUS_ADRALN, "BUS_ADRALN"},
+        {SIGFPE, FPE_INTDIV, "FPE_INTDIV"},
+        {SIGILL, ILL_ILLOPC, "ILL_ILLOPC"},
+        {SIGTRAP, TRAP_BRKPT, "TRAP_BRKPT"},
+        {SIGABRT, SI_TKILL, "SI_TKILL"},
+        {SIGSEGV, SI_KERNEL, "SI_KERNEL"},
+        {SIGABRT, SI_USER, "SI_USER"},
+        {SIGSEGV, SI_QUEUE, "SI_QUEUE"},
         // Every code the kernel defines, also those the C library may not name.
-        {SIGILL, 9, "ILL_BADIADDR"},           {SIGFPE, 14, "FPE_FLTUNK"},
-        {SIGFPE, 15, "FPE_CONDTRAP"},          {SIGSEGV, 9, "SEGV_MTESERR"},
-        {SIGSEGV, 10, "SEGV_CPERR"},           {SIGTRAP, 5, "TRAP_UNK"},
-        {SIGTRAP, 6, "TRAP_PERF"},             {SIGSYS, 2, "SYS_USER_DISPATCH"},
-        {SIGKILL, -7, "SI_DETHREAD"},          {SIGIO, -60, "SI_ASYNCNL"},
-        {SIGABRT, 1, nullptr},                 {SIGSEGV, 77, nullptr},
+        {SIGILL, 9, "ILL_BADIADDR"},
+        {SIGFPE, 14, "FPE_FLTUNK"},
+        {SIGFPE, 15, "FPE_CONDTRAP"},
+        {SIGSEGV, 9, "SEGV_MTESERR"},
+        {SIGSEGV, 10, "SEGV_CPERR"},
+        {SIGTRAP, 5, "TRAP_UNK"},
+        {SIGTRAP, 6, "TRAP_PERF"},
+        {SIGSYS, 2, "SYS_USER_DISPATCH"},
+        {SIGKILL, -7, "SI_DETHREAD"},
+        {SIGIO, -60, "SI_ASYNCNL"},
+        {SIGABRT, 1, nullptr},
+        {SIGSEGV, 77, nullptr},
     };
-    for (const Case &c : cases) {
-        const char *name = vxcrash_async_signal_sigcode(c.signo, c.code);
+    for (const Case& c : cases) {
+        const char* name = vxcrash_async_signal_sigcode(c.signo, c.code);
         if (c.name == nullptr)
             EXPECT_EQ(name, nullptr) << c.signo << "/" << c.code;
         else
@@ -335,4 +336,4 @@ TEST(CrashSignalNames, UseThisSystemsNumbers)
     }
 }
 
-} // namespace
+}  // namespace

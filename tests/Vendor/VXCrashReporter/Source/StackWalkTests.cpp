@@ -14,10 +14,9 @@
 
 namespace {
 
-vxcrash_async_image_list_t *g_images = nullptr;
+vxcrash_async_image_list_t* g_images = nullptr;
 
-vxcrash_async_image_list_t *images()
-{
+vxcrash_async_image_list_t* images() {
     if (g_images == nullptr) {
         g_images = new vxcrash_async_image_list_t();
         vxcrash_async_image_list_init(g_images);
@@ -25,11 +24,10 @@ vxcrash_async_image_list_t *images()
     return g_images;
 }
 
-vxcrash_async_unwind_cache_t *g_keptRows = nullptr; // rows kept across walks, when set
+vxcrash_async_unwind_cache_t* g_keptRows = nullptr;  // rows kept across walks, when set
 
-void walkFrom(WalkRecord *record, const vxcrash_async_thread_state_t *state, const vxcrash_async_frame_reader_t *readers,
-              size_t readerCount)
-{
+void walkFrom(WalkRecord* record, const vxcrash_async_thread_state_t* state,
+              const vxcrash_async_frame_reader_t* readers, size_t readerCount) {
     vxcrash_async_task_t task;
     vxcrash_async_task_init(&task);
     vxcrash_async_task_set_unwind_cache(&task, g_keptRows);
@@ -39,57 +37,45 @@ void walkFrom(WalkRecord *record, const vxcrash_async_thread_state_t *state, con
     while (record->count < sizeof(record->pcs) / sizeof(record->pcs[0])) {
         auto err = readers == nullptr ? vxcrash_async_frame_cursor_next(&cursor)
                                       : vxcrash_async_frame_cursor_next_with_readers(&cursor, readers, readerCount);
-        if (err != VXCRASH_FRAME_ESUCCESS)
-            break;
+        if (err != VXCRASH_FRAME_ESUCCESS) break;
         uint64_t pc;
-        if (vxcrash_async_frame_cursor_get_reg(&cursor, VXCRASH_REG_IP, &pc) != VXCRASH_FRAME_ESUCCESS)
-            break;
+        if (vxcrash_async_frame_cursor_get_reg(&cursor, VXCRASH_REG_IP, &pc) != VXCRASH_FRAME_ESUCCESS) break;
         record->pcs[record->count++] = pc;
     }
     vxcrash_async_frame_cursor_free(&cursor);
 }
 
-const vxcrash_async_frame_reader_t *g_readers = nullptr;
+const vxcrash_async_frame_reader_t* g_readers = nullptr;
 size_t g_readerCount = 0;
 
-vxcrash_error_t walkBody(vxcrash_async_thread_state_t *state, void *context)
-{
-    walkFrom(static_cast<WalkRecord *>(context), state, g_readers, g_readerCount);
+vxcrash_error_t walkBody(vxcrash_async_thread_state_t* state, void* context) {
+    walkFrom(static_cast<WalkRecord*>(context), state, g_readers, g_readerCount);
     return VXCRASH_ESUCCESS;
 }
 
-std::string listing(const WalkRecord &r)
-{
+std::string listing(const WalkRecord& r) {
     std::ostringstream out;
     out << std::hex << "c=" << r.cStart << " b<-" << r.returnIntoB << " a<-" << r.returnIntoA << " caller<-"
         << r.returnIntoCaller << " walked:";
-    for (size_t i = 0; i < r.count; ++i)
-        out << " " << r.pcs[i];
+    for (size_t i = 0; i < r.count; ++i) out << " " << r.pcs[i];
     return out.str();
 }
 
 // The walk must show a frame in c, then b, a and a's caller, by their return addresses.
-std::string checkChain(const WalkRecord &r)
-{
+std::string checkChain(const WalkRecord& r) {
     for (size_t i = 1; i + 2 < r.count; ++i) {
-        if (r.pcs[i] != r.returnIntoB)
-            continue;
+        if (r.pcs[i] != r.returnIntoB) continue;
         bool inC = r.pcs[i - 1] > r.cStart && r.pcs[i - 1] < r.cStart + 4096;
-        if (inC && r.pcs[i + 1] == r.returnIntoA && r.pcs[i + 2] == r.returnIntoCaller)
-            return "";
+        if (inC && r.pcs[i + 1] == r.returnIntoA && r.pcs[i + 2] == r.returnIntoCaller) return "";
     }
     return "no c, b, a sequence: " + listing(r);
 }
 
-} // namespace
+}  // namespace
 
-void walkCurrentStack(WalkRecord *record)
-{
-    vxcrash_async_thread_state_current(walkBody, record);
-}
+void walkCurrentStack(WalkRecord* record) { vxcrash_async_thread_state_current(walkBody, record); }
 
-void walkFromFramePointer(WalkRecord *record, uint64_t fp, uint64_t pc)
-{
+void walkFromFramePointer(WalkRecord* record, uint64_t fp, uint64_t pc) {
     vxcrash_async_thread_state_t state;
     vxcrash_async_thread_state_init(&state, VXCRASH_CPU_TYPE_X86_64);
     vxcrash_async_thread_state_set_reg(&state, VXCRASH_REG_FP, fp);
@@ -100,8 +86,7 @@ void walkFromFramePointer(WalkRecord *record, uint64_t fp, uint64_t pc)
 
 namespace {
 
-TEST(CrashStackWalk, CurrentThreadWithFramePointers)
-{
+TEST(CrashStackWalk, CurrentThreadWithFramePointers) {
     auto result = crashtest::runInChild([] {
         WalkRecord record;
         walk_fp::a(&record);
@@ -110,8 +95,7 @@ TEST(CrashStackWalk, CurrentThreadWithFramePointers)
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
 
-TEST(CrashStackWalk, CurrentThreadWithoutFramePointers)
-{
+TEST(CrashStackWalk, CurrentThreadWithoutFramePointers) {
     auto result = crashtest::runInChild([] {
         WalkRecord record;
         walk_nofp::a(&record);
@@ -120,8 +104,7 @@ TEST(CrashStackWalk, CurrentThreadWithoutFramePointers)
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
 
-TEST(CrashStackWalk, DwarfReaderAloneWalksCodeWithoutFramePointers)
-{
+TEST(CrashStackWalk, DwarfReaderAloneWalksCodeWithoutFramePointers) {
     auto result = crashtest::runInChild([] {
         static const vxcrash_async_frame_reader_t readers[] = {vxcrash_async_dwarf_frame_reader};
         g_readers = readers;
@@ -133,8 +116,7 @@ TEST(CrashStackWalk, DwarfReaderAloneWalksCodeWithoutFramePointers)
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
 
-TEST(CrashStackWalk, FramePointerReaderAloneFollowsTheChain)
-{
+TEST(CrashStackWalk, FramePointerReaderAloneFollowsTheChain) {
     auto result = crashtest::runInChild([] {
         WalkRecord record;
         record.framePointerOnly = true;
@@ -149,8 +131,7 @@ TEST(CrashStackWalk, FramePointerReaderAloneFollowsTheChain)
 
 // Hand-written code without unwind information, between functions without
 // frame pointers: one frame-pointer step, then DWARF again.
-TEST(CrashStackWalk, DwarfTakesOverAgainAfterAFramePointerStep)
-{
+TEST(CrashStackWalk, DwarfTakesOverAgainAfterAFramePointerStep) {
     auto result = crashtest::runInChild([] {
         WalkRecord record;
         walk_nofp::aThroughTrampoline(&record);
@@ -163,8 +144,7 @@ TEST(CrashStackWalk, DwarfTakesOverAgainAfterAFramePointerStep)
 
 // A frame record that links to itself, under a pc the unwind tables do not
 // cover: the walk ends instead of repeating the frame.
-TEST(CrashStackWalk, AFramePointerChainThatPointsAtItselfEndsTheWalk)
-{
+TEST(CrashStackWalk, AFramePointerChainThatPointsAtItselfEndsTheWalk) {
     auto result = crashtest::runInChild([] {
         uint64_t stack[8] = {};
         stack[4] = (uint64_t)(uintptr_t)&stack[4];
@@ -176,36 +156,31 @@ TEST(CrashStackWalk, AFramePointerChainThatPointsAtItselfEndsTheWalk)
         vxcrash_async_thread_state_set_reg(&state, VXCRASH_REG_FP, (uint64_t)(uintptr_t)&stack[4]);
         WalkRecord record;
         walkFrom(&record, &state, nullptr, 0);
-        if (record.count > 2)
-            return "the looping record was followed: " + listing(record);
+        if (record.count > 2) return "the looping record was followed: " + listing(record);
         return std::string();
     });
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
 
-size_t keptRowCount(const vxcrash_async_unwind_cache_t &cache)
-{
+size_t keptRowCount(const vxcrash_async_unwind_cache_t& cache) {
     size_t n = 0;
-    for (const auto &row : cache.rows)
-        n += row.pc != 0 ? 1 : 0;
+    for (const auto& row : cache.rows) n += row.pc != 0 ? 1 : 0;
     return n;
 }
 
 // Rows kept across walks give the same frames as decoding; a change of the
 // images empties them.
-TEST(CrashStackWalk, RowsKeptAcrossWalksGiveTheSameFrames)
-{
+TEST(CrashStackWalk, RowsKeptAcrossWalksGiveTheSameFrames) {
     auto result = crashtest::runInChild([] {
         auto cache = std::make_unique<vxcrash_async_unwind_cache_t>();
         vxcrash_async_unwind_cache_init(cache.get());
         WalkRecord cold, warm;
         walk_nofp::a(&cold);
         g_keptRows = cache.get();
-        walk_nofp::a(&warm); // fills the cache
+        walk_nofp::a(&warm);  // fills the cache
         size_t kept = keptRowCount(*cache);
-        walk_nofp::a(&warm); // reads it
-        if (std::string error = checkChain(warm); !error.empty())
-            return error;
+        walk_nofp::a(&warm);  // reads it
+        if (std::string error = checkChain(warm); !error.empty()) return error;
         if (kept < 5 || warm.count != cold.count)
             return "kept " + std::to_string(kept) + " rows; " + listing(cold) + " / " + listing(warm);
 
@@ -213,8 +188,7 @@ TEST(CrashStackWalk, RowsKeptAcrossWalksGiveTheSameFrames)
         generated.start = generated.header_address = 0x10000;
         generated.end = 0x20000;
         uint64_t before = images()->generation;
-        if (vxcrash_async_image_list_append(images(), &generated) != VXCRASH_ESUCCESS ||
-            images()->generation == before)
+        if (vxcrash_async_image_list_append(images(), &generated) != VXCRASH_ESUCCESS || images()->generation == before)
             return std::string("appending an image kept the generation");
         walk_nofp::a(&warm);
         if (cache->generation != images()->generation || keptRowCount(*cache) > kept)
@@ -226,8 +200,7 @@ TEST(CrashStackWalk, RowsKeptAcrossWalksGiveTheSameFrames)
 
 uint64_t g_recursionReturns[24];
 
-__attribute__((noinline, noclone)) void recurse(WalkRecord *record, int depth)
-{
+__attribute__((noinline, noclone)) void recurse(WalkRecord* record, int depth) {
     g_recursionReturns[depth] = (uint64_t)__builtin_return_address(0);
     if (depth == 0)
         walkCurrentStack(record);
@@ -238,8 +211,7 @@ __attribute__((noinline, noclone)) void recurse(WalkRecord *record, int depth)
 
 // Frames of a recursion share one decoded row; every one of them must still
 // come out at its own return address.
-TEST(CrashStackWalk, RecursionFramesEachFindTheirCaller)
-{
+TEST(CrashStackWalk, RecursionFramesEachFindTheirCaller) {
     auto result = crashtest::runInChild([] {
         WalkRecord record;
         recurse(&record, 20);
@@ -247,8 +219,7 @@ TEST(CrashStackWalk, RecursionFramesEachFindTheirCaller)
             bool all = true;
             for (int depth = 0; depth <= 20 && all; ++depth)
                 all = record.pcs[i + (size_t)depth] == g_recursionReturns[depth];
-            if (all)
-                return std::string();
+            if (all) return std::string();
         }
         return "recursion not walked frame by frame: " + listing(record);
     });
@@ -257,13 +228,9 @@ TEST(CrashStackWalk, RecursionFramesEachFindTheirCaller)
 
 WalkRecord g_signalRecord;
 
-void onSignal(int)
-{
-    walkCurrentStack(&g_signalRecord);
-}
+void onSignal(int) { walkCurrentStack(&g_signalRecord); }
 
-__attribute__((noinline, noclone)) void interrupted(WalkRecord *record)
-{
+__attribute__((noinline, noclone)) void interrupted(WalkRecord* record) {
     record->returnIntoCaller = (uint64_t)__builtin_return_address(0);
     raise(SIGUSR1);
     __asm__ __volatile__("" ::: "memory");
@@ -271,29 +238,26 @@ __attribute__((noinline, noclone)) void interrupted(WalkRecord *record)
 
 // From inside a signal handler the walk crosses the signal trampoline (whose
 // unwind rules are DWARF expressions) back into the interrupted code.
-TEST(CrashStackWalk, CrossesASignalFrame)
-{
+TEST(CrashStackWalk, CrossesASignalFrame) {
     CRASHTEST_SKIP_WHEN_THREAD_SANITIZED();
     auto result = crashtest::runInChild([] {
         signal(SIGUSR1, onSignal);
         interrupted(&g_signalRecord);
         for (size_t i = 0; i < g_signalRecord.count; ++i)
-            if (g_signalRecord.pcs[i] == g_signalRecord.returnIntoCaller)
-                return std::string();
+            if (g_signalRecord.pcs[i] == g_signalRecord.returnIntoCaller) return std::string();
         return "caller of the interrupted function not reached: " + listing(g_signalRecord);
     });
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
 
-TEST(CrashImageList, ListsTheExecutableAndLibrariesWithBuildIds)
-{
+TEST(CrashImageList, ListsTheExecutableAndLibrariesWithBuildIds) {
     auto result = crashtest::runInChild([] {
-        vxcrash_async_image_list_t *list = images();
+        vxcrash_async_image_list_t* list = images();
         vxcrash_async_image_list_set_reading(list, true);
         std::ostringstream problems;
-        const vxcrash_async_image_t *self =
-            vxcrash_async_image_list_image_for_address(list, (uintptr_t)(void *)&walkCurrentStack);
-        const vxcrash_async_image_t *libc = vxcrash_async_image_list_image_for_address(list, (uintptr_t)(void *)&raise);
+        const vxcrash_async_image_t* self =
+            vxcrash_async_image_list_image_for_address(list, (uintptr_t)(void*)&walkCurrentStack);
+        const vxcrash_async_image_t* libc = vxcrash_async_image_list_image_for_address(list, (uintptr_t)(void*)&raise);
         vxcrash_async_task_t task;
         vxcrash_async_task_init(&task);
         char name[4096];
@@ -303,19 +267,19 @@ TEST(CrashImageList, ListsTheExecutableAndLibrariesWithBuildIds)
             vxcrash_async_image_copy_name(list, self, &task, name, sizeof(name));
             if (std::string(name).find("VXCrashReporterStackWalkTests") == std::string::npos)
                 problems << "executable named " << name << "; ";
-            if (self->build_id_length != 20)
-                problems << "executable build-id length " << self->build_id_length << "; ";
-            if (memcmp((const void *)self->header_address, "\x7f" "ELF", 4) != 0)
+            if (self->build_id_length != 20) problems << "executable build-id length " << self->build_id_length << "; ";
+            if (memcmp((const void*)self->header_address,
+                       "\x7f"
+                       "ELF",
+                       4) != 0)
                 problems << "executable header not at its base; ";
         }
         if (libc == nullptr || libc == self) {
             problems << "libc not found; ";
         } else {
             vxcrash_async_image_copy_name(list, libc, &task, name, sizeof(name));
-            if (std::string(name).find("libc") == std::string::npos)
-                problems << "libc named " << name << "; ";
-            if (libc->eh_frame_hdr == 0)
-                problems << "libc without eh_frame_hdr; ";
+            if (std::string(name).find("libc") == std::string::npos) problems << "libc named " << name << "; ";
+            if (libc->eh_frame_hdr == 0) problems << "libc without eh_frame_hdr; ";
         }
         vxcrash_async_image_list_set_reading(list, false);
         return problems.str();
@@ -323,4 +287,4 @@ TEST(CrashImageList, ListsTheExecutableAndLibrariesWithBuildIds)
     EXPECT_TRUE(result.exited && result.status == 0) << crashtest::describe(result);
 }
 
-} // namespace
+}  // namespace
