@@ -135,11 +135,14 @@ void NSStatusItem::click(int button) {
         }
         // Under the item, its left edge at the item's left; above it on a
         // panel along the bottom of its screen, where the menu would not fit below.
+        // Clear of the panel the item is on (the screen's visible part ends at its edge).
         CGRect f = frame();
-        CGPoint topLeft{f.minX(), f.minY()};
         const auto onScreen = screen();
+        const CGRect room = onScreen ? onScreen->visibleFrame() : f;
+        CGPoint topLeft{f.minX(), std::min(f.minY(), room.maxY())};
         const double bottom = onScreen ? onScreen->frame().minY() : 0;
-        if (const double h = menu->layoutSize().height; f.minY() - h < bottom) topLeft.y = f.maxY() + h;
+        if (const double h = menu->layoutSize().height; f.minY() - h < bottom)
+            topLeft.y = std::max(f.maxY(), room.minY()) + h;
         menu->openAtScreenPoint(topLeft);
         return;
     }

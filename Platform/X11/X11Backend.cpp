@@ -316,7 +316,7 @@ std::shared_ptr<X11Backend> X11Backend::open(const std::string& display, std::st
     s->MANAGER = s->atom("MANAGER");
     s->XEMBED_INFO = s->atom("_XEMBED_INFO");
     s->wm.intern(s->c);
-    s->wmRunning = windowManagerRunning(s->c, s->screen->root, s->wm);
+    s->wmRunning = X11Display::windowManagerRunning(s->c, s->screen->root, s->wm);
     const std::uint32_t rootMask[] = {kRootMask};
     xcb_change_window_attributes(s->c, s->screen->root, XCB_CW_EVENT_MASK, rootMask);
     if (const auto* ext = xcb_get_extension_data(s->c, &xcb_randr_id); ext && ext->present) {
@@ -641,6 +641,7 @@ void X11Backend::globalMonitorMaskChanged(AppKit::NSEventMask mask) {
 }
 
 bool X11Backend::pointerGrabbed() const { return s_->grabbing; }
+bool X11Backend::windowManagerRunning() const { return s_->wmRunning; }
 
 void X11Backend::statusItemChanged(AppKit::NSStatusItem& item) {
     State& s = *s_;
@@ -724,7 +725,7 @@ void X11Backend::State::dockTrayIcon() {
     }
     if (!trayDocked) {
         // Hear when this manager goes away (its window is destroyed).
-        const std::uint32_t managerMask[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        const std::uint32_t managerMask[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE};
         xcb_change_window_attributes(c, trayManager, XCB_CW_EVENT_MASK, managerMask);
         const auto request = dockRequest(trayManager, TRAY_OPCODE, trayIcon, XCB_CURRENT_TIME);
         xcb_send_event(c, 0, trayManager, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&request));
@@ -1071,6 +1072,11 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
         }
         case XCB_DESTROY_NOTIFY: {
             auto* ev = reinterpret_cast<xcb_destroy_notify_event_t*>(e);
+            if (ev->event == screen->root) {
+                layoutStale = true;
+                // The manager's check window went with it.
+                if (wmRunning) wmRunning = X11Display::windowManagerRunning(c, screen->root, wm);
+            }
             if (trayManager == XCB_NONE || ev->window != trayManager) break;
             // The tray ended: its save-set put the icon on the root; keep it out
             // of sight until a tray asks for icons again.
@@ -1089,14 +1095,23 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
         case XCB_UNMAP_NOTIFY: {
             // A panel came or went (its struts with it).
             const auto* ev = reinterpret_cast<xcb_map_notify_event_t*>(e);
-            if (ev->event == screen->root && !numberOfXWindow.count(ev->window)) layoutStale = true;
+            if (ev->event != screen->root || numberOfXWindow.count(ev->window) || ev->window == clipboardOwner) break;
+            layoutStale = true;
+            if (type == XCB_MAP_NOTIFY) {
+                // A panel may set its struts once mapped: hear of its properties.
+                const std::uint32_t mask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+                xcb_change_window_attributes(c, ev->window, XCB_CW_EVENT_MASK, mask);
+            }
             break;
         }
         case XCB_PROPERTY_NOTIFY: {
             const auto* ev = reinterpret_cast<xcb_property_notify_event_t*>(e);
-            if (ev->window != screen->root) break;
+            if (ev->window != screen->root) {
+                if (!numberOfXWindow.count(ev->window) && ev->window != clipboardOwner) layoutStale = true;
+                break;
+            }
             layoutStale = true;  // the manager's client list or work area
-            if (ev->atom == wm.supportingCheck) wmRunning = windowManagerRunning(c, screen->root, wm);
+            if (ev->atom == wm.supportingCheck) wmRunning = X11Display::windowManagerRunning(c, screen->root, wm);
             break;
         }
         case XCB_SELECTION_REQUEST:

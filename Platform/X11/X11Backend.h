@@ -62,6 +62,8 @@ public:
     const std::string& statusItemProblem() const;
     // The pointer and keyboard are taken (the cursor is hidden: picking).
     bool pointerGrabbed() const;
+    // A window manager runs: it places and decorates our titled windows.
+    bool windowManagerRunning() const;
     // Why the last capture gave nothing (neither the root nor the portal could be read).
     const std::string& captureProblem() const;
 
