@@ -12,6 +12,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -566,6 +567,71 @@ TEST_F(X11Display, TheStatusItemRegistersExportsItsMenuAndAMenuClickArrives) {
     }
     sd_bus_message_unref(reply);
     EXPECT_EQ(groups, 1);
+
+    // A change of the model's menu (a new format ticked) reaches the panel
+    // by itself: the panel is never told the menu closed, so it caches.
+    struct Heard {
+        std::vector<std::uint32_t> revisions;
+        std::vector<int> updatedIds;
+    } heard;
+    sd_bus_slot* layoutSlot = nullptr;
+    sd_bus_slot* propsSlot = nullptr;
+    sd_bus_match_signal(
+        watcher.bus, &layoutSlot, service.c_str(), "/MenuBar", "com.canonical.dbusmenu", "LayoutUpdated",
+        [](sd_bus_message* m, void* userdata, sd_bus_error*) {
+            std::uint32_t r = 0;
+            sd_bus_message_read(m, "u", &r);
+            static_cast<Heard*>(userdata)->revisions.push_back(r);
+            return 0;
+        },
+        &heard);
+    sd_bus_match_signal(
+        watcher.bus, &propsSlot, service.c_str(), "/MenuBar", "com.canonical.dbusmenu", "ItemsPropertiesUpdated",
+        [](sd_bus_message* m, void* userdata, sd_bus_error*) {
+            sd_bus_message_enter_container(m, 'a', "(ia{sv})");
+            while (sd_bus_message_enter_container(m, 'r', "ia{sv}") > 0) {
+                int id = 0;
+                sd_bus_message_read(m, "i", &id);
+                sd_bus_message_skip(m, "a{sv}");
+                sd_bus_message_exit_container(m);
+                static_cast<Heard*>(userdata)->updatedIds.push_back(id);
+            }
+            return 0;
+        },
+        &heard);
+    colour->state = NSControlStateValueOff;
+    sub->itemArray()[0]->state = NSControlStateValueOn;
+    ASSERT_TRUE(waitFor([&] { return !heard.revisions.empty() && heard.updatedIds.size() >= 2; }));
+    EXPECT_GT(heard.revisions.back(), revision);
+    EXPECT_NE(std::find(heard.updatedIds.begin(), heard.updatedIds.end(), ids["Ultramarine"]), heard.updatedIds.end());
+    layout = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+                          [](sd_bus_message* m) { sd_bus_message_append(m, "iias", 0, -1, 0); });
+    ASSERT_TRUE(layout);
+    std::uint32_t newRevision = 0;
+    sd_bus_message_read(layout, "u", &newRevision);
+    lines.clear();
+    readNode(layout, 0, lines, ids);
+    sd_bus_message_unref(layout);
+    EXPECT_EQ(newRevision, heard.revisions.back());
+    EXPECT_EQ(lines[3], "  Ultramarine icon-data=png");
+    EXPECT_EQ(lines[5], "    CSS Hex toggle-type=checkmark toggle-state=1");
+    // Nothing changed, nothing said (two calls answered: the item has looked again in between).
+    const std::size_t said = heard.revisions.size();
+    for (int i = 0; i < 2; ++i)
+        sd_bus_message_unref(watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "AboutToShow",
+                                          [](sd_bus_message* m) { sd_bus_message_append(m, "i", 0); }));
+    EXPECT_EQ(heard.revisions.size(), said);
+    sd_bus_slot_unref(layoutSlot);
+    sd_bus_slot_unref(propsSlot);
+
+    // The panel says where it clicked the item: the item is there, on the panel's band.
+    const double H = screen->height_in_pixels;
+    reply = watcher.call(*this, service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate",
+                         [](sd_bus_message* m) { sd_bus_message_append(m, "ii", 1000, 12); });
+    ASSERT_TRUE(reply);
+    sd_bus_message_unref(reply);
+    EXPECT_TRUE(item->frame().contains({1000, H - 12})) << item->frame().minX() << "," << item->frame().minY();
+    EXPECT_EQ(backend->xWindowFor(item->button()->window()->windowNumber()), 0u);
     NSStatusBar::systemStatusBar().removeStatusItem(item);
 }
 
