@@ -45,8 +45,7 @@ std::vector<Monitor> queryMonitors(xcb_connection_t* c, xcb_window_t root, int r
         std::free(v);
         if (hasMonitors)
             if (auto* r = xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, root, 1), nullptr)) {
-                for (auto it = xcb_randr_get_monitors_monitors_iterator(r); it.rem;
-                     xcb_randr_monitor_info_next(&it)) {
+                for (auto it = xcb_randr_get_monitors_monitors_iterator(r); it.rem; xcb_randr_monitor_info_next(&it)) {
                     const auto* m = it.data;
                     if (m->width == 0 || m->height == 0) continue;
                     out.push_back({{m->x, m->y, m->width, m->height}, m->primary != 0});
@@ -83,8 +82,8 @@ std::vector<Strut> queryStruts(xcb_connection_t* c, xcb_window_t root) {
         std::free(tree);
     }
     if (clientList != XCB_NONE)
-        if (auto* r = xcb_get_property_reply(
-                c, xcb_get_property(c, 0, root, clientList, XCB_ATOM_WINDOW, 0, 4096), nullptr)) {
+        if (auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, root, clientList, XCB_ATOM_WINDOW, 0, 4096),
+                                             nullptr)) {
             const auto* w = static_cast<const xcb_window_t*>(xcb_get_property_value(r));
             const int n = xcb_get_property_value_length(r) / 4;
             for (int i = 0; i < n; ++i)
@@ -113,8 +112,8 @@ std::vector<Strut> queryStruts(xcb_connection_t* c, xcb_window_t root) {
     return out;
 }
 
-std::vector<RootRect> usableAreas(const std::vector<Monitor>& monitors, const std::vector<Strut>& struts,
-                                  int rootWidth, int rootHeight) {
+std::vector<RootRect> usableAreas(const std::vector<Monitor>& monitors, const std::vector<Strut>& struts, int rootWidth,
+                                  int rootHeight) {
     std::vector<RootRect> out;
     for (const auto& m : monitors) {
         const RootRect r = m.rect;

@@ -42,8 +42,8 @@ std::vector<Strut> queryStruts(xcb_connection_t* c, xcb_window_t root);
 
 // Each monitor less the bands the struts reserve on it (a panel along the
 // root's top edge takes its band only from the monitors it spans).
-std::vector<RootRect> usableAreas(const std::vector<Monitor>& monitors, const std::vector<Strut>& struts,
-                                  int rootWidth, int rootHeight);
+std::vector<RootRect> usableAreas(const std::vector<Monitor>& monitors, const std::vector<Strut>& struts, int rootWidth,
+                                  int rootHeight);
 
 // The monitor holding the point, else the nearest one (-1: no monitors).
 int monitorNear(const std::vector<Monitor>& monitors, int x, int y);

@@ -21,8 +21,8 @@ void WindowManagerAtoms::intern(xcb_connection_t* c) {
                            "WM_DELETE_WINDOW",
                            "_NET_WM_STATE",
                            "_NET_WM_STATE_ABOVE"};
-    xcb_atom_t* slots[] = {&supportingCheck, &utf8String, &netWmName,      &netWmPid,   &windowType, &typeNormal,
-                           &typeDialog,      &typeUtility, &wmProtocols,   &wmDeleteWindow, &netWmState, &stateAbove};
+    xcb_atom_t* slots[] = {&supportingCheck, &utf8String,  &netWmName,   &netWmPid,       &windowType, &typeNormal,
+                           &typeDialog,      &typeUtility, &wmProtocols, &wmDeleteWindow, &netWmState, &stateAbove};
     std::vector<xcb_intern_atom_cookie_t> cookies;
     for (const char* n : names) cookies.push_back(xcb_intern_atom(c, 0, std::strlen(n), n));
     for (std::size_t i = 0; i < cookies.size(); ++i) {
@@ -72,8 +72,7 @@ void setManagedWindowHints(xcb_connection_t* c, xcb_window_t window, const Windo
                            const ManagedWindowHints& hints) {
     setWindowTitle(c, window, atoms, hints.title);
     static const char kClass[] = "vexil\0Vexil";
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof kClass,
-                        kClass);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof kClass, kClass);
     const std::uint32_t pid = static_cast<std::uint32_t>(getpid());
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atoms.netWmPid, XCB_ATOM_CARDINAL, 32, 1, &pid);
     const xcb_atom_t type = hints.role == WindowRole::dialog    ? atoms.typeDialog

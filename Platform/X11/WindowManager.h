@@ -42,8 +42,7 @@ void setManagedWindowHints(xcb_connection_t* c, xcb_window_t window, const Windo
 void setWindowTitle(xcb_connection_t* c, xcb_window_t window, const WindowManagerAtoms& atoms,
                     const std::string& title);
 
-inline constexpr std::uint32_t kSizeHintUSPosition = 1u << 0, kSizeHintPPosition = 1u << 2,
-                               kSizeHintPSize = 1u << 3;
+inline constexpr std::uint32_t kSizeHintUSPosition = 1u << 0, kSizeHintPPosition = 1u << 2, kSizeHintPSize = 1u << 3;
 // WM_NORMAL_HINTS naming the program's position and size.
 std::array<std::uint32_t, 18> placementHints(int x, int y, int width, int height);
 

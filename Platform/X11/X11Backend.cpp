@@ -138,7 +138,9 @@ struct X11Backend::State {
         usable = usableAreas(monitors, queryStruts(c, screen->root), screen->width_in_pixels, screen->height_in_pixels);
         layoutStale = false;
     }
-    CGRect modelRect(const RootRect& r) const { return AppKit::CGRectMake(r.x, screenHeight() - r.y - r.height, r.width, r.height); }
+    CGRect modelRect(const RootRect& r) const {
+        return AppKit::CGRectMake(r.x, screenHeight() - r.y - r.height, r.width, r.height);
+    }
     // A point of an event: relative to the window of ours it came to (the
     // manager may have put that window elsewhere than the model asked), else on the root.
     AppKit::CGPoint eventPoint(xcb_window_t event, int eventX, int eventY, int rootX, int rootY) {
@@ -403,8 +405,8 @@ std::optional<CGRect> X11Backend::statusItemFrame(const AppKit::NSStatusItem& it
     if (s.sniPlace) return s.modelRect(*s.sniPlace);
     // The panel has not said where the item is yet: the likeliest place on it.
     s.refreshLayout();
-    return s.modelRect(guessedIconPlace(static_cast<int>(AppKit::NSStatusBar::systemStatusBar().thickness()),
-                                        s.monitors, s.usable));
+    return s.modelRect(
+        guessedIconPlace(static_cast<int>(AppKit::NSStatusBar::systemStatusBar().thickness()), s.monitors, s.usable));
 }
 
 std::optional<RootRect> X11Backend::State::trayIconPlace() {
@@ -510,11 +512,10 @@ void X11Backend::windowChanged(AppKit::NSWindow& window) {
     if (f != win.frame || !win.mapped) {
         if (f.size != win.frame.size) win.dirty = true;
         win.frame = f;
-        const std::uint32_t geometry[] = {
-            static_cast<std::uint32_t>(static_cast<int32_t>(std::lround(f.minX()))),
-            static_cast<std::uint32_t>(static_cast<int32_t>(s.xTop(f))),
-            static_cast<std::uint32_t>(std::max(1L, std::lround(f.width()))),
-            static_cast<std::uint32_t>(win.contentHeight())};
+        const std::uint32_t geometry[] = {static_cast<std::uint32_t>(static_cast<int32_t>(std::lround(f.minX()))),
+                                          static_cast<std::uint32_t>(static_cast<int32_t>(s.xTop(f))),
+                                          static_cast<std::uint32_t>(std::max(1L, std::lround(f.width()))),
+                                          static_cast<std::uint32_t>(win.contentHeight())};
         xcb_configure_window(
             s.c, win.id, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
             geometry);

@@ -22,13 +22,19 @@ TEST(Monitors, EachMonitorLosesOnlyTheBandsOfPanelsOnIt) {
     } cases[] = {
         {"none", {}, {0, 0, 1200, 800}, {1200, 0, 800, 600}},
         {"top panel across both (old whole-edge strut)", {0, 0, 30, 0}, {0, 30, 1200, 770}, {1200, 30, 800, 570}},
-        {"bottom panel on the left only", {0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 1199}, {0, 0, 1200, 760},
+        {"bottom panel on the left only",
+         {0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 1199},
+         {0, 0, 1200, 760},
          {1200, 0, 800, 600}},
         // The root's bottom is 200 below the right monitor's: a bottom strut must reach into it.
-        {"bottom panel on the right, from the root's edge", {0, 0, 0, 230, 0, 0, 0, 0, 0, 0, 1200, 1999},
-         {0, 0, 1200, 800}, {1200, 0, 800, 570}},
+        {"bottom panel on the right, from the root's edge",
+         {0, 0, 0, 230, 0, 0, 0, 0, 0, 0, 1200, 1999},
+         {0, 0, 1200, 800},
+         {1200, 0, 800, 570}},
         {"left dock", {48, 0, 0, 0, 0, 799, 0, 0, 0, 0, 0, 0}, {48, 0, 1152, 800}, {1200, 0, 800, 600}},
-        {"right dock on the right monitor", {0, 60, 0, 0, 0, 0, 0, 599, 0, 0, 0, 0}, {0, 0, 1200, 800},
+        {"right dock on the right monitor",
+         {0, 60, 0, 0, 0, 0, 0, 599, 0, 0, 0, 0},
+         {0, 0, 1200, 800},
          {1200, 0, 740, 600}},
     };
     for (const auto& c : cases) {
