@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,12 @@ public:
     virtual std::vector<CGRect> screenFrames() const = 0;
     // The part of each screen windows may use (below the menu bar).
     virtual std::vector<CGRect> visibleScreenFrames() const;
+    // The screen the program calls main (an index into screenFrames); none:
+    // the one holding the key window, else the first.
+    virtual std::optional<std::size_t> mainScreenIndex() const { return std::nullopt; }
+    // Where the display's panel shows a status item, when the display knows
+    // it better than the item does (none: the item's own frame).
+    virtual std::optional<CGRect> statusItemFrame(const NSStatusItem&) const { return std::nullopt; }
 
     // A window was ordered on or off screen, moved, resized, restacked or faded.
     virtual void windowChanged(NSWindow&) {}

@@ -48,6 +48,7 @@ std::vector<std::shared_ptr<NSScreen>> NSScreen::screens() {
 std::shared_ptr<NSScreen> NSScreen::mainScreen() {
     auto list = screens();
     if (list.empty()) return nullptr;
+    if (auto i = displayBackend().mainScreenIndex(); i && *i < list.size()) return list[*i];
     if (auto key = NSApplication::shared().keyWindow()) {
         CGPoint c{key->frame().midX(), key->frame().midY()};
         for (auto& s : list)

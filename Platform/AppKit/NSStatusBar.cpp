@@ -106,7 +106,26 @@ void NSStatusItem::relayout() {
     displayBackend().statusItemChanged(*this);
 }
 
-CGRect NSStatusItem::frame() const { return panelFrame.value_or(window_->frame()); }
+CGRect NSStatusItem::frame() const {
+    if (auto onPanel = displayBackend().statusItemFrame(*this)) return *onPanel;
+    return panelFrame.value_or(window_->frame());
+}
+
+std::shared_ptr<NSScreen> NSStatusItem::screen() const {
+    const CGRect f = frame();
+    const CGPoint mid{f.midX(), f.midY()};
+    auto screens = NSScreen::screens();
+    std::shared_ptr<NSScreen> nearest;
+    double best = 0;
+    for (auto& s : screens) {
+        const CGRect r = s->frame();
+        if (r.contains(mid)) return s;
+        const double dx = std::max({r.minX() - mid.x, 0.0, mid.x - r.maxX()});
+        const double dy = std::max({r.minY() - mid.y, 0.0, mid.y - r.maxY()});
+        if (!nearest || dx * dx + dy * dy < best) nearest = s, best = dx * dx + dy * dy;
+    }
+    return nearest;
+}
 
 void NSStatusItem::click(int button) {
     if (menu) {
@@ -115,12 +134,15 @@ void NSStatusItem::click(int button) {
             return;
         }
         // Under the item, its left edge at the item's left; above it on a
-        // panel along the bottom, where the menu would not fit below.
+        // panel along the bottom of its screen, where the menu would not fit below.
+        // Clear of the panel the item is on (the screen's visible part ends at its edge).
         CGRect f = frame();
-        CGPoint topLeft{f.minX(), f.minY()};
-        const auto screens = NSScreen::screens();
-        const double bottom = screens.empty() ? 0 : screens.front()->frame().minY();
-        if (const double h = menu->layoutSize().height; f.minY() - h < bottom) topLeft.y = f.maxY() + h;
+        const auto onScreen = screen();
+        const CGRect room = onScreen ? onScreen->visibleFrame() : f;
+        CGPoint topLeft{f.minX(), std::min(f.minY(), room.maxY())};
+        const double bottom = onScreen ? onScreen->frame().minY() : 0;
+        if (const double h = menu->layoutSize().height; f.minY() - h < bottom)
+            topLeft.y = std::max(f.maxY(), room.minY()) + h;
         menu->openAtScreenPoint(topLeft);
         return;
     }

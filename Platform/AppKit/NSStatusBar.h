@@ -15,6 +15,7 @@
 namespace AppKit {
 
 class NSStatusItem;
+class NSScreen;
 
 inline constexpr double NSVariableStatusItemLength = -1;
 inline constexpr double NSSquareStatusItemLength = -2;
@@ -42,8 +43,11 @@ public:
     // Where a panel of the display shows the item (screen coordinates), once
     // the display knows it (a tray icon); the frame and the menu follow it.
     std::optional<CGRect> panelFrame;
-    // The item's frame in screen coordinates (its button window's frame, or the panel's place).
+    // The item's frame in screen coordinates (the display's panel place, else
+    // panelFrame, else its button window's frame).
     CGRect frame() const;
+    // The screen holding the item (the nearest one when it is on none).
+    std::shared_ptr<NSScreen> screen() const;
     // Opens the menu under the item (above it when the item is too near the
     // bottom of the screen), or sends the button's action without one.
     void click(int button = 0);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <sstream>
 #include <vector>
 
 #include "Platform/AppKit/NSApplication.h"
@@ -13,6 +14,7 @@
 #include "Platform/AppKit/NSMenu.h"
 #include "Platform/AppKit/NSStatusBar.h"
 #include "Platform/Foundation/Dispatch.h"
+#include "Platform/X11/IconLook.h"
 
 namespace X11Display {
 
@@ -79,6 +81,11 @@ struct StatusNotifier::State {
     Foundation::RunLoop::SourceId source = 0, hook = 0;
     bool registered = false;
     std::string problem;  // set when the watcher refused the item
+    std::function<void(int, int)> activatedAt;
+    // What panels were last told: each item's properties and each menu's children, by id.
+    std::map<int, std::string> shownProps;
+    std::map<int, std::vector<int>> shownChildren;
+    bool shownOnce = false;
 
     ~State() {
         if (hook) Foundation::RunLoop::main().removeBeforeWaitHook(hook);
@@ -169,6 +176,70 @@ struct StatusNotifier::State {
         sd_bus_message_close_container(r);
     }
 
+    // A fingerprint of what appendProps would send for the item.
+    static std::string propsKey(const std::shared_ptr<AppKit::NSMenuItem>& mi) {
+        if (!mi) return "root";
+        std::ostringstream k;
+        k << mi->isSeparatorItem() << '\x1f' << mi->displayTitle() << '\x1f' << mi->enabled << '\x1f'
+          << static_cast<int>(mi->state) << '\x1f' << mi->hasSubmenu() << '\x1f' << mi->hidden << '\x1f'
+          << mi->keyEquivalent << '\x1f' << mi->keyEquivalentModifierMask << '\x1f' << mi->image.get();
+        return k.str();
+    }
+    void walk(int id, const std::shared_ptr<AppKit::NSMenuItem>& mi, std::map<int, std::string>& props,
+              std::map<int, std::vector<int>>& children, int depth) {
+        props[id] = propsKey(mi);
+        auto menu = mi ? mi->submenu() : rootMenu();
+        if (!menu || depth > 16) return;
+        auto& kids = children[id];
+        for (const auto& child : menu->itemArray()) {
+            const int childId = idOf(child);
+            kids.push_back(childId);
+            walk(childId, child, props, children, depth + 1);
+        }
+    }
+    // Panels cache the layout and are never told the menu closed: whenever
+    // the model's menu differs from what they were last told, say so.
+    void announceChanges() {
+        std::map<int, std::string> props;
+        std::map<int, std::vector<int>> children;
+        walk(0, nullptr, props, children, 0);
+        const bool first = !shownOnce;
+        shownOnce = true;
+        if (props == shownProps && children == shownChildren) return;
+        std::vector<int> updated;
+        for (const auto& [id, key] : props)
+            if (auto old = shownProps.find(id); old != shownProps.end() && old->second != key) updated.push_back(id);
+        const bool layoutChanged = children != shownChildren;
+        shownProps = std::move(props);
+        shownChildren = std::move(children);
+        if (first) return;
+        ++revision;
+        if (!updated.empty()) {
+            sd_bus_message* m = nullptr;
+            if (sd_bus_message_new_signal(bus, &m, kMenuPath, kMenuInterface, "ItemsPropertiesUpdated") >= 0) {
+                sd_bus_message_open_container(m, 'a', "(ia{sv})");
+                for (int id : updated) {
+                    std::shared_ptr<AppKit::NSMenuItem> mi;
+                    if (id != 0) {
+                        auto it = byId.find(id);
+                        mi = it != byId.end() ? it->second.lock() : nullptr;
+                        if (!mi) continue;
+                    }
+                    sd_bus_message_open_container(m, 'r', "ia{sv}");
+                    sd_bus_message_append(m, "i", id);
+                    appendProps(m, mi);
+                    sd_bus_message_close_container(m);
+                }
+                sd_bus_message_close_container(m);
+                sd_bus_message_append(m, "a(ias)", 0);
+                sd_bus_send(bus, m, nullptr);
+                sd_bus_message_unref(m);
+            }
+        }
+        (void)layoutChanged;  // hosts that merge only properties still refetch the whole tree
+        sd_bus_emit_signal(bus, kMenuPath, kMenuInterface, "LayoutUpdated", "ui", revision, 0);
+    }
+
     void clicked(int id) {
         auto it = byId.find(id);
         auto mi = it != byId.end() ? it->second.lock() : nullptr;
@@ -203,7 +274,10 @@ int propIconPixmap(sd_bus*, const char*, const char*, const char*, sd_bus_messag
     sd_bus_message_open_container(reply, 'a', "(iiay)");
     auto item = s->item.lock();
     auto image = item && item->button() ? item->button()->image() : nullptr;
-    if (auto bitmap = image ? image->bitmap() : nullptr; bitmap && !bitmap->empty()) {
+    if (auto plain = image ? image->bitmap() : nullptr; plain && !plain->empty()) {
+        // With a light outline: the panel may be dark.
+        const auto outlined = withLightOutline(*plain);
+        const auto* bitmap = &outlined;
         // ARGB32 in network byte order.
         std::vector<std::uint8_t> px(static_cast<std::size_t>(bitmap->width()) * bitmap->height() * 4);
         for (std::size_t i = 0; i < px.size(); i += 4) {
@@ -224,8 +298,12 @@ int propToolTip(sd_bus*, const char*, const char*, const char*, sd_bus_message* 
 }
 int onActivate(sd_bus_message* m, void* userdata, sd_bus_error*) {
     auto* s = static_cast<State*>(userdata);
+    int x = 0, y = 0;
+    sd_bus_message_read(m, "ii", &x, &y);
     if (auto item = s->item.lock()) {
         const int button = std::string(sd_bus_message_get_member(m)) == "Activate" ? 0 : 1;
+        // Panels that do not know the point send 0, 0.
+        if ((x != 0 || y != 0) && s->activatedAt) s->activatedAt(x, y);
         AppKit::NSApplication::shared().inputStatusItemClicked(item, button);
     }
     return sd_bus_reply_method_return(m, "");
@@ -411,6 +489,8 @@ const std::string& StatusNotifier::serviceName() const { return s_->name; }
 bool StatusNotifier::registered() const { return s_->registered; }
 const std::string& StatusNotifier::problem() const { return s_->problem; }
 
+void StatusNotifier::onActivatedAt(std::function<void(int, int)> handler) { s_->activatedAt = std::move(handler); }
+
 void StatusNotifier::changed() {
     ++s_->revision;
     sd_bus_emit_signal(s_->bus, kMenuPath, kMenuInterface, "LayoutUpdated", "ui", s_->revision, 0);
@@ -420,6 +500,7 @@ void StatusNotifier::changed() {
 
 void StatusNotifier::process() {
     while (sd_bus_process(s_->bus, nullptr) > 0) {}
+    s_->announceChanges();
     sd_bus_flush(s_->bus);
 }
 

@@ -5,6 +5,7 @@
 // methods are served, since real panels call only the grouped ones. The bus
 // is a source of the main run loop.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,8 +23,13 @@ public:
     static std::unique_ptr<StatusNotifier> start(const std::shared_ptr<AppKit::NSStatusItem>& item,
                                                  std::string* error = nullptr);
     ~StatusNotifier();
-    // The item's menu or look changed: panels fetch the layout again.
+    // The item's menu or look changed: panels fetch the layout again. (A
+    // change of the menu alone is also found by itself before each wait, so
+    // every panel shows what the model's menu shows, open or not.)
     void changed();
+    // The panel activated the item with a click at that root point (the
+    // coordinates Activate and ContextMenu carry), before the click enters.
+    void onActivatedAt(std::function<void(int x, int y)> handler);
     // The bus name the item registers as.
     const std::string& serviceName() const;
     // The watcher accepted the item / refused it (why; empty until it answers or when accepted).

@@ -11,6 +11,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xfixes.h>
+#include <xcb/randr.h>
 #include <xcb/xinput.h>
 
 #include <algorithm>
@@ -23,6 +24,7 @@
 
 #include "Platform/AppKit/HotKeys.h"
 #include "Platform/AppKit/NSApplication.h"
+#include "Platform/AppKit/NSImage.h"
 #include "Platform/AppKit/NSMenu.h"
 #include "Platform/AppKit/NSPasteboard.h"
 #include "Platform/AppKit/NSStatusBar.h"
@@ -31,10 +33,13 @@
 #include "Platform/CoreGraphics/Cairo.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/QuartzCore/CALayer.h"
+#include "Platform/X11/IconLook.h"
 #include "Platform/X11/KeyTable.h"
+#include "Platform/X11/Monitors.h"
 #include "Platform/X11/PortalScreenshot.h"
 #include "Platform/X11/StatusNotifier.h"
 #include "Platform/X11/SystemTray.h"
+#include "Platform/X11/WindowManager.h"
 
 namespace X11Display {
 
@@ -53,6 +58,12 @@ struct Freed {
 
 // The variants of a grab that Lock and NumLock add, so a shortcut works with either on.
 constexpr std::uint16_t kLockVariants[] = {0, kXLock, kXMod2, kXLock | kXMod2};
+
+// What the root tells us of: panels mapping and moving (struts), a window
+// manager starting (its check property), a tray starting (MANAGER).
+constexpr std::uint32_t kRootMask =
+    XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+constexpr int kTitleBar = static_cast<int>(AppKit::NSWindow::kTitleBarHeight);
 
 struct Shot {
     int x = 0, y = 0, width = 0, height = 0;
@@ -77,7 +88,13 @@ struct X11Backend::State {
         xcb_window_t id = 0;
         std::weak_ptr<AppKit::NSWindow> model;
         bool mapped = false, dirty = true, overrideRedirect = false, shaped = false;
+        // The manager draws its title bar: the X window is the content only.
+        bool decorated = false;
         CGRect frame{};
+        std::string title;
+        int contentHeight() const {
+            return std::max(1, static_cast<int>(std::lround(frame.height())) - (decorated ? kTitleBar : 0));
+        }
     };
     std::map<long, Win> windows;  // by model window number
     std::map<xcb_window_t, long> numberOfXWindow;
@@ -106,6 +123,35 @@ struct X11Backend::State {
     int traySide = 0, iconWidth = 0, iconHeight = 0;
     xcb_atom_t TRAY_SELECTION = 0, TRAY_OPCODE = 0, MANAGER = 0, XEMBED_INFO = 0;
     bool menuGrab = false;  // a menu of ours is open: clicks elsewhere close it
+    WindowManagerAtoms wm;
+    bool wmRunning = false;
+    // Monitors and the room panels leave on them, read again after the root says something changed.
+    bool hasRandr = false;
+    std::uint8_t randrEvent = 0;
+    std::vector<Monitor> monitors;
+    std::vector<RootRect> usable;
+    bool layoutStale = true;
+    std::optional<RootRect> sniPlace;  // where the panel last said it clicked the item
+    void refreshLayout() {
+        if (!layoutStale) return;
+        monitors = queryMonitors(c, screen->root, screen->width_in_pixels, screen->height_in_pixels);
+        usable = usableAreas(monitors, queryStruts(c, screen->root), screen->width_in_pixels, screen->height_in_pixels);
+        layoutStale = false;
+    }
+    CGRect modelRect(const RootRect& r) const {
+        return AppKit::CGRectMake(r.x, screenHeight() - r.y - r.height, r.width, r.height);
+    }
+    // A point of an event: relative to the window of ours it came to (the
+    // manager may have put that window elsewhere than the model asked), else on the root.
+    AppKit::CGPoint eventPoint(xcb_window_t event, int eventX, int eventY, int rootX, int rootY) {
+        if (auto n = numberOfXWindow.find(event); n != numberOfXWindow.end()) {
+            const Win& w = windows[n->second];
+            return {w.frame.minX() + eventX, w.frame.minY() + (w.contentHeight() - eventY)};
+        }
+        return modelPoint(rootX, rootY);
+    }
+    void followManagedWindow(const xcb_configure_notify_event_t& ev, bool synthetic);
+    std::optional<RootRect> trayIconPlace();
 
     ~State() {
         statusNotifier.reset();
@@ -210,7 +256,8 @@ bool X11Backend::State::shmSnapshot(int x, int y, int w, int h, Shot& out) {
 
 void X11Backend::State::draw(Win& win, AppKit::NSWindow& window) {
     const int w = std::max(1, static_cast<int>(std::lround(win.frame.width())));
-    const int h = std::max(1, static_cast<int>(std::lround(win.frame.height())));
+    // Where the manager draws the title bar the window is the content only: the bar falls outside.
+    const int h = win.contentHeight();
     cairo_surface_t* surface = cairo_xcb_surface_create(c, win.id, visual, w, h);
     cairo_t* cr = cairo_create(surface);
     {
@@ -270,6 +317,15 @@ std::shared_ptr<X11Backend> X11Backend::open(const std::string& display, std::st
     s->TRAY_OPCODE = s->atom("_NET_SYSTEM_TRAY_OPCODE");
     s->MANAGER = s->atom("MANAGER");
     s->XEMBED_INFO = s->atom("_XEMBED_INFO");
+    s->wm.intern(s->c);
+    s->wmRunning = X11Display::windowManagerRunning(s->c, s->screen->root, s->wm);
+    const std::uint32_t rootMask[] = {kRootMask};
+    xcb_change_window_attributes(s->c, s->screen->root, XCB_CW_EVENT_MASK, rootMask);
+    if (const auto* ext = xcb_get_extension_data(s->c, &xcb_randr_id); ext && ext->present) {
+        s->hasRandr = true;
+        s->randrEvent = ext->first_event;
+        xcb_randr_select_input(s->c, s->screen->root, XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE);
+    }
 
     if (const auto* ext = xcb_get_extension_data(s->c, &xcb_shm_id); ext && ext->present) s->hasShm = true;
     if (const auto* ext = xcb_get_extension_data(s->c, &xcb_shape_id); ext && ext->present) s->hasShape = true;
@@ -307,7 +363,77 @@ X11Backend::X11Backend(std::unique_ptr<State> state) : s_(std::move(state)) {}
 X11Backend::~X11Backend() = default;
 
 std::vector<CGRect> X11Backend::screenFrames() const {
-    return {AppKit::CGRectMake(0, 0, s_->screen->width_in_pixels, s_->screen->height_in_pixels)};
+    s_->refreshLayout();
+    std::vector<CGRect> out;
+    for (const auto& m : s_->monitors) out.push_back(s_->modelRect(m.rect));
+    return out;
+}
+
+std::vector<CGRect> X11Backend::visibleScreenFrames() const {
+    // No bar of ours: each monitor less what the panels on it reserve.
+    s_->refreshLayout();
+    std::vector<CGRect> out;
+    for (const auto& u : s_->usable) out.push_back(s_->modelRect(u));
+    return out;
+}
+
+std::optional<std::size_t> X11Backend::mainScreenIndex() const {
+    State& s = *s_;
+    s.refreshLayout();
+    // The monitor with the status item's panel, else the one with the pointer.
+    int x = 0, y = 0;
+    if (auto place = s.trayIcon && s.trayDocked ? s.trayIconPlace() : s.sniPlace) {
+        x = place->x + place->width / 2;
+        y = place->y + place->height / 2;
+    } else if (Freed q(xcb_query_pointer_reply(s.c, xcb_query_pointer(s.c, s.screen->root), nullptr)); q) {
+        x = q->root_x;
+        y = q->root_y;
+    }
+    const int i = monitorNear(s.monitors, x, y);
+    if (i < 0) return std::nullopt;
+    return static_cast<std::size_t>(i);
+}
+
+std::optional<CGRect> X11Backend::statusItemFrame(const AppKit::NSStatusItem& item) const {
+    State& s = *s_;
+    if (s.statusItem.lock().get() != &item) return std::nullopt;
+    if (s.trayIcon && s.trayDocked) {
+        if (auto place = s.trayIconPlace()) return s.modelRect(*place);
+        return std::nullopt;
+    }
+    if (!s.statusNotifier) return std::nullopt;
+    if (s.sniPlace) return s.modelRect(*s.sniPlace);
+    // The panel has not said where the item is yet: the likeliest place on it.
+    s.refreshLayout();
+    return s.modelRect(
+        guessedIconPlace(static_cast<int>(AppKit::NSStatusBar::systemStatusBar().thickness()), s.monitors, s.usable));
+}
+
+std::optional<RootRect> X11Backend::State::trayIconPlace() {
+    Freed t(xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, trayIcon, screen->root, 0, 0), nullptr));
+    if (!t) return std::nullopt;
+    return RootRect{t->dst_x, t->dst_y, iconWidth, iconHeight};
+}
+
+void X11Backend::State::followManagedWindow(const xcb_configure_notify_event_t& ev, bool synthetic) {
+    auto n = numberOfXWindow.find(ev.window);
+    if (n == numberOfXWindow.end()) return;
+    Win& win = windows[n->second];
+    if (win.overrideRedirect || !wmRunning) return;  // unmanaged windows are where we put them
+    // A synthetic notice from the manager gives root coordinates; a real one is relative to the manager's frame.
+    int x = ev.x, y = ev.y;
+    if (!synthetic) {
+        Freed t(xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, win.id, screen->root, 0, 0), nullptr));
+        if (!t) return;
+        x = t->dst_x;
+        y = t->dst_y;
+    }
+    const double top = win.decorated ? kTitleBar : 0;
+    const CGRect frame = AppKit::CGRectMake(x, screenHeight() - y - ev.height, ev.width, ev.height + top);
+    if (frame == win.frame) return;
+    if (frame.size != win.frame.size) win.dirty = true;
+    win.frame = frame;  // already there: the model's move asks nothing of the server
+    if (auto w = win.model.lock()) w->setFrame(frame);
 }
 
 std::uint32_t X11Backend::xWindowFor(long windowNumber) const {
@@ -315,8 +441,18 @@ std::uint32_t X11Backend::xWindowFor(long windowNumber) const {
     return it != s_->windows.end() && it->second.mapped ? it->second.id : 0;
 }
 
+namespace {
+// The status bar's own windows: on X11 the item lives in the panel only.
+bool isStatusBarWindow(const AppKit::NSWindow& window) {
+    for (const auto& item : AppKit::NSStatusBar::systemStatusBar().items())
+        if (item->button() && item->button()->window().get() == &window) return true;
+    return false;
+}
+}  // namespace
+
 void X11Backend::windowChanged(AppKit::NSWindow& window) {
     State& s = *s_;
+    if (isStatusBarWindow(window)) return;
     const long number = window.windowNumber();
     auto it = s.windows.find(number);
     const bool show = window.isVisible() && window.alphaValue() > 0 && !window.frame().isEmpty();
@@ -333,44 +469,56 @@ void X11Backend::windowChanged(AppKit::NSWindow& window) {
         win.id = xcb_generate_id(s.c);
         win.model = window.self();
         win.overrideRedirect = (window.styleMask() & AppKit::NSWindowStyleMaskTitled) == 0;
-        const CGRect f = window.frame();
+        win.decorated = !win.overrideRedirect && s.wmRunning;
+        win.frame = window.frame();
+        const CGRect f = win.frame;
+        // With the manager's default gravity a position asked for is its frame's top left, title bar included.
+        const int top = s.xTop(f);
         const std::uint32_t mask = XCB_CW_BACK_PIXMAP | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK;
         const std::uint32_t values[] = {XCB_BACK_PIXMAP_NONE, win.overrideRedirect ? 1u : 0u,
                                         XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_BUTTON_PRESS |
                                             XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION |
                                             XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
                                             XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        const auto width = std::max<uint16_t>(1, std::lround(f.width()));
+        const auto height = static_cast<std::uint16_t>(win.contentHeight());
         xcb_create_window(s.c, XCB_COPY_FROM_PARENT, win.id, s.screen->root, static_cast<int16_t>(f.minX()),
-                          static_cast<int16_t>(s.xTop(f)), std::max<uint16_t>(1, std::lround(f.width())),
-                          std::max<uint16_t>(1, std::lround(f.height())), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          static_cast<int16_t>(top), width, height, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                           s.screen->root_visual, mask, values);
         if (!win.overrideRedirect) {
-            xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.WM_PROTOCOLS, XCB_ATOM_ATOM, 32, 1,
-                                &s.WM_DELETE_WINDOW);
-            xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.NET_WM_WINDOW_TYPE, XCB_ATOM_ATOM, 32, 1,
-                                &s.NET_WM_WINDOW_TYPE_NORMAL);
-            const std::string title = window.title;
-            xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.NET_WM_NAME, s.UTF8_STRING, 8, title.size(),
-                                title.data());
-            if (window.level() > AppKit::NSNormalWindowLevel)
-                xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.NET_WM_STATE, XCB_ATOM_ATOM, 32, 1,
-                                    &s.NET_WM_STATE_ABOVE);
+            ManagedWindowHints hints;
+            hints.title = win.title = window.title;
+            if (dynamic_cast<const AppKit::NSPanel*>(&window)) {
+                // A panel belongs to the program's main window: the manager keeps it with that one.
+                hints.role = WindowRole::utility;
+                auto& app = AppKit::NSApplication::shared();
+                for (const auto& owner : {app.mainWindow(), app.keyWindow()})
+                    if (owner && owner.get() != &window && !hints.transientFor)
+                        hints.transientFor = xWindowFor(owner->windowNumber());
+            }
+            hints.keepAbove = window.level() > AppKit::NSNormalWindowLevel;
+            hints.x = static_cast<int>(f.minX());
+            hints.y = top;
+            hints.width = width;
+            hints.height = height;
+            setManagedWindowHints(s.c, win.id, s.wm, hints);
         }
         it = s.windows.emplace(number, win).first;
         s.numberOfXWindow[win.id] = number;
     }
     State::Win& win = it->second;
+    if (!win.overrideRedirect && window.title != win.title) setWindowTitle(s.c, win.id, s.wm, win.title = window.title);
     const CGRect f = window.frame();
-    if (f != win.frame) {
+    if (f != win.frame || !win.mapped) {
+        if (f.size != win.frame.size) win.dirty = true;
+        win.frame = f;
         const std::uint32_t geometry[] = {static_cast<std::uint32_t>(static_cast<int32_t>(std::lround(f.minX()))),
                                           static_cast<std::uint32_t>(static_cast<int32_t>(s.xTop(f))),
                                           static_cast<std::uint32_t>(std::max(1L, std::lround(f.width()))),
-                                          static_cast<std::uint32_t>(std::max(1L, std::lround(f.height())))};
+                                          static_cast<std::uint32_t>(win.contentHeight())};
         xcb_configure_window(
             s.c, win.id, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
             geometry);
-        if (f.size != win.frame.size) win.dirty = true;
-        win.frame = f;
         // A round window (a layer whose corner radius is half its side) is cut to its circle.
         const auto& content = window.contentView();
         const auto layer = content ? content->layer() : nullptr;
@@ -494,6 +642,7 @@ void X11Backend::globalMonitorMaskChanged(AppKit::NSEventMask mask) {
 }
 
 bool X11Backend::pointerGrabbed() const { return s_->grabbing; }
+bool X11Backend::windowManagerRunning() const { return s_->wmRunning; }
 
 void X11Backend::statusItemChanged(AppKit::NSStatusItem& item) {
     State& s = *s_;
@@ -518,13 +667,22 @@ void X11Backend::statusItemChanged(AppKit::NSStatusItem& item) {
     s.statusItem = item.shared_from_this();
     std::string why;
     s.statusNotifier = StatusNotifier::start(item.shared_from_this(), &why);
-    if (!s.statusNotifier) s.followTray(why);
+    if (!s.statusNotifier) {
+        s.followTray(why);
+        return;
+    }
+    s.statusNotifier->onActivatedAt([&s](int x, int y) {
+        // The panel clicked the item there: its place is the panel's band at that point.
+        s.refreshLayout();
+        s.sniPlace = iconPlaceAround(x, y, static_cast<int>(AppKit::NSStatusBar::systemStatusBar().thickness()),
+                                     s.monitors, s.usable);
+    });
 }
 
 void X11Backend::State::followTray(const std::string& why) {
     followingTray = true;
     // A tray that starts later says so with a MANAGER message on the root.
-    const std::uint32_t rootMask[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+    const std::uint32_t rootMask[] = {kRootMask};
     xcb_change_window_attributes(c, screen->root, XCB_CW_EVENT_MASK, rootMask);
     Freed owner(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, TRAY_SELECTION), nullptr));
     trayManager = owner ? owner->owner : XCB_NONE;
@@ -568,7 +726,7 @@ void X11Backend::State::dockTrayIcon() {
     }
     if (!trayDocked) {
         // Hear when this manager goes away (its window is destroyed).
-        const std::uint32_t managerMask[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        const std::uint32_t managerMask[] = {XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE};
         xcb_change_window_attributes(c, trayManager, XCB_CW_EVENT_MASK, managerMask);
         const auto request = dockRequest(trayManager, TRAY_OPCODE, trayIcon, XCB_CURRENT_TIME);
         xcb_send_event(c, 0, trayManager, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&request));
@@ -601,7 +759,13 @@ void X11Backend::State::drawTrayIcon() {
             ctx.fillRoundedRect(CoreGraphics::CGRectInset(bounds, 1, 1), 4, CoreGraphics::RGBA{0, 0, 0, 0.15});
         const auto& button = item->button();
         if (auto image = button ? button->image() : nullptr) {
-            // The image at its own size, smaller only when the panel gives less room.
+            // The image at its own size, smaller only when the panel gives less room; with a light
+            // outline, so a dark image reads on a dark panel too.
+            if (auto bitmap = image->bitmap(); bitmap && !bitmap->empty())
+                image = std::make_shared<AppKit::NSImage>(
+                    std::make_shared<CoreGraphics::Image>(withLightOutline(*bitmap)),
+                    AppKit::CGSize{image->size().width * (bitmap->width() + 2) / bitmap->width(),
+                                   image->size().height * (bitmap->height() + 2) / bitmap->height()});
             AppKit::CGSize size = image->size();
             const double room = std::max(1, std::min(iconWidth, iconHeight) - 2);
             if (const double most = std::max(size.width, size.height); most > room) {
@@ -808,7 +972,7 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
         }
         case XCB_MOTION_NOTIFY: {
             auto* ev = reinterpret_cast<xcb_motion_notify_event_t*>(e);
-            const auto p = modelPoint(ev->root_x, ev->root_y);
+            const auto p = eventPoint(ev->event, ev->event_x, ev->event_y, ev->root_x, ev->root_y);
             if (buttonDown >= 0)
                 app.inputMouseDragged(p, buttonDown, modelModifiers(ev->state));
             else
@@ -824,7 +988,7 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
                     trayIconClicked(ev->detail == 3 ? 1 : 0);
                 break;
             }
-            const auto p = modelPoint(ev->root_x, ev->root_y);
+            const auto p = eventPoint(ev->event, ev->event_x, ev->event_y, ev->root_x, ev->root_y);
             if (ev->detail >= 4 && ev->detail <= 7) {  // wheel: press only
                 if (type == XCB_BUTTON_PRESS) {
                     const double dy = ev->detail == 4 ? 1 : ev->detail == 5 ? -1 : 0;
@@ -893,6 +1057,13 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
         }
         case XCB_CONFIGURE_NOTIFY: {
             auto* ev = reinterpret_cast<xcb_configure_notify_event_t*>(e);
+            if (ev->event == screen->root) {
+                // The root resized, or a window on it moved: panels may have too.
+                if (ev->window == screen->root || !numberOfXWindow.count(ev->window)) layoutStale = true;
+                break;
+            }
+            if (ev->event == ev->window && numberOfXWindow.count(ev->window))
+                followManagedWindow(*ev, (e->response_type & 0x80) != 0);
             if (trayIcon && ev->window == trayIcon && (ev->width != iconWidth || ev->height != iconHeight)) {
                 iconWidth = ev->width;  // the size the panel gave the icon
                 iconHeight = ev->height;
@@ -902,6 +1073,11 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
         }
         case XCB_DESTROY_NOTIFY: {
             auto* ev = reinterpret_cast<xcb_destroy_notify_event_t*>(e);
+            if (ev->event == screen->root) {
+                layoutStale = true;
+                // The manager's check window went with it.
+                if (wmRunning) wmRunning = X11Display::windowManagerRunning(c, screen->root, wm);
+            }
             if (trayManager == XCB_NONE || ev->window != trayManager) break;
             // The tray ended: its save-set put the icon on the root; keep it out
             // of sight until a tray asks for icons again.
@@ -914,6 +1090,29 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
                 trayManager = owner->owner;
                 dockTrayIcon();
             }
+            break;
+        }
+        case XCB_MAP_NOTIFY:
+        case XCB_UNMAP_NOTIFY: {
+            // A panel came or went (its struts with it).
+            const auto* ev = reinterpret_cast<xcb_map_notify_event_t*>(e);
+            if (ev->event != screen->root || numberOfXWindow.count(ev->window) || ev->window == clipboardOwner) break;
+            layoutStale = true;
+            if (type == XCB_MAP_NOTIFY) {
+                // A panel may set its struts once mapped: hear of its properties.
+                const std::uint32_t mask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+                xcb_change_window_attributes(c, ev->window, XCB_CW_EVENT_MASK, mask);
+            }
+            break;
+        }
+        case XCB_PROPERTY_NOTIFY: {
+            const auto* ev = reinterpret_cast<xcb_property_notify_event_t*>(e);
+            if (ev->window != screen->root) {
+                if (!numberOfXWindow.count(ev->window) && ev->window != clipboardOwner) layoutStale = true;
+                break;
+            }
+            layoutStale = true;  // the manager's client list or work area
+            if (ev->atom == wm.supportingCheck) wmRunning = X11Display::windowManagerRunning(c, screen->root, wm);
             break;
         }
         case XCB_SELECTION_REQUEST:
@@ -963,6 +1162,7 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
             break;
         }
         default:
+            if (hasRandr && type == randrEvent + XCB_RANDR_SCREEN_CHANGE_NOTIFY) layoutStale = true;
             if (hasXFixes && type == xfixesEvent + XCB_XFIXES_SELECTION_NOTIFY) {
                 auto* ev = reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(e);
                 if (ev->selection == CLIPBOARD && ev->owner != XCB_NONE && ev->owner != clipboardOwner)

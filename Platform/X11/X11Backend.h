@@ -9,6 +9,7 @@
 // each wait.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Platform/AppKit/DisplayBackend.h"
@@ -22,7 +23,13 @@ public:
     static std::shared_ptr<X11Backend> open(const std::string& display, std::string* error = nullptr);
     ~X11Backend() override;
 
+    // The RandR monitors, primary first; visible: less what panels reserve on each.
     std::vector<AppKit::CGRect> screenFrames() const override;
+    std::vector<AppKit::CGRect> visibleScreenFrames() const override;
+    // The monitor with the status item's panel, else the one with the pointer.
+    std::optional<std::size_t> mainScreenIndex() const override;
+    // The icon's real place: the docked icon window's, else where the panel last clicked it.
+    std::optional<AppKit::CGRect> statusItemFrame(const AppKit::NSStatusItem& item) const override;
 
     void windowChanged(AppKit::NSWindow&) override;
     void windowNeedsDisplay(AppKit::NSWindow&) override;
@@ -55,6 +62,8 @@ public:
     const std::string& statusItemProblem() const;
     // The pointer and keyboard are taken (the cursor is hidden: picking).
     bool pointerGrabbed() const;
+    // A window manager runs: it places and decorates our titled windows.
+    bool windowManagerRunning() const;
     // Why the last capture gave nothing (neither the root nor the portal could be read).
     const std::string& captureProblem() const;
 

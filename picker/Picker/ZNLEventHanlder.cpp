@@ -1,5 +1,6 @@
 #include "picker/Picker/ZNLEventHanlder.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "Platform/AppKit/NSApplication.h"
@@ -275,7 +276,9 @@ void ZNLEventHanlder::moveWindowToCursor() {
 void ZNLEventHanlder::updateCapture() {
     auto screens = NSScreen::screens();
     if (screens.empty()) return;
-    const double H = screens.front()->frame().height();
+    // The display's y runs down from the top of the screens.
+    double H = 0;
+    for (const auto& s : screens) H = std::max(H, s->frame().maxY());
     const CGPoint p = NSEvent::mouseLocation();
     const CGPoint point{p.x, H - p.y};
     const auto n = static_cast<std::uint32_t>(window->windowNumber());

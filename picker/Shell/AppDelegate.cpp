@@ -269,10 +269,14 @@ void AppDelegate::quitItemPressed() { NSApp().terminate(); }
 std::optional<CGPoint> AppDelegate::statusItemOrigin() const {
     if (!statusItem) return std::nullopt;
     auto button = statusItem->button();
-    if (!button) return std::nullopt;
-    auto buttonWindow = button->window();
-    if (!buttonWindow) return std::nullopt;
-    return buttonWindow->frame().origin;
+    if (!button || !button->window()) return std::nullopt;
+    // Where the item really is (a panel's icon may be anywhere): its bottom
+    // left corner, or its top left on a panel along the bottom of its screen,
+    // the side the notice shows on.
+    const CGRect f = statusItem->frame();
+    auto screen = statusItem->screen();
+    if (screen && f.midY() < screen->frame().midY()) return CGPoint{f.minX(), f.maxY()};
+    return f.origin;
 }
 
 void AppDelegate::showFloatingColor(const std::string& text, const NSColorRef& color, bool hideColor, double x,
@@ -288,13 +292,23 @@ void AppDelegate::showFloatingColor(const std::string& text, const NSColorRef& c
     notice->setStringValue(text);
     const double w = notice->frame().size.width;
     double left = x - w * 0.5;
-    // Centred on x, but kept on the screen: an item at the right end of the
-    // bar would otherwise push half the text off it.
-    if (auto screen = NSScreen::mainScreen()) {
+    double bottom = y - 25.0;
+    // Centred on x under the point, above it when the point is low on its
+    // screen (an icon on a bottom panel), and kept on that screen: an item at
+    // the right end of a panel would otherwise push half the text off it.
+    std::shared_ptr<NSScreen> screen;
+    for (auto& s : NSScreen::screens())
+        if (s->frame().contains({x, y}) || (!screen && s->frame().contains({x, y - 1}))) screen = s;
+    if (!screen) screen = NSScreen::mainScreen();
+    if (screen) {
         const CGRect s = screen->frame();
         left = std::max(s.minX(), std::min(left, s.maxX() - w));
+        if (y < s.midY()) bottom = y + 5.0;
+        const CGRect room = screen->visibleFrame();
+        const double h = notice->frame().size.height;
+        if (room.height() >= h) bottom = std::max(room.minY(), std::min(bottom, room.maxY() - h));
     }
-    notice->positionAtScreenPoint({left, y - 25.0});
+    notice->positionAtScreenPoint({left, bottom});
     notice->show();
     // Weak: a notice window that is gone is neither hidden nor faded.
     std::weak_ptr<ARFloatingWindow> weak = notice;

@@ -52,7 +52,8 @@ void WindowServices::reset() { shared() = makeStandIns(); }
 std::optional<CGRect> AppDelegate::libraryShownRect() {
     auto screen = NSScreen::mainScreen();
     if (!screen) return std::nullopt;
-    const CGRect f = screen->frame();
+    // Along the bottom of the part of the screen panels leave free: above a bottom panel.
+    const CGRect f = screen->visibleFrame();
     return CGRectMake(f.minX(), f.minY(), f.width(), kLibraryHeight);
 }
 

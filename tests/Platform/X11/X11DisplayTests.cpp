@@ -12,6 +12,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -566,6 +567,71 @@ TEST_F(X11Display, TheStatusItemRegistersExportsItsMenuAndAMenuClickArrives) {
     }
     sd_bus_message_unref(reply);
     EXPECT_EQ(groups, 1);
+
+    // A change of the model's menu (a new format ticked) reaches the panel
+    // by itself: the panel is never told the menu closed, so it caches.
+    struct Heard {
+        std::vector<std::uint32_t> revisions;
+        std::vector<int> updatedIds;
+    } heard;
+    sd_bus_slot* layoutSlot = nullptr;
+    sd_bus_slot* propsSlot = nullptr;
+    sd_bus_match_signal(
+        watcher.bus, &layoutSlot, service.c_str(), "/MenuBar", "com.canonical.dbusmenu", "LayoutUpdated",
+        [](sd_bus_message* m, void* userdata, sd_bus_error*) {
+            std::uint32_t r = 0;
+            sd_bus_message_read(m, "u", &r);
+            static_cast<Heard*>(userdata)->revisions.push_back(r);
+            return 0;
+        },
+        &heard);
+    sd_bus_match_signal(
+        watcher.bus, &propsSlot, service.c_str(), "/MenuBar", "com.canonical.dbusmenu", "ItemsPropertiesUpdated",
+        [](sd_bus_message* m, void* userdata, sd_bus_error*) {
+            sd_bus_message_enter_container(m, 'a', "(ia{sv})");
+            while (sd_bus_message_enter_container(m, 'r', "ia{sv}") > 0) {
+                int id = 0;
+                sd_bus_message_read(m, "i", &id);
+                sd_bus_message_skip(m, "a{sv}");
+                sd_bus_message_exit_container(m);
+                static_cast<Heard*>(userdata)->updatedIds.push_back(id);
+            }
+            return 0;
+        },
+        &heard);
+    colour->state = NSControlStateValueOff;
+    sub->itemArray()[0]->state = NSControlStateValueOn;
+    ASSERT_TRUE(waitFor([&] { return !heard.revisions.empty() && heard.updatedIds.size() >= 2; }));
+    EXPECT_GT(heard.revisions.back(), revision);
+    EXPECT_NE(std::find(heard.updatedIds.begin(), heard.updatedIds.end(), ids["Ultramarine"]), heard.updatedIds.end());
+    layout = watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+                          [](sd_bus_message* m) { sd_bus_message_append(m, "iias", 0, -1, 0); });
+    ASSERT_TRUE(layout);
+    std::uint32_t newRevision = 0;
+    sd_bus_message_read(layout, "u", &newRevision);
+    lines.clear();
+    readNode(layout, 0, lines, ids);
+    sd_bus_message_unref(layout);
+    EXPECT_EQ(newRevision, heard.revisions.back());
+    EXPECT_EQ(lines[3], "  Ultramarine icon-data=png");
+    EXPECT_EQ(lines[5], "    CSS Hex toggle-type=checkmark toggle-state=1");
+    // Nothing changed, nothing said (two calls answered: the item has looked again in between).
+    const std::size_t said = heard.revisions.size();
+    for (int i = 0; i < 2; ++i)
+        sd_bus_message_unref(watcher.call(*this, service, "/MenuBar", "com.canonical.dbusmenu", "AboutToShow",
+                                          [](sd_bus_message* m) { sd_bus_message_append(m, "i", 0); }));
+    EXPECT_EQ(heard.revisions.size(), said);
+    sd_bus_slot_unref(layoutSlot);
+    sd_bus_slot_unref(propsSlot);
+
+    // The panel says where it clicked the item: the item is there, on the panel's band.
+    const double H = screen->height_in_pixels;
+    reply = watcher.call(*this, service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate",
+                         [](sd_bus_message* m) { sd_bus_message_append(m, "ii", 1000, 12); });
+    ASSERT_TRUE(reply);
+    sd_bus_message_unref(reply);
+    EXPECT_TRUE(item->frame().contains({1000, H - 12})) << item->frame().minX() << "," << item->frame().minY();
+    EXPECT_EQ(backend->xWindowFor(item->button()->window()->windowNumber()), 0u);
     NSStatusBar::systemStatusBar().removeStatusItem(item);
 }
 
@@ -853,6 +919,207 @@ TEST_F(X11Display, WithoutAStatusAreaOneClearLine) {
                 problem == "Vexil: no session bus and no system tray; use the global shortcuts to pick colours.")
         << problem;
     NSStatusBar::systemStatusBar().removeStatusItem(item);
+}
+
+// --- living with a window manager, real panels and several monitors ---
+
+xcb_atom_t atomOf(xcb_connection_t* c, const char* name) {
+    auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
+    const xcb_atom_t a = r ? r->atom : 0;
+    std::free(r);
+    return a;
+}
+
+std::string propertyText(xcb_connection_t* c, xcb_window_t w, xcb_atom_t name) {
+    auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, w, name, XCB_ATOM_ANY, 0, 256), nullptr);
+    std::string out;
+    if (r) out.assign(static_cast<const char*>(xcb_get_property_value(r)), xcb_get_property_value_length(r));
+    std::free(r);
+    return out;
+}
+
+struct RootPlace {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+RootPlace placeOf(xcb_connection_t* c, xcb_window_t w, xcb_window_t root) {
+    RootPlace p;
+    auto* t = xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, w, root, 0, 0), nullptr);
+    auto* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr);
+    if (t && g) p = {t->dst_x, t->dst_y, g->width, g->height};
+    std::free(t);
+    std::free(g);
+    return p;
+}
+
+TEST_F(X11Display, UnderAWindowManagerAClickOnAControlOfAMovedWindowReachesIt) {
+    if (!programAvailable("openbox") || !programAvailable("xdotool")) GTEST_SKIP() << "openbox or xdotool missing";
+    std::unique_ptr<Child> openbox;
+    if (!backend->windowManagerRunning())
+        openbox = std::make_unique<Child>(std::vector<std::string>{"openbox", "--sm-disable"});
+    ASSERT_TRUE(waitFor([&] { return backend->windowManagerRunning(); }));
+    const double H = screen->height_in_pixels;
+
+    auto w = NSWindow::make(CGRectMake(200, 300, 320, 200), NSWindowStyleMaskTitled | NSWindowStyleMaskClosable);
+    w->title = "Préférences";
+    w->releasedWhenClosed = false;
+    int presses = 0;
+    auto button = NSView::make<NSButton>(CGRectMake(150, 40, 100, 40));
+    button->action = [&](NSControl&) { ++presses; };
+    w->contentView()->addSubview(button);
+    w->orderFront();
+    windows.push_back(w);
+
+    xcb_window_t id = 0;
+    auto managed = [&] {
+        id = backend->xWindowFor(w->windowNumber());
+        if (!id) return false;
+        auto* t = xcb_query_tree_reply(other, xcb_query_tree(other, id), nullptr);
+        const bool framed = t && t->parent != screen->root;
+        std::free(t);
+        return framed;
+    };
+    ASSERT_TRUE(waitFor(managed));
+    // The manager draws the title bar: our window is the content alone, with the hints it reads.
+    EXPECT_EQ(w->frame().height(), 200 + 22);
+    EXPECT_EQ(placeOf(other, id, screen->root).height, 200);
+    EXPECT_EQ(propertyText(other, id, XCB_ATOM_WM_CLASS), std::string("vexil\0Vexil\0", 12));
+    EXPECT_EQ(propertyText(other, id, atomOf(other, "_NET_WM_NAME")), "Préférences");
+    const std::string type = propertyText(other, id, atomOf(other, "_NET_WM_WINDOW_TYPE"));
+    const xcb_atom_t normal = atomOf(other, "_NET_WM_WINDOW_TYPE_NORMAL");
+    EXPECT_EQ(type, std::string(reinterpret_cast<const char*>(&normal), 4));
+
+    // The manager moves it (as a user dragging its title bar would): the model follows.
+    Child move({"xdotool", "windowmove", "--sync", std::to_string(id), "611", "333"});
+    RootPlace real;
+    ASSERT_TRUE(waitFor([&] {
+        real = placeOf(other, id, screen->root);
+        return move.finished() && real.x != 200 && w->frame().minX() == real.x &&
+               w->frame().minY() == H - real.y - real.height;
+    })) << real.x
+        << "," << real.y << " model " << w->frame().minX() << "," << w->frame().minY();
+    EXPECT_EQ(w->frame().height(), real.height + 22);
+
+    // A click on the button where it really is reaches it.
+    const int cx = real.x + 200, cy = real.y + real.height - 60;
+    Child click({"xdotool", "mousemove", "--sync", std::to_string(cx), std::to_string(cy), "click", "1"});
+    EXPECT_TRUE(waitFor([&] { return click.finished() && presses == 1; })) << presses;
+
+    // The manager's close button asks through WM_DELETE_WINDOW.
+    xcb_client_message_event_t m{};
+    m.response_type = XCB_CLIENT_MESSAGE;
+    m.format = 32;
+    m.window = id;
+    m.type = atomOf(other, "WM_PROTOCOLS");
+    m.data.data32[0] = atomOf(other, "WM_DELETE_WINDOW");
+    xcb_send_event(other, 0, id, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&m));
+    EXPECT_TRUE(waitFor([&] { return !w->isVisible(); }));
+    if (openbox) {
+        openbox.reset();
+        EXPECT_TRUE(waitFor([&] { return !backend->windowManagerRunning(); }));
+    }
+}
+
+TEST_F(X11Display, ScreensAreTheMonitorsLessThePanelsOnEach) {
+    if (!programAvailable("xrandr") || !programAvailable("xdotool")) GTEST_SKIP() << "xrandr or xdotool missing";
+    const int W = screen->width_in_pixels, H = screen->height_in_pixels;
+    const std::string half = std::to_string(W / 2);
+    // The left one takes the output's place (its own monitor steps aside), as a user splitting a wide screen does.
+    Child list({"xrandr", "--listmonitors"});
+    ASSERT_TRUE(waitFor([&] { return list.finished(); }));
+    const std::string firstLine = list.output.substr(0, list.output.find('\n', list.output.find('\n') + 1));
+    const std::string output = firstLine.substr(firstLine.find_last_of(' ') + 1);
+    // Whatever happens below, the display gets its own monitors back for the tests that follow.
+    struct Undo {
+        X11Display* test;
+        ~Undo() {
+            Child left({"xrandr", "--delmonitor", "vexil-left"});
+            Child right({"xrandr", "--delmonitor", "vexil-right"});
+            test->waitForAnswer([&] { return left.finished() && right.finished() && NSScreen::screens().size() == 1; });
+        }
+    } undo{this};
+    Child left({"xrandr", "--setmonitor", "vexil-left", half + "/1x" + std::to_string(H) + "/1+0+0", output});
+    ASSERT_TRUE(waitFor([&] { return left.finished(); }));
+    Child right(
+        {"xrandr", "--setmonitor", "vexil-right", half + "/1x" + std::to_string(H) + "/1+" + half + "+0", "none"});
+    ASSERT_TRUE(waitFor([&] { return right.finished(); }));
+    ASSERT_TRUE(waitFor([&] { return NSScreen::screens().size() == 2; })) << NSScreen::screens().size();
+
+    // A panel 30 high along the bottom of the right monitor only.
+    const xcb_window_t panel = xcb_generate_id(other);
+    const std::uint32_t values[] = {1};
+    xcb_create_window(other, XCB_COPY_FROM_PARENT, panel, screen->root, W / 2, H - 30, W / 2, 30, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_OVERRIDE_REDIRECT, values);
+    const std::uint32_t strut[] = {
+        0, 0, 0, 30, 0, 0, 0, 0, 0, 0, static_cast<std::uint32_t>(W / 2), static_cast<std::uint32_t>(W - 1)};
+    xcb_change_property(other, XCB_PROP_MODE_REPLACE, panel, atomOf(other, "_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL,
+                        32, 12, strut);
+    xcb_map_window(other, panel);
+    ASSERT_TRUE(waitFor([&] {
+        auto s = NSScreen::screens();
+        return s.size() == 2 && s[1]->visibleFrame().minY() == 30;
+    }));
+    auto screens = NSScreen::screens();
+    EXPECT_EQ(screens[0]->frame(), CGRectMake(0, 0, W / 2, H));
+    EXPECT_EQ(screens[1]->frame(), CGRectMake(W / 2, 0, W / 2, H));
+    EXPECT_EQ(screens[0]->visibleFrame(), screens[0]->frame());  // no bar of ours, no panel there
+    EXPECT_EQ(screens[1]->visibleFrame(), CGRectMake(W / 2, 30, W / 2, H - 30));
+
+    // Without a status item on a panel, the main screen is the pointer's.
+    for (const int x : {W / 4, 3 * W / 4}) {
+        Child pointer({"xdotool", "mousemove", "--sync", std::to_string(x), "100"});
+        ASSERT_TRUE(waitFor([&] { return pointer.finished(); }));
+        EXPECT_EQ(NSScreen::mainScreen()->frame().minX(), x < W / 2 ? 0 : W / 2);
+    }
+    xcb_destroy_window(other, panel);
+}
+
+TEST_F(X11Tray, OnARealTrayTheItemIsInThePanelAndOurWindowsKeepOffIt) {
+    if (!programAvailable("trayer")) GTEST_SKIP() << "trayer is not installed";
+    if (FakeTray::running(other)) GTEST_SKIP() << "a system tray runs on this display";
+    const double H = screen->height_in_pixels;
+    for (const std::string edge : {"bottom", "top"}) {
+        SCOPED_TRACE(edge);
+        // A session of its own per panel, as a fresh start of the program.
+        setDisplayBackend(std::make_shared<HeadlessBackend>());
+        backend = X11Backend::open("");
+        ASSERT_TRUE(backend);
+        setDisplayBackend(backend);
+        Child trayer({"trayer", "--edge", edge, "--align", "right", "--widthtype", "request", "--height", "30",
+                      "--SetDockType", "true", "--SetPartialStrut", "true", "--transparent", "false"});
+        ASSERT_TRUE(waitFor([&] { return FakeTray::running(other); }));
+        auto menu = std::make_shared<NSMenu>("Status");
+        menu->addItem(NSMenuItem::make("Pick Color"));
+        auto item = NSStatusBar::systemStatusBar().statusItemWithLength(-1);
+        item->menu = menu;
+        item->button()->setImage(filled(16, 0.12, 0.12, 0.12));
+        ASSERT_TRUE(waitFor([&] {
+            const xcb_window_t icon = backend->trayIconWindow();
+            return icon && parentOf(icon) != screen->root && viewable(icon) &&
+                   NSScreen::screens()[0]->visibleFrame().height() <= H - 30;
+        })) << backend->statusItemProblem();
+        // The model's own strip is never on the screen; the item is where the panel shows the icon.
+        EXPECT_EQ(backend->xWindowFor(item->button()->window()->windowNumber()), 0u);
+        const RootPlace icon = placeOf(other, backend->trayIconWindow(), screen->root);
+        EXPECT_EQ(item->frame(), CGRectMake(icon.x, H - icon.y - icon.height, icon.width, icon.height));
+        const CGRect visible = NSScreen::screens()[0]->visibleFrame();
+        EXPECT_EQ(visible.height(), H - 30);
+        EXPECT_EQ(visible.minY(), edge == "bottom" ? 30 : 0);
+        // The menu opens on the screen's side of the icon, clear of the panel.
+        item->click();
+        ASSERT_TRUE(waitFor([&] {
+            auto w = menu->menuWindow();
+            return menu->isOpen() && w && backend->xWindowFor(w->windowNumber());
+        }));
+        const CGRect m = menu->menuWindow()->frame();
+        if (edge == "bottom")
+            EXPECT_GE(m.minY(), item->frame().maxY());
+        else
+            EXPECT_LE(m.maxY(), item->frame().minY());
+        EXPECT_GE(m.minY(), visible.minY());
+        EXPECT_LE(m.maxY(), visible.maxY());
+        menu->cancelTracking();
+        NSStatusBar::systemStatusBar().removeStatusItem(item);
+    }
 }
 
 }  // namespace

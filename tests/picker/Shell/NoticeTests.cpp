@@ -3,6 +3,8 @@
 
 #include "ShellTestSupport.h"
 
+#include "Platform/AppKit/HeadlessBackend.h"
+
 namespace shelltest {
 namespace {
 
@@ -25,6 +27,38 @@ TEST_F(ShellTest, NoticeIsCentredUnderThePointAndWidensWithItsText) {
     app->showFloatingColor("At the right edge", AppKit::NSColor::whiteColor(), false, 1439, 876);
     EXPECT_DOUBLE_EQ(notice.frame().maxX(), 1440);
     EXPECT_FALSE(notice.isOpaque);
+}
+
+TEST_F(ShellTest, NoticeShowsBesideTheIconOnItsScreenBelowATopPanelAboveABottomOne) {
+    // Two screens side by side; the panel holding the icon may be on either, at the top or the bottom.
+    using AppKit::CGRectMake;
+    AppKit::setDisplayBackend(std::make_shared<AppKit::HeadlessBackend>(
+        std::vector<AppKit::CGRect>{CGRectMake(0, 0, 1440, 900), CGRectMake(1440, 0, 1280, 800)}));
+    launch();
+    const struct {
+        const char* what;
+        AppKit::CGRect icon;
+        bool above;
+        double screenMinX, screenMaxX;
+    } cases[] = {
+        {"top panel, right end of the second screen", CGRectMake(2690, 776, 24, 24), false, 1440, 2720},
+        {"bottom panel, right end of the second screen", CGRectMake(2690, 0, 24, 24), true, 1440, 2720},
+        {"bottom panel, left end of the first screen", CGRectMake(2, 0, 24, 24), true, 0, 1440},
+    };
+    for (const auto& c : cases) {
+        app->statusItem->panelFrame = c.icon;
+        const auto origin = app->statusItemOrigin();
+        ASSERT_TRUE(origin) << c.what;
+        app->showFloatingColor("Ultramarine - #4166F5", AppKit::NSColor::whiteColor(), false, origin->x, origin->y);
+        const auto f = app->floatingWindow->frame();
+        // Right beside the icon, never over it.
+        const double gap = c.above ? f.minY() - c.icon.maxY() : c.icon.minY() - f.maxY();
+        EXPECT_GE(gap, 0) << c.what;
+        EXPECT_LE(gap, 8) << c.what;
+        EXPECT_GE(f.minX(), c.screenMinX) << c.what;
+        EXPECT_LE(f.maxX(), c.screenMaxX) << c.what;
+    }
+    AppKit::setDisplayBackend(nullptr);
 }
 
 TEST_F(ShellTest, NoticeFadesOutAfterThreeSecondsInStepsOfAFortyEighth) {
