@@ -47,8 +47,11 @@ void NimbusRecordState::setTombstone(bool deleted) { set(kTombstone, deleted); }
 bool NimbusRecordState::deletePending() const { return getBool(kDeletePending); }
 void NimbusRecordState::setDeletePending(bool pending) { set(kDeletePending, pending); }
 
-std::optional<CloudKit::CKRecord> NimbusRecordState::record() const {
-    const std::string text = getString(kRecord);
+std::optional<CloudKit::CKRecord> NimbusRecordState::record() const { return decodeRecord(getString(kRecord)); }
+
+std::string NimbusRecordState::recordText() const { return getString(kRecord); }
+
+std::optional<CloudKit::CKRecord> NimbusRecordState::decodeRecord(const std::string& text) {
     if (text.empty()) return std::nullopt;
     try {
         return CloudKit::wire::decodeRecord(CloudKit::wire::Json::parse(text));

@@ -42,6 +42,9 @@ public:
     // The acknowledged record with its change tag; none when never acknowledged
     // or deleted.
     std::optional<CloudKit::CKRecord> record() const;
+    // The acknowledged record as stored (empty for none), and its decoding.
+    std::string recordText() const;
+    static std::optional<CloudKit::CKRecord> decodeRecord(const std::string& text);
     void setRecord(const std::optional<CloudKit::CKRecord>& record);
     bool tombstone() const;
     void setTombstone(bool deleted);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_set>
 
 #include "Nimbus/Keys.h"
 #include "Nimbus/Nimbus.h"
@@ -220,11 +221,23 @@ void SyncObjectBase::cleanUp() {
 
 // --- pending changes ------------------------------------------------------------
 
+std::shared_ptr<const CKRecord> SyncObjectBase::acknowledgedRecord(const std::string& stateId,
+                                                                   const std::string& text) {
+    std::lock_guard lock(decodedMutex_);
+    auto [it, added] = decoded_.try_emplace(stateId);
+    if (added || it->second.first != text) {
+        auto record = NimbusRecordState::decodeRecord(text);
+        it->second = {text, record ? std::make_shared<const CKRecord>(std::move(*record)) : nullptr};
+    }
+    return it->second.second;
+}
+
 PendingChanges SyncObjectBase::pendingChanges() {
     PendingChanges out;
     if (!realm_) return out;
     std::vector<std::shared_ptr<ObjectStore::Object>> deletedElsewhere;
     std::set<std::string> seen;
+    std::unordered_set<std::string> looked;
     for (const auto& object : realm_->objects(className_).objects()) {
         CKRecordID id = recordIDOf(*object);
         seen.insert(id.recordName);
@@ -236,7 +249,8 @@ PendingChanges SyncObjectBase::pendingChanges() {
             continue;
         }
         CKRecord local = recordOf(*object);
-        auto base = state ? state->record() : std::nullopt;
+        if (state) looked.insert(state->id());
+        auto base = state ? acknowledgedRecord(state->id(), state->recordText()) : nullptr;
         if (!base || !base->recordChangeTag()) {  // never acknowledged: all of it
             out.recordsToSave.push_back(std::move(local));
             continue;
@@ -247,6 +261,11 @@ PendingChanges SyncObjectBase::pendingChanges() {
         save.clearChangedKeys();
         for (const auto& k : keys) save.setObject(k, local.objectForKey(k));
         out.recordsToSave.push_back(std::move(save));
+    }
+    {
+        // Decodings of states no object needs any more go.
+        std::lock_guard lock(decodedMutex_);
+        std::erase_if(decoded_, [&](const auto& entry) { return !looked.count(entry.first); });
     }
     for (const auto& state :
          realm_->objects<NimbusRecordState>()

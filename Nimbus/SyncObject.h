@@ -7,7 +7,9 @@
 // "<class name>nimbus.keys.hasCustomZoneCreatedKey".
 
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Nimbus/RecordMapping.h"
@@ -69,6 +71,11 @@ public:
 
 private:
     std::vector<ObjectStore::NotificationTokenRef> tokensToSkip() const;
+    // The acknowledged record of a state, decoded once per stored text: a push
+    // looks at every object, and decoding every state each time cost more
+    // than the commit that started it.
+    // Null when never acknowledged (or unreadable).
+    std::shared_ptr<const CloudKit::CKRecord> acknowledgedRecord(const std::string& stateId, const std::string& text);
 
     std::string className_;
     ObjectStore::NotificationTokenRef notificationToken_;
@@ -78,6 +85,8 @@ private:
     std::function<std::vector<ObjectStore::NotificationTokenRef>()> skipTokens_;
     bool applyFailed_ = false;  // main thread only
     AppliedRecordHook appliedHook_;
+    std::mutex decodedMutex_;
+    std::unordered_map<std::string, std::pair<std::string, std::shared_ptr<const CloudKit::CKRecord>>> decoded_;
 };
 
 template <class T>

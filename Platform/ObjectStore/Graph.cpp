@@ -256,7 +256,11 @@ std::shared_ptr<Object> Graph::makeUnmanaged(std::string_view className) {
 }
 
 std::vector<Value> Graph::defaultValues(const Table& t) {
-    if (t.makeDefault) return t.makeDefault()->record()->values;
+    if (t.makeDefault) {
+        auto object = t.makeDefault();
+        const auto& defaults = object->record()->values;
+        return std::vector<Value>(defaults.begin(), defaults.end());
+    }
     std::vector<Value> values;
     values.reserve(t.schema->properties.size());
     for (auto& p : t.schema->properties) values.push_back(defaultValueFor(p));
@@ -325,7 +329,7 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
                                                       "' with an existing primary key value '" +
                                                       primaryKeyText(pkValue) + "'.");
             auto target = t->rows.at(existing->second);
-            std::vector<Value> values = rec->values;
+            std::vector<Value> values(rec->values.begin(), rec->values.end());
             for (std::size_t i = 0; i < schema.properties.size(); ++i) {
                 const Property& p = schema.properties[i];
                 if (!p.isStored() || static_cast<int>(i) == pk) continue;
@@ -336,7 +340,8 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
         }
     }
     // Register before converting links, so cycles of unmanaged objects end here.
-    std::vector<Value> userValues = std::move(rec->values);
+    std::vector<Value> userValues(std::make_move_iterator(rec->values.begin()),
+                                  std::make_move_iterator(rec->values.end()));
     rec->values.assign(userValues.size(), Value());
     rec->schema = t->schema;
     rec->graph = this;

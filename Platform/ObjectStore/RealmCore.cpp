@@ -47,8 +47,9 @@ bool RealmCore::reloadIfChanged() {
         for (auto& row : rows) {
             auto it = t.rows.find(row.key);
             if (it != t.rows.end()) {
-                if (it->second->values != row.values) {
-                    it->second->values = std::move(row.values);
+                if (!sameValues(it->second->values, row.values)) {
+                    it->second->values.assign(std::make_move_iterator(row.values.begin()),
+                                              std::make_move_iterator(row.values.end()));
                     modified[cls->className].insert(row.key);
                 }
             } else {
@@ -56,7 +57,8 @@ bool RealmCore::reloadIfChanged() {
                 r->schema = cls;
                 r->graph = this;
                 r->key = row.key;
-                r->values = std::move(row.values);
+                r->values.assign(std::make_move_iterator(row.values.begin()),
+                                 std::make_move_iterator(row.values.end()));
                 t.rows.emplace(r->key, r);
             }
         }
@@ -159,14 +161,14 @@ void RealmCore::willModify(Record& record) {
         if (!shared || shared.get() != &record) return;
         u = &undoFor(shared);
     }
-    if (!u->inserted && !u->oldValues) u->oldValues = record.values;
+    if (!u->inserted && !u->oldValues) u->oldValues.emplace(record.values.begin(), record.values.end());
 }
 
 void RealmCore::didInsert(const std::shared_ptr<Record>& record) { undoFor(record).inserted = true; }
 
 void RealmCore::willRemove(const std::shared_ptr<Record>& record) {
     Undo& u = undoFor(record);
-    if (!u.inserted && !u.oldValues) u.oldValues = record->values;
+    if (!u.inserted && !u.oldValues) u.oldValues.emplace(record->values.begin(), record->values.end());
     u.removed = true;
 }
 
@@ -185,7 +187,7 @@ void RealmCore::writeChanges() {
             writer(r).erase(r.key);
         else if (u.inserted)
             writer(r).write(r, nullptr);
-        else if (u.oldValues && *u.oldValues != r.values)
+        else if (u.oldValues && !sameValues(r.values, *u.oldValues))
             writer(r).write(r, &*u.oldValues);
     }
     Statement next(db_, "UPDATE _vexil_class SET nextKey=? WHERE name=?");
@@ -239,7 +241,7 @@ void RealmCore::rollbackMemory() {
         Record& r = *u.record;
         Table& t = *table(r.schema->className);
         int pk = r.schema->primaryKeyIndex();
-        if (u.oldValues) r.values = *u.oldValues;
+        if (u.oldValues) r.values.assign(u.oldValues->begin(), u.oldValues->end());
         if (u.inserted) {
             t.rows.erase(r.key);
             if (pk >= 0 && t.hasPrimaryKeyIndex()) {

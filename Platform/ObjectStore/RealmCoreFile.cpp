@@ -13,6 +13,7 @@
 // Object keys grow and are never reused, so the natural order of a class is
 // the order in which its objects were added.
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -251,9 +252,7 @@ FileState readFileState(sqlite3* db, const std::string& path) {
     return state;
 }
 
-// Rows of a class in key order, values aligned with the schema's properties.
-std::vector<LoadedRow> readRows(sqlite3* db, const ObjectSchema& s) {
-    std::vector<LoadedRow> rows;
+void readRowsInto(sqlite3* db, const ObjectSchema& s, const std::function<Value*(std::int64_t key)>& row) {
     auto cols = singleColumns(s);
     std::string sql = "SELECT _key";
     for (auto* p : cols) sql += ", " + quoted(p->name);
@@ -261,28 +260,26 @@ std::vector<LoadedRow> readRows(sqlite3* db, const ObjectSchema& s) {
     std::vector<int> columnOf(s.properties.size(), -1);
     for (std::size_t c = 0; c < cols.size(); ++c)
         columnOf[static_cast<std::size_t>(cols[c] - s.properties.data())] = static_cast<int>(c) + 1;
-    std::unordered_map<std::int64_t, std::size_t> byKey;
+    // Owners are looked up by key only for the list tables below.
+    const bool lists =
+        std::any_of(s.properties.begin(), s.properties.end(), [](auto& p) { return p.isStored() && p.isArray; });
+    std::unordered_map<std::int64_t, Value*> byKey;
     {
         Statement st(db, sql);
-        // Owners are looked up by key only for the list tables below.
-        const bool lists =
-            std::any_of(s.properties.begin(), s.properties.end(), [](auto& p) { return p.isStored() && p.isArray; });
         while (st.step()) {
-            LoadedRow& row = rows.emplace_back();
-            row.key = st.integer(0);
-            row.values.reserve(s.properties.size());
+            const std::int64_t key = st.integer(0);
+            Value* values = row(key);
             for (std::size_t i = 0; i < s.properties.size(); ++i) {
                 const Property& p = s.properties[i];
-                if (p.type == PropertyType::LinkingObjects) {
-                    row.values.emplace_back();
-                } else if (p.isArray) {
-                    row.values.emplace_back(Foundation::Array{});
+                if (p.type == PropertyType::LinkingObjects) continue;
+                if (p.isArray) {
+                    values[i] = Value(Foundation::Array{});
                 } else {
-                    Value& v = row.values.emplace_back(readColumn(st, columnOf[i], p));
+                    Value& v = values[i] = readColumn(st, columnOf[i], p);
                     if (v.isNull() && !p.isNullable()) v = defaultValueFor(p);
                 }
             }
-            if (lists) byKey.emplace(row.key, rows.size() - 1);
+            if (lists) byKey.emplace(key, values);
         }
     }
     for (std::size_t i = 0; i < s.properties.size(); ++i) {
@@ -295,10 +292,25 @@ std::vector<LoadedRow> readRows(sqlite3* db, const ObjectSchema& s) {
             if (it == byKey.end()) continue;
             Value v = readColumn(st, 1, p);
             if (p.type == PropertyType::Object && v.isNull()) continue;
-            rows[it->second].values[i].mutableArray().push_back(std::move(v));
+            it->second[i].mutableArray().push_back(std::move(v));
         }
     }
+}
+
+std::vector<LoadedRow> readRows(sqlite3* db, const ObjectSchema& s) {
+    std::vector<LoadedRow> rows;
+    readRowsInto(db, s, [&](std::int64_t key) {
+        LoadedRow& row = rows.emplace_back();
+        row.key = key;
+        row.values.resize(s.properties.size());
+        return row.values.data();
+    });
     return rows;
+}
+
+std::size_t countRows(sqlite3* db, const ObjectSchema& s) {
+    Statement st(db, "SELECT count(*) FROM " + tableName(s.className));
+    return st.step() ? static_cast<std::size_t>(st.integer(0)) : 0;
 }
 
 namespace {
@@ -374,6 +386,76 @@ ErrorCode codeForSql(int rc) {
         default:
             return ErrorCode::fileAccess;
     }
+}
+
+// --- records loaded in bulk ------------------------------------------------------
+
+namespace {
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+}  // namespace
+
+RecordBlock::RecordBlock(std::size_t records, std::size_t valuesPerRecord) {
+    records_.reserve(records);
+    addChunk(records * (sizeof(Record) + alignof(Record) + valuesPerRecord * sizeof(Value) + alignof(Value)) + 64);
+}
+
+RecordBlock::~RecordBlock() {
+    for (Record* r : records_) r->~Record();
+    for (auto& c : chunks_) {
+        if (c.mapped)
+            munmap(c.base, c.size);
+        else
+            ::operator delete(c.base);
+    }
+}
+
+void RecordBlock::addChunk(std::size_t bytes) {
+    // Large blocks are mapped on their own, aligned so that the system can
+    // back them with huge pages; small ones come from the heap.
+    if (bytes >= kHugePage) {
+        const std::size_t size = (bytes + kHugePage - 1) / kHugePage * kHugePage + kHugePage;
+        void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (base != MAP_FAILED) {
+            chunks_.push_back({base, size, true});
+            auto at = (reinterpret_cast<std::uintptr_t>(base) + kHugePage - 1) / kHugePage * kHugePage;
+            next_ = reinterpret_cast<char*>(at);
+            left_ = size - (at - reinterpret_cast<std::uintptr_t>(base));
+#ifdef MADV_HUGEPAGE
+            madvise(next_, left_, MADV_HUGEPAGE);
+#endif
+            return;
+        }
+    }
+    bytes = std::max<std::size_t>(bytes, 4096);
+    void* base = ::operator new(bytes);
+    chunks_.push_back({base, bytes, false});
+    next_ = static_cast<char*>(base);
+    left_ = bytes;
+}
+
+void* RecordBlock::do_allocate(std::size_t bytes, std::size_t alignment) {
+    auto fits = [&] {
+        auto at = reinterpret_cast<std::uintptr_t>(next_);
+        std::size_t pad = (alignment - at % alignment) % alignment;
+        return pad + bytes <= left_ ? pad : SIZE_MAX;
+    };
+    std::size_t pad = next_ ? fits() : SIZE_MAX;
+    if (pad == SIZE_MAX) {
+        // More than was foreseen: further blocks of a reasonable size.
+        addChunk(std::max<std::size_t>(bytes + alignment, 64 * 1024));
+        pad = fits();
+    }
+    char* at = next_ + pad;
+    next_ = at + bytes;
+    left_ -= pad + bytes;
+    return at;
+}
+
+std::shared_ptr<Record> RecordBlock::make(const std::shared_ptr<RecordBlock>& block) {
+    void* at = block->allocate(sizeof(Record), alignof(Record));
+    Record* r = new (at) Record{nullptr, nullptr, 0, false, ValueRow(block.get())};
+    block->records_.push_back(r);
+    return std::shared_ptr<Record>(block, r);
 }
 
 // --- opening ---------------------------------------------------------------------
@@ -514,17 +596,21 @@ void RealmCore::loadAll() {
         for (auto& cls : schema_) {
             Table& t = addTable(cls);
             t.nextKey = std::max<std::int64_t>(1, state.nextKeys[cls->className]);
-            auto rows = readRows(db_, *cls);
-            t.rows.reserve(rows.size());
-            for (auto& row : rows) {
-                auto r = std::make_shared<Record>();
+            // Records and values in one block: no allocation per row.
+            const std::size_t count = countRows(db_, *cls);
+            auto block = std::make_shared<RecordBlock>(count, cls->properties.size());
+            t.rows.reserve(count);
+            readRowsInto(db_, *cls, [&](std::int64_t key) {
+                auto r = RecordBlock::make(block);
                 r->schema = cls;
                 r->graph = this;
-                r->key = row.key;
-                r->values = std::move(row.values);
-                t.nextKey = std::max(t.nextKey, r->key + 1);
-                t.rows.emplace(r->key, r);
-            }
+                r->key = key;
+                r->values.resize(cls->properties.size());
+                t.nextKey = std::max(t.nextKey, key + 1);
+                Value* values = r->values.data();
+                t.rows.emplace(key, std::move(r));
+                return values;
+            });
         }
         dataVersion_ = readDataVersion();
         exec(db_, "COMMIT");

@@ -94,7 +94,7 @@ void RealmCore::migrate(const Schema& target) {
             r->schema = cls;
             r->graph = oldGraph.get();
             r->key = row.key;
-            r->values = std::move(row.values);
+            r->values.assign(std::make_move_iterator(row.values.begin()), std::make_move_iterator(row.values.end()));
             t.rows.emplace(r->key, r);
         }
     }
@@ -108,7 +108,8 @@ void RealmCore::migrate(const Schema& target) {
             r->schema = cls;
             r->graph = newGraph.get();
             r->key = key;
-            r->values = newGraph->defaultValues(t);
+            auto defaults = newGraph->defaultValues(t);
+            r->values.assign(std::make_move_iterator(defaults.begin()), std::make_move_iterator(defaults.end()));
             for (std::size_t i = 0; i < cls->properties.size(); ++i) {
                 const Property& p = cls->properties[i];
                 if (p.type == PropertyType::Object && !p.isArray)

@@ -37,6 +37,26 @@ public:
         state_.SetIterationTime(o);
     }
 
+    // One iteration whose sides time themselves (a child process reporting
+    // its own time, say): each returns its seconds, negative on failure
+    // (false is returned then). Still taking turns about which runs first.
+    template <class Ours, class Reference>
+    bool measuredIteration(Ours&& ours, Reference&& reference) {
+        double o = 0, r = 0;
+        if (turn_++ % 2 == 0) {
+            o = ours();
+            r = reference();
+        } else {
+            r = reference();
+            o = ours();
+        }
+        if (o < 0 || r < 0) return false;
+        ours_ += o;
+        reference_ += r;
+        state_.SetIterationTime(o);
+        return true;
+    }
+
     // Items each side handles per iteration. `referenceName` names the
     // reference in the counters. The ratio is our time over the reference's
     // (below 1: ours is faster) when `timeRatio`, else our speed over the

@@ -4,11 +4,13 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <optional>
 #include <string>
 #include <thread>
@@ -22,6 +24,13 @@
 namespace ObjectStore::detail {
 
 using Foundation::Value;
+// A record's values: usually on the heap, in a RecordBlock for records loaded
+// in bulk.
+using ValueRow = std::pmr::vector<Value>;
+
+inline bool sameValues(const ValueRow& a, const std::vector<Value>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
 
 // One object's values. Managed: `graph` is set, links hold the target's key
 // (an integer), lists an array of values or keys. Unmanaged: links hold the
@@ -31,7 +40,40 @@ struct Record {
     Graph* graph = nullptr;
     std::int64_t key = 0;
     bool invalidated = false;
-    std::vector<Value> values;
+    ValueRow values;
+};
+
+// Memory for the records of one bulk load: the records and their value rows
+// in a few large blocks (on huge pages where the system offers them), so a
+// first open neither allocates per row nor faults in a page per few rows.
+// Each record handed out keeps the whole block alive; the block is freed when
+// the last of them goes.
+class RecordBlock : public std::pmr::memory_resource {
+public:
+    // `records` is how many will be made; more still work, from smaller blocks.
+    RecordBlock(std::size_t records, std::size_t valuesPerRecord);
+    ~RecordBlock() override;
+    RecordBlock(const RecordBlock&) = delete;
+    RecordBlock& operator=(const RecordBlock&) = delete;
+
+    // A record in the block whose value row is in the block too.
+    static std::shared_ptr<Record> make(const std::shared_ptr<RecordBlock>& block);
+
+private:
+    void* do_allocate(std::size_t bytes, std::size_t alignment) override;
+    void do_deallocate(void*, std::size_t, std::size_t) override {}
+    bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+    void addChunk(std::size_t bytes);
+
+    struct Chunk {
+        void* base;
+        std::size_t size;
+        bool mapped;
+    };
+    std::vector<Chunk> chunks_;
+    char* next_ = nullptr;
+    std::size_t left_ = 0;
+    std::vector<Record*> records_;
 };
 
 // The rows of a table by key, in key order (the natural order). Keys only

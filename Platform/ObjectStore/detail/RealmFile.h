@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -45,6 +46,11 @@ struct LoadedRow {
 
 // Rows of a class in key order, values aligned with the schema's properties.
 std::vector<LoadedRow> readRows(sqlite3* db, const ObjectSchema& s);
+// The same, each row read straight into the storage `row` gives for its key:
+// one default-constructed value per property.
+void readRowsInto(sqlite3* db, const ObjectSchema& s, const std::function<Value*(std::int64_t key)>& row);
+// How many rows the class's table has.
+std::size_t countRows(sqlite3* db, const ObjectSchema& s);
 
 // Writes rows of one class; statements prepared once.
 class RowWriter {
