@@ -1,6 +1,7 @@
 #include "Vendor/VXCrashReporter/Source/VXCrashSignalHandler.h"
 
 #include "Vendor/VXCrashReporter/Source/VXCrashAsync.h"
+#include "Vendor/VXCrashReporter/Source/VXCrashThreadStacks.h"
 
 #include <atomic>
 #include <cerrno>
@@ -180,29 +181,9 @@ VXCrashSignalHandler &VXCrashSignalHandler::sharedHandler() {
 }
 
 bool VXCrashSignalHandler::installAlternateStack(VXCrashReporterError *error) {
-    stack_t current;
-    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return true;
-
-    // One guard page below the stack: an overflow of the handler itself
-    // faults instead of running into other memory.
-    char *memory = map_stack(kAlternateStackSize);
-    if (memory == nullptr) {
-        vxcrash_set_posix_error(error, errno, "Could not allocate the alternate signal stack");
-        return false;
-    }
-    stack_t stack;
-    memset(&stack, 0, sizeof(stack));
-    stack.ss_sp = memory;
-    stack.ss_size = kAlternateStackSize;
-    if (sigaltstack(&stack, nullptr) != 0) {
-        int errnum = errno;
-        size_t page = (size_t)sysconf(_SC_PAGESIZE);
-        munmap(memory - page, kAlternateStackSize + page);
-        vxcrash_set_posix_error(error, errnum, "Could not install the alternate signal stack");
-        return false;
-    }
-    // The stack belongs to the thread for the rest of its life.
-    return true;
+    if (vxcrash_thread_stack_install(kAlternateStackSize)) return true;
+    vxcrash_set_posix_error(error, errno, "Could not install the alternate signal stack");
+    return false;
 }
 
 bool VXCrashSignalHandler::registerHandlerForSignal(int signo, VXCrashSignalHandlerCallbackFunc callback, void *context,
@@ -221,6 +202,8 @@ bool VXCrashSignalHandler::registerHandlerForSignal(int signo, VXCrashSignalHand
                                    "Too many handlers for signal " + std::to_string(signo));
         return false;
     }
+    // Threads started from now on get an alternate stack of their own.
+    vxcrash_thread_stacks_enable();
     if (!installAlternateStack(error)) return false;
     if (g_crashStackTop.load(std::memory_order_relaxed) == nullptr) {
         char *base = map_stack(kCrashStackSize);
