@@ -162,8 +162,8 @@ struct vxcrash_async_task_t {
 
 // Whether pc lies in one of the code ranges the walk has met.
 inline bool vxcrash_async_task_code_contains(const vxcrash_async_task_t *task, uint64_t pc) {
-    for (const auto &range : task->code_ranges) {
-        if (pc >= range.start && pc < range.end) return true;
+    for (uint32_t i = 0; i < 4; ++i) {
+        if (pc - task->code_ranges[i].start < task->code_ranges[i].end - task->code_ranges[i].start) return true;
     }
     return false;
 }

@@ -423,10 +423,7 @@ bool vxcrash_async_dwarf_kept_step_in_place(vxcrash_async_task_t *task, vxcrash_
     if (ip == oldIp && vxcrash_async_thread_state_has_reg(state, VXCRASH_REG_SP) && oldSp == cfa) return true;
 
     constexpr uint64_t kPointers = (1ull << VXCRASH_REG_IP) | (1ull << VXCRASH_REG_FP) | (1ull << VXCRASH_REG_SP);
-    previous->stack_direction = state->stack_direction;
-    previous->cpu_type = state->cpu_type;
-    previous->greg_width = state->greg_width;
-    previous->flags = state->flags;
+    // (Its CPU fields are the walk's, set when the cursor was made.)
     previous->valid_regs = state->valid_regs & kPointers;
     previous->regs[VXCRASH_REG_IP] = oldIp;
     previous->regs[VXCRASH_REG_FP] = state->regs[VXCRASH_REG_FP];

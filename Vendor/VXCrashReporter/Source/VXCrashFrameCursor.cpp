@@ -37,6 +37,9 @@ vxcrash_error_t vxcrash_async_frame_cursor_init(vxcrash_async_frame_cursor_t *cu
     // DWARF reader's.
     cursor->kept_rows_first = image_list == nullptr || __atomic_load_n(&image_list->unwind_info_count, __ATOMIC_RELAXED) == 0;
     vxcrash_async_memset(&cursor->prev_frame, 0, sizeof(cursor->prev_frame));
+    cursor->prev_frame.stack_direction = thread_state->stack_direction;
+    cursor->prev_frame.cpu_type = thread_state->cpu_type;
+    cursor->prev_frame.greg_width = thread_state->greg_width;
     vxcrash_async_thread_state_copy(&cursor->frame, thread_state);
     return VXCRASH_ESUCCESS;
 }
