@@ -9,7 +9,9 @@
 # sigaction and the sigset helpers, time, unlink, write, memcpy, memset,
 # memmove), raw system calls (syscall, sched_yield), errno's location, and
 # reads of data the C library set up before any crash (_r_debug, getauxval,
-# SIGRTMAX's __libc_current_sigrtmax); sanitizer hooks in sanitizer builds.
+# SIGRTMAX's __libc_current_sigrtmax); in sanitizer builds (-DSANITIZED=ON)
+# the sanitizers' hooks and the C++ unwinder's landing-pad entries their
+# instrumentation adds (crash-time code throws nothing).
 cmake_minimum_required(VERSION 3.25)
 set(allowed
   abort clock_gettime close getuid link mkdir open readlink rename
@@ -17,7 +19,10 @@ set(allowed
   time unlink write memcpy memset memmove
   syscall sched_yield __errno_location
   _r_debug getauxval __libc_current_sigrtmax _GLOBAL_OFFSET_TABLE_ __stack_chk_fail)
-set(allowed_pattern "^(__asan_|__ubsan_|__tsan_|__sanitizer_|__gcov_)")
+set(allowed_pattern "^(__asan_|__ubsan_|__tsan_|__sanitizer_)")
+if(SANITIZED)
+  list(APPEND allowed _Unwind_Resume __gxx_personality_v0)
+endif()
 
 foreach(var NM ARCHIVE OBJECTS)
   if(NOT ${var})

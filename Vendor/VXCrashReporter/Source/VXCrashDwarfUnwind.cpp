@@ -26,11 +26,14 @@ size_t cache_slot(uint64_t pc) {
 constexpr size_t kRowWords = sizeof(vxcrash_async_unwind_row_t) / 8;
 
 // Rows are copied a word at a time with atomic accesses: a reader may meet a
-// writer, and then drops what it read (the sequence word tells).
+// writer, and then drops what it read (the sequence word tells). Acquire
+// loads keep the reader's second look at the sequence word after the row;
+// release stores keep the writer's odd sequence word before it (plain moves
+// on x86-64).
 void load_row(const vxcrash_async_unwind_row_t &from, vxcrash_async_unwind_row_t *to) {
     uint64_t words[kRowWords];
     const auto *source = reinterpret_cast<const uint64_t *>(&from);
-    for (size_t i = 0; i < kRowWords; ++i) words[i] = __atomic_load_n(&source[i], __ATOMIC_RELAXED);
+    for (size_t i = 0; i < kRowWords; ++i) words[i] = __atomic_load_n(&source[i], __ATOMIC_ACQUIRE);
     vxcrash_async_memcpy(to, words, sizeof(words));
 }
 
@@ -38,7 +41,7 @@ void store_row(vxcrash_async_unwind_row_t *to, const vxcrash_async_unwind_row_t 
     uint64_t words[kRowWords];
     vxcrash_async_memcpy(words, &from, sizeof(words));
     auto *target = reinterpret_cast<uint64_t *>(to);
-    for (size_t i = 0; i < kRowWords; ++i) __atomic_store_n(&target[i], words[i], __ATOMIC_RELAXED);
+    for (size_t i = 0; i < kRowWords; ++i) __atomic_store_n(&target[i], words[i], __ATOMIC_RELEASE);
 }
 
 // The row kept across walks for pc, when the cache holds one of this
@@ -47,19 +50,17 @@ bool lookup_kept(vxcrash_async_unwind_cache_t *cache, uint64_t generation, uint6
                  vxcrash_async_unwind_row_t *out) {
     if (cache == nullptr) return false;
     uint64_t before = __atomic_load_n(&cache->sequence, __ATOMIC_ACQUIRE);
-    if ((before & 1) != 0 || __atomic_load_n(&cache->generation, __ATOMIC_RELAXED) != generation) return false;
+    if ((before & 1) != 0 || __atomic_load_n(&cache->generation, __ATOMIC_ACQUIRE) != generation) return false;
     load_row(cache->rows[cache_slot(pc)], out);
-    __atomic_thread_fence(__ATOMIC_ACQUIRE);
     return __atomic_load_n(&cache->sequence, __ATOMIC_RELAXED) == before && out->pc == pc;
 }
 
 void keep(vxcrash_async_unwind_cache_t *cache, uint64_t generation, const vxcrash_async_unwind_row_t &row) {
     if (cache == nullptr || !vxcrash_async_spinlock_trylock(&cache->lock, kUnwindCacheSpins)) return;
     __atomic_store_n(&cache->sequence, cache->sequence + 1, __ATOMIC_RELAXED);
-    __atomic_thread_fence(__ATOMIC_RELEASE);
     if (cache->generation != generation) {
-        for (auto &slot : cache->rows) __atomic_store_n(&slot.pc, 0, __ATOMIC_RELAXED);
-        __atomic_store_n(&cache->generation, generation, __ATOMIC_RELAXED);
+        for (auto &slot : cache->rows) __atomic_store_n(&slot.pc, 0, __ATOMIC_RELEASE);
+        __atomic_store_n(&cache->generation, generation, __ATOMIC_RELEASE);
     }
     store_row(&cache->rows[cache_slot(row.pc)], row);
     __atomic_store_n(&cache->sequence, cache->sequence + 1, __ATOMIC_RELEASE);
