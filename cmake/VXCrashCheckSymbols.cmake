@@ -6,8 +6,9 @@
 # Symbols one crash-time object defines may be called by another. The allowed
 # set: the async-signal-safe functions of POSIX the reporter uses (abort,
 # clock_gettime, close, getuid, link, mkdir, open, readlink, rename,
-# sigaction and the sigset helpers, time, unlink, write, memcpy, memset,
-# memmove), raw system calls (syscall, sched_yield), errno's location, and
+# sigaction and the sigset helpers, time, unlink, write; and the string and
+# memory functions POSIX made async-signal-safe in 2016, which the compiler
+# may put in place of a plain loop), raw system calls (syscall, sched_yield), errno's location, and
 # reads of data the C library set up before any crash (_r_debug, getauxval,
 # SIGRTMAX's __libc_current_sigrtmax); in sanitizer builds (-DSANITIZED=ON)
 # the sanitizers' hooks and the C++ unwinder's landing-pad entries their
@@ -16,7 +17,7 @@ cmake_minimum_required(VERSION 3.25)
 set(allowed
   abort clock_gettime close getuid link mkdir open readlink rename
   sigaction sigaddset sigemptyset sigfillset sigdelset sigprocmask
-  time unlink write memcpy memset memmove
+  time unlink write memcpy memset memmove memcmp memchr strlen strnlen strcmp strncmp
   syscall sched_yield __errno_location
   _r_debug getauxval __libc_current_sigrtmax _GLOBAL_OFFSET_TABLE_ __stack_chk_fail)
 set(allowed_pattern "^(__asan_|__ubsan_|__tsan_|__sanitizer_)")
