@@ -400,9 +400,8 @@ __attribute__((no_sanitize("address", "thread"))) inline uint64_t word_at(uint64
 }  // namespace
 
 bool vxcrash_async_dwarf_kept_step_in_place(vxcrash_async_task_t *task, vxcrash_async_image_list_t *image_list,
-                                            vxcrash_async_thread_state_t *state,
-                                            vxcrash_async_thread_state_t *previous, uint64_t pc,
-                                            vxcrash_async_frame_cursor_error_t *result) {
+                                            vxcrash_async_thread_state_t *state, vxcrash_async_thread_state_t *previous,
+                                            uint64_t pc, vxcrash_async_frame_cursor_error_t *result) {
     const vxcrash_async_unwind_row_t *found = find_kept_row(task, image_list, pc);
     if (found == nullptr || !vxcrash_async_thread_state_has_reg(state, found->cfa_register)) return false;
     const vxcrash_async_unwind_row_t &row = *found;

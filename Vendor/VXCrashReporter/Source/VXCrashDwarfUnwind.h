@@ -52,6 +52,5 @@ void vxcrash_async_dwarf_apply_step(vxcrash_async_thread_state_t *state, const v
 // with nothing changed, leaves the step to the readers; true gives the
 // step's result (VXCRASH_FRAME_ENOFRAME: the walk ends here).
 bool vxcrash_async_dwarf_kept_step_in_place(vxcrash_async_task_t *task, vxcrash_async_image_list_t *image_list,
-                                            vxcrash_async_thread_state_t *state,
-                                            vxcrash_async_thread_state_t *previous, uint64_t pc,
-                                            vxcrash_async_frame_cursor_error_t *result);
+                                            vxcrash_async_thread_state_t *state, vxcrash_async_thread_state_t *previous,
+                                            uint64_t pc, vxcrash_async_frame_cursor_error_t *result);

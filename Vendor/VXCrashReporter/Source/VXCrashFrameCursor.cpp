@@ -35,7 +35,8 @@ vxcrash_error_t vxcrash_async_frame_cursor_init(vxcrash_async_frame_cursor_t *cu
     // Without an image that carries compact unwind data (none on this
     // system) that reader passes every frame on: a pc with a kept row is the
     // DWARF reader's.
-    cursor->kept_rows_first = image_list == nullptr || __atomic_load_n(&image_list->unwind_info_count, __ATOMIC_RELAXED) == 0;
+    cursor->kept_rows_first =
+        image_list == nullptr || __atomic_load_n(&image_list->unwind_info_count, __ATOMIC_RELAXED) == 0;
     vxcrash_async_memset(&cursor->prev_frame, 0, sizeof(cursor->prev_frame));
     cursor->prev_frame.stack_direction = thread_state->stack_direction;
     cursor->prev_frame.cpu_type = thread_state->cpu_type;

@@ -65,7 +65,6 @@ struct CallbackRun {
     bool handled;
 };
 
-
 void run_callbacks(CallbackRun *run) {
     SignalSlot &slot = g_slots[run->signo];
     uint32_t count = slot.count.load(std::memory_order_acquire);

@@ -115,8 +115,7 @@ bool vxcrash_thread_stack_install(size_t size) {
 }
 
 bool vxcrash_thread_stacks_interposed() {
-    return reinterpret_cast<void *>(dlsym(RTLD_DEFAULT, "pthread_create")) ==
-           reinterpret_cast<void *>(&pthread_create);
+    return reinterpret_cast<void *>(dlsym(RTLD_DEFAULT, "pthread_create")) == reinterpret_cast<void *>(&pthread_create);
 }
 
 // Every pthread_create of the process lands here once the executable holds
