@@ -1,19 +1,30 @@
 // Walking the same 100-frame stack with the crash reporter's frame cursor and
-// with libunwind, in the same run, warm against warm and cold against cold:
+// with libunwind, taking turns in every iteration (bench/support/SideBySide.h:
+// ours is the benchmark's time, libunwind's time and the ratio are counters):
 // - warm: the frame cursor keeps decoded rows across walks and reads its own
-//   stack in place (as live reports of the calling thread do); libunwind's
-//   unw_backtrace keeps its caches;
-// - cold: the frame cursor starts with no decoded rows (as at a crash: only
-//   what the image list gathered before any crash); libunwind's caches are
-//   flushed before every walk.
-// Before measuring, both walks are checked to give the same frames below
-// the benchmark's own (the frames from the recursion down to main).
+//   stack in place (as live reports of the calling thread do); the reference
+//   is libunwind's unw_backtrace, which keeps a per-thread trace cache of
+//   frame shapes by return address and follows it with plain loads;
+// - cold: the frame cursor starts with no decoded rows and nothing known
+//   readable (as at a crash: only what the image list gathered before);
+//   the reference is libunwind's unw_init_local/unw_step walk with caching
+//   turned off and its caches flushed before every walk.
+// Before timing, each benchmark checks that both walks give the same return
+// addresses from the recursion down to main (the walks start in different
+// frames: each in its own code).
+// Where the comparison can still lean: unw_backtrace starts from its own
+// caller's frame and returns raw addresses, while the frame cursor starts
+// from a captured context (one getcontext-like capture per walk, counted in
+// our time) and hands out registers; libunwind's cold walk also decodes
+// .eh_frame_hdr lookups it caches nothing of, while ours keeps rows within
+// one walk (the recursion's frames share one), as a crash-time walk does.
 //
 //   crash-unwind-bench [Google Benchmark flags]   (anything else is refused)
 #define UNW_LOCAL_ONLY
 #include <libunwind.h>
 
 #include "Vendor/VXCrashReporter/Source/VXCrashFrameCursor.h"
+#include "bench/support/SideBySide.h"
 
 #include <benchmark/benchmark.h>
 
@@ -66,27 +77,8 @@ __attribute__((noinline)) int ourWalk(Walk* walk) {
 
 __attribute__((noinline)) int theirWalk(void** buffer) { return unw_backtrace(buffer, kMaxFrames); }
 
-void BM_FrameCursorWarm(benchmark::State& state) {
-    Walk walk{g_rows, 0, {}};
-    for (auto _ : state) benchmark::DoNotOptimize(ourWalk(&walk));
-    state.counters["frames"] = walk.count;
-}
-
-void BM_UnwBacktraceWarm(benchmark::State& state) {
-    void* buffer[kMaxFrames];
-    int n = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(n = theirWalk(buffer));
-    state.counters["frames"] = n;
-}
-
-void BM_FrameCursorCold(benchmark::State& state) {
-    Walk walk{nullptr, 0, {}};
-    for (auto _ : state) benchmark::DoNotOptimize(ourWalk(&walk));
-    state.counters["frames"] = walk.count;
-}
-
-// libunwind's step-by-step walk; unw_backtrace's trace cache cannot be
-// turned off, so the cold walk is this one without caches.
+// libunwind's step-by-step walk (the cold reference: unw_backtrace's trace
+// cache cannot be turned off).
 __attribute__((noinline)) int theirSteppedWalk(void** buffer) {
     unw_context_t context;
     unw_cursor_t cursor;
@@ -101,60 +93,80 @@ __attribute__((noinline)) int theirSteppedWalk(void** buffer) {
     return n;
 }
 
-void BM_UnwStepCold(benchmark::State& state) {
+bool g_failed = false;
+bool sameFrames(vxcrash_async_unwind_cache_t* rows, bool stepped);
+
+// Warm: kept rows against unw_backtrace's trace cache.
+void BM_WarmWalk(benchmark::State& state) {
+    if (!sameFrames(g_rows, false)) {
+        g_failed = true;
+        state.SkipWithError("the walks differ");
+        return;
+    }
+    Walk walk{g_rows, 0, {}};
     void* buffer[kMaxFrames];
-    int n = 0;
-    // Without caching libunwind decodes every frame's unwind entry afresh.
-    unw_set_caching_policy(unw_local_addr_space, UNW_CACHE_NONE);
+    int theirs = 0;
+    bench::SideBySide sides(state);
     for (auto _ : state) {
-        unw_flush_cache(unw_local_addr_space, 0, 0);
-        benchmark::DoNotOptimize(n = theirSteppedWalk(buffer));
+        sides.iteration([&] { benchmark::DoNotOptimize(ourWalk(&walk)); },
+                        [&] { benchmark::DoNotOptimize(theirs = theirWalk(buffer)); });
+    }
+    sides.report(walk.count, "unw_backtrace", true);
+    state.counters["frames"] = walk.count;
+    state.counters["unw_backtrace_frames"] = theirs;
+}
+
+// Cold: nothing kept on our side, libunwind's caches off and flushed.
+void BM_ColdWalk(benchmark::State& state) {
+    unw_set_caching_policy(unw_local_addr_space, UNW_CACHE_NONE);
+    if (!sameFrames(nullptr, true)) {
+        unw_set_caching_policy(unw_local_addr_space, UNW_CACHE_GLOBAL);
+        g_failed = true;
+        state.SkipWithError("the walks differ");
+        return;
+    }
+    Walk walk{nullptr, 0, {}};
+    void* buffer[kMaxFrames];
+    int theirs = 0;
+    bench::SideBySide sides(state);
+    for (auto _ : state) {
+        sides.iteration([&] { benchmark::DoNotOptimize(ourWalk(&walk)); },
+                        [&] {
+                            unw_flush_cache(unw_local_addr_space, 0, 0);
+                            benchmark::DoNotOptimize(theirs = theirSteppedWalk(buffer));
+                        });
     }
     unw_set_caching_policy(unw_local_addr_space, UNW_CACHE_GLOBAL);
-    state.counters["frames"] = n;
+    sides.report(walk.count, "unw_step", true);
+    state.counters["frames"] = walk.count;
+    state.counters["unw_step_frames"] = theirs;
 }
 
-void BM_UnwStepWarm(benchmark::State& state) {
-    void* buffer[kMaxFrames];
-    int n = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(n = theirSteppedWalk(buffer));
-    state.counters["frames"] = n;
-}
-
-BENCHMARK(BM_FrameCursorWarm);
-BENCHMARK(BM_UnwBacktraceWarm);
-BENCHMARK(BM_UnwStepWarm);
-BENCHMARK(BM_FrameCursorCold);
-BENCHMARK(BM_UnwStepCold);
+BENCHMARK(BM_WarmWalk)->UseManualTime();
+BENCHMARK(BM_ColdWalk)->UseManualTime();
 
 // The frames from the first recursion frame down both walks share must be
 // the same return addresses (the walks start in different places).
-bool sameFrames() {
-    Walk walk{g_rows, 0, {}};
+bool sameFrames(vxcrash_async_unwind_cache_t* rows, bool stepped) {
+    Walk walk{rows, 0, {}};
     ourWalk(&walk);
     void* buffer[kMaxFrames];
-    int theirs = theirWalk(buffer);
+    int theirs = stepped ? theirSteppedWalk(buffer) : theirWalk(buffer);
     // Match the outermost frames from the end.
     int shared = 0;
     while (shared < walk.count && shared < theirs &&
            walk.pcs[walk.count - 1 - shared] == (uint64_t)(uintptr_t)buffer[theirs - 1 - shared])
         ++shared;
     if (shared < kDepth) {
-        std::fprintf(stderr, "the walks differ: %d frames (cursor), %d (unw_backtrace), %d the same from main up\n",
-                     walk.count, theirs, shared);
+        std::fprintf(stderr, "the walks differ: %d frames (cursor), %d (%s), %d the same from main up\n", walk.count,
+                     theirs, stepped ? "unw_step" : "unw_backtrace", shared);
         return false;
     }
     return true;
 }
 
-int g_result = 0;
-
 __attribute__((noinline, noclone)) int descend(int depth) {
     if (depth <= 0) {
-        if (!sameFrames()) {
-            g_result = 1;
-            return 0;
-        }
         benchmark::RunSpecifiedBenchmarks();
         return 0;
     }
@@ -181,5 +193,5 @@ int main(int argc, char** argv) {
     vxcrash_async_unwind_cache_init(g_rows);
     descend(kDepth);
     benchmark::Shutdown();
-    return g_result;
+    return g_failed ? 1 : 0;
 }

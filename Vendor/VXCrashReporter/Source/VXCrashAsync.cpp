@@ -267,6 +267,7 @@ vxcrash_async_spinlock_t *vxcrash_async_read_memory_pipe_lock() { return &g_pipe
 
 void vxcrash_async_unwind_cache_init(vxcrash_async_unwind_cache_t *cache) {
     cache->lock.value.store(0);
+    cache->sequence = 0;
     cache->generation = 0;
     for (auto &row : cache->rows) row.pc = 0;
 }
@@ -292,6 +293,7 @@ void vxcrash_async_task_flush(vxcrash_async_task_t *task) {
     task->next_block = 0;
     for (auto &block : task->blocks) block.valid = false;
     task->next_row = 0;
+    task->last_row = 0;
     for (auto &row : task->rows) row.pc = 0;
 }
 

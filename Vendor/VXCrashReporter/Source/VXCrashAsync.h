@@ -92,20 +92,31 @@ void vxcrash_async_rwspinlock_write_unlock(vxcrash_async_rwspinlock_t *lock);
 constexpr size_t VXCRASH_TASK_BLOCK_SIZE = 4096;
 constexpr size_t VXCRASH_TASK_BLOCK_COUNT = 2;
 
-// One decoded unwind row: the CFA as register plus offset and a rule per
-// DWARF register 0..16. Rows that need DWARF expressions are not kept.
-constexpr size_t VXCRASH_UNWIND_ROW_REGISTERS = 17;
+// One decoded unwind row in compact form, kept by pc: the CFA is a register
+// plus an offset, the return address and up to seven callee-saved registers
+// lie at the CFA plus offsets, some registers become undefined; everything
+// else stays. Applying one takes a load per saved value. Rows with other
+// rules (expressions, register copies, rules for caller-saved registers) are
+// not kept: they are decoded each time.
+constexpr size_t VXCRASH_UNWIND_ROW_SAVED = 7;
 constexpr size_t VXCRASH_UNWIND_ROW_CACHE = 8;
+constexpr uint8_t VXCRASH_UNWIND_ROW_SIGNAL_FRAME = 1u << 0;
+constexpr uint8_t VXCRASH_UNWIND_ROW_NO_RETURN = 1u << 1;  // the outermost frame
 
 struct vxcrash_async_unwind_row_t {
     uint64_t pc;  // the looked-up pc; 0 = empty
-    uint8_t cfa_register;
-    bool signal_frame;
-    uint8_t return_column;
-    uint8_t rule_types[VXCRASH_UNWIND_ROW_REGISTERS];
-    int64_t cfa_offset;
-    int32_t rule_values[VXCRASH_UNWIND_ROW_REGISTERS];
+    int32_t cfa_offset;
+    int32_t return_offset;  // from the CFA
+    uint8_t cfa_register;   // generic register numbers (VXCrashAsyncThreadState.h)
+    uint8_t flags;
+    uint8_t saved_count;
+    uint8_t saved_registers[VXCRASH_UNWIND_ROW_SAVED];
+    uint32_t undefined_registers;  // a bit per generic register
+    int32_t saved_offsets[VXCRASH_UNWIND_ROW_SAVED];
+    int32_t low_offset;  // the span of the words read, from the CFA
+    int32_t high_offset;
 };
+static_assert(sizeof(vxcrash_async_unwind_row_t) % 8 == 0, "rows are copied a word at a time");
 
 // Decoded rows kept across walks (live reports walk the same code again and
 // again). Rows hold for one set of loaded images: a cache is emptied when it
@@ -113,8 +124,12 @@ struct vxcrash_async_unwind_row_t {
 // wait; a walk that cannot take it goes on without it.
 constexpr size_t VXCRASH_UNWIND_CACHE_ROWS = 1024;  // a power of two
 
+// Writers take the lock; readers take none: they read the sequence word, the
+// row, and the sequence word again, and use the row only when no write
+// started or ran in between (odd while one runs).
 struct vxcrash_async_unwind_cache_t {
     vxcrash_async_spinlock_t lock;
+    uint64_t sequence;
     uint64_t generation;
     vxcrash_async_unwind_row_t rows[VXCRASH_UNWIND_CACHE_ROWS];
 };
@@ -137,12 +152,21 @@ struct vxcrash_async_task_t {
         uintptr_t end;
     } code_ranges[4];
     vxcrash_async_unwind_row_t rows[VXCRASH_UNWIND_ROW_CACHE];
+    uint32_t last_row;  // the row found last (a recursion asks for it again)
     struct {
         uintptr_t base;
         bool valid;
         uint8_t bytes[VXCRASH_TASK_BLOCK_SIZE];
     } blocks[VXCRASH_TASK_BLOCK_COUNT];
 };
+
+// Whether pc lies in one of the code ranges the walk has met.
+inline bool vxcrash_async_task_code_contains(const vxcrash_async_task_t *task, uint64_t pc) {
+    for (uint32_t i = 0; i < 4; ++i) {
+        if (pc - task->code_ranges[i].start < task->code_ranges[i].end - task->code_ranges[i].start) return true;
+    }
+    return false;
+}
 
 // A task record for the current process with an empty cache.
 void vxcrash_async_task_init(vxcrash_async_task_t *task);

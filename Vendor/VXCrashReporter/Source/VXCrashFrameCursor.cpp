@@ -32,7 +32,15 @@ vxcrash_error_t vxcrash_async_frame_cursor_init(vxcrash_async_frame_cursor_t *cu
     cursor->task = task;
     cursor->image_list = image_list;
     cursor->depth = 0;
+    // Without an image that carries compact unwind data (none on this
+    // system) that reader passes every frame on: a pc with a kept row is the
+    // DWARF reader's.
+    cursor->kept_rows_first =
+        image_list == nullptr || __atomic_load_n(&image_list->unwind_info_count, __ATOMIC_RELAXED) == 0;
     vxcrash_async_memset(&cursor->prev_frame, 0, sizeof(cursor->prev_frame));
+    cursor->prev_frame.stack_direction = thread_state->stack_direction;
+    cursor->prev_frame.cpu_type = thread_state->cpu_type;
+    cursor->prev_frame.greg_width = thread_state->greg_width;
     vxcrash_async_thread_state_copy(&cursor->frame, thread_state);
     return VXCRASH_ESUCCESS;
 }
@@ -50,9 +58,7 @@ namespace {
 // -1: unknown (no list, or the list could not be taken).
 int pc_in_code(vxcrash_async_task_t *task, vxcrash_async_image_list_t *image_list, uint64_t pc) {
     // The walk's images do not change while it runs: ranges found once stay.
-    for (const auto &range : task->code_ranges) {
-        if (pc >= range.start && pc < range.end) return 1;
-    }
+    if (vxcrash_async_task_code_contains(task, pc)) return 1;
     if (image_list == nullptr || !vxcrash_async_image_list_try_set_reading(image_list)) return -1;
     uintptr_t start, end;
     int result = vxcrash_async_image_list_code_contains(image_list, (uintptr_t)pc, &start, &end) ? 1 : 0;
@@ -136,19 +142,26 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next_with_readers(
 }
 
 vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next(vxcrash_async_frame_cursor_t *cursor) {
+    // A step with a row the walk keeps changes the frame in place (the
+    // readers would copy it twice); the readers take every other step.
+    vxcrash_async_thread_state_t *frame = &cursor->frame;
+    if (cursor->depth >= 2 && cursor->kept_rows_first && frame->cpu_type == VXCRASH_CPU_TYPE_X86_64 &&
+        vxcrash_async_thread_state_has_reg(frame, VXCRASH_REG_IP) && frame->regs[VXCRASH_REG_IP] != 0) {
+        // A return address may be its function's last byte plus one.
+        uint64_t pc = frame->regs[VXCRASH_REG_IP] - ((frame->flags & VXCRASH_THREAD_STATE_EXACT_PC) != 0 ? 0 : 1);
+        vxcrash_async_frame_cursor_error_t result;
+        if (vxcrash_async_dwarf_kept_step_in_place(cursor->task, cursor->image_list, frame, &cursor->prev_frame, pc,
+                                                   &result)) {
+            if (result == VXCRASH_FRAME_ESUCCESS) cursor->depth++;
+            return result;
+        }
+    }
     static const vxcrash_async_frame_reader_t readers[] = {
         vxcrash_async_cfe_frame_reader,
         vxcrash_async_dwarf_frame_reader,
         vxcrash_async_fp_frame_reader,
     };
     return vxcrash_async_frame_cursor_next_with_readers(cursor, readers, sizeof(readers) / sizeof(readers[0]));
-}
-
-vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_get_reg(const vxcrash_async_frame_cursor_t *cursor,
-                                                                      vxcrash_regnum_t regnum, vxcrash_greg_t *value) {
-    if (!vxcrash_async_thread_state_has_reg(&cursor->frame, regnum)) return VXCRASH_FRAME_ENOTSUP;
-    *value = vxcrash_async_thread_state_get_reg(&cursor->frame, regnum);
-    return VXCRASH_FRAME_ESUCCESS;
 }
 
 const char *vxcrash_async_frame_cursor_get_regname(const vxcrash_async_frame_cursor_t *cursor,

@@ -24,6 +24,9 @@ struct vxcrash_async_frame_cursor_t {
     vxcrash_async_task_t *task;
     vxcrash_async_image_list_t *image_list;
     uint32_t depth;
+    bool kept_rows_first;  // kept DWARF rows answer before the readers
+    // The frame walked before this one: after a step with a kept row, only
+    // its instruction, frame and stack pointers (all a reader looks at).
     vxcrash_async_thread_state_t prev_frame;
     vxcrash_async_thread_state_t frame;
 };
@@ -49,8 +52,13 @@ vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next(vxcrash_async
 vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_next_with_readers(
     vxcrash_async_frame_cursor_t *cursor, const vxcrash_async_frame_reader_t *readers, size_t reader_count);
 
-vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_get_reg(const vxcrash_async_frame_cursor_t *cursor,
-                                                                      vxcrash_regnum_t regnum, vxcrash_greg_t *value);
+inline vxcrash_async_frame_cursor_error_t vxcrash_async_frame_cursor_get_reg(const vxcrash_async_frame_cursor_t *cursor,
+                                                                             vxcrash_regnum_t regnum,
+                                                                             vxcrash_greg_t *value) {
+    if (!vxcrash_async_thread_state_has_reg(&cursor->frame, regnum)) return VXCRASH_FRAME_ENOTSUP;
+    *value = vxcrash_async_thread_state_get_reg(&cursor->frame, regnum);
+    return VXCRASH_FRAME_ESUCCESS;
+}
 const char *vxcrash_async_frame_cursor_get_regname(const vxcrash_async_frame_cursor_t *cursor, vxcrash_regnum_t regnum);
 size_t vxcrash_async_frame_cursor_get_regcount(const vxcrash_async_frame_cursor_t *cursor);
 

@@ -17,6 +17,14 @@
 // uncaught-exception handler (VXCrashUncaughtException): an uncaught C++
 // exception is recorded and the process aborts, so the report of the SIGABRT
 // carries the exception.
+//
+// A stack overflow is reported on any thread that has an alternate signal
+// stack. Enabling gives one to the calling thread and to every thread started
+// from then on, by whatever code starts it (VXCrashThreadStacks.h: programs
+// that link this target through CMake). Threads that already ran when the
+// reporter was enabled keep what they had: an overflow on one without an
+// alternate stack (unless it calls VXCrashSignalHandler::installAlternateStack)
+// kills the process with no report, as before.
 #pragma once
 
 #include "Vendor/VXCrashReporter/Source/VXCrashReporterCallbacks.h"

@@ -53,7 +53,9 @@ public:
     size_t callbackCount(int signo) const;
 
     // Gives the calling thread an alternate signal stack unless it has one, so
-    // that a stack overflow on it can still be reported.
+    // that a stack overflow on it can still be reported. Threads started after
+    // the first registration get one by themselves (VXCrashThreadStacks.h);
+    // this is for threads that existed before.
     static bool installAlternateStack(VXCrashReporterError *error = nullptr);
 
     // How deep the callbacks have gone into the crash stack so far, in bytes

@@ -2,6 +2,8 @@
 // started again with "--crash-child <scenario>") or leaves a packed report as
 // its pending report; the next run, here, starts the SDK against a local
 // ingestion server on the manual clock and is checked by what arrives.
+#include "tests/Vendor/VXCrashReporter/Source/AllocationGuard.h"
+#include "Vendor/VXCrashReporter/Source/VXCrashSignalHandler.h"
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -32,6 +34,18 @@ namespace {
 
 // A run that starts the SDK as the application does, then dies.
 int crashChild(const std::string& scenario) {
+    // Whatever runs once a crash signal arrives (the reporter's writer, the
+    // service's post-crash callback) must not allocate: registered before the
+    // reporter's, this arms the allocation guard as the signal comes in.
+    for (int signo : VXCrashSignalHandler::kCrashSignals) {
+        VXCrashSignalHandler::sharedHandler().registerHandlerForSignal(
+            signo,
+            [](int, siginfo_t*, ucontext_t*, void*) {
+                crashtest::armAllocationGuard();
+                return false;
+            },
+            nullptr, nullptr);
+    }
     auto executor = Foundation::TestExecutor::install();
     // Never reached: nothing leaves the child before it dies.
     DAVDerAvedur::setLogUrl("http://127.0.0.1:9");
@@ -48,9 +62,13 @@ int crashChild(const std::string& scenario) {
             log->properties.set("name", Foundation::Value("buffered-" + std::to_string(i)));
             unit->enqueueItem(log, DAVFlagsNormal);
         }
+        crashtest::armAllocationGuard();
         return crashes_test_crash_on_null();
     }
-    if (scenario == "null") return crashes_test_crash_on_null();
+    if (scenario == "null") {
+        crashtest::armAllocationGuard();
+        return crashes_test_crash_on_null();
+    }
     if (scenario == "exception") throw std::runtime_error("boom");
     if (scenario == "trap") DAVCrashes::generateTestCrash();
     if (scenario == "reported") DAVCrashes::applicationDidReportException({"RangeError", "index 3 beyond bounds", {}});

@@ -9,7 +9,9 @@
 #include "Vendor/VXCrashReporter/Source/VXCrashReport.pb-c.h"
 #include "Vendor/VXCrashReporter/Source/VXCrashReporter.h"
 #include "Vendor/VXCrashReporter/Source/VXCrashSignalHandler.h"
+#include "Vendor/VXCrashReporter/Source/VXCrashThreadStacks.h"
 
+#include "Vendor/VXCrashReporter/Source/AllocationGuard.h"
 #include "Vendor/VXCrashReporter/Source/CrashTestSupport.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "support/TestEnvironment.h"
@@ -194,16 +196,119 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     fclose(out);
 }
 
+void armGuard() { crashtest::armAllocationGuard(); }
+
+using LibraryRunThread = void* (*)(int, void (*)());
+
+// The test library's thread starter, loaded now (the executable does not link it).
+LibraryRunThread libraryRunThread() {
+    void* library = dlopen(VXTEST_LIBRARY_THREAD, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) fail(std::string("dlopen: ") + dlerror());
+    auto run = reinterpret_cast<LibraryRunThread>(dlsym(library, "vxtest_library_run_thread"));
+    if (run == nullptr) fail("no vxtest_library_run_thread");
+    return run;
+}
+
+void* currentAlternateStack() {
+    stack_t current;
+    if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_DISABLE) != 0) return nullptr;
+    return current.ss_sp;
+}
+
+bool isMapped(void* address) {
+    auto page = reinterpret_cast<uintptr_t>(address) & ~(uintptr_t)(sysconf(_SC_PAGESIZE) - 1);
+    unsigned char resident;
+    return mincore(reinterpret_cast<void*>(page), 1, &resident) == 0;
+}
+
+// Threads started after enabling get an alternate stack, whoever starts
+// them, and lose it when they end however they end; threads started before
+// keep none.
+int checkThreadStacks() {
+    void* before = reinterpret_cast<void*>(1);
+    std::thread([&before] { before = currentAlternateStack(); }).join();
+    if (before != nullptr) fail("a thread started before enabling has an alternate stack");
+
+    if (!makeReporter()->enableCrashReporter()) fail("enable failed");
+    if (!vxcrash_thread_stacks_interposed()) fail("pthread_create is not the reporter's");
+
+    struct Seen {
+        void* ours = nullptr;
+        void* theirs = nullptr;
+    };
+    struct Case {
+        const char* name;
+        void* (*body)(void*);
+    };
+    static const Case cases[] = {
+        {"returns",
+         [](void* seen) -> void* {
+             static_cast<Seen*>(seen)->ours = currentAlternateStack();
+             return nullptr;
+         }},
+        {"pthread_exit",
+         [](void* seen) -> void* {
+             static_cast<Seen*>(seen)->ours = currentAlternateStack();
+             pthread_exit(nullptr);
+         }},
+        {"turns it off",
+         [](void* seen) -> void* {
+             static_cast<Seen*>(seen)->ours = currentAlternateStack();
+             stack_t off{};
+             off.ss_flags = SS_DISABLE;
+             sigaltstack(&off, nullptr);
+             return nullptr;
+         }},
+        {"replaces it",
+         [](void* seen) -> void* {
+             auto* s = static_cast<Seen*>(seen);
+             s->ours = currentAlternateStack();
+             s->theirs = mmap(nullptr, 64 * 1024, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+             stack_t own{};
+             own.ss_sp = s->theirs;
+             own.ss_size = 64 * 1024;
+             sigaltstack(&own, nullptr);
+             return nullptr;
+         }},
+    };
+    for (const Case& c : cases) {
+        Seen seen;
+        pthread_t thread;
+        if (pthread_create(&thread, nullptr, c.body, &seen) != 0) fail(std::string("no thread: ") + c.name);
+        pthread_join(thread, nullptr);
+        if (seen.ours == nullptr) fail(std::string("no alternate stack: ") + c.name);
+        if (isMapped(seen.ours)) fail(std::string("the alternate stack outlives its thread: ") + c.name);
+        if (seen.theirs != nullptr && !isMapped(seen.theirs)) fail("the thread's own stack was unmapped");
+    }
+
+    void* seen = nullptr;
+    std::thread([&seen] { seen = currentAlternateStack(); }).join();
+    if (seen == nullptr || isMapped(seen)) fail("std::thread: no alternate stack, or one left mapped");
+    seen = libraryRunThread()(0, nullptr);
+    if (seen == nullptr || isMapped(seen)) fail("library thread: no alternate stack, or one left mapped");
+    return 0;
+}
+
 // Each scenario crashes (or checks something and returns 0).
 const std::map<std::string, std::function<int()>>& scenarios() {
     static const std::map<std::string, std::function<int()>> table = {
         {"segv",
          [] {
              enableWithMarker();
+             armGuard();
              return vxtest_crash_caller();
          }},
         {"exception",
          [] {
+             // Throwing allocates: armed when the abort comes, by a callback
+             // that runs before the reporter's.
+             VXCrashSignalHandler::sharedHandler().registerHandlerForSignal(
+                 SIGABRT,
+                 [](int, siginfo_t*, ucontext_t*, void*) {
+                     armGuard();
+                     return false;
+                 },
+                 nullptr, nullptr);
              enableWithMarker();
              vxtest_throw_caller();
              return 0;
@@ -211,18 +316,21 @@ const std::map<std::string, std::function<int()>>& scenarios() {
         {"fpe",
          [] {
              enableWithMarker();
+             armGuard();
              return vxtest_divide_by_zero(7);
          }},
         {"ill",
          [] {
              // The Mach type installs the same signal handlers.
              enableWithMarker(markCallback, VXCrashReporterSignalHandlerTypeMach);
+             armGuard();
              vxtest_trap();
              return 0;
          }},
         {"bus",
          [] {
              enableWithMarker();
+             armGuard();
              return vxtest_bus_error();
          }},
         {"thread",
@@ -230,13 +338,17 @@ const std::map<std::string, std::function<int()>>& scenarios() {
              auto reporter = enableWithMarker();
              // Changed after enabling: still reaches the report.
              reporter->setCustomData(std::vector<uint8_t>{'a', 'f', 't', 'e', 'r'});
-             std::thread crasher([] { vxtest_crash_caller(); });
+             std::thread crasher([] {
+                 armGuard();
+                 vxtest_crash_caller();
+             });
              crasher.join();
              return 0;
          }},
         {"overflow",
          [] {
              enableWithMarker();
+             armGuard();
              return vxtest_recurse(0);
          }},
         {"two-threads",
@@ -246,6 +358,7 @@ const std::map<std::string, std::function<int()>>& scenarios() {
              auto body = [&ready] {
                  ready.fetch_add(1);
                  while (ready.load() < 2) {}
+                 armGuard();
                  vxtest_crash_caller();
              };
              std::thread a(body), b(body);
@@ -256,12 +369,14 @@ const std::map<std::string, std::function<int()>>& scenarios() {
         {"int3",
          [] {
              enableWithMarker();
+             armGuard();
              __asm__ __volatile__("int3");
              return 0;
          }},
         {"kill-trap",
          [] {
              enableWithMarker();
+             armGuard();
              kill(getpid(), SIGTRAP);
              return 0;
          }},
@@ -277,11 +392,13 @@ const std::map<std::string, std::function<int()>>& scenarios() {
              };
              sigaction(SIGSEGV, &earlier, nullptr);
              enableWithMarker();
+             armGuard();
              return vxtest_crash_caller();
          }},
         {"callback-aborts",
          [] {
              enableWithMarker(abortInCallback);
+             armGuard();
              return vxtest_crash_caller();
          }},
         {"unwritable",
@@ -293,6 +410,7 @@ const std::map<std::string, std::function<int()>>& scenarios() {
              VXCrashReporterCallbacks callbacks = {0, nullptr, markCallback};
              reporter->setCrashCallbacks(&callbacks);
              if (!reporter->enableCrashReporter()) fail("enable failed");
+             armGuard();
              return vxtest_crash_caller();
          }},
         {"second-enable",
@@ -363,16 +481,19 @@ const std::map<std::string, std::function<int()>>& scenarios() {
         {"null-call",
          [] {
              enableWithMarker();
+             armGuard();
              return vxtest_call_null();
          }},
         {"data-call",
          [] {
              enableWithMarker();
+             armGuard();
              return vxtest_call_data();
          }},
         {"small-stack",
          [] {
-             // No alternate stack, 24 KiB of stack: the handler moves to its own.
+             // No alternate stack (the thread turns its own off), 24 KiB of
+             // stack: the handler moves to a stack of its own.
              enableWithMarker();
              pthread_attr_t attr;
              pthread_attr_init(&attr);
@@ -384,6 +505,10 @@ const std::map<std::string, std::function<int()>>& scenarios() {
              if (pthread_create(
                      &thread, &attr,
                      [](void*) -> void* {
+                         stack_t off{};
+                         off.ss_flags = SS_DISABLE;
+                         if (sigaltstack(&off, nullptr) != 0) fail("the alternate stack stays");
+                         armGuard();
                          vxtest_crash_caller();
                          return nullptr;
                      },
@@ -398,25 +523,37 @@ const std::map<std::string, std::function<int()>>& scenarios() {
              auto queue = Foundation::DispatchQueue::makeSerial("com.tarnwick.test.overflow");
              queue->sync([] {});
              enableWithMarker();
-             queue->async([] { vxtest_recurse(0); });
+             queue->async([] {
+                 armGuard();
+                 vxtest_recurse(0);
+             });
              for (;;) pause();
              return 0;
          }},
         {"thread-overflow",
          [] {
-             // An application's own thread asks for an alternate stack.
+             // A plain thread of the application's, which asks for nothing.
              enableWithMarker();
              std::thread([] {
-                 if (!VXCrashSignalHandler::installAlternateStack()) fail("no alternate stack");
+                 armGuard();
                  vxtest_recurse(0);
              }).join();
              return 0;
          }},
+        {"library-thread-overflow",
+         [] {
+             // A thread made by a library loaded after the program started.
+             enableWithMarker();
+             libraryRunThread()(1, armGuard);
+             return 0;
+         }},
+        {"thread-stacks", checkThreadStacks},
         {"directory-gone",
          [] {
              auto reporter = enableWithMarker();
              // A cache cleaner removes the folder while the program runs.
              fs::remove_all(reporter->crashReportDirectory());
+             armGuard();
              return vxtest_crash_caller();
          }},
         {"writer-dies",
@@ -426,6 +563,7 @@ const std::map<std::string, std::function<int()>>& scenarios() {
              // The writer is killed (SIGXFSZ) after its first 512 bytes.
              struct rlimit small = {512, 512};
              setrlimit(RLIMIT_FSIZE, &small);
+             armGuard();
              return vxtest_crash_caller();
          }},
         {"fork",
@@ -434,6 +572,7 @@ const std::map<std::string, std::function<int()>>& scenarios() {
              auto crashChild = [&](const std::string& pidFile) {
                  pid_t pid = fork();
                  if (pid == 0) {
+                     armGuard();
                      vxtest_crash_caller();
                      _exit(kResumed);
                  }
@@ -484,7 +623,10 @@ const std::map<std::string, std::function<int()>>& scenarios() {
                  });
              }
              while (ready.load() < 64) sched_yield();
-             vxtest_deep(300, [] { vxtest_crash_caller(); });
+             vxtest_deep(300, [] {
+                 armGuard();
+                 vxtest_crash_caller();
+             });
              return 0;
          }},
         {"many-threads",
@@ -513,6 +655,7 @@ const std::map<std::string, std::function<int()>>& scenarios() {
              pthread_create(
                  &thread, &attr,
                  [](void*) -> void* {
+                     armGuard();
                      vxtest_crash_caller();
                      return nullptr;
                  },
@@ -549,7 +692,7 @@ int runCrashChild(const std::string& name) {
     int result = found->second();
     // A crash scenario that gets here resumed after its crash.
     bool checksOnly = name == "second-enable" || name == "enable-after-failure" || name == "live" || name == "fork" ||
-                      name == "stale-temporary";
+                      name == "stale-temporary" || name == "thread-stacks";
     _exit(result == 0 && checksOnly ? 0 : kResumed);
 }
 
@@ -1016,12 +1159,31 @@ TEST(CrashReporterFrontEnd, ACrashOnASmallStackIsReported) {
     EXPECT_LT(bytes, VXCrashSignalHandler::kCrashStackSize / 2);
 }
 
-// A stack overflow on a thread other than the one that enabled the reporter:
-// a queue's thread (which has an alternate stack from the start) and an
-// application thread that asked for one.
+// Where a function of the test library lies in the child that wrote report.
+Range libraryRangeInChild(const VXCrashReport& report, const char* name) {
+    void* library = dlopen(VXTEST_LIBRARY_THREAD, RTLD_NOW | RTLD_LOCAL);
+    void* function = library != nullptr ? dlsym(library, name) : nullptr;
+    Dl_info info;
+    void* entry = nullptr;
+    if (function == nullptr || dladdr1(function, &info, &entry, RTLD_DL_SYMENT) == 0 || entry == nullptr) {
+        ADD_FAILURE() << "no symbol " << name << " in " << VXTEST_LIBRARY_THREAD;
+        return {};
+    }
+    for (const auto& image : report.images()) {
+        if (image->imageName() != VXTEST_LIBRARY_THREAD) continue;
+        uint64_t start = image->imageBaseAddress() + ((uintptr_t)info.dli_saddr - (uintptr_t)info.dli_fbase);
+        return {start, start + static_cast<const ElfW(Sym)*>(entry)->st_size};
+    }
+    ADD_FAILURE() << "the test library is not among the report's images";
+    return {};
+}
+
+// A stack overflow on a thread other than the one that enabled the reporter,
+// frame for frame: a queue's thread (which has an alternate stack from the
+// start), a plain std::thread, and a thread a library loaded with dlopen made.
 TEST(CrashReporterFrontEnd, StackOverflowOnOtherThreadsIsReported) {
     SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
-    for (const char* scenario : {"queue-overflow", "thread-overflow"}) {
+    for (const char* scenario : {"queue-overflow", "thread-overflow", "library-thread-overflow"}) {
         SCOPED_TRACE(scenario);
         Child child = runChild(scenario);
         ASSERT_FALSE(child.exited) << child.describe();
@@ -1035,9 +1197,26 @@ TEST(CrashReporterFrontEnd, StackOverflowOnOtherThreadsIsReported) {
         EXPECT_EQ(thread->stackFrames().size(), 512u);
         // The walk went deeper than the frames a thread keeps.
         EXPECT_TRUE(thread->framesTruncated());
-        EXPECT_TRUE(
-            anyFrameIn(thread->stackFrames(), rangeInChild(*report, reinterpret_cast<const void*>(&vxtest_recurse))));
+        Range recurse = std::string(scenario) == "library-thread-overflow"
+                            ? libraryRangeInChild(*report, "vxtest_library_recurse")
+                            : rangeInChild(*report, reinterpret_cast<const void*>(&vxtest_recurse));
+        // Every frame is the recursion's, and after the first each is the
+        // same return address.
+        const auto& frames = thread->stackFrames();
+        size_t inside = 0, repeated = 0;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            inside += recurse.contains(frames[i]->instructionPointer()) ? 1 : 0;
+            repeated += i >= 2 && frames[i]->instructionPointer() == frames[1]->instructionPointer() ? 1 : 0;
+        }
+        EXPECT_EQ(inside, 512u) << listing(frames);
+        EXPECT_EQ(repeated, 510u) << listing(frames);
     }
+}
+
+TEST(CrashReporterFrontEnd, ThreadsStartedAfterEnablingHaveAnAlternateStackForTheirLife) {
+    SKIP_WHEN_SIGNALS_ARE_THE_SANITIZERS();
+    Child child = runChild("thread-stacks");
+    EXPECT_TRUE(child.exited && child.status == 0) << child.describe();
 }
 
 TEST(CrashReporterFrontEnd, TheCrashDirectoryIsMadeAgainWhenItWasRemoved) {

@@ -4,6 +4,7 @@
 #include "Vendor/VXCrashReporter/Source/VXCrashAsyncThreadParking.h"
 #include "Vendor/VXCrashReporter/Source/VXCrashLogWriter.h"
 #include "Vendor/VXCrashReporter/Source/VXCrashReport.pb-c.h"
+#include "tests/Vendor/VXCrashReporter/Source/AllocationGuard.h"
 #include "tests/Vendor/VXCrashReporter/Source/CrashTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -365,6 +366,7 @@ TEST(CrashLogWriter, CrashedThreadIsWrittenFromTheFaultContext) {
         action.sa_sigaction = onFault;
         action.sa_flags = SA_SIGINFO | SA_ONSTACK;
         sigaction(SIGSEGV, &action, nullptr);
+        crashtest::armAllocationGuard();
         callFault();
         return std::string("no fault");
     });
