@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -31,6 +32,7 @@
 #include "Platform/CoreGraphics/Cairo.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/QuartzCore/CALayer.h"
+#include "Platform/X11/Dialogs.h"
 #include "Platform/X11/KeyTable.h"
 #include "Platform/X11/PortalScreenshot.h"
 #include "Platform/X11/StatusNotifier.h"
@@ -106,6 +108,9 @@ struct X11Backend::State {
     int traySide = 0, iconWidth = 0, iconHeight = 0;
     xcb_atom_t TRAY_SELECTION = 0, TRAY_OPCODE = 0, MANAGER = 0, XEMBED_INFO = 0;
     bool menuGrab = false;  // a menu of ours is open: clicks elsewhere close it
+    bool lost = false;      // the connection broke: nothing more is read or drawn
+    std::string displayName;
+    std::function<void()> onConnectionLost;
 
     ~State() {
         statusNotifier.reset();
@@ -246,6 +251,7 @@ std::shared_ptr<X11Backend> X11Backend::open(const std::string& display, std::st
     if (!it.rem) return fail("the display has no such screen");
     s->screen = it.data;
     s->screenNumber = screenNumber;
+    s->displayName = name;
     for (auto d = xcb_screen_allowed_depths_iterator(s->screen); d.rem && !s->visual; xcb_depth_next(&d))
         for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v))
             if (v.data->visual_id == s->screen->root_visual) {
@@ -332,7 +338,9 @@ void X11Backend::windowChanged(AppKit::NSWindow& window) {
         State::Win win;
         win.id = xcb_generate_id(s.c);
         win.model = window.self();
-        win.overrideRedirect = (window.styleMask() & AppKit::NSWindowStyleMaskTitled) == 0;
+        // Dialogs (our modal panels) are managed by the window manager like titled windows.
+        const bool dialog = isDialogWindow(window);
+        win.overrideRedirect = (window.styleMask() & AppKit::NSWindowStyleMaskTitled) == 0 && !dialog;
         const CGRect f = window.frame();
         const std::uint32_t mask = XCB_CW_BACK_PIXMAP | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK;
         const std::uint32_t values[] = {XCB_BACK_PIXMAP_NONE, win.overrideRedirect ? 1u : 0u,
@@ -356,6 +364,9 @@ void X11Backend::windowChanged(AppKit::NSWindow& window) {
                 xcb_change_property(s.c, XCB_PROP_MODE_REPLACE, win.id, s.NET_WM_STATE, XCB_ATOM_ATOM, 32, 1,
                                     &s.NET_WM_STATE_ABOVE);
         }
+        if (dialog)
+            markDialogWindow(s.c, win.id, static_cast<int>(f.minX()), s.xTop(f),
+                             static_cast<int>(std::lround(f.width())), static_cast<int>(std::lround(f.height())));
         it = s.windows.emplace(number, win).first;
         s.numberOfXWindow[win.id] = number;
     }
@@ -916,6 +927,13 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
             }
             break;
         }
+        case XCB_MAP_NOTIFY: {
+            auto* ev = reinterpret_cast<xcb_map_notify_event_t*>(e);
+            if (auto n = numberOfXWindow.find(ev->window); n != numberOfXWindow.end())
+                if (auto w = windows[n->second].model.lock(); w && isDialogWindow(*w))
+                    focusDialogWindow(c, screen->root, ev->window);
+            break;
+        }
         case XCB_SELECTION_REQUEST:
             serveSelection(*reinterpret_cast<xcb_selection_request_event_t*>(e));
             break;
@@ -975,6 +993,7 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
 
 void X11Backend::processPendingEvents() {
     State& s = *s_;
+    if (s.lost) return;
     if (s.statusNotifier) {
         s.statusNotifier->process();
         if (!s.statusNotifier->problem().empty()) {
@@ -987,12 +1006,69 @@ void X11Backend::processPendingEvents() {
         s.dispatch(e);
         std::free(e);
     }
+    if (xcb_connection_has_error(s.c)) {
+        connectionLost();
+        return;
+    }
     for (auto& [number, win] : s.windows) {
         auto window = win.model.lock();
         if (!win.mapped || !window) continue;
         if (win.dirty || window->viewsNeedDisplay) s.draw(win, *window);
     }
     xcb_flush(s.c);
+}
+
+std::optional<AppKit::CGPoint> X11Backend::pointerLocation() const {
+    if (s_->lost) return std::nullopt;
+    Freed q(xcb_query_pointer_reply(s_->c, xcb_query_pointer(s_->c, s_->screen->root), nullptr));
+    if (!q) return std::nullopt;
+    return s_->modelPoint(q->root_x, q->root_y);
+}
+
+void X11Backend::setConnectionLostHandler(std::function<void()> handler) {
+    s_->onConnectionLost = std::move(handler);
+}
+
+bool X11Backend::connectionLostAlready() const { return s_->lost; }
+
+void X11Backend::connectionLost() {
+    State& s = *s_;
+    if (s.lost) return;
+    s.lost = true;
+    // Nothing more comes from this descriptor: off the run loop, so it cannot spin there.
+    auto& loop = Foundation::RunLoop::main();
+    if (s.source) loop.removeSource(s.source);
+    if (s.hook) loop.removeBeforeWaitHook(s.hook);
+    s.source = s.hook = 0;
+    std::fprintf(stderr, "%s\n", lostDisplayLine(s.displayName, xcb_connection_has_error(s.c)).c_str());
+    std::fflush(stderr);
+    if (s.onConnectionLost)
+        s.onConnectionLost();
+    else
+        AppKit::NSApplication::shared().terminate();
+}
+
+std::string lostDisplayLine(const std::string& display, int xcbError) {
+    std::string why;
+    switch (xcbError) {
+        case XCB_CONN_CLOSED_EXT_NOTSUPPORTED:
+            why = "an extension it needs is missing";
+            break;
+        case XCB_CONN_CLOSED_MEM_INSUFFICIENT:
+            why = "out of memory";
+            break;
+        case XCB_CONN_CLOSED_REQ_LEN_EXCEED:
+            why = "a request was too long";
+            break;
+        case XCB_CONN_CLOSED_PARSE_ERR:
+        case XCB_CONN_CLOSED_INVALID_SCREEN:
+            why = "the display name is not valid";
+            break;
+        default:
+            why = "the X server closed it or went away";
+            break;
+    }
+    return "vexil: lost the connection to the X display " + display + " (" + why + "); quitting.";
 }
 
 }  // namespace X11Display

@@ -270,9 +270,9 @@ std::optional<CGPoint> AppDelegate::statusItemOrigin() const {
     if (!statusItem) return std::nullopt;
     auto button = statusItem->button();
     if (!button) return std::nullopt;
-    auto buttonWindow = button->window();
-    if (!buttonWindow) return std::nullopt;
-    return buttonWindow->frame().origin;
+    if (!button->window()) return std::nullopt;
+    // Where the item is seen: a panel's tray icon when the display docked it there.
+    return statusItem->frame().origin;
 }
 
 void AppDelegate::showFloatingColor(const std::string& text, const NSColorRef& color, bool hideColor, double x,
