@@ -449,6 +449,14 @@ void X11Backend::windowClosed(AppKit::NSWindow& window) {
     xcb_destroy_window(s_->c, it->second.id);
     s_->numberOfXWindow.erase(it->second.id);
     s_->windows.erase(it);
+    // A dialog closed over another (a "Replace?" over the save panel): the keys go back to that one.
+    const auto order = AppKit::NSApplication::shared().windowsInScreenOrder();
+    for (auto w = order.rbegin(); w != order.rend(); ++w)
+        if (&**w != &window && isDialogWindow(**w))
+            if (const auto id = xWindowFor((*w)->windowNumber())) {
+                focusDialogWindow(s_->c, s_->screen->root, id);
+                break;
+            }
     xcb_flush(s_->c);
 }
 

@@ -53,11 +53,9 @@ struct Xdotool {
         if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
         return pid < 0;
     }
+    // Waited for, not killed: a key pressed and never released would stay down for the next case.
     ~Xdotool() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
+        if (pid > 0) waitpid(pid, nullptr, 0);
     }
 };
 
@@ -111,7 +109,10 @@ protected:
                     timedOut = true;
                     for (const auto& w : NSApplication::shared().windowsInScreenOrder()) {
                         if (auto a = std::dynamic_pointer_cast<AlertPanel>(w)) a->answer(-1);
-                        if (auto s = std::dynamic_pointer_cast<SavePanelWindow>(w)) s->cancel();
+                        if (auto s = std::dynamic_pointer_cast<SavePanelWindow>(w)) {
+                            lastName = s->name();
+                            s->cancel();
+                        }
                     }
                 }
             },
@@ -120,7 +121,7 @@ protected:
     void endModalSteps() {
         if (timer) timer->invalidate();
         timer.reset();
-        EXPECT_FALSE(timedOut) << "gave up at step " << next;
+        EXPECT_FALSE(timedOut) << "gave up at step " << next << " (the name field held \"" << lastName << "\")";
         EXPECT_EQ(next, steps.size());
     }
 
@@ -145,14 +146,6 @@ protected:
     std::function<void()> press(std::vector<std::string> args) {
         return [this, args] { tools.push_back(std::make_unique<Xdotool>(args)); };
     }
-    std::function<bool()> toolsDone() {
-        return [this] {
-            for (auto& t : tools)
-                if (!t->finished()) return false;
-            return true;
-        };
-    }
-
     std::string windowType(xcb_window_t w) {
         auto atomNamed = [&](const char* name) {
             auto* r = xcb_intern_atom_reply(other, xcb_intern_atom(other, 0, std::strlen(name), name), nullptr);
@@ -181,6 +174,7 @@ protected:
     std::chrono::steady_clock::time_point started;
     std::shared_ptr<Foundation::Timer> timer;
     bool timedOut = false;
+    std::string lastName;
     std::vector<std::unique_ptr<Xdotool>> tools;
 };
 
@@ -212,7 +206,7 @@ TEST_F(Dialogs, AnAlertIsAFocusedDialogWithItsTextsAndReturnOrEscapeAnswersIt) {
                          seenLines = panel->wrappedInformativeLines().size();
                          press({"key", c.key})();
                      }},
-                    {toolsDone(), [] {}}});
+                   });
         const auto response = alert.runModal();
         endModalSteps();
         EXPECT_EQ(response, c.expected);
@@ -240,8 +234,9 @@ TEST_F(Dialogs, WithoutAPortalOurSavePanelTakesATypedPathAndAsksBeforeReplacing)
                      press({"type", "--delay", "2", target})();
                  }},
                 {[&] { return shown<SavePanelWindow>()->name() == target + ".gpl"; }, press({"key", "Return"})}});
-    ASSERT_EQ(panel.runModal(), NSModalResponseOK);
+    const auto typedAnswer = panel.runModal();
     endModalSteps();
+    ASSERT_EQ(typedAnswer, NSModalResponseOK);
     EXPECT_EQ(selection, (std::pair<std::size_t, std::size_t>{0, 5}));
     EXPECT_EQ(panel.URL(), target + ".gpl");
 
@@ -261,8 +256,9 @@ TEST_F(Dialogs, WithoutAPortalOurSavePanelTakesATypedPathAndAsksBeforeReplacing)
                  }},
                 {onScreen<SavePanelWindow>(), press({"key", "Return"})},
                 {onScreen<AlertPanel>(), press({"key", "Return"})}});
-    ASSERT_EQ(panel.runModal(), NSModalResponseOK);
+    const auto replaceAnswer = panel.runModal();
     endModalSteps();
+    ASSERT_EQ(replaceAnswer, NSModalResponseOK);
     EXPECT_EQ(panel.URL(), target + ".gpl");
     EXPECT_TRUE(std::filesystem::exists(target + ".gpl"));  // the panel itself writes nothing
 }
