@@ -118,7 +118,7 @@ void drawButton(CoreGraphics::DrawingContext& ctx, CGRect r, const std::string& 
     if (!isDefault) ctx.strokeRoundedRect(CoreGraphics::CGRectInset(r, 0.5, 0.5), 5, RGBA{0, 0, 0, 0.3}, 1);
     const FontSpec font = buttonFont();
     const auto size = CoreGraphics::measureText(title, font).size;
-    ctx.drawText(title, CGRectMake(r.minX(), r.midY() + size.height / 2, r.width(), size.height), font,
+    ctx.drawText(title, CGRectMake(r.minX(), r.midY() - size.height / 2, r.width(), size.height), font,
                  isDefault ? RGBA{1, 1, 1, 1} : kText, CoreGraphics::TextAlignment::Center);
 }
 
@@ -158,7 +158,7 @@ void drawBadge(CoreGraphics::DrawingContext& ctx, CGRect r, NSAlertStyle style) 
     }
     const auto size = CoreGraphics::measureText(glyph, mark).size;
     const double baseline = style == NSAlertStyle::warning ? cy - 2 : cy;
-    ctx.drawText(glyph, CGRectMake(r.minX(), baseline + size.height / 2, r.width(), size.height), mark,
+    ctx.drawText(glyph, CGRectMake(r.minX(), baseline - size.height / 2, r.width(), size.height), mark,
                  style == NSAlertStyle::warning ? RGBA{0.2, 0.15, 0, 1} : RGBA{1, 1, 1, 1},
                  CoreGraphics::TextAlignment::Center);
 }
@@ -446,10 +446,10 @@ public:
         const double lh = lineHeight(bodyFont());
         // The folder line, above the name field.
         const double folderY = field.maxY() + 10;
-        ctx.drawText("Folder:", CGRectMake(kPad, folderY + lh, kLabelWidth, lh), bodyFont(), kSecondaryText);
-        ctx.drawText(shownFolder(panel_->folder_), CGRectMake(field.minX() + 3, folderY + lh, field.width(), lh),
+        ctx.drawText("Folder:", CGRectMake(kPad, folderY, kLabelWidth, lh), bodyFont(), kSecondaryText);
+        ctx.drawText(shownFolder(panel_->folder_), CGRectMake(field.minX() + 4, folderY, field.width(), lh),
                      bodyFont(), kText);
-        ctx.drawText("Name:", CGRectMake(kPad, field.midY() + lh / 2, kLabelWidth, lh), bodyFont(), kSecondaryText);
+        ctx.drawText("Name:", CGRectMake(kPad, field.midY() - lh / 2, kLabelWidth, lh), bodyFont(), kSecondaryText);
         ctx.fillRect(field, RGBA{1, 1, 1, 1});
         ctx.strokeRect(CoreGraphics::CGRectInset(field, -1, -1), RGBA{kAccent.r, kAccent.g, kAccent.b, 0.7}, 2);
         // The text scrolls so the caret stays in the field.
@@ -465,13 +465,13 @@ public:
             const double sx = textWidth(name.substr(0, s), bodyFont()), ex = textWidth(name.substr(0, e), bodyFont());
             ctx.fillRect(CGRectMake(x0 + sx, field.midY() - lh / 2 - 1, ex - sx, lh + 2), RGBA{0.7, 0.82, 1, 1});
         }
-        ctx.drawText(name, CGRectMake(x0, field.midY() + lh / 2, std::max(room, textWidth(name, bodyFont()) + 4), lh),
+        ctx.drawText(name, CGRectMake(x0, field.midY() - lh / 2, std::max(room, textWidth(name, bodyFont()) + 4), lh),
                      bodyFont(), kText);
         if (s == e)
             ctx.strokeLine({x0 + caretX, field.midY() - lh / 2}, {x0 + caretX, field.midY() + lh / 2}, kText, 1);
         ctx.restore();
         if (!panel_->problem_.empty())
-            ctx.drawText(panel_->problem_, CGRectMake(field.minX(), field.minY() - 6, field.width(), lh), bodyFont(),
+            ctx.drawText(panel_->problem_, CGRectMake(field.minX(), field.minY() - 6 - lh, field.width(), lh), bodyFont(),
                          kProblem);
         drawButton(ctx, cancelRect(), "Cancel", false, false, pressed_ == 1);
         drawButton(ctx, saveRect(), prompt(), true, false, pressed_ == 0);
