@@ -217,6 +217,10 @@ bool runModalUntil(const std::function<bool()>& done) {
     return !terminated;
 }
 
+bool isModalPanel(const NSWindow& window) {
+    return dynamic_cast<const AlertPanel*>(&window) || dynamic_cast<const SavePanelWindow*>(&window);
+}
+
 void modalConditionChanged() {
     if (gModalRuns > 0) Foundation::RunLoop::main().stop();
 }
@@ -334,7 +338,7 @@ AlertPanel::AlertPanel(const NSAlert& alert)
     const double body = std::max(48.0, messageHeight_ + (informativeHeight_ > 0 ? 8 + informativeHeight_ : 0));
     const double height = kPad + body + 24 + kButtonHeight + kPad;
     title = "Vexil";
-    setLevel(NSModalPanelWindowLevel);
+    setLevel(kModalPanelLevel);
     setFrame(centredPanelFrame({kWidth, std::ceil(height)}), false);
 }
 
@@ -557,7 +561,7 @@ SavePanelWindow::SavePanelWindow(const NSSavePanel& panel, std::string folder)
     const auto dot = name_.rfind('.');
     caret_ = dot != std::string::npos && dot > 0 ? dot : name_.size();
     title = panel_.title.empty() ? "Save" : panel_.title;
-    setLevel(NSModalPanelWindowLevel);
+    setLevel(kModalPanelLevel);
     double height = kPad + lineHeight(messageFont()) + 8 + kPad + 10 + lineHeight(bodyFont()) + SavePanelView::kFieldHeight +
                     20 + kButtonHeight + kPad;
     if (!panel_.message.empty())

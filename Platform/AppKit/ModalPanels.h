@@ -19,6 +19,12 @@
 
 namespace AppKit {
 
+// Our panels sit above every other window of ours (the library and editor
+// windows float above the menu bar's level), below pop-up menus.
+inline constexpr NSWindowLevel kModalPanelLevel = NSPopUpMenuWindowLevel - 1;
+// Whether a window is one of the panels below (a display shows it as a dialog).
+bool isModalPanel(const NSWindow& window);
+
 // Runs the main run loop in the modal-panel mode until `done()` holds or the
 // application terminates (false then; the termination's stop is passed on to
 // the run that was running before). The previous mode comes back afterwards.

@@ -36,7 +36,7 @@ void uninstallDialogs() {
     AppKit::NSSavePanel::setPresenter(nullptr);
 }
 
-bool isDialogWindow(const AppKit::NSWindow& window) { return window.level() == AppKit::NSModalPanelWindowLevel; }
+bool isDialogWindow(const AppKit::NSWindow& window) { return AppKit::isModalPanel(window); }
 
 void markDialogWindow(xcb_connection_t* c, xcb_window_t window, int x, int y, int width, int height) {
     const xcb_atom_t type = atom(c, "_NET_WM_WINDOW_TYPE"), dialog = atom(c, "_NET_WM_WINDOW_TYPE_DIALOG");

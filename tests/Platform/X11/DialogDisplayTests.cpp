@@ -198,12 +198,16 @@ TEST_F(Dialogs, AnAlertIsAFocusedDialogWithItsTextsAndReturnOrEscapeAnswersIt) {
         for (const auto& b : c.buttons) alert.addButtonWithTitle(b);
         std::string seenType, seenMessage;
         std::size_t seenLines = 0;
+        // A timer of the default mode waits while the alert is up.
+        bool defaultTimerFired = false, firedWhileModal = true;
+        auto waiting = Foundation::Timer::scheduled(0, false, [&](Foundation::Timer&) { defaultTimerFired = true; });
         whileModal({{onScreen<AlertPanel>(),
                      [&] {
                          auto panel = shown<AlertPanel>();
                          seenType = windowType(backend->xWindowFor(panel->windowNumber()));
                          seenMessage = panel->alert().messageText;
                          seenLines = panel->wrappedInformativeLines().size();
+                         firedWhileModal = defaultTimerFired;
                          press({"key", c.key})();
                      }},
                    });
@@ -213,6 +217,8 @@ TEST_F(Dialogs, AnAlertIsAFocusedDialogWithItsTextsAndReturnOrEscapeAnswersIt) {
         EXPECT_EQ(seenType, "_NET_WM_WINDOW_TYPE_DIALOG");
         EXPECT_EQ(seenMessage, alert.messageText);
         EXPECT_GE(seenLines, 2u);  // wrapped
+        EXPECT_FALSE(firedWhileModal);
+        waiting->invalidate();
         EXPECT_FALSE(shown<AlertPanel>());
         EXPECT_EQ(Foundation::RunLoop::main().currentMode(), Foundation::RunLoopMode::Default);
     }
