@@ -111,7 +111,9 @@ void drawLines(CoreGraphics::DrawingContext& ctx, const std::vector<std::string>
 
 void drawButton(CoreGraphics::DrawingContext& ctx, CGRect r, const std::string& title, bool isDefault, bool focused,
                 bool pressed) {
-    if (focused) ctx.strokeRoundedRect(CoreGraphics::CGRectInset(r, -2.5, -2.5), 7, RGBA{kAccent.r, kAccent.g, kAccent.b, 0.6}, 2);
+    if (focused)
+        ctx.strokeRoundedRect(CoreGraphics::CGRectInset(r, -2.5, -2.5), 7, RGBA{kAccent.r, kAccent.g, kAccent.b, 0.6},
+                              2);
     RGBA fill = isDefault ? kAccent : RGBA{1, 1, 1, 1};
     if (pressed) fill = isDefault ? RGBA{0.1, 0.33, 0.7, 1} : RGBA{0.85, 0.85, 0.85, 1};
     ctx.fillRoundedRect(r, 5, fill);
@@ -422,9 +424,13 @@ public:
     static constexpr double kFieldHeight = 26;
     static constexpr double kLabelWidth = 64;
 
-    CGRect fieldRect() const { return CGRectMake(kPad + kLabelWidth, fieldY(), bounds().width() - 2 * kPad - kLabelWidth, kFieldHeight); }
+    CGRect fieldRect() const {
+        return CGRectMake(kPad + kLabelWidth, fieldY(), bounds().width() - 2 * kPad - kLabelWidth, kFieldHeight);
+    }
     double fieldY() const { return kPad + kButtonHeight + 20 + (panel_->problem_.empty() ? 0 : 22); }
-    CGRect saveRect() const { return CGRectMake(bounds().width() - kPad - saveWidth(), kPad, saveWidth(), kButtonHeight); }
+    CGRect saveRect() const {
+        return CGRectMake(bounds().width() - kPad - saveWidth(), kPad, saveWidth(), kButtonHeight);
+    }
     CGRect cancelRect() const {
         const double w = std::max(84.0, std::ceil(textWidth("Cancel", buttonFont()) + 32));
         return CGRectMake(saveRect().minX() - kButtonGap - w, kPad, w, kButtonHeight);
@@ -438,8 +444,8 @@ public:
         double top = b.maxY() - kPad;
         const auto& p = panel_->panel_;
         const std::string heading = !p.title.empty() ? p.title : "Save";
-        ctx.drawText(heading, CGRectMake(kPad, top - lineHeight(messageFont()), b.width() - 2 * kPad,
-                                         lineHeight(messageFont())),
+        ctx.drawText(heading,
+                     CGRectMake(kPad, top - lineHeight(messageFont()), b.width() - 2 * kPad, lineHeight(messageFont())),
                      messageFont(), kText);
         top -= lineHeight(messageFont()) + 8;
         if (!p.message.empty()) {
@@ -451,8 +457,8 @@ public:
         // The folder line, above the name field.
         const double folderY = field.maxY() + 10;
         ctx.drawText("Folder:", CGRectMake(kPad, folderY, kLabelWidth, lh), bodyFont(), kSecondaryText);
-        ctx.drawText(shownFolder(panel_->folder_), CGRectMake(field.minX() + 4, folderY, field.width(), lh),
-                     bodyFont(), kText);
+        ctx.drawText(shownFolder(panel_->folder_), CGRectMake(field.minX() + 4, folderY, field.width(), lh), bodyFont(),
+                     kText);
         ctx.drawText("Name:", CGRectMake(kPad, field.midY() - lh / 2, kLabelWidth, lh), bodyFont(), kSecondaryText);
         ctx.fillRect(field, RGBA{1, 1, 1, 1});
         ctx.strokeRect(CoreGraphics::CGRectInset(field, -1, -1), RGBA{kAccent.r, kAccent.g, kAccent.b, 0.7}, 2);
@@ -475,8 +481,8 @@ public:
             ctx.strokeLine({x0 + caretX, field.midY() - lh / 2}, {x0 + caretX, field.midY() + lh / 2}, kText, 1);
         ctx.restore();
         if (!panel_->problem_.empty())
-            ctx.drawText(panel_->problem_, CGRectMake(field.minX(), field.minY() - 6 - lh, field.width(), lh), bodyFont(),
-                         kProblem);
+            ctx.drawText(panel_->problem_, CGRectMake(field.minX(), field.minY() - 6 - lh, field.width(), lh),
+                         bodyFont(), kProblem);
         drawButton(ctx, cancelRect(), "Cancel", false, false, pressed_ == 1);
         drawButton(ctx, saveRect(), prompt(), true, false, pressed_ == 0);
     }
@@ -562,10 +568,11 @@ SavePanelWindow::SavePanelWindow(const NSSavePanel& panel, std::string folder)
     caret_ = dot != std::string::npos && dot > 0 ? dot : name_.size();
     title = panel_.title.empty() ? "Save" : panel_.title;
     setLevel(kModalPanelLevel);
-    double height = kPad + lineHeight(messageFont()) + 8 + kPad + 10 + lineHeight(bodyFont()) + SavePanelView::kFieldHeight +
-                    20 + kButtonHeight + kPad;
+    double height = kPad + lineHeight(messageFont()) + 8 + kPad + 10 + lineHeight(bodyFont()) +
+                    SavePanelView::kFieldHeight + 20 + kButtonHeight + kPad;
     if (!panel_.message.empty())
-        height += wrapText(panel_.message, bodyFont(), SavePanelView::kWidth - 2 * kPad).size() * lineHeight(bodyFont()) + 8;
+        height +=
+            wrapText(panel_.message, bodyFont(), SavePanelView::kWidth - 2 * kPad).size() * lineHeight(bodyFont()) + 8;
     height += 22;  // room for a problem line
     setFrame(centredPanelFrame({SavePanelView::kWidth, std::ceil(height)}), false);
 }
@@ -633,7 +640,8 @@ void SavePanelWindow::save() {
     };
     if (path.empty()) return say("Type a name for the file.");
     const std::string parent = path.substr(0, std::max<std::size_t>(1, path.rfind('/')));
-    if (!isDirectory(parent)) return say("The folder \xe2\x80\x9c" + shownFolder(parent) + "\xe2\x80\x9d does not exist.");
+    if (!isDirectory(parent))
+        return say("The folder \xe2\x80\x9c" + shownFolder(parent) + "\xe2\x80\x9d does not exist.");
     if (isDirectory(path)) return say("\xe2\x80\x9c" + shownFolder(path) + "\xe2\x80\x9d is a folder.");
     if (exists(path)) {
         const std::string base = path.substr(path.rfind('/') + 1);

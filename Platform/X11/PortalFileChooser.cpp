@@ -228,11 +228,11 @@ std::optional<AppKit::NSSavePanel::Answer> portalSaveFile(const AppKit::NSSavePa
         sd_bus_flush(bus);
     };
     bool lost = false;
-    const auto source = loop.addSource(sd_bus_get_fd(bus), static_cast<short>(sd_bus_get_events(bus)),
-                                       [&lost, pump](short revents) {
-                                           if (revents & (POLLERR | POLLHUP | POLLNVAL)) lost = true;
-                                           pump();
-                                       });
+    const auto source =
+        loop.addSource(sd_bus_get_fd(bus), static_cast<short>(sd_bus_get_events(bus)), [&lost, pump](short revents) {
+            if (revents & (POLLERR | POLLHUP | POLLNVAL)) lost = true;
+            pump();
+        });
     pump();
     AppKit::runModalUntil([&] {
         pump();  // timeouts of the call, and what came while another source ran
@@ -240,7 +240,8 @@ std::optional<AppKit::NSSavePanel::Answer> portalSaveFile(const AppKit::NSSavePa
             x->done = true;
             x->error = "the session bus went away";
         }
-        if (const int events = sd_bus_get_events(bus); events >= 0) loop.setSourceEvents(source, static_cast<short>(events));
+        if (const int events = sd_bus_get_events(bus); events >= 0)
+            loop.setSourceEvents(source, static_cast<short>(events));
         return x->done;
     });
     loop.removeSource(source);

@@ -17,8 +17,7 @@ namespace X11Display {
 // The portal's answer: OK with the chosen path, or a cancel. Nothing when no
 // portal answered (none on the bus, the call refused, or the dialog ended
 // some other way), with `why` set: the caller shows a panel of its own.
-std::optional<AppKit::NSSavePanel::Answer> portalSaveFile(const AppKit::NSSavePanel& panel,
-                                                          std::string* why = nullptr);
+std::optional<AppKit::NSSavePanel::Answer> portalSaveFile(const AppKit::NSSavePanel& panel, std::string* why = nullptr);
 
 // The SaveFile filters: one per allowed type, named by it, matching "*.<type>".
 struct PortalFilter {

@@ -1033,9 +1033,7 @@ std::optional<AppKit::CGPoint> X11Backend::pointerLocation() const {
     return s_->modelPoint(q->root_x, q->root_y);
 }
 
-void X11Backend::setConnectionLostHandler(std::function<void()> handler) {
-    s_->onConnectionLost = std::move(handler);
-}
+void X11Backend::setConnectionLostHandler(std::function<void()> handler) { s_->onConnectionLost = std::move(handler); }
 
 bool X11Backend::connectionLostAlready() const { return s_->lost; }
 

@@ -26,12 +26,12 @@ TEST(SavePanelDestination, TypedNamesPathsAndExtensions) {
         {"Blues.txt", {"gpl"}, "/docs/Blues.txt.gpl"},
         {"Blues.ase", {"gpl", "ase"}, "/docs/Blues.ase"},
         {"Blues", {}, "/docs/Blues"},
-        {"/tmp/out", {"gpl"}, "/tmp/out.gpl"},   // an absolute path is the whole destination
+        {"/tmp/out", {"gpl"}, "/tmp/out.gpl"},  // an absolute path is the whole destination
         {"~/x/out.gpl", {"gpl"}, "/home/u/x/out.gpl"},
         {"sub/out", {"gpl"}, "/docs/sub/out.gpl"},
-        {".gpl", {"gpl"}, "/docs/.gpl.gpl"},    // a dot file has no extension
+        {".gpl", {"gpl"}, "/docs/.gpl.gpl"},  // a dot file has no extension
         {"", {"gpl"}, ""},
-        {"/tmp/", {"gpl"}, ""},                  // a folder, not a file
+        {"/tmp/", {"gpl"}, ""},  // a folder, not a file
         {"~", {"gpl"}, ""},
         {"..", {"gpl"}, ""},
     };
@@ -120,7 +120,7 @@ TEST_F(ModalPanels, AlertKeysAnswerTheDefaultCancelAndTheFocusedButton) {
     const Case cases[] = {
         {{kVK_Return}, NSAlertFirstButtonReturn},
         {{kVK_Escape}, NSAlertSecondButtonReturn},
-        {{kVK_Tab, kVK_Tab, 49}, NSAlertThirdButtonReturn},      // Space presses the focused button
+        {{kVK_Tab, kVK_Tab, 49}, NSAlertThirdButtonReturn},       // Space presses the focused button
         {{kVK_LeftArrow, kVK_Return}, NSAlertFirstButtonReturn},  // Return is always the default
     };
     for (const auto& c : cases) {

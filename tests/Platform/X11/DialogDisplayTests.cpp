@@ -201,16 +201,17 @@ TEST_F(Dialogs, AnAlertIsAFocusedDialogWithItsTextsAndReturnOrEscapeAnswersIt) {
         // A timer of the default mode waits while the alert is up.
         bool defaultTimerFired = false, firedWhileModal = true;
         auto waiting = Foundation::Timer::scheduled(0, false, [&](Foundation::Timer&) { defaultTimerFired = true; });
-        whileModal({{onScreen<AlertPanel>(),
-                     [&] {
-                         auto panel = shown<AlertPanel>();
-                         seenType = windowType(backend->xWindowFor(panel->windowNumber()));
-                         seenMessage = panel->alert().messageText;
-                         seenLines = panel->wrappedInformativeLines().size();
-                         firedWhileModal = defaultTimerFired;
-                         press({"key", c.key})();
-                     }},
-                   });
+        whileModal({
+            {onScreen<AlertPanel>(),
+             [&] {
+                 auto panel = shown<AlertPanel>();
+                 seenType = windowType(backend->xWindowFor(panel->windowNumber()));
+                 seenMessage = panel->alert().messageText;
+                 seenLines = panel->wrappedInformativeLines().size();
+                 firedWhileModal = defaultTimerFired;
+                 press({"key", c.key})();
+             }},
+        });
         const auto response = alert.runModal();
         endModalSteps();
         EXPECT_EQ(response, c.expected);
@@ -256,7 +257,8 @@ TEST_F(Dialogs, WithoutAPortalOurSavePanelTakesATypedPathAndAsksBeforeReplacing)
     std::ofstream(target + ".gpl") << "GIMP Palette\n";
     whileModal({{onScreen<SavePanelWindow>(), press({"type", "--delay", "2", target})},
                 {[&] { return shown<SavePanelWindow>()->name() == target + ".gpl"; }, press({"key", "Return"})},
-                {onScreen<AlertPanel>(), [&] {
+                {onScreen<AlertPanel>(),
+                 [&] {
                      EXPECT_NE(shown<AlertPanel>()->alert().messageText.find("out.gpl"), std::string::npos);
                      press({"key", "Escape"})();
                  }},

@@ -146,8 +146,8 @@ class FakeFileChooser {
 public:
     FakeFileChooser(std::uint32_t answer, std::string uri) : answer_(answer), uri_(std::move(uri)) {
         if (sd_bus_open_user(&bus_) < 0) return;
-        sd_bus_add_object_vtable(bus_, &slot_, "/org/freedesktop/portal/desktop",
-                                 "org.freedesktop.portal.FileChooser", kVtable, this);
+        sd_bus_add_object_vtable(bus_, &slot_, "/org/freedesktop/portal/desktop", "org.freedesktop.portal.FileChooser",
+                                 kVtable, this);
         if (sd_bus_request_name(bus_, "org.freedesktop.portal.Desktop", 0) < 0) return;
         ready_ = true;
         thread_ = std::thread([this] {
