@@ -55,6 +55,9 @@ public:
     virtual void pasteboardWritten() {}
     virtual void openURL(const std::string& url) = 0;
     virtual void beep() {}
+    // Where the pointer is now, in model coordinates, wherever it is (not
+    // only over our windows); nothing when the display cannot say.
+    virtual std::optional<CGPoint> pointerLocation() const { return std::nullopt; }
 
     // The screen's pixels under `rect` (display coordinates: origin at the top
     // left of the first screen, y down), one pixel per point, leaving out the

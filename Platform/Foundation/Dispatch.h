@@ -75,7 +75,8 @@ inline void once(OnceFlag& flag, const Task& fn) { std::call_once(flag, fn); }
 
 // --- run loop and timers ------------------------------------------------------
 
-enum class RunLoopMode { Default, EventTracking };
+// ModalPanel: an alert or save panel waits for its answer.
+enum class RunLoopMode { Default, EventTracking, ModalPanel };
 
 class Timer : public std::enable_shared_from_this<Timer> {
 public:
@@ -116,8 +117,9 @@ public:
     // waits in poll() on its wake-up descriptor and these, with the timeout of
     // the next timer or delayed task. `events` are poll() flags (POLLIN,
     // POLLOUT); the callback runs on the loop's thread, in every mode, with
-    // the flags poll() reported. A source whose descriptor was closed under it
-    // (POLLNVAL) is removed after that call. Under the test executor sources
+    // the flags poll() reported. A source whose descriptor reports an error,
+    // a hang-up or was closed under it (POLLERR, POLLHUP, POLLNVAL) is removed
+    // after that call. Under the test executor sources
     // are kept but never polled. Safe from any thread; once `removeSource`
     // returns no new call of the callback starts (on the loop's thread: none
     // at all, even later in the same round).

@@ -147,7 +147,9 @@ void PollSet::waitAndDispatch(std::optional<double> seconds) {
             callback = it->second.callback;
         }
         if (callback && *callback) (*callback)(revents);
-        if (revents & POLLNVAL) removeSource(ids[i]);  // would be reported again at once, forever
+        // Error, hang-up and a closed descriptor would be reported again at once, for ever: the
+        // source has been told, and goes.
+        if (revents & (POLLERR | POLLHUP | POLLNVAL)) removeSource(ids[i]);
     }
 }
 

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -34,6 +35,7 @@
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/QuartzCore/CALayer.h"
 #include "Platform/X11/IconLook.h"
+#include "Platform/X11/Dialogs.h"
 #include "Platform/X11/KeyTable.h"
 #include "Platform/X11/Monitors.h"
 #include "Platform/X11/PortalScreenshot.h"
@@ -152,6 +154,9 @@ struct X11Backend::State {
     }
     void followManagedWindow(const xcb_configure_notify_event_t& ev, bool synthetic);
     std::optional<RootRect> trayIconPlace();
+    bool lost = false;      // the connection broke: nothing more is read or drawn
+    std::string displayName;
+    std::function<void()> onConnectionLost;
 
     ~State() {
         statusNotifier.reset();
@@ -293,6 +298,7 @@ std::shared_ptr<X11Backend> X11Backend::open(const std::string& display, std::st
     if (!it.rem) return fail("the display has no such screen");
     s->screen = it.data;
     s->screenNumber = screenNumber;
+    s->displayName = name;
     for (auto d = xcb_screen_allowed_depths_iterator(s->screen); d.rem && !s->visual; xcb_depth_next(&d))
         for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v))
             if (v.data->visual_id == s->screen->root_visual) {
@@ -468,8 +474,11 @@ void X11Backend::windowChanged(AppKit::NSWindow& window) {
         State::Win win;
         win.id = xcb_generate_id(s.c);
         win.model = window.self();
-        win.overrideRedirect = (window.styleMask() & AppKit::NSWindowStyleMaskTitled) == 0;
-        win.decorated = !win.overrideRedirect && s.wmRunning;
+        // Dialogs (our modal panels) are managed by the window manager like titled windows.
+        const bool titled = (window.styleMask() & AppKit::NSWindowStyleMaskTitled) != 0;
+        const bool dialog = isDialogWindow(window);
+        win.overrideRedirect = !titled && !dialog;
+        win.decorated = titled && s.wmRunning;
         win.frame = window.frame();
         const CGRect f = win.frame;
         // With the manager's default gravity a position asked for is its frame's top left, title bar included.
@@ -503,6 +512,9 @@ void X11Backend::windowChanged(AppKit::NSWindow& window) {
             hints.height = height;
             setManagedWindowHints(s.c, win.id, s.wm, hints);
         }
+        if (dialog)
+            markDialogWindow(s.c, win.id, static_cast<int>(f.minX()), s.xTop(f),
+                             static_cast<int>(std::lround(f.width())), static_cast<int>(std::lround(f.height())));
         it = s.windows.emplace(number, win).first;
         s.numberOfXWindow[win.id] = number;
     }
@@ -586,6 +598,14 @@ void X11Backend::windowClosed(AppKit::NSWindow& window) {
     xcb_destroy_window(s_->c, it->second.id);
     s_->numberOfXWindow.erase(it->second.id);
     s_->windows.erase(it);
+    // A dialog closed over another (a "Replace?" over the save panel): the keys go back to that one.
+    const auto order = AppKit::NSApplication::shared().windowsInScreenOrder();
+    for (auto w = order.rbegin(); w != order.rend(); ++w)
+        if (&**w != &window && isDialogWindow(**w))
+            if (const auto id = xWindowFor((*w)->windowNumber())) {
+                focusDialogWindow(s_->c, s_->screen->root, id);
+                break;
+            }
     xcb_flush(s_->c);
 }
 
@@ -1096,6 +1116,10 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
         case XCB_UNMAP_NOTIFY: {
             // A panel came or went (its struts with it).
             const auto* ev = reinterpret_cast<xcb_map_notify_event_t*>(e);
+            if (type == XCB_MAP_NOTIFY)
+                if (auto n = numberOfXWindow.find(ev->window); n != numberOfXWindow.end())
+                    if (auto w = windows[n->second].model.lock(); w && isDialogWindow(*w))
+                        focusDialogWindow(c, screen->root, ev->window);
             if (ev->event != screen->root || numberOfXWindow.count(ev->window) || ev->window == clipboardOwner) break;
             layoutStale = true;
             if (type == XCB_MAP_NOTIFY) {
@@ -1175,6 +1199,7 @@ void X11Backend::State::dispatch(xcb_generic_event_t* e) {
 
 void X11Backend::processPendingEvents() {
     State& s = *s_;
+    if (s.lost) return;
     if (s.statusNotifier) {
         s.statusNotifier->process();
         if (!s.statusNotifier->problem().empty()) {
@@ -1187,12 +1212,67 @@ void X11Backend::processPendingEvents() {
         s.dispatch(e);
         std::free(e);
     }
+    if (xcb_connection_has_error(s.c)) {
+        connectionLost();
+        return;
+    }
     for (auto& [number, win] : s.windows) {
         auto window = win.model.lock();
         if (!win.mapped || !window) continue;
         if (win.dirty || window->viewsNeedDisplay) s.draw(win, *window);
     }
     xcb_flush(s.c);
+}
+
+std::optional<AppKit::CGPoint> X11Backend::pointerLocation() const {
+    if (s_->lost) return std::nullopt;
+    Freed q(xcb_query_pointer_reply(s_->c, xcb_query_pointer(s_->c, s_->screen->root), nullptr));
+    if (!q) return std::nullopt;
+    return s_->modelPoint(q->root_x, q->root_y);
+}
+
+void X11Backend::setConnectionLostHandler(std::function<void()> handler) { s_->onConnectionLost = std::move(handler); }
+
+bool X11Backend::connectionLostAlready() const { return s_->lost; }
+
+void X11Backend::connectionLost() {
+    State& s = *s_;
+    if (s.lost) return;
+    s.lost = true;
+    // Nothing more comes from this descriptor: off the run loop, so it cannot spin there.
+    auto& loop = Foundation::RunLoop::main();
+    if (s.source) loop.removeSource(s.source);
+    if (s.hook) loop.removeBeforeWaitHook(s.hook);
+    s.source = s.hook = 0;
+    std::fprintf(stderr, "%s\n", lostDisplayLine(s.displayName, xcb_connection_has_error(s.c)).c_str());
+    std::fflush(stderr);
+    if (s.onConnectionLost)
+        s.onConnectionLost();
+    else
+        AppKit::NSApplication::shared().terminate();
+}
+
+std::string lostDisplayLine(const std::string& display, int xcbError) {
+    std::string why;
+    switch (xcbError) {
+        case XCB_CONN_CLOSED_EXT_NOTSUPPORTED:
+            why = "an extension it needs is missing";
+            break;
+        case XCB_CONN_CLOSED_MEM_INSUFFICIENT:
+            why = "out of memory";
+            break;
+        case XCB_CONN_CLOSED_REQ_LEN_EXCEED:
+            why = "a request was too long";
+            break;
+        case XCB_CONN_CLOSED_PARSE_ERR:
+        case XCB_CONN_CLOSED_INVALID_SCREEN:
+            why = "the display name is not valid";
+            break;
+        default:
+            why = "the X server closed it or went away";
+            break;
+    }
+    return "vexil: lost the connection to the X display " + display + " (" + why + "); quitting.";
 }
 
 }  // namespace X11Display

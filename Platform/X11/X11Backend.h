@@ -8,6 +8,7 @@
 // a source of the main run loop; events are drained and damaged windows drawn before
 // each wait.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,13 @@ public:
     void beep() override;
 
     std::shared_ptr<CoreGraphics::Image> captureScreen(AppKit::CGRect rect, long excludeWindowsFrom) override;
+    std::optional<AppKit::CGPoint> pointerLocation() const override;
+
+    // The connection broke (the server ended, a logout): one line on standard
+    // error, the connection leaves the run loop, then `handler` runs (none:
+    // the application terminates).
+    void setConnectionLostHandler(std::function<void()> handler);
+    bool connectionLostAlready() const;
 
     // Reads what the connection holds, dispatches it and draws damaged
     // windows; what the run-loop hook does (tests call it too).
@@ -70,8 +78,12 @@ public:
     struct State;
 
 private:
+    void connectionLost();
     explicit X11Backend(std::unique_ptr<State> state);
     std::unique_ptr<State> s_;
 };
+
+// The line said when the connection to `display` broke (xcb's error code).
+std::string lostDisplayLine(const std::string& display, int xcbError);
 
 }  // namespace X11Display

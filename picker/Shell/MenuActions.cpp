@@ -20,34 +20,14 @@ namespace {
 constexpr double kLibraryHeight = 280.0;
 constexpr double kSlideDuration = 0.25;
 
-WindowServices makeStandIns() {
-    WindowServices s;
-    s.makeLibraryWindow = [] {
-        ++WindowServices::shared().record.libraryWindows;
-        auto controller = std::make_shared<NSViewController>();
-        controller->setView(NSView::make(CGRectMake(0, 0, 600, kLibraryHeight)));
-        auto panel = NSWindow::make<NSPanel>(CGRectMake(0, 0, 600, kLibraryHeight), NSWindowStyleMaskBorderless);
-        panel->setContentViewController(controller);
-        panel->setLevel(NSMainMenuWindowLevel + 2);
-        panel->hasShadow = false;
-        panel->movable = false;
-        return std::static_pointer_cast<NSWindow>(panel);
-    };
-    s.showNewColorEditor = [](const NSColorRef& color, const std::weak_ptr<AppDelegate>&) {
-        WindowServices::shared().record.editorColors.push_back(color ? hexRGBA(*color) : std::string());
-    };
-    s.showPalettesWindow = [] { ++WindowServices::shared().record.palettesWindows; };
-    return s;
-}
-
 }  // namespace
 
 WindowServices& WindowServices::shared() {
-    static WindowServices services = makeStandIns();
+    static WindowServices services;
     return services;
 }
 
-void WindowServices::reset() { shared() = makeStandIns(); }
+void WindowServices::reset() { shared() = WindowServices{}; }
 
 std::optional<CGRect> AppDelegate::libraryShownRect() {
     auto screen = NSScreen::mainScreen();
@@ -97,8 +77,9 @@ void AppDelegate::toggleLibrary() {
         slideWindow(window, *shown, *hidden);
         return;
     }
-    animationState = ZNLAnimationState::show;
     // Made once: a hidden library keeps its window, its folder and any edit in progress.
+    if (!window && !WindowServices::shared().makeLibraryWindow) return;  // none linked in
+    animationState = ZNLAnimationState::show;
     if (!window) {
         window = WindowServices::shared().makeLibraryWindow();
         windowController = NSWindowController::make(window);

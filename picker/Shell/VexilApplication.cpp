@@ -13,6 +13,8 @@
 #include "Platform/Foundation/Diagnostics.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/X11/BackendChoice.h"
+#include "Platform/X11/Dialogs.h"
+#include "Platform/X11/X11Backend.h"
 #include "picker/Shell/MainInterface.h"
 #include "picker/Shell/WindowServices.h"
 #include "picker/Views/Editor/ZNLColorChooserViewController.h"
@@ -86,12 +88,23 @@ int runApplication() {
             "vexil: without a display the status item cannot be seen; the tour (vexil-tour) "
             "shows it in pictures.");
     AppKit::setDisplayBackend(choice.backend);
+    auto status = std::make_shared<int>(0);
+    if (choice.isX11) {
+        // Alerts and save panels a person answers on the display.
+        X11Display::installDialogs();
+        // A display that goes away (logout, server restart) ends the program as
+        // Quit does, so the store's pending work finishes, but as a failure.
+        std::static_pointer_cast<X11Display::X11Backend>(choice.backend)->setConnectionLostHandler([status] {
+            *status = 1;
+            AppKit::NSApp().terminate();
+        });
+    }
     const int signals = watchTerminationSignals();
     linkWindows();
     launchApplication(makeAppDelegate());
     Foundation::RunLoop::main().run();
     if (signals >= 0) ::close(signals);
-    return 0;
+    return *status;
 }
 
 }  // namespace vexil

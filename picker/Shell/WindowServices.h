@@ -1,8 +1,8 @@
 #pragma once
 // The windows the status menu opens that live in their own folders: the
 // colour library window, the colour editor and the palettes window. The
-// defaults stand in until those windows are linked in: a plain panel for the
-// library window, and a record of every editor and palettes window asked for.
+// composition root links the real ones in; until then (and after `reset`)
+// none is wired and the menu's items that open them do nothing.
 
 #include <functional>
 #include <memory>
@@ -25,16 +25,8 @@ struct WindowServices {
     // Opens a further palettes window.
     std::function<void()> showPalettesWindow;
 
-    // What the stand-ins were asked for.
-    struct Record {
-        int libraryWindows = 0;
-        std::vector<std::string> editorColors;  // "#rrggbbaa" of each new colour
-        int palettesWindows = 0;
-    };
-    Record record;
-
     static WindowServices& shared();
-    // Back to the stand-ins, record emptied (tests).
+    // Nothing wired (tests wire their own).
     static void reset();
 };
 

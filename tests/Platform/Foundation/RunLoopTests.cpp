@@ -175,6 +175,24 @@ TEST(RunLoopSources, EventsCanBeChangedAndAClosedDescriptorIsDropped) {
     RunLoop::main().removeSource(id);  // already gone: nothing happens
 }
 
+TEST(RunLoopSources, AHungUpDescriptorIsToldOnceThenDropped) {
+    // The far end of a pipe goes away (a display server ended): POLLHUP is
+    // reported once and the source is dropped, never polled again in a loop.
+    Pipe pipe;
+    ::close(pipe.write);
+    pipe.write = -1;
+    int calls = 0;
+    short seen = 0;
+    RunLoop::main().addSource(pipe.read, POLLIN, [&](short revents) {
+        ++calls;
+        seen = revents;
+    });
+    DispatchQueue::main()->after(0.05, [] { RunLoop::main().stop(); });
+    runMainLoop();
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(seen & POLLHUP);
+}
+
 TEST(RunLoopSources, BusyQueueDoesNotStarveSources) {
     Pipe pipe;
     std::atomic<bool> sourceCalled{false};

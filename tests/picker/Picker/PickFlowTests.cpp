@@ -2,6 +2,7 @@
 // actions, on the harness with a fresh store per test.
 
 #include "picker/Shell/ShellTestSupport.h"
+#include "picker/Shell/RecordingWindowServices.h"
 #include "picker/Shell/WindowServices.h"
 #include "picker/Views/Library/LibraryShell.h"
 #include "picker/Views/Library/ZNLColorsLibraryViewController.h"
@@ -25,7 +26,7 @@ class PickFlow : public shelltest::ShellTest {
 protected:
     void SetUp() override {
         ShellTest::SetUp();
-        WindowServices::reset();
+        shelltest::installRecordingWindowServices();
         app = makeAppDelegate<PickerDelegate>();
         app->storePath = dir + "/default.realm";
         ui->launch(app);
@@ -94,7 +95,7 @@ TEST_F(PickFlow, TheLibraryWindowSlidesInOnceAndOutAgain) {
     app->toggleLibrary();
     ui->advance(0.1);
     app->toggleLibrary();  // during the slide: nothing
-    EXPECT_EQ(WindowServices::shared().record.libraryWindows, 1);
+    EXPECT_EQ(shelltest::windowRequests().libraryWindows, 1);
     ui->advance(0.2);
     ASSERT_TRUE(app->window);
     EXPECT_EQ(app->animationState, ZNLAnimationState::idle);
@@ -110,7 +111,7 @@ TEST_F(PickFlow, TheLibraryWindowSlidesInOnceAndOutAgain) {
     EXPECT_FALSE(shown->isVisible());
     EXPECT_EQ(app->animationState, ZNLAnimationState::idle);
     app->toggleLibrary();
-    EXPECT_EQ(WindowServices::shared().record.libraryWindows, 1);
+    EXPECT_EQ(shelltest::windowRequests().libraryWindows, 1);
     ui->advance(0.3);  // the second slide ends before the test does
     EXPECT_EQ(app->animationState, ZNLAnimationState::idle);
     EXPECT_EQ(app->window, shown);
@@ -175,8 +176,8 @@ TEST_F(PickFlow, FeedbackAndCommunityOpenTheirPages) {
 
 TEST_F(PickFlow, ANewColourOpensTheEditorAndItsSaveStoresTheName) {
     ui->chooseStatusMenuItem({"New Color…"});
-    ASSERT_EQ(WindowServices::shared().record.editorColors.size(), 1u);
-    const std::string hex = WindowServices::shared().record.editorColors[0];
+    ASSERT_EQ(shelltest::windowRequests().editorColors.size(), 1u);
+    const std::string hex = shelltest::windowRequests().editorColors[0];
     EXPECT_EQ(hex.substr(7), "ff");  // alpha 1, components from six hex digits
     int closed = 0;
     app->colorChooserDidSave(NSColor::colorWithRed(0.2, 0.6, 1.0, 1), std::string("Sky"), [&] { ++closed; });
@@ -189,7 +190,7 @@ TEST_F(PickFlow, ANewColourOpensTheEditorAndItsSaveStoresTheName) {
     EXPECT_EQ(closed, 2);
     EXPECT_EQ(ZNLColorsLibrary::historyFolder()->objects().objects().size(), 1u);
     ui->chooseStatusMenuItem({"New Palette…"});
-    EXPECT_EQ(WindowServices::shared().record.palettesWindows, 1);
+    EXPECT_EQ(shelltest::windowRequests().palettesWindows, 1);
 }
 
 }  // namespace

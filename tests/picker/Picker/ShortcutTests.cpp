@@ -3,6 +3,7 @@
 
 #include "Platform/AppKit/HotKeys.h"
 #include "picker/Shell/ShellTestSupport.h"
+#include "picker/Shell/RecordingWindowServices.h"
 #include "picker/Shell/WindowServices.h"
 #include "picker/Shell/ZNLShortcutController.h"
 
@@ -21,7 +22,7 @@ class Shortcuts : public shelltest::ShellTest {
 protected:
     void SetUp() override {
         ShellTest::SetUp();
-        WindowServices::reset();
+        shelltest::installRecordingWindowServices();
     }
     void TearDown() override {
         ZNLEventHanlder::shared()->close();
@@ -96,7 +97,7 @@ TEST_F(Shortcuts, TheLibraryKeyTwiceWithinTheSlideGivesOneWindow) {
     ui->advance(0.1);
     ui->pressHotKey(34, kCtrlCmd);
     ui->advance(0.3);
-    EXPECT_EQ(WindowServices::shared().record.libraryWindows, 1);
+    EXPECT_EQ(shelltest::windowRequests().libraryWindows, 1);
     EXPECT_TRUE(app->window);
 }
 
