@@ -44,6 +44,19 @@ public:
         for (const auto& entry : logs) stored.push_back(saveLog(entry.log, groupId, entry.flags));
         return stored;
     }
+    // Where the journal of a group's enqueued logs lives; nothing means no journal.
+    virtual std::optional<std::string> journalPathForGroupId(const std::string& /*groupId*/) { return std::nullopt; }
+    // The highest journal sequence of the group folded into the store. Any thread.
+    virtual std::uint64_t foldedJournalSequence(const std::string& /*groupId*/) { return 0; }
+    // As `saveLogs`, and records in the same transaction that the group's
+    // journal records up to `journalSequence` are folded in (even when no log
+    // is given); `folded` tells whether that was committed.
+    virtual std::vector<bool> saveJournaledLogs(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
+                                                std::vector<DAVEvictedLog>* evicted, std::uint64_t /*journalSequence*/,
+                                                bool* folded) {
+        if (folded) *folded = false;
+        return logs.empty() ? std::vector<bool>() : saveLogs(logs, groupId, evicted);
+    }
     // Runs the completion before returning; true when more logs than `limit` matched.
     virtual bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
                                      const std::optional<std::vector<std::string>>& excludedTargetKeys,
