@@ -188,9 +188,9 @@ void DAVChannelUnitDefault::enqueueItem(const std::shared_ptr<DAVLog>& item, DAV
     enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) { delegate.channelPrepareLog(self, item); });
     enumerateDelegatesWithBlock(
         [&](DAVChannelDelegate& delegate) { delegate.channelDidPrepareLog(self, item, internalId, flags); });
-    // The stored archive is made on the queue, after the filters: a filtering
-    // delegate may still change the log (analytics cuts long names there).
-    // The journal keeps the log as enqueued until then.
+    // The log is archived once, here, after the prepare delegates (analytics
+    // cuts long names there): the journal record and the store's row are
+    // made of that archive. Filtering delegates on the queue only decide.
     std::optional<DAVLogJournal::Encoded> encoded;
     if (journal_) encoded = journal_->encode(item);
     bool schedule = false;
@@ -203,7 +203,9 @@ void DAVChannelUnitDefault::enqueueItem(const std::shared_ptr<DAVLog>& item, DAV
             sequence = nextSequence_++;
             if (!journal_->append(DAVLogJournal::frame(sequence, flags, *encoded))) sequence = 0;
         }
-        logsToStore_.push_back({item, internalId, flags, sequence});
+        logsToStore_.push_back({item, internalId, flags, sequence,
+                                encoded ? std::make_shared<const Foundation::Data>(std::move(encoded->archive))
+                                        : nullptr});
         schedule = !storeScheduled_;
         storeScheduled_ = true;
     }
@@ -282,7 +284,7 @@ bool DAVChannelUnitDefault::storeLogs(std::vector<EnqueuedLog> logs) {
 
     std::vector<DAVLogToStore> request;
     request.reserve(toSave.size());
-    for (const EnqueuedLog& entry : toSave) request.push_back({entry.log, entry.flags});
+    for (const EnqueuedLog& entry : toSave) request.push_back({entry.log, entry.flags, entry.archive});
     std::vector<DAVEvictedLog> evicted;
     bool folded = false;
     std::vector<bool> saved;

@@ -120,6 +120,7 @@ private:
         std::string internalId;
         DAVFlags flags;
         std::uint64_t sequence = 0;  // its journal record; 0: none
+        std::shared_ptr<const Foundation::Data> archive;  // made for that record
     };
     void storePendingLogs();
     // True when the journal records of these logs are committed as folded.

@@ -124,7 +124,8 @@ DAVLogDBStorage::EncodedLog DAVLogDBStorage::encode(const DAVLogToStore& entry) 
     EncodedLog row;
     const auto& log = entry.log;
     if (!log) return row;
-    auto base64 = archiveInBase64(log);
+    auto base64 = entry.archive ? std::optional<std::string>(Foundation::base64Encode(*entry.archive))
+                                : archiveInBase64(log);
     if (!base64) return row;
     row.base64 = std::move(*base64);
     row.priority = static_cast<std::int64_t>(entry.flags & DAVFlagsPersistenceMask);

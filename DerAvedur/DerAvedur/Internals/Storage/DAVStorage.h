@@ -18,8 +18,14 @@ using DAVLoadDataCompletionHandler =
 
 // One log of a group stored together, and its flags.
 struct DAVLogToStore {
+    DAVLogToStore(std::shared_ptr<DAVLog> log = nullptr, DAVFlags flags = DAVFlagsDefault,
+                  std::shared_ptr<const Foundation::Data> archive = nullptr)
+        : log(std::move(log)), flags(flags), archive(std::move(archive)) {}
     std::shared_ptr<DAVLog> log;
     DAVFlags flags = DAVFlagsDefault;
+    // The log's keyed archive made when it was enqueued (for its journal
+    // record), stored as is; without it the store archives the log.
+    std::shared_ptr<const Foundation::Data> archive;
 };
 
 // A log removed to make room for a newer one, and the group it was stored for.
