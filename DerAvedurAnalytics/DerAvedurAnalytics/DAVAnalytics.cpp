@@ -410,6 +410,12 @@ void DAVAnalytics::sessionTracker(DAVSessionTracker&, const std::shared_ptr<DAVA
     sendLog(log, DAVFlagsNormal);
 }
 
+void DAVAnalytics::channelPrepareLog(const std::shared_ptr<DAVChannelProtocol>&, const std::shared_ptr<DAVLog>& log) {
+    auto named = std::dynamic_pointer_cast<DAVLogWithNameAndProperties>(log);
+    if (!named || !(std::dynamic_pointer_cast<DAVEventLog>(log) || std::dynamic_pointer_cast<DAVPageLog>(log))) return;
+    DAVAnalyticsValidation::validateLog(*named);
+}
+
 bool DAVAnalytics::channelUnitShouldFilterLog(const std::shared_ptr<DAVChannelUnitProtocol>&,
                                               const std::shared_ptr<DAVLog>& log) {
     auto named = std::dynamic_pointer_cast<DAVLogWithNameAndProperties>(log);

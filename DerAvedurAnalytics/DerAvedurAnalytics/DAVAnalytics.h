@@ -122,6 +122,10 @@ public:
 
     // --- DAVChannelDelegate: validation and the application delegate -------------------
     // Events and pages whose name fails validation are not stored.
+    // Cuts long names and properties as the log is enqueued, before it is
+    // archived; the filter on the queue then only drops invalid logs.
+    void channelPrepareLog(const std::shared_ptr<DAVChannelProtocol>& channel,
+                           const std::shared_ptr<DAVLog>& log) override;
     bool channelUnitShouldFilterLog(const std::shared_ptr<DAVChannelUnitProtocol>& channelUnit,
                                     const std::shared_ptr<DAVLog>& log) override;
     void channelWillSendLog(const std::shared_ptr<DAVChannelProtocol>& channel,

@@ -69,11 +69,11 @@ TEST_F(ChannelGroup, StorageSizeIsAnsweredAfterEarlierQueuedWork) {
     for (int i = 0; i < 3; ++i) unit->enqueueItem(DAVTest::makeLog(i), DAVFlagsNormal);
     std::optional<bool> answer;
     std::size_t storedWhenAnswered = 0;
-    group->setMaxStorageSize(24576, [&](bool success) {
+    group->setMaxStorageSize(32768, [&](bool success) {
         answer = success;
         storedWhenAnswered = store->countLogs();
     });
-    group->setMaxStorageSize(24576, nullptr);  // nobody to answer: no call
+    group->setMaxStorageSize(32768, nullptr);  // nobody to answer: no call
     EXPECT_FALSE(answer);
     executor->drain();
     EXPECT_EQ(answer, std::optional<bool>(true));

@@ -148,6 +148,22 @@ public:
         if (refuseSaves) return std::vector<bool>(logs.size(), false);
         return inner_->saveLogs(logs, groupId, evicted);
     }
+    std::vector<bool> saveJournaledLogs(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
+                                        std::vector<DAVEvictedLog>* evicted, std::uint64_t sequence,
+                                        bool* folded) override {
+        if (!logs.empty()) ++saveCalls;
+        if (refuseSaves) {
+            if (folded) *folded = false;
+            return std::vector<bool>(logs.size(), false);
+        }
+        return inner_->saveJournaledLogs(logs, groupId, evicted, sequence, folded);
+    }
+    std::optional<std::string> journalPathForGroupId(const std::string& groupId) override {
+        return inner_->journalPathForGroupId(groupId);
+    }
+    std::uint64_t foldedJournalSequence(const std::string& groupId) override {
+        return inner_->foldedJournalSequence(groupId);
+    }
     std::size_t saveCalls = 0;
     bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
                              const std::optional<std::vector<std::string>>& excludedTargetKeys,

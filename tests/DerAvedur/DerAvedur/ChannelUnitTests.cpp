@@ -1,5 +1,9 @@
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <numeric>
 #include <set>
 #include <thread>
 
@@ -139,38 +143,27 @@ TEST_F(ChannelUnit, StampsItsTrackersDeviceAndKeepsTheStartTimeInItsDefaults) {
     EXPECT_TRUE(DAVDerAvedurUserDefaults::shared().objectForKey(key).isNull());
 }
 
-TEST_F(ChannelUnit, RecoverableAnswerIsRetriedAndCompletesOnce) {
+// The HTTP client does not retry on its own: a recoverable answer fails the
+// batch at once, its logs stay stored and the unit's clock alone sends them again.
+TEST_F(ChannelUnit, RecoverableAnswerIsTriedAgainOnTheUnitsClockOnly) {
     server->respondWith({503});
     auto unit = addUnit("Analytics");
     enqueue(unit, 50);
-    ASSERT_TRUE(executor->runUntil([&] { return client->callsWaitingForRetry() == 1; }));
-    EXPECT_EQ(delegate->count("failed"), 0u);
-    executor->advance(10);  // the first retry waits at most its 10-second interval
-    ASSERT_TRUE(settle(unit));
-    EXPECT_EQ(server->requestCount(), 2u);
-    EXPECT_EQ(delegate->count("succeeded"), 50u);
-    EXPECT_EQ(delegate->count("failed"), 0u);
-    EXPECT_EQ(storedLogs(), 0u);
-    EXPECT_TRUE(unit->isEnabled());
-}
-
-TEST_F(ChannelUnit, RecoverableFailureKeepsTheLogsAndTheUnitEnabled) {
-    server->setDefaultStatus(503);
-    auto unit = addUnit("Analytics", 3, 50, 3);
-    enqueue(unit, 50);
-    for (int retry = 0; retry < 3; ++retry) {
-        ASSERT_TRUE(executor->runUntil([&] { return client->callsWaitingForRetry() == 1; }));
-        // Answers wait while the clock jumps, so one jump retries each call once.
-        server->hold();
-        executor->advance(1200);
-        server->release();
-    }
-    ASSERT_TRUE(settle(unit));
-    EXPECT_EQ(server->requestCount(), 4u);
+    ASSERT_TRUE(executor->runUntil([&] { return unit->retryBackoff().has_value(); }));
+    EXPECT_EQ(client->callsWaitingForRetry(), 0u);
     EXPECT_EQ(delegate->count("failed"), 50u);
     EXPECT_EQ(storedLogs(), 50u);
     EXPECT_TRUE(unit->isEnabled());
     EXPECT_FALSE(unit->discardLogs());
+    ASSERT_TRUE(unit->lastError());
+    EXPECT_EQ(unit->lastError()->code, 503);
+    executor->advance(DAVChannelUnitDefault::kFirstRetryBackoff - 1);
+    EXPECT_EQ(server->requestCount(), 1u);
+    executor->advance(1);
+    ASSERT_TRUE(settle(unit));
+    EXPECT_EQ(server->requestCount(), 2u);
+    EXPECT_EQ(delegate->count("succeeded"), 50u);
+    EXPECT_EQ(storedLogs(), 0u);
 }
 
 TEST_F(ChannelUnit, FatalAnswerDeletesTheGroupsLogsAndDisablesTheUnit) {
@@ -432,43 +425,40 @@ TEST_F(ChannelUnit, LogsStoredWhileThePendingQueueIsFullLeaveWhenRoomComes) {
     EXPECT_EQ(storedLogs(), 0u);
 }
 
-TEST_F(ChannelUnit, AfterTheLastRetryTheLogsAreSentAgainInTheSameLaunch) {
+TEST_F(ChannelUnit, AfterALongOutageEverythingPendingLeavesWithinAMinute) {
     server->setDefaultStatus(503);
-    auto unit = addUnit("Analytics");
-    enqueue(unit, 50);
-    for (int retry = 0; retry < 3; ++retry) {
-        ASSERT_TRUE(executor->runUntil([&] { return client->callsWaitingForRetry() == 1; }));
-        server->hold();
-        executor->advance(1200);
-        server->release();
+    auto unit = addUnit("Analytics", 3, 50, 3);
+    enqueue(unit, 120);
+    // 26 minutes of failures, one try per wait of the unit's clock.
+    for (int second = 0; second < 26 * 60; second += 5) {
+        executor->advance(5);
+        ASSERT_TRUE(executor->runUntil([&] { return client->callsInProgress() == 0; }));
     }
-    ASSERT_TRUE(settle(unit));
-    EXPECT_EQ(delegate->count("failed"), 50u);
-    EXPECT_EQ(unit->retryBackoff(), std::optional<double>(DAVChannelUnitDefault::kFirstRetryBackoff));
+    EXPECT_EQ(storedLogs(), 120u);
+    EXPECT_LE(*unit->retryBackoff(), DAVChannelUnitDefault::kMaxRetryBackoff);
+    const std::size_t before = server->requestCount();
+    EXPECT_LE(before, 26u * 60u / 10u * 3u);
 
     // The outage is over; nothing else happens in the application.
     server->setDefaultStatus(200);
-    executor->advance(DAVChannelUnitDefault::kFirstRetryBackoff - 1);
-    EXPECT_EQ(server->requestCount(), 4u);
-    executor->advance(1);
-    ASSERT_TRUE(executor->runUntil([&] { return server->answeredCount() == 5 && unit->pendingBatchIds().empty(); }));
-    EXPECT_EQ(indexes(server->requests()[4]).size(), 50u);
-    EXPECT_EQ(delegate->count("succeeded"), 50u);
-    EXPECT_EQ(storedLogs(), 0u);
+    executor->advance(DAVChannelUnitDefault::kMaxRetryBackoff);
+    ASSERT_TRUE(executor->runUntil([&] { return storedLogs() == 0 && unit->pendingBatchIds().empty(); }));
+    EXPECT_EQ(delegate->count("succeeded"), 120u);
     EXPECT_FALSE(unit->retryBackoff());
 }
 
-TEST_F(ChannelUnit, EachFailureInARowDoublesTheWaitBeforeTheNextTry) {
+TEST_F(ChannelUnit, EachFailureInARowDoublesTheWaitUpToAMinute) {
     auto unit = addUnit("Analytics");
     ingestion->setEnabled(false, false);  // every send fails at once, recoverably
     enqueue(unit, 50);
-    EXPECT_EQ(delegate->count("failed"), 50u);
-    EXPECT_EQ(unit->retryBackoff(), std::optional<double>(60));
-    executor->advance(60);
-    EXPECT_EQ(delegate->count("failed"), 100u);
-    EXPECT_EQ(unit->retryBackoff(), std::optional<double>(120));
-    executor->advance(119);
-    EXPECT_EQ(delegate->count("failed"), 100u);
+    const std::vector<double> waits{10, 20, 40, 60, 60};
+    for (std::size_t i = 0; i < waits.size(); ++i) {
+        EXPECT_EQ(delegate->count("failed"), 50u * (i + 1));
+        ASSERT_EQ(unit->retryBackoff(), std::optional<double>(waits[i]));
+        executor->advance(waits[i]);
+    }
+    executor->advance(59);
+    EXPECT_EQ(delegate->count("failed"), 300u);
     ingestion->setEnabled(true, false);
     executor->advance(1);
     ASSERT_TRUE(settle(unit));
@@ -507,3 +497,120 @@ TEST_F(ChannelUnit, LogsEvictedUnderTheSizeLimitAreReportedAsFailures) {
 }
 
 }  // namespace
+
+// --- nothing tracked is lost to a kill ---------------------------------------------
+
+namespace {
+
+// The queue of a process killed at once: what it is given never runs.
+class KilledQueue : public Foundation::DispatchQueue {
+public:
+    void async(Foundation::Task) override {}
+    void after(Foundation::TimeInterval, Foundation::Task) override {}
+    void sync(Foundation::Task) override {}
+    bool isCurrent() const override { return false; }
+    const std::string& label() const override { return label_; }
+
+private:
+    std::string label_ = "killed";
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+}  // namespace
+
+class ChannelUnitJournal : public DAVTest::ChannelFixture {
+protected:
+    // A unit of an earlier launch that tracks `count` logs and is killed
+    // before its queue stores any of them.
+    void trackAndKill(const std::string& groupId, int count, int first = 0) {
+        auto killed = std::make_shared<DAVChannelUnitDefault>(
+            ingestion, store, std::make_shared<DAVChannelUnitConfiguration>(groupId, 1, 3, 50, 3),
+            std::make_shared<KilledQueue>(), DAVChannelUnitDependencies{deviceTracker, defaults});
+        for (int i = first; i < first + count; ++i) killed->enqueueItem(DAVTest::makeLog(i), DAVFlagsNormal);
+    }
+    std::string journalPath(const std::string& groupId) { return *store->journalPathForGroupId(groupId); }
+};
+
+TEST_F(ChannelUnitJournal, LogsTrackedBeforeAKillAreStoredAndSentByTheNextLaunch) {
+    trackAndKill("Analytics", 30);
+    ASSERT_GT(std::filesystem::file_size(journalPath("Analytics")), 0u);
+    EXPECT_EQ(storedLogs(), 0u);
+    // The kill tore the record being written.
+    const std::string torn = readFile(journalPath("Analytics")).substr(0, 40);
+    std::ofstream(journalPath("Analytics"), std::ios::binary | std::ios::app) << torn;
+
+    group = makeGroup();
+    group->addDelegate(delegate);
+    auto unit = addUnit("Analytics");
+    EXPECT_EQ(storedLogs(), 30u);
+    EXPECT_EQ(std::filesystem::file_size(journalPath("Analytics")), 0u);
+    executor->advance(3);
+    ASSERT_TRUE(settle(unit));
+    std::vector<int> sent;
+    for (const auto& request : server->requests())
+        for (int index : indexes(request)) sent.push_back(index);
+    std::sort(sent.begin(), sent.end());
+    std::vector<int> expected(30);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(sent, expected);
+    EXPECT_EQ(storedLogs(), 0u);
+}
+
+TEST_F(ChannelUnitJournal, RecordsAlreadyCommittedAreNotStoredTwice) {
+    auto unit = addUnit("Analytics", 3600);
+    for (int i = 0; i < 20; ++i) unit->enqueueItem(DAVTest::makeLog(i), DAVFlagsNormal);
+    const std::string journal = readFile(journalPath("Analytics"));
+    ASSERT_FALSE(journal.empty());
+    executor->drain();
+    EXPECT_EQ(storedLogs(), 20u);
+    EXPECT_EQ(std::filesystem::file_size(journalPath("Analytics")), 0u);
+    // Killed between the commit and emptying the journal; then 5 more are
+    // tracked and killed before they are stored.
+    writeFile(journalPath("Analytics"), journal);
+    trackAndKill("Analytics", 5, 20);
+
+    group = makeGroup();
+    addUnit("Analytics", 3600);
+    EXPECT_EQ(storedLogs(), 25u);
+}
+
+TEST_F(ChannelUnitJournal, EachGroupFoldsOnlyItsOwnJournal) {
+    trackAndKill("Analytics", 4);
+    trackAndKill("Analytics/one", 2);
+    group = makeGroup();
+    addUnit("Analytics", 3600);
+    EXPECT_EQ(store->countLogsWithGroupId("Analytics"), 4u);
+    EXPECT_EQ(store->countLogsWithGroupId("Analytics/one"), 0u);
+    addUnit("Analytics/one", 3600);
+    EXPECT_EQ(store->countLogsWithGroupId("Analytics/one"), 2u);
+}
+
+// A fatal answer deletes every log of the group: each one, in flight or
+// stored, hears of its end exactly once.
+TEST_F(ChannelUnit, AFatalAnswerReportsEveryDeletedLogInFlightBatchesIncluded) {
+    server->respondWith({400});
+    server->hold();
+    auto unit = addUnit("Analytics");
+    enqueue(unit, 150);  // three batches in flight
+    ASSERT_TRUE(executor->runUntil([&] { return server->requestCount() == 3; }));
+    enqueue(unit, 10, 150);  // stored, waiting
+    server->release();
+    ASSERT_TRUE(executor->runUntil([&] { return unit->discardLogs() && client->callsInProgress() == 0; }));
+    executor->drain();
+    std::map<const DAVLog*, int> ends;
+    for (const auto& event : delegate->events())
+        if (event.kind == "failed" || event.kind == "succeeded") ++ends[event.log.get()];
+    EXPECT_EQ(ends.size(), 160u);
+    for (const auto& [log, count] : ends) EXPECT_EQ(count, 1) << "a log heard of its end more than once";
+    EXPECT_GE(delegate->count("failed"), 60u);
+    EXPECT_EQ(storedLogs(), 0u);
+    ASSERT_TRUE(unit->lastError());
+}

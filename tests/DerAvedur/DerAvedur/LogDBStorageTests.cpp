@@ -540,6 +540,41 @@ TEST(LogStoreReliability, ADamagedPageIsSetAsideAndTheReadableLogsSalvaged) {
     EXPECT_EQ(raw.rows("PRAGMA integrity_check")[0][0], "ok");
 }
 
+// A damaged header hides every page: the store reads a copy whose header is
+// rebuilt from the values it creates files with.
+TEST(LogStoreReliability, ADamagedHeaderIsRebuiltAndTheLogsSalvaged) {
+    const std::string original = testFile();
+    {
+        DAVLogDBStorage storage(original);
+        std::vector<DAVLogToStore> logs;
+        for (int i = 0; i < 60; ++i) logs.push_back({makeLog("m" + std::to_string(i)), DAVFlagsNormal});
+        auto stored = storage.saveLogs(logs, "G", nullptr);
+        ASSERT_EQ(std::count(stored.begin(), stored.end(), true), 60);
+    }
+    const std::string bytes = readFile(*DAVUtility::fullURLForPathComponent(original));
+    std::string random(100, '\0');
+    for (std::size_t i = 0; i < random.size(); ++i) random[i] = static_cast<char>((i * 7919 + 13) % 251);
+    const struct {
+        const char* name;
+        std::string header;
+    } cases[] = {{"ones", std::string(100, '\xff')}, {"zeros", std::string(100, '\0')}, {"random", random}};
+    for (const auto& damage : cases) {
+        SCOPED_TRACE(damage.name);
+        const std::string copy = testFile();
+        std::string damaged = bytes;
+        damaged.replace(0, 100, damage.header);
+        std::ofstream(*DAVUtility::fullURLForPathComponent(copy), std::ios::binary) << damaged;
+        DAVTest::MessageRecorder recorder;
+        DAVLogDBStorage storage(copy);
+        ASSERT_EQ(storage.setAsideFiles().size(), 1u);
+        EXPECT_TRUE(readFile(storage.setAsideFiles()[0]) == damaged);
+        EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelError, "The database \"" + copy + "\" is damaged"));
+        EXPECT_EQ(storage.countLogs(), 60u);
+        EXPECT_EQ(load(storage, "G", 100).markers.size(), 60u);
+        EXPECT_FALSE(std::filesystem::exists(storage.setAsideFiles()[0] + ".rebuilt"));
+    }
+}
+
 TEST(LogStoreReliability, AnOlderSchemaLosesItsLogsTable) {
     const std::string file = testFile();
     auto path = *DAVUtility::fullURLForPathComponent(file);

@@ -38,7 +38,75 @@ DAVChannelUnitDefault::DAVChannelUnitDefault(std::shared_ptr<DAVIngestionProtoco
       logsDispatchQueue_(std::move(logsDispatchQueue)),
       ingestion_(std::move(ingestion)),
       storage_(std::move(storage)),
-      dependencies_(std::move(dependencies)) {}
+      dependencies_(std::move(dependencies)) {
+    openJournal();
+}
+
+// Before any log is enqueued: what an earlier run left decides where the
+// sequences of this run begin.
+void DAVChannelUnitDefault::openJournal() {
+    if (!storage_ || !configuration_) return;
+    const std::string group = configuration_->groupId();
+    auto path = storage_->journalPathForGroupId(group);
+    if (!path) return;
+    auto journal = std::make_unique<DAVLogJournal>(*path);
+    if (!journal->isOpen()) return;
+    std::size_t skipped = 0;
+    std::vector<DAVLogJournal::Record> records = journal->readRecords(&skipped);
+    const std::uint64_t folded = storage_->foldedJournalSequence(group);
+    std::uint64_t top = folded;
+    for (DAVLogJournal::Record& record : records) {
+        top = std::max(top, record.sequence);
+        if (record.sequence > folded) recovered_.push_back(std::move(record));
+    }
+    if (skipped > 0)
+        DAVLogWarning(kTag, "The log journal of group Id %s ends with %zu byte(s) of an unfinished record; ignored.",
+                      group.c_str(), skipped);
+    nextSequence_ = top + 1;
+    journal_ = std::move(journal);
+}
+
+std::size_t DAVChannelUnitDefault::foldRecoveredJournal() {
+    std::vector<DAVLogJournal::Record> records;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        if (recovered_.empty()) return 0;
+        records = recovered_;
+    }
+    std::vector<DAVLogToStore> request;
+    std::uint64_t top = 0;
+    for (const DAVLogJournal::Record& record : records) {
+        request.push_back({record.log, record.flags});
+        top = std::max(top, record.sequence);
+    }
+    const std::string group = groupId();
+    std::vector<DAVEvictedLog> evicted;
+    bool folded = false;
+    const std::vector<bool> saved = storage_->saveJournaledLogs(request, group, &evicted, top, &folded);
+    for (const DAVEvictedLog& entry : evicted) notifyFailureBeforeSendingForItem(entry.log, DAVLogEvictedError());
+    if (!folded) {
+        DAVLogError(kTag, "The %zu log(s) left in the journal of group Id %s could not be stored; tried again later.",
+                    records.size(), group.c_str());
+        return 0;
+    }
+    const auto stored = static_cast<std::size_t>(std::count(saved.begin(), saved.end(), true));
+    DAVLogInfo(kTag, "Stored %zu of %zu log(s) an earlier run left in the journal of group Id %s.", stored,
+               records.size(), group.c_str());
+    std::lock_guard<std::mutex> guard(stateLock_);
+    recovered_.clear();
+    if (logsToStore_.empty()) journal_->truncate();
+    return stored;
+}
+
+std::optional<Foundation::Error> DAVChannelUnitDefault::lastError() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return lastError_;
+}
+
+std::size_t DAVChannelUnitDefault::recoveredJournalRecords() const {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return recovered_.size();
+}
 
 // --- accessors ------------------------------------------------------------------
 
@@ -120,12 +188,24 @@ void DAVChannelUnitDefault::enqueueItem(const std::shared_ptr<DAVLog>& item, DAV
     enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) { delegate.channelPrepareLog(self, item); });
     enumerateDelegatesWithBlock(
         [&](DAVChannelDelegate& delegate) { delegate.channelDidPrepareLog(self, item, internalId, flags); });
-    // The archive is made on the queue, after the filters: a filtering
-    // delegate may still change the log (analytics cuts long names there).
+    // The log is archived once, here, after the prepare delegates (analytics
+    // cuts long names there): the journal record and the store's row are
+    // made of that archive. Filtering delegates on the queue only decide.
+    std::optional<DAVLogJournal::Encoded> encoded;
+    if (journal_) encoded = journal_->encode(item);
     bool schedule = false;
     {
         std::lock_guard<std::mutex> guard(stateLock_);
-        logsToStore_.push_back({item, internalId, flags});
+        std::uint64_t sequence = 0;
+        // Appended under the lock, in the order of the list: the store task
+        // empties the journal only when the list is empty.
+        if (encoded) {
+            sequence = nextSequence_++;
+            if (!journal_->append(DAVLogJournal::frame(sequence, flags, *encoded))) sequence = 0;
+        }
+        logsToStore_.push_back({item, internalId, flags, sequence,
+                                encoded ? std::make_shared<const Foundation::Data>(std::move(encoded->archive))
+                                        : nullptr});
         schedule = !storeScheduled_;
         storeScheduled_ = true;
     }
@@ -133,6 +213,7 @@ void DAVChannelUnitDefault::enqueueItem(const std::shared_ptr<DAVLog>& item, DAV
 }
 
 void DAVChannelUnitDefault::storePendingLogs() {
+    if (const std::size_t folded = foldRecoveredJournal()) itemsCount_ += folded;
     std::vector<EnqueuedLog> logs;
     {
         std::lock_guard<std::mutex> guard(stateLock_);
@@ -141,7 +222,7 @@ void DAVChannelUnitDefault::storePendingLogs() {
                     std::make_move_iterator(logsToStore_.begin() + static_cast<long>(count)));
         logsToStore_.erase(logsToStore_.begin(), logsToStore_.begin() + static_cast<long>(count));
     }
-    storeLogs(std::move(logs));
+    const bool folded = storeLogs(std::move(logs));
     // Logs that came meanwhile get a task of their own, behind the answers
     // and other work queued during this one.
     bool more = false;
@@ -149,6 +230,8 @@ void DAVChannelUnitDefault::storePendingLogs() {
         std::lock_guard<std::mutex> guard(stateLock_);
         more = !logsToStore_.empty();
         storeScheduled_ = more;
+        // Every record in the journal is now in the store.
+        if (folded && !more && recovered_.empty()) journal_->truncate();
     }
     if (more) {
         auto self = shared_from_this();
@@ -156,8 +239,17 @@ void DAVChannelUnitDefault::storePendingLogs() {
     }
 }
 
-void DAVChannelUnitDefault::storeLogs(std::vector<EnqueuedLog> logs) {
+bool DAVChannelUnitDefault::storeLogs(std::vector<EnqueuedLog> logs) {
     auto self = shared_from_this();
+    std::uint64_t sequence = 0;
+    for (const EnqueuedLog& entry : logs) sequence = std::max(sequence, entry.sequence);
+    // Folded in only after what an earlier run left: the store must never
+    // count those records as folded before they are.
+    bool journaled = false;
+    if (sequence > 0 && storage_) {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        journaled = recovered_.empty();
+    }
     auto completeEnqueueing = [&](const EnqueuedLog& entry) {
         enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
             delegate.channelDidCompleteEnqueueingLog(self, entry.log, entry.internalId);
@@ -188,13 +280,18 @@ void DAVChannelUnitDefault::storeLogs(std::vector<EnqueuedLog> logs) {
             toSave.push_back(std::move(entry));
         }
     }
-    if (toSave.empty()) return;
+    if (toSave.empty() && !journaled) return false;
 
     std::vector<DAVLogToStore> request;
     request.reserve(toSave.size());
-    for (const EnqueuedLog& entry : toSave) request.push_back({entry.log, entry.flags});
+    for (const EnqueuedLog& entry : toSave) request.push_back({entry.log, entry.flags, entry.archive});
     std::vector<DAVEvictedLog> evicted;
-    std::vector<bool> saved = storage_ ? storage_->saveLogs(request, groupId(), &evicted) : std::vector<bool>();
+    bool folded = false;
+    std::vector<bool> saved;
+    if (journaled)
+        saved = storage_->saveJournaledLogs(request, groupId(), &evicted, sequence, &folded);
+    else if (storage_ && !request.empty())
+        saved = storage_->saveLogs(request, groupId(), &evicted);
     saved.resize(toSave.size(), false);
     // Logs deleted to make room are lost: their delegates hear so.
     for (const DAVEvictedLog& entry : evicted) notifyFailureBeforeSendingForItem(entry.log, DAVLogEvictedError());
@@ -210,9 +307,11 @@ void DAVChannelUnitDefault::storeLogs(std::vector<EnqueuedLog> logs) {
         itemsCount_ += stored;
         checkPendingLogs();
     }
+    return folded;
 }
 
 void DAVChannelUnitDefault::checkStoredLogs() {
+    if (storage_) foldRecoveredJournal();
     const std::size_t stored = storage_ ? storage_->countLogsWithGroupId(groupId()) : 0;
     if (stored == 0) return;
     DAVLogDebug(kTag, "Found %zu stored log(s) of group Id %s.", stored, groupId().c_str());
@@ -366,6 +465,7 @@ void DAVChannelUnitDefault::sendLogContainer(const std::shared_ptr<DAVLogContain
     {
         std::lock_guard<std::mutex> guard(stateLock_);
         pendingBatchIds_.push_back(container->batchId);
+        inFlight_[container->batchId] = container;
         if (pendingBatchIds_.size() >= config->pendingBatchesLimit()) pendingBatchQueueFull_ = true;
     }
     if (DAVLogger::currentLogLevel() <= DAVLogLevelDebug) {
@@ -421,12 +521,28 @@ void DAVChannelUnitDefault::handleResponse(const std::shared_ptr<DAVLogContainer
         nextBackoff_ = kFirstRetryBackoff;
     } else {
         DAVLogError(kTag, "Log(s) sent with failure, batch Id:%s, status code:%ld", batchId.c_str(), statusCode);
+        const Foundation::Error failure =
+            error ? *error
+                  : Foundation::makeError(kDAVHttpErrorDomain, statusCode,
+                                          Foundation::format("The server answered with status code %ld.", statusCode));
+        {
+            std::lock_guard<std::mutex> guard(stateLock_);
+            lastError_ = failure;
+        }
         enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
             for (const auto& log : container->logs) delegate.channelDidFailSendingLog(self, log, error);
         });
         if (!DAVHttpUtil::isRecoverableError(statusCode)) {
             DAVLogError(kTag, "Fatal error encountered; shutting down channel unit with group ID %s",
                         config->groupId().c_str());
+            // This batch's logs are reported above; the deletion of all logs
+            // that follows reports every other one, in flight or stored.
+            storage_->deleteLogsWithBatchId(batchId, config->groupId());
+            {
+                std::lock_guard<std::mutex> guard(stateLock_);
+                pendingBatchIds_.erase(std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId));
+                inFlight_.erase(batchId);
+            }
             setEnabled(false, true);
             return;
         }
@@ -461,6 +577,7 @@ void DAVChannelUnitDefault::handleResponse(const std::shared_ptr<DAVLogContainer
     {
         std::lock_guard<std::mutex> guard(stateLock_);
         pendingBatchIds_.erase(std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId));
+        inFlight_.erase(batchId);
         if (pendingBatchQueueFull_ && pendingBatchIds_.size() < config->pendingBatchesLimit())
             pendingBatchQueueFull_ = false;
         // Room again: what was held back, or is known to wait in the store, leaves now.
@@ -532,14 +649,26 @@ void DAVChannelUnitDefault::deleteAllLogsWithError(const Foundation::Error& erro
 void DAVChannelUnitDefault::deleteAllLogsWithErrorSync(const Foundation::Error& error) {
     const std::string group = groupId();
     std::vector<std::string> pending;
+    std::map<std::string, std::shared_ptr<DAVLogContainer>> inFlight;
     {
         std::lock_guard<std::mutex> guard(stateLock_);
         pending.swap(pendingBatchIds_);
+        inFlight.swap(inFlight_);
+        lastError_ = error;
         // Nothing is in flight any more: a full pending queue would otherwise
         // hold the unit back for good, since the late answers are ignored.
         pendingBatchQueueFull_ = false;
     }
-    for (const std::string& batchId : pending) storage_->deleteLogsWithBatchId(batchId, group);
+    // Logs in flight were told they are being sent: now they hear of their failure.
+    auto self = shared_from_this();
+    for (const std::string& batchId : pending) {
+        storage_->deleteLogsWithBatchId(batchId, group);
+        auto container = inFlight.find(batchId);
+        if (container == inFlight.end()) continue;
+        enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
+            for (const auto& log : container->second->logs) delegate.channelDidFailSendingLog(self, log, error);
+        });
+    }
     for (const auto& log : storage_->deleteLogsWithGroupId(group)) notifyFailureBeforeSendingForItem(log, error);
 }
 

@@ -4,6 +4,12 @@
 // group's serial queue: filtering, storing, counting, the flush timer,
 // loading batches, sending them and handling the answers.
 //
+// Before `enqueueItem` returns, the log is appended to the group's journal
+// (DAVLogJournal), so a kill of the process loses nothing that was tracked;
+// the store task folds the journal's records into the store in its commit
+// and empties the journal once every record in it is committed. Records an
+// earlier run left are read when the unit is made and folded first.
+//
 // Storing is a group commit: logs enqueued while the queue is busy are
 // stored together, in one transaction, by one task (at most
 // kMaxLogsPerCommit at a time; the rest follow in a task queued behind
@@ -11,6 +17,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +29,7 @@
 #include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitDependencies.h"
 #include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelUnitProtocol.h"
 #include "DerAvedur/DerAvedur/Internals/Ingestion/DAVIngestionProtocol.h"
+#include "DerAvedur/DerAvedur/Internals/Storage/DAVLogJournal.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVStorage.h"
 #include "Platform/Foundation/WeakList.h"
 
@@ -33,8 +41,11 @@ public:
     // its logs are pending again: the next flush takes them, and without one
     // the unit flushes by itself after this wait, doubling with each failure
     // in a row up to the maximum; an answer of 200 starts afresh.
-    static constexpr double kFirstRetryBackoff = 60;
-    static constexpr double kMaxRetryBackoff = 1800;
+    // This is the only retry clock: the ingestion makes one attempt per
+    // batch. The wait is capped so that logs leave within a minute of the
+    // server answering again.
+    static constexpr double kFirstRetryBackoff = 10;
+    static constexpr double kMaxRetryBackoff = 60;
 
     DAVChannelUnitDefault(std::shared_ptr<DAVIngestionProtocol> ingestion, std::shared_ptr<DAVStorage> storage,
                           std::shared_ptr<DAVChannelUnitConfiguration> configuration,
@@ -96,6 +107,10 @@ public:
     // Seconds until the unit tries failed logs again; nothing when not waiting.
     std::optional<double> retryBackoff() const;
     std::set<std::string> pausedTargetKeys() const;
+    // The error of the last batch that failed, or of the last deletion of all logs.
+    std::optional<Foundation::Error> lastError() const;
+    // Records of an earlier run read from the journal and not yet folded in.
+    std::size_t recoveredJournalRecords() const;
     const std::shared_ptr<DAVIngestionProtocol>& ingestion() const { return ingestion_; }
     const std::shared_ptr<DAVStorage>& storage() const { return storage_; }
 
@@ -104,9 +119,15 @@ private:
         std::shared_ptr<DAVLog> log;
         std::string internalId;
         DAVFlags flags;
+        std::uint64_t sequence = 0;  // its journal record; 0: none
+        std::shared_ptr<const Foundation::Data> archive;  // made for that record
     };
     void storePendingLogs();
-    void storeLogs(std::vector<EnqueuedLog> logs);
+    // True when the journal records of these logs are committed as folded.
+    bool storeLogs(std::vector<EnqueuedLog> logs);
+    void openJournal();
+    // Folds the records an earlier run left; the number of logs stored.
+    std::size_t foldRecoveredJournal();
     void retryWake(double wakeTime);
     void handleResponse(const std::shared_ptr<DAVLogContainer>& container,
                         const std::optional<DAVHttpResponse>& response, const std::optional<Foundation::Error>& error);
@@ -131,6 +152,14 @@ private:
     // Guards the containers below so that readers on other threads see whole values.
     mutable std::mutex stateLock_;
     std::vector<std::string> pendingBatchIds_;
+    // The batches in flight, by id: a deletion of all logs reports theirs too.
+    std::map<std::string, std::shared_ptr<DAVLogContainer>> inFlight_;
+    std::optional<Foundation::Error> lastError_;
+    // The journal (none without a store file); its next sequence and the
+    // records of an earlier run still to fold, guarded by the lock above.
+    std::unique_ptr<DAVLogJournal> journal_;
+    std::uint64_t nextSequence_ = 1;
+    std::vector<DAVLogJournal::Record> recovered_;
     std::vector<std::weak_ptr<void>> pausedIdentifyingObjects_;
     std::set<std::string> pausedTargetKeys_;
     // The flush timer: when it fires (clock uptime), and the wake-ups already

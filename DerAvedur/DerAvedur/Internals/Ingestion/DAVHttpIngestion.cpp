@@ -56,8 +56,10 @@ bool startsWith(const std::string& text, const char* prefix) { return text.rfind
 
 }  // namespace
 
+// No retries of its own: the channel unit's backoff is the one retry clock,
+// so a failed batch is tried again on that clock only, never on two.
 const std::vector<double>& DAVHttpIngestion::defaultRetryIntervals() {
-    static const std::vector<double> intervals{10, 300, 1200};
+    static const std::vector<double> intervals{};
     return intervals;
 }
 

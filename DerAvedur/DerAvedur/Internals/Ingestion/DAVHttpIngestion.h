@@ -16,7 +16,7 @@ class DAVHttpIngestion : public DAVIngestionProtocol,
                          public DAVHttpClientDelegate,
                          public std::enable_shared_from_this<DAVHttpIngestion> {
 public:
-    static const std::vector<double>& defaultRetryIntervals();  // 10, 300, 1200 seconds
+    static const std::vector<double>& defaultRetryIntervals();  // none: the channel unit retries
     static constexpr long kDefaultMaxNumberOfConnections = 4;
 
     // `queryStrings` holds text values, sent in its order.

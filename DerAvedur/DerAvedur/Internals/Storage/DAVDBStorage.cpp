@@ -32,6 +32,11 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+void putBigEndian(std::string& bytes, std::size_t at, std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i)
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * (size - 1 - i))) & 0xFF);
+}
+
 }  // namespace
 
 int DAVDBStorage::globalConfigurationResult() { return gGlobalConfigurationResult; }
@@ -214,11 +219,72 @@ void DAVDBStorage::recoverFromDamage(int result) {
             salvaged = salvageDatabase(damaged, db_, &unreadable);
             sqlite3_close(damaged);
         }
+        // Nothing readable: perhaps only the header is damaged. A copy with
+        // the header this store writes (page size, encoding, schema format,
+        // version) may read again; the set-aside file stays as it was.
+        bool rebuilt = false;
+        if (salvaged == 0) {
+            if (auto copy = copyWithRebuiltHeader(*aside)) {
+                std::size_t unreadableInCopy = 0;
+                if (sqlite3* damaged = openDatabaseAtFileURL(*copy, &code)) {
+                    const std::size_t more = salvageDatabase(damaged, db_, &unreadableInCopy);
+                    sqlite3_close(damaged);
+                    if (more > 0) {
+                        salvaged = more;
+                        unreadable = unreadableInCopy;
+                        rebuilt = true;
+                    }
+                }
+                for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((*copy + suffix).c_str());
+            }
+        }
+        if (rebuilt) DAVLogWarning(kDAVDerAvedurLogTag, "The damaged database's header was rebuilt to read it.");
         DAVLogWarning(kDAVDerAvedurLogTag,
                       "Salvaged %zu row(s) of the damaged database \"%s\"; %zu part(s) could not be read.", salvaged,
                       aside->c_str(), unreadable);
     }
     recovering_ = false;
+}
+
+std::optional<std::string> DAVDBStorage::copyWithRebuiltHeader(const std::string& path) const {
+    if (pageSize_ < 512 || pageSize_ > 65536) return std::nullopt;
+    std::string bytes;
+    {
+        FILE* in = std::fopen(path.c_str(), "rb");
+        if (!in) return std::nullopt;
+        char buffer[65536];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
+        std::fclose(in);
+    }
+    const auto pageSize = static_cast<std::size_t>(pageSize_);
+    if (bytes.size() < pageSize) return std::nullopt;
+    bytes.resize(bytes.size() / pageSize * pageSize);  // a torn last page is left out
+    std::string header(100, '\0');
+    header.replace(0, 16, std::string("SQLite format 3\0", 16));
+    putBigEndian(header, 16, pageSize_ == 65536 ? 1 : static_cast<std::uint32_t>(pageSize_), 2);
+    header[18] = header[19] = 1;  // read without the write-ahead log
+    header[21] = 64;
+    header[22] = 32;
+    header[23] = 32;
+    putBigEndian(header, 24, 1, 4);  // change counter ...
+    putBigEndian(header, 28, static_cast<std::uint32_t>(bytes.size() / pageSize), 4);
+    putBigEndian(header, 40, 1, 4);        // schema cookie
+    putBigEndian(header, 44, 4, 4);        // schema format
+    putBigEndian(header, 56, 1, 4);        // UTF-8
+    putBigEndian(header, 60, version_, 4);  // user_version
+    putBigEndian(header, 92, 1, 4);        // ... for which the page count holds
+    putBigEndian(header, 96, static_cast<std::uint32_t>(SQLITE_VERSION_NUMBER), 4);
+    bytes.replace(0, 100, header);
+    const std::string copy = path + ".rebuilt";
+    FILE* out = std::fopen(copy.c_str(), "wb");
+    if (!out) return std::nullopt;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    if (std::fclose(out) != 0 || !written) {
+        ::unlink(copy.c_str());
+        return std::nullopt;
+    }
+    return copy;
 }
 
 int DAVDBStorage::executeNonSelectionQuery(const std::string& query, const DAVStorageBindableArray* values) {

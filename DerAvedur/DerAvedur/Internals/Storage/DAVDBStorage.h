@@ -113,6 +113,9 @@ private:
     // Moves the file (and its journal) aside, makes a new one, salvages.
     void recoverFromDamage(int result);
     std::optional<std::string> setAside();
+    // A copy of a damaged file whose first 100 bytes are rebuilt from the
+    // values this store creates files with; the caller deletes it.
+    std::optional<std::string> copyWithRebuiltHeader(const std::string& path) const;
 
     std::optional<DAVDBSchema> schema_;
     unsigned version_;

@@ -57,6 +57,7 @@ DAVLogDBStorage::DAVLogDBStorage(const std::string& filename)
     logColumnIndex_ = indexes[kLogColumnName];
     targetTokenColumnIndex_ = indexes[kTargetTokenColumnName];
     initializeDatabase();
+    journalBase_ = dbFileURL();
 }
 
 void DAVLogDBStorage::customizeDatabase(sqlite3* db) { createPriorityIndex(db); }
@@ -90,6 +91,7 @@ int DAVLogDBStorage::prepareDatabase(sqlite3* db) {
     if (mode.empty() || mode.front().empty() || mode.front().front().stringOrNull() == nullptr ||
         *mode.front().front().stringOrNull() != "wal")
         DAVLogWarning(kTag, "The log store keeps its rollback journal: the write-ahead log is not available.");
+    loadFoldedSequences(db);
     // Files of the earlier layout gain the index here; it changes nothing
     // they need to be read by an earlier version.
     return executeNonSelectionQuery(std::string("CREATE INDEX IF NOT EXISTS \"") + kBatchIndexName + "\" ON " +
@@ -122,7 +124,8 @@ DAVLogDBStorage::EncodedLog DAVLogDBStorage::encode(const DAVLogToStore& entry) 
     EncodedLog row;
     const auto& log = entry.log;
     if (!log) return row;
-    auto base64 = archiveInBase64(log);
+    auto base64 = entry.archive ? std::optional<std::string>(Foundation::base64Encode(*entry.archive))
+                                : archiveInBase64(log);
     if (!base64) return row;
     row.base64 = std::move(*base64);
     row.priority = static_cast<std::int64_t>(entry.flags & DAVFlagsPersistenceMask);
@@ -229,6 +232,78 @@ std::shared_ptr<DAVLog> DAVLogDBStorage::decodeLog(std::int64_t id, const std::s
 
 std::vector<bool> DAVLogDBStorage::saveLogs(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
                                             std::vector<DAVEvictedLog>* evicted) {
+    return save(logs, groupId, evicted, std::nullopt, nullptr);
+}
+
+std::vector<bool> DAVLogDBStorage::saveJournaledLogs(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
+                                                     std::vector<DAVEvictedLog>* evicted,
+                                                     std::uint64_t journalSequence, bool* folded) {
+    return save(logs, groupId, evicted, journalSequence, folded);
+}
+
+std::optional<std::string> DAVLogDBStorage::journalPathForGroupId(const std::string& groupId) {
+    if (journalBase_.empty()) return std::nullopt;
+    static const char* hex = "0123456789ABCDEF";
+    std::string name;
+    for (unsigned char c : groupId) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
+            name.push_back(static_cast<char>(c));
+        } else {
+            name.push_back('%');
+            name.push_back(hex[c >> 4]);
+            name.push_back(hex[c & 0xF]);
+        }
+    }
+    return journalBase_ + ".pending-" + name;
+}
+
+std::uint64_t DAVLogDBStorage::foldedJournalSequence(const std::string& groupId) {
+    std::lock_guard<std::mutex> guard(foldedLock_);
+    auto found = foldedSequences_.find(groupId);
+    return found == foldedSequences_.end() ? 0 : found->second;
+}
+
+// Reads the table into the mirror and writes back what the mirror knows
+// beyond it (a store rebuilt after damage starts with an empty table).
+// The table is made by the first journalled save, so a store used without
+// journals keeps its earlier layout page for page.
+void DAVLogDBStorage::loadFoldedSequences(sqlite3* db) {
+    if (!tableExists(kJournalTableName, db)) {
+        std::lock_guard<std::mutex> guard(foldedLock_);
+        if (foldedSequences_.empty()) return;
+    }
+    createJournalTable(db);
+    int code = SQLITE_OK;
+    std::vector<DAVDBRow> rows =
+        executeSelectionQuery("SELECT \"groupId\", \"sequence\" FROM " + quoted(kJournalTableName), db, nullptr, &code);
+    std::lock_guard<std::mutex> guard(foldedLock_);
+    for (const DAVDBRow& row : rows) {
+        if (row.size() < 2 || !row[0].stringOrNull()) continue;
+        const auto sequence = static_cast<std::uint64_t>(row[1].integerValue().value_or(0));
+        std::uint64_t& known = foldedSequences_[*row[0].stringOrNull()];
+        known = std::max(known, sequence);
+    }
+    for (const auto& [group, sequence] : foldedSequences_) {
+        DAVStorageBindableArray values;
+        values.addString(group);
+        values.addNumber(static_cast<std::int64_t>(sequence));
+        executeNonSelectionQuery("INSERT INTO " + quoted(kJournalTableName) +
+                                     " (\"groupId\", \"sequence\") VALUES (?, ?) ON CONFLICT(\"groupId\") DO UPDATE SET "
+                                     "\"sequence\" = max(\"sequence\", excluded.\"sequence\")",
+                                 db, &values);
+    }
+}
+
+int DAVLogDBStorage::createJournalTable(sqlite3* db) {
+    return executeNonSelectionQuery(std::string("CREATE TABLE IF NOT EXISTS ") + quoted(kJournalTableName) +
+                                        " (\"groupId\" TEXT PRIMARY KEY, \"sequence\" INTEGER NOT NULL) WITHOUT ROWID",
+                                    db);
+}
+
+std::vector<bool> DAVLogDBStorage::save(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
+                                        std::vector<DAVEvictedLog>* evicted,
+                                        std::optional<std::uint64_t> journalSequence, bool* folded) {
+    if (folded) *folded = false;
     std::vector<EncodedLog> rows;
     rows.reserve(logs.size());
     for (const auto& entry : logs) rows.push_back(encode(entry));
@@ -247,6 +322,7 @@ std::vector<bool> DAVLogDBStorage::saveLogs(const std::vector<DAVLogToStore>& lo
         std::vector<DAVEvictedLog> evictedNow;
         long evictedCount = 0;
         bool transactionLost = false;
+        bool committedSequence = false;
         std::fill(stored.begin(), stored.end(), false);
         int result = executeQueryUsingBlock([&](sqlite3* db) {
             int code = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
@@ -296,12 +372,42 @@ std::vector<bool> DAVLogDBStorage::saveLogs(const std::vector<DAVLogToStore>& lo
                     return code;
                 }
             }
+            // The journal's records are folded in with the logs, in the same commit.
+            bool sequenceWritten = false;
+            if (journalSequence) {
+                code = createJournalTable(db);
+                if (isCorruption(code)) return code;
+                DAVStorageBindableArray values;
+                values.addString(groupId);
+                values.addNumber(static_cast<std::int64_t>(*journalSequence));
+                code = executeNonSelectionQuery(
+                    "INSERT INTO " + quoted(kJournalTableName) +
+                        " (\"groupId\", \"sequence\") VALUES (?, ?) ON CONFLICT(\"groupId\") DO UPDATE SET "
+                        "\"sequence\" = max(\"sequence\", excluded.\"sequence\")",
+                    db, &values);
+                if (isCorruption(code)) return code;
+                if (sqlite3_get_autocommit(db)) {
+                    transactionLost = true;
+                    return code;
+                }
+                sequenceWritten = code == SQLITE_OK;
+            }
             code = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
             if (code != SQLITE_OK)
                 DAVLogError(kTag, "Could not commit the stored logs, result=%d\n\t%s", code, sqlite3_errmsg(db));
+            else
+                committedSequence = sequenceWritten;
             return code;
         });
         if (result == SQLITE_OK) {
+            if (committedSequence) {
+                {
+                    std::lock_guard<std::mutex> guard(foldedLock_);
+                    std::uint64_t& known = foldedSequences_[groupId];
+                    known = std::max(known, *journalSequence);
+                }
+                if (folded) *folded = true;
+            }
             if (evictedCount > 0)
                 DAVLogWarning(kTag,
                               "Log storage was over capacity, %ld oldest log(s) with equal or lower priority deleted.",

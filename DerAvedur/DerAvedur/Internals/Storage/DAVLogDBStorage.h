@@ -5,6 +5,7 @@
 // cost does not grow with the backlog.
 
 #include <map>
+#include <mutex>
 #include <set>
 #include <utility>
 
@@ -32,6 +33,14 @@ public:
     bool saveLog(const std::shared_ptr<DAVLog>& log, const std::string& groupId, DAVFlags flags) override;
     std::vector<bool> saveLogs(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
                                std::vector<DAVEvictedLog>* evicted) override;
+    // "<store file>.pending-<group id, percent-encoded>"
+    std::optional<std::string> journalPathForGroupId(const std::string& groupId) override;
+    std::uint64_t foldedJournalSequence(const std::string& groupId) override;
+    std::vector<bool> saveJournaledLogs(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
+                                        std::vector<DAVEvictedLog>* evicted, std::uint64_t journalSequence,
+                                        bool* folded) override;
+    // Per group, the highest journal sequence folded in: table "journal", beside "logs".
+    static constexpr const char* kJournalTableName = "journal";
     bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
                              const std::optional<std::vector<std::string>>& excludedTargetKeys,
                              const DAVLoadDataCompletionHandler& completionHandler) override;
@@ -71,6 +80,11 @@ private:
     };
 
     EncodedLog encode(const DAVLogToStore& entry);
+    std::vector<bool> save(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
+                           std::vector<DAVEvictedLog>* evicted, std::optional<std::uint64_t> journalSequence,
+                           bool* folded);
+    void loadFoldedSequences(sqlite3* db);
+    static int createJournalTable(sqlite3* db);
     // Inside the open transaction, after an insert found the store full:
     // deletes logs of equal or lower priority (lowest, then oldest first;
     // never one in flight), retrying the insert after each.
@@ -99,4 +113,9 @@ private:
     std::size_t logColumnIndex_ = 2;
     std::size_t targetTokenColumnIndex_ = 3;
     DAVEncrypter targetTokenEncrypter_;
+    // Mirror of table "journal", read by channel units on any thread.
+    mutable std::mutex foldedLock_;
+    std::map<std::string, std::uint64_t> foldedSequences_;
+    // The store file's path as configured; journals are named after it.
+    std::string journalBase_;
 };

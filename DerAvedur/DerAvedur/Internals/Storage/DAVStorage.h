@@ -18,8 +18,14 @@ using DAVLoadDataCompletionHandler =
 
 // One log of a group stored together, and its flags.
 struct DAVLogToStore {
+    DAVLogToStore(std::shared_ptr<DAVLog> log = nullptr, DAVFlags flags = DAVFlagsDefault,
+                  std::shared_ptr<const Foundation::Data> archive = nullptr)
+        : log(std::move(log)), flags(flags), archive(std::move(archive)) {}
     std::shared_ptr<DAVLog> log;
     DAVFlags flags = DAVFlagsDefault;
+    // The log's keyed archive made when it was enqueued (for its journal
+    // record), stored as is; without it the store archives the log.
+    std::shared_ptr<const Foundation::Data> archive;
 };
 
 // A log removed to make room for a newer one, and the group it was stored for.
@@ -43,6 +49,19 @@ public:
         std::vector<bool> stored;
         for (const auto& entry : logs) stored.push_back(saveLog(entry.log, groupId, entry.flags));
         return stored;
+    }
+    // Where the journal of a group's enqueued logs lives; nothing means no journal.
+    virtual std::optional<std::string> journalPathForGroupId(const std::string& /*groupId*/) { return std::nullopt; }
+    // The highest journal sequence of the group folded into the store. Any thread.
+    virtual std::uint64_t foldedJournalSequence(const std::string& /*groupId*/) { return 0; }
+    // As `saveLogs`, and records in the same transaction that the group's
+    // journal records up to `journalSequence` are folded in (even when no log
+    // is given); `folded` tells whether that was committed.
+    virtual std::vector<bool> saveJournaledLogs(const std::vector<DAVLogToStore>& logs, const std::string& groupId,
+                                                std::vector<DAVEvictedLog>* evicted, std::uint64_t /*journalSequence*/,
+                                                bool* folded) {
+        if (folded) *folded = false;
+        return logs.empty() ? std::vector<bool>() : saveLogs(logs, groupId, evicted);
     }
     // Runs the completion before returning; true when more logs than `limit` matched.
     virtual bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
