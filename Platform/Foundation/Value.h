@@ -32,6 +32,11 @@ public:
     virtual std::string className() const = 0;
     // The value for a key; a null Value when the object has no such key.
     virtual Value valueForKey(const std::string& key) const;
+    // The value for a key as the object stores it, for readers that only look
+    // (templates read fields this way without copying them); nullptr when the
+    // object keeps no such value, and readers then ask valueForKey. Where it
+    // answers, it answers what valueForKey would give.
+    virtual const Value* storedValueForKey(std::string_view) const { return nullptr; }
     // Field names in declaration order, for mirroring.
     virtual std::vector<std::string> fieldNames() const { return {}; }
 };
