@@ -192,17 +192,17 @@ bool is(const std::string& text, const char (&literal)[N]) {
     return text.size() == N - 1 && std::memcmp(text.data(), literal, N - 1) == 0;
 }
 
-// Booleans and integers compared without the general equality.
-bool sameScalar(const Value& a, const Value& b) {
-    if (a.isBool() && b.isBool()) return a.asBool() == b.asBool();
-    if (a.isInt() && b.isInt()) return a.asInt() == b.asInt();
-    return false;
+void setBool(Value& slot, bool value) {
+    if (!slot.isBool() || slot.asBool() != value) slot = Value(value);
+}
+
+void setInt(Value& slot, std::int64_t value) {
+    if (!slot.isInt() || slot.asInt() != value) slot = Value(value);
 }
 
 // {"forloop": {first, last, counter, counter0, length}} for item i of count,
 // filled in place when the dictionary still has that shape.
 void fillForloop(Foundation::Dictionary& outer, std::int64_t i, std::int64_t count) {
-    Value values[] = {Value(i == 0), Value(i == count - 1), Value(i + 1), Value(i), Value(count)};
     if (outer.size() == 1 && is(outer.begin()->first, "forloop") && outer.begin()->second.isDictionary()) {
         // Copies first when the loop's dictionary was kept by someone.
         auto& forloop = outer.begin()->second.mutableDictionary();
@@ -210,16 +210,20 @@ void fillForloop(Foundation::Dictionary& outer, std::int64_t i, std::int64_t cou
         if (forloop.size() == 5 && is(it[0].first, "first") && is(it[1].first, "last") && is(it[2].first, "counter") &&
             is(it[3].first, "counter0") && is(it[4].first, "length")) {
             // Only what differs from the last item is written.
-            for (size_t k = 0; k < 5; ++k) {
-                auto& slot = it[static_cast<std::ptrdiff_t>(k)].second;
-                if (!sameScalar(slot, values[k])) slot = std::move(values[k]);
-            }
+            setBool(it[0].second, i == 0);
+            setBool(it[1].second, i == count - 1);
+            setInt(it[2].second, i + 1);
+            setInt(it[3].second, i);
+            setInt(it[4].second, count);
             return;
         }
     }
     Foundation::Dictionary forloop;
-    const char* const keys[] = {"first", "last", "counter", "counter0", "length"};
-    for (size_t k = 0; k < 5; ++k) forloop.set(keys[k], std::move(values[k]));
+    forloop.set("first", Value(i == 0));
+    forloop.set("last", Value(i == count - 1));
+    forloop.set("counter", Value(i + 1));
+    forloop.set("counter0", Value(i));
+    forloop.set("length", Value(count));
     outer = Foundation::Dictionary{{"forloop", Value(std::move(forloop))}};
 }
 

@@ -181,21 +181,34 @@ Value Variable::resolve(Context& context, int depth) const {
     return *found;
 }
 
+namespace {
+
+// Walks the components by pointer: values stay where they are stored (in the
+// context, in an object, or in the holder for a value made on the way).
+const Value* walk(const std::vector<std::string>& components, Context& context, Value& holder) {
+    if (components.empty()) return nullptr;
+    const Value* current = context.find(components[0]);
+    for (size_t i = 1; i < components.size() && current && !current->isNull(); ++i)
+        current = lookup(*current, components[i], holder);
+    return current;
+}
+
+// A path with subscripts, whose components depend on the context.
+[[gnu::noinline]] const Value* walkParsing(const std::string& variable, Context& context, Value& holder, int depth) {
+    return walk(KeyPath(variable, &context, depth).parse(), context, holder);
+}
+
+}  // namespace
+
 const Value* Variable::locate(Context& context, Value& holder, int depth) const {
     if (kind_ == Kind::literal) return &literal_;
-    std::vector<std::string> parsed;
-    const std::vector<std::string>* components = components_ ? &*components_ : nullptr;
-    if (!components) {
-        parsed = KeyPath(variable_, &context, depth).parse();
-        components = &parsed;
-    }
-    if (components->empty()) return nullptr;
-    // Walks by pointer: values stay where they are stored (in the context, in
-    // an object, or in the holder for a value made on the way).
-    const Value* current = context.find((*components)[0]);
-    for (size_t i = 1; i < components->size() && current && !current->isNull(); ++i)
-        current = lookup(*current, (*components)[i], holder);
+    const Value* current =
+        components_ ? walk(*components_, context, holder) : walkParsing(variable_, context, holder, depth);
     if (!current || current->isNull()) return nullptr;
+    return finish(current, context, holder);
+}
+
+const Value* Variable::finish(const Value* current, Context& context, Value& holder) const {
     if (current->isObject() && current->asObject()) {
         const Foundation::Object* object = current->asObject().get();
         if (const auto* r = dynamic_cast<const Resolvable*>(object)) {

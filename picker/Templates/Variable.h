@@ -51,6 +51,10 @@ public:
     const Value* locate(Context& context, Value& holder, int depth) const;
 
 private:
+    // A found value as the variable gives it: objects that resolve or render
+    // themselves do so, dictionaries lose their null entries.
+    const Value* finish(const Value* current, Context& context, Value& holder) const;
+
     enum class Kind { literal, keyPath };
     std::string variable_;
     Kind kind_ = Kind::keyPath;
