@@ -11,6 +11,11 @@ Context::Context(std::optional<Dictionary> dictionary, std::optional<Environment
     if (dictionary) dictionaries_.push_back(std::move(*dictionary));
 }
 
+Context::Context(std::optional<Dictionary> dictionary, const Environment& environment, Borrowing)
+    : borrowed_(&environment) {
+    if (dictionary) dictionaries_.push_back(std::move(*dictionary));
+}
+
 Value Context::value(std::string_view key) const {
     const Value* v = find(key);
     return v ? *v : Value();

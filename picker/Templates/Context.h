@@ -58,12 +58,16 @@ public:
     // plain one is made.
     explicit Context(std::optional<Dictionary> dictionary = std::nullopt,
                      std::optional<Environment> environment = std::nullopt);
+    // A context that reads an environment kept elsewhere, which must outlive
+    // it (a template's, for one render) instead of copying it.
+    struct Borrowing {};
+    Context(std::optional<Dictionary> dictionary, const Environment& environment, Borrowing);
 
     // Newest dictionary last. A key stored with a null value is present
     // without a value: it hides the key in older dictionaries.
     std::vector<Dictionary>& dictionaries() { return dictionaries_; }
     const std::vector<Dictionary>& dictionaries() const { return dictionaries_; }
-    const Environment& environment() const { return environment_; }
+    const Environment& environment() const { return borrowed_ ? *borrowed_ : *environment_; }
 
     // The value of the newest dictionary that has the key; null otherwise.
     Value value(std::string_view key) const;
@@ -121,7 +125,8 @@ private:
     };
     std::map<const std::vector<Token>*, Parsed> parsed_;
     std::vector<Dictionary> dictionaries_;
-    Environment environment_;
+    std::optional<Environment> environment_;
+    const Environment* borrowed_ = nullptr;
     int templateDepth_ = 0;
     int renderDepth_ = 0;
 };
