@@ -59,6 +59,8 @@ public:
     Value& operator[](std::string_view key);
     void set(std::string key, Value value);
     bool erase(std::string_view key);
+    // Room for `count` entries, for a dictionary whose size is known.
+    void reserve(std::size_t count);
 
     std::size_t size() const;  // defined below Value, which must be complete first
     bool empty() const;
@@ -159,5 +161,6 @@ private:
 
 inline std::size_t Dictionary::size() const { return entries_.size(); }
 inline bool Dictionary::empty() const { return entries_.empty(); }
+inline void Dictionary::reserve(std::size_t count) { entries_.reserve(count); }
 
 }  // namespace Foundation

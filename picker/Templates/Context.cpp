@@ -13,6 +13,7 @@ Context::Context(std::optional<Dictionary> dictionary, std::optional<Environment
 
 Context::Context(std::optional<Dictionary> dictionary, const Environment& environment, Borrowing)
     : borrowed_(&environment) {
+    dictionaries_.reserve(8);  // a render's loops and includes push a few more
     if (dictionary) dictionaries_.push_back(std::move(*dictionary));
 }
 

@@ -219,12 +219,14 @@ void fillForloop(Foundation::Dictionary& outer, std::int64_t i, std::int64_t cou
         }
     }
     Foundation::Dictionary forloop;
+    forloop.reserve(5);
     forloop.set("first", Value(i == 0));
     forloop.set("last", Value(i == count - 1));
     forloop.set("counter", Value(i + 1));
     forloop.set("counter0", Value(i));
     forloop.set("length", Value(count));
-    outer = Foundation::Dictionary{{"forloop", Value(std::move(forloop))}};
+    outer = Foundation::Dictionary();
+    outer.set("forloop", Value(std::move(forloop)));
 }
 
 }  // namespace
