@@ -32,6 +32,11 @@ public:
     virtual std::string className() const = 0;
     // The value for a key; a null Value when the object has no such key.
     virtual Value valueForKey(const std::string& key) const;
+    // The value for a key as the object stores it, for readers that only look
+    // (templates read fields this way without copying them); nullptr when the
+    // object keeps no such value, and readers then ask valueForKey. Where it
+    // answers, it answers what valueForKey would give.
+    virtual const Value* storedValueForKey(std::string_view) const { return nullptr; }
     // Field names in declaration order, for mirroring.
     virtual std::vector<std::string> fieldNames() const { return {}; }
 };
@@ -54,6 +59,8 @@ public:
     Value& operator[](std::string_view key);
     void set(std::string key, Value value);
     bool erase(std::string_view key);
+    // Room for `count` entries, for a dictionary whose size is known.
+    void reserve(std::size_t count);
 
     std::size_t size() const;  // defined below Value, which must be complete first
     bool empty() const;
@@ -154,5 +161,6 @@ private:
 
 inline std::size_t Dictionary::size() const { return entries_.size(); }
 inline bool Dictionary::empty() const { return entries_.empty(); }
+inline void Dictionary::reserve(std::size_t count) { entries_.reserve(count); }
 
 }  // namespace Foundation

@@ -83,34 +83,40 @@ bool isReservedWord(std::string_view word) {
     return words.count(word) != 0;
 }
 
+// The seven texts kept as values, so templates read them without copies.
 class RYColorRecord : public Foundation::Object {
 public:
-    explicit RYColorRecord(RYColor color) : color_(std::move(color)) {}
+    explicit RYColorRecord(RYColor color)
+        : fields_{Foundation::Value(std::move(color.name)),  Foundation::Value(std::move(color.red)),
+                  Foundation::Value(std::move(color.green)), Foundation::Value(std::move(color.blue)),
+                  Foundation::Value(std::move(color.alpha)), Foundation::Value(std::move(color.flatName)),
+                  Foundation::Value(std::move(color.hex))} {}
     std::string className() const override { return "RYColor"; }
     Foundation::Value valueForKey(const std::string& key) const override {
-        if (const std::string* field = fieldFor(key)) return Foundation::Value(*field);
+        if (const Foundation::Value* field = storedValueForKey(key)) return *field;
         return Foundation::Value();
+    }
+    const Foundation::Value* storedValueForKey(std::string_view key) const override {
+        enum { name, red, green, blue, alpha, flatName, hex };
+        switch (key.size()) {
+            case 3:
+                return key == "red" ? &fields_[red] : key == "hex" ? &fields_[hex] : nullptr;
+            case 4:
+                return key == "name" ? &fields_[name] : key == "blue" ? &fields_[blue] : nullptr;
+            case 5:
+                return key == "green" ? &fields_[green] : key == "alpha" ? &fields_[alpha] : nullptr;
+            case 8:
+                return key == "flatName" ? &fields_[flatName] : nullptr;
+            default:
+                return nullptr;
+        }
     }
     std::vector<std::string> fieldNames() const override {
         return {"name", "red", "green", "blue", "alpha", "flatName", "hex"};
     }
 
 private:
-    const std::string* fieldFor(const std::string& key) const {
-        switch (key.size()) {
-            case 3:
-                return key == "red" ? &color_.red : key == "hex" ? &color_.hex : nullptr;
-            case 4:
-                return key == "name" ? &color_.name : key == "blue" ? &color_.blue : nullptr;
-            case 5:
-                return key == "green" ? &color_.green : key == "alpha" ? &color_.alpha : nullptr;
-            case 8:
-                return key == "flatName" ? &color_.flatName : nullptr;
-            default:
-                return nullptr;
-        }
-    }
-    RYColor color_;
+    Foundation::Value fields_[7];
 };
 
 }  // namespace
@@ -189,6 +195,6 @@ void makeFlatNamesUnique(std::vector<RYColor>& colors) {
     }
 }
 
-Foundation::Value templateValue(const RYColor& color) {
-    return Foundation::Value(std::make_shared<RYColorRecord>(color));
+Foundation::Value templateValue(RYColor color) {
+    return Foundation::Value(std::make_shared<RYColorRecord>(std::move(color)));
 }

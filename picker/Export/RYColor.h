@@ -46,4 +46,4 @@ void makeFlatNamesUnique(std::vector<RYColor>& colors);
 
 // The record as templates read it: an object whose fields are the seven
 // texts by their names.
-Foundation::Value templateValue(const RYColor& color);
+Foundation::Value templateValue(RYColor color);

@@ -125,7 +125,7 @@ Foundation::Dictionary RYPaletteExporter::makeContext(std::vector<RYColor> color
         } else {
             c.name = singleLineText(c.name);
         }
-        list.push_back(templateValue(c));
+        list.push_back(templateValue(std::move(c)));
     }
     return Foundation::Dictionary{
         {"colors", Foundation::Value(std::move(list))},

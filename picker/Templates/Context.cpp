@@ -11,6 +11,12 @@ Context::Context(std::optional<Dictionary> dictionary, std::optional<Environment
     if (dictionary) dictionaries_.push_back(std::move(*dictionary));
 }
 
+Context::Context(std::optional<Dictionary> dictionary, const Environment& environment, Borrowing)
+    : borrowed_(&environment) {
+    dictionaries_.reserve(8);  // a render's loops and includes push a few more
+    if (dictionary) dictionaries_.push_back(std::move(*dictionary));
+}
+
 Value Context::value(std::string_view key) const {
     const Value* v = find(key);
     return v ? *v : Value();
@@ -18,15 +24,11 @@ Value Context::value(std::string_view key) const {
 
 const Value* Context::find(std::string_view key) const {
     // Every lookup of a render comes here, mostly for short names: a length
-    // and first-character check settles most entries without a compare call.
+    // check settles most entries, an inline compare the rest.
     const size_t size = key.size();
-    const char first = size ? key[0] : '\0';
     for (auto it = dictionaries_.rbegin(); it != dictionaries_.rend(); ++it) {
         for (const auto& [k, v] : *it) {
-            if (k.size() == size &&
-                (size == 0 ||
-                 (k[0] == first && (size == 1 || std::memcmp(k.data() + 1, key.data() + 1, size - 1) == 0))))
-                return &v;
+            if (k.size() == size && sameBytes(k.data(), key.data(), size)) return &v;
         }
     }
     return nullptr;

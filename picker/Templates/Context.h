@@ -2,6 +2,8 @@
 // The stack of dictionaries a template renders against, and the pending
 // block overrides of template inheritance.
 
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
@@ -19,18 +21,53 @@ namespace Templates {
 using Foundation::Dictionary;
 using Foundation::Value;
 
+// Equality of two texts of `size` bytes, inline: the keys of a render are
+// short, and a library call costs more than the compare.
+inline bool sameBytes(const char* a, const char* b, size_t size) {
+    if (size >= 8) {
+        std::uint64_t x, y;
+        for (size_t i = 0; i + 8 < size; i += 8) {
+            std::memcpy(&x, a + i, 8);
+            std::memcpy(&y, b + i, 8);
+            if (x != y) return false;
+        }
+        std::memcpy(&x, a + size - 8, 8);
+        std::memcpy(&y, b + size - 8, 8);
+        return x == y;
+    }
+    if (size >= 4) {
+        std::uint32_t x, y, z, w;
+        std::memcpy(&x, a, 4);
+        std::memcpy(&y, b, 4);
+        std::memcpy(&z, a + size - 4, 4);
+        std::memcpy(&w, b + size - 4, 4);
+        return x == y && z == w;
+    }
+    for (size_t i = 0; i < size; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+inline bool sameText(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && sameBytes(a.data(), b.data(), a.size());
+}
+
 class Context {
 public:
     // Without a dictionary the stack is empty; without an environment a new
     // plain one is made.
     explicit Context(std::optional<Dictionary> dictionary = std::nullopt,
                      std::optional<Environment> environment = std::nullopt);
+    // A context that reads an environment kept elsewhere, which must outlive
+    // it (a template's, for one render) instead of copying it.
+    struct Borrowing {};
+    Context(std::optional<Dictionary> dictionary, const Environment& environment, Borrowing);
 
     // Newest dictionary last. A key stored with a null value is present
     // without a value: it hides the key in older dictionaries.
     std::vector<Dictionary>& dictionaries() { return dictionaries_; }
     const std::vector<Dictionary>& dictionaries() const { return dictionaries_; }
-    const Environment& environment() const { return environment_; }
+    const Environment& environment() const { return borrowed_ ? *borrowed_ : *environment_; }
 
     // The value of the newest dictionary that has the key; null otherwise.
     Value value(std::string_view key) const;
@@ -88,7 +125,8 @@ private:
     };
     std::map<const std::vector<Token>*, Parsed> parsed_;
     std::vector<Dictionary> dictionaries_;
-    Environment environment_;
+    std::optional<Environment> environment_;
+    const Environment* borrowed_ = nullptr;
     int templateDepth_ = 0;
     int renderDepth_ = 0;
 };

@@ -124,10 +124,19 @@ bool EqualityExpression::evaluate(Context& context) const {
 }
 
 bool NumericExpression::evaluate(Context& context) const {
-    Value left, right;
-    if (!resolveOperands(context, left, right)) return false;
-    if (left.isInt() && right.isInt()) return compareIntegers(left.asInt(), right.asInt());
-    auto l = toNumber(left), r = toNumber(right);
+    if (!lhsVariable_ || !rhsVariable_) return false;
+    // Numbers are read where they are stored; the left one is kept aside
+    // before the right one resolves, which may change the context.
+    Value leftHolder, rightHolder;
+    const Value* left = lhsVariable_->variable()->locate(context, leftHolder);
+    if (left && left != &leftHolder) {
+        leftHolder = *left;
+        left = &leftHolder;
+    }
+    const Value* right = rhsVariable_->variable()->locate(context, rightHolder);
+    if (!left || !right) return false;
+    if (left->isInt() && right->isInt()) return compareIntegers(left->asInt(), right->asInt());
+    auto l = toNumber(*left), r = toNumber(*right);
     if (!l || !r) return false;
     return compare(*l, *r);
 }

@@ -37,8 +37,6 @@ protected:
 
     std::shared_ptr<Expression> lhs_;
     std::shared_ptr<Expression> rhs_;
-
-private:
     // The operands as plain variables (found once), or nullptr.
     const VariableExpression* lhsVariable_;
     const VariableExpression* rhsVariable_;

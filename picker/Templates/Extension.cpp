@@ -12,10 +12,11 @@
 
 namespace Templates {
 
-std::shared_ptr<Filter> Filter::simple(Simple function, InPlace inPlace) {
+std::shared_ptr<Filter> Filter::simple(Simple function, InPlace inPlace, AppendTo appendTo) {
     auto f = std::make_shared<Filter>();
     f->simple_ = std::move(function);
     f->inPlace_ = inPlace;
+    f->appendTo_ = appendTo;
     return f;
 }
 
@@ -38,6 +39,10 @@ Value Filter::invoke(Value&& value, const std::vector<Value>& arguments) const {
     return invoke(static_cast<const Value&>(value), arguments);
 }
 
+bool Filter::invokeInto(const Value& value, const std::vector<Value>& arguments, std::string& out) const {
+    return appendTo_ && arguments.empty() && appendTo_(value, out);
+}
+
 void Extension::registerTag(const std::string& name, TagParser parser) {
     tags_.set(name, std::move(parser));
     if (registeringBuiltIns_)
@@ -53,8 +58,9 @@ void Extension::registerSimpleTag(const std::string& name, std::function<std::st
     });
 }
 
-void Extension::registerFilter(const std::string& name, Filter::Simple function, Filter::InPlace inPlace) {
-    filters_.set(name, Filter::simple(std::move(function), inPlace));
+void Extension::registerFilter(const std::string& name, Filter::Simple function, Filter::InPlace inPlace,
+                               Filter::AppendTo appendTo) {
+    filters_.set(name, Filter::simple(std::move(function), inPlace, appendTo));
     ++generation_;
 }
 
@@ -139,6 +145,25 @@ Value mapTextInPlace(Value&& value) {
         return std::move(value);
     }
     return Value(Transform(stringify(value)));
+}
+
+// The appending forms of uppercase and lowercase: text is mapped where it
+// lands in the output (ASCII in place, the rest the ordinary way).
+template <char From, char To, std::string (*Transform)(std::string_view)>
+bool appendMappedText(const Value& value, std::string& out) {
+    const auto* text = value.stringOrNull();
+    if (!text) return false;
+    if (!isASCIIText(*text)) {
+        out += Transform(*text);
+        return true;
+    }
+    const size_t at = out.size();
+    out += *text;
+    for (size_t i = at; i < out.size(); ++i) {
+        unsigned offset = static_cast<unsigned char>(out[i]) - static_cast<unsigned>(From);
+        out[i] = static_cast<char>(out[i] ^ ((offset < 26u) ? (From ^ To) : 0));
+    }
+    return true;
 }
 
 Filter::Simple textFilter(std::string (*transform)(std::string_view)) {
@@ -267,8 +292,10 @@ DefaultExtension::DefaultExtension() {
     registeringBuiltIns_ = false;
     registerFilterWithArguments("default", defaultFilter);
     registerFilter("capitalize", textFilter(Foundation::capitalized));
-    registerFilter("uppercase", textFilter(uppercaseText), mapTextInPlace<'a', 'A', uppercaseText>);
-    registerFilter("lowercase", textFilter(lowercaseText), mapTextInPlace<'A', 'a', lowercaseText>);
+    registerFilter("uppercase", textFilter(uppercaseText), mapTextInPlace<'a', 'A', uppercaseText>,
+                   appendMappedText<'a', 'A', uppercaseText>);
+    registerFilter("lowercase", textFilter(lowercaseText), mapTextInPlace<'A', 'a', lowercaseText>,
+                   appendMappedText<'A', 'a', lowercaseText>);
     registerFilterWithArguments("join", joinFilter);
     registerFilterWithArguments("split", splitFilter);
     registerFilterWithArguments("indent", indentFilter);

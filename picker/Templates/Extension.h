@@ -31,6 +31,10 @@ public:
     virtual Value invoke(Value&& value, const std::vector<Value>& arguments) const {
         return invoke(static_cast<const Value&>(value), arguments);
     }
+    // Appends the result as a variable tag writes it and answers true, where
+    // the filter can do so without a value of its own; false (nothing
+    // written) where the caller must invoke it.
+    virtual bool invokeInto(const Value&, const std::vector<Value>&, std::string&) const { return false; }
 };
 
 class Filter : public FilterType {
@@ -41,16 +45,21 @@ public:
     // A simple filter that can also work on a value it is given: `inPlace`
     // must give what `function` gives.
     using InPlace = Value (*)(Value&& value);
+    // A simple filter that can also append its result, as rendered, to the
+    // output: false (nothing written) for values it leaves to `function`.
+    using AppendTo = bool (*)(const Value& value, std::string& out);
 
-    static std::shared_ptr<Filter> simple(Simple function, InPlace inPlace = nullptr);
+    static std::shared_ptr<Filter> simple(Simple function, InPlace inPlace = nullptr, AppendTo appendTo = nullptr);
     static std::shared_ptr<Filter> arguments(WithArguments function);
     // A simple filter given any argument fails with "cannot invoke filter with an argument".
     Value invoke(const Value& value, const std::vector<Value>& arguments) const override;
     Value invoke(Value&& value, const std::vector<Value>& arguments) const override;
+    bool invokeInto(const Value& value, const std::vector<Value>& arguments, std::string& out) const override;
 
 private:
     Simple simple_;
     InPlace inPlace_ = nullptr;
+    AppendTo appendTo_ = nullptr;
     WithArguments withArguments_;
 };
 
@@ -100,7 +109,8 @@ public:
     void registerTag(const std::string& name, TagParser parser);
     // A tag that renders as whatever the handler returns.
     void registerSimpleTag(const std::string& name, std::function<std::string(Context&)> handler);
-    void registerFilter(const std::string& name, Filter::Simple function, Filter::InPlace inPlace = nullptr);
+    void registerFilter(const std::string& name, Filter::Simple function, Filter::InPlace inPlace = nullptr,
+                        Filter::AppendTo appendTo = nullptr);
     void registerFilterWithArguments(const std::string& name, Filter::WithArguments function);
 
 protected:

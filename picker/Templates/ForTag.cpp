@@ -1,6 +1,7 @@
 #include "picker/Templates/ForTag.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "picker/Templates/Context.h"
@@ -122,7 +123,7 @@ void ForNode::fillScope(Foundation::Dictionary& scope, const Value* value, const
         }
         return;
     }
-    if (scope.size() == 1 && scope.begin()->first == loopVariables_[0]) {
+    if (scope.size() == 1 && sameText(scope.begin()->first, loopVariables_[0])) {
         scope.begin()->second = *value;
         return;
     }
@@ -143,23 +144,46 @@ std::string ForNode::render(Context& context) const {
 
 namespace {
 
-// Pushes a dictionary for the time it lives and takes the popped one back
-// into the slot (also when the body throws), so the next item reuses its
-// storage instead of allocating a dictionary of its own.
-class Pushed {
+// The dictionaries a loop binds for each item stay on the stack from one
+// item to the next and are refilled where they are. After an item that left
+// the stack at another depth (a caller's tag pushed or popped), they are
+// popped into their slots and pushed again, as if each item pushed its own
+// and popped whatever was on top; so it is, too, when the body throws.
+template <size_t N>
+class LoopFrames {
 public:
-    Pushed(Context& context, Foundation::Dictionary& slot) : context_(context), slot_(slot) {
-        context_.push(std::move(slot_));
+    explicit LoopFrames(Context& context) : context_(context), base_(context.dictionaries().size()) {}
+    ~LoopFrames() { release(); }
+    LoopFrames(const LoopFrames&) = delete;
+    LoopFrames& operator=(const LoopFrames&) = delete;
+
+    // The frames for the next item, on the stack, oldest first; valid until
+    // the stack changes.
+    std::array<Foundation::Dictionary*, N> next() {
+        auto& stack = context_.dictionaries();
+        if (pushed_ && stack.size() != base_ + N) release();
+        if (!pushed_) {
+            base_ = stack.size();
+            for (auto& slot : slots_) context_.push(std::move(slot));
+            pushed_ = true;
+        }
+        std::array<Foundation::Dictionary*, N> frames;
+        for (size_t k = 0; k < N; ++k) frames[k] = &stack[base_ + k];
+        return frames;
     }
-    ~Pushed() {
-        if (auto popped = context_.pop()) slot_ = std::move(*popped);
-    }
-    Pushed(const Pushed&) = delete;
-    Pushed& operator=(const Pushed&) = delete;
 
 private:
+    void release() {
+        if (!pushed_) return;
+        pushed_ = false;
+        for (size_t k = N; k-- > 0;)
+            if (auto popped = context_.pop()) slots_[k] = std::move(*popped);
+    }
+
     Context& context_;
-    Foundation::Dictionary& slot_;
+    size_t base_;
+    bool pushed_ = false;
+    std::array<Foundation::Dictionary, N> slots_;
 };
 
 // Equality with a literal, which the compiler can compare inline.
@@ -168,17 +192,17 @@ bool is(const std::string& text, const char (&literal)[N]) {
     return text.size() == N - 1 && std::memcmp(text.data(), literal, N - 1) == 0;
 }
 
-// Booleans and integers compared without the general equality.
-bool sameScalar(const Value& a, const Value& b) {
-    if (a.isBool() && b.isBool()) return a.asBool() == b.asBool();
-    if (a.isInt() && b.isInt()) return a.asInt() == b.asInt();
-    return false;
+void setBool(Value& slot, bool value) {
+    if (!slot.isBool() || slot.asBool() != value) slot = Value(value);
+}
+
+void setInt(Value& slot, std::int64_t value) {
+    if (!slot.isInt() || slot.asInt() != value) slot = Value(value);
 }
 
 // {"forloop": {first, last, counter, counter0, length}} for item i of count,
 // filled in place when the dictionary still has that shape.
 void fillForloop(Foundation::Dictionary& outer, std::int64_t i, std::int64_t count) {
-    Value values[] = {Value(i == 0), Value(i == count - 1), Value(i + 1), Value(i), Value(count)};
     if (outer.size() == 1 && is(outer.begin()->first, "forloop") && outer.begin()->second.isDictionary()) {
         // Copies first when the loop's dictionary was kept by someone.
         auto& forloop = outer.begin()->second.mutableDictionary();
@@ -186,17 +210,23 @@ void fillForloop(Foundation::Dictionary& outer, std::int64_t i, std::int64_t cou
         if (forloop.size() == 5 && is(it[0].first, "first") && is(it[1].first, "last") && is(it[2].first, "counter") &&
             is(it[3].first, "counter0") && is(it[4].first, "length")) {
             // Only what differs from the last item is written.
-            for (size_t k = 0; k < 5; ++k) {
-                auto& slot = it[static_cast<std::ptrdiff_t>(k)].second;
-                if (!sameScalar(slot, values[k])) slot = std::move(values[k]);
-            }
+            setBool(it[0].second, i == 0);
+            setBool(it[1].second, i == count - 1);
+            setInt(it[2].second, i + 1);
+            setInt(it[3].second, i);
+            setInt(it[4].second, count);
             return;
         }
     }
     Foundation::Dictionary forloop;
-    const char* const keys[] = {"first", "last", "counter", "counter0", "length"};
-    for (size_t k = 0; k < 5; ++k) forloop.set(keys[k], std::move(values[k]));
-    outer = Foundation::Dictionary{{"forloop", Value(std::move(forloop))}};
+    forloop.reserve(5);
+    forloop.set("first", Value(i == 0));
+    forloop.set("last", Value(i == count - 1));
+    forloop.set("counter", Value(i + 1));
+    forloop.set("counter0", Value(i));
+    forloop.set("length", Value(count));
+    outer = Foundation::Dictionary();
+    outer.set("forloop", Value(std::move(forloop)));
 }
 
 }  // namespace
@@ -217,28 +247,27 @@ void ForNode::renderInto(Context& context, std::string& out) const {
             fillScope(scope, &owned[i].value, nullptr);
     };
 
-    Foundation::Dictionary scope;
     std::vector<size_t> kept;
     kept.reserve(total);
-    for (size_t i = 0; i < total; ++i) {
-        if (where_) {
-            fill(scope, i);
-            Pushed pushed(context, scope);
-            if (!where_->evaluate(context)) continue;
+    if (where_) {
+        LoopFrames<1> frames(context);
+        for (size_t i = 0; i < total; ++i) {
+            fill(*frames.next()[0], i);
+            if (where_->evaluate(context)) kept.push_back(i);
         }
-        kept.push_back(i);
+    } else {
+        for (size_t i = 0; i < total; ++i) kept.push_back(i);
     }
     if (kept.empty()) {
         context.push(Foundation::Dictionary{}, [&] { renderNodesInto(emptyNodes_, context, out); });
         return;
     }
     const auto count = static_cast<std::int64_t>(kept.size());
-    Foundation::Dictionary forloop;
+    LoopFrames<2> frames(context);
     for (std::int64_t i = 0; i < count; ++i) {
-        fillForloop(forloop, i, count);
-        Pushed pushedForloop(context, forloop);
-        fill(scope, kept[static_cast<size_t>(i)]);
-        Pushed pushedScope(context, scope);
+        auto [forloop, scope] = frames.next();
+        fillForloop(*forloop, i, count);
+        fill(*scope, kept[static_cast<size_t>(i)]);
         renderNodesInto(nodes_, context, out);
     }
 }

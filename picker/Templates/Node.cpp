@@ -13,19 +13,7 @@ VariableNode::VariableNode(const std::string& variable) : variable_(std::make_sh
 
 std::string VariableNode::render(Context& context) const { return stringify(variable_->resolve(context)); }
 
-void VariableNode::renderInto(Context& context, std::string& out) const {
-    Value v = variable_->resolve(context);
-    if (const auto* s = v.stringOrNull()) {
-        out += *s;
-    } else if (v.isInt()) {
-        // The decimal form stringify gives, without a string of its own.
-        char digits[24];
-        auto end = std::to_chars(digits, digits + sizeof digits, v.asInt()).ptr;
-        out.append(digits, static_cast<size_t>(end - digits));
-    } else {
-        out += stringify(v);
-    }
-}
+void VariableNode::renderInto(Context& context, std::string& out) const { variable_->renderInto(context, out); }
 
 void renderNodesInto(const NodeList& nodes, Context& context, std::string& out) {
     Context::DepthGuard guard(context.renderDepth(), kMaxRenderDepth, [] {

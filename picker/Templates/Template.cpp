@@ -169,7 +169,7 @@ std::shared_ptr<const Template::Parsed> Template::parse() const {
 }
 
 std::string Template::render(const std::optional<Foundation::Dictionary>& dictionary) const {
-    Context context(dictionary, environment_);
+    Context context(dictionary, environment_, Context::Borrowing{});
     auto parsed = parse();
     std::string out;
     out.reserve(parseCache_->lastLength.load(std::memory_order_relaxed));

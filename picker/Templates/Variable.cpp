@@ -100,6 +100,10 @@ const Value* lookup(const Value& current, const std::string& component, Value& h
         case Value::Type::Object: {
             const auto& object = current.asObject();
             if (!object) return nullptr;
+            // A value the object stores is read where it is (it lives as long
+            // as the object, which the context or the holder keeps).
+            if (const Value* stored = object->storedValueForKey(component); stored && !stored->isNull())
+                return stored;
             Value v = object->valueForKey(component);
             if (v.isNull()) {
                 if (auto index = parseInteger(component)) {
@@ -170,34 +174,86 @@ std::string Variable::description() const { return "Variable(variable: " + quote
 Value Variable::resolve(Context& context) const { return resolve(context, 0); }
 
 Value Variable::resolve(Context& context, int depth) const {
-    if (kind_ == Kind::literal) return literal_;
-    std::vector<std::string> parsed;
-    const std::vector<std::string>* components = components_ ? &*components_ : nullptr;
-    if (!components) {
-        parsed = KeyPath(variable_, &context, depth).parse();
-        components = &parsed;
-    }
-    if (components->empty()) return Value();
-    // Walks by pointer: values stay where they are stored (in the context, or
-    // in the holder for a value made on the way) and only the result is copied.
     Value holder;
-    const Value* current = context.find((*components)[0]);
-    for (size_t i = 1; i < components->size() && current && !current->isNull(); ++i)
-        current = lookup(*current, (*components)[i], holder);
-    if (!current || current->isNull()) return Value();
+    const Value* found = locate(context, holder, depth);
+    if (!found) return Value();
+    if (found == &holder) return holder;
+    return *found;
+}
+
+namespace {
+
+// Walks the components by pointer: values stay where they are stored (in the
+// context, in an object, or in the holder for a value made on the way).
+const Value* walk(const std::vector<std::string>& components, Context& context, Value& holder) {
+    if (components.empty()) return nullptr;
+    const Value* current = context.find(components[0]);
+    for (size_t i = 1; i < components.size() && current && !current->isNull(); ++i)
+        current = lookup(*current, components[i], holder);
+    return current;
+}
+
+// A path with subscripts, whose components depend on the context.
+[[gnu::noinline]] const Value* walkParsing(const std::string& variable, Context& context, Value& holder, int depth) {
+    return walk(KeyPath(variable, &context, depth).parse(), context, holder);
+}
+
+}  // namespace
+
+const Value* Variable::locate(Context& context, Value& holder, int depth) const {
+    if (kind_ == Kind::literal) return &literal_;
+    const Value* current =
+        components_ ? walk(*components_, context, holder) : walkParsing(variable_, context, holder, depth);
+    if (!current || current->isNull()) return nullptr;
+    return finish(current, context, holder);
+}
+
+const Value* Variable::finish(const Value* current, Context& context, Value& holder) const {
     if (current->isObject() && current->asObject()) {
         const Foundation::Object* object = current->asObject().get();
         if (const auto* r = dynamic_cast<const Resolvable*>(object)) {
             Value keep = *current;  // the object must outlive its own resolution
-            return normalize(r->resolve(context));
+            Value resolved = normalize(r->resolve(context));
+            holder = std::move(resolved);
+            return holder.isNull() ? nullptr : &holder;
         }
         if (const auto* n = dynamic_cast<const NodeType*>(object)) {
             Value keep = *current;
-            return Value(n->render(context));
+            Value rendered(n->render(context));
+            holder = std::move(rendered);
+            return &holder;
         }
     }
-    if (current == &holder) return holder.isDictionary() ? normalize(std::move(holder)) : std::move(holder);
-    return current->isDictionary() ? normalize(*current) : *current;
+    if (const auto* d = current->dictionaryOrNull(); d && hasNulls(*d)) {
+        Value normalized(withoutNulls(*d));
+        holder = std::move(normalized);
+        return &holder;
+    }
+    return current;
+}
+
+const Value* Resolvable::locate(Context& context, Value& holder) const {
+    holder = resolve(context);
+    return holder.isNull() ? nullptr : &holder;
+}
+
+void Resolvable::renderInto(Context& context, std::string& out) const {
+    Value holder;
+    appendRendered(locate(context, holder), out);
+}
+
+void appendRendered(const Value* value, std::string& out) {
+    if (!value) return;
+    if (const auto* s = value->stringOrNull()) {
+        out += *s;
+    } else if (value->isInt()) {
+        // The decimal form stringify gives, without a string of its own.
+        char digits[24];
+        auto end = std::to_chars(digits, digits + sizeof digits, value->asInt()).ptr;
+        out.append(digits, static_cast<size_t>(end - digits));
+    } else {
+        out += stringify(*value);
+    }
 }
 
 // --- KeyPath -----------------------------------------------------------------
@@ -309,10 +365,10 @@ FilterExpression::FilterExpression(const std::string& token, TokenParser& parser
     }
 }
 
-Value FilterExpression::resolve(Context& context) const {
-    Value value = variable_.resolve(context);
+Value FilterExpression::applyFilters(Value value, size_t first, size_t end, Context& context) const {
     static const std::vector<Value> none;
-    for (const auto& [filter, arguments] : filters_) {
+    for (size_t i = first; i < end; ++i) {
+        const auto& [filter, arguments] = filters_[i];
         if (arguments.empty()) {
             value = filter->invoke(std::move(value), none);
             continue;
@@ -323,6 +379,47 @@ Value FilterExpression::resolve(Context& context) const {
         value = filter->invoke(std::move(value), values);
     }
     return value;
+}
+
+Value FilterExpression::resolve(Context& context) const {
+    return applyFilters(variable_.resolve(context), 0, filters_.size(), context);
+}
+
+const Value* FilterExpression::locate(Context& context, Value& holder) const {
+    if (filters_.empty()) return variable_.locate(context, holder);
+    Value result = applyFilters(variable_.resolve(context), 0, filters_.size(), context);
+    holder = std::move(result);
+    return holder.isNull() ? nullptr : &holder;
+}
+
+void FilterExpression::renderInto(Context& context, std::string& out) const {
+    if (filters_.empty()) {
+        Value holder;
+        appendRendered(variable_.locate(context, holder), out);
+        return;
+    }
+    // A last filter without arguments may write its result into the output
+    // itself; when it is the only one, it reads the value where it is stored.
+    const auto& [last, arguments] = filters_.back();
+    if (arguments.empty()) {
+        static const std::vector<Value> none;
+        if (filters_.size() == 1) {
+            Value holder;
+            const Value* value = variable_.locate(context, holder);
+            if (last->invokeInto(value ? *value : Value::null(), none, out)) return;
+            Value own = value == &holder ? std::move(holder) : value ? *value : Value();
+            Value result = last->invoke(std::move(own), none);
+            appendRendered(&result, out);
+            return;
+        }
+        Value value = applyFilters(variable_.resolve(context), 0, filters_.size() - 1, context);
+        if (last->invokeInto(value, none, out)) return;
+        Value result = last->invoke(std::move(value), none);
+        appendRendered(&result, out);
+        return;
+    }
+    Value result = applyFilters(variable_.resolve(context), 0, filters_.size(), context);
+    appendRendered(&result, out);
 }
 
 // --- RangeVariable -----------------------------------------------------------

@@ -23,7 +23,17 @@ public:
     virtual Value resolve(Context& context) const = 0;
     // Plain text form, used in expression descriptions.
     virtual std::string description() const = 0;
+    // The resolved value without a copy where it is stored: in the context,
+    // in an object's storage, in the resolvable itself, or in `holder` for a
+    // value made on the way; nullptr for null. Valid while `holder` lives
+    // and the context's stack is unchanged.
+    virtual const Value* locate(Context& context, Value& holder) const;
+    // Appends the resolved value as a variable tag writes it.
+    virtual void renderInto(Context& context, std::string& out) const;
 };
+
+// Appends a value as a variable tag writes it (see stringify); nothing for nullptr.
+void appendRendered(const Value* value, std::string& out);
 
 class Variable : public Resolvable {
 public:
@@ -34,10 +44,17 @@ public:
     std::string description() const override;
     friend bool operator==(const Variable& a, const Variable& b) { return a.variable_ == b.variable_; }
 
+    const Value* locate(Context& context, Value& holder) const override { return locate(context, holder, 0); }
+
     // Resolution at a subscript depth (subscripts resolve variables of their own).
     Value resolve(Context& context, int depth) const;
+    const Value* locate(Context& context, Value& holder, int depth) const;
 
 private:
+    // A found value as the variable gives it: objects that resolve or render
+    // themselves do so, dictionaries lose their null entries.
+    const Value* finish(const Value* current, Context& context, Value& holder) const;
+
     enum class Kind { literal, keyPath };
     std::string variable_;
     Kind kind_ = Kind::keyPath;
@@ -55,9 +72,15 @@ public:
     const std::vector<FilterCall>& filters() const { return filters_; }
     const Variable& variable() const { return variable_; }
     Value resolve(Context& context) const override;
+    const Value* locate(Context& context, Value& holder) const override;
+    // The last filter writes straight into the output where it can.
+    void renderInto(Context& context, std::string& out) const override;
     std::string description() const override { return text_; }
 
 private:
+    // Runs the filters from `first` on, on a value of its own.
+    Value applyFilters(Value value, size_t first, size_t end, Context& context) const;
+
     std::vector<FilterCall> filters_;
     Variable variable_;
     std::string text_;

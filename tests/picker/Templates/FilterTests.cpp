@@ -57,6 +57,25 @@ TEST(TemplateFilters, BuiltInFiltersTable) {
     for (const auto& c : cases) EXPECT_EQ(render(c.text, filterContext()), c.output) << c.text;
 }
 
+// Case filters write into the output; the values they read, in the context
+// or in the template, stay as they were for every later read.
+TEST(TemplateFilters, CaseFiltersLeaveTheirSourcesUnchanged) {
+    struct Case {
+        std::string text;
+        std::string output;
+    } cases[] = {
+        {"{% for i in 1...2 %}{{ phrase|uppercase }}{{ phrase }}{{ 'aBc'|lowercase }}{{ 'aBc' }};{% endfor %}",
+         "HELLO WORLDhello WORLDabcaBc;HELLO WORLDhello WORLDabcaBc;"},
+        {"{{ colors|uppercase }}{{ colors|join }}", "[\"RED\", \"GREEN\", \"BLUE\"]RedGreenBlue"},
+        {"{{ phrase|uppercase|lowercase }}{{ phrase|lowercase|uppercase }}{{ phrase }}",
+         "hello worldHELLO WORLDhello WORLD"},
+        {"{{ 'Ärger'|lowercase }}{{ 'ärger'|uppercase }}", "ärgerÄRGER"},
+        {"{{ number|uppercase }}{{ nothing|lowercase }}{{ missing|lowercase|uppercase }}{{ 2.5|uppercase }}", "52.5"},
+        {"{{ true|uppercase }}{{ nothing|default:'Ab'|uppercase }}", "TRUEAB"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(render(c.text, filterContext()), c.output) << c.text;
+}
+
 TEST(TemplateFilters, FilterErrorsTable) {
     struct Case {
         std::string text;

@@ -70,6 +70,18 @@ TEST(TemplateForTag, RendersTable) {
          "[121][12]"},
         {"{% for x in items %}{{ x }}{% empty %}none", "abc"},
         {"{% for x in items %}{% endfor %}{{ x }}{{ forloop }}", ""},
+        // Shadowing: an inner loop's variable hides the outer one only inside it.
+        {"{% for x in items %}{% for x in numbers where x < 3 %}{{ x }}{% endfor %}{{ x }}{% endfor %}{{ x }}",
+         "12a12b12c"},
+        {"{% for text in items %}{{ text }}{% endfor %}{{ text }}", "abcabc"},
+        {"{% for x in items where forloop %}{{ x }}{% endfor %}", ""},
+        {"{% for x in items where x == 'b' %}{{ x }}{{ forloop.first }}{{ forloop.length }}{% endfor %}",
+         "btrue1"},
+        // A where clause sees the enclosing loop's forloop: its own is made for the kept items.
+        {"{% for row in nested %}{% for x in row where forloop.counter > 1 %}{{ x }}{% endfor %}{% endfor %}", "3"},
+        {"{% for x in items %}{{ forloop.first }}{% for y in emptyList %}{% empty %}{{ forloop.first }}{% endfor %}"
+         "{% endfor %}",
+         "truetruefalsefalsefalsefalse"},
     };
     for (const auto& c : cases) EXPECT_EQ(render(c.text, loopContext()), c.output) << c.text;
 }
@@ -263,6 +275,38 @@ TEST(TemplateInheritance, BlocksAndSuperThroughTwoLevels) {
               "'block' tag takes one argument, the block name");
     EXPECT_EQ(renderError("{% block a b %}{% endblock %}", context, environment),
               "'block' tag takes one argument, the block name");
+}
+
+// A caller's tag may leave a dictionary of its own on the stack, or take one
+// off, inside a loop body: every item still sees its own loop variables, and
+// each item pops as many dictionaries as it pushed, whichever they are.
+TEST(TemplateForTag, TagsThatPushOrPopInTheBodyKeepTheLoopVariables) {
+    auto extension = std::make_shared<Extension>();
+    extension->registerSimpleTag("push", [](Context& c) {
+        c.push(Dictionary{{"x", Value("pushed")}});
+        return std::string();
+    });
+    extension->registerSimpleTag("pop", [](Context& c) {
+        c.pop();
+        return std::string();
+    });
+    Environment environment(nullptr, {extension});
+    struct Case {
+        std::string text;
+        std::string output;
+        size_t depthAfter;
+    } cases[] = {
+        {"{% for x in items %}{{ x }}{% push %}{{ x }};{% endfor %}{{ forloop.counter }}", "apushed;bpushed;cpushed;3",
+         4},
+        {"{% for x in items %}{{ x }}{% push %}{% push %}{{ forloop.counter }};{% endfor %}", "a1;b2;c3;", 7},
+        {"{% for x in items %}{{ x }}{% pop %}{{ x }}{{ forloop.counter }};{% endfor %}", "a1;b2;c3;", 0},
+        {"{% for x in items where x %}{{ x }}{% push %}{% endfor %}", "abc", 4},
+    };
+    for (const auto& c : cases) {
+        Context context(loopContext(), environment);
+        EXPECT_EQ(renderIn(c.text, context), c.output) << c.text;
+        EXPECT_EQ(context.dictionaries().size(), c.depthAfter) << c.text;
+    }
 }
 
 // --- scopes are restored when a tag fails ----------------------------------------------

@@ -146,6 +146,58 @@ TEST(TemplateVariable, ResolvableValuesResolveInTheSameContext) {
     EXPECT_EQ(render("{{ g }}", context), "hi Ann");
 }
 
+// An object that offers some of its values as stored (read in place) and
+// makes the others on each request, as records of the exporter do.
+class StoredRecord : public Foundation::Object {
+public:
+    StoredRecord(Dictionary stored, Dictionary made) : stored_(std::move(stored)), made_(std::move(made)) {}
+    std::string className() const override { return "StoredRecord"; }
+    Value valueForKey(const std::string& key) const override {
+        if (const Value* v = stored_.find(key); v && !v->isNull()) return *v;
+        // A fresh object each time: it lives only as long as the reader keeps it.
+        if (key == "fresh") return Value(std::make_shared<StoredRecord>(stored_, Dictionary{}));
+        return made_[key];
+    }
+    const Value* storedValueForKey(std::string_view key) const override { return stored_.find(key); }
+    std::vector<std::string> fieldNames() const override { return {"name", "hex"}; }
+
+private:
+    Dictionary stored_;
+    Dictionary made_;
+};
+
+TEST(TemplateVariable, ObjectsStoredAndMadeValuesReadAlike) {
+    Dictionary stored{{"name", Value("Sky Blue")},
+                      {"hex", Value("#87ceeb")},
+                      {"gap", Value()},
+                      {"inner", Value(Dictionary{{"k", Value("v")}, {"gone", Value()}})},
+                      {"list", Value(Array{Value("a"), Value("b")})}};
+    Dictionary context{
+        {"r", Value(std::make_shared<StoredRecord>(stored, Dictionary{{"made", Value("m")}, {"gap", Value("g")}}))},
+        {"rs", Value(Array{Value(std::make_shared<StoredRecord>(stored, Dictionary{}))})},
+    };
+    struct Case {
+        std::string text;
+        std::string output;
+    } cases[] = {
+        {"{{ r.name }} {{ r.hex|uppercase }} {{ r.name|lowercase }} {{ r.name }}", "Sky Blue #87CEEB sky blue Sky Blue"},
+        {"{{ r.made }}", "m"},
+        // A stored null is no answer: the object is asked.
+        {"{{ r.gap }}", "g"},
+        {"{{ r.0 }}|{{ r.1 }}|{{ r.2 }}", "Sky Blue|#87ceeb|"},
+        {"{{ r.inner }}", "[\"k\": \"v\"]"},
+        {"{{ r.inner.count }} {{ r.inner.gone }}{{ r.list.last }} {{ r.list.count }}", "1 b 2"},
+        // Values read through an object made on the way outlive it.
+        {"{{ r.fresh.name }} {{ r.fresh.name|uppercase }} {{ r.fresh.list.first }} {{ r.fresh.fresh.hex }}",
+         "Sky Blue SKY BLUE a #87ceeb"},
+        {"{% for c in rs %}{% for c2 in rs %}{{ c.fresh.name|lowercase }}{{ c2.name }}{% endfor %}{% endfor %}",
+         "sky blueSky Blue"},
+        {"{% for c in rs where c.fresh.hex == '#87ceeb' %}{{ c.name }}{% endfor %}", "Sky Blue"},
+        {"{% if r.fresh.name == 'Sky Blue' and r.missing == nothing %}yes{% endif %}", "yes"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(render(c.text, context), c.output) << c.text;
+}
+
 TEST(TemplateVariable, TextFormsOfValues) {
     Dictionary context{
         {"list", Value(Array{Value(1), Value(), Value(3)})},
