@@ -279,3 +279,67 @@ TEST_F(SyncWithoutLoss, FolderNumbersStayUniqueAndTheSelectedFolderFollowsItsFol
     EXPECT_EQ(*b.defaults->stringForKey("selectedFolder"), std::to_string(b.folder(onB->id())->folderId()));
     expectSameEverywhere();
 }
+
+// A notice can be missed; the engine fetches whenever it cannot be sure it
+// heard them all.
+TEST_F(SyncWithoutLoss, AMissedNoticeIsMadeUpForByTheBackstopFetch) {
+    launchBoth();
+    *a.deaf = true;
+    auto colour = b.addColour("#515151");
+    exec->drain();
+    EXPECT_FALSE(a.colour(colour->id()));
+    exec->advance(SyncEngine::kBackstopFetchInterval - 2);
+    EXPECT_FALSE(a.colour(colour->id()));
+    exec->advance(2);
+    exec->drain();
+    EXPECT_TRUE(a.colour(colour->id()));
+
+    // Idle: one fetch a minute, no more.
+    const std::size_t fetches = a.requests("fetchDatabaseChanges");
+    exec->advance(10 * SyncEngine::kBackstopFetchInterval);
+    EXPECT_EQ(a.requests("fetchDatabaseChanges"), fetches + 10);
+}
+
+TEST_F(SyncWithoutLoss, AFetchFollowsTheEndOfAFailureAndEveryReconnection) {
+    launchBoth();
+    *a.deaf = true;
+    // A is offline while B changes something: when A's requests work again it
+    // fetches at once, though it heard nothing.
+    server->setOffline("A", true);
+    auto mine = a.addColour("#606060");
+    exec->drain();
+    exec->advance(SyncEngine::kLongestRetryDelay);
+    auto theirs = b.addColour("#616161");
+    exec->drain();
+    server->setOffline("A", false);
+    exec->advance(SyncEngine::kLongestRetryDelay);
+    exec->drain();
+    EXPECT_TRUE(b.colour(mine->id()));
+    EXPECT_TRUE(a.colour(theirs->id()));
+
+    // The push channel connects again (as after a cut long poll): A fetches.
+    auto later = b.addColour("#626262");
+    exec->drain();
+    ASSERT_FALSE(a.colour(later->id()));
+    a.container->registerForRemoteNotifications([](const Dictionary&) {});
+    exec->drain();
+    EXPECT_TRUE(a.colour(later->id()));
+}
+
+TEST_F(SyncWithoutLoss, AtStartAFetchFollowsTheFirstPush) {
+    // B's change lands between A's first fetch and A's first push, and its
+    // notice is not heard.
+    a.addColour("#707070");
+    b.launch();
+    exec->drain();
+    *a.deaf = true;
+    a.launch();
+    std::shared_ptr<ZNLColorItem> theirs;
+    for (int i = 0; i < 50 && a.requests("fetchZoneChanges") == 0; ++i) exec->runNext();
+    theirs = b.addColour("#717171");
+    exec->drain();
+    exec->advance(1);
+    exec->drain();
+    EXPECT_GE(a.requests("modifyRecords"), 1u);
+    EXPECT_TRUE(a.colour(theirs->id()));
+}
