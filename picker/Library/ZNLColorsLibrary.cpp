@@ -119,8 +119,25 @@ std::optional<ObjectStore::Results<ZNLColorFolder>> ZNLColorsLibrary::allFolders
 }
 
 std::shared_ptr<ZNLColorFolder> ZNLColorsLibrary::historyFolder() {
+    auto realm = libraryservice::open();
+    if (!realm) return nullptr;
+    if (auto shared = realm->object<ZNLColorFolder>(kHistoryFolderID)) {
+        // Deleted but not yet gone: picks bring it back.
+        if (shared->isDeleted())
+            return ZNLColorsLibrary::shared().folderService().update(shared,
+                                                                     [](ZNLColorFolder& f) { f.setIsDeleted(false); });
+        return shared;
+    }
     if (auto folder = shared().folderNamed("History")) return folder;
-    return makeFolder("History", false, 0);
+    auto folderId = ZNLColorFolder::nextFolderId();
+    if (!folderId) return nullptr;
+    auto folder = std::make_shared<ZNLColorFolder>();
+    folder->setId(kHistoryFolderID);
+    folder->setFolderName("History");
+    folder->setIsDefault(false);
+    folder->setOrder(0);
+    folder->setFolderId(*folderId);
+    return shared().folderService().create(folder);
 }
 
 void ZNLColorsLibrary::addToHistory(const AppKit::NSColorRef& color) {

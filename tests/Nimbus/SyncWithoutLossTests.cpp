@@ -7,6 +7,7 @@
 
 #include "Nimbus/RecordMapping.h"
 #include "Nimbus/SyncFixture.h"
+#include "picker/Library/ZNLColorsLibrary.h"
 
 using namespace synctest;
 
@@ -342,4 +343,63 @@ TEST_F(SyncWithoutLoss, AtStartAFetchFollowsTheFirstPush) {
     exec->drain();
     EXPECT_GE(a.requests("modifyRecords"), 1u);
     EXPECT_TRUE(a.colour(theirs->id()));
+}
+
+namespace {
+
+std::shared_ptr<ZNLColorFolder> makeHistory(Device& device, const std::string& id, std::int64_t number) {
+    auto folder = std::make_shared<ZNLColorFolder>();
+    folder->setId(id);
+    folder->setFolderName("History");
+    folder->setFolderId(number);
+    device.write([&](ObjectStore::Realm& r) { r.add(folder); });
+    return folder;
+}
+
+std::vector<std::shared_ptr<ZNLColorFolder>> histories(Device& device) {
+    std::vector<std::shared_ptr<ZNLColorFolder>> out;
+    for (const auto& f : device.realm->objects<ZNLColorFolder>().filter("isDeleted == false").objects())
+        if (f->folderName() == "History") out.push_back(f);
+    return out;
+}
+
+}  // namespace
+
+// History has one identity everywhere: two fresh devices, each making it at
+// the same moment and picking into it, end with one History holding both.
+TEST_F(SyncWithoutLoss, TwoFreshDevicesEndWithOneHistoryHoldingBothDevicesPicks) {
+    auto mine = a.addColour("#800000", makeHistory(a, kHistoryFolderID, 1));
+    auto theirs = b.addColour("#008000", makeHistory(b, kHistoryFolderID, 2));
+    a.launch();
+    b.launch();
+    settle();
+    for (Device* d : {&a, &b}) {
+        auto folders = histories(*d);
+        ASSERT_EQ(folders.size(), 1u) << d->name;
+        EXPECT_EQ(folders[0]->id(), kHistoryFolderID);
+        EXPECT_EQ(d->colour(mine->id())->owner()->id(), kHistoryFolderID) << d->name;
+        EXPECT_EQ(d->colour(theirs->id())->owner()->id(), kHistoryFolderID) << d->name;
+    }
+    expectSameEverywhere();
+}
+
+// A History made before the shared identity keeps its colours: when the
+// shared one arrives they move into it and the old folder is deleted
+// through sync.
+TEST_F(SyncWithoutLoss, AnOlderHistoryMergesIntoTheSharedOne) {
+    auto old = makeHistory(a, "0F0F0F0F-OLD-HISTORY", 1);
+    auto kept = a.addColour("#123456", old);
+    a.defaults->set("selectedFolder", "1");
+    auto theirs = b.addColour("#654321", makeHistory(b, kHistoryFolderID, 2));
+    launchBoth();
+    settle();
+    for (Device* d : {&a, &b}) {
+        auto folders = histories(*d);
+        ASSERT_EQ(folders.size(), 1u) << d->name;
+        EXPECT_EQ(folders[0]->id(), kHistoryFolderID);
+        EXPECT_EQ(d->colour(kept->id())->owner()->id(), kHistoryFolderID) << d->name;
+        EXPECT_EQ(d->colour(theirs->id())->owner()->id(), kHistoryFolderID) << d->name;
+    }
+    EXPECT_EQ(a.defaults->stringForKey("selectedFolder"), std::to_string(histories(a)[0]->folderId()));
+    expectSameEverywhere();
 }
