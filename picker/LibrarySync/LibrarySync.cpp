@@ -64,19 +64,30 @@ void keepFolderNumbersUnique(ObjectStore::Realm& realm, ZNLColorFolder& arrived,
 
 void mergeHistoryFolders(ObjectStore::Realm& realm, const std::shared_ptr<ZNLColorFolder>& arrived,
                          Foundation::UserDefaults& defaults) {
-    if (!arrived || arrived->id() != kHistoryFolderID || arrived->isDeleted()) return;
+    if (!arrived || arrived->isDeleted() || arrived->folderName() != "History") return;
+    // The winner is the same on every device: the shared id, else the id
+    // that sorts first.
+    std::vector<std::shared_ptr<ZNLColorFolder>> histories;
+    for (const auto& f : realm.objects<ZNLColorFolder>().filter("isDeleted == false").objects())
+        if (f->folderName() == "History") histories.push_back(f);
+    if (histories.size() < 2) return;
+    auto winner = histories[0];
+    for (const auto& f : histories) {
+        const bool shared = f->id() == kHistoryFolderID, winnerShared = winner->id() == kHistoryFolderID;
+        if ((shared && !winnerShared) || (shared == winnerShared && f->id() < winner->id())) winner = f;
+    }
     const auto selected = defaults.stringForKey("selectedFolder");
-    for (const auto& other : realm.objects<ZNLColorFolder>().filter("isDeleted == false").objects()) {
-        if (other->id() == arrived->id() || other->folderName() != "History") continue;
+    for (const auto& other : histories) {
+        if (other->id() == winner->id()) continue;
         std::vector<std::shared_ptr<ZNLColorItem>> colours;
         for (const auto& item : realm.objects<ZNLColorItem>().objects()) {
             auto owner = item->owner();
             if (owner && owner->id() == other->id()) colours.push_back(item);
         }
-        for (const auto& item : colours) libraryservice::placeInFolder(arrived, *item);
+        for (const auto& item : colours) libraryservice::placeInFolder(winner, *item);
         other->setIsDeleted(true);
         if (selected && *selected == std::to_string(other->folderId()))
-            defaults.set("selectedFolder", std::to_string(arrived->folderId()));
+            defaults.set("selectedFolder", std::to_string(winner->folderId()));
     }
 }
 
