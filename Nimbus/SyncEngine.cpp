@@ -1,5 +1,6 @@
 #include "Nimbus/SyncEngine.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <set>
@@ -7,6 +8,7 @@
 #include "Nimbus/Keys.h"
 #include "Nimbus/Nimbus.h"
 #include "Nimbus/SyncObject.h"
+#include "Platform/Foundation/Dispatch.h"
 
 namespace Nimbus {
 
@@ -154,10 +156,36 @@ void SyncEngine::runStartSequence() {
     resumeLongLivedOperations();
     createZonesThenPush();
     observeRemoteChangeNotice();
+    // Notices sent while the channel was down are lost: fetch what they told.
+    defaultContainer_->setPushChannelConnectedHandler([weak] {
+        if (auto self = weak.lock()) self->fetchDatabaseChanges();
+    });
+    scheduleBackstopFetch();
     addObserver(kApplicationWillTerminateNotification, [weak](const Foundation::Notification&) {
         if (auto self = weak.lock()) self->cleanUp();
     });
     if (!isSubscriptionCached()) subscribeToDatabase();
+}
+
+void SyncEngine::scheduleBackstopFetch() {
+    std::weak_ptr<SyncEngine> weak = weak_from_this();
+    const double due = lastFetchStart_.load() + kBackstopFetchInterval - Foundation::clock().uptime();
+    environment_.mainQueue->after(std::max(1.0, due), [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        if (Foundation::clock().uptime() - self->lastFetchStart_.load() >= kBackstopFetchInterval)
+            self->fetchDatabaseChanges();
+        self->scheduleBackstopFetch();
+    });
+}
+
+void SyncEngine::noteFailure() { failing_ = true; }
+
+void SyncEngine::noteSuccess() {
+    if (!failing_) return;
+    failing_ = false;
+    // Notices may have gone unheard while requests failed.
+    fetchDatabaseChanges();
 }
 
 void SyncEngine::createZonesThenPush() {
@@ -167,6 +195,7 @@ void SyncEngine::createZonesThenPush() {
         if (!self) return;
         if (error) {
             // Without zones nothing can be pushed: ask again later.
+            self->noteFailure();
             self->environment_.mainQueue->after(self->nextRetryDelay(self->pushFailures_++), [weak] {
                 if (auto later = weak.lock()) later->createZonesThenPush();
             });
@@ -203,6 +232,7 @@ void SyncEngine::observeRemoteChangeNotice() {
 void SyncEngine::pull() { fetchDatabaseChanges(); }
 
 void SyncEngine::fetchDatabaseChanges(Completion completion) {
+    lastFetchStart_ = Foundation::clock().uptime();
     auto op = std::make_shared<CKFetchDatabaseChangesOperation>(databaseChangeToken());
     op->fetchAllChanges = true;
     std::weak_ptr<SyncEngine> weak = weak_from_this();
@@ -253,6 +283,7 @@ void SyncEngine::retryFetchLater() {
     environment_.mainQueue->async([weak] {
         auto self = weak.lock();
         if (!self) return;
+        self->noteFailure();
         self->pushPendingChanges();  // a push may go through where the fetch did not
         if (self->fetchRetryScheduled_) return;
         self->fetchRetryScheduled_ = true;
@@ -351,7 +382,10 @@ void SyncEngine::fetchZoneChanges(Completion completion) {
                     if (completion) completion();
                     debugLog("Sync successfully: " + zoneID.description() + ")");
                     center->post(name(Notifications::cloudKitNewData));
-                    if (auto self = engine.lock()) self->fetchFailures_ = 0;
+                    if (auto self = engine.lock()) {
+                        self->fetchFailures_ = 0;
+                        self->noteSuccess();
+                    }
                 });
                 break;
             }
@@ -610,10 +644,18 @@ void SyncEngine::finishPush(std::uint64_t generation) {
     }
     pushFailures_ = 0;
     if (!isSubscriptionCached()) subscribeToDatabase();
+    if (!firstPushEnded_) {
+        // What others pushed between our first fetch and our first push.
+        firstPushEnded_ = true;
+        fetchDatabaseChanges();
+    } else {
+        noteSuccess();
+    }
     if (pushAgain_) pushPendingChanges();
 }
 
 void SyncEngine::retryPushLater(std::optional<double> seconds) {
+    noteFailure();
     double delay = seconds ? *seconds : nextRetryDelay(pushFailures_++);
     if (pushRetryScheduled_) return;
     pushRetryScheduled_ = true;

@@ -10,6 +10,12 @@
 // kind. Saves carry the change tag they are based on; one the server refuses
 // as outdated is fetched, merged under the local changes and sent again.
 //
+// A change notice can be missed (the application was not running, a long
+// poll was cut), so the engine also fetches whenever it cannot be sure it
+// heard every notice: when the notification channel (re)connects, at start
+// once the first push has ended, every 60 s while no other fetch ran, and at
+// once when a failure ends (the first success after failed requests).
+//
 // Made with `make`, then `start()`ed (the account check and the start-up
 // sequence need the engine's shared owner). Every cloud callback holds the
 // engine weakly; scheduled retries hold it until they have run. Destroying it
@@ -18,6 +24,7 @@
 // Threads: cloud callbacks run on the container's cloud queue; store writes,
 // zone tokens, "cloudKitNewData", completions and retries go to the main queue.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -95,6 +102,8 @@ public:
     static constexpr double kLongestRetryDelay = 30.0;
     // Without an account the status is asked again after 15, 30 ... up to this.
     static constexpr double kLongestAccountCheckDelay = 300.0;
+    // A fetch comes at least this often while no other fetch starts.
+    static constexpr double kBackstopFetchInterval = 60.0;
 
 private:
     SyncEngine(std::vector<std::shared_ptr<Syncable>> objects, std::shared_ptr<CloudKit::CKContainer> container,
@@ -114,6 +123,10 @@ private:
     void afterOperation(std::function<void()> block);
     double nextRetryDelay(int failures) const;
     void runStartSequence();
+    void scheduleBackstopFetch();
+    // Main queue: a request failed / one succeeded (fetches once a failure ends).
+    void noteFailure();
+    void noteSuccess();
     std::shared_ptr<Syncable> objectForZone(const CloudKit::CKRecordZoneID& zoneID) const;
     std::shared_ptr<Syncable> objectForRecordType(const std::string& recordType) const;
     void addObserver(const std::string& name, Foundation::NotificationCenter::Block block);
@@ -143,6 +156,9 @@ private:
     int fetchFailures_ = 0;
     bool fetchRetryScheduled_ = false;
     int accountChecks_ = 0;
+    bool failing_ = false;
+    bool firstPushEnded_ = false;
+    std::atomic<double> lastFetchStart_{0};  // Foundation::clock().uptime()
 
     std::mutex observersMutex_;
     std::vector<Foundation::NotificationCenter::ObserverToken> observers_;

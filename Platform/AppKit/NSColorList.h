@@ -2,18 +2,23 @@
 // A colour list: an ordered list of named colours. Setting a colour under a
 // key that is already there replaces that entry's colour and keeps its place.
 //
-// File format (ours; UTF-8 text, one record per line, "\n" line ends):
-//   line 1:  "VexilColorList 1"
-//   line 2:  "name" TAB <name>            or just "name" for a list without a name
-//   then one line per entry, in list order:
-//            <colour space> TAB <components> TAB <key>
-// where <colour space> is one of "sRGB", "calibratedRGB", "deviceRGB",
-// "calibratedWhite", "deviceWhite", "deviceCMYK", "pattern"; <components> are
-// the colour's numbers separated by single spaces, each printed with 17
-// significant digits so that it reads back exactly ("r g b a", "w a",
-// "c m y k a"; for a pattern, the image name); and text fields escape
-// backslash, tab, line feed and carriage return as "\\", "\t", "\n", "\r".
-// Reading back gives the same names, keys, order and colours.
+// File format: the platform's own colour-list file, a keyed archive (binary
+// property list, "$archiver" "NSKeyedArchiver", "$version" 100000,
+// "$top" {"root": <list>}). The list is an "NSColorList" object with
+// "NSName" (absent for a list without a name), "NSKeys" and "NSColors"
+// ("NSMutableArray" objects, "NS.objects" in list order). Each colour is an
+// "NSColor" with "NSColorSpace" and its components as ASCII numbers ending
+// in a NUL, alpha last: 1 calibrated RGB / 2 device RGB "NSRGB", 3 calibrated
+// / 4 device white "NSWhite", 5 device CMYK "NSCYMK" (the platform's own
+// spelling). An sRGB colour is calibrated RGB that also carries "NSComponents"
+// and an "NSCustomColorSpace" whose "NSID" is 7, so it reads back as sRGB
+// here and as RGB everywhere else. A pattern colour (no platform form) is
+// space 10 with "VXPatternImageName". Numbers are written shortest-exact.
+//
+// The reader also takes XML archives, archives without alpha (1), and files
+// of the earlier text format ("VexilColorList 1" first line, then "name" TAB
+// <name>, then <space> TAB <components> TAB <key> lines with "\\", "\t",
+// "\n", "\r" escapes).
 
 #include <memory>
 #include <optional>
@@ -45,8 +50,10 @@ public:
     static std::shared_ptr<NSColorList> listWithContentsOfFile(const std::string& path,
                                                                Foundation::Error* error = nullptr);
 
+    // The file's bytes, and the list a file's bytes hold (nothing when they
+    // are neither form, are truncated, or repeat a key).
     std::string serialized() const;
-    static std::shared_ptr<NSColorList> parse(const std::string& text);
+    static std::shared_ptr<NSColorList> parse(const std::string& bytes);
 
 private:
     std::optional<std::string> name_;

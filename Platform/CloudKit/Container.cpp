@@ -90,7 +90,10 @@ CKContainer::CKContainer(std::shared_ptr<CKTransport> transport, std::string ide
       core_(std::make_shared<ClientCore>(transport_, Foundation::cachesDirectory() + "/CloudKit/Assets")),
       queue_(Foundation::DispatchQueue::makeSerial("CloudKit " + transport_->deviceId())) {}
 
-CKContainer::~CKContainer() { transport_->setPushSink({}); }
+CKContainer::~CKContainer() {
+    transport_->setPushSink({});
+    transport_->setConnectedSink({});
+}
 
 void CKContainer::enqueue(std::function<void(ClientCore&)> work) {
     queue_->async([core = core_, work = std::move(work)] { work(*core); });
@@ -188,11 +191,62 @@ void CKContainer::registerForRemoteNotifications(RemoteNotificationHandler handl
             if (*handler) (*handler)(userInfo);
         });
     });
-    enqueue([](ClientCore& core) { core.call("registerForPushes", Json::object()); });
+    transport_->setConnectedSink([weak] {
+        if (auto self = weak.lock()) self->pushChannelConnected();
+    });
+    registerForPushes();
+}
+
+void CKContainer::registerForPushes() {
+    std::weak_ptr<CKContainer> weak = weak_from_this();
+    enqueue([weak](ClientCore& core) {
+        auto reply = core.call("registerForPushes", Json::object());
+        auto self = weak.lock();
+        if (!self) return;
+        if (reply && !reply->contains("error")) {
+            self->pushChannelConnected();
+            return;
+        }
+        // Unregistered, this device hears no notice at all: ask again.
+        self->queue_->after(5.0, [weak] {
+            auto later = weak.lock();
+            if (!later) return;
+            std::lock_guard lock(later->handlerMutex_);
+            if (later->handler_) later->registerForPushes();
+        });
+    });
+}
+
+void CKContainer::pushChannelConnected() {
+    std::shared_ptr<std::function<void()>> handler;
+    {
+        std::lock_guard lock(handlerMutex_);
+        channelConnected_ = true;
+        handler = connectedHandler_;
+    }
+    if (!handler) return;
+    Foundation::DispatchQueue::main()->async([handler] {
+        if (*handler) (*handler)();
+    });
+}
+
+void CKContainer::setPushChannelConnectedHandler(std::function<void()> handler) {
+    auto shared = std::make_shared<std::function<void()>>(std::move(handler));
+    bool connected = false;
+    {
+        std::lock_guard lock(handlerMutex_);
+        connectedHandler_ = shared;
+        connected = channelConnected_;
+    }
+    if (connected)
+        Foundation::DispatchQueue::main()->async([shared] {
+            if (*shared) (*shared)();
+        });
 }
 
 void CKContainer::unregisterForRemoteNotifications() {
     transport_->setPushSink({});
+    transport_->setConnectedSink({});
     std::lock_guard lock(handlerMutex_);
     handler_.reset();
 }

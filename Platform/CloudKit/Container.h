@@ -78,6 +78,12 @@ public:
     // the main queue as a remote-notification dictionary.
     void registerForRemoteNotifications(RemoteNotificationHandler handler);
     void unregisterForRemoteNotifications();
+    // Called on the main queue each time the push channel (re)connects: the
+    // registration succeeded (it is retried until it does), or the transport
+    // reached the server again after losing it. Pushes sent meanwhile may be
+    // lost, so the owner fetches. A handler set after the channel connected
+    // is called once at once.
+    void setPushChannelConnectedHandler(std::function<void()> handler);
 
 private:
     CKContainer(std::shared_ptr<CKTransport> transport, std::string identifier);
@@ -88,7 +94,12 @@ private:
     std::shared_ptr<ClientCore> core_;
     std::shared_ptr<Foundation::DispatchQueue> queue_;
     std::shared_ptr<CKDatabase> privateDatabase_;
+    void registerForPushes();
+    void pushChannelConnected();
+
     std::shared_ptr<RemoteNotificationHandler> handler_;
+    std::shared_ptr<std::function<void()>> connectedHandler_;
+    bool channelConnected_ = false;
     std::mutex handlerMutex_;
 };
 

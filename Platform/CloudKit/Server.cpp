@@ -54,6 +54,7 @@ struct Device {
     CloudServer::PushSink sink;
     std::vector<LongLived> longLived;
     std::size_t delivered = 0;
+    std::uint64_t polls = 0;  // long polls begun; only the newest takes pushes
 };
 
 struct DropRule {
@@ -591,13 +592,18 @@ void CloudServer::setPushSink(const std::string& deviceId, PushSink sink) {
 
 std::vector<Dictionary> CloudServer::takePushes(const std::string& deviceId, double waitSeconds) {
     std::unique_lock lock(s_->mutex);
+    // A poll of a copy that has gone (killed, relaunched) may still wait here:
+    // a newer poll of the device ends it, so it never takes pushes nobody reads.
+    const std::uint64_t poll = ++s_->devices[deviceId].polls;
+    s_->pushReady.notify_all();
+    auto newest = [&] { return s_->devices[deviceId].polls == poll; };
     auto ready = [&] {
         const Device& d = s_->devices[deviceId];
         return !d.pending.empty() && s_->deliverable(d);
     };
     s_->pushReady.wait_for(lock, std::chrono::duration<double>(std::max(0.0, waitSeconds)),
-                           [&] { return s_->stopWaiting || ready(); });
-    if (!ready()) return {};
+                           [&] { return s_->stopWaiting || !newest() || ready(); });
+    if (!newest() || !ready()) return {};
     Device& d = s_->devices[deviceId];
     std::vector<Dictionary> pushes = std::move(d.pending);
     d.pending.clear();

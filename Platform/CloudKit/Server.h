@@ -145,7 +145,8 @@ public:
     // (called on the writer's thread, never under the server's lock). Without
     // a sink, pushes wait for `takePushes`.
     void setPushSink(const std::string& deviceId, PushSink sink);
-    // Waits up to `waitSeconds` (real time) for deliverable pushes and takes them.
+    // Waits up to `waitSeconds` (real time) for deliverable pushes and takes
+    // them. A newer wait for the same device ends an older one empty-handed.
     std::vector<Dictionary> takePushes(const std::string& deviceId, double waitSeconds);
     // Ends every wait of takePushes now and later (the daemon is stopping).
     void stopWaiting();

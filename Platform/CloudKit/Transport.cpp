@@ -44,6 +44,7 @@ struct HTTPTransport::Shared {
     std::mutex mutex;
     std::condition_variable wake;
     PushSink sink;
+    CKTransport::ConnectedSink connected;
     bool stopping = false;
     std::atomic<bool> stop{false};
 };
@@ -149,6 +150,11 @@ Json HTTPTransport::send(const std::string& methodName, const Json& body) {
     return *reply;
 }
 
+void HTTPTransport::setConnectedSink(ConnectedSink sink) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->connected = std::move(sink);
+}
+
 void HTTPTransport::setPushSink(PushSink sink) {
     {
         std::lock_guard lock(shared_->mutex);
@@ -164,6 +170,7 @@ void HTTPTransport::setPushSink(PushSink sink) {
 
 static void pollPushes(const std::shared_ptr<HTTPTransport::Shared>& shared, const std::string& url,
                        const std::string& userId, const std::string& deviceId) {
+    bool lost = false;
     for (;;) {
         {
             std::lock_guard lock(shared->mutex);
@@ -172,6 +179,15 @@ static void pollPushes(const std::shared_ptr<HTTPTransport::Shared>& shared, con
         std::string error;
         auto reply = post(url, userId, deviceId, Json{{"wait", 20}}, 40, &shared->stop, error);
         if (reply && reply->contains("pushes") && (*reply)["pushes"].is_array()) {
+            if (lost) {
+                lost = false;
+                CKTransport::ConnectedSink connected;
+                {
+                    std::lock_guard lock(shared->mutex);
+                    connected = shared->connected;
+                }
+                if (connected) connected();
+            }
             for (const auto& p : (*reply)["pushes"]) {
                 Dictionary userInfo;
                 try {
@@ -190,6 +206,7 @@ static void pollPushes(const std::shared_ptr<HTTPTransport::Shared>& shared, con
             continue;
         }
         // The daemon is away: try again shortly, unless stopping.
+        lost = true;
         std::unique_lock lock(shared->mutex);
         shared->wake.wait_for(lock, std::chrono::seconds(1), [&] { return shared->stopping; });
     }

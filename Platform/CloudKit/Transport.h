@@ -26,6 +26,10 @@ public:
     // Delivers this device's pushes to `sink` (on a transport thread); an empty
     // sink stops delivery.
     virtual void setPushSink(PushSink sink) = 0;
+    // Told (on a transport thread) when the push channel reaches the server
+    // again after losing it; pushes sent meanwhile may be lost.
+    using ConnectedSink = std::function<void()>;
+    virtual void setConnectedSink(ConnectedSink) {}
     virtual const std::string& deviceId() const = 0;
 };
 
@@ -51,6 +55,7 @@ public:
     ~HTTPTransport() override;
     wire::Json send(const std::string& methodName, const wire::Json& body) override;
     void setPushSink(PushSink sink) override;
+    void setConnectedSink(ConnectedSink sink) override;
     const std::string& deviceId() const override { return deviceId_; }
 
     struct Shared;

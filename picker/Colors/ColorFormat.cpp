@@ -187,25 +187,46 @@ std::string formatted(const AppKit::NSColor& color, const ColorFormat& format, s
     const double saturationPercent = hslSaturation(measured) * 100;
     const double lightnessPercent = hslLightness(measured) * 100;
 
-    // Longer tokens before the shorter ones they begin with; each replacement
-    // works on the text the earlier ones produced.
-    std::string text = format.format;
-    replaceAll(text, "%r", std::to_string(channelByte(rgba.red)));
-    replaceAll(text, "%g", std::to_string(channelByte(rgba.green)));
-    replaceAll(text, "%b", std::to_string(channelByte(rgba.blue)));
-    replaceAll(text, "%a", fraction(rgba.alpha));
-    replaceAll(text, "%.r", fraction(rgba.red));
-    replaceAll(text, "%.g", fraction(rgba.green));
-    replaceAll(text, "%.b", fraction(rgba.blue));
-    replaceAll(text, "%.a", fraction(rgba.alpha));
-    replaceAll(text, "%hue", Foundation::format("%.0f", hueAngle));
-    replaceAll(text, "%saturation", Foundation::format("%.0f%%", saturationPercent));
-    replaceAll(text, "%lightness", Foundation::format("%.0f%%", lightnessPercent));
-    replaceAll(text, "%h", fraction(hsb.hue));
-    replaceAll(text, "%s", fraction(hsb.saturation));
-    replaceAll(text, "%[b]", fraction(hsb.brightness));
-    replaceAll(text, "color_name", name);
-    replaceAll(text, "hex", hexRGB(color));
-    replaceAll(text, "argb", hexARGB(color));
+    // One pass over the template: an inserted value (a colour's name holding
+    // "hex" or "%r", a percentage before "s") is never read as a token again.
+    // Where tokens start alike the longest one wins.
+    const std::pair<std::string_view, std::string> tokens[] = {
+        {"%saturation", Foundation::format("%.0f%%", saturationPercent)},
+        {"%lightness", Foundation::format("%.0f%%", lightnessPercent)},
+        {"%hue", Foundation::format("%.0f", hueAngle)},
+        {"%[b]", fraction(hsb.brightness)},
+        {"%.r", fraction(rgba.red)},
+        {"%.g", fraction(rgba.green)},
+        {"%.b", fraction(rgba.blue)},
+        {"%.a", fraction(rgba.alpha)},
+        {"%r", std::to_string(channelByte(rgba.red))},
+        {"%g", std::to_string(channelByte(rgba.green))},
+        {"%b", std::to_string(channelByte(rgba.blue))},
+        {"%a", fraction(rgba.alpha)},
+        {"%h", fraction(hsb.hue)},
+        {"%s", fraction(hsb.saturation)},
+        {"color_name", std::string(name)},
+        {"hex", hexRGB(color)},
+        {"argb", hexARGB(color)},
+    };
+    const std::string_view pattern = format.format;
+    std::string text;
+    text.reserve(pattern.size() + name.size() + 32);
+    std::size_t at = 0;
+    while (at < pattern.size()) {
+        const std::pair<std::string_view, std::string>* match = nullptr;
+        for (const auto& token : tokens) {
+            if (pattern.substr(at, token.first.size()) == token.first) {
+                match = &token;
+                break;
+            }
+        }
+        if (match != nullptr) {
+            text += match->second;
+            at += match->first.size();
+        } else {
+            text += pattern[at++];
+        }
+    }
     return text;
 }

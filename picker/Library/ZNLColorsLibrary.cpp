@@ -118,9 +118,37 @@ std::optional<ObjectStore::Results<ZNLColorFolder>> ZNLColorsLibrary::allFolders
     return realm->objects<ZNLColorFolder>();
 }
 
+namespace {
+// The shared identity can be taken: by a History renamed or deleted here, or
+// by a deletion the cloud acknowledged (a tombstone, which would delete a new
+// folder of that id again).
+bool historyIdentityFree(ObjectStore::Realm& realm) {
+    if (realm.object<ZNLColorFolder>(kHistoryFolderID)) return false;
+    try {
+        auto state = realm.object("NimbusRecordState", Foundation::Value(std::string("ZNLColorFolder/") + kHistoryFolderID));
+        if (state && state->valueForKey("tombstone") == Foundation::Value(true)) return false;
+    } catch (const std::exception&) {
+        // A store without sync state.
+    }
+    return true;
+}
+}  // namespace
+
 std::shared_ptr<ZNLColorFolder> ZNLColorsLibrary::historyFolder() {
-    if (auto folder = shared().folderNamed("History")) return folder;
-    return makeFolder("History", false, 0);
+    auto realm = libraryservice::open();
+    if (!realm) return nullptr;
+    auto shared = realm->object<ZNLColorFolder>(kHistoryFolderID);
+    if (shared && !shared->isDeleted() && shared->folderName() == "History") return shared;
+    if (auto folder = ZNLColorsLibrary::shared().folderNamed("History")) return folder;
+    auto folderId = ZNLColorFolder::nextFolderId();
+    if (!folderId) return nullptr;
+    auto folder = std::make_shared<ZNLColorFolder>();
+    if (historyIdentityFree(*realm)) folder->setId(kHistoryFolderID);
+    folder->setFolderName("History");
+    folder->setIsDefault(false);
+    folder->setOrder(0);
+    folder->setFolderId(*folderId);
+    return ZNLColorsLibrary::shared().folderService().create(folder);
 }
 
 void ZNLColorsLibrary::addToHistory(const AppKit::NSColorRef& color) {

@@ -15,6 +15,8 @@
 #include "picker/Library/ZNLColorItem.h"
 #include "picker/Library/ZNLDataService.h"
 
+inline constexpr const char* kHistoryFolderID = "history";
+
 class ZNLColorsLibrary {
 public:
     static ZNLColorsLibrary& shared();
@@ -37,7 +39,10 @@ public:
 
     static std::optional<ObjectStore::Results<ZNLColorFolder>> foldersMatching(const ObjectStore::Predicate& predicate);
     static std::optional<ObjectStore::Results<ZNLColorFolder>> allFolders();
-    // The "History" folder, made when missing.
+    // The "History" folder, made when missing. Its id is "history" on every
+    // device, so the History folders of two devices are one record; a store
+    // whose History has another id keeps using it until the shared one
+    // arrives (see librarysync::mergeHistoryFolders).
     static std::shared_ptr<ZNLColorFolder> historyFolder();
     // Records a picked colour in "History" and copies its text in the
     // current format; then the shell's recent-colours refresh.

@@ -7,6 +7,7 @@
 #include "Nimbus/Keys.h"
 #include "Platform/ObjectStore/Predicate.h"
 #include "picker/Library/LibraryStore.h"
+#include "picker/Library/ZNLDataService.h"
 #include "picker/Library/ZNLColorsLibrary.h"
 
 namespace librarysync {
@@ -61,6 +62,35 @@ void keepFolderNumbersUnique(ObjectStore::Realm& realm, ZNLColorFolder& arrived,
     }
 }
 
+void mergeHistoryFolders(ObjectStore::Realm& realm, const std::shared_ptr<ZNLColorFolder>& arrived,
+                         Foundation::UserDefaults& defaults) {
+    if (!arrived || arrived->isDeleted() || arrived->folderName() != "History") return;
+    // The winner is the same on every device: the shared id, else the id
+    // that sorts first.
+    std::vector<std::shared_ptr<ZNLColorFolder>> histories;
+    for (const auto& f : realm.objects<ZNLColorFolder>().filter("isDeleted == false").objects())
+        if (f->folderName() == "History") histories.push_back(f);
+    if (histories.size() < 2) return;
+    auto winner = histories[0];
+    for (const auto& f : histories) {
+        const bool shared = f->id() == kHistoryFolderID, winnerShared = winner->id() == kHistoryFolderID;
+        if ((shared && !winnerShared) || (shared == winnerShared && f->id() < winner->id())) winner = f;
+    }
+    const auto selected = defaults.stringForKey("selectedFolder");
+    for (const auto& other : histories) {
+        if (other->id() == winner->id()) continue;
+        std::vector<std::shared_ptr<ZNLColorItem>> colours;
+        for (const auto& item : realm.objects<ZNLColorItem>().objects()) {
+            auto owner = item->owner();
+            if (owner && owner->id() == other->id()) colours.push_back(item);
+        }
+        for (const auto& item : colours) libraryservice::placeInFolder(winner, *item);
+        other->setIsDeleted(true);
+        if (selected && *selected == std::to_string(other->folderId()))
+            defaults.set("selectedFolder", std::to_string(winner->folderId()));
+    }
+}
+
 SyncObjects makeSyncObjects(const std::shared_ptr<ObjectStore::Realm>& realm, Nimbus::SyncEnvironment environment) {
     SyncObjects objects;
     objects.folders = Nimbus::SyncObject<ZNLColorFolder>::make(realm, environment);
@@ -78,6 +108,7 @@ SyncObjects makeSyncObjects(const std::shared_ptr<ObjectStore::Realm>& realm, Ni
             if (v.isInt()) previousNumber = v.asInt();
         }
         keepFolderNumbersUnique(store, *folder, previousNumber, *defaults);
+        mergeHistoryFolders(store, folder, *defaults);
     });
     return objects;
 }

@@ -32,6 +32,14 @@ void prepareLibraryAtLaunch(Foundation::UserDefaults& defaults = Foundation::Use
 void keepFolderNumbersUnique(ObjectStore::Realm& realm, ZNLColorFolder& arrived,
                              const std::optional<std::int64_t>& previousNumber, Foundation::UserDefaults& defaults);
 
+// Inside the write that applies a fetched folder named "History": when more
+// than one live folder is named so, the one with id "history" (else the id
+// that sorts first, the same on every device) takes the others' colours and
+// they are flagged deleted, so the deletions go through sync. The selected
+// folder follows.
+void mergeHistoryFolders(ObjectStore::Realm& realm, const std::shared_ptr<ZNLColorFolder>& arrived,
+                         Foundation::UserDefaults& defaults);
+
 struct SyncObjects {
     std::shared_ptr<Nimbus::SyncObject<ZNLColorFolder>> folders;
     std::shared_ptr<Nimbus::SyncObject<ZNLColorItem>> items;

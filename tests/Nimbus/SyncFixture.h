@@ -37,6 +37,8 @@ struct Device {
     std::shared_ptr<SyncObject<ZNLColorFolder>> folders;
     std::shared_ptr<SyncObject<ZNLColorItem>> items;
     std::shared_ptr<SyncEngine> engine;
+    // While set, this device's pushes arrive but are not heard (a missed notice).
+    std::shared_ptr<bool> deaf = std::make_shared<bool>(false);
 
     Device(std::string deviceName, std::shared_ptr<CloudServer> cloud)
         : name(std::move(deviceName)), server(std::move(cloud)) {
@@ -66,7 +68,8 @@ struct Device {
         items = objects.items;
         engine = SyncEngine::make({folders, items}, container, realm, environment());
         auto poster = center;
-        container->registerForRemoteNotifications([poster](const Dictionary& userInfo) {
+        container->registerForRemoteNotifications([poster, deaf = deaf](const Dictionary& userInfo) {
+            if (*deaf) return;
             auto n = CKNotification::fromRemoteNotificationDictionary(userInfo);
             if (n && n->subscriptionID == Nimbus::NimbusConstant::subscriptionID)
                 poster->post(Nimbus::name(Nimbus::Notifications::cloudKitDataDidChangeRemotely));

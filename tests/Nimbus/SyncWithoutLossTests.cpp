@@ -7,6 +7,7 @@
 
 #include "Nimbus/RecordMapping.h"
 #include "Nimbus/SyncFixture.h"
+#include "picker/Library/ZNLColorsLibrary.h"
 
 using namespace synctest;
 
@@ -277,5 +278,128 @@ TEST_F(SyncWithoutLoss, FolderNumbersStayUniqueAndTheSelectedFolderFollowsItsFol
     EXPECT_EQ(a.folder(onB->id())->folderId(), b.folder(onB->id())->folderId());
     EXPECT_EQ(*a.defaults->stringForKey("selectedFolder"), std::to_string(a.folder(onA->id())->folderId()));
     EXPECT_EQ(*b.defaults->stringForKey("selectedFolder"), std::to_string(b.folder(onB->id())->folderId()));
+    expectSameEverywhere();
+}
+
+// A notice can be missed; the engine fetches whenever it cannot be sure it
+// heard them all.
+TEST_F(SyncWithoutLoss, AMissedNoticeIsMadeUpForByTheBackstopFetch) {
+    launchBoth();
+    *a.deaf = true;
+    auto colour = b.addColour("#515151");
+    exec->drain();
+    EXPECT_FALSE(a.colour(colour->id()));
+    exec->advance(SyncEngine::kBackstopFetchInterval - 2);
+    EXPECT_FALSE(a.colour(colour->id()));
+    exec->advance(2);
+    exec->drain();
+    EXPECT_TRUE(a.colour(colour->id()));
+
+    // Idle: one fetch a minute, no more.
+    const std::size_t fetches = a.requests("fetchDatabaseChanges");
+    exec->advance(10 * SyncEngine::kBackstopFetchInterval);
+    EXPECT_EQ(a.requests("fetchDatabaseChanges"), fetches + 10);
+}
+
+TEST_F(SyncWithoutLoss, AFetchFollowsTheEndOfAFailureAndEveryReconnection) {
+    launchBoth();
+    *a.deaf = true;
+    // A is offline while B changes something: when A's requests work again it
+    // fetches at once, though it heard nothing.
+    server->setOffline("A", true);
+    auto mine = a.addColour("#606060");
+    exec->drain();
+    exec->advance(SyncEngine::kLongestRetryDelay);
+    auto theirs = b.addColour("#616161");
+    exec->drain();
+    server->setOffline("A", false);
+    exec->advance(SyncEngine::kLongestRetryDelay);
+    exec->drain();
+    EXPECT_TRUE(b.colour(mine->id()));
+    EXPECT_TRUE(a.colour(theirs->id()));
+
+    // The push channel connects again (as after a cut long poll): A fetches.
+    auto later = b.addColour("#626262");
+    exec->drain();
+    ASSERT_FALSE(a.colour(later->id()));
+    a.container->registerForRemoteNotifications([](const Dictionary&) {});
+    exec->drain();
+    EXPECT_TRUE(a.colour(later->id()));
+}
+
+TEST_F(SyncWithoutLoss, AtStartAFetchFollowsTheFirstPush) {
+    // B's change lands between A's first fetch and A's first push, and its
+    // notice is not heard.
+    a.addColour("#707070");
+    b.launch();
+    exec->drain();
+    *a.deaf = true;
+    a.launch();
+    std::shared_ptr<ZNLColorItem> theirs;
+    for (int i = 0; i < 50 && a.requests("fetchZoneChanges") == 0; ++i) exec->runNext();
+    theirs = b.addColour("#717171");
+    exec->drain();
+    exec->advance(1);
+    exec->drain();
+    EXPECT_GE(a.requests("modifyRecords"), 1u);
+    EXPECT_TRUE(a.colour(theirs->id()));
+}
+
+namespace {
+
+std::shared_ptr<ZNLColorFolder> makeHistory(Device& device, const std::string& id, std::int64_t number) {
+    auto folder = std::make_shared<ZNLColorFolder>();
+    folder->setId(id);
+    folder->setFolderName("History");
+    folder->setFolderId(number);
+    device.write([&](ObjectStore::Realm& r) { r.add(folder); });
+    return folder;
+}
+
+std::vector<std::shared_ptr<ZNLColorFolder>> histories(Device& device) {
+    std::vector<std::shared_ptr<ZNLColorFolder>> out;
+    for (const auto& f : device.realm->objects<ZNLColorFolder>().filter("isDeleted == false").objects())
+        if (f->folderName() == "History") out.push_back(f);
+    return out;
+}
+
+}  // namespace
+
+// History has one identity everywhere: two fresh devices, each making it at
+// the same moment and picking into it, end with one History holding both.
+TEST_F(SyncWithoutLoss, TwoFreshDevicesEndWithOneHistoryHoldingBothDevicesPicks) {
+    auto mine = a.addColour("#800000", makeHistory(a, kHistoryFolderID, 1));
+    auto theirs = b.addColour("#008000", makeHistory(b, kHistoryFolderID, 2));
+    a.launch();
+    b.launch();
+    settle();
+    for (Device* d : {&a, &b}) {
+        auto folders = histories(*d);
+        ASSERT_EQ(folders.size(), 1u) << d->name;
+        EXPECT_EQ(folders[0]->id(), kHistoryFolderID);
+        EXPECT_EQ(d->colour(mine->id())->owner()->id(), kHistoryFolderID) << d->name;
+        EXPECT_EQ(d->colour(theirs->id())->owner()->id(), kHistoryFolderID) << d->name;
+    }
+    expectSameEverywhere();
+}
+
+// A History made before the shared identity keeps its colours: when the
+// shared one arrives they move into it and the old folder is deleted
+// through sync.
+TEST_F(SyncWithoutLoss, AnOlderHistoryMergesIntoTheSharedOne) {
+    auto old = makeHistory(a, "0F0F0F0F-OLD-HISTORY", 1);
+    auto kept = a.addColour("#123456", old);
+    a.defaults->set("selectedFolder", "1");
+    auto theirs = b.addColour("#654321", makeHistory(b, kHistoryFolderID, 2));
+    launchBoth();
+    settle();
+    for (Device* d : {&a, &b}) {
+        auto folders = histories(*d);
+        ASSERT_EQ(folders.size(), 1u) << d->name;
+        EXPECT_EQ(folders[0]->id(), kHistoryFolderID);
+        EXPECT_EQ(d->colour(kept->id())->owner()->id(), kHistoryFolderID) << d->name;
+        EXPECT_EQ(d->colour(theirs->id())->owner()->id(), kHistoryFolderID) << d->name;
+    }
+    EXPECT_EQ(a.defaults->stringForKey("selectedFolder"), std::to_string(histories(a)[0]->folderId()));
     expectSameEverywhere();
 }

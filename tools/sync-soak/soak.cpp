@@ -42,6 +42,8 @@ struct Options {
     int rounds = 6;
     int edits = 8;
     double settleSeconds = 120;
+    std::optional<double> relaunchSettleSeconds;
+    bool forcedPulls = true;
     std::string driver;
     bool verbose = false;
 };
@@ -49,12 +51,15 @@ struct Options {
 void usage(FILE* out) {
     std::fprintf(out,
                  "usage: vexil-sync-soak [--seeds N] [--first-seed S] [--rounds R] [--edits E]\n"
-                 "                       [--settle SECONDS] [--driver PATH] [--verbose]\n"
+                 "                       [--settle SECONDS] [--relaunch-settle SECONDS] [--no-pulls]\n"
+                 "                       [--driver PATH] [--verbose]\n"
                  "  --seeds       runs, one per seed (default 10)\n"
                  "  --first-seed  seed of the first run (default 1)\n"
                  "  --rounds      rounds of edits and faults per run (default 6)\n"
                  "  --edits       edits per copy and round (default 8)\n"
                  "  --settle      longest wait for both copies to agree, in seconds (default 120)\n"
+                 "  --relaunch-settle  the same after both relaunch (default: --settle)\n"
+                 "  --no-pulls    never ask a copy to pull: they must find changes themselves\n"
                  "  --driver      the application driver (default: vexil-sync-driver beside this program)\n");
 }
 
@@ -220,6 +225,7 @@ struct RunResult {
     int lostEdits = 0;
     int resurrected = 0;
     int duplicateNumbers = 0;
+    int extraHistories = 0;  // "History" folders beyond one, per library
     std::string notes;
 };
 
@@ -304,11 +310,12 @@ public:
         server->setOffline("A", false);
         server->setOffline("B", false);
         Json a, b;
-        result.identicalAfterSettling = settle(copies, *server, a, b, result);
+        result.identicalAfterSettling = settle(copies, *server, a, b, result, options_.settleSeconds);
         for (auto& c : copies) c->quit();
         for (auto& c : copies)
             if (!c->start()) result.notes += "copy " + c->name() + " did not relaunch; ";
-        result.identicalAfterRelaunch = settle(copies, *server, a, b, result);
+        result.identicalAfterRelaunch =
+            settle(copies, *server, a, b, result, options_.relaunchSettleSeconds.value_or(options_.settleSeconds));
         evaluate(a, b, serverLibrary(*server), result);
         for (auto& c : copies) c->quit();
         return finish(result, daemon, dir);
@@ -322,11 +329,13 @@ private:
         return result;
     }
 
-    bool settle(std::vector<std::unique_ptr<Copy>>& copies, CloudServer& server, Json& a, Json& b, RunResult& result) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(options_.settleSeconds);
+    bool settle(std::vector<std::unique_ptr<Copy>>& copies, CloudServer& server, Json& a, Json& b, RunResult& result,
+                double seconds) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (std::chrono::steady_clock::now() < deadline) {
-            for (auto& c : copies) c->ask("sync");
-            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            if (options_.forcedPulls)
+                for (auto& c : copies) c->ask("sync");
+            std::this_thread::sleep_for(std::chrono::milliseconds(options_.forcedPulls ? 400 : 200));
             auto sa = copies[0]->ask("state"), sb = copies[1]->ask("state");
             if (!sa || !sb) continue;
             a = *sa;
@@ -405,6 +414,15 @@ private:
                     break;
                 }
         for (const Json* lib : libraries) {
+            int histories = 0;
+            for (const auto& [id, fields] : lib->items())
+                if (fields.contains("folderId") && fields.value("folderName", Json()) == Json{{"string", "History"}}) ++histories;
+            if (histories > 1) {
+                result.extraHistories += histories - 1;
+                if (options_.verbose) result.notes += std::to_string(histories) + " History folders; ";
+            }
+        }
+        for (const Json* lib : libraries) {
             std::map<Json, int> numbers;
             for (const auto& [id, fields] : lib->items())
                 if (fields.contains("folderId")) ++numbers[fields["folderId"]];
@@ -434,6 +452,10 @@ int main(int argc, char** argv) {
             options.verbose = true;
             continue;
         }
+        if (arg == "--no-pulls") {
+            options.forcedPulls = false;
+            continue;
+        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "vexil-sync-soak: %s needs a value\n", arg.c_str());
             usage(stderr);
@@ -451,6 +473,8 @@ int main(int argc, char** argv) {
             options.edits = static_cast<int>(n);
         else if (arg == "--settle" && parseInt(value, 1, 3600, n))
             options.settleSeconds = static_cast<double>(n);
+        else if (arg == "--relaunch-settle" && parseInt(value, 1, 3600, n))
+            options.relaunchSettleSeconds = static_cast<double>(n);
         else if (arg == "--driver")
             options.driver = value;
         else {
@@ -466,7 +490,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    int settled = 0, relaunched = 0, lost = 0, resurrected = 0, duplicates = 0;
+    int settled = 0, relaunched = 0, lost = 0, resurrected = 0, duplicates = 0, histories = 0;
     for (int i = 0; i < options.seeds; ++i) {
         unsigned seed = options.firstSeed + static_cast<unsigned>(i);
         RunResult r = Run(seed, options).go();
@@ -475,18 +499,19 @@ int main(int argc, char** argv) {
         lost += r.lostEdits;
         resurrected += r.resurrected;
         duplicates += r.duplicateNumbers;
+        histories += r.extraHistories;
         std::printf(
             "seed %u: identical after settling %s, after relaunch %s, lost edits %d, resurrected %d, "
-            "duplicate folder numbers %d%s%s\n",
+            "duplicate folder numbers %d, extra History folders %d%s%s\n",
             seed, r.identicalAfterSettling ? "yes" : "NO", r.identicalAfterRelaunch ? "yes" : "NO", r.lostEdits,
-            r.resurrected, r.duplicateNumbers, r.notes.empty() ? "" : " — ", r.notes.c_str());
+            r.resurrected, r.duplicateNumbers, r.extraHistories, r.notes.empty() ? "" : " — ", r.notes.c_str());
         std::fflush(stdout);
     }
     std::printf(
         "%d seeds: identical after settling %d, identical after relaunch %d, lost edits %d, "
-        "resurrected deletions %d, duplicate folder numbers %d\n",
-        options.seeds, settled, relaunched, lost, resurrected, duplicates);
-    const bool clean =
-        settled == options.seeds && relaunched == options.seeds && lost == 0 && resurrected == 0 && duplicates == 0;
+        "resurrected deletions %d, duplicate folder numbers %d, extra History folders %d\n",
+        options.seeds, settled, relaunched, lost, resurrected, duplicates, histories);
+    const bool clean = settled == options.seeds && relaunched == options.seeds && lost == 0 && resurrected == 0 &&
+                       duplicates == 0 && histories == 0;
     return clean ? 0 : 1;
 }

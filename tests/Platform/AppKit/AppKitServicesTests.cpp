@@ -106,6 +106,58 @@ TEST(NSColorListTest, FileReadsBackTheSameListInEveryColourSpace) {
     std::filesystem::remove_all(dir);
 }
 
+// Files from elsewhere: our earlier text format, and an XML archive as other
+// writers make it (alpha left out when 1, a string object, no sRGB marker).
+TEST(NSColorListTest, ReadsEarlierTextAndForeignArchives) {
+    auto text = NSColorList::parse("VexilColorList 1\nname\tOld\nsRGB\t1 0.5 0 1\tor\\tange\ndeviceWhite\t0.5 1\tg\n");
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->name(), "Old");
+    EXPECT_THAT(text->allKeys(), ElementsAre("or\tange", "g"));
+    EXPECT_EQ(*text->colorWithKey("or\tange"), *NSColor::colorWithRed(1, 0.5, 0, 1));
+
+    const std::string uid = "<dict><key>CF$UID</key><integer>";
+    auto ref = [&](int n) { return uid + std::to_string(n) + "</integer></dict>"; };
+    const std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+        "<key>$archiver</key><string>NSKeyedArchiver</string><key>$version</key><integer>100000</integer>"
+        "<key>$top</key><dict><key>root</key>" + ref(1) + "</dict><key>$objects</key><array>"
+        "<string>$null</string>"
+        "<dict><key>$class</key>" + ref(9) + "<key>NSName</key>" + ref(2) + "<key>NSKeys</key>" + ref(3) +
+        "<key>NSColors</key>" + ref(5) + "</dict>"
+        "<dict><key>$class</key>" + ref(10) + "<key>NS.string</key><string>Brand</string></dict>"
+        "<dict><key>$class</key>" + ref(6) + "<key>NS.objects</key><array>" + ref(4) + ref(4) + "</array></dict>"
+        "<string>k</string>"
+        "<dict><key>$class</key>" + ref(6) + "<key>NS.objects</key><array>" + ref(7) + ref(8) + "</array></dict>"
+        "<dict><key>$classname</key><string>NSArray</string><key>$classes</key><array><string>NSArray</string>"
+        "<string>NSObject</string></array></dict>"
+        "<dict><key>$class</key>" + ref(11) + "<key>NSColorSpace</key><integer>1</integer>"
+        "<key>NSRGB</key><data>MC4yNSAwLjUgMQA=</data></dict>"
+        "<dict><key>$class</key>" + ref(11) + "<key>NSColorSpace</key><integer>5</integer>"
+        "<key>NSCYMK</key><data>MC4xIDAuMiAwLjMgMC40</data></dict>"
+        "<dict><key>$classname</key><string>NSColorList</string></dict>"
+        "<dict><key>$classname</key><string>NSString</string></dict>"
+        "<dict><key>$classname</key><string>NSColor</string></dict>"
+        "</array></dict></plist>";
+    // Two colours under one key: refused, a list holds one colour per key.
+    EXPECT_EQ(NSColorList::parse(xml), nullptr);
+    std::string distinct = xml;
+    distinct.replace(distinct.find(ref(4) + ref(4)), 2 * ref(4).size(), ref(4) + ref(12));
+    distinct.replace(distinct.rfind("</array></dict></plist>"), 0, "<string>l</string>");
+    auto foreign = NSColorList::parse(distinct);
+    ASSERT_TRUE(foreign);
+    EXPECT_EQ(foreign->name(), "Brand");
+    EXPECT_THAT(foreign->allKeys(), ElementsAre("k", "l"));
+    EXPECT_EQ(*foreign->colorWithKey("k"), *NSColor::colorWithCalibratedRed(0.25, 0.5, 1, 1));
+    EXPECT_EQ(*foreign->colorWithKey("l"), *NSColor::colorWithDeviceCyan(0.1, 0.2, 0.3, 0.4, 1));
+
+    // Every cut of one of our own files is refused, never half read.
+    NSColorList list(std::string("Cut"));
+    list.setColor(NSColor::colorWithRed(0.1, 0.2, 0.3, 1), "a");
+    const std::string bytes = list.serialized();
+    ASSERT_TRUE(NSColorList::parse(bytes));
+    for (std::size_t n = 0; n < bytes.size(); n += 7) EXPECT_EQ(NSColorList::parse(bytes.substr(0, n)), nullptr) << n;
+}
+
 TEST(NSColorListTest, UnwritableOrMalformedFilesAreErrors) {
     std::string dir = Foundation::temporaryDirectory();
     NSColorList list;
@@ -115,7 +167,7 @@ TEST(NSColorListTest, UnwritableOrMalformedFilesAreErrors) {
     EXPECT_EQ(error.code, 4);
     EXPECT_FALSE(std::filesystem::exists(dir + "/missing"));
     for (std::string bad :
-         {"", "VexilColorList 2\nname\n", "VexilColorList 1\nname\nsRGB\t1 0\tshort\n",
+         {"", "bplist00", "<plist><dict/></plist>", "VexilColorList 2\nname\n", "VexilColorList 1\nname\nsRGB\t1 0\tshort\n",
           "VexilColorList 1\nname\nnoSpace\t1 0 0 1\tk\n", "VexilColorList 1\nname\nsRGB\t1 0 0 x\tk\n",
           "VexilColorList 1\nname\nsRGB\t1 0 0 1\tk\nsRGB\t1 0 0 1\tk\n"}) {
         std::ofstream(dir + "/bad.clr", std::ios::binary) << bad;

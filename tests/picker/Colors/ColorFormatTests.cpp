@@ -91,7 +91,7 @@ TEST_F(ColorFormatTest, TemplateTokens) {
         {"%a|%.r|%.g|%.b|%.a", "1.000|1.000|0.500|0.000|1.000"},
         {"%hue %h", "30 0.083"},  // longer token first
         {"%saturation %lightness %s %[b]", "100% 50% 1.000 1.000"},
-        {"%saturations", "1001.000"},       // the made "%s" is replaced too
+        {"%saturations", "100%s"},          // an inserted "%" never starts a token
         {"hex argb", "#ff7f00 #ffff7f00"},  // lower case with "#" whatever the settings
         {"Hex", "Hex"},                     // not the special format, not a token
         {" hex", " #ff7f00"},
@@ -99,9 +99,35 @@ TEST_F(ColorFormatTest, TemplateTokens) {
         {"100% %x %", "100% %x %"},
     };
     for (const auto& c : cases) EXPECT_EQ(render(c.templ), c.text) << c.templ;
-    // The name goes in before "hex" and "argb" are replaced.
-    EXPECT_EQ(render("color_name", "Format", NSColor::colorWithRed(1, 0.5, 0, 1), "hexagon argb"),
-              "#ff7f00agon #ffff7f00");
+}
+
+// A name made of format words goes in exactly as written, in every shipped
+// format: whatever else the format prints does not change with the name.
+TEST_F(ColorFormatTest, NamesAreKeptExactlyInEveryFormat) {
+    Foundation::Bundle::main().setResourcePath(std::getenv("VEXIL_RESOURCES"));
+    const auto list = Formats::decode([] {
+        std::ifstream in(*Foundation::Bundle::main().pathForResource("formats", "json"), std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return Foundation::Data(text.begin(), text.end());
+    }());
+    ASSERT_TRUE(list.formats);
+    const auto color = NSColor::colorWithRed(0x1a / 255.0, 0x2b / 255.0, 0x3c / 255.0, 1);
+    const std::string names[] = {"hexagon blue", "argb",   "color_name", "%r %g %b", "a */ b", "hex",
+                                 "%saturation", "%[b]%a", "%%hue",      "",         "\\1 $1 &"};
+    bool sawName = false;
+    for (const auto& format : *list.formats) {
+        const std::string plain = formatted(*color, format, "Plain");
+        const std::size_t at = plain.find("Plain");
+        sawName = sawName || at != std::string::npos;
+        for (const auto& name : names) {
+            std::string expected = plain;
+            if (at != std::string::npos) expected.replace(at, 5, name);
+            EXPECT_EQ(formatted(*color, format, name), expected) << format.name << " / " << name;
+        }
+    }
+    EXPECT_TRUE(sawName);
+    const ColorFormat withName{6, "CSS Hex with Name", "hex /* color_name */", "css"};
+    EXPECT_EQ(formatted(*color, withName, "hexagon blue"), "#1a2b3c /* hexagon blue */");
 }
 
 TEST_F(ColorFormatTest, CssHslPrintsTheHslSaturation) {

@@ -92,6 +92,21 @@ TEST_F(LibraryTest, AddToHistoryStoresEightDigitHexCopiesFormatOneOnceAndRefresh
     EXPECT_THAT(alerts->shown(), IsEmpty());
 }
 
+// History has the same id on every device, unless that identity is taken
+// here (the shared History renamed, say), when a new one gets its own.
+TEST_F(LibraryTest, HistoryIsMadeWithTheSharedIdWhileItIsFree) {
+    auto history = ZNLColorsLibrary::historyFolder();
+    ASSERT_TRUE(history);
+    EXPECT_EQ(history->id(), kHistoryFolderID);
+    EXPECT_TRUE(ZNLColorsLibrary::historyFolder()->isSameObject(*history));
+    Realm::open()->write([&] { history->setFolderName("Favourites"); });
+    auto another = ZNLColorsLibrary::historyFolder();
+    ASSERT_TRUE(another);
+    EXPECT_NE(another->id(), kHistoryFolderID);
+    EXPECT_EQ(another->folderName(), "History");
+    EXPECT_EQ(Realm::open()->object<ZNLColorFolder>(kHistoryFolderID)->folderName(), "Favourites");
+}
+
 TEST_F(LibraryTest, AddToHistoryWithoutAColourAlerts) {
     ZNLColorsLibrary::addToHistory(nullptr);
     EXPECT_THAT(alerts->messages(), ElementsAre("Can't create color"));
