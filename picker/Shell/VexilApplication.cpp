@@ -118,6 +118,10 @@ int runApplication() {
         if (lock >= 0) ::close(lock);
         return 1;
     }
+    if (!choice.isX11)
+        Foundation::systemLog(
+            "vexil: running without a screen (VEXIL_BACKEND=headless): the status item cannot be seen; the "
+            "tour (vexil-tour) shows it in pictures.");
     AppKit::setDisplayBackend(choice.backend);
     const int signals = watchTerminationSignals();
     linkWindows();
