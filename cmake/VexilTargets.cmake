@@ -78,11 +78,13 @@ endfunction()
 # The binary run whole once, as a person runs it by hand: every test in one
 # process, so a test that leans on files or state another left behind fails
 # here. Labelled "whole" (so a run can leave these out or take only these),
-# the library and the binary, and "display" when its tests need a server.
+# the library and the binary. Not "threads" (the ThreadSanitizer run keeps
+# to single tests) nor "display": without a server a display binary's tests
+# skip, and the display run keeps to single tests too.
 function(vexil_whole_test target labels)
   set(whole_labels whole)
   foreach(label IN LISTS labels)
-    if(NOT label STREQUAL "unit" AND NOT label STREQUAL "threads")
+    if(NOT label MATCHES "^(unit|threads|display)$")
       list(APPEND whole_labels ${label})
     endif()
   endforeach()
