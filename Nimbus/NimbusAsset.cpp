@@ -38,7 +38,9 @@ void NimbusAsset::setUniqueFileName(const std::string& name) { set(0, name); }
 std::string NimbusAsset::filePath() const { return assetDirectory() + "/" + uniqueFileName(); }
 
 std::string NimbusAsset::assetDirectory() {
-    std::string dir = Foundation::documentsDirectory() + "/NimbusAsset";
+    std::string dir = Foundation::applicationSupportDirectory() + "/NimbusAsset";
+    // Older versions kept these files in the user's Documents folder.
+    Foundation::moveOldFolder(Foundation::homeDirectory() + "/Documents/NimbusAsset", dir);
     ::mkdir(dir.c_str(), 0777);  // a failure is ignored
     return dir;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // A file-backed cloud asset of a persistent object: its bytes live in a file
 // "<record name>_<property name>" of the "NimbusAsset" directory in the
-// user's documents directory.
+// application's data directory (older versions' files in ~/Documents move
+// there once).
 
 #include <memory>
 #include <optional>

@@ -71,4 +71,25 @@ function(vexil_test target)
     "  set_tests_properties(\${${target}_TESTS} PROPERTIES LABELS \"${ARG_LABELS}\")\n"
     "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_script})
+  vexil_whole_test(${target} "${ARG_LABELS}")
+endfunction()
+
+# vexil_whole_test(<target> <labels>)
+# The binary run whole once, as a person runs it by hand: every test in one
+# process, so a test that leans on files or state another left behind fails
+# here. Labelled "whole" (so a run can leave these out or take only these),
+# the library and the binary. Not "threads" (the ThreadSanitizer run keeps
+# to single tests) nor "display": without a server a display binary's tests
+# skip, and the display run keeps to single tests too.
+function(vexil_whole_test target labels)
+  set(whole_labels whole)
+  foreach(label IN LISTS labels)
+    if(NOT label MATCHES "^(unit|threads|display)$")
+      list(APPEND whole_labels ${label})
+    endif()
+  endforeach()
+  add_test(NAME ${target}.whole
+    COMMAND ${PROJECT_SOURCE_DIR}/cmake/test-env ${CMAKE_BINARY_DIR}/test-home/${target}.whole
+      ${CMAKE_BINARY_DIR}/Resources ${CMAKE_BINARY_DIR}/test-fonts/fonts.conf $<TARGET_FILE:${target}>)
+  set_tests_properties(${target}.whole PROPERTIES LABELS "${whole_labels}" TIMEOUT 900)
 endfunction()

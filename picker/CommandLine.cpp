@@ -1,7 +1,9 @@
 #include "picker/CommandLine.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "Platform/Foundation/Bundle.h"
 #include "VexilConfig.h"
@@ -15,29 +17,44 @@ const char* usageText() {
            "  --help     show this text\n"
            "  --version  show the version\n";
 }
+
+int usageError(const char* argument) {
+    std::fprintf(stderr,
+                 argument[0] == '-' ? "vexil: unrecognized option '%s'\n" : "vexil: unexpected argument '%s'\n",
+                 argument);
+    std::fprintf(stderr, "%s", usageText());
+    return 2;
+}
+
+// Standard output may be a full disk or a closed pipe: a text that did not
+// arrive is a failure the caller must see.
+int writeOut(const std::string& text) {
+    errno = 0;
+    const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    if (std::fflush(stdout) == 0 && written) return 0;
+    const int error = errno;
+    std::fprintf(stderr, "vexil: cannot write to standard output: %s\n",
+                 error ? std::strerror(error) : "write error");
+    return 1;
+}
 }  // namespace
 
 int handleCommandLine(int argc, char** argv) {
+    if (argc < 2) return -1;
+    // Every argument must be an option we know: `vexil --version --bogus` is a
+    // usage error, not a version. --help wins over --version, as elsewhere.
+    bool help = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf(
-                "%s"
-                "Resources: %s\n"
-                "See vexil(1) for the environment variables and files.\n",
-                usageText(), Foundation::Bundle::main().resourcePath().c_str());
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("vexil %s\n", VEXIL_VERSION);
-            return 0;
-        }
-        std::fprintf(stderr,
-                     argv[i][0] == '-' ? "vexil: unrecognized option '%s'\n" : "vexil: unexpected argument '%s'\n",
-                     argv[i]);
-        std::fprintf(stderr, "%s", usageText());
-        return 2;
+        const std::string option = argv[i];
+        if (option == "--help" || option == "-h")
+            help = true;
+        else if (option != "--version")
+            return usageError(argv[i]);
     }
-    return -1;
+    if (help)
+        return writeOut(std::string(usageText()) + "Resources: " + Foundation::Bundle::main().resourcePath() +
+                        "\nSee vexil(1) for the environment variables and files.\n");
+    return writeOut(std::string("vexil ") + VEXIL_VERSION + "\n");
 }
 
 int checkResources() {

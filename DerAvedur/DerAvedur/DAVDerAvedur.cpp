@@ -1,6 +1,10 @@
 #include "DerAvedur/DerAvedur/DAVDerAvedur.h"
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 
@@ -26,46 +30,23 @@ namespace {
 constexpr const char* kTag = DAVDerAvedur::kLogTag;
 
 // Tab and the Unicode space separators (category Zs); line breaks are not
-// white space here.
-bool isBlank(char32_t c) {
-    return c == 0x09 || c == 0x20 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
-
-// Length in bytes of the UTF-8 character that starts with `lead` (1 for a stray byte).
-std::size_t utf8Length(unsigned char lead) {
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
-    if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
-    if (lead >= 0xC2) return 2;
-    return 1;
-}
-
-// The character at `at` and its length; a malformed sequence is one byte of itself.
-std::pair<char32_t, std::size_t> characterAt(const std::string& text, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = utf8Length(lead);
-    if (at + length > text.size()) return {lead, 1};
-    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) return {lead, 1};
-        c = (c << 6) | (next & 0x3F);
-    }
-    return {c, length};
-}
+// white space here. A malformed UTF-8 sequence is kept as it is.
+bool isBlank(UChar32 c) { return c == 0x09 || (c >= 0 && u_charType(c) == U_SPACE_SEPARATOR); }
 
 std::string trimmed(const std::string& text) {
-    std::size_t start = 0;
-    std::size_t end = start;
-    for (std::size_t at = 0; at < text.size();) {
-        const auto [c, length] = characterAt(text, at);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t start = 0, end = 0;
+    for (std::int32_t at = 0; at < length;) {
+        const std::int32_t from = at;
+        UChar32 c;
+        U8_NEXT(bytes, at, length, c);
         if (!isBlank(c)) {
-            if (end == 0) start = at;
-            end = at + length;
+            if (end == 0) start = from;
+            end = at;
         }
-        at += length;
     }
-    return end == 0 ? std::string() : text.substr(start, end - start);
+    return end == 0 ? std::string() : text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
 }
 
 std::string joined(const std::vector<std::string>& names, const char* separator) {

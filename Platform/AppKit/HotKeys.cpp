@@ -61,22 +61,32 @@ std::string keyCodeString(std::uint16_t keyCode) {
         {25, "9"},       {26, "7"},       {27, "-"},       {28, "8"},      {29, "0"},       {30, "]"},
         {31, "O"},       {32, "U"},       {33, "["},       {34, "I"},      {35, "P"},       {37, "L"},
         {38, "J"},       {39, "'"},       {40, "K"},       {41, ";"},      {42, "\\"},      {43, ","},
-        {44, "/"},       {45, "N"},       {46, "M"},       {47, "."},      {50, "`"},       {36, "\u21a9"},
-        {48, "\u21e5"},  {49, "Space"},   {51, "\u232b"},  {53, "\u238b"}, {117, "\u2326"}, {123, "\u2190"},
-        {124, "\u2192"}, {125, "\u2193"}, {126, "\u2191"}, {122, "F1"},    {120, "F2"},     {99, "F3"},
+        {44, "/"},       {45, "N"},       {46, "M"},       {47, "."},      {50, "`"},       {36, "Return"},
+        {48, "Tab"},     {49, "Space"},   {51, "Backspace"}, {53, "Esc"},  {117, "Delete"}, {123, "Left"},
+        {124, "Right"},  {125, "Down"},   {126, "Up"}, {122, "F1"},    {120, "F2"},     {99, "F3"},
         {118, "F4"},     {96, "F5"},      {97, "F6"},      {98, "F7"},     {100, "F8"},     {101, "F9"},
         {109, "F10"},    {103, "F11"},    {111, "F12"}};
     auto it = names.find(keyCode);
     return it == names.end() ? std::string() : it->second;
 }
 
+std::vector<std::string> modifierKeyNames(NSEventModifierFlags m) {
+    std::vector<std::string> names;
+    if (m & NSEventModifierFlagControl) names.push_back("Control");
+    if (m & NSEventModifierFlagOption) names.push_back("Alt");
+    if (m & NSEventModifierFlagShift) names.push_back("Shift");
+    if (m & NSEventModifierFlagCommand) names.push_back("Super");
+    return names;
+}
+
 std::string modifierFlagsString(NSEventModifierFlags m) {
     std::string s;
-    if (m & NSEventModifierFlagControl) s += "\u2303";
-    if (m & NSEventModifierFlagOption) s += "\u2325";
-    if (m & NSEventModifierFlagShift) s += "\u21e7";
-    if (m & NSEventModifierFlagCommand) s += "\u2318";
+    for (const auto& name : modifierKeyNames(m)) s += (name == "Control" ? "Ctrl" : name) + "+";
     return s;
+}
+
+std::string shortcutText(NSEventModifierFlags modifiers, const std::string& key) {
+    return modifierFlagsString(modifiers) + key;
 }
 
 }  // namespace AppKit

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Platform/AppKit/AppKitTypes.h"
 
@@ -44,10 +45,17 @@ private:
     Id next_ = 1;
 };
 
-// The texts a shortcut is shown with: the key ("O", "1", "F5", "⎋" for
-// Escape; empty for a code with no key on the ANSI layout) and the modifiers
-// in the platform's order, Control, Option, Shift, Command ("⌃⌥⇧⌘").
+// The texts a shortcut is shown with, written the Linux way: the key ("O",
+// "1", "F5", "Esc"; empty for a code with no key on the ANSI layout) and the
+// modifiers in the order Ctrl, Alt, Shift, Super, each followed by "+"
+// ("Ctrl+Super+"). Command is the Super key.
 std::string keyCodeString(std::uint16_t keyCode);
 std::string modifierFlagsString(NSEventModifierFlags modifiers);
+// The modifiers' names as the desktop's menu protocol spells them
+// ("Control", "Alt", "Shift", "Super"), in that order; the shown texts use
+// the same list, with "Ctrl" for "Control".
+std::vector<std::string> modifierKeyNames(NSEventModifierFlags modifiers);
+// A whole shortcut as a person reads it: "Ctrl+Super+O", "Ctrl+,".
+std::string shortcutText(NSEventModifierFlags modifiers, const std::string& key);
 
 }  // namespace AppKit

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "Platform/AppKit/HotKeys.h"
 #include "Platform/AppKit/NSApplication.h"
 #include "Platform/AppKit/NSWindow.h"
 #include "Platform/Foundation/Dispatch.h"
@@ -34,16 +35,13 @@ double itemHeight(const NSMenuItem& item, const NSMenu& menu) {
 
 std::string keyEquivalentText(const NSMenuItem& item) {
     if (item.keyEquivalent.empty()) return {};
-    std::string s;
     auto m = item.keyEquivalentModifierMask;
-    if (m & NSEventModifierFlagControl) s += "\u2303";
-    if (m & NSEventModifierFlagOption) s += "\u2325";
     std::string key = item.keyEquivalent;
-    bool upper = key.size() == 1 && std::isupper(static_cast<unsigned char>(key[0]));
-    if ((m & NSEventModifierFlagShift) || upper) s += "\u21e7";
-    if (m & NSEventModifierFlagCommand) s += "\u2318";
+    // An upper-case key equivalent means Shift.
+    if (key.size() == 1 && std::isupper(static_cast<unsigned char>(key[0]))) m |= NSEventModifierFlagShift;
     for (auto& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s + key;
+    if (key == " ") key = "Space";
+    return shortcutText(m, key);
 }
 
 double itemWidth(const NSMenuItem& item, const NSMenu& menu) {

@@ -55,7 +55,9 @@ public:
     Action action;
     std::string actionName;  // the action's selector text, for diagnostics and tests
     std::string keyEquivalent;
-    NSEventModifierFlags keyEquivalentModifierMask = NSEventModifierFlagCommand;
+    // A menu's own key equivalents use Control, the primary modifier of Linux
+    // desktops ("Ctrl+N"); Command is the Super key.
+    NSEventModifierFlags keyEquivalentModifierMask = NSEventModifierFlagControl;
     bool enabled = true;
     bool hidden = false;
     long indentationLevel = 0;

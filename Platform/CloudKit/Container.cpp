@@ -79,6 +79,19 @@ std::shared_ptr<CKContainer> CKContainer::defaultContainer() {
     return defaultInstance;
 }
 
+namespace {
+// Downloaded assets, in the application's own cache folder; older versions
+// used "CloudKit" directly in the cache base, which is left once emptied.
+std::string assetCacheDirectory() {
+    const std::string directory = Foundation::cachesDirectory() + "/CloudKit/Assets";
+    const std::string old = Foundation::sharedCachesBase() + "/CloudKit";
+    Foundation::moveOldFolder(old + "/Assets", directory);
+    std::error_code ec;
+    std::filesystem::remove(old, ec);  // only when empty
+    return directory;
+}
+}  // namespace
+
 void CKContainer::setDefaultContainer(std::shared_ptr<CKContainer> container) {
     std::lock_guard lock(defaultMutex);
     defaultInstance = std::move(container);
@@ -87,7 +100,7 @@ void CKContainer::setDefaultContainer(std::shared_ptr<CKContainer> container) {
 CKContainer::CKContainer(std::shared_ptr<CKTransport> transport, std::string identifier)
     : identifier_(std::move(identifier)),
       transport_(std::move(transport)),
-      core_(std::make_shared<ClientCore>(transport_, Foundation::cachesDirectory() + "/CloudKit/Assets")),
+      core_(std::make_shared<ClientCore>(transport_, assetCacheDirectory())),
       queue_(Foundation::DispatchQueue::makeSerial("CloudKit " + transport_->deviceId())) {}
 
 CKContainer::~CKContainer() {

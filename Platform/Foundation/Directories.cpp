@@ -36,6 +36,8 @@ std::string xdg(const char* variable, const char* fallbackBelowHome) {
     return userHome() + "/" + fallbackBelowHome;
 }
 
+constexpr const char* kApplicationFolder = "vexil";
+
 std::string ensured(const std::string& path) {
     std::error_code ec;
     fs::create_directories(path, ec);
@@ -44,21 +46,26 @@ std::string ensured(const std::string& path) {
 
 }  // namespace
 
+std::string homeDirectory() {
+    std::string home = vexilHome();
+    return home.empty() ? userHome() : home;
+}
+
 std::string applicationSupportDirectory() {
     std::string home = vexilHome();
     std::string base = home.empty() ? xdg("XDG_DATA_HOME", ".local/share") : home + "/.local/share";
-    return ensured(base + "/" + Bundle::main().bundleIdentifier());
+    const std::string directory = base + "/" + kApplicationFolder;
+    // Older versions named the folder after the bundle identifier.
+    moveOldFolder(base + "/" + Bundle::main().bundleIdentifier(), directory);
+    return ensured(directory);
 }
 
-std::string cachesDirectory() {
+std::string sharedCachesBase() {
     std::string home = vexilHome();
-    return ensured(home.empty() ? xdg("XDG_CACHE_HOME", ".cache") : home + "/.cache");
+    return home.empty() ? xdg("XDG_CACHE_HOME", ".cache") : home + "/.cache";
 }
 
-std::string documentsDirectory() {
-    std::string home = vexilHome();
-    return ensured((home.empty() ? userHome() : home) + "/Documents");
-}
+std::string cachesDirectory() { return ensured(sharedCachesBase() + "/" + kApplicationFolder); }
 
 std::string preferencesDirectory() {
     std::string home = vexilHome();
@@ -76,6 +83,36 @@ std::string temporaryDirectory() {
     buffer.push_back('\0');
     if (!mkdtemp(buffer.data())) return ensured(base);
     return std::string(buffer.data());
+}
+
+void moveOldFolder(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    const fs::path source(from), target(to);
+    if (!fs::is_directory(source, ec)) return;  // a link to a folder moves as the link
+    if (!fs::exists(fs::symlink_status(target, ec))) {
+        fs::create_directories(target.parent_path(), ec);
+        fs::rename(source, target, ec);
+        if (!ec) return;
+    }
+    fs::create_directories(target, ec);
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(source, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
+    for (const auto& entry : entries) {
+        const fs::path destination = target / entry.filename();
+        std::error_code exists;
+        if (fs::exists(fs::symlink_status(destination, exists))) continue;  // never overwritten
+        std::error_code moved;
+        fs::rename(entry, destination, moved);
+        if (!moved) continue;
+        // Another file system: copy whole, then drop the source.
+        std::error_code copied;
+        fs::copy(entry, destination, fs::copy_options::recursive | fs::copy_options::copy_symlinks, copied);
+        if (!copied)
+            fs::remove_all(entry, copied);
+        else
+            fs::remove_all(destination, copied);  // a partial copy; the source stays
+    }
+    fs::remove(source, ec);  // only when empty
 }
 
 }  // namespace Foundation

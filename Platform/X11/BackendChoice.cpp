@@ -7,9 +7,15 @@
 
 namespace X11Display {
 
+namespace {
+std::string variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+}  // namespace
+
 BackendChoice makeDisplayBackend() {
-    const char* forced = std::getenv("VEXIL_BACKEND");
-    const std::string want = forced ? forced : "";
+    const std::string want = variable("VEXIL_BACKEND");
     BackendChoice choice;
     if (want == "headless") {
         choice.backend = std::make_shared<AppKit::HeadlessBackend>();
@@ -23,8 +29,12 @@ BackendChoice makeDisplayBackend() {
             choice.message = "Unknown VEXIL_BACKEND '" + want + "' (headless or x11); using the X display.";
         return choice;
     }
-    choice.backend = std::make_shared<AppKit::HeadlessBackend>();
-    choice.message = "No X display (" + error + "); running without a screen.";
+    // A Wayland session without XWayland: say so, the bare X error would puzzle.
+    if (variable("DISPLAY").empty() && !variable("WAYLAND_DISPLAY").empty())
+        error = "only a Wayland display is set (WAYLAND_DISPLAY=" + variable("WAYLAND_DISPLAY") +
+                "); Vexil needs X or XWayland";
+    choice.message = "Vexil cannot start: no X display (" + error +
+                     "). Start it from a desktop session, or set VEXIL_BACKEND=headless to run without a screen.";
     return choice;
 }
 

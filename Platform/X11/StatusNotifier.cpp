@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "Platform/AppKit/HotKeys.h"
 #include "Platform/AppKit/NSApplication.h"
 #include "Platform/AppKit/NSImage.h"
 #include "Platform/AppKit/NSMenu.h"
@@ -55,12 +56,7 @@ std::vector<std::uint8_t> pngOf(const CoreGraphics::Image& image) {
 // The key equivalent as dbusmenu writes shortcuts: [["Control", "Super", "o"]].
 std::vector<std::string> shortcutOf(const AppKit::NSMenuItem& item) {
     if (item.keyEquivalent.empty()) return {};
-    std::vector<std::string> keys;
-    const auto m = item.keyEquivalentModifierMask;
-    if (m & AppKit::NSEventModifierFlagControl) keys.push_back("Control");
-    if (m & AppKit::NSEventModifierFlagOption) keys.push_back("Alt");
-    if (m & AppKit::NSEventModifierFlagShift) keys.push_back("Shift");
-    if (m & AppKit::NSEventModifierFlagCommand) keys.push_back("Super");
+    auto keys = AppKit::modifierKeyNames(item.keyEquivalentModifierMask);
     keys.push_back(item.keyEquivalent);
     return keys;
 }

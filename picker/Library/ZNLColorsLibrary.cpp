@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "Platform/AppKit/NSAlert.h"
 #include "Platform/AppKit/NSHost.h"
 #include "Platform/AppKit/NSPasteboard.h"
 #include "Platform/Foundation/Text.h"
@@ -43,6 +44,15 @@ std::shared_ptr<ZNLColorFolder> makeFolder(const std::string& name, bool isDefau
     folder->setFolderId(*folderId);
     return ZNLColorsLibrary::shared().folderService().create(folder);
 }
+std::shared_ptr<ZNLColorItem> liveColorInFolder(const std::string& hex, ZNLColorFolder& folder) {
+    const std::string wanted = Foundation::lowercase(hex);
+    for (auto& item : folder.objects().filter("isDeleted == false").objects())
+        if (Foundation::lowercase(item->color()) == wanted) return item;
+    return nullptr;
+}
+
+// Set while picks cannot be stored and the user has been told; a stored pick clears it.
+bool gToldColoursNotKept = false;
 }  // namespace
 
 ZNLColorsLibrary& ZNLColorsLibrary::shared() {
@@ -62,10 +72,7 @@ ZNLDataService<ZNLColorFolder>& ZNLColorsLibrary::folderService() {
 
 std::shared_ptr<ZNLColorItem> ZNLColorsLibrary::addColor(const std::string& hex,
                                                          const std::shared_ptr<ZNLColorFolder>& folder) {
-    if (!folder) return nullptr;
-    std::string wanted = Foundation::lowercase(hex);
-    for (auto& item : folder->objects().filter("isDeleted == false").objects())
-        if (Foundation::lowercase(item->color()) == wanted) return nullptr;
+    if (!folder || liveColorInFolder(hex, *folder)) return nullptr;
     auto item = std::make_shared<ZNLColorItem>();
     item->setColor(hex);
     // One commit: a colour is never stored without its folder.
@@ -156,8 +163,32 @@ void ZNLColorsLibrary::addToHistory(const AppKit::NSColorRef& color) {
         showWarningAlert("Can't create color");
         return;
     }
-    auto item = shared().addColor(hexRGBA(*color), historyFolder());
-    if (!item) return;
+    // The text goes on the clipboard whether the colour is new to History,
+    // already there, or cannot be stored at all.
+    const std::string hex = hexRGBA(*color);
+    std::shared_ptr<ZNLColorItem> item;
+    std::string storeError;
+    {
+        ZNLErrorHandler::Held held;
+        if (auto folder = historyFolder()) {
+            item = liveColorInFolder(hex, *folder);
+            if (!item) item = shared().addColor(hex, folder);
+        }
+        if (held.failed()) storeError = held.firstMessage();
+    }
+    if (item) {
+        gToldColoursNotKept = false;
+    } else if (!gToldColoursNotKept) {
+        gToldColoursNotKept = true;
+        AppKit::NSAlert alert;
+        alert.alertStyle = AppKit::NSAlertStyle::warning;
+        alert.messageText = "Colours are not kept";
+        alert.informativeText = "Vexil cannot write its colour library" +
+                                (storeError.empty() ? std::string() : " (" + storeError + ")") +
+                                ". Picked colours are still copied, but they are not added to History.";
+        alert.addButtonWithTitle("Ok");
+        alert.runModal();
+    }
     std::int64_t formatId = Foundation::UserDefaults::standard().integerForKey("colorFormat");
     if (formatId == 0) formatId = 1;
     std::optional<ColorFormat> format;
@@ -166,7 +197,13 @@ void ZNLColorsLibrary::addToHistory(const AppKit::NSColorRef& color) {
     } catch (const FormatListError&) {
         format.reset();
     }
-    if (format) copyToPasteboard(formatted(*colorWithHex(item->color()), *format, item->displayName()));
+    if (format) {
+        ZNLColorItem unstored;
+        if (!item) unstored.setColor(hex);
+        const ZNLColorItem& shown = item ? *item : unstored;
+        if (auto parsed = colorWithHex(shown.color()))
+            copyToPasteboard(formatted(*parsed, *format, shown.displayName()));
+    }
     std::function<void()> refresh;
     {
         std::lock_guard lock(gRefresherMutex);

@@ -18,8 +18,12 @@ namespace vexil {
 // steps run in their order). The delegate is held by the application.
 void launchApplication(const std::shared_ptr<AppDelegate>& delegate);
 
+// The lock file beside the library that one running copy per home holds.
+inline constexpr const char* kInstanceLockName = "vexil.lock";
+
 // The whole run: launch, then the main run loop until the application
-// terminates (Quit, SIGINT, SIGTERM). Returns the exit status.
+// terminates (Quit, SIGINT, SIGTERM, SIGHUP). Returns the exit status: 0, also
+// when another copy already runs on this home; 1 without a display.
 int runApplication();
 
 }  // namespace vexil

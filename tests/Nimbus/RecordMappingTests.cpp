@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <filesystem>
 #include <fstream>
 
@@ -45,6 +47,13 @@ ObjectStore::ObjectTypeRegistration<Gadget> gadgetRegistration;
 
 class RecordMapping : public ::testing::Test {
 protected:
+    // Asset files live in the home's data folder: each test has a home of its
+    // own, so files another test left never show up here.
+    struct OwnHome {
+        std::string saved = std::getenv("VEXIL_HOME") ? std::getenv("VEXIL_HOME") : "";
+        OwnHome() { setenv("VEXIL_HOME", Foundation::temporaryDirectory().c_str(), 1); }
+        ~OwnHome() { setenv("VEXIL_HOME", saved.c_str(), 1); }
+    } home;
     std::unique_ptr<Foundation::TestExecutor> exec = Foundation::TestExecutor::install();
     std::shared_ptr<ObjectStore::Realm> realm = [] {
         ObjectStore::Configuration config;

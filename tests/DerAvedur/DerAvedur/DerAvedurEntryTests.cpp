@@ -214,6 +214,9 @@ TEST_F(DerAvedurEntry, DisableVariableNamesServicesOrAll) {
         {"Crashes,\u00a0Analytics\u3000", "Analytics", true},
         {"\u2009All", "Crashes", true},
         {"Analytics\n", "Analytics", false},
+        // A malformed sequence is not a blank: it stays part of the name.
+        {"\xe2\x80" "All", "Crashes", false},
+        {"All\xc2", "Crashes", false},
     };
     auto sdk = DAVDerAvedur::sharedInstance();
     for (const Case& c : cases) {

@@ -449,25 +449,42 @@ TEST(ContextMenus, RightClickOpensTheViewsMenuAtThePointer) {
 
 namespace {
 
-TEST(HotKeys, ShortcutTextsTable) {
+TEST(HotKeys, ShortcutTextsAreWrittenTheLinuxWay) {
     struct Case {
         std::uint16_t key;
         NSEventModifierFlags mods;
-        std::string keyText, modsText;
+        std::string keyText, modsText, whole;
     };
     const auto ctrl = NSEventModifierFlagControl, cmd = NSEventModifierFlagCommand;
     const std::vector<Case> cases = {
-        {31, ctrl | cmd, "O", "\u2303\u2318"},
-        {34, ctrl | cmd, "I", "\u2303\u2318"},
-        {18, NSEventModifierFlagShift | NSEventModifierFlagOption | cmd, "1", "\u2325\u21e7\u2318"},
-        {kVK_Escape, 0, "\u238b", ""},
-        {96, NSEventModifierFlagCapsLock, "F5", ""},
-        {255, cmd, "", "\u2318"},
+        {31, ctrl | cmd, "O", "Ctrl+Super+", "Ctrl+Super+O"},
+        {34, ctrl | cmd, "I", "Ctrl+Super+", "Ctrl+Super+I"},
+        {45, ctrl, "N", "Ctrl+", "Ctrl+N"},
+        {43, ctrl, ",", "Ctrl+", "Ctrl+,"},
+        {12, ctrl, "Q", "Ctrl+", "Ctrl+Q"},
+        {18, NSEventModifierFlagShift | NSEventModifierFlagOption | cmd, "1", "Alt+Shift+Super+", "Alt+Shift+Super+1"},
+        {kVK_Escape, 0, "Esc", "", "Esc"},
+        {126, NSEventModifierFlagShift, "Up", "Shift+", "Shift+Up"},
+        {96, NSEventModifierFlagCapsLock, "F5", "", "F5"},
+        {255, cmd, "", "Super+", "Super+"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(keyCodeString(c.key), c.keyText) << c.key;
         EXPECT_EQ(modifierFlagsString(c.mods), c.modsText) << c.key;
+        EXPECT_EQ(shortcutText(c.mods, keyCodeString(c.key)), c.whole) << c.key;
     }
+    // The panel's menu protocol gets the same modifiers under its own names.
+    EXPECT_EQ(modifierKeyNames(ctrl | cmd), (std::vector<std::string>{"Control", "Super"}));
+    // A menu's own key equivalent is Control's, so "Ctrl+N" is what it answers to.
+    auto menu = NSMenu::make("m");
+    menu->addItem(NSMenuItem::make("New", [](NSMenuItem&) {}, "n"));
+    NSEvent super;
+    super.charactersIgnoringModifiers = "n";
+    super.modifierFlags = cmd;
+    EXPECT_FALSE(menu->performKeyEquivalent(super));
+    NSEvent control = super;
+    control.modifierFlags = ctrl;
+    EXPECT_TRUE(menu->performKeyEquivalent(control));
 }
 
 }  // namespace

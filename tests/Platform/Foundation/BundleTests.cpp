@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "Platform/Foundation/Bundle.h"
 #include "Platform/Foundation/Directories.h"
@@ -121,9 +122,8 @@ TEST(Directories, AllBelowVEXIL_HOME) {
     struct Case {
         std::string actual, expected;
     } cases[] = {
-        {applicationSupportDirectory(), home + "/.local/share/com.tarnwick.vexil"},
-        {cachesDirectory(), home + "/.cache"},
-        {documentsDirectory(), home + "/Documents"},
+        {applicationSupportDirectory(), home + "/.local/share/vexil"},
+        {cachesDirectory(), home + "/.cache/vexil"},
         {preferencesDirectory(), home + "/.config/com.tarnwick.vexil"},
     };
     for (const auto& c : cases) {
@@ -145,7 +145,42 @@ TEST(Directories, XDGWithoutVEXIL_HOME) {
     setenv("XDG_DATA_HOME", "relative/is/ignored", 1);
     unsetenv("XDG_CACHE_HOME");
     EXPECT_EQ(preferencesDirectory(), root + "/config/com.tarnwick.vexil");
-    EXPECT_EQ(applicationSupportDirectory(), root + "/home/.local/share/com.tarnwick.vexil");
-    EXPECT_EQ(cachesDirectory(), root + "/home/.cache");
-    EXPECT_EQ(documentsDirectory(), root + "/home/Documents");
+    EXPECT_EQ(applicationSupportDirectory(), root + "/home/.local/share/vexil");
+    EXPECT_EQ(cachesDirectory(), root + "/home/.cache/vexil");
+    EXPECT_EQ(homeDirectory(), root + "/home");
+}
+
+TEST(Directories, FilesInTheOldDataFolderMoveOverOnceAndNothingIsOverwritten) {
+    EnvironmentGuard guard({"VEXIL_HOME"});
+    const std::string home = temporaryDirectory();
+    setenv("VEXIL_HOME", home.c_str(), 1);
+    auto write = [](const fs::path& path, const std::string& text) {
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << text;
+    };
+    auto read = [](const fs::path& path) {
+        std::ifstream in(path);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const fs::path old = home + "/.local/share/com.tarnwick.vexil";
+    // No new folder yet: the old one is renamed whole.
+    write(old / "default.realm", "library");
+    write(old / "sub/log", "log");
+    const fs::path data = applicationSupportDirectory();
+    EXPECT_EQ(read(data / "default.realm"), "library");
+    EXPECT_EQ(read(data / "sub/log"), "log");
+    EXPECT_FALSE(fs::exists(old));
+
+    // Both exist (an older copy ran again): new names move, a clash stays where it was.
+    write(old / "default.realm", "older library");
+    write(old / "cloud-device-id", "device");
+    applicationSupportDirectory();
+    EXPECT_EQ(read(data / "default.realm"), "library");
+    EXPECT_EQ(read(data / "cloud-device-id"), "device");
+    EXPECT_EQ(read(old / "default.realm"), "older library");
+    EXPECT_FALSE(fs::exists(old / "cloud-device-id"));
+
+    // Nothing old: nothing happens, and a missing source is no error.
+    moveOldFolder(home + "/absent", home + "/target");
+    EXPECT_FALSE(fs::exists(home + "/target"));
 }

@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <future>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -195,23 +197,30 @@ TEST(RunLoopSources, AHungUpDescriptorIsToldOnceThenDropped) {
 
 TEST(RunLoopSources, BusyQueueDoesNotStarveSources) {
     Pipe pipe;
-    std::atomic<bool> sourceCalled{false};
-    int spins = 0;
-    std::function<void()> spin = [&] {
-        ++spins;
-        if (!sourceCalled) DispatchQueue::main()->async(spin);
+    // The last spin may still be queued when the test ends and run in the
+    // next test's loop: it holds its state, not this frame's locals.
+    struct State {
+        std::atomic<bool> sourceCalled{false};
+        int spins = 0;
     };
-    auto id = RunLoop::main().addSource(pipe.read, POLLIN, [&](short) {
+    auto state = std::make_shared<State>();
+    auto spin = std::make_shared<std::function<void()>>();
+    *spin = [state, weak = std::weak_ptr<std::function<void()>>(spin)] {
+        ++state->spins;
+        if (state->sourceCalled) return;
+        if (auto again = weak.lock()) DispatchQueue::main()->async(*again);
+    };
+    auto id = RunLoop::main().addSource(pipe.read, POLLIN, [&pipe, state](short) {
         pipe.drain();
-        sourceCalled = true;
+        state->sourceCalled = true;
         RunLoop::main().stop();
     });
     pipe.put("x");
-    DispatchQueue::main()->async(spin);
+    DispatchQueue::main()->async(*spin);
     runMainLoop();
     RunLoop::main().removeSource(id);
-    EXPECT_TRUE(sourceCalled.load());
-    EXPECT_LT(spins, 1000);
+    EXPECT_TRUE(state->sourceCalled.load());
+    EXPECT_LT(state->spins, 1000);
 }
 
 TEST(RunLoopSources, ACallbackThatThrowsEndsTheRunAndLeavesTheLoopUsable) {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "Platform/AppKit/HeadlessBackend.h"
 #include "Platform/X11/BackendChoice.h"
@@ -34,28 +38,43 @@ TEST(KeyTable, ModifierMasksMapBothWaysCommandIsSuper) {
     EXPECT_EQ(modelModifiers(kXControl | kXLock | kXMod2), NSEventModifierFlagControl);
 }
 
-TEST(BackendChoice, NoDisplayGivesHeadlessWithAClearLine) {
-    const char* saved = std::getenv("DISPLAY");
-    const std::string keep = saved ? saved : "";
-    unsetenv("VEXIL_BACKEND");
-    unsetenv("DISPLAY");
-    auto none = makeDisplayBackend();
-    EXPECT_FALSE(none.isX11);
-    EXPECT_NE(dynamic_cast<HeadlessBackend*>(none.backend.get()), nullptr);
-    EXPECT_EQ(none.message, "No X display (DISPLAY is not set); running without a screen.");
-
-    setenv("DISPLAY", ":917", 1);  // no server there
-    auto unreachable = makeDisplayBackend();
-    EXPECT_FALSE(unreachable.isX11);
-    EXPECT_NE(unreachable.message.find("cannot connect to display :917"), std::string::npos);
-
-    setenv("VEXIL_BACKEND", "headless", 1);
-    auto forced = makeDisplayBackend();
-    EXPECT_FALSE(forced.isX11);
-    EXPECT_TRUE(forced.message.empty());
-    unsetenv("VEXIL_BACKEND");
-    if (saved)
-        setenv("DISPLAY", keep.c_str(), 1);
-    else
-        unsetenv("DISPLAY");
+TEST(BackendChoice, WithoutADisplayThereIsNoBackendAndALineSaysWhyUnlessHeadlessIsAsked) {
+    struct Case {
+        const char* display;  // nullptr: unset
+        const char* wayland;
+        const char* backend;
+        bool hasBackend;
+        const char* messagePart;  // nullptr: no message
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr, false, "no X display (DISPLAY is not set)"},
+        {":917", nullptr, nullptr, false, "cannot connect to display :917"},  // no server there
+        {nullptr, "wayland-0", nullptr, false, "only a Wayland display is set (WAYLAND_DISPLAY=wayland-0)"},
+        {":917", nullptr, "x11", false, "VEXIL_BACKEND=headless"},
+        {nullptr, nullptr, "headless", true, nullptr},
+    };
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "VEXIL_BACKEND"}) {
+        const char* value = std::getenv(name);
+        saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    auto set = [](const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); };
+    for (const auto& c : cases) {
+        set("DISPLAY", c.display);
+        set("WAYLAND_DISPLAY", c.wayland);
+        set("VEXIL_BACKEND", c.backend);
+        const auto choice = makeDisplayBackend();
+        EXPECT_FALSE(choice.isX11);
+        EXPECT_EQ(choice.backend != nullptr, c.hasBackend) << c.messagePart;
+        if (c.hasBackend) {
+            EXPECT_NE(dynamic_cast<HeadlessBackend*>(choice.backend.get()), nullptr);
+        }
+        if (!c.messagePart) {
+            EXPECT_TRUE(choice.message.empty()) << choice.message;
+            continue;
+        }
+        EXPECT_NE(choice.message.find(c.messagePart), std::string::npos) << choice.message;
+        EXPECT_EQ(choice.message.rfind("Vexil cannot start", 0), 0u) << choice.message;
+    }
+    for (const auto& [name, value] : saved) set(name, value ? value->c_str() : nullptr);
 }

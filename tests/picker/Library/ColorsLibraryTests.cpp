@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 
 #include "LibraryTestSupport.h"
+#include "Platform/Foundation/Text.h"
 #include "picker/Colors/NSColorAdditions.h"
 
 namespace librarytest {
@@ -73,11 +74,13 @@ TEST_F(LibraryTest, AddToHistoryStoresEightDigitHexCopiesFormatOneOnceAndRefresh
     EXPECT_EQ(pasteboard->changeCount(), before + 1);
     EXPECT_EQ(refreshes, 1);
 
-    // Picked again (letter case does not matter): nothing stored, copied or refreshed.
+    // Picked again: stored once, but copied again (the clipboard may hold
+    // something else by now, and the notice says it was copied).
+    copyToPasteboard("something else");
     ZNLColorsLibrary::addToHistory(AppKit::NSColor::colorWithRed(1.0, 0.5, 0.0, 1.0));
     EXPECT_EQ(colours(history).size(), 1u);
-    EXPECT_EQ(pasteboard->changeCount(), before + 1);
-    EXPECT_EQ(refreshes, 1);
+    EXPECT_EQ(clipboard(), "#FF7F00");
+    EXPECT_EQ(pasteboard->changeCount(), before + 3);
 
     Foundation::UserDefaults::standard().set("colorFormat", 2);
     ZNLColorsLibrary::addToHistory(AppKit::NSColor::colorWithRed(0, 0, 1, 1));
@@ -88,7 +91,7 @@ TEST_F(LibraryTest, AddToHistoryStoresEightDigitHexCopiesFormatOneOnceAndRefresh
     ZNLColorsLibrary::addToHistory(AppKit::NSColor::colorWithRed(0, 1, 0, 1));
     EXPECT_EQ(clipboard(), "rgb(0, 0, 255)");
     EXPECT_EQ(colours(history).size(), 3u);
-    EXPECT_EQ(refreshes, 3);
+    EXPECT_EQ(refreshes, 4);
     EXPECT_THAT(alerts->shown(), IsEmpty());
 }
 
@@ -105,6 +108,25 @@ TEST_F(LibraryTest, HistoryIsMadeWithTheSharedIdWhileItIsFree) {
     EXPECT_NE(another->id(), kHistoryFolderID);
     EXPECT_EQ(another->folderName(), "History");
     EXPECT_EQ(Realm::open()->object<ZNLColorFolder>(kHistoryFolderID)->folderName(), "Favourites");
+}
+
+TEST_F(LibraryTest, APickThatCannotBeStoredIsStillCopiedAndSaysOnceThatColoursAreNotKept) {
+    Foundation::UserDefaults::standard().set("colorFormat", 1);
+    for (const char* hex : {"#102030", "#405060"}) {
+        ObjectStore::testing::failNextCommits(1);
+        ZNLColorsLibrary::addToHistory(colorWithHex(hex));
+        EXPECT_EQ(clipboard(), Foundation::uppercase(std::string(hex))) << hex;
+    }
+    ASSERT_EQ(alerts->shown().size(), 1u);
+    EXPECT_EQ(alerts->shown()[0].messageText, "Colours are not kept");
+    EXPECT_NE(alerts->shown()[0].informativeText.find("still copied"), std::string::npos);
+    // Once the store works again the pick is kept, and a later failure is told again.
+    ZNLColorsLibrary::addToHistory(colorWithHex("#708090"));
+    EXPECT_THAT(colours(ZNLColorsLibrary::historyFolder()), ElementsAre("#708090ff"));
+    ObjectStore::testing::failNextCommits(1);
+    ZNLColorsLibrary::addToHistory(colorWithHex("#a0b0c0"));
+    EXPECT_EQ(alerts->shown().size(), 2u);
+    EXPECT_EQ(clipboard(), "#A0B0C0");
 }
 
 TEST_F(LibraryTest, AddToHistoryWithoutAColourAlerts) {

@@ -115,6 +115,9 @@ TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputAndAnythingElseIsAnErrorWi
         {{"vexil", "--colour"}, 2, false},
         {{"vexil", "extra"}, 2, false},
         {{"vexil", ""}, 2, false},
+        {{"vexil", "--version", "--bogus"}, 2, false},
+        {{"vexil", "--help", "extra"}, 2, false},
+        {{"vexil", "--version", "--help"}, 0, true},
     };
     for (const auto& c : cases) {
         std::vector<char*> argv;

@@ -21,5 +21,5 @@ wait $pid
 status=$?
 [ $status -eq 0 ] || { echo "FAIL: exit status $status after SIGTERM"; cat "$work/err"; exit 1; }
 grep -q "status item cannot be seen" "$work/err" || { echo "FAIL: no word on the missing display"; exit 1; }
-[ -f "$work/home/.local/share/com.tarnwick.vexil/default.realm" ] || { echo "FAIL: no library store"; ls -R "$work/home"; exit 1; }
+[ -f "$work/home/.local/share/vexil/default.realm" ] || { echo "FAIL: no library store"; ls -R "$work/home"; exit 1; }
 echo "vexil launched and quit"
