@@ -579,7 +579,9 @@ SavePanelWindow::SavePanelWindow(const NSSavePanel& panel, std::string folder)
 
 std::shared_ptr<SavePanelWindow> SavePanelWindow::make(const NSSavePanel& panel) {
     std::string folder = panel.directory.value_or("");
-    if (folder.empty() || !isDirectory(folder)) folder = Foundation::documentsDirectory();
+    // The user's Documents folder when there is one (never made for this), else the home.
+    if (folder.empty() || !isDirectory(folder)) folder = Foundation::homeDirectory() + "/Documents";
+    if (!isDirectory(folder)) folder = Foundation::homeDirectory();
     if (!isDirectory(folder)) folder = userHome();
     auto window = NSWindow::make<SavePanelWindow>(panel, folder);
     auto view = NSView::make<SavePanelView>(window.get());
