@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <iterator>
@@ -367,8 +368,9 @@ private:
     std::thread::id thread_;
 
     bool inWrite_ = false;
-    // Undo log of the open write transaction, in the order of first change.
-    std::vector<Undo> undo_;
+    // Undo log of the open write transaction, in the order of first change
+    // (a deque: growing it moves no entry).
+    std::deque<Undo> undo_;
     std::uint64_t writeNumber_ = 0;
     std::unordered_map<std::string, std::int64_t> nextKeysAtBegin_;
 
