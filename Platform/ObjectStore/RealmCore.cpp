@@ -17,7 +17,7 @@ std::atomic<int> gFailCommits{0};
 // Numbers write transactions across all instances, so a record's undo slot
 // can never be taken for one of another transaction.
 std::atomic<std::uint64_t> gWriteNumbers{0};
-}
+}  // namespace
 
 void testing::failNextCommits(int count) { gFailCommits = count; }
 
@@ -163,14 +163,16 @@ void RealmCore::willModify(Record& record) {
         if (!shared || shared.get() != &record) return;
         u = &undoFor(shared);
     }
-    if (!u->inserted && !u->oldValues) u->oldValues.emplace(record.values.begin(), record.values.end());
+    if (!u->inserted && !u->oldValues)
+        u->oldValues = std::make_unique<std::vector<Value>>(record.values.begin(), record.values.end());
 }
 
 void RealmCore::didInsert(const std::shared_ptr<Record>& record) { undoFor(record).inserted = true; }
 
 void RealmCore::willRemove(const std::shared_ptr<Record>& record) {
     Undo& u = undoFor(record);
-    if (!u.inserted && !u.oldValues) u.oldValues.emplace(record->values.begin(), record->values.end());
+    if (!u.inserted && !u.oldValues)
+        u.oldValues = std::make_unique<std::vector<Value>>(record->values.begin(), record->values.end());
     u.removed = true;
 }
 

@@ -335,7 +335,8 @@ private:
         std::shared_ptr<Record> record;
         bool inserted = false;
         bool removed = false;
-        std::optional<std::vector<Value>> oldValues;
+        // Values before the first change; most entries (additions) have none.
+        std::unique_ptr<std::vector<Value>> oldValues;
     };
 
     RealmCore() = default;
