@@ -322,8 +322,10 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
         const Value& pkValue = rec->values[static_cast<std::size_t>(pk)];
         if (pkValue.isNull()) fail(ErrorCode::invalidValue, "Object of class '" + cls + "' has no primary key value.");
         auto& index = t->byPrimaryKey();
-        auto existing = index.find(primaryKeyText(pkValue));
-        if (existing != index.end()) {
+        // One lookup both finds a taken key and claims a free one for the
+        // key this object is about to get.
+        auto [existing, free] = index.try_emplace(primaryKeyText(pkValue), t->nextKey);
+        if (!free) {
             if (policy == UpdatePolicy::error)
                 fail(ErrorCode::primaryKeyExists, "Attempting to create an object of type '" + cls +
                                                       "' with an existing primary key value '" +
@@ -339,6 +341,21 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
             return target;
         }
     }
+    bool hasLinks = std::any_of(schema.properties.begin(), schema.properties.end(),
+                                [](const Property& p) { return p.isStored() && p.type == PropertyType::Object; });
+    if (!hasLinks) {
+        // Every value moves in as it is: nothing to convert, nothing to copy.
+        for (std::size_t i = 0; i < schema.properties.size(); ++i)
+            if (!schema.properties[i].isStored()) rec->values[i] = Value();
+        rec->schema = t->schema;
+        rec->graph = this;
+        rec->key = t->nextKey++;
+        t->rows.emplace(rec->key, rec);
+        didInsert(rec);
+        object->bind(shared_from_this(), rec);
+        bumpVersion();
+        return rec;
+    }
     // Register before converting links, so cycles of unmanaged objects end here.
     std::vector<Value> userValues(std::make_move_iterator(rec->values.begin()),
                                   std::make_move_iterator(rec->values.end()));
@@ -347,7 +364,6 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
     rec->graph = this;
     rec->key = t->nextKey++;
     t->rows.emplace(rec->key, rec);
-    if (pk >= 0) t->byPrimaryKey().emplace(primaryKeyText(userValues[static_cast<std::size_t>(pk)]), rec->key);
     didInsert(rec);
     for (std::size_t i = 0; i < schema.properties.size(); ++i) {
         const Property& p = schema.properties[i];

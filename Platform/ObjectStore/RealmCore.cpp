@@ -14,7 +14,10 @@ namespace ObjectStore {
 
 namespace {
 std::atomic<int> gFailCommits{0};
-}
+// Numbers write transactions across all instances, so a record's undo slot
+// can never be taken for one of another transaction.
+std::atomic<std::uint64_t> gWriteNumbers{0};
+}  // namespace
 
 void testing::failNextCommits(int count) { gFailCommits = count; }
 
@@ -133,18 +136,17 @@ void RealmCore::beginWrite() {
     }
     inWrite_ = true;
     undo_.clear();
-    undoOrder_.clear();
+    writeNumber_ = ++gWriteNumbers;
     nextKeysAtBegin_.clear();
     for (auto& name : order_) nextKeysAtBegin_[name] = tables_.at(name).nextKey;
 }
 
 RealmCore::Undo& RealmCore::undoFor(const std::shared_ptr<Record>& record) {
-    auto [it, inserted] = undo_.try_emplace(record.get());
-    if (inserted) {
-        it->second.record = record;
-        undoOrder_.push_back(record.get());
-    }
-    return it->second;
+    if (Undo* u = existingUndo(*record)) return *u;
+    record->undoWrite = writeNumber_;
+    record->undoSlot = undo_.size();
+    undo_.emplace_back().record = record;
+    return undo_.back();
 }
 
 void RealmCore::checkWritable() {
@@ -154,21 +156,23 @@ void RealmCore::checkWritable() {
 void RealmCore::willModify(Record& record) {
     checkWritable();
     Undo* u = nullptr;
-    if (auto it = undo_.find(&record); it != undo_.end()) {
-        u = &it->second;
+    if (Undo* found = existingUndo(record)) {
+        u = found;
     } else {
         auto shared = lookup(record.schema->className, record.key);
         if (!shared || shared.get() != &record) return;
         u = &undoFor(shared);
     }
-    if (!u->inserted && !u->oldValues) u->oldValues.emplace(record.values.begin(), record.values.end());
+    if (!u->inserted && !u->oldValues)
+        u->oldValues = std::make_unique<std::vector<Value>>(record.values.begin(), record.values.end());
 }
 
 void RealmCore::didInsert(const std::shared_ptr<Record>& record) { undoFor(record).inserted = true; }
 
 void RealmCore::willRemove(const std::shared_ptr<Record>& record) {
     Undo& u = undoFor(record);
-    if (!u.inserted && !u.oldValues) u.oldValues.emplace(record->values.begin(), record->values.end());
+    if (!u.inserted && !u.oldValues)
+        u.oldValues = std::make_unique<std::vector<Value>>(record->values.begin(), record->values.end());
     u.removed = true;
 }
 
@@ -179,8 +183,7 @@ void RealmCore::writeChanges() {
         if (!w) w = std::make_unique<RowWriter>(db_, *r.schema);
         return *w;
     };
-    for (Record* raw : undoOrder_) {
-        const Undo& u = undo_.at(raw);
+    for (const Undo& u : undo_) {
         const Record& r = *u.record;
         if (u.inserted && u.removed) continue;
         if (u.removed)
@@ -218,13 +221,11 @@ void RealmCore::commitWrite(const std::vector<NotificationTokenRef>& skip) {
     }
     // Our own commit leaves data_version as it is for this connection.
     std::unordered_map<std::string, std::unordered_set<std::int64_t>> modified;
-    for (Record* raw : undoOrder_) {
-        const Undo& u = undo_.at(raw);
-        if (!u.inserted && !u.removed && u.oldValues) modified[raw->schema->className].insert(raw->key);
-    }
+    for (const Undo& u : undo_)
+        if (!u.inserted && !u.removed && u.oldValues) modified[u.record->schema->className].insert(u.record->key);
     inWrite_ = false;
     undo_.clear();
-    undoOrder_.clear();
+    writeNumber_ = 0;
     markChanged(modified, skip);
 }
 
@@ -236,8 +237,8 @@ void RealmCore::cancelWrite() {
 }
 
 void RealmCore::rollbackMemory() {
-    for (auto it = undoOrder_.rbegin(); it != undoOrder_.rend(); ++it) {
-        Undo& u = undo_.at(*it);
+    for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
+        Undo& u = *it;
         Record& r = *u.record;
         Table& t = *table(r.schema->className);
         int pk = r.schema->primaryKeyIndex();
@@ -260,7 +261,7 @@ void RealmCore::rollbackMemory() {
     for (auto& [name, key] : nextKeysAtBegin_)
         if (Table* t = table(name)) t->nextKey = key;
     undo_.clear();
-    undoOrder_.clear();
+    writeNumber_ = 0;
     inWrite_ = false;
     bumpVersion();
 }

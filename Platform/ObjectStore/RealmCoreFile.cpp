@@ -453,7 +453,7 @@ void* RecordBlock::do_allocate(std::size_t bytes, std::size_t alignment) {
 
 std::shared_ptr<Record> RecordBlock::make(const std::shared_ptr<RecordBlock>& block) {
     void* at = block->allocate(sizeof(Record), alignof(Record));
-    Record* r = new (at) Record{nullptr, nullptr, 0, false, ValueRow(block.get())};
+    Record* r = new (at) Record{nullptr, nullptr, 0, false, ValueRow(block.get()), 0, 0};
     block->records_.push_back(r);
     return std::shared_ptr<Record>(block, r);
 }

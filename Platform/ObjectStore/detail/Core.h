@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <iterator>
@@ -41,6 +42,11 @@ struct Record {
     std::int64_t key = 0;
     bool invalidated = false;
     ValueRow values;
+    // Where this record's entry in the undo log of the open write transaction
+    // is: valid while `undoWrite` is that transaction's number (numbers are
+    // never reused), so finding it needs no lookup.
+    std::uint64_t undoWrite = 0;
+    std::size_t undoSlot = 0;
 };
 
 // Memory for the records of one bulk load: the records and their value rows
@@ -329,7 +335,8 @@ private:
         std::shared_ptr<Record> record;
         bool inserted = false;
         bool removed = false;
-        std::optional<std::vector<Value>> oldValues;
+        // Values before the first change; most entries (additions) have none.
+        std::unique_ptr<std::vector<Value>> oldValues;
     };
 
     RealmCore() = default;
@@ -347,6 +354,12 @@ private:
                      const std::vector<NotificationTokenRef>& skip);
     void requireThread() const;
     Undo& undoFor(const std::shared_ptr<Record>& record);
+    Undo* existingUndo(const Record& record) {
+        return record.undoWrite == writeNumber_ && record.undoSlot < undo_.size() &&
+                       undo_[record.undoSlot].record.get() == &record
+                   ? &undo_[record.undoSlot]
+                   : nullptr;
+    }
 
     Configuration configuration_;
     std::string path_;
@@ -356,8 +369,10 @@ private:
     std::thread::id thread_;
 
     bool inWrite_ = false;
-    std::unordered_map<Record*, Undo> undo_;
-    std::vector<Record*> undoOrder_;
+    // Undo log of the open write transaction, in the order of first change
+    // (a deque: growing it moves no entry).
+    std::deque<Undo> undo_;
+    std::uint64_t writeNumber_ = 0;
     std::unordered_map<std::string, std::int64_t> nextKeysAtBegin_;
 
     Foundation::WeakList<Notifier> notifiers_;

@@ -98,6 +98,29 @@ TEST_F(StoreTest, ChangesOutsideAWriteTransactionAreRefused) {
     EXPECT_EQ(book->title(), "a");
 }
 
+TEST_F(StoreTest, ACancelledWriteRestoresTheValuesTheLastCommittedWriteLeft) {
+    auto realm = open();
+    auto books = addBooks(*realm, {{"a", 1}, {"b", 2}, {"c", 3}});
+    realm->write([&] {
+        books[0]->setTitle("a1");
+        books[2]->setTitle("c1");
+    });
+    // Changed in another order than before, some twice: each goes back to
+    // what the committed write left, none to what the one before it had.
+    realm->beginWrite();
+    books[2]->setTitle("c2");
+    books[1]->setTitle("b2");
+    books[0]->setTitle("a2");
+    books[2]->setTitle("c3");
+    realm->add(std::make_shared<Book>("d", 4));
+    realm->cancelWrite();
+    EXPECT_THAT(titles(realm->objects<Book>()), ElementsAre("a1", "b", "c1"));
+    realm->write([&] { books[1]->setTitle("b3"); });
+    books.clear();
+    realm.reset();
+    EXPECT_THAT(titles(open()->objects<Book>()), ElementsAre("a1", "b3", "c1"));
+}
+
 TEST_F(StoreTest, CancelledWriteLeavesNoTraceInMemoryOrFile) {
     auto realm = open();
     auto books = addBooks(*realm, {{"keep", 1}, {"gone", 2}});
