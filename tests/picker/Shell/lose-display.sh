@@ -45,5 +45,5 @@ ms=$(( ($(date +%s%N) - start) / 1000000 ))
 [ $((last - before)) -lt 20 ] || { echo "FAIL: $((last - before)) ticks of CPU after the display went away"; exit 1; }
 n=$(grep -c "^vexil: lost the connection to the X display $display" "$work/err")
 [ "$n" -eq 1 ] || { echo "FAIL: want one line about the lost display, got $n"; cat "$work/err"; exit 1; }
-[ -f "$work/home/.local/share/com.tarnwick.vexil/default.realm" ] || { echo "FAIL: no library store"; exit 1; }
+[ -f "$work/home/.local/share/vexil/default.realm" ] || { echo "FAIL: no library store"; exit 1; }
 echo "vexil ended $ms ms after its display went away"
