@@ -81,7 +81,12 @@ endfunction()
 # the library and the binary. Not "threads" (the ThreadSanitizer run keeps
 # to single tests) nor "display": without a server a display binary's tests
 # skip, and the display run keeps to single tests too.
+# Sanitizer builds run every test alone and leave these repeats out: what they
+# check is the tests' isolation, not memory or threads.
 function(vexil_whole_test target labels)
+  if(VEXIL_SANITIZE)
+    return()
+  endif()
   set(whole_labels whole)
   foreach(label IN LISTS labels)
     if(NOT label MATCHES "^(unit|threads|display)$")
