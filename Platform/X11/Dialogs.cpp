@@ -6,18 +6,14 @@
 
 #include "Platform/AppKit/ModalPanels.h"
 #include "Platform/AppKit/NSWindow.h"
+#include "Platform/X11/Atoms.h"
 #include "Platform/X11/PortalFileChooser.h"
 
 namespace X11Display {
 
 namespace {
 
-xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
-    const xcb_atom_t a = r ? r->atom : XCB_NONE;
-    std::free(r);
-    return a;
-}
+xcb_atom_t atom(xcb_connection_t* c, const char* name) { return internAtom(c, name); }
 
 }  // namespace
 

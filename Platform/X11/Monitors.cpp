@@ -2,6 +2,8 @@
 
 #include <xcb/randr.h>
 
+#include "Platform/X11/Atoms.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -11,12 +13,7 @@ namespace X11Display {
 
 namespace {
 
-xcb_atom_t existingAtom(xcb_connection_t* c, const char* name) {
-    auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, std::strlen(name), name), nullptr);
-    const xcb_atom_t a = r ? r->atom : XCB_NONE;
-    std::free(r);
-    return a;
-}
+xcb_atom_t existingAtom(xcb_connection_t* c, const char* name) { return internAtom(c, name, true); }
 
 bool spans(int start, int end, int from, int length) { return start <= from + length - 1 && end >= from; }
 

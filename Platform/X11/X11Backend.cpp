@@ -35,6 +35,7 @@
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/QuartzCore/CALayer.h"
 #include "Platform/X11/IconLook.h"
+#include "Platform/X11/Atoms.h"
 #include "Platform/X11/Dialogs.h"
 #include "Platform/X11/KeyTable.h"
 #include "Platform/X11/Monitors.h"
@@ -176,10 +177,7 @@ struct X11Backend::State {
     AppKit::CGPoint modelPoint(double x, double y) const { return {x, screenHeight() - y}; }
     int xTop(const CGRect& frame) const { return static_cast<int>(std::lround(screenHeight() - frame.maxY())); }
 
-    xcb_atom_t atom(const char* name) {
-        Freed r(xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr));
-        return r ? r->atom : 0;
-    }
+    xcb_atom_t atom(const char* name) { return internAtom(c, name); }
 
     bool attachShm();
     // The root cannot be read (XWayland): the portal's picture of the whole
