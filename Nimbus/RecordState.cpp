@@ -1,5 +1,7 @@
 #include "Nimbus/RecordState.h"
 
+#include <nlohmann/json.hpp>
+
 #include "Platform/CloudKit/Wire.h"
 
 namespace Nimbus {

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <nlohmann/json.hpp>
+
 #include "Platform/Foundation/Directories.h"
 #include "Platform/Foundation/FileWriting.h"
 #include "Platform/Foundation/Text.h"

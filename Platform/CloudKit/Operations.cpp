@@ -1,5 +1,7 @@
 #include "Platform/CloudKit/Operations.h"
 
+#include <nlohmann/json.hpp>
+
 #include "Platform/CloudKit/Container.h"
 #include "Platform/Foundation/Text.h"
 

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <random>
 
+#include <nlohmann/json.hpp>
+
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/Text.h"
 

@@ -3,6 +3,8 @@
 
 #include <curl/curl.h>
 
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 
 namespace CloudKit {

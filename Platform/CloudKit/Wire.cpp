@@ -5,6 +5,8 @@
 #include <iterator>
 #include <limits>
 
+#include <nlohmann/json.hpp>
+
 #include "Platform/Foundation/Text.h"
 
 namespace CloudKit::wire {

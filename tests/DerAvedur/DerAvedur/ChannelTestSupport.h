@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelDelegate.h"
 #include "DerAvedur/DerAvedur/Shared/Channel/DAVChannelUnitProtocol.h"
 #include "DerAvedur/DerAvedur/Shared/Model/DAVCommonSchemaLog.h"

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <fstream>
 
+#include <nlohmann/json.hpp>
+
 #include "Platform/CloudKit/CloudFixture.h"
 #include "Platform/CloudKit/Wire.h"
 #include "Platform/Foundation/Directories.h"

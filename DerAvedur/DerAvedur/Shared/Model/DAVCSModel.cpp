@@ -3,6 +3,8 @@
 #include <typeinfo>
 #include <variant>
 
+#include <nlohmann/json.hpp>
+
 #include "DerAvedur/DerAvedur/Shared/Model/DAVModelFields.h"
 #include "DerAvedur/DerAvedur/Shared/Model/DAVModelSupport.h"
 #include "Platform/Foundation/Json.h"
@@ -68,6 +70,26 @@ const Field<DAVLocExtension> kLocFields[] = {
 
 }  // namespace
 
+DAVOrderedJson::DAVOrderedJson() : json_(std::make_unique<Json>(Json::object())) {}
+DAVOrderedJson::DAVOrderedJson(const DAVOrderedJson& other) : json_(std::make_unique<Json>(*other.json_)) {}
+DAVOrderedJson::DAVOrderedJson(DAVOrderedJson&& other) : json_(std::make_unique<Json>(std::move(*other.json_))) {}
+DAVOrderedJson& DAVOrderedJson::operator=(const DAVOrderedJson& other) {
+    *json_ = *other.json_;
+    return *this;
+}
+DAVOrderedJson& DAVOrderedJson::operator=(DAVOrderedJson&& other) {
+    *json_ = std::move(*other.json_);
+    return *this;
+}
+DAVOrderedJson::~DAVOrderedJson() = default;
+Json& DAVOrderedJson::operator[](const std::string& key) { return (*json_)[key]; }
+Json& DAVOrderedJson::at(const std::string& key) { return json_->at(key); }
+const Json& DAVOrderedJson::at(const std::string& key) const { return json_->at(key); }
+bool DAVOrderedJson::contains(const std::string& key) const { return json_->contains(key); }
+std::size_t DAVOrderedJson::erase(const std::string& key) { return json_->erase(key); }
+bool DAVOrderedJson::empty() const { return json_->empty(); }
+std::size_t DAVOrderedJson::size() const { return json_->size(); }
+
 // Every field of these records is in their JSON, so the JSON compares them all.
 bool DAVCSModelObject::isEqual(const DAVCSModelObject& other) const {
     return typeid(*this) == typeid(other) && serializeToDictionary() == other.serializeToDictionary();
@@ -125,19 +147,19 @@ void DAVLocExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
 }
 void DAVLocExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { decodeFields(coder, *this, kLocFields); }
 
-Foundation::Value DAVMetadataExtension::serializeToDictionary() const { return Foundation::valueFromJSON(metadata); }
+Foundation::Value DAVMetadataExtension::serializeToDictionary() const { return Foundation::valueFromJSON(*metadata); }
 
 // The caller's JSON compares as JSON (a number by its value, keys in order).
 bool DAVMetadataExtension::isEqual(const DAVCSModelObject& other) const {
-    return typeid(*this) == typeid(other) && metadata == static_cast<const DAVMetadataExtension&>(other).metadata;
+    return typeid(*this) == typeid(other) && *metadata == *static_cast<const DAVMetadataExtension&>(other).metadata;
 }
 
 void DAVMetadataExtension::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
-    encodeJson(coder, "metadata", metadata);
+    encodeJson(coder, "metadata", *metadata);
 }
 
 void DAVMetadataExtension::decodeWithCoder(Foundation::KeyedUnarchiver& coder) {
-    metadata = decodeJson(coder, "metadata");
+    *metadata = decodeJson(coder, "metadata");
 }
 
 Foundation::Value DAVCSExtensions::serializeToDictionary() const {
@@ -189,14 +211,14 @@ bool DAVCSData::isEqual(const DAVCSModelObject& other) const {
 
 Json DAVCSData::orderedProperties() const {
     Json json = Json::object();
-    if (!properties.is_object()) return json;
+    if (!properties->is_object()) return json;
     for (const char* key : {"baseType", "baseData"})
-        if (properties.contains(key)) json[key] = properties[key];
-    for (const auto& [key, value] : properties.items())
+        if (properties->contains(key)) json[key] = (*properties)[key];
+    for (const auto& [key, value] : properties->items())
         if (key != "baseType" && key != "baseData") json[key] = value;
     return json;
 }
 
-void DAVCSData::encodeWithCoder(Foundation::KeyedArchiver& coder) const { encodeJson(coder, "properties", properties); }
+void DAVCSData::encodeWithCoder(Foundation::KeyedArchiver& coder) const { encodeJson(coder, "properties", *properties); }
 
-void DAVCSData::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { properties = decodeJson(coder, "properties"); }
+void DAVCSData::decodeWithCoder(Foundation::KeyedUnarchiver& coder) { *properties = decodeJson(coder, "properties"); }

@@ -7,10 +7,42 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "DerAvedur/DerAvedur/Shared/Model/DAVLog.h"
 #include "Platform/Foundation/KeyedArchiver.h"
+
+// A JSON value held by pointer, so that this header needs only the forward
+// declarations of the JSON library. It copies deeply and always holds a value
+// (an empty object at first).
+class DAVOrderedJson {
+public:
+    DAVOrderedJson();
+    DAVOrderedJson(const DAVOrderedJson& other);
+    DAVOrderedJson(DAVOrderedJson&& other);
+    DAVOrderedJson& operator=(const DAVOrderedJson& other);
+    DAVOrderedJson& operator=(DAVOrderedJson&& other);
+    ~DAVOrderedJson();
+
+    nlohmann::ordered_json& get() { return *json_; }
+    const nlohmann::ordered_json& get() const { return *json_; }
+    nlohmann::ordered_json& operator*() { return *json_; }
+    const nlohmann::ordered_json& operator*() const { return *json_; }
+    nlohmann::ordered_json* operator->() { return json_.get(); }
+    const nlohmann::ordered_json* operator->() const { return json_.get(); }
+
+    // The value's own members that callers use on these records.
+    nlohmann::ordered_json& operator[](const std::string& key);
+    nlohmann::ordered_json& at(const std::string& key);
+    const nlohmann::ordered_json& at(const std::string& key) const;
+    bool contains(const std::string& key) const;
+    std::size_t erase(const std::string& key);
+    bool empty() const;
+    std::size_t size() const;
+
+private:
+    std::unique_ptr<nlohmann::ordered_json> json_;
+};
 
 // Base of the Common Schema records: JSON, validity, equality and archiving.
 class DAVCSModelObject : public Foundation::Coding, public DAVSerializableObject, public DAVModel {
@@ -115,7 +147,7 @@ public:
 // Field metadata ("f": {...}) as the collector reads it.
 class DAVMetadataExtension : public DAVCSModelObject {
 public:
-    nlohmann::ordered_json metadata = nlohmann::ordered_json::object();
+    DAVOrderedJson metadata;
 
     std::string className() const override { return "DAVMetadataExtension"; }
     Foundation::Value serializeToDictionary() const override;
@@ -146,7 +178,7 @@ public:
 // in the order they were set.
 class DAVCSData : public DAVCSModelObject {
 public:
-    nlohmann::ordered_json properties = nlohmann::ordered_json::object();
+    DAVOrderedJson properties;
 
     std::string className() const override { return "DAVCSData"; }
     Foundation::Value serializeToDictionary() const override;

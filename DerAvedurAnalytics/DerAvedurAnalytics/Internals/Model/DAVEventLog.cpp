@@ -1,5 +1,7 @@
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/Model/DAVEventLog.h"
 
+#include <nlohmann/json.hpp>
+
 #include "DerAvedur/DerAvedur/Shared/Model/DAVCommonSchemaLog.h"
 #include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/Internals/DAVAnalyticsConstants.h"
@@ -101,7 +103,7 @@ std::shared_ptr<DAVCommonSchemaLog> DAVEventLog::toCommonSchemaLogForTargetToken
             continue;
         }
         const std::vector<std::string> path = splitKey(property->name);
-        if (!placeAtPath(data->properties, path, property->jsonValue())) {
+        if (!placeAtPath(*data->properties, path, property->jsonValue())) {
             DAVLogWarning(kDAVAnalyticsLogTag, "Property key '%s' is empty or collides with another key, dropping it.",
                           property->name.c_str());
             continue;
@@ -121,7 +123,7 @@ std::shared_ptr<DAVCommonSchemaLog> DAVEventLog::toCommonSchemaLogForTargetToken
     if (!fields.empty()) {
         if (!csLog->ext) csLog->ext = std::make_shared<DAVCSExtensions>();
         csLog->ext->metadataExt = std::make_shared<DAVMetadataExtension>();
-        csLog->ext->metadataExt->metadata = Json::object({{"f", std::move(fields)}});
+        *csLog->ext->metadataExt->metadata = Json::object({{"f", std::move(fields)}});
     }
     return csLog;
 }

@@ -2,6 +2,8 @@
 
 #include <typeinfo>
 
+#include <nlohmann/json.hpp>
+
 #include "DerAvedur/DerAvedur/Shared/Model/DAVAbstractLog.h"
 #include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "Platform/Foundation/Json.h"
@@ -18,6 +20,8 @@ bool DAVTypedProperty::isEqual(const DAVTypedProperty& other) const {
 }
 
 std::shared_ptr<DAVTypedProperty> DAVTypedProperty::copyWithName(const std::string&) const { return nullptr; }
+
+nlohmann::ordered_json DAVTypedProperty::jsonValue() const { return nullptr; }
 
 void DAVTypedProperty::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     coder.encode("type", Foundation::Value(type));
@@ -45,6 +49,8 @@ std::shared_ptr<DAVTypedProperty> DAVStringTypedProperty::copyWithName(const std
     return std::make_shared<DAVStringTypedProperty>(newName, value);
 }
 
+nlohmann::ordered_json DAVStringTypedProperty::jsonValue() const { return value; }
+
 void DAVStringTypedProperty::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     DAVTypedProperty::encodeWithCoder(coder);
     coder.encode("value", Foundation::Value(value));
@@ -70,6 +76,8 @@ bool DAVBooleanTypedProperty::isEqual(const DAVTypedProperty& other) const {
 std::shared_ptr<DAVTypedProperty> DAVBooleanTypedProperty::copyWithName(const std::string& newName) const {
     return std::make_shared<DAVBooleanTypedProperty>(newName, value);
 }
+
+nlohmann::ordered_json DAVBooleanTypedProperty::jsonValue() const { return value; }
 
 void DAVBooleanTypedProperty::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     DAVTypedProperty::encodeWithCoder(coder);
@@ -97,6 +105,8 @@ std::shared_ptr<DAVTypedProperty> DAVLongTypedProperty::copyWithName(const std::
     return std::make_shared<DAVLongTypedProperty>(newName, value);
 }
 
+nlohmann::ordered_json DAVLongTypedProperty::jsonValue() const { return value; }
+
 void DAVLongTypedProperty::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     DAVTypedProperty::encodeWithCoder(coder);
     coder.encode("value", Foundation::Value(value));
@@ -122,6 +132,8 @@ bool DAVDoubleTypedProperty::isEqual(const DAVTypedProperty& other) const {
 std::shared_ptr<DAVTypedProperty> DAVDoubleTypedProperty::copyWithName(const std::string& newName) const {
     return std::make_shared<DAVDoubleTypedProperty>(newName, value);
 }
+
+nlohmann::ordered_json DAVDoubleTypedProperty::jsonValue() const { return value; }
 
 void DAVDoubleTypedProperty::encodeWithCoder(Foundation::KeyedArchiver& coder) const {
     DAVTypedProperty::encodeWithCoder(coder);

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "DerAvedur/DerAvedur/Shared/Model/DAVLog.h"
 #include "Platform/Foundation/KeyedArchiver.h"
@@ -26,7 +26,7 @@ public:
     // A property of the same kind and value under another name.
     virtual std::shared_ptr<DAVTypedProperty> copyWithName(const std::string& newName) const;
     // The value as the collector's data part holds it.
-    virtual nlohmann::ordered_json jsonValue() const { return nullptr; }
+    virtual nlohmann::ordered_json jsonValue() const;
 
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     virtual void decodeWithCoder(Foundation::KeyedUnarchiver& coder);
@@ -44,7 +44,7 @@ public:
     std::string className() const override { return "DAVStringTypedProperty"; }
     bool isEqual(const DAVTypedProperty& other) const override;
     std::shared_ptr<DAVTypedProperty> copyWithName(const std::string& newName) const override;
-    nlohmann::ordered_json jsonValue() const override { return value; }
+    nlohmann::ordered_json jsonValue() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -58,7 +58,7 @@ public:
     std::string className() const override { return "DAVBooleanTypedProperty"; }
     bool isEqual(const DAVTypedProperty& other) const override;
     std::shared_ptr<DAVTypedProperty> copyWithName(const std::string& newName) const override;
-    nlohmann::ordered_json jsonValue() const override { return value; }
+    nlohmann::ordered_json jsonValue() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -72,7 +72,7 @@ public:
     std::string className() const override { return "DAVLongTypedProperty"; }
     bool isEqual(const DAVTypedProperty& other) const override;
     std::shared_ptr<DAVTypedProperty> copyWithName(const std::string& newName) const override;
-    nlohmann::ordered_json jsonValue() const override { return value; }
+    nlohmann::ordered_json jsonValue() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };
@@ -86,7 +86,7 @@ public:
     std::string className() const override { return "DAVDoubleTypedProperty"; }
     bool isEqual(const DAVTypedProperty& other) const override;
     std::shared_ptr<DAVTypedProperty> copyWithName(const std::string& newName) const override;
-    nlohmann::ordered_json jsonValue() const override { return value; }
+    nlohmann::ordered_json jsonValue() const override;
     void encodeWithCoder(Foundation::KeyedArchiver& coder) const override;
     void decodeWithCoder(Foundation::KeyedUnarchiver& coder) override;
 };

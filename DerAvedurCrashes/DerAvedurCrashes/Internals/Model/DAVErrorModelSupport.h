@@ -3,7 +3,6 @@
 // fields, and comparing nested objects outside a table of fields.
 
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
