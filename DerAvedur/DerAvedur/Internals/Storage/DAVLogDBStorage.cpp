@@ -518,7 +518,20 @@ void DAVLogDBStorage::deleteLogsWithBatchId(const std::string& batchId, const st
     auto batch = batches_.find({groupId, batchId});
     if (batch == batches_.end()) return;
     std::vector<Foundation::Value> ids(batch->second.begin(), batch->second.end());
-    deleteLogsFromDBWithColumnValues(ids, kIdColumnName);
+    // The batch is answered: its deletion is written at once (a kill of the
+    // process keeps it) but not synced, since a power cut that undid it would
+    // only send the logs again. The next batch waits for this, not for a sync.
+    executeQueryUsingBlock([&](sqlite3* db) {
+        int level = SQLITE_OK;
+        const std::int64_t synchronous = querySingleValue("PRAGMA synchronous", db, &level);
+        const bool relaxed = level == SQLITE_OK && synchronous > 1 &&
+                             sqlite3_exec(db, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr) == SQLITE_OK;
+        const int result = deleteLogsFromDBWithColumnValues(ids, kIdColumnName, db);
+        if (relaxed)
+            sqlite3_exec(db, ("PRAGMA synchronous = " + std::to_string(synchronous)).c_str(), nullptr, nullptr,
+                         nullptr);
+        return result;
+    });
     batches_.erase(batch);
 }
 
