@@ -17,8 +17,10 @@
 // burst. A second child then starts as the next launch would, against the
 // recording server on loopback, until every tracked event of the round has
 // arrived or 30 s have passed; the store is checked again.
-// Lost = tracked events that never arrived; duplicates = arrivals beyond the
-// first. A batch is 50 events: a kill should repeat at most one.
+// Lost = tracked events that never arrived, less those the store evicted
+// when full (10 MiB by default, some 7,000 of these events; they are
+// reported failed); duplicates = arrivals beyond the first. A batch is 50
+// events: a kill should repeat at most one.
 //
 // "--close-after-body N": one launch tracks the events (default 120) against
 // a server that reads the whole body of each of the first N requests and
@@ -50,6 +52,7 @@
 #include <nlohmann/json.hpp>
 
 #include "DerAvedur/DerAvedur/DAVDerAvedur.h"
+#include "DerAvedur/DerAvedur/DAVErrors.h"
 #include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurAnalytics/DerAvedurAnalytics/DAVAnalytics.h"
 #include "Platform/Foundation/Text.h"
@@ -68,20 +71,30 @@ struct Shared {
     std::atomic<long> stored;
     std::atomic<long long> burstNanoseconds;  // tracking start to last commit
     std::atomic<long long> trackNanoseconds;  // tracking start to the last track call's return
+    std::atomic<long> evicted;                // events the full store gave up, as reported, per launch
+    std::atomic<long> evictedAtRestart;
     char storePath[4096];
 };
 
-// Counts the burst's events as their store task completes.
-class StoredCounter : public DAVChannelDelegate {
+bool isEvent(const std::shared_ptr<DAVLog>& log) { return log->type() == std::optional<std::string>("event"); }
+
+// Counts the burst's events as their store task completes, and those the
+// store evicts to stay within its size (the oldest first, reported failed).
+class Watcher : public DAVChannelDelegate {
 public:
-    explicit StoredCounter(Shared* shared) : shared_(shared) {}
+    Watcher(std::atomic<long>* stored, std::atomic<long>* evicted) : stored_(stored), evicted_(evicted) {}
     void channelDidCompleteEnqueueingLog(const std::shared_ptr<DAVChannelProtocol>&, const std::shared_ptr<DAVLog>& log,
                                          const std::string&) override {
-        if (log->type() == std::optional<std::string>("event")) shared_->stored.fetch_add(1);
+        if (stored_ && isEvent(log)) stored_->fetch_add(1);
+    }
+    void channelDidFailSendingLog(const std::shared_ptr<DAVChannelProtocol>&, const std::shared_ptr<DAVLog>& log,
+                                  const std::optional<Foundation::Error>& error) override {
+        if (isEvent(log) && error && error->code == DAVLogEvictedErrorCode) evicted_->fetch_add(1);
     }
 
 private:
-    Shared* shared_;
+    std::atomic<long>* stored_;
+    std::atomic<long>* evicted_;
 };
 
 // The recording side: per round, how often each index arrived.
@@ -135,8 +148,8 @@ void launch(const std::string& home, const std::string& url) {
 [[noreturn]] void burstChild(Shared* shared, const std::string& home, const std::string& url,
                              const std::string& round, long events) {
     launch(home, url);
-    auto counter = std::make_shared<StoredCounter>(shared);
-    DAVDerAvedur::sharedInstance()->channelGroup()->addDelegate(counter);
+    auto watcher = std::make_shared<Watcher>(&shared->stored, &shared->evicted);
+    DAVDerAvedur::sharedInstance()->channelGroup()->addDelegate(watcher);
     std::snprintf(shared->storePath, sizeof shared->storePath, "%s/Logs.sqlite", DAVUtility::sdkDirectory().c_str());
     std::vector<Foundation::Dictionary> properties;
     for (long i = 0; i < events; ++i)
@@ -155,8 +168,10 @@ void launch(const std::string& home, const std::string& url) {
 }
 
 // The next launch: the analytics unit folds what the killed one left and sends it.
-[[noreturn]] void restartChild(const std::string& home, const std::string& url) {
+[[noreturn]] void restartChild(Shared* shared, const std::string& home, const std::string& url) {
     launch(home, url);
+    auto watcher = std::make_shared<Watcher>(nullptr, &shared->evictedAtRestart);
+    DAVDerAvedur::sharedInstance()->channelGroup()->addDelegate(watcher);
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
@@ -180,6 +195,8 @@ pid_t startBurst(Shared* shared, const std::string& home, const std::string& url
     shared->tracked.store(0);
     shared->stored.store(0);
     shared->burstNanoseconds.store(0);
+    shared->evicted.store(0);
+    shared->evictedAtRestart.store(0);
     shared->storePath[0] = '\0';
     const pid_t pid = ::fork();
     if (pid == 0) burstChild(shared, home, url, round, events);
@@ -329,7 +346,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     std::mt19937_64 random(std::random_device{}());
-    long totalLost = 0, totalTracked = 0, totalDuplicates = 0, worst = 0, mostDuplicates = 0, damaged = 0;
+    long totalLost = 0, totalEvicted = 0, totalTracked = 0, totalDuplicates = 0, worst = 0, mostDuplicates = 0, damaged = 0;
     for (long k = 0; k < kills; ++k) {
         const std::string round = std::to_string(k);
         const std::string home = scratch + "/kill-" + round;
@@ -343,29 +360,36 @@ int main(int argc, char** argv) {
         const std::string afterKill = integrity(path);
 
         const pid_t next = ::fork();
-        if (next == 0) restartChild(home, server.url());
+        if (next == 0) restartChild(shared, home, server.url());
         const auto received = awaitDelivery(recorder, round, tracked, std::chrono::seconds(30));
         end(next);
         const std::string afterRestart = integrity(path);
 
-        long lost = 0, duplicates = 0;
-        for (long i = 0; i < tracked; ++i) lost += received.count(std::to_string(i)) ? 0 : 1;
+        long missing = 0, duplicates = 0;
+        for (long i = 0; i < tracked; ++i) missing += received.count(std::to_string(i)) ? 0 : 1;
+        // Events the store evicted when full were reported failed: given up, not lost unawares.
+        const long evicted = shared->evicted.load() + shared->evictedAtRestart.load();
+        const long lost = std::max(0L, missing - evicted);
         for (const auto& [index, count] : received) duplicates += count - 1;
         const bool intact = afterKill == "ok" && afterRestart == "ok";
         damaged += intact ? 0 : 1;
         totalLost += lost;
+        totalEvicted += evicted;
         totalTracked += tracked;
         totalDuplicates += duplicates;
         worst = std::max(worst, lost);
         mostDuplicates = std::max(mostDuplicates, duplicates);
-        std::printf("kill %2ld at %7.2f ms: %5ld tracked, %5zu delivered, %4ld lost, %3ld duplicate(s), store %s\n",
+        std::printf("kill %2ld at %7.2f ms: %5ld tracked, %5zu delivered, %4ld lost, %3ld duplicate(s), store %s%s\n",
                     k + 1, after.count() / 1e6, tracked, received.size(), lost, duplicates,
-                    intact ? "ok after kill and restart" : (afterKill + " / " + afterRestart).c_str());
+                    intact ? "ok after kill and restart" : (afterKill + " / " + afterRestart).c_str(),
+                    evicted ? Foundation::format(", %ld evicted by the full store", evicted).c_str() : "");
         std::fflush(stdout);
     }
     std::printf(
         "%ld kills: %ld of %ld tracked events lost (at most %ld in one kill), %ld duplicate(s) (at most %ld in one "
-        "kill; a batch is %ld), %ld store(s) failing the integrity check\n",
+        "kill; a batch is %ld), %ld store(s) failing the integrity check",
         kills, totalLost, totalTracked, worst, totalDuplicates, mostDuplicates, kBatch, damaged);
+    if (totalEvicted) std::printf(", %ld evicted by the full store and reported", totalEvicted);
+    std::printf("\n");
     return finish(totalLost > 0 || damaged > 0 || mostDuplicates > kBatch ? 1 : 0);
 }
