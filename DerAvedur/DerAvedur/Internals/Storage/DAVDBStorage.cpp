@@ -195,10 +195,7 @@ std::optional<std::string> DAVDBStorage::setAside() {
     // A journal belongs to its file: it moves along, so that it is played back
     // into the damaged copy and never into the new file.
     const auto target = Foundation::setFileAside(dbFileURL_, {"-journal", "-wal", "-shm"});
-    if (!target) {
-        DAVLogError(kDAVDerAvedurLogTag, "Failed to set the damaged database \"%s\" aside.", dbFileURL_.c_str());
-        return std::nullopt;
-    }
+    if (!target) return std::nullopt;
     setAsideFiles_.push_back(*target);
     return target;
 }
@@ -212,22 +209,27 @@ void DAVDBStorage::recoverFromDamage(int result) {
     closeConnection();
     const std::optional<std::string> aside = setAside();
     const int configured = aside ? configureDatabase() : SQLITE_CANTOPEN;
-    if (configured != SQLITE_OK) {
-        DAVLogError(kDAVDerAvedurLogTag, "The database \"%s\" is damaged (SQLite result %d) and no new one could be made.",
-                    filename_.c_str(), result);
-        DAVLogError(kDAVDerAvedurLogTag, "Failed to initialize database.");
+    std::string line;
+    if (!aside) {
+        line = Foundation::format("The database \"%s\" is damaged (SQLite result %d) and could not be set aside.",
+                                  filename_.c_str(), result);
+    } else if (configured != SQLITE_OK) {
+        line = Foundation::format(
+            "The database \"%s\" is damaged (SQLite result %d); it was set aside as \"%s\", and no new one could be "
+            "made (SQLite result %d).",
+            filename_.c_str(), result, aside->c_str(), configured);
     } else {
         std::size_t unreadable = 0;
         const std::size_t salvaged = salvageFrom(*aside, &unreadable);
-        // One line names the kept file, through the logger and where a person sees it.
-        const std::string line = Foundation::format(
+        line = Foundation::format(
             "The database \"%s\" is damaged (SQLite result %d); it was set aside as \"%s\" and a new one is used; "
             "%zu row(s) salvaged, %zu part(s) could not be read.",
             filename_.c_str(), result, aside->c_str(), salvaged, unreadable);
-        DAVLogError(kDAVDerAvedurLogTag, "%s", line.c_str());
-        if (!DAVLogger::defaultHandlerShows(DAVLogLevelError))
-            Foundation::systemLog(std::string("[") + kDAVDerAvedurLogTag + "] " + line);
     }
+    // One line, naming the kept file, through the logger and where a person sees it.
+    DAVLogError(kDAVDerAvedurLogTag, "%s", line.c_str());
+    if (!DAVLogger::defaultHandlerShows(DAVLogLevelError))
+        Foundation::systemLog(std::string("[") + kDAVDerAvedurLogTag + "] " + line);
     recovering_ = false;
 }
 
