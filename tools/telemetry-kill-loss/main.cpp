@@ -35,6 +35,7 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -137,8 +138,10 @@ private:
     std::map<std::string, std::map<std::string, int>> answered_;
 };
 
-// As the application starts telemetry, in a home of its own.
+// As the application starts telemetry, in a home of its own; a launch ends
+// with the tool, should the tool end first.
 void launch(const std::string& home, const std::string& url) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::setenv("VEXIL_HOME", home.c_str(), 1);
     DAVDerAvedur::setLogHandler(nullptr);
     DAVDerAvedur::setLogUrl(url);
