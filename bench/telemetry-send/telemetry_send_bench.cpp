@@ -2,7 +2,8 @@
 // reference pipeline in the same binary on the same logs and server:
 //
 //   SDK       enqueue -> group commit into the log store -> batches of 50 ->
-//             JSON -> gzip -> POST (3 in flight) -> answer -> delete
+//             JSON -> gzip -> POST (3 batches handed out, one request on the
+//             wire at a time) -> answer -> delete (unsynced) -> next POST
 //   reference the same rows (archived, Base64) inserted with raw sqlite3 in
 //             transactions of the same group size into a file of the same
 //             settings (auto-vacuum, write-ahead log), the same JSON built from
@@ -15,9 +16,10 @@
 // iteration (which goes first alternates), so both see the same load; its
 // counters hold each side's mean time and the ratio SDK/reference is printed
 // (the aim: at most 1.2). Where it could still favour one side: the SDK
-// overlaps storing with sending and archives each log twice (once for the
-// journal on the tracking thread, once after the filters); the reference
-// never reads its rows back.
+// overlaps storing with sending and deletes without a sync, but puts one
+// request on the wire at a time where the reference keeps three there and
+// writes each log to its journal too; the reference never reads its rows
+// back.
 //
 // BM_JournalCost tracks 1,000 events into a unit with its journal and into
 // one without (the same store, with journalling withheld), in turns, and

@@ -1,25 +1,41 @@
-// How many tracked events a kill -9 during a burst loses.
+// How many tracked events a kill -9 during a burst loses, and how many it
+// makes the server receive twice, with the application's own calls: the SDK
+// entry configured with a secret and a log URL, the analytics service
+// started, `DAVAnalytics::trackEvent` per event.
 //
-//   telemetry-kill-loss [kills] [events] [window ms]     (default 30, 1000, measured)
+//   telemetry-kill-loss [--server down|up] [kills] [events] [window ms]
+//   telemetry-kill-loss --close-after-body N [events]
 //
-// Each round a child process tracks `events` events into a channel unit as
-// fast as it can, with the ingestion server down, and counts in shared memory
-// the track calls that returned. The parent kills it with SIGKILL at a random
-// moment of the window after the burst began (by default the time a whole
-// burst takes to be stored, measured first by an unkilled round) and checks
-// the store's file (PRAGMA integrity_check). A second child then starts as
-// the next launch would, against a recording server on loopback, until every
-// tracked event of the round has arrived or 30 s have passed.
-// Lost = tracked events that never arrived; duplicates = events that arrived
-// more than once. Prints each round and the totals; exits 1 when anything
-// was lost or a store failed its check.
+// Kill rounds (default 30 kills of 1,000 events, server down): a child
+// process, with a home of its own per round, tracks the events as fast as it
+// can and counts in shared memory the track calls that returned. The parent
+// kills it with SIGKILL at a random moment of the window after the burst
+// began (by default the time a whole burst takes to be stored, measured first
+// by an unkilled round) and checks the store's file (PRAGMA
+// integrity_check). With "--server down" the burst's log URL leads nowhere;
+// with "--server up" it is the recording server, so batches leave during the
+// burst. A second child then starts as the next launch would, against the
+// recording server on loopback, until every tracked event of the round has
+// arrived or 30 s have passed; the store is checked again.
+// Lost = tracked events that never arrived, less those the store evicted
+// when full (10 MiB by default, some 7,000 of these events; they are
+// reported failed); duplicates = arrivals beyond the first. A batch is 50
+// events: a kill should repeat at most one.
 //
+// "--close-after-body N": one launch tracks the events (default 120) against
+// a server that reads the whole body of each of the first N requests and
+// then closes the connection without answering; every event must arrive,
+// none more than twice.
+//
+// Prints each round and the totals; exits 1 when anything was lost, a store
+// failed its check, or an event arrived more often than allowed.
 // Without VEXIL_HOME the files go to a fresh temporary directory.
 
 #include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,23 +50,21 @@
 #include <string>
 #include <thread>
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelGroupDefault.h"
-#include "DerAvedur/DerAvedur/Internals/Channel/DAVChannelUnitDefault.h"
-#include "DerAvedur/DerAvedur/Internals/HttpClient/DAVHttpClient.h"
-#include "DerAvedur/DerAvedur/Internals/HttpClient/DAVHttpUtil.h"
-#include "DerAvedur/DerAvedur/Internals/Storage/DAVLogDBStorage.h"
-#include "DerAvedur/DerAvedur/Shared/Model/DAVLogWithProperties.h"
-#include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
+#include "DerAvedur/DerAvedur/DAVDerAvedur.h"
+#include "DerAvedur/DerAvedur/DAVErrors.h"
 #include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
+#include "DerAvedurAnalytics/DerAvedurAnalytics/DAVAnalytics.h"
 #include "Platform/Foundation/Text.h"
+#include "tests/DerAvedur/DerAvedur/RawIngestionServer.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr const char* kGroup = "Burst";
+constexpr const char* kSecret = "5f1d3a9e-7c44-4b1f-9e2a-0c6b8d4e2f11";
+constexpr const char* kNowhere = "http://127.0.0.1:9";  // nothing listens there
+constexpr long kBatch = 50;
 
 struct Shared {
     std::atomic<int> ready;
@@ -58,104 +72,109 @@ struct Shared {
     std::atomic<long> stored;
     std::atomic<long long> burstNanoseconds;  // tracking start to last commit
     std::atomic<long long> trackNanoseconds;  // tracking start to the last track call's return
+    std::atomic<long> evicted;                // events the full store gave up, as reported, per launch
+    std::atomic<long> evictedAtRestart;
+    char storePath[4096];
 };
 
-class StoredCounter : public DAVChannelDelegate {
+bool isEvent(const std::shared_ptr<DAVLog>& log) { return log->type() == std::optional<std::string>("event"); }
+
+// Counts the burst's events as their store task completes, and those the
+// store evicts to stay within its size (the oldest first, reported failed).
+class Watcher : public DAVChannelDelegate {
 public:
-    explicit StoredCounter(Shared* shared) : shared_(shared) {}
-    void channelDidCompleteEnqueueingLog(const std::shared_ptr<DAVChannelProtocol>&, const std::shared_ptr<DAVLog>&,
+    Watcher(std::atomic<long>* stored, std::atomic<long>* evicted) : stored_(stored), evicted_(evicted) {}
+    void channelDidCompleteEnqueueingLog(const std::shared_ptr<DAVChannelProtocol>&, const std::shared_ptr<DAVLog>& log,
                                          const std::string&) override {
-        shared_->stored.fetch_add(1);
+        if (stored_ && isEvent(log)) stored_->fetch_add(1);
+    }
+    void channelDidFailSendingLog(const std::shared_ptr<DAVChannelProtocol>&, const std::shared_ptr<DAVLog>& log,
+                                  const std::optional<Foundation::Error>& error) override {
+        if (isEvent(log) && error && error->code == DAVLogEvictedErrorCode) evicted_->fetch_add(1);
     }
 
 private:
-    Shared* shared_;
+    std::atomic<long>* stored_;
+    std::atomic<long>* evicted_;
 };
 
-// The recording ingestion server: per round, how often each index arrived.
-class Server {
+// The recording side: per round, how often each index arrived.
+class Recorder {
 public:
-    Server() {
-        server_.Post("/logs", [this](const httplib::Request& request, httplib::Response& response) {
-            const bool packed = request.body.size() >= 2 && static_cast<unsigned char>(request.body[0]) == 0x1f;
-            std::string body = request.body;
-            if (packed) {
-                auto data = DAVHttpUtil::decompressData(Foundation::Data(body.begin(), body.end()));
-                body = data ? std::string(data->begin(), data->end()) : std::string();
-            }
-            const nlohmann::json json = nlohmann::json::parse(body, nullptr, false);
+    explicit Recorder(DAVTest::RawIngestionServer& server) {
+        server.keepRequests(false);
+        server.onRequest([this](const DAVTest::RecordedRequest& request, DAVTest::RawIngestionServer::Action action) {
+            const bool answered = action == DAVTest::RawIngestionServer::Action::Answer;
+            const nlohmann::json json = nlohmann::json::parse(request.body, nullptr, false);
+            if (!json.is_object() || !json.contains("logs")) return;
             std::lock_guard<std::mutex> guard(mutex_);
-            if (json.is_object() && json.contains("logs"))
-                for (const auto& log : json["logs"]) {
-                    const auto& properties = log.value("properties", nlohmann::json::object());
-                    if (properties.contains("round") && properties.contains("index"))
-                        ++received_[properties["round"].get<std::string>()][properties["index"].get<std::string>()];
+            for (const auto& log : json["logs"]) {
+                std::string round, index;
+                for (const auto& property : log.value("typedProperties", nlohmann::json::array())) {
+                    const std::string name = property.value("name", "");
+                    if (name == "round") round = property.value("value", "");
+                    if (name == "index") index = property.value("value", "");
                 }
-            response.status = 200;
+                if (round.empty() || index.empty()) continue;
+                ++received_[round][index];
+                if (answered) ++answered_[round][index];
+            }
         });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) std::this_thread::yield();
     }
-    ~Server() {
-        server_.stop();
-        thread_.join();
-    }
-    std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    // Every arrival, answered or not.
     std::map<std::string, int> received(const std::string& round) {
         std::lock_guard<std::mutex> guard(mutex_);
         return received_[round];
     }
+    // Arrivals the server answered: the SDK knows of these.
+    std::map<std::string, int> answered(const std::string& round) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return answered_[round];
+    }
 
 private:
-    httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
     std::mutex mutex_;
     std::map<std::string, std::map<std::string, int>> received_;
+    std::map<std::string, std::map<std::string, int>> answered_;
 };
 
-std::shared_ptr<DAVChannelGroupDefault> makeGroup(const std::string& base, const std::string& file) {
-    auto client = std::make_shared<DAVHttpClient>();
-    auto ingestion = std::make_shared<DAVDerAvedurIngestion>(client, base, "0B1D7C1E-2C3A-4F3B-8D8E-6F1A2B3C4D5E");
-    ingestion->setAppSecret(std::string("5f1d3a9e-7c44-4b1f-9e2a-0c6b8d4e2f11"));
-    return std::make_shared<DAVChannelGroupDefault>(ingestion, std::make_shared<DAVLogDBStorage>(file),
-                                                    DAVChannelUnitDependencies::shared());
+// As the application starts telemetry, in a home of its own; a launch ends
+// with the tool, should the tool end first.
+void launch(const std::string& home, const std::string& url) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::setenv("VEXIL_HOME", home.c_str(), 1);
+    DAVDerAvedur::setLogHandler(nullptr);
+    DAVDerAvedur::setLogUrl(url);
+    DAVDerAvedur::start(std::string(kSecret), std::vector<DAVServiceClass>{DAVAnalytics::serviceClass()});
 }
 
-[[noreturn]] void burstChild(Shared* shared, const std::string& file, const std::string& round, long events) {
-    DAVLogger::setLogHandler(nullptr);
-    auto group = makeGroup("http://127.0.0.1:9", file);  // nothing listens there
-    auto counter = std::make_shared<StoredCounter>(shared);
-    group->addDelegate(counter);
-    auto unit = group->addChannelUnitWithConfiguration(
-        DAVChannelUnitConfiguration::initDefaultConfigurationWithGroupId(kGroup, 86400));
-    std::vector<std::shared_ptr<DAVLogWithProperties>> logs;
-    for (long i = 0; i < events; ++i) {
-        auto log = std::make_shared<DAVLogWithProperties>();
-        log->setType("event");
-        log->properties.set("name", Foundation::Value("Color Picked"));
-        log->properties.set("round", Foundation::Value(round));
-        log->properties.set("index", Foundation::Value(std::to_string(i)));
-        logs.push_back(log);
-    }
+[[noreturn]] void burstChild(Shared* shared, const std::string& home, const std::string& url,
+                             const std::string& round, long events) {
+    launch(home, url);
+    auto watcher = std::make_shared<Watcher>(&shared->stored, &shared->evicted);
+    DAVDerAvedur::sharedInstance()->channelGroup()->addDelegate(watcher);
+    std::snprintf(shared->storePath, sizeof shared->storePath, "%s/Logs.sqlite", DAVUtility::sdkDirectory().c_str());
+    std::vector<Foundation::Dictionary> properties;
+    for (long i = 0; i < events; ++i)
+        properties.push_back(Foundation::Dictionary{{"round", round}, {"index", std::to_string(i)}});
     shared->ready.store(1);
     const auto start = Clock::now();
-    for (const auto& log : logs) {
-        unit->enqueueItem(log, DAVFlagsNormal);
+    for (const auto& entry : properties) {
+        DAVAnalytics::trackEvent("Color Picked", entry);
         shared->tracked.fetch_add(1);
     }
     shared->trackNanoseconds.store(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
     while (shared->stored.load() < events) std::this_thread::sleep_for(std::chrono::microseconds(200));
     shared->burstNanoseconds.store(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
-    ::_exit(0);
+    // Stays as a running application would, sending, until the parent ends it.
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
-// The next launch: the unit folds what the killed one left and sends it.
-[[noreturn]] void restartChild(const std::string& base, const std::string& file) {
-    DAVLogger::setLogHandler(nullptr);
-    auto group = makeGroup(base, file);
-    group->addChannelUnitWithConfiguration(std::make_shared<DAVChannelUnitConfiguration>(kGroup, 1, 0, 50, 3));
+// The next launch: the analytics unit folds what the killed one left and sends it.
+[[noreturn]] void restartChild(Shared* shared, const std::string& home, const std::string& url) {
+    launch(home, url);
+    auto watcher = std::make_shared<Watcher>(nullptr, &shared->evictedAtRestart);
+    DAVDerAvedur::sharedInstance()->channelGroup()->addDelegate(watcher);
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
@@ -173,106 +192,207 @@ std::string integrity(const std::string& path) {
     return result;
 }
 
-pid_t start(Shared* shared, const std::string& file, const std::string& round, long events) {
+pid_t startBurst(Shared* shared, const std::string& home, const std::string& url, const std::string& round,
+                 long events) {
     shared->ready.store(0);
     shared->tracked.store(0);
     shared->stored.store(0);
     shared->burstNanoseconds.store(0);
+    shared->evicted.store(0);
+    shared->evictedAtRestart.store(0);
+    shared->storePath[0] = '\0';
     const pid_t pid = ::fork();
-    if (pid == 0) burstChild(shared, file, round, events);
+    if (pid == 0) burstChild(shared, home, url, round, events);
     while (pid > 0 && shared->ready.load() == 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
     return pid;
 }
 
-void finish(pid_t pid, bool kill) {
-    if (kill) ::kill(pid, SIGKILL);
+void end(pid_t pid) {
+    ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
+}
+
+// Waits until each of the first `count` indexes arrived in an answered
+// request (or the deadline), then a little longer for late copies; every
+// arrival counts.
+std::map<std::string, int> awaitDelivery(Recorder& recorder, const std::string& round, long count,
+                                         std::chrono::seconds limit) {
+    std::map<std::string, int> answered;
+    auto delivered = [&] {
+        for (long i = 0; i < count; ++i)
+            if (!answered.count(std::to_string(i))) return false;
+        return true;
+    };
+    const auto deadline = Clock::now() + limit;
+    while (!delivered() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        answered = recorder.answered(round);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return recorder.received(round);
+}
+
+long parsePositive(const char* text, const char* what) {
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end || value <= 0) {
+        std::fprintf(stderr, "%s: a positive number\n", what);
+        std::exit(2);
+    }
+    return value;
+}
+
+int closeAfterBody(const std::string& scratch, long closes, long events) {
+    DAVTest::RawIngestionServer server;
+    Recorder recorder(server);
+    std::vector<DAVTest::RawIngestionServer::Action> script(static_cast<std::size_t>(closes),
+                                                           DAVTest::RawIngestionServer::Action::Close);
+    server.script(script);
+    auto* shared = static_cast<Shared*>(
+        ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    new (shared) Shared{};
+    const auto start = Clock::now();
+    const pid_t pid = startBurst(shared, scratch + "/closing", server.url(), "closing", events);
+    auto received = awaitDelivery(recorder, "closing", events, std::chrono::seconds(90));
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    end(pid);
+    long lost = 0, duplicates = 0, most = 0;
+    for (long i = 0; i < events; ++i) {
+        const auto it = received.find(std::to_string(i));
+        const int count = it == received.end() ? 0 : it->second;
+        lost += count == 0 ? 1 : 0;
+        duplicates += count > 1 ? count - 1 : 0;
+        most = std::max<long>(most, count);
+    }
+    std::printf(
+        "%ld events, the first %ld request(s) closed after their body: %ld lost, %ld duplicate(s), no event more "
+        "than %ld time(s), %zu request(s), all in %.1f s\n",
+        events, closes, lost, duplicates, most, server.requestCount(), seconds);
+    return lost > 0 || most > 2 ? 1 : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 4) {
-        std::fprintf(stderr, "usage: %s [kills] [events] [window ms]\n", argv[0]);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    bool serverUp = false;
+    long closes = 0;
+    std::vector<std::string> numbers;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--server" && i + 1 < args.size() && (args[i + 1] == "up" || args[i + 1] == "down")) {
+            serverUp = args[++i] == "up";
+        } else if (args[i] == "--close-after-body" && i + 1 < args.size()) {
+            closes = parsePositive(args[++i].c_str(), "--close-after-body");
+        } else if (!args[i].empty() && args[i][0] != '-' && numbers.size() < 3) {
+            numbers.push_back(args[i]);
+        } else {
+            std::fprintf(stderr,
+                         "usage: %s [--server down|up] [kills] [events] [window ms]\n"
+                         "       %s --close-after-body N [events]\n",
+                         argv[0], argv[0]);
+            return 2;
+        }
+    }
+    if (closes > 0 && (serverUp || numbers.size() > 1)) {
+        std::fprintf(stderr, "--close-after-body takes only the number of events\n");
         return 2;
     }
-    char* end = nullptr;
-    const long kills = argc > 1 ? std::strtol(argv[1], &end, 10) : 30;
-    if (argc > 1 && (*end || kills <= 0)) return std::fprintf(stderr, "kills: a positive number\n"), 2;
-    const long events = argc > 2 ? std::strtol(argv[2], &end, 10) : 1000;
-    if (argc > 2 && (*end || events <= 0)) return std::fprintf(stderr, "events: a positive number\n"), 2;
-    const double windowMs = argc > 3 ? std::strtod(argv[3], &end) : 0;
-    if (argc > 3 && (*end || windowMs <= 0)) return std::fprintf(stderr, "window: a positive number of ms\n"), 2;
 
     std::string scratch;
-    if (!std::getenv("VEXIL_HOME")) {
+    bool ownScratch = false;
+    if (const char* home = std::getenv("VEXIL_HOME"); home && *home) {
+        scratch = home;
+    } else {
         scratch = std::filesystem::temp_directory_path() / ("telemetry-kill-loss-" + Foundation::makeUUIDString());
-        std::filesystem::create_directories(scratch);
-        ::setenv("VEXIL_HOME", scratch.c_str(), 1);
+        ownScratch = true;
     }
+    std::filesystem::create_directories(scratch);
+    auto finish = [&](int status) {
+        if (ownScratch) std::filesystem::remove_all(scratch);
+        return status;
+    };
+
+    if (closes > 0) {
+        const long events = numbers.empty() ? 120 : parsePositive(numbers[0].c_str(), "events");
+        return finish(closeAfterBody(scratch, closes, events));
+    }
+
+    const long kills = numbers.size() > 0 ? parsePositive(numbers[0].c_str(), "kills") : 30;
+    const long events = numbers.size() > 1 ? parsePositive(numbers[1].c_str(), "events") : 1000;
+    double windowMs = 0;
+    if (numbers.size() > 2) {
+        char* end = nullptr;
+        windowMs = std::strtod(numbers[2].c_str(), &end);
+        if (*end || windowMs <= 0) return std::fprintf(stderr, "window: a positive number of ms\n"), finish(2);
+    }
+
+    DAVTest::RawIngestionServer server;
+    Recorder recorder(server);
     auto* shared = static_cast<Shared*>(
         ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     new (shared) Shared{};
+    const std::string burstUrl = serverUp ? server.url() : kNowhere;
 
     // The time a whole burst takes, unkilled.
-    finish(start(shared, "kill-calibration.sqlite", "calibration", events), false);
+    end([&] {
+        const pid_t pid = startBurst(shared, scratch + "/calibration", burstUrl, "calibration", events);
+        while (shared->burstNanoseconds.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return pid;
+    }());
     const auto stored = std::chrono::nanoseconds(shared->burstNanoseconds.load());
     const auto burst = windowMs > 0 ? std::chrono::nanoseconds(static_cast<long long>(windowMs * 1e6)) : stored;
-    std::printf("%ld events tracked in %.1f ms and stored in %.1f ms without a kill (%.0f events/s)\n", events,
+    std::printf("server %s; %ld events tracked in %.1f ms and stored in %.1f ms without a kill (%.0f events/s)\n",
+                serverUp ? "up during the burst" : "down during the burst", events,
                 shared->trackNanoseconds.load() / 1e6, stored.count() / 1e6, events / (stored.count() / 1e9));
     std::printf("kills fall at random within %.1f ms of the burst's start\n", burst.count() / 1e6);
+    std::fflush(stdout);
 
-    Server server;
     std::mt19937_64 random(std::random_device{}());
-    long totalLost = 0, totalTracked = 0, totalDuplicates = 0, worst = 0, damaged = 0;
+    long totalLost = 0, totalEvicted = 0, totalTracked = 0, totalDuplicates = 0, worst = 0, mostDuplicates = 0, damaged = 0;
     for (long k = 0; k < kills; ++k) {
-        const std::string file = "kill-" + std::to_string(k) + ".sqlite";
         const std::string round = std::to_string(k);
+        const std::string home = scratch + "/kill-" + round;
         const auto after = std::chrono::nanoseconds(
             std::uniform_int_distribution<long long>(0, std::max<long long>(1, burst.count()))(random));
-        const pid_t pid = start(shared, file, round, events);
+        const pid_t pid = startBurst(shared, home, burstUrl, round, events);
         std::this_thread::sleep_until(Clock::now() + after);
-        finish(pid, true);
+        end(pid);
         const long tracked = shared->tracked.load();
-        const std::string path = DAVUtility::sdkDirectory() + "/" + file;
+        const std::string path = shared->storePath;
         const std::string afterKill = integrity(path);
 
         const pid_t next = ::fork();
-        if (next == 0) restartChild(server.base(), file);
-        std::map<std::string, int> received;
-        const auto deadline = Clock::now() + std::chrono::seconds(30);
-        auto delivered = [&] {
-            for (long i = 0; i < tracked; ++i)
-                if (!received.count(std::to_string(i))) return false;
-            return true;
-        };
-        while (!delivered() && Clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            received = server.received(round);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // late copies, if any
-        received = server.received(round);
-        finish(next, true);
+        if (next == 0) restartChild(shared, home, server.url());
+        const auto received = awaitDelivery(recorder, round, tracked, std::chrono::seconds(30));
+        end(next);
         const std::string afterRestart = integrity(path);
 
-        long lost = 0, duplicates = 0;
-        for (long i = 0; i < tracked; ++i) lost += received.count(std::to_string(i)) ? 0 : 1;
+        long missing = 0, duplicates = 0;
+        for (long i = 0; i < tracked; ++i) missing += received.count(std::to_string(i)) ? 0 : 1;
+        // Events the store evicted when full were reported failed: given up, not lost unawares.
+        const long evicted = shared->evicted.load() + shared->evictedAtRestart.load();
+        const long lost = std::max(0L, missing - evicted);
         for (const auto& [index, count] : received) duplicates += count - 1;
         const bool intact = afterKill == "ok" && afterRestart == "ok";
         damaged += intact ? 0 : 1;
         totalLost += lost;
+        totalEvicted += evicted;
         totalTracked += tracked;
         totalDuplicates += duplicates;
         worst = std::max(worst, lost);
-        std::printf("kill %2ld at %6.2f ms: %4ld tracked, %4zu delivered, %4ld lost, %ld duplicate(s), store %s\n",
+        mostDuplicates = std::max(mostDuplicates, duplicates);
+        std::printf("kill %2ld at %7.2f ms: %5ld tracked, %5zu delivered, %4ld lost, %3ld duplicate(s), store %s%s\n",
                     k + 1, after.count() / 1e6, tracked, received.size(), lost, duplicates,
-                    intact ? "ok" : (afterKill + " / " + afterRestart).c_str());
+                    intact ? "ok after kill and restart" : (afterKill + " / " + afterRestart).c_str(),
+                    evicted ? Foundation::format(", %ld evicted by the full store", evicted).c_str() : "");
+        std::fflush(stdout);
     }
     std::printf(
-        "%ld kills: %ld of %ld tracked events lost (at most %ld in one kill), %ld duplicate(s), %ld store(s) "
-        "failing the integrity check\n",
-        kills, totalLost, totalTracked, worst, totalDuplicates, damaged);
-    if (!scratch.empty()) std::filesystem::remove_all(scratch);
-    return totalLost > 0 || damaged > 0 ? 1 : 0;
+        "%ld kills: %ld of %ld tracked events lost (at most %ld in one kill), %ld duplicate(s) (at most %ld in one "
+        "kill; a batch is %ld), %ld store(s) failing the integrity check",
+        kills, totalLost, totalTracked, worst, totalDuplicates, mostDuplicates, kBatch, damaged);
+    if (totalEvicted) std::printf(", %ld evicted by the full store and reported", totalEvicted);
+    std::printf("\n");
+    return finish(totalLost > 0 || damaged > 0 || mostDuplicates > kBatch ? 1 : 0);
 }

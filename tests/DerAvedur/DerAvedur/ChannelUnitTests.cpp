@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ChannelFixture.h"
+#include "RawIngestionServer.h"
 #include "DerAvedur/DerAvedur/DAVErrors.h"
 
 namespace {
@@ -50,6 +51,9 @@ TEST_F(ChannelUnit, FiftiethLogLeavesAtOnceAndFewerLeaveThreeSecondsAfterTheLast
     EXPECT_EQ(indexes(requests[1]), (std::vector<int>{100, 101, 102, 103, 104, 105, 106, 107, 108, 109}));
 }
 
+// Three batches leave the unit at once, but one request is on the wire at a
+// time: the next goes once the answer before it is recorded in the store, so
+// a kill never leaves more than one batch the server may already have.
 TEST_F(ChannelUnit, LongerIntervalSendsOnlyOnTheTimerAndKeepsThreeBatchesInFlight) {
     auto unit = addUnit("Analytics", 5);
     server->hold();
@@ -61,6 +65,10 @@ TEST_F(ChannelUnit, LongerIntervalSendsOnlyOnTheTimerAndKeepsThreeBatchesInFligh
     executor->advance(0.1);
     EXPECT_EQ(unit->pendingBatchIds().size(), 3u);
     EXPECT_TRUE(unit->pendingBatchQueueFull());
+    EXPECT_EQ(delegate->count("willSend"), 120u);
+    ASSERT_TRUE(executor->runUntil([&] { return server->requestCount() == 1; }));
+    EXPECT_EQ(client->callsInProgress(), 1u);
+    server->release();
     ASSERT_TRUE(executor->runUntil([&] { return server->requestCount() == 3; }));
     std::multiset<std::size_t> sizes;
     std::set<int> all;
@@ -447,6 +455,35 @@ TEST_F(ChannelUnit, AfterALongOutageEverythingPendingLeavesWithinAMinute) {
     EXPECT_FALSE(unit->retryBackoff());
 }
 
+// A server that takes a batch's body and closes the connection without an
+// answer may or may not have kept it: the batch is sent again, once, by the
+// unit's clock, and never repeated by the HTTP client on its own (which
+// libcurl would do when a reused connection dies).
+TEST_F(ChannelUnit, ABatchWhoseConnectionClosesAfterItsBodyIsSentOnceMore) {
+    using Action = DAVTest::RawIngestionServer::Action;
+    DAVTest::RawIngestionServer raw;
+    raw.script({Action::Answer, Action::Close, Action::Close, Action::Close});
+    ingestion->setBaseURL(raw.url());
+    auto unit = addUnit("Analytics");
+    enqueue(unit, 50);  // answered, on a connection kept open for the next
+    ASSERT_TRUE(settle(unit));
+    enqueue(unit, 120, 50);  // three batches, each closed after its body
+    ASSERT_TRUE(executor->runUntil([&] { return unit->pendingBatchIds().empty(); }));
+    EXPECT_EQ(raw.requestCount(), 4u);
+    EXPECT_EQ(storedLogs(), 120u);
+    ASSERT_TRUE(unit->retryBackoff());
+    executor->advance(*unit->retryBackoff());
+    ASSERT_TRUE(executor->runUntil([&] { return storedLogs() == 0 && unit->pendingBatchIds().empty(); }));
+
+    std::map<int, int> received;
+    for (const auto& request : raw.requests())
+        for (int index : indexes(request)) ++received[index];
+    ASSERT_EQ(received.size(), 170u);
+    for (const auto& [index, count] : received) EXPECT_EQ(count, index < 50 ? 1 : 2) << "log " << index;
+    EXPECT_EQ(raw.requestCount(), 7u);
+    EXPECT_EQ(delegate->count("succeeded"), 170u);
+}
+
 TEST_F(ChannelUnit, EachFailureInARowDoublesTheWaitUpToAMinute) {
     auto unit = addUnit("Analytics");
     ingestion->setEnabled(false, false);  // every send fails at once, recoverably
@@ -599,8 +636,9 @@ TEST_F(ChannelUnit, AFatalAnswerReportsEveryDeletedLogInFlightBatchesIncluded) {
     server->respondWith({400});
     server->hold();
     auto unit = addUnit("Analytics");
-    enqueue(unit, 150);  // three batches in flight
-    ASSERT_TRUE(executor->runUntil([&] { return server->requestCount() == 3; }));
+    enqueue(unit, 150);  // three batches in flight, the first on the wire
+    ASSERT_EQ(unit->pendingBatchIds().size(), 3u);
+    ASSERT_TRUE(executor->runUntil([&] { return server->requestCount() == 1; }));
     enqueue(unit, 10, 150);  // stored, waiting
     server->release();
     ASSERT_TRUE(executor->runUntil([&] { return unit->discardLogs() && client->callsInProgress() == 0; }));
@@ -613,4 +651,5 @@ TEST_F(ChannelUnit, AFatalAnswerReportsEveryDeletedLogInFlightBatchesIncluded) {
     EXPECT_GE(delegate->count("failed"), 60u);
     EXPECT_EQ(storedLogs(), 0u);
     ASSERT_TRUE(unit->lastError());
+    EXPECT_EQ(server->requestCount(), 1u);  // the batches behind the fatal answer never left
 }

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
 #include <fstream>
 #include <iterator>
 
@@ -16,6 +19,7 @@
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVLogDBStorage.h"
 #include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
 #include "DerAvedurTestSupport.h"
+#include "Platform/Foundation/Diagnostics.h"
 
 namespace {
 
@@ -519,7 +523,6 @@ TEST(LogStoreReliability, ADamagedPageIsSetAsideAndTheReadableLogsSalvaged) {
     EXPECT_TRUE(readFile(storage.setAsideFiles()[0]).substr(damaged, 4096) == std::string(4096, '\xff'));
     EXPECT_TRUE(
         recorder.containsPrefix(DAVLogLevelError, "The database \"" + copy + "\" is damaged (SQLite result 11)"));
-    EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelWarning, "Salvaged "));
     // Only the logs of the damaged page are gone; the rest load, in order, tokens and all.
     EXPECT_GE(batch.markers.size(), 50u);
     EXPECT_LT(batch.markers.size(), 60u);
@@ -571,7 +574,133 @@ TEST(LogStoreReliability, ADamagedHeaderIsRebuiltAndTheLogsSalvaged) {
         EXPECT_TRUE(recorder.containsPrefix(DAVLogLevelError, "The database \"" + copy + "\" is damaged"));
         EXPECT_EQ(storage.countLogs(), 60u);
         EXPECT_EQ(load(storage, "G", 100).markers.size(), 60u);
-        EXPECT_FALSE(std::filesystem::exists(storage.setAsideFiles()[0] + ".rebuilt"));
+        EXPECT_FALSE(std::filesystem::exists(storage.setAsideFiles()[0] + ".salvage"));
+    }
+}
+
+// Every kind of damage gives back the logs of every page that can still be
+// read, whatever tree or header led to them, and each set-aside says so in
+// exactly one line naming the kept file: to the SDK's logger, at error
+// level, and on standard error.
+TEST(LogStoreReliability, EveryKindOfDamageGivesBackTheLogsOfEveryReadablePage) {
+    constexpr std::size_t kCount = 240;
+    constexpr std::size_t kPage = 4096;
+    const std::string original = testFile();
+    const std::string path = *DAVUtility::fullURLForPathComponent(original);
+    std::vector<DAVLogToStore> logs;
+    for (std::size_t i = 0; i < kCount; ++i) logs.push_back({makeLog("m" + std::to_string(i)), DAVFlagsNormal});
+    {
+        DAVLogDBStorage storage(original);
+        auto stored = storage.saveLogs(logs, "G", nullptr);
+        ASSERT_EQ(std::count(stored.begin(), stored.end(), true), static_cast<long>(kCount));
+    }
+    const std::string bytes = readFile(path);
+    const std::size_t pages = bytes.size() / kPage;
+    // Where each log lies: the page holding its row's archive text.
+    std::map<std::string, std::size_t> pageOf;
+    std::size_t root = 0;
+    {
+        RawDatabase raw(path);
+        for (const auto& row : raw.rows("SELECT id, log FROM logs")) {
+            const std::size_t at = bytes.find(row[1]);
+            ASSERT_NE(at, std::string::npos) << "the row of log " << row[0] << " spills over its page";
+            pageOf["m" + std::to_string(std::stoll(row[0]) - 1)] = at / kPage;
+        }
+        root = std::stoul(raw.rows("SELECT rootpage FROM sqlite_master WHERE name = 'logs'")[0][0]) - 1;
+    }
+    ASSERT_EQ(pageOf.size(), kCount);
+    const std::size_t leaf = middleLeafPage(bytes, kPage) / kPage;
+    ASSERT_GT(leaf, 0u);
+    ASSERT_NE(leaf, root);
+    std::string noise(200, '\0');
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919 + 13) % 251);
+
+    // The same logs as a killed launch leaves them: the file and its write-ahead log.
+    std::string walBytes, walFile;
+    {
+        const std::string live = testFile();
+        DAVLogDBStorage storage(live);
+        auto stored = storage.saveLogs(logs, "G", nullptr);
+        ASSERT_EQ(std::count(stored.begin(), stored.end(), true), static_cast<long>(kCount));
+        walFile = readFile(storage.dbFileURL());
+        walBytes = readFile(storage.dbFileURL() + "-wal");
+        ASSERT_GT(walBytes.size(), kCount * 1000);
+    }
+
+    struct Damage {
+        const char* name;
+        std::function<void(std::string&)> apply;
+        std::set<std::size_t> lostPages;  // and every page past the end of the damaged file
+        bool exact = true;                // false: the rows of lost pages may partly come back
+        bool killed = false;              // the killed launch's files, read through their log: nothing to set aside
+    };
+    const Damage cases[] = {
+        {"the first 100 bytes overwritten", [&](std::string& b) { b.replace(0, 100, noise.substr(0, 100)); }, {}},
+        {"cut to one page", [&](std::string& b) { b.resize(kPage); }, {}},
+        {"cut to half", [&](std::string& b) { b.resize(pages / 2 * kPage); }, {}},
+        {"random bytes written into the tree's root and a leaf",
+         [&](std::string& b) {
+             b.replace(root * kPage, noise.size(), noise);
+             b.replace(leaf * kPage + 8, noise.size(), noise);
+         },
+         {leaf},
+         false},
+        {"a damaged page in the middle",
+         [&](std::string& b) { std::fill(b.begin() + static_cast<long>(leaf * kPage),
+                                         b.begin() + static_cast<long>((leaf + 1) * kPage), '\xff'); },
+         {leaf}},
+        {"the first 100 bytes overwritten after a kill: the write-ahead log holds the first page too",
+         [&](std::string& b) { b.replace(0, 100, noise.substr(0, 100)); }, {}, true, true},
+    };
+    for (const Damage& damage : cases) {
+        SCOPED_TRACE(damage.name);
+        const std::string copy = testFile();
+        const std::string copyPath = *DAVUtility::fullURLForPathComponent(copy);
+        std::string damaged = damage.killed ? walFile : bytes;
+        damage.apply(damaged);
+        std::ofstream(copyPath, std::ios::binary) << damaged;
+        if (damage.killed) std::ofstream(copyPath + "-wal", std::ios::binary) << walBytes;
+        std::set<std::string> expected;
+        for (const auto& [marker, page] : pageOf)
+            if (damage.killed || ((page + 1) * kPage <= damaged.size() && !damage.lostPages.count(page)))
+                expected.insert(marker);
+
+        DAVTest::MessageRecorder recorder;
+        Foundation::DiagnosticsCapture capture;
+        DAVLogDBStorage storage(copy);
+        const Batch all = load(storage, "G", 10 * kCount);
+        const std::set<std::string> loaded(all.markers.begin(), all.markers.end());
+        EXPECT_EQ(loaded.size(), all.markers.size()) << "a log came back twice";
+        for (const std::string& marker : expected) EXPECT_TRUE(loaded.count(marker)) << marker << " is lost";
+        for (const std::string& marker : loaded) EXPECT_TRUE(pageOf.count(marker)) << marker << " was never stored";
+        if (damage.exact) {
+            EXPECT_EQ(loaded.size(), expected.size());
+        }
+
+        if (damage.killed) {
+            EXPECT_TRUE(storage.setAsideFiles().empty());
+            continue;
+        }
+        ASSERT_EQ(storage.setAsideFiles().size(), 1u);
+        const std::string kept = storage.setAsideFiles()[0];
+        std::size_t logged = 0;
+        for (const auto& message : recorder.messages())
+            if (message.text.find(kept) != std::string::npos) {
+                ++logged;
+                EXPECT_EQ(message.level, DAVLogLevelError);
+                const std::string salvaged = damage.exact ? std::to_string(loaded.size()) + " row(s) salvaged"
+                                                          : " row(s) salvaged";
+                EXPECT_NE(message.text.find(salvaged), std::string::npos) << message.text;
+            }
+        EXPECT_EQ(logged, 1u);
+        const auto lines = capture.systemLogLines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [&](const std::string& line) { return line.find(kept) != std::string::npos; }),
+                  1);
+        EXPECT_TRUE(readFile(kept) == damaged) << "the kept file was changed";
+        EXPECT_FALSE(std::filesystem::exists(kept + ".salvage"));
+        RawDatabase raw(storage.dbFileURL());
+        EXPECT_EQ(raw.rows("PRAGMA integrity_check")[0][0], "ok");
     }
 }
 

@@ -482,7 +482,23 @@ void DAVChannelUnitDefault::sendLogContainer(const std::shared_ptr<DAVLogContain
     enumerateDelegatesWithBlock([&](DAVChannelDelegate& delegate) {
         for (const auto& log : container->logs) delegate.channelWillSendLog(self, log);
     });
-    std::weak_ptr<DAVChannelUnitDefault> weak = self;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        waitingToSend_.push_back(container);
+    }
+    sendNextBatch();
+}
+
+void DAVChannelUnitDefault::sendNextBatch() {
+    std::shared_ptr<DAVLogContainer> container;
+    {
+        std::lock_guard<std::mutex> guard(stateLock_);
+        if (onWire_ || waitingToSend_.empty()) return;
+        container = waitingToSend_.front();
+        waitingToSend_.pop_front();
+        onWire_ = container->batchId;
+    }
+    std::weak_ptr<DAVChannelUnitDefault> weak = weak_from_this();
     std::shared_ptr<Foundation::DispatchQueue> queue = logsDispatchQueue();
     ingestion_->sendAsync(container,
                           [weak, queue, container](const std::string&, const std::optional<DAVHttpResponse>& response,
@@ -499,10 +515,18 @@ void DAVChannelUnitDefault::handleResponse(const std::shared_ptr<DAVLogContainer
                                            const std::optional<Foundation::Error>& error) {
     const std::string& batchId = container->batchId;
     auto config = configuration();
-    {
+    // The wire is free once this answer is recorded; the next batch waits till then.
+    auto leaveWire = [&] {
         std::lock_guard<std::mutex> guard(stateLock_);
+        if (onWire_ == batchId) onWire_.reset();
+    };
+    {
+        std::unique_lock<std::mutex> guard(stateLock_);
         if (std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId) == pendingBatchIds_.end()) {
             DAVLogWarning(kTag, "Batch Id %s not expected, ignore.", batchId.c_str());
+            guard.unlock();
+            leaveWire();
+            sendNextBatch();
             return;
         }
     }
@@ -542,7 +566,10 @@ void DAVChannelUnitDefault::handleResponse(const std::shared_ptr<DAVLogContainer
                 std::lock_guard<std::mutex> guard(stateLock_);
                 pendingBatchIds_.erase(std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId));
                 inFlight_.erase(batchId);
+                // The batches waiting for the wire are never sent: the deletion reports them.
+                waitingToSend_.clear();
             }
+            leaveWire();
             setEnabled(false, true);
             return;
         }
@@ -573,6 +600,8 @@ void DAVChannelUnitDefault::handleResponse(const std::shared_ptr<DAVLogContainer
             });
         }
     }
+    leaveWire();
+    sendNextBatch();
     bool flush = false;
     {
         std::lock_guard<std::mutex> guard(stateLock_);
@@ -654,6 +683,8 @@ void DAVChannelUnitDefault::deleteAllLogsWithErrorSync(const Foundation::Error& 
         std::lock_guard<std::mutex> guard(stateLock_);
         pending.swap(pendingBatchIds_);
         inFlight.swap(inFlight_);
+        // Batches not yet on the wire never leave; the one out is answered and ignored.
+        waitingToSend_.clear();
         lastError_ = error;
         // Nothing is in flight any more: a full pending queue would otherwise
         // hold the unit back for good, since the late answers are ignored.

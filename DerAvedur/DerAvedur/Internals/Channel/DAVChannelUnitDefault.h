@@ -14,8 +14,15 @@
 // stored together, in one transaction, by one task (at most
 // kMaxLogsPerCommit at a time; the rest follow in a task queued behind
 // whatever else waits, so answers are never held up by a backlog).
+//
+// Batches leave the unit as the design has it (up to `pendingBatchesLimit`
+// handed out at once), but one request of a group is on the wire at a time:
+// the next goes once the answer to the one before is recorded in the store.
+// The server may take a batch whose answer a kill then loses, and the next
+// launch sends that batch again; this way a kill repeats at most one batch.
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -123,6 +130,8 @@ private:
         std::shared_ptr<const Foundation::Data> archive;  // made for that record
     };
     void storePendingLogs();
+    // Puts the oldest waiting batch on the wire unless one is there already.
+    void sendNextBatch();
     // True when the journal records of these logs are committed as folded.
     bool storeLogs(std::vector<EnqueuedLog> logs);
     void openJournal();
@@ -166,6 +175,10 @@ private:
     // scheduled on the queue; a restart that moves the time later reuses them.
     std::optional<double> timerDue_;
     std::multiset<double> scheduledWakes_;
+    // Batches handed out and waiting for their turn on the wire, oldest
+    // first, and the batch whose request is out.
+    std::deque<std::shared_ptr<DAVLogContainer>> waitingToSend_;
+    std::optional<std::string> onWire_;
     // Logs enqueued and not yet taken by a store task; whether one is queued.
     std::vector<EnqueuedLog> logsToStore_;
     bool storeScheduled_ = false;

@@ -123,7 +123,37 @@ private:
         curl_slist* headerList = nullptr;
         TransferResult result;
         char errorBuffer[CURL_ERROR_SIZE] = {};
+        std::size_t bodyOffset = 0;  // how much of the body libcurl has taken
+        int requestsMade = 0;        // on this transfer, libcurl's own repeats included
     };
+
+    // The body goes out through a reader rather than as fixed fields, so
+    // that libcurl cannot send it again by itself: when a reused connection
+    // dies after the body left, libcurl would repeat the request on a fresh
+    // one, and a server that had taken the first would get the batch twice.
+    // Rewinding is refused once a byte is out; the attempt then fails and the
+    // caller's own retry decides. A repeat that would start afresh before
+    // the rewind (the body read but not written) is stopped as it begins.
+    static size_t onReadBody(char* buffer, size_t size, size_t count, void* context) {
+        auto* active = static_cast<Active*>(context);
+        const Foundation::Data& body = *active->transfer.body;
+        const std::size_t length = std::min(size * count, body.size() - active->bodyOffset);
+        if (length > 0) std::memcpy(buffer, body.data() + active->bodyOffset, length);
+        active->bodyOffset += length;
+        return length;
+    }
+
+    static int onSeekBody(void* context, curl_off_t offset, int origin) {
+        auto* active = static_cast<Active*>(context);
+        if (origin != SEEK_SET || offset != 0 || active->bodyOffset > 0) return CURL_SEEKFUNC_CANTSEEK;
+        return CURL_SEEKFUNC_OK;
+    }
+
+    static int onRequestStart(void* context, char*, char*, int, int) {
+        auto* active = static_cast<Active*>(context);
+        if (active->requestsMade++ > 0 && active->bodyOffset > 0) return CURL_PREREQFUNC_ABORT;
+        return CURL_PREREQFUNC_OK;
+    }
 
     static size_t onBody(char* data, size_t size, size_t count, void* context) {
         auto* active = static_cast<Active*>(context);
@@ -175,8 +205,14 @@ private:
             curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, active->transfer.method.c_str());
         }
         if (active->transfer.body) {
+            curl_easy_setopt(easy, CURLOPT_POST, 1L);  // a body is posted; a custom method keeps its name
             curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(active->transfer.body->size()));
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, active->transfer.body->data());
+            curl_easy_setopt(easy, CURLOPT_READFUNCTION, &CurlWorker::onReadBody);
+            curl_easy_setopt(easy, CURLOPT_READDATA, active.get());
+            curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, &CurlWorker::onSeekBody);
+            curl_easy_setopt(easy, CURLOPT_SEEKDATA, active.get());
+            curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlWorker::onRequestStart);
+            curl_easy_setopt(easy, CURLOPT_PREREQDATA, active.get());
         } else if (active->transfer.method == "POST") {
             curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
             curl_easy_setopt(easy, CURLOPT_POSTFIELDS, "");

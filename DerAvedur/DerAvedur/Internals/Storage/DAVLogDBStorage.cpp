@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "DerAvedur/DerAvedur/Shared/Model/DAVCommonSchemaLog.h"
+#include "DerAvedur/DerAvedur/Internals/Storage/DAVDBPageReader.h"
 #include "DerAvedur/DerAvedur/Internals/Storage/DAVDBStatement.h"
 #include "DerAvedur/DerAvedur/Shared/Util/DAVLogger.h"
 #include "DerAvedur/DerAvedur/Shared/Util/DAVUtility.h"
@@ -91,6 +92,9 @@ int DAVLogDBStorage::prepareDatabase(sqlite3* db) {
     if (mode.empty() || mode.front().empty() || mode.front().front().stringOrNull() == nullptr ||
         *mode.front().front().stringOrNull() != "wal")
         DAVLogWarning(kTag, "The log store keeps its rollback journal: the write-ahead log is not available.");
+    // Deleted rows leave no bytes behind, so that reading a damaged file
+    // page by page never brings a sent log back.
+    executeSelectionQuery("PRAGMA secure_delete = ON", db);
     loadFoldedSequences(db);
     // Files of the earlier layout gain the index here; it changes nothing
     // they need to be read by an earlier version.
@@ -518,7 +522,20 @@ void DAVLogDBStorage::deleteLogsWithBatchId(const std::string& batchId, const st
     auto batch = batches_.find({groupId, batchId});
     if (batch == batches_.end()) return;
     std::vector<Foundation::Value> ids(batch->second.begin(), batch->second.end());
-    deleteLogsFromDBWithColumnValues(ids, kIdColumnName);
+    // The batch is answered: its deletion is written at once (a kill of the
+    // process keeps it) but not synced, since a power cut that undid it would
+    // only send the logs again. The next batch waits for this, not for a sync.
+    executeQueryUsingBlock([&](sqlite3* db) {
+        int level = SQLITE_OK;
+        const std::int64_t synchronous = querySingleValue("PRAGMA synchronous", db, &level);
+        const bool relaxed = level == SQLITE_OK && synchronous > 1 &&
+                             sqlite3_exec(db, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr) == SQLITE_OK;
+        const int result = deleteLogsFromDBWithColumnValues(ids, kIdColumnName, db);
+        if (relaxed)
+            sqlite3_exec(db, ("PRAGMA synchronous = " + std::to_string(synchronous)).c_str(), nullptr, nullptr,
+                         nullptr);
+        return result;
+    });
     batches_.erase(batch);
 }
 
@@ -631,7 +648,65 @@ std::size_t DAVLogDBStorage::salvageDatabase(sqlite3* damaged, sqlite3* fresh, s
     writeStatement.finalize();
     sqlite3_exec(fresh, "COMMIT", nullptr, nullptr, nullptr);
     if (unreadable) *unreadable = lost;
+    // The journal sequences folded in go along, so that no journal record is
+    // stored a second time by the next launch.
+    if (tableExists(kJournalTableName, damaged)) {
+        int code = SQLITE_OK;
+        const std::vector<DAVDBRow> rows = executeSelectionQuery(
+            "SELECT \"groupId\", \"sequence\" FROM " + quoted(kJournalTableName), damaged, nullptr, &code);
+        {
+            std::lock_guard<std::mutex> guard(foldedLock_);
+            for (const DAVDBRow& row : rows) {
+                if (row.size() < 2 || !row[0].stringOrNull()) continue;
+                std::uint64_t& known = foldedSequences_[*row[0].stringOrNull()];
+                known = std::max(known, static_cast<std::uint64_t>(row[1].integerValue().value_or(0)));
+            }
+        }
+        loadFoldedSequences(fresh);
+    }
     return salvaged;
+}
+
+// Rows of "logs" are told from the other tables' by their shape (six
+// columns: the id kept in the row id, group, archive, token, key, priority)
+// and kept only when their archive reads as a log.
+std::size_t DAVLogDBStorage::salvagePages(const DAVDBPageReader& pages, sqlite3* fresh) {
+    const std::string insertQuery = "INSERT OR IGNORE INTO " + quoted(kTableName) + " (" + quoted(kIdColumnName) +
+                                    ", " + quoted(kGroupIdColumnName) + ", " + quoted(kLogColumnName) + ", " +
+                                    quoted(kTargetTokenColumnName) + ", " + quoted(kTargetKeyColumnName) + ", " +
+                                    quoted(kPriorityColumnName) + ") VALUES (?, ?, ?, ?, ?, ?)";
+    DAVDBStatement statement(fresh, insertQuery);
+    if (statement.prepared() != SQLITE_OK) return 0;
+    auto textOrNull = [](const Foundation::Value& value) { return value.isNull() || value.stringOrNull(); };
+    std::size_t added = 0;
+    sqlite3_exec(fresh, "BEGIN", nullptr, nullptr, nullptr);
+    pages.forEachRow([&](const DAVDBPageRow& row) {
+        const std::vector<Foundation::Value>& columns = row.columns;
+        if (columns.size() != 6 || row.rowId <= 0 || !columns[0].isNull()) return;
+        const std::string* group = columns[1].stringOrNull();
+        const std::string* text = columns[2].stringOrNull();
+        if (!group || group->empty() || !text || !textOrNull(columns[3]) || !textOrNull(columns[4])) return;
+        if (!columns[5].isNull() && !columns[5].isInt()) return;
+        const auto data = Foundation::base64DecodeLenient(*text);
+        if (!data) return;
+        const Foundation::Value object = DAVUtility::unarchiveKeyedData(*data);
+        if (!object.isObject() || !std::dynamic_pointer_cast<DAVLog>(object.asObject())) return;
+        sqlite3_stmt* insert = statement.get();
+        sqlite3_reset(insert);
+        sqlite3_bind_int64(insert, 1, row.rowId);
+        bindText(insert, 2, group);
+        bindText(insert, 3, text);
+        bindText(insert, 4, columns[3].stringOrNull());
+        bindText(insert, 5, columns[4].stringOrNull());
+        if (auto priority = columns[5].integerValue())
+            sqlite3_bind_int64(insert, 6, *priority);
+        else
+            sqlite3_bind_null(insert, 6);
+        if (sqlite3_step(insert) == SQLITE_DONE && sqlite3_changes(fresh) > 0) ++added;
+    });
+    statement.finalize();
+    sqlite3_exec(fresh, "COMMIT", nullptr, nullptr, nullptr);
+    return added;
 }
 
 void DAVLogDBStorage::deleteLogFromDBWithId(std::int64_t id) {

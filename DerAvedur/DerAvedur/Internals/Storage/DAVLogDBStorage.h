@@ -64,6 +64,7 @@ protected:
     void migrateDatabase(sqlite3* db, unsigned fromVersion) override;
     int prepareDatabase(sqlite3* db) override;
     std::size_t salvageDatabase(sqlite3* damaged, sqlite3* fresh, std::size_t* unreadable) override;
+    std::size_t salvagePages(const DAVDBPageReader& pages, sqlite3* fresh) override;
 
 private:
     struct LoadedLog {

@@ -14,6 +14,7 @@ struct LoggerState {
     // Shared so a call can run the handler outside the lock while another
     // thread replaces it.
     std::shared_ptr<const DAVLogHandler> handler;
+    bool defaultHandler = true;
     std::atomic<bool> userDefined{false};
 };
 
@@ -58,6 +59,7 @@ void DAVLogger::setLogHandler(DAVLogHandler handler) {
     {
         std::lock_guard<std::mutex> guard(s.lock);
         s.handler = handler ? std::make_shared<const DAVLogHandler>(std::move(handler)) : nullptr;
+        s.defaultHandler = false;
     }
     s.userDefined.store(true);
 }
@@ -127,12 +129,19 @@ const DAVLogHandler& DAVLogger::defaultLogHandler() {
     return handler;
 }
 
+bool DAVLogger::defaultHandlerShows(DAVLogLevel level) {
+    LoggerState& s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.defaultHandler && s.handler && level >= s.level && level != DAVLogLevelNone;
+}
+
 void DAVLogger::resetForTesting() {
     LoggerState& s = state();
     {
         std::lock_guard<std::mutex> guard(s.lock);
         s.level = DAVLogLevelAssert;
         s.handler = std::make_shared<const DAVLogHandler>(defaultLogHandler());
+        s.defaultHandler = true;
     }
     s.userDefined.store(false);
 }

@@ -44,6 +44,9 @@ public:
     // The handler installed at start: prints messages at or above the
     // current level as "[tag] LEVEL: function/line message".
     static const DAVLogHandler& defaultLogHandler();
+    // Whether a message of this level reaches standard error through the
+    // default handler (still in place, and the level high enough).
+    static bool defaultHandlerShows(DAVLogLevel level);
     // Printed name of a level, nullptr for an unknown value.
     static const char* levelName(DAVLogLevel level);
     // "Class::method" out of a compiler's function signature; other texts unchanged.
