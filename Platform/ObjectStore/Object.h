@@ -20,6 +20,23 @@ namespace ObjectStore {
 namespace detail {
 struct Record;
 class Graph;
+
+// Memory for handles and records: blocks of a few sizes carved from large
+// pages, kept by the thread that frees them for its next ones (any thread
+// may free any block). Larger requests go to the heap.
+void* allocateSmall(std::size_t bytes);
+void freeSmall(void* memory, std::size_t bytes) noexcept;
+
+template <class T>
+struct SmallAllocator {
+    using value_type = T;
+    SmallAllocator() = default;
+    template <class U>
+    SmallAllocator(const SmallAllocator<U>&) {}
+    T* allocate(std::size_t n) { return static_cast<T*>(allocateSmall(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t n) noexcept { freeSmall(p, n * sizeof(T)); }
+    friend bool operator==(const SmallAllocator&, const SmallAllocator&) { return true; }
+};
 }  // namespace detail
 
 class Realm;
@@ -38,9 +55,11 @@ struct Binding {
 template <class T>
 struct ObjectTypeRegistration {
     ObjectTypeRegistration() {
-        registerObjectType(
-            ObjectType{T::objectSchema(), [] { return std::shared_ptr<Object>(std::make_shared<T>()); },
-                       [](Binding b) { return std::shared_ptr<Object>(std::make_shared<T>(std::move(b))); }});
+        registerObjectType(ObjectType{
+            T::objectSchema(), [] { return std::shared_ptr<Object>(std::make_shared<T>()); },
+            [](Binding b) {
+                return std::shared_ptr<Object>(std::allocate_shared<T>(detail::SmallAllocator<T>(), std::move(b)));
+            }});
     }
 };
 

@@ -135,10 +135,11 @@ public:
     std::shared_ptr<T> first() const { return cast(any_.first()); }
     std::shared_ptr<T> last() const { return cast(any_.last()); }
     std::vector<std::shared_ptr<T>> objects() const {
-        auto all = any_.objects();
+        // Straight into the typed list: no list of untyped handles first.
+        const std::size_t n = any_.count();
         std::vector<std::shared_ptr<T>> out;
-        out.reserve(all.size());
-        for (auto& o : all) out.push_back(cast(std::move(o)));
+        out.reserve(n);
+        for (std::size_t i = 0; i < n; ++i) out.push_back(cast(any_.at(i)));
         return out;
     }
     std::optional<std::size_t> indexOf(const Object& object) const { return any_.indexOf(object); }
