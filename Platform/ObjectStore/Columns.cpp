@@ -12,29 +12,59 @@ namespace ObjectStore::detail {
 
 // --- records ----------------------------------------------------------------------
 
+ValueRow::ValueRow(std::size_t size) {
+    if (!size) return;
+    void* block = allocateSmall(sizeof(std::size_t) + size * sizeof(Value));
+    *static_cast<std::size_t*>(block) = size;
+    data_ = reinterpret_cast<Value*>(static_cast<std::size_t*>(block) + 1);
+    std::uninitialized_default_construct_n(data_, size);
+}
+
+void ValueRow::reset() {
+    if (!data_) return;
+    const std::size_t n = size();
+    std::destroy_n(data_, n);
+    freeSmall(reinterpret_cast<std::size_t*>(data_) - 1, sizeof(std::size_t) + n * sizeof(Value));
+    data_ = nullptr;
+}
+
 void Record::materialise() const {
-    const ColumnSet* columns = columns_;
-    const std::size_t n = schema->properties.size();
-    ValueRow values;
-    values.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) values.push_back(columns->value(row_, i));
+    const ColumnSet& columns = block_->columns();
+    const std::size_t row = block_->rowOf(*this);
+    ValueRow values(schema->properties.size());
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = columns.value(row, i);
     values_ = std::move(values);
-    columns_ = nullptr;
+    block_ = nullptr;
+}
+
+void Record::assign(const std::vector<Value>& values) {
+    ValueRow row(values.size());
+    std::copy(values.begin(), values.end(), row.begin());
+    values_ = std::move(row);
+    block_ = nullptr;
+}
+
+void Record::assign(std::vector<Value>&& values) {
+    ValueRow row(values.size());
+    std::move(values.begin(), values.end(), row.begin());
+    values_ = std::move(row);
+    block_ = nullptr;
 }
 
 Value Record::value(std::size_t index) const {
-    if (columns_) return columns_->value(row_, index);
+    if (block_) return block_->columns().value(block_->rowOf(*this), index);
     return values_[index];
 }
 
 std::optional<std::string_view> Record::text(std::size_t index) const {
-    if (columns_) return columns_->text(row_, index);
+    if (block_) return block_->columns().text(block_->rowOf(*this), index);
     if (auto* s = values_[index].stringOrNull()) return std::string_view(*s);
     return std::nullopt;
 }
 
 bool sameValues(const Record& record, const std::vector<Value>& values) {
-    if (!record.columns()) return std::equal(record.values().begin(), record.values().end(), values.begin(), values.end());
+    if (!record.inColumns())
+        return std::equal(record.values().begin(), record.values().end(), values.begin(), values.end());
     if (values.size() != record.schema->properties.size()) return false;
     for (std::size_t i = 0; i < values.size(); ++i)
         if (record.value(i) != values[i]) return false;
@@ -237,7 +267,7 @@ std::shared_ptr<Record> RecordBlock::make(const std::shared_ptr<RecordBlock>& bl
     RecordBlock& b = *block;
     if (b.made_ >= b.capacity_ || b.made_ >= b.columns_->size()) throw std::logic_error("A record block is full.");
     const std::size_t row = b.made_;
-    Record* r = new (&b.records_[row]) Record(b.schema_, graph, key, &*b.columns_, static_cast<std::uint32_t>(row));
+    Record* r = new (&b.records_[row]) Record(b.schema_, graph, key, &b);
     ++b.made_;
     return std::shared_ptr<Record>(block, r);
 }

@@ -368,7 +368,7 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
     // Register before converting links, so cycles of unmanaged objects end here.
     std::vector<Value> userValues(std::make_move_iterator(rec->values().begin()),
                                   std::make_move_iterator(rec->values().end()));
-    rec->values().assign(userValues.size(), Value());
+    for (Value& v : rec->values()) v = Value();
     rec->schema = t->schema;
     rec->graph = this;
     rec->key = t->nextKey++;

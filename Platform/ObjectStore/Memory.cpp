@@ -26,11 +26,66 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kMapFrom = std::size_t{256} << 10;
 
 std::size_t mappedSize(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+
+// Blocks freed lately, kept mapped for the next request of the same size (a
+// store opened again, a query run again), so their pages need no new faults.
+class FreedBlocks {
+public:
+    void* take(std::size_t size) {
+        std::lock_guard lock(mutex_);
+        for (std::size_t i = count_; i-- > 0;)
+            if (blocks_[i].size == size) {
+                void* memory = blocks_[i].memory;
+                kept_ -= size;
+                std::copy(blocks_ + i + 1, blocks_ + count_, blocks_ + i);
+                --count_;
+                return memory;
+            }
+        return nullptr;
+    }
+    // False when the block is not kept (the caller unmaps it).
+    bool keep(void* memory, std::size_t size) {
+        if (size > kKeep) return false;
+        Block evicted[kBlocks];
+        std::size_t nEvicted = 0;
+        {
+            std::lock_guard lock(mutex_);
+            // The oldest go first to make room.
+            while (count_ && (count_ == kBlocks || kept_ + size > kKeep)) {
+                evicted[nEvicted++] = blocks_[0];
+                kept_ -= blocks_[0].size;
+                std::copy(blocks_ + 1, blocks_ + count_, blocks_);
+                --count_;
+            }
+            blocks_[count_++] = {memory, size};
+            kept_ += size;
+        }
+        for (std::size_t i = 0; i < nEvicted; ++i) munmap(evicted[i].memory, evicted[i].size);
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kBlocks = 16;
+    static constexpr std::size_t kKeep = std::size_t{32} << 20;
+    struct Block {
+        void* memory = nullptr;
+        std::size_t size = 0;
+    };
+    std::mutex mutex_;
+    Block blocks_[kBlocks];
+    std::size_t count_ = 0, kept_ = 0;
+};
+
+FreedBlocks& freedBlocks() {
+    static FreedBlocks* blocks = new FreedBlocks();
+    return *blocks;
+}
 }  // namespace
 
 void* allocateLarge(std::size_t bytes) {
     if (bytes < kMapFrom) return ::operator new(bytes);
     const std::size_t size = mappedSize(bytes);
+    if (void* kept = freedBlocks().take(size)) return kept;
     // Mapped with room to start on a huge-page boundary; the rest is unmapped.
     void* base = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
                       -1, 0);
@@ -51,7 +106,7 @@ void freeLarge(void* memory, std::size_t bytes) {
     if (!memory) return;
     if (bytes < kMapFrom)
         ::operator delete(memory);
-    else
+    else if (!freedBlocks().keep(memory, mappedSize(bytes)))
         munmap(memory, mappedSize(bytes));
 }
 
@@ -59,7 +114,7 @@ void freeLarge(void* memory, std::size_t bytes) {
 
 namespace {
 
-constexpr std::size_t kStep = 16;
+constexpr std::size_t kStep = 8;
 constexpr std::size_t kLargestSmall = 512;
 constexpr std::size_t kClasses = kLargestSmall / kStep;
 // Blocks a thread takes at once when it has none of a size.

@@ -11,9 +11,10 @@ using Foundation::Value;
 
 Object::Object(SchemaRef schema) : record_(std::allocate_shared<Record>(detail::SmallAllocator<Record>())) {
     record_->schema = std::move(schema);
-    auto& values = record_->values();
-    values.reserve(record_->schema->properties.size());
-    for (auto& p : record_->schema->properties) values.push_back(detail::defaultValueFor(p));
+    const auto& properties = record_->schema->properties;
+    detail::ValueRow values(properties.size());
+    for (std::size_t i = 0; i < properties.size(); ++i) values[i] = detail::defaultValueFor(properties[i]);
+    record_->values() = std::move(values);
 }
 
 Object::Object(Binding binding) : graph_(std::move(binding.graph)), record_(std::move(binding.record)) {}

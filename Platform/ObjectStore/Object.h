@@ -33,8 +33,19 @@ struct SmallAllocator {
     SmallAllocator() = default;
     template <class U>
     SmallAllocator(const SmallAllocator<U>&) {}
-    T* allocate(std::size_t n) { return static_cast<T*>(allocateSmall(n * sizeof(T))); }
-    void deallocate(T* p, std::size_t n) noexcept { freeSmall(p, n * sizeof(T)); }
+    // Blocks are aligned to 8 bytes; a type that needs more comes from the heap.
+    T* allocate(std::size_t n) {
+        if constexpr (alignof(T) > 8)
+            return std::allocator<T>().allocate(n);
+        else
+            return static_cast<T*>(allocateSmall(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t n) noexcept {
+        if constexpr (alignof(T) > 8)
+            std::allocator<T>().deallocate(p, n);
+        else
+            freeSmall(p, n * sizeof(T));
+    }
     friend bool operator==(const SmallAllocator&, const SmallAllocator&) { return true; }
 };
 }  // namespace detail

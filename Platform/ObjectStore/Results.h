@@ -29,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "Platform/Foundation/Dispatch.h"
@@ -171,7 +172,11 @@ public:
     const AnyResults& any() const { return any_; }
 
 private:
-    static std::shared_ptr<T> cast(std::shared_ptr<Object> o) { return std::dynamic_pointer_cast<T>(std::move(o)); }
+    static std::shared_ptr<T> cast(std::shared_ptr<Object> o) {
+        // Handles are mostly of exactly T: a type check is cheaper than a cast.
+        if (o && typeid(*o) == typeid(T)) return std::static_pointer_cast<T>(std::move(o));
+        return std::dynamic_pointer_cast<T>(std::move(o));
+    }
     AnyResults any_;
 };
 

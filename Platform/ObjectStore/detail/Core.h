@@ -16,6 +16,7 @@
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "Platform/Foundation/WeakList.h"
@@ -24,8 +25,37 @@
 namespace ObjectStore::detail {
 
 using Foundation::Value;
-// A record's values, one per property of its schema.
-using ValueRow = std::vector<Value, SmallAllocator<Value>>;
+// A record's values, one per property of its schema, in one block after its
+// length (one pointer in the record).
+class ValueRow {
+public:
+    ValueRow() = default;
+    // `size` null values.
+    explicit ValueRow(std::size_t size);
+    ~ValueRow() { reset(); }
+    ValueRow(ValueRow&& other) noexcept : data_(std::exchange(other.data_, nullptr)) {}
+    ValueRow& operator=(ValueRow&& other) noexcept {
+        if (this != &other) {
+            reset();
+            data_ = std::exchange(other.data_, nullptr);
+        }
+        return *this;
+    }
+    ValueRow(const ValueRow&) = delete;
+    ValueRow& operator=(const ValueRow&) = delete;
+
+    std::size_t size() const { return data_ ? reinterpret_cast<const std::size_t*>(data_)[-1] : 0; }
+    Value& operator[](std::size_t i) { return data_[i]; }
+    const Value& operator[](std::size_t i) const { return data_[i]; }
+    Value* begin() { return data_; }
+    Value* end() { return data_ + size(); }
+    const Value* begin() const { return data_; }
+    const Value* end() const { return data_ + size(); }
+
+private:
+    void reset();
+    Value* data_ = nullptr;
+};
 
 // --- large blocks ---------------------------------------------------------
 
@@ -50,6 +80,7 @@ struct LargeAllocator {
 // --- records --------------------------------------------------------------
 
 class ColumnSet;
+class RecordBlock;
 class Statement;
 
 // One object's values. Managed: `graph` is set, links hold the target's key
@@ -64,47 +95,47 @@ struct Record {
     SchemaRef schema;
     Graph* graph = nullptr;
     std::int64_t key = 0;
-    bool invalidated = false;
     // Where this record's entry in the undo log of the open write transaction
     // is: valid while `undoWrite` is that transaction's number (numbers are
     // never reused), so finding it needs no lookup.
-    std::uint32_t undoSlot = 0;
     std::uint64_t undoWrite = 0;
 
+private:
+    mutable ValueRow values_;
+    // The load whose columns hold the values, until they are made.
+    mutable const RecordBlock* block_ = nullptr;
+
+public:
+    std::uint32_t undoSlot = 0;
+    bool invalidated = false;
+
     Record() = default;
-    Record(SchemaRef schema, Graph* graph, std::int64_t key, const ColumnSet* columns, std::uint32_t row)
-        : schema(std::move(schema)), graph(graph), key(key), columns_(columns), row_(row) {}
+    Record(SchemaRef schema, Graph* graph, std::int64_t key, const RecordBlock* block)
+        : schema(std::move(schema)), graph(graph), key(key), block_(block) {}
     Record(const Record&) = delete;
     Record& operator=(const Record&) = delete;
 
     // Every value (taken from the columns first, for a record not yet read so).
     ValueRow& values() {
-        if (columns_) materialise();
+        if (block_) materialise();
         return values_;
     }
     const ValueRow& values() const {
-        if (columns_) materialise();
+        if (block_) materialise();
         return values_;
     }
     // Replaces every value.
-    void assign(std::vector<Value> values) {
-        values_.assign(std::make_move_iterator(values.begin()), std::make_move_iterator(values.end()));
-        columns_ = nullptr;
-    }
+    void assign(const std::vector<Value>& values);
+    void assign(std::vector<Value>&& values);
     // One value, as `values()[index]` would give it.
     Value value(std::size_t index) const;
     // The text of a text value without a copy; nothing for any other value.
     std::optional<std::string_view> text(std::size_t index) const;
-    // The values still in a load's columns.
-    const ColumnSet* columns() const { return columns_; }
-    std::uint32_t columnRow() const { return row_; }
+    // The values are still in a load's columns.
+    bool inColumns() const { return block_ != nullptr; }
 
 private:
     void materialise() const;
-
-    mutable ValueRow values_;
-    mutable const ColumnSet* columns_ = nullptr;
-    std::uint32_t row_ = 0;
 };
 
 // Equal values, property by property.
@@ -166,6 +197,9 @@ public:
     RecordBlock& operator=(const RecordBlock&) = delete;
 
     ColumnSet& columns() { return *columns_; }
+    const ColumnSet& columns() const { return *columns_; }
+    // The row of the columns that holds a record's values.
+    std::size_t rowOf(const Record& record) const { return static_cast<std::size_t>(&record - records_); }
     // A record for the next row of the columns (the block holds `rows` of them).
     static std::shared_ptr<Record> make(const std::shared_ptr<RecordBlock>& block, Graph* graph, std::int64_t key);
     std::size_t size() const { return made_; }
