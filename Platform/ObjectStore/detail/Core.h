@@ -144,7 +144,7 @@ bool sameValues(const Record& record, const std::vector<Value>& values);
 // The values of a class's rows as one load read them: an array per stored
 // property (integers, Booleans, numbers, text positions), the text of every
 // row in one area, so a load makes no value and no allocation per row. A null
-// a property cannot hold reads as the property's default, as it always has.
+// a property cannot hold reads as the property's default.
 class ColumnSet {
 public:
     ColumnSet(SchemaRef schema, std::size_t rows, char*& memory);
