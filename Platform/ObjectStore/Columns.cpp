@@ -125,7 +125,8 @@ std::size_t ColumnSet::arrayBytes(const ObjectSchema& schema, std::size_t rows) 
     return bytes;
 }
 
-ColumnSet::ColumnSet(SchemaRef schema, std::size_t rows, char*& memory) : schema_(std::move(schema)), capacity_(rows) {
+ColumnSet::ColumnSet(SchemaRef schema, std::size_t rows, char*& memory, char* text, std::size_t textCapacity)
+    : schema_(std::move(schema)), capacity_(rows), text_(text), textCapacity_(textCapacity) {
     columns_.resize(schema_->properties.size());
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         Column& c = columns_[i];
@@ -138,15 +139,17 @@ ColumnSet::ColumnSet(SchemaRef schema, std::size_t rows, char*& memory) : schema
     }
 }
 
-ColumnSet::~ColumnSet() { freeLarge(text_, textCapacity_); }
+ColumnSet::~ColumnSet() {
+    if (textOwned_) freeLarge(text_, textCapacity_);
+}
 
-void ColumnSet::reserveText(std::size_t bytes) {
-    if (bytes <= textCapacity_) return;
+void ColumnSet::growText(std::size_t bytes) {
     char* grown = static_cast<char*>(allocateLarge(bytes));
     if (textUsed_) std::memcpy(grown, text_, textUsed_);
-    freeLarge(text_, textCapacity_);
+    if (textOwned_) freeLarge(text_, textCapacity_);
     text_ = grown;
     textCapacity_ = bytes;
+    textOwned_ = true;
 }
 
 void ColumnSet::setNull(Column& column, std::size_t row) {
@@ -183,7 +186,7 @@ void ColumnSet::append(const Statement& st, const std::vector<int>& columnOf) {
                 const void* p = c.kind == Kind::Text ? static_cast<const void*>(st.textData(col)) : st.blob(col);
                 const auto n = static_cast<std::uint32_t>(st.bytes(col));
                 if (textCapacity_ - textUsed_ < n + sizeof n)
-                    reserveText(std::max(textCapacity_ * 2, textUsed_ + n + sizeof n + 4096));
+                    growText(std::max(textCapacity_ * 2, textUsed_ + n + sizeof n + 4096));
                 std::memcpy(text_ + textUsed_, &n, sizeof n);
                 if (n && p) std::memcpy(text_ + textUsed_ + sizeof n, p, n);
                 static_cast<std::uint64_t*>(c.cells)[row] = textUsed_;
@@ -249,12 +252,16 @@ std::optional<std::string_view> ColumnSet::text(std::size_t row, std::size_t pro
 
 // --- record blocks ------------------------------------------------------------------
 
-RecordBlock::RecordBlock(SchemaRef schema, std::size_t rows) : schema_(std::move(schema)), capacity_(rows) {
-    bytes_ = std::max<std::size_t>(rows * sizeof(Record) + ColumnSet::arrayBytes(*schema_, rows), 64);
+RecordBlock::RecordBlock(SchemaRef schema, std::size_t rows, std::size_t textBytes)
+    : schema_(std::move(schema)), capacity_(rows) {
+    // One mapping: records, then the column arrays, then the text, so only
+    // the last page is left part empty.
+    const std::size_t fixed = rows * sizeof(Record) + ColumnSet::arrayBytes(*schema_, rows);
+    bytes_ = std::max<std::size_t>(fixed + textBytes, 64);
     memory_ = static_cast<char*>(allocateLarge(bytes_));
     records_ = reinterpret_cast<Record*>(memory_);
     char* arrays = memory_ + rows * sizeof(Record);
-    columns_.emplace(schema_, rows, arrays);
+    columns_.emplace(schema_, rows, arrays, memory_ + fixed, bytes_ - fixed);
 }
 
 RecordBlock::~RecordBlock() {

@@ -572,8 +572,7 @@ void RealmCore::loadAll() {
             t.nextKey = std::max<std::int64_t>(1, state.nextKeys[cls->className]);
             // Records and columns in one block: no allocation per row.
             const std::size_t count = countRows(db_, *cls);
-            auto block = std::make_shared<RecordBlock>(cls, count);
-            if (count) block->columns().reserveText(fileBytes + 4096);
+            auto block = std::make_shared<RecordBlock>(cls, count, count ? fileBytes + 4096 : 0);
             t.rows.reserve(count);
             readRecords(db_, block, *cls, this, [&](std::shared_ptr<Record> r) {
                 t.nextKey = std::max(t.nextKey, r->key + 1);

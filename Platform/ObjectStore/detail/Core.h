@@ -147,15 +147,15 @@ bool sameValues(const Record& record, const std::vector<Value>& values);
 // a property cannot hold reads as the property's default.
 class ColumnSet {
 public:
-    ColumnSet(SchemaRef schema, std::size_t rows, char*& memory);
+    // The fixed arrays take their room from `memory` (moved past them); the
+    // text starts in `textCapacity` bytes at `text`, which stay the caller's.
+    ColumnSet(SchemaRef schema, std::size_t rows, char*& memory, char* text, std::size_t textCapacity);
     ~ColumnSet();
     ColumnSet(const ColumnSet&) = delete;
     ColumnSet& operator=(const ColumnSet&) = delete;
 
     // Bytes of the fixed arrays `rows` rows need (given to the constructor).
     static std::size_t arrayBytes(const ObjectSchema& schema, std::size_t rows);
-    // Reserves `bytes` of text room (more grows it).
-    void reserveText(std::size_t bytes);
 
     std::size_t size() const { return size_; }
     // Appends the statement's row; `columnOf` gives each property's result
@@ -177,12 +177,15 @@ private:
     };
     std::string_view bytesAt(std::uint64_t offset) const;
     void setNull(Column& column, std::size_t row);
+    // Text room for at least `bytes` (moved to a larger area of its own).
+    void growText(std::size_t bytes);
 
     SchemaRef schema_;
     std::size_t capacity_ = 0, size_ = 0;
     std::vector<Column> columns_;
     char* text_ = nullptr;
     std::size_t textUsed_ = 0, textCapacity_ = 0;
+    bool textOwned_ = false;
 };
 
 // The records one load read of a class, made in one block with their
@@ -191,7 +194,9 @@ private:
 // by one).
 class RecordBlock {
 public:
-    RecordBlock(SchemaRef schema, std::size_t rows);
+    // Room for `rows` records and their columns, and `textBytes` of text
+    // (reserved: only what the text fills is touched).
+    RecordBlock(SchemaRef schema, std::size_t rows, std::size_t textBytes);
     ~RecordBlock();
     RecordBlock(const RecordBlock&) = delete;
     RecordBlock& operator=(const RecordBlock&) = delete;
