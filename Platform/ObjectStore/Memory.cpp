@@ -110,6 +110,17 @@ void freeLarge(void* memory, std::size_t bytes) {
         munmap(memory, mappedSize(bytes));
 }
 
+void prefault(void* memory, std::size_t bytes) noexcept {
+    // Only worth a call for more than a few pages.
+    constexpr std::size_t kPage = 4096;
+    if (!memory || bytes < 16 * kPage) return;
+    const auto start = (reinterpret_cast<std::uintptr_t>(memory) + kPage - 1) / kPage * kPage;
+    const auto end = (reinterpret_cast<std::uintptr_t>(memory) + bytes) / kPage * kPage;
+#ifdef MADV_POPULATE_WRITE
+    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+#endif
+}
+
 // --- small blocks -----------------------------------------------------------------
 
 namespace {

@@ -26,6 +26,9 @@ class Graph;
 // may free any block). Larger requests go to the heap.
 void* allocateSmall(std::size_t bytes);
 void freeSmall(void* memory, std::size_t bytes) noexcept;
+// Faults in the pages of fresh memory about to be filled in one request
+// rather than one fault per page (nothing where the system cannot).
+void prefault(void* memory, std::size_t bytes) noexcept;
 
 template <class T>
 struct SmallAllocator {

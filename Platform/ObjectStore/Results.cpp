@@ -98,6 +98,7 @@ std::vector<std::shared_ptr<Object>> AnyResults::objects() const {
     const auto rows = query_->evaluate();
     std::vector<std::shared_ptr<Object>> out;
     out.reserve(rows.size());
+    detail::prefault(out.data(), rows.size() * sizeof(std::shared_ptr<Object>));
     for (auto& r : rows) out.push_back(query_->graph->handle(r));
     return out;
 }

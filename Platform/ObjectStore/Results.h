@@ -140,6 +140,7 @@ public:
         const std::size_t n = any_.count();
         std::vector<std::shared_ptr<T>> out;
         out.reserve(n);
+        detail::prefault(out.data(), n * sizeof(std::shared_ptr<T>));
         for (std::size_t i = 0; i < n; ++i) out.push_back(cast(any_.at(i)));
         return out;
     }
