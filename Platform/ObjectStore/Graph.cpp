@@ -161,7 +161,7 @@ std::int64_t RowMap::lastKey() const {
 }
 
 void RowMap::rebuild(const Entry* extra) {
-    std::vector<Entry> kept;
+    std::vector<Entry, LargeAllocator<Entry>> kept;
     kept.reserve(live_ + 1);
     bool placed = !extra;
     for (auto& e : entries_) {
@@ -177,17 +177,24 @@ void RowMap::rebuild(const Entry* extra) {
 
 // --- Table --------------------------------------------------------------------
 
-std::unordered_map<std::string, std::int64_t>& Table::byPrimaryKey() const {
-    if (!primaryKeysIndexed_) {
-        primaryKeys_.clear();
+PrimaryKeyIndex& Table::byPrimaryKey() const {
+    if (!primaryKeys_) {
         int pk = schema->primaryKeyIndex();
+        auto index = std::make_unique<PrimaryKeyIndex>(pk);
         if (pk >= 0) {
-            primaryKeys_.reserve(rows.size());
-            for (auto& [key, r] : rows) primaryKeys_[primaryKeyText(r->values[static_cast<std::size_t>(pk)])] = key;
+            index->reserve(rows.size());
+            // Later rows win a taken key, as they always have.
+            for (auto& [key, r] : rows) {
+                std::string text = primaryKeyText(r->value(static_cast<std::size_t>(pk)));
+                if (Record* taken = index->insert(text, r.get()); taken != r.get()) {
+                    index->erase(text, taken);
+                    index->insert(text, r.get());
+                }
+            }
         }
-        primaryKeysIndexed_ = true;
+        primaryKeys_ = std::move(index);
     }
-    return primaryKeys_;
+    return *primaryKeys_;
 }
 
 // --- Graph --------------------------------------------------------------------
@@ -230,10 +237,9 @@ std::shared_ptr<Record> Graph::lookup(std::string_view className, std::int64_t k
 std::shared_ptr<Record> Graph::lookupPrimaryKey(std::string_view className, const Value& primaryKey) const {
     const Table* t = table(className);
     if (!t || t->schema->primaryKey.empty()) return nullptr;
-    auto& index = t->byPrimaryKey();
-    auto it = index.find(primaryKeyText(primaryKey));
-    if (it == index.end()) return nullptr;
-    return lookup(className, it->second);
+    Record* found = t->byPrimaryKey().find(primaryKeyText(primaryKey));
+    if (!found) return nullptr;
+    return lookup(className, found->key);
 }
 
 std::shared_ptr<Object> Graph::handle(const std::shared_ptr<Record>& record) {
@@ -245,7 +251,7 @@ std::shared_ptr<Object> Graph::handle(const std::shared_ptr<Record>& record) {
                                                                                     : table(record->schema->className);
     lastHandleTable_ = t;
     if (t && t->wrap && t->schema == record->schema) return t->wrap(std::move(b));
-    return std::make_shared<DynamicObject>(std::move(b));
+    return std::allocate_shared<DynamicObject>(SmallAllocator<DynamicObject>(), std::move(b));
 }
 
 std::shared_ptr<Object> Graph::makeUnmanaged(std::string_view className) {
@@ -258,7 +264,7 @@ std::shared_ptr<Object> Graph::makeUnmanaged(std::string_view className) {
 std::vector<Value> Graph::defaultValues(const Table& t) {
     if (t.makeDefault) {
         auto object = t.makeDefault();
-        const auto& defaults = object->record()->values;
+        const auto& defaults = object->record()->values();
         return std::vector<Value>(defaults.begin(), defaults.end());
     }
     std::vector<Value> values;
@@ -301,7 +307,10 @@ Value Graph::storedValue(const Property& p, const Value& user) {
 
 void Graph::setValue(Record& record, int index, Value stored) {
     willModify(record);
-    record.values[static_cast<std::size_t>(index)] = std::move(stored);
+    // A migration may change primary keys: the index is made again on next use.
+    if (!primaryKeysFixed() && index == record.schema->primaryKeyIndex())
+        if (Table* t = table(record.schema->className)) t->dropPrimaryKeyIndex();
+    record.values()[static_cast<std::size_t>(index)] = std::move(stored);
     bumpVersion();
 }
 
@@ -319,19 +328,19 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
     const ObjectSchema& schema = *t->schema;
     int pk = schema.primaryKeyIndex();
     if (pk >= 0) {
-        const Value& pkValue = rec->values[static_cast<std::size_t>(pk)];
+        const Value& pkValue = rec->values()[static_cast<std::size_t>(pk)];
         if (pkValue.isNull()) fail(ErrorCode::invalidValue, "Object of class '" + cls + "' has no primary key value.");
         auto& index = t->byPrimaryKey();
-        // One lookup both finds a taken key and claims a free one for the
-        // key this object is about to get.
-        auto [existing, free] = index.try_emplace(primaryKeyText(pkValue), t->nextKey);
-        if (!free) {
+        // One lookup both finds a taken key and claims a free one for this
+        // object (which is in the rows before anything else can fail).
+        const std::string pkText = primaryKeyText(pkValue);
+        Record* existing = index.insert(pkText, rec.get());
+        if (existing != rec.get()) {
             if (policy == UpdatePolicy::error)
                 fail(ErrorCode::primaryKeyExists, "Attempting to create an object of type '" + cls +
-                                                      "' with an existing primary key value '" +
-                                                      primaryKeyText(pkValue) + "'.");
-            auto target = t->rows.at(existing->second);
-            std::vector<Value> values(rec->values.begin(), rec->values.end());
+                                                      "' with an existing primary key value '" + pkText + "'.");
+            auto target = t->rows.at(existing->key);
+            std::vector<Value> values(rec->values().begin(), rec->values().end());
             for (std::size_t i = 0; i < schema.properties.size(); ++i) {
                 const Property& p = schema.properties[i];
                 if (!p.isStored() || static_cast<int>(i) == pk) continue;
@@ -346,7 +355,7 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
     if (!hasLinks) {
         // Every value moves in as it is: nothing to convert, nothing to copy.
         for (std::size_t i = 0; i < schema.properties.size(); ++i)
-            if (!schema.properties[i].isStored()) rec->values[i] = Value();
+            if (!schema.properties[i].isStored()) rec->values()[i] = Value();
         rec->schema = t->schema;
         rec->graph = this;
         rec->key = t->nextKey++;
@@ -357,9 +366,9 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
         return rec;
     }
     // Register before converting links, so cycles of unmanaged objects end here.
-    std::vector<Value> userValues(std::make_move_iterator(rec->values.begin()),
-                                  std::make_move_iterator(rec->values.end()));
-    rec->values.assign(userValues.size(), Value());
+    std::vector<Value> userValues(std::make_move_iterator(rec->values().begin()),
+                                  std::make_move_iterator(rec->values().end()));
+    for (Value& v : rec->values()) v = Value();
     rec->schema = t->schema;
     rec->graph = this;
     rec->key = t->nextKey++;
@@ -369,7 +378,7 @@ std::shared_ptr<Record> Graph::insert(const std::shared_ptr<Object>& object, Upd
         const Property& p = schema.properties[i];
         if (!p.isStored()) continue;
         // Only links change form; every other value moves in as it is.
-        rec->values[i] = p.type == PropertyType::Object ? storedValue(p, userValues[i]) : std::move(userValues[i]);
+        rec->values()[i] = p.type == PropertyType::Object ? storedValue(p, userValues[i]) : std::move(userValues[i]);
     }
     object->bind(shared_from_this(), rec);
     bumpVersion();
@@ -386,7 +395,7 @@ void Graph::remove(const std::shared_ptr<Record>& record) {
     t->rows.erase(record->key);
     int pk = t->schema->primaryKeyIndex();
     if (pk >= 0 && t->hasPrimaryKeyIndex())
-        t->byPrimaryKey().erase(primaryKeyText(record->values[static_cast<std::size_t>(pk)]));
+        t->byPrimaryKey().erase(primaryKeyText(record->value(static_cast<std::size_t>(pk))), record.get());
     record->invalidated = true;
     // Links to the object become none; lists lose it.
     for (auto& name : order_) {
@@ -396,7 +405,9 @@ void Graph::remove(const std::shared_ptr<Record>& record) {
             const Property& p = props[i];
             if (p.type != PropertyType::Object || p.objectClassName != cls) continue;
             for (auto& [key, row] : origin.rows) {
-                Value& v = row->values[i];
+                // Read without making the row's values; only a row that
+                // changes needs them.
+                const Value v = row->value(i);
                 if (!p.isArray) {
                     if (v.isInt() && v.asInt() == record->key) setValue(*row, static_cast<int>(i), Value());
                 } else if (auto* a = v.arrayOrNull()) {
@@ -421,7 +432,7 @@ std::vector<std::shared_ptr<Record>> Graph::backlinks(const Record& target, cons
     const Property& p = origin->schema->properties[static_cast<std::size_t>(propertyIndex)];
     Value key(target.key);
     for (auto& [k, row] : origin->rows) {
-        const Value& v = row->values[static_cast<std::size_t>(propertyIndex)];
+        const Value v = row->value(static_cast<std::size_t>(propertyIndex));
         if (!p.isArray ? v == key
                        : (v.isArray() && std::find(v.asArray().begin(), v.asArray().end(), key) != v.asArray().end()))
             out.push_back(row);

@@ -9,10 +9,12 @@ namespace ObjectStore {
 using detail::Record;
 using Foundation::Value;
 
-Object::Object(SchemaRef schema) : record_(std::make_shared<Record>()) {
+Object::Object(SchemaRef schema) : record_(std::allocate_shared<Record>(detail::SmallAllocator<Record>())) {
     record_->schema = std::move(schema);
-    record_->values.reserve(record_->schema->properties.size());
-    for (auto& p : record_->schema->properties) record_->values.push_back(detail::defaultValueFor(p));
+    const auto& properties = record_->schema->properties;
+    detail::ValueRow values(properties.size());
+    for (std::size_t i = 0; i < properties.size(); ++i) values[i] = detail::defaultValueFor(properties[i]);
+    record_->values() = std::move(values);
 }
 
 Object::Object(Binding binding) : graph_(std::move(binding.graph)), record_(std::move(binding.record)) {}
@@ -61,8 +63,8 @@ Value Object::value(std::string_view key) const {
         for (auto& o : getLinkingObjects(i).objects()) out.push_back(Value(o));
         return out;
     }
-    if (record_->graph) return graph_->userValue(p, record_->values[static_cast<std::size_t>(i)]);
-    return record_->values[static_cast<std::size_t>(i)];
+    if (record_->graph) return graph_->userValue(p, record_->value(static_cast<std::size_t>(i)));
+    return record_->value(static_cast<std::size_t>(i));
 }
 
 void Object::setValue(std::string_view key, Value value) { set(indexOrThrow(objectSchema(), key), std::move(value)); }
@@ -83,45 +85,56 @@ AnyResults Object::linkingObjects(std::string_view key) const {
     return getLinkingObjects(indexOrThrow(objectSchema(), key));
 }
 
-const Value& Object::get(int index) const { return record_->values[static_cast<std::size_t>(index)]; }
+const Value& Object::get(int index) const { return record_->values()[static_cast<std::size_t>(index)]; }
 
 void Object::set(int index, Value value) {
     const ObjectSchema& schema = objectSchema();
     const Property& p = schema.properties[static_cast<std::size_t>(index)];
     Value checked = detail::checkedUserValue(schema, p, std::move(value));
     if (!record_->graph) {
-        record_->values[static_cast<std::size_t>(index)] = std::move(checked);
+        record_->values()[static_cast<std::size_t>(index)] = std::move(checked);
         return;
     }
     if (record_->invalidated) detail::fail(ErrorCode::invalidObject, "Object has been deleted or invalidated.");
     if (index == schema.primaryKeyIndex() && record_->graph->primaryKeysFixed() &&
-        checked != record_->values[static_cast<std::size_t>(index)])
+        checked != record_->value(static_cast<std::size_t>(index)))
         detail::fail(ErrorCode::invalidValue, "The primary key of a stored object cannot be changed.");
     graph_->setValue(*record_, index, graph_->storedValue(p, checked));
 }
 
+// The typed reads take one value (from a load's columns, for a record still
+// reading them) and copy nothing else.
 std::string Object::getString(int index) const {
-    auto* s = get(index).stringOrNull();
-    return s ? *s : std::string();
+    if (auto t = record_->text(static_cast<std::size_t>(index))) return std::string(*t);
+    return std::string();
 }
 
 std::optional<std::string> Object::getOptionalString(int index) const {
-    auto* s = get(index).stringOrNull();
-    return s ? std::optional<std::string>(*s) : std::nullopt;
+    if (auto t = record_->text(static_cast<std::size_t>(index))) return std::string(*t);
+    return std::nullopt;
 }
 
-std::int64_t Object::getInt(int index) const { return get(index).integerValue().value_or(0); }
-bool Object::getBool(int index) const { return get(index).isBool() && get(index).asBool(); }
-double Object::getDouble(int index) const { return get(index).numberValue().value_or(0.0); }
+std::int64_t Object::getInt(int index) const {
+    return record_->value(static_cast<std::size_t>(index)).integerValue().value_or(0);
+}
+bool Object::getBool(int index) const {
+    Value v = record_->value(static_cast<std::size_t>(index));
+    return v.isBool() && v.asBool();
+}
+double Object::getDouble(int index) const {
+    return record_->value(static_cast<std::size_t>(index)).numberValue().value_or(0.0);
+}
 Foundation::Date Object::getDate(int index) const {
-    return get(index).isDate() ? get(index).asDate() : Foundation::Date{};
+    Value v = record_->value(static_cast<std::size_t>(index));
+    return v.isDate() ? v.asDate() : Foundation::Date{};
 }
 
 std::shared_ptr<Object> Object::getLink(int index) const {
     const Property& p = objectSchema().properties[static_cast<std::size_t>(index)];
     if (p.type != PropertyType::Object || p.isArray)
         throw std::invalid_argument("Property '" + className() + "." + p.name + "' is not a link.");
-    Value v = record_->graph ? graph_->userValue(p, get(index)) : get(index);
+    Value stored = record_->value(static_cast<std::size_t>(index));
+    Value v = record_->graph ? graph_->userValue(p, stored) : stored;
     return v.isObject() ? std::dynamic_pointer_cast<Object>(v.asObject()) : nullptr;
 }
 
@@ -159,7 +172,7 @@ List::List(std::shared_ptr<detail::Graph> graph, std::shared_ptr<Record> record,
 
 Foundation::Array List::current() const {
     const Property& p = record_->schema->properties[static_cast<std::size_t>(index_)];
-    const Value& stored = record_->values[static_cast<std::size_t>(index_)];
+    const Value stored = record_->value(static_cast<std::size_t>(index_));
     Value user = record_->graph ? graph_->userValue(p, stored) : stored;
     return user.isArray() ? user.asArray() : Foundation::Array{};
 }
@@ -169,7 +182,7 @@ void List::store(Foundation::Array values) {
     const Property& p = schema.properties[static_cast<std::size_t>(index_)];
     Value checked = detail::checkedUserValue(schema, p, Value(std::move(values)));
     if (!record_->graph) {
-        record_->values[static_cast<std::size_t>(index_)] = std::move(checked);
+        record_->values()[static_cast<std::size_t>(index_)] = std::move(checked);
         return;
     }
     if (record_->invalidated) detail::fail(ErrorCode::invalidObject, "Object has been deleted or invalidated.");
@@ -177,7 +190,7 @@ void List::store(Foundation::Array values) {
 }
 
 std::size_t List::count() const {
-    const Value& v = record_->values[static_cast<std::size_t>(index_)];
+    const Value v = record_->value(static_cast<std::size_t>(index_));
     return v.isArray() ? v.asArray().size() : 0;
 }
 

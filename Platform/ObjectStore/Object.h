@@ -20,6 +20,37 @@ namespace ObjectStore {
 namespace detail {
 struct Record;
 class Graph;
+
+// Memory for handles and records: blocks of a few sizes carved from large
+// pages, kept by the thread that frees them for its next ones (any thread
+// may free any block). Larger requests go to the heap.
+void* allocateSmall(std::size_t bytes);
+void freeSmall(void* memory, std::size_t bytes) noexcept;
+// Faults in the pages of fresh memory about to be filled in one request
+// rather than one fault per page (nothing where the system cannot).
+void prefault(void* memory, std::size_t bytes) noexcept;
+
+template <class T>
+struct SmallAllocator {
+    using value_type = T;
+    SmallAllocator() = default;
+    template <class U>
+    SmallAllocator(const SmallAllocator<U>&) {}
+    // Blocks are aligned to 8 bytes; a type that needs more comes from the heap.
+    T* allocate(std::size_t n) {
+        if constexpr (alignof(T) > 8)
+            return std::allocator<T>().allocate(n);
+        else
+            return static_cast<T*>(allocateSmall(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t n) noexcept {
+        if constexpr (alignof(T) > 8)
+            std::allocator<T>().deallocate(p, n);
+        else
+            freeSmall(p, n * sizeof(T));
+    }
+    friend bool operator==(const SmallAllocator&, const SmallAllocator&) { return true; }
+};
 }  // namespace detail
 
 class Realm;
@@ -38,9 +69,11 @@ struct Binding {
 template <class T>
 struct ObjectTypeRegistration {
     ObjectTypeRegistration() {
-        registerObjectType(
-            ObjectType{T::objectSchema(), [] { return std::shared_ptr<Object>(std::make_shared<T>()); },
-                       [](Binding b) { return std::shared_ptr<Object>(std::make_shared<T>(std::move(b))); }});
+        registerObjectType(ObjectType{
+            T::objectSchema(), [] { return std::shared_ptr<Object>(std::make_shared<T>()); },
+            [](Binding b) {
+                return std::shared_ptr<Object>(std::allocate_shared<T>(detail::SmallAllocator<T>(), std::move(b)));
+            }});
     }
 };
 

@@ -430,13 +430,13 @@ Value valueAtKeyPath(const KeyPath& keyPath, const Record& record, const Graph& 
     std::shared_ptr<Record> hold;
     for (std::size_t i = 0; i + 1 < keyPath.steps.size(); ++i) {
         auto& [schema, index] = keyPath.steps[i];
-        const Value& link = rec->values[static_cast<std::size_t>(index)];
+        const Value link = rec->value(static_cast<std::size_t>(index));
         if (!link.isInt()) return {};
         hold = graph.lookup(schema->properties[static_cast<std::size_t>(index)].objectClassName, link.asInt());
         if (!hold) return {};
         rec = hold.get();
     }
-    return rec->values[static_cast<std::size_t>(keyPath.steps.back().second)];
+    return rec->value(static_cast<std::size_t>(keyPath.steps.back().second));
 }
 
 int compareValues(const Value& a, const Value& b) {

@@ -149,7 +149,11 @@ void Realm::remove(const std::shared_ptr<Object>& object) {
 }
 
 void Realm::remove(const AnyResults& results) {
-    auto rows = results.query()->evaluate();  // a copy: removing changes the result set
+    const auto view = results.query()->evaluate();
+    // A copy: removing changes the result set.
+    std::vector<std::shared_ptr<detail::Record>> rows;
+    rows.reserve(view.size());
+    for (auto& r : view) rows.push_back(r);
     for (auto& r : rows)
         if (!r->invalidated) core_->remove(r);
 }

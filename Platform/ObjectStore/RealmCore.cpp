@@ -50,18 +50,18 @@ bool RealmCore::reloadIfChanged() {
         for (auto& row : rows) {
             auto it = t.rows.find(row.key);
             if (it != t.rows.end()) {
-                if (!sameValues(it->second->values, row.values)) {
-                    it->second->values.assign(std::make_move_iterator(row.values.begin()),
-                                              std::make_move_iterator(row.values.end()));
+                // A record still reading a load's columns compares them
+                // value by value, and keeps them when nothing changed.
+                if (!sameValues(*it->second, row.values)) {
+                    it->second->assign(std::move(row.values));
                     modified[cls->className].insert(row.key);
                 }
             } else {
-                auto r = std::make_shared<Record>();
+                auto r = std::allocate_shared<Record>(SmallAllocator<Record>());
                 r->schema = cls;
                 r->graph = this;
                 r->key = row.key;
-                r->values.assign(std::make_move_iterator(row.values.begin()),
-                                 std::make_move_iterator(row.values.end()));
+                r->assign(std::move(row.values));
                 t.rows.emplace(r->key, r);
             }
         }
@@ -144,7 +144,7 @@ void RealmCore::beginWrite() {
 RealmCore::Undo& RealmCore::undoFor(const std::shared_ptr<Record>& record) {
     if (Undo* u = existingUndo(*record)) return *u;
     record->undoWrite = writeNumber_;
-    record->undoSlot = undo_.size();
+    record->undoSlot = static_cast<std::uint32_t>(undo_.size());
     undo_.emplace_back().record = record;
     return undo_.back();
 }
@@ -164,7 +164,7 @@ void RealmCore::willModify(Record& record) {
         u = &undoFor(shared);
     }
     if (!u->inserted && !u->oldValues)
-        u->oldValues = std::make_unique<std::vector<Value>>(record.values.begin(), record.values.end());
+        u->oldValues = std::make_unique<std::vector<Value>>(record.values().begin(), record.values().end());
 }
 
 void RealmCore::didInsert(const std::shared_ptr<Record>& record) { undoFor(record).inserted = true; }
@@ -172,7 +172,7 @@ void RealmCore::didInsert(const std::shared_ptr<Record>& record) { undoFor(recor
 void RealmCore::willRemove(const std::shared_ptr<Record>& record) {
     Undo& u = undoFor(record);
     if (!u.inserted && !u.oldValues)
-        u.oldValues = std::make_unique<std::vector<Value>>(record->values.begin(), record->values.end());
+        u.oldValues = std::make_unique<std::vector<Value>>(record->values().begin(), record->values().end());
     u.removed = true;
 }
 
@@ -190,7 +190,7 @@ void RealmCore::writeChanges() {
             writer(r).erase(r.key);
         else if (u.inserted)
             writer(r).write(r, nullptr);
-        else if (u.oldValues && !sameValues(r.values, *u.oldValues))
+        else if (u.oldValues && !sameValues(r, *u.oldValues))
             writer(r).write(r, &*u.oldValues);
     }
     Statement next(db_, "UPDATE _vexil_class SET nextKey=? WHERE name=?");
@@ -242,19 +242,22 @@ void RealmCore::rollbackMemory() {
         Record& r = *u.record;
         Table& t = *table(r.schema->className);
         int pk = r.schema->primaryKeyIndex();
-        if (u.oldValues) r.values.assign(u.oldValues->begin(), u.oldValues->end());
+        if (u.oldValues) r.assign(*u.oldValues);
         if (u.inserted) {
             t.rows.erase(r.key);
-            if (pk >= 0 && t.hasPrimaryKeyIndex()) {
-                auto& index = t.byPrimaryKey();
-                auto found = index.find(primaryKeyText(r.values[static_cast<std::size_t>(pk)]));
-                if (found != index.end() && found->second == r.key) index.erase(found);
-            }
+            if (pk >= 0 && t.hasPrimaryKeyIndex())
+                t.byPrimaryKey().erase(primaryKeyText(r.value(static_cast<std::size_t>(pk))), &r);
             r.invalidated = true;
         } else if (u.removed) {
             t.rows.emplace(r.key, u.record);
-            if (pk >= 0 && t.hasPrimaryKeyIndex())
-                t.byPrimaryKey()[primaryKeyText(r.values[static_cast<std::size_t>(pk)])] = r.key;
+            if (pk >= 0 && t.hasPrimaryKeyIndex()) {
+                auto& index = t.byPrimaryKey();
+                const std::string text = primaryKeyText(r.value(static_cast<std::size_t>(pk)));
+                if (Record* taken = index.insert(text, &r); taken != &r) {
+                    index.erase(text, taken);
+                    index.insert(text, &r);
+                }
+            }
             r.invalidated = false;
         }
     }

@@ -13,7 +13,6 @@
 // Object keys grow and are never reused, so the natural order of a class is
 // the order in which its objects were added.
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -308,6 +307,42 @@ std::vector<LoadedRow> readRows(sqlite3* db, const ObjectSchema& s) {
     return rows;
 }
 
+void readRecords(sqlite3* db, const std::shared_ptr<RecordBlock>& block, const ObjectSchema& s, Graph* graph,
+                 const std::function<void(std::shared_ptr<Record>)>& add) {
+    auto cols = singleColumns(s);
+    std::string sql = "SELECT _key";
+    for (auto* p : cols) sql += ", " + quoted(p->name);
+    sql += " FROM " + tableName(s.className) + " ORDER BY _key";
+    std::vector<int> columnOf(s.properties.size(), -1);
+    for (std::size_t c = 0; c < cols.size(); ++c)
+        columnOf[static_cast<std::size_t>(cols[c] - s.properties.data())] = static_cast<int>(c) + 1;
+    ColumnSet& columns = block->columns();
+    {
+        Statement st(db, sql);
+        while (st.step()) {
+            columns.append(st, columnOf);
+            add(RecordBlock::make(block, graph, st.integer(0)));
+        }
+    }
+    for (std::size_t i = 0; i < s.properties.size(); ++i) {
+        const Property& p = s.properties[i];
+        if (!p.isStored() || !p.isArray) continue;
+        Statement st(db,
+                     "SELECT owner, value FROM " + listTableName(s.className, p.name) + " ORDER BY owner, position");
+        // Owners come in key order, as the rows do: one pass finds them.
+        std::size_t row = 0;
+        while (st.step()) {
+            const std::int64_t owner = st.integer(0);
+            while (row < block->size() && block->at(row).key < owner) ++row;
+            if (row == block->size()) break;
+            if (block->at(row).key != owner) continue;
+            Value v = readColumn(st, 1, p);
+            if (p.type == PropertyType::Object && v.isNull()) continue;
+            columns.appendListValue(row, i, std::move(v));
+        }
+    }
+}
+
 std::size_t countRows(sqlite3* db, const ObjectSchema& s) {
     Statement st(db, "SELECT count(*) FROM " + tableName(s.className));
     return st.step() ? static_cast<std::size_t>(st.integer(0)) : 0;
@@ -386,76 +421,6 @@ ErrorCode codeForSql(int rc) {
         default:
             return ErrorCode::fileAccess;
     }
-}
-
-// --- records loaded in bulk ------------------------------------------------------
-
-namespace {
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-}  // namespace
-
-RecordBlock::RecordBlock(std::size_t records, std::size_t valuesPerRecord) {
-    records_.reserve(records);
-    addChunk(records * (sizeof(Record) + alignof(Record) + valuesPerRecord * sizeof(Value) + alignof(Value)) + 64);
-}
-
-RecordBlock::~RecordBlock() {
-    for (Record* r : records_) r->~Record();
-    for (auto& c : chunks_) {
-        if (c.mapped)
-            munmap(c.base, c.size);
-        else
-            ::operator delete(c.base);
-    }
-}
-
-void RecordBlock::addChunk(std::size_t bytes) {
-    // Large blocks are mapped on their own, aligned so that the system can
-    // back them with huge pages; small ones come from the heap.
-    if (bytes >= kHugePage) {
-        const std::size_t size = (bytes + kHugePage - 1) / kHugePage * kHugePage + kHugePage;
-        void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (base != MAP_FAILED) {
-            chunks_.push_back({base, size, true});
-            auto at = (reinterpret_cast<std::uintptr_t>(base) + kHugePage - 1) / kHugePage * kHugePage;
-            next_ = reinterpret_cast<char*>(at);
-            left_ = size - (at - reinterpret_cast<std::uintptr_t>(base));
-#ifdef MADV_HUGEPAGE
-            madvise(next_, left_, MADV_HUGEPAGE);
-#endif
-            return;
-        }
-    }
-    bytes = std::max<std::size_t>(bytes, 4096);
-    void* base = ::operator new(bytes);
-    chunks_.push_back({base, bytes, false});
-    next_ = static_cast<char*>(base);
-    left_ = bytes;
-}
-
-void* RecordBlock::do_allocate(std::size_t bytes, std::size_t alignment) {
-    auto fits = [&] {
-        auto at = reinterpret_cast<std::uintptr_t>(next_);
-        std::size_t pad = (alignment - at % alignment) % alignment;
-        return pad + bytes <= left_ ? pad : SIZE_MAX;
-    };
-    std::size_t pad = next_ ? fits() : SIZE_MAX;
-    if (pad == SIZE_MAX) {
-        // More than was foreseen: further blocks of a reasonable size.
-        addChunk(std::max<std::size_t>(bytes + alignment, 64 * 1024));
-        pad = fits();
-    }
-    char* at = next_ + pad;
-    next_ = at + bytes;
-    left_ -= pad + bytes;
-    return at;
-}
-
-std::shared_ptr<Record> RecordBlock::make(const std::shared_ptr<RecordBlock>& block) {
-    void* at = block->allocate(sizeof(Record), alignof(Record));
-    Record* r = new (at) Record{nullptr, nullptr, 0, false, ValueRow(block.get()), 0, 0};
-    block->records_.push_back(r);
-    return std::shared_ptr<Record>(block, r);
 }
 
 // --- opening ---------------------------------------------------------------------
@@ -593,23 +558,26 @@ void RealmCore::loadAll() {
             fail(ErrorCode::schemaMismatch, "The store '" + path_ +
                                                 "' was changed by another program (schema version " +
                                                 std::to_string(state.version) + ").");
+        // The text of a class takes no more room than the file does: its
+        // area is reserved at that size and filled as far as the text goes.
+        std::size_t fileBytes = 0;
+        {
+            Statement pages(db_, "PRAGMA page_count");
+            Statement pageSize(db_, "PRAGMA page_size");
+            if (pages.step() && pageSize.step())
+                fileBytes = static_cast<std::size_t>(pages.integer(0)) * static_cast<std::size_t>(pageSize.integer(0));
+        }
         for (auto& cls : schema_) {
             Table& t = addTable(cls);
             t.nextKey = std::max<std::int64_t>(1, state.nextKeys[cls->className]);
-            // Records and values in one block: no allocation per row.
+            // Records and columns in one block: no allocation per row.
             const std::size_t count = countRows(db_, *cls);
-            auto block = std::make_shared<RecordBlock>(count, cls->properties.size());
+            auto block = std::make_shared<RecordBlock>(cls, count, count ? fileBytes + 4096 : 0);
             t.rows.reserve(count);
-            readRowsInto(db_, *cls, [&](std::int64_t key) {
-                auto r = RecordBlock::make(block);
-                r->schema = cls;
-                r->graph = this;
-                r->key = key;
-                r->values.resize(cls->properties.size());
-                t.nextKey = std::max(t.nextKey, key + 1);
-                Value* values = r->values.data();
+            readRecords(db_, block, *cls, this, [&](std::shared_ptr<Record> r) {
+                t.nextKey = std::max(t.nextKey, r->key + 1);
+                const std::int64_t key = r->key;
                 t.rows.emplace(key, std::move(r));
-                return values;
             });
         }
         dataVersion_ = readDataVersion();

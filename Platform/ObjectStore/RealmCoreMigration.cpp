@@ -90,11 +90,11 @@ void RealmCore::migrate(const Schema& target) {
         Table& t = oldGraph->addTable(cls);
         t.nextKey = state.nextKeys[cls->className];
         for (auto& row : readRows(db_, *cls)) {
-            auto r = std::make_shared<Record>();
+            auto r = std::allocate_shared<Record>(SmallAllocator<Record>());
             r->schema = cls;
             r->graph = oldGraph.get();
             r->key = row.key;
-            r->values.assign(std::make_move_iterator(row.values.begin()), std::make_move_iterator(row.values.end()));
+            r->assign(std::move(row.values));
             t.rows.emplace(r->key, r);
         }
     }
@@ -104,21 +104,21 @@ void RealmCore::migrate(const Schema& target) {
         if (!oldT) continue;
         t.nextKey = oldT->nextKey;
         for (auto& [key, oldRec] : oldT->rows) {
-            auto r = std::make_shared<Record>();
+            auto r = std::allocate_shared<Record>(SmallAllocator<Record>());
             r->schema = cls;
             r->graph = newGraph.get();
             r->key = key;
-            auto defaults = newGraph->defaultValues(t);
-            r->values.assign(std::make_move_iterator(defaults.begin()), std::make_move_iterator(defaults.end()));
+            r->assign(newGraph->defaultValues(t));
+            auto& values = r->values();
             for (std::size_t i = 0; i < cls->properties.size(); ++i) {
                 const Property& p = cls->properties[i];
                 if (p.type == PropertyType::Object && !p.isArray)
-                    r->values[i] = Value();  // unmanaged defaults hold no links
+                    values[i] = Value();  // unmanaged defaults hold no links
                 int oi = oldT->schema->indexOf(p.name);
                 if (oi < 0 || !carriesOver(oldT->schema->properties[static_cast<std::size_t>(oi)], p)) continue;
-                const Value& v = oldRec->values[static_cast<std::size_t>(oi)];
+                const Value& v = oldRec->values()[static_cast<std::size_t>(oi)];
                 if (v.isNull() && !p.isNullable()) continue;
-                r->values[i] = v;
+                values[i] = v;
             }
             t.rows.emplace(key, r);
         }
@@ -140,7 +140,10 @@ void RealmCore::migrate(const Schema& target) {
         auto& index = t.byPrimaryKey();  // made from the rows, checked again below
         index.clear();
         int pk = cls->primaryKeyIndex();
-        for (auto& [key, r] : t.rows) {
+        index.reserve(t.rows.size());
+        for (auto& [key, rec] : t.rows) {
+            Record* r = rec.get();
+            auto& values = r->values();
             for (std::size_t i = 0; i < cls->properties.size(); ++i) {
                 const Property& p = cls->properties[i];
                 if (p.type != PropertyType::Object) continue;
@@ -148,20 +151,20 @@ void RealmCore::migrate(const Schema& target) {
                     return v.isInt() && newGraph->lookup(p.objectClassName, v.asInt());
                 };
                 if (!p.isArray) {
-                    if (!r->values[i].isNull() && !exists(r->values[i])) r->values[i] = Value();
-                } else if (auto* a = r->values[i].arrayOrNull()) {
+                    if (!values[i].isNull() && !exists(values[i])) values[i] = Value();
+                } else if (auto* a = values[i].arrayOrNull()) {
                     Foundation::Array kept;
                     for (auto& e : *a)
                         if (exists(e)) kept.push_back(e);
-                    r->values[i] = std::move(kept);
+                    values[i] = std::move(kept);
                 }
             }
             if (pk < 0) continue;
-            const Value& v = r->values[static_cast<std::size_t>(pk)];
+            const Value& v = values[static_cast<std::size_t>(pk)];
             if (v.isNull())
                 fail(ErrorCode::migrationFailed,
                      "The migration left an object of type '" + cls->className + "' without a primary key.");
-            if (!index.emplace(primaryKeyText(v), key).second)
+            if (index.insert(primaryKeyText(v), r) != r)
                 fail(ErrorCode::migrationFailed, "The migration left two objects of type '" + cls->className +
                                                      "' with the primary key '" + primaryKeyText(v) + "'.");
         }

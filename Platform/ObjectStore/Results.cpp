@@ -9,12 +9,24 @@ using detail::Record;
 
 // --- Query ------------------------------------------------------------------------
 
-const std::vector<std::shared_ptr<Record>>& detail::Query::evaluate() const {
+detail::RowView detail::Query::evaluate() const {
+    auto view = [this] { return RowView(cache_.data(), cache_.size(), sizeof(std::shared_ptr<Record>)); };
     if (!graph) {
         cache_.clear();
-        return cache_;
+        return view();
     }
-    if (cachedVersion_ == graph->version()) return cache_;
+    // Every object of a class, unsorted, is the table's rows as they are.
+    if (!backlinkTarget && filters.empty() && sort.empty()) {
+        if (!table_) table_ = graph->table(schema->className);
+        const Table* t = table_;
+        if (!t || t->rows.empty()) return RowView();
+        if (t->rows.dense()) {
+            cache_.clear();
+            cachedVersion_ = UINT64_MAX;
+            return RowView(&t->rows.entries()->second, t->rows.size(), sizeof(RowMap::Entry));
+        }
+    }
+    if (cachedVersion_ == graph->version()) return view();
     cache_.clear();
     auto keep = [&](const std::shared_ptr<Record>& r) {
         for (auto& f : filters)
@@ -30,11 +42,11 @@ const std::vector<std::shared_ptr<Record>>& detail::Query::evaluate() const {
     if (!sort.empty()) {
         // Sort keys read once per object, in one flat array.
         const std::size_t k = sort.size(), n = cache_.size();
-        std::vector<Foundation::Value> keys;
+        std::vector<Foundation::Value, LargeAllocator<Foundation::Value>> keys;
         keys.reserve(n * k);
         for (auto& r : cache_)
             for (auto& [path, asc] : sort) keys.push_back(valueAtKeyPath(path, *r, *graph));
-        std::vector<std::size_t> order(n);
+        std::vector<std::size_t, LargeAllocator<std::size_t>> order(n);
         for (std::size_t i = 0; i < n; ++i) order[i] = i;
         std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
             for (std::size_t i = 0; i < k; ++i) {
@@ -43,13 +55,13 @@ const std::vector<std::shared_ptr<Record>>& detail::Query::evaluate() const {
             }
             return false;
         });
-        std::vector<std::shared_ptr<Record>> sorted;
+        decltype(cache_) sorted;
         sorted.reserve(n);
         for (auto i : order) sorted.push_back(std::move(cache_[i]));
         cache_ = std::move(sorted);
     }
     cachedVersion_ = graph->version();
-    return cache_;
+    return view();
 }
 
 // --- AnyResults -------------------------------------------------------------------
@@ -67,31 +79,32 @@ std::shared_ptr<Realm> AnyResults::realm() const {
 std::size_t AnyResults::count() const { return query_->evaluate().size(); }
 
 std::shared_ptr<Object> AnyResults::at(std::size_t index) const {
-    const auto& rows = query_->evaluate();
+    const auto rows = query_->evaluate();
     if (index >= rows.size()) throw std::out_of_range("Results index out of range.");
     return query_->graph->handle(rows[index]);
 }
 
 std::shared_ptr<Object> AnyResults::first() const {
-    const auto& rows = query_->evaluate();
+    const auto rows = query_->evaluate();
     return rows.empty() ? nullptr : query_->graph->handle(rows.front());
 }
 
 std::shared_ptr<Object> AnyResults::last() const {
-    const auto& rows = query_->evaluate();
+    const auto rows = query_->evaluate();
     return rows.empty() ? nullptr : query_->graph->handle(rows.back());
 }
 
 std::vector<std::shared_ptr<Object>> AnyResults::objects() const {
-    const auto& rows = query_->evaluate();
+    const auto rows = query_->evaluate();
     std::vector<std::shared_ptr<Object>> out;
     out.reserve(rows.size());
+    detail::prefault(out.data(), rows.size() * sizeof(std::shared_ptr<Object>));
     for (auto& r : rows) out.push_back(query_->graph->handle(r));
     return out;
 }
 
 std::optional<std::size_t> AnyResults::indexOf(const Object& object) const {
-    const auto& rows = query_->evaluate();
+    const auto rows = query_->evaluate();
     for (std::size_t i = 0; i < rows.size(); ++i)
         if (rows[i] == object.record()) return i;
     return std::nullopt;
@@ -158,7 +171,7 @@ namespace detail {
 
 std::vector<std::int64_t> Notifier::currentKeys() const {
     std::vector<std::int64_t> keys;
-    const auto& rows = results->query()->evaluate();
+    const auto rows = results->query()->evaluate();
     keys.reserve(rows.size());
     for (auto& r : rows) keys.push_back(r->key);
     return keys;

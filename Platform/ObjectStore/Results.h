@@ -29,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "Platform/Foundation/Dispatch.h"
@@ -135,10 +136,12 @@ public:
     std::shared_ptr<T> first() const { return cast(any_.first()); }
     std::shared_ptr<T> last() const { return cast(any_.last()); }
     std::vector<std::shared_ptr<T>> objects() const {
-        auto all = any_.objects();
+        // Straight into the typed list: no list of untyped handles first.
+        const std::size_t n = any_.count();
         std::vector<std::shared_ptr<T>> out;
-        out.reserve(all.size());
-        for (auto& o : all) out.push_back(cast(std::move(o)));
+        out.reserve(n);
+        detail::prefault(out.data(), n * sizeof(std::shared_ptr<T>));
+        for (std::size_t i = 0; i < n; ++i) out.push_back(cast(any_.at(i)));
         return out;
     }
     std::optional<std::size_t> indexOf(const Object& object) const { return any_.indexOf(object); }
@@ -170,7 +173,11 @@ public:
     const AnyResults& any() const { return any_; }
 
 private:
-    static std::shared_ptr<T> cast(std::shared_ptr<Object> o) { return std::dynamic_pointer_cast<T>(std::move(o)); }
+    static std::shared_ptr<T> cast(std::shared_ptr<Object> o) {
+        // Handles are mostly of exactly T: a type check is cheaper than a cast.
+        if (o && typeid(*o) == typeid(T)) return std::static_pointer_cast<T>(std::move(o));
+        return std::dynamic_pointer_cast<T>(std::move(o));
+    }
     AnyResults any_;
 };
 

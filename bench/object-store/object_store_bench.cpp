@@ -27,6 +27,9 @@
 // its live records and a handle per item (as every caller of the store
 // pays); the insert of the raw side keeps no primary-key index. Both files
 // are in the page cache for every side and iteration (written by the parent).
+// insert, query, reopen and cycle repeat in one process, so each side reuses
+// memory it freed in earlier iterations (the store keeps its large blocks for
+// that, as malloc keeps the raw side's): first_open shows a fresh process.
 //
 // Counters: items/s of the store, sqlite_items/s of the raw loop, and
 // time_ratio = store time / raw time (below 1: the store is faster).

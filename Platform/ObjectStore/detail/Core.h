@@ -11,12 +11,12 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <memory_resource>
 #include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "Platform/Foundation/WeakList.h"
@@ -25,61 +25,197 @@
 namespace ObjectStore::detail {
 
 using Foundation::Value;
-// A record's values: usually on the heap, in a RecordBlock for records loaded
-// in bulk.
-using ValueRow = std::pmr::vector<Value>;
+// A record's values, one per property of its schema, in one block after its
+// length (one pointer in the record).
+class ValueRow {
+public:
+    ValueRow() = default;
+    // `size` null values.
+    explicit ValueRow(std::size_t size);
+    ~ValueRow() { reset(); }
+    ValueRow(ValueRow&& other) noexcept : data_(std::exchange(other.data_, nullptr)) {}
+    ValueRow& operator=(ValueRow&& other) noexcept {
+        if (this != &other) {
+            reset();
+            data_ = std::exchange(other.data_, nullptr);
+        }
+        return *this;
+    }
+    ValueRow(const ValueRow&) = delete;
+    ValueRow& operator=(const ValueRow&) = delete;
 
-inline bool sameValues(const ValueRow& a, const std::vector<Value>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end());
-}
+    std::size_t size() const { return data_ ? reinterpret_cast<const std::size_t*>(data_)[-1] : 0; }
+    Value& operator[](std::size_t i) { return data_[i]; }
+    const Value& operator[](std::size_t i) const { return data_[i]; }
+    Value* begin() { return data_; }
+    Value* end() { return data_ + size(); }
+    const Value* begin() const { return data_; }
+    const Value* end() const { return data_ + size(); }
+
+private:
+    void reset();
+    Value* data_ = nullptr;
+};
+
+// --- large blocks ---------------------------------------------------------
+
+// Memory for large arrays (a load's records and columns, row arrays, result
+// lists, indexes): mapped on its own and offered huge pages, so that a first
+// touch faults in 2 MB at once rather than 4 KB; small requests come from the
+// heap. Throws std::bad_alloc.
+void* allocateLarge(std::size_t bytes);
+void freeLarge(void* memory, std::size_t bytes);
+
+template <class T>
+struct LargeAllocator {
+    using value_type = T;
+    LargeAllocator() = default;
+    template <class U>
+    LargeAllocator(const LargeAllocator<U>&) {}
+    T* allocate(std::size_t n) { return static_cast<T*>(allocateLarge(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t n) { freeLarge(p, n * sizeof(T)); }
+    friend bool operator==(const LargeAllocator&, const LargeAllocator&) { return true; }
+};
+
+// --- records --------------------------------------------------------------
+
+class ColumnSet;
+class RecordBlock;
+class Statement;
 
 // One object's values. Managed: `graph` is set, links hold the target's key
 // (an integer), lists an array of values or keys. Unmanaged: links hold the
 // target's handle. Linking-objects slots stay null.
+//
+// A record that a load read keeps its values in the load's columns until it
+// needs them as a list (a change, the undo log, `Object::get`); reads of one
+// value (`value`, `text`, the typed reads of handles, queries, sorts) take it
+// from the columns without making the others.
 struct Record {
     SchemaRef schema;
     Graph* graph = nullptr;
     std::int64_t key = 0;
-    bool invalidated = false;
-    ValueRow values;
     // Where this record's entry in the undo log of the open write transaction
     // is: valid while `undoWrite` is that transaction's number (numbers are
     // never reused), so finding it needs no lookup.
     std::uint64_t undoWrite = 0;
-    std::size_t undoSlot = 0;
+
+private:
+    mutable ValueRow values_;
+    // The load whose columns hold the values, until they are made.
+    mutable const RecordBlock* block_ = nullptr;
+
+public:
+    std::uint32_t undoSlot = 0;
+    bool invalidated = false;
+
+    Record() = default;
+    Record(SchemaRef schema, Graph* graph, std::int64_t key, const RecordBlock* block)
+        : schema(std::move(schema)), graph(graph), key(key), block_(block) {}
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+
+    // Every value (taken from the columns first, for a record not yet read so).
+    ValueRow& values() {
+        if (block_) materialise();
+        return values_;
+    }
+    const ValueRow& values() const {
+        if (block_) materialise();
+        return values_;
+    }
+    // Replaces every value.
+    void assign(const std::vector<Value>& values);
+    void assign(std::vector<Value>&& values);
+    // One value, as `values()[index]` would give it.
+    Value value(std::size_t index) const;
+    // The text of a text value without a copy; nothing for any other value.
+    std::optional<std::string_view> text(std::size_t index) const;
+    // The values are still in a load's columns.
+    bool inColumns() const { return block_ != nullptr; }
+
+private:
+    void materialise() const;
 };
 
-// Memory for the records of one bulk load: the records and their value rows
-// in a few large blocks (on huge pages where the system offers them), so a
-// first open neither allocates per row nor faults in a page per few rows.
-// Each record handed out keeps the whole block alive; the block is freed when
-// the last of them goes.
-class RecordBlock : public std::pmr::memory_resource {
+// Equal values, property by property.
+bool sameValues(const Record& record, const std::vector<Value>& values);
+
+// The values of a class's rows as one load read them: an array per stored
+// property (integers, Booleans, numbers, text positions), the text of every
+// row in one area, so a load makes no value and no allocation per row. A null
+// a property cannot hold reads as the property's default.
+class ColumnSet {
 public:
-    // `records` is how many will be made; more still work, from smaller blocks.
-    RecordBlock(std::size_t records, std::size_t valuesPerRecord);
-    ~RecordBlock() override;
+    // The fixed arrays take their room from `memory` (moved past them); the
+    // text starts in `textCapacity` bytes at `text`, which stay the caller's.
+    ColumnSet(SchemaRef schema, std::size_t rows, char*& memory, char* text, std::size_t textCapacity);
+    ~ColumnSet();
+    ColumnSet(const ColumnSet&) = delete;
+    ColumnSet& operator=(const ColumnSet&) = delete;
+
+    // Bytes of the fixed arrays `rows` rows need (given to the constructor).
+    static std::size_t arrayBytes(const ObjectSchema& schema, std::size_t rows);
+
+    std::size_t size() const { return size_; }
+    // Appends the statement's row; `columnOf` gives each property's result
+    // column (-1: none).
+    void append(const Statement& statement, const std::vector<int>& columnOf);
+    // Appends a list element to a row's list property.
+    void appendListValue(std::size_t row, std::size_t property, Value value);
+
+    Value value(std::size_t row, std::size_t property) const;
+    std::optional<std::string_view> text(std::size_t row, std::size_t property) const;
+
+private:
+    enum class Kind : std::uint8_t { None, Int, Bool, Real, Date, Text, Data, List };
+    struct Column {
+        Kind kind = Kind::None;
+        void* cells = nullptr;                  // int64, uint8, double or text offsets
+        std::unique_ptr<std::uint8_t[]> nulls;  // made at the first null
+        std::vector<Value> lists;
+    };
+    std::string_view bytesAt(std::uint64_t offset) const;
+    void setNull(Column& column, std::size_t row);
+    // Text room for at least `bytes` (moved to a larger area of its own).
+    void growText(std::size_t bytes);
+
+    SchemaRef schema_;
+    std::size_t capacity_ = 0, size_ = 0;
+    std::vector<Column> columns_;
+    char* text_ = nullptr;
+    std::size_t textUsed_ = 0, textCapacity_ = 0;
+    bool textOwned_ = false;
+};
+
+// The records one load read of a class, made in one block with their
+// columns: no allocation per row. Each record keeps the block alive; the
+// block goes with the last of them (records added later are allocated one
+// by one).
+class RecordBlock {
+public:
+    // Room for `rows` records and their columns, and `textBytes` of text
+    // (reserved: only what the text fills is touched).
+    RecordBlock(SchemaRef schema, std::size_t rows, std::size_t textBytes);
+    ~RecordBlock();
     RecordBlock(const RecordBlock&) = delete;
     RecordBlock& operator=(const RecordBlock&) = delete;
 
-    // A record in the block whose value row is in the block too.
-    static std::shared_ptr<Record> make(const std::shared_ptr<RecordBlock>& block);
+    ColumnSet& columns() { return *columns_; }
+    const ColumnSet& columns() const { return *columns_; }
+    // The row of the columns that holds a record's values.
+    std::size_t rowOf(const Record& record) const { return static_cast<std::size_t>(&record - records_); }
+    // A record for the next row of the columns (the block holds `rows` of them).
+    static std::shared_ptr<Record> make(const std::shared_ptr<RecordBlock>& block, Graph* graph, std::int64_t key);
+    std::size_t size() const { return made_; }
+    Record& at(std::size_t i) { return records_[i]; }
 
 private:
-    void* do_allocate(std::size_t bytes, std::size_t alignment) override;
-    void do_deallocate(void*, std::size_t, std::size_t) override {}
-    bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
-    void addChunk(std::size_t bytes);
-
-    struct Chunk {
-        void* base;
-        std::size_t size;
-        bool mapped;
-    };
-    std::vector<Chunk> chunks_;
-    char* next_ = nullptr;
-    std::size_t left_ = 0;
-    std::vector<Record*> records_;
+    SchemaRef schema_;
+    std::size_t bytes_ = 0, capacity_ = 0, made_ = 0;
+    char* memory_ = nullptr;
+    Record* records_ = nullptr;
+    std::optional<ColumnSet> columns_;
 };
 
 // The rows of a table by key, in key order (the natural order). Keys only
@@ -127,6 +263,9 @@ public:
     std::size_t size() const { return live_; }
     bool empty() const { return live_ == 0; }
     void reserve(std::size_t n) { entries_.reserve(n); }
+    // Without holes the rows are the entries themselves, in order.
+    bool dense() const { return live_ == entries_.size(); }
+    const Entry* entries() const { return data(); }
 
     iterator find(std::int64_t key);
     const_iterator find(std::int64_t key) const;
@@ -148,8 +287,41 @@ private:
     // Rebuilds the entries without holes, with `extra` (when given) in its place.
     void rebuild(const Entry* extra);
 
-    std::vector<Entry> entries_;
+    std::vector<Entry, LargeAllocator<Entry>> entries_;
     std::size_t live_ = 0;
+};
+
+// Primary key text -> record, open addressing with linear probing over one
+// array (no allocation per key). Entries hold the record itself, which the
+// table's rows keep alive while it is indexed.
+class PrimaryKeyIndex {
+public:
+    PrimaryKeyIndex(const PrimaryKeyIndex&) = delete;
+    PrimaryKeyIndex& operator=(const PrimaryKeyIndex&) = delete;
+    explicit PrimaryKeyIndex(int property = -1) : property_(property) {}
+
+    std::size_t size() const { return size_; }
+    void clear();
+    void reserve(std::size_t count);
+    Record* find(std::string_view text) const;
+    // Indexes the record under `text` unless the text is taken; the record
+    // indexed under it is returned then.
+    Record* insert(std::string_view text, Record* record);
+    // Removes the entry of that record (when it is indexed under `text`).
+    void erase(std::string_view text, const Record* record);
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        Record* record = nullptr;
+    };
+    static std::uint64_t hashOf(std::string_view text);
+    bool keyIs(const Record& record, std::string_view text) const;
+    void grow();
+
+    int property_;
+    std::vector<Slot, LargeAllocator<Slot>> slots_;
+    std::size_t size_ = 0;
 };
 
 struct Table {
@@ -160,19 +332,15 @@ struct Table {
     std::function<std::shared_ptr<Object>(Binding)> wrap;
     std::function<std::shared_ptr<Object>()> makeDefault;
 
-    // Primary key text -> object key. Made from the rows on first use (opening
-    // a store does not need it) and kept up to date from then on.
-    std::unordered_map<std::string, std::int64_t>& byPrimaryKey() const;
-    bool hasPrimaryKeyIndex() const { return primaryKeysIndexed_; }
+    // Primary key text -> record. Made from the rows on first use (opening a
+    // store does not need it) and kept up to date from then on.
+    PrimaryKeyIndex& byPrimaryKey() const;
+    bool hasPrimaryKeyIndex() const { return primaryKeys_ != nullptr; }
     // The next use makes the index again from the rows.
-    void dropPrimaryKeyIndex() const {
-        primaryKeys_.clear();
-        primaryKeysIndexed_ = false;
-    }
+    void dropPrimaryKeyIndex() const { primaryKeys_.reset(); }
 
 private:
-    mutable std::unordered_map<std::string, std::int64_t> primaryKeys_;
-    mutable bool primaryKeysIndexed_ = false;
+    mutable std::unique_ptr<PrimaryKeyIndex> primaryKeys_;
 };
 
 // Text under which a primary key value is indexed.
@@ -262,6 +430,45 @@ int compareValues(const Value& a, const Value& b);
 
 // --- queries --------------------------------------------------------------
 
+// The records of a result set, in order: the query's own list, or the rows
+// of a table without holes (every object of a class, unsorted) read in place.
+class RowView {
+public:
+    RowView() = default;
+    RowView(const std::shared_ptr<Record>* first, std::size_t size, std::size_t stride)
+        : first_(reinterpret_cast<const char*>(first)), size_(size), stride_(stride) {}
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const std::shared_ptr<Record>& operator[](std::size_t i) const {
+        return *reinterpret_cast<const std::shared_ptr<Record>*>(first_ + i * stride_);
+    }
+    const std::shared_ptr<Record>& front() const { return (*this)[0]; }
+    const std::shared_ptr<Record>& back() const { return (*this)[size_ - 1]; }
+
+    class iterator {
+    public:
+        iterator(const RowView* view, std::size_t i) : view_(view), i_(i) {}
+        const std::shared_ptr<Record>& operator*() const { return (*view_)[i_]; }
+        iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        friend bool operator==(const iterator& a, const iterator& b) { return a.i_ == b.i_; }
+
+    private:
+        const RowView* view_;
+        std::size_t i_;
+    };
+    iterator begin() const { return iterator(this, 0); }
+    iterator end() const { return iterator(this, size_); }
+
+private:
+    const char* first_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t stride_ = sizeof(std::shared_ptr<Record>);
+};
+
 struct Query {
     std::shared_ptr<Graph> graph;
     SchemaRef schema;
@@ -271,11 +478,13 @@ struct Query {
     std::vector<PredicateRef> filters;
     std::vector<std::pair<KeyPath, bool>> sort;
 
-    const std::vector<std::shared_ptr<Record>>& evaluate() const;
+    // Valid until the next change of the graph.
+    RowView evaluate() const;
 
 private:
     mutable std::uint64_t cachedVersion_ = UINT64_MAX;
-    mutable std::vector<std::shared_ptr<Record>> cache_;
+    mutable std::vector<std::shared_ptr<Record>, LargeAllocator<std::shared_ptr<Record>>> cache_;
+    mutable const Table* table_ = nullptr;
 };
 
 // --- notifications --------------------------------------------------------

@@ -51,6 +51,10 @@ std::vector<LoadedRow> readRows(sqlite3* db, const ObjectSchema& s);
 void readRowsInto(sqlite3* db, const ObjectSchema& s, const std::function<Value*(std::int64_t key)>& row);
 // How many rows the class's table has.
 std::size_t countRows(sqlite3* db, const ObjectSchema& s);
+// Reads every row of a class into a record block's columns, in key order;
+// `add` is given each record made over them.
+void readRecords(sqlite3* db, const std::shared_ptr<RecordBlock>& block, const ObjectSchema& s, Graph* graph,
+                 const std::function<void(std::shared_ptr<Record>)>& add);
 
 // Writes rows of one class; statements prepared once.
 class RowWriter {
@@ -66,19 +70,20 @@ public:
     }
 
     void write(const Record& r, const std::vector<Value>* before) {
+        const ValueRow& values = r.values();
         upsert_->bind(1, static_cast<sqlite3_int64>(r.key));
         for (std::size_t c = 0; c < cols_.size(); ++c) {
             auto i = static_cast<std::size_t>(cols_[c] - schema_.properties.data());
-            bindValue(*upsert_, static_cast<int>(c) + 2, *cols_[c], r.values[i]);
+            bindValue(*upsert_, static_cast<int>(c) + 2, *cols_[c], values[i]);
         }
         upsert_->run();
         for (std::size_t i = 0; i < schema_.properties.size(); ++i) {
             const Property& p = schema_.properties[i];
             if (!p.isStored() || !p.isArray) continue;
-            if (before && (*before)[i] == r.values[i]) continue;
+            if (before && (*before)[i] == values[i]) continue;
             clearList(p, r.key);
             auto& ins = listInsert(p);
-            if (auto* a = r.values[i].arrayOrNull()) {
+            if (auto* a = values[i].arrayOrNull()) {
                 for (std::size_t pos = 0; pos < a->size(); ++pos) {
                     ins.bind(1, static_cast<sqlite3_int64>(r.key));
                     ins.bind(2, static_cast<sqlite3_int64>(pos));

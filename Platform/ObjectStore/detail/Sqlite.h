@@ -63,6 +63,8 @@ public:
         auto p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
         return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
     }
+    // The text of a column as UTF-8, valid until the next step; bytes() gives its length.
+    const char* textData(int col) const { return reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col)); }
     const void* blob(int col) const { return sqlite3_column_blob(stmt_, col); }
     int bytes(int col) const { return sqlite3_column_bytes(stmt_, col); }
 
