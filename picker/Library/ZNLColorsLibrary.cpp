@@ -44,11 +44,70 @@ std::shared_ptr<ZNLColorFolder> makeFolder(const std::string& name, bool isDefau
     folder->setFolderId(*folderId);
     return ZNLColorsLibrary::shared().folderService().create(folder);
 }
-std::shared_ptr<ZNLColorItem> liveColorInFolder(const std::string& hex, ZNLColorFolder& folder) {
-    const std::string wanted = Foundation::lowercase(hex);
-    for (auto& item : folder.objects().filter("isDeleted == false").objects())
-        if (Foundation::lowercase(item->color()) == wanted) return item;
-    return nullptr;
+
+bool isASCII(std::string_view text) {
+    for (unsigned char c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+// Equal without letter case; stored colours are ASCII hex text, so the
+// Unicode lowering is only needed for anything else. `lowerB` keeps b lowered.
+bool sameIgnoringCase(std::string_view a, std::string_view b, std::optional<std::string>& lowerB) {
+    if (!isASCII(a) || !isASCII(b)) {
+        if (!lowerB) lowerB = Foundation::lowercase(b);
+        return Foundation::lowercase(a) == *lowerB;
+    }
+    if (a.size() != b.size()) return false;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+struct FolderScan {
+    std::shared_ptr<ZNLColorItem> same;   // a live colour equal to the one looked for
+    std::optional<std::int64_t> largest;  // order, flagged colours counted
+};
+
+// One pass over a folder's colours for an add: the duplicate check and
+// where the new colour goes.
+FolderScan scanFolder(const std::string& hex, ZNLColorFolder& folder) {
+    FolderScan scan;
+    std::optional<std::string> wanted;
+    for (auto& item : folder.objects().objects()) {
+        if (!item->isDeleted() && sameIgnoringCase(item->color(), hex, wanted)) {
+            scan.same = std::move(item);
+            break;
+        }
+        const std::int64_t order = item->order();
+        scan.largest = scan.largest ? std::max(*scan.largest, order) : order;
+    }
+    return scan;
+}
+
+struct Added {
+    std::shared_ptr<ZNLColorItem> item;  // the new colour, or the live one already there
+    bool isNew = false;
+};
+
+// The folder's live colour of that text, else a new one appended to it;
+// no item when storing failed (after the alerts).
+Added findOrAddColor(const std::string& hex, const std::shared_ptr<ZNLColorFolder>& folder) {
+    FolderScan scan = scanFolder(hex, *folder);
+    if (scan.same) return {std::move(scan.same), false};
+    auto item = std::make_shared<ZNLColorItem>();
+    item->setColor(hex);
+    // One commit: a colour is never stored without its folder.
+    const bool stored = libraryservice::write([&](ObjectStore::Realm& realm) {
+        realm.add(item);
+        libraryservice::placeInFolder(folder, *item, scan.largest);
+    });
+    if (!stored) {
+        showWarningAlert("Color was not created");
+        return {};
+    }
+    return {std::move(item), true};
 }
 
 // Set while picks cannot be stored and the user has been told; a stored pick clears it.
@@ -72,19 +131,9 @@ ZNLDataService<ZNLColorFolder>& ZNLColorsLibrary::folderService() {
 
 std::shared_ptr<ZNLColorItem> ZNLColorsLibrary::addColor(const std::string& hex,
                                                          const std::shared_ptr<ZNLColorFolder>& folder) {
-    if (!folder || liveColorInFolder(hex, *folder)) return nullptr;
-    auto item = std::make_shared<ZNLColorItem>();
-    item->setColor(hex);
-    // One commit: a colour is never stored without its folder.
-    const bool stored = libraryservice::write([&](ObjectStore::Realm& realm) {
-        realm.add(item);
-        libraryservice::placeInFolder(folder, *item);
-    });
-    if (!stored) {
-        showWarningAlert("Color was not created");
-        return nullptr;
-    }
-    return item;
+    if (!folder) return nullptr;
+    Added added = findOrAddColor(hex, folder);
+    return added.isNew ? std::move(added.item) : nullptr;
 }
 
 std::shared_ptr<ZNLColorFolder> ZNLColorsLibrary::selectedFolder() {
@@ -170,10 +219,7 @@ void ZNLColorsLibrary::addToHistory(const AppKit::NSColorRef& color) {
     std::string storeError;
     {
         ZNLErrorHandler::Held held;
-        if (auto folder = historyFolder()) {
-            item = liveColorInFolder(hex, *folder);
-            if (!item) item = shared().addColor(hex, folder);
-        }
+        if (auto folder = historyFolder()) item = findOrAddColor(hex, folder).item;
         if (held.failed()) storeError = held.firstMessage();
     }
     if (item) {
