@@ -53,8 +53,8 @@ bool isASCII(std::string_view text) {
 
 // Equal without letter case; stored colours are ASCII hex text, so the
 // Unicode lowering is only needed for anything else. `lowerB` keeps b lowered.
-bool sameIgnoringCase(std::string_view a, std::string_view b, std::optional<std::string>& lowerB) {
-    if (!isASCII(a) || !isASCII(b)) {
+bool sameIgnoringCase(std::string_view a, std::string_view b, bool bIsASCII, std::optional<std::string>& lowerB) {
+    if (!bIsASCII || !isASCII(a)) {
         if (!lowerB) lowerB = Foundation::lowercase(b);
         return Foundation::lowercase(a) == *lowerB;
     }
@@ -71,16 +71,24 @@ struct FolderScan {
 };
 
 // One pass over a folder's colours for an add: the duplicate check and
-// where the new colour goes.
+// where the new colour goes. The colours are read as values: making an
+// object of every colour of a large folder cost more than the rest of a pick.
 FolderScan scanFolder(const std::string& hex, ZNLColorFolder& folder) {
     FolderScan scan;
+    const auto colours = folder.objects();
+    const Foundation::Array texts = colours.any().valueForKey("color");
+    const Foundation::Array flags = colours.any().valueForKey("isDeleted");
+    const Foundation::Array orders = colours.any().valueForKey("order");
+    const bool hexIsASCII = isASCII(hex);
     std::optional<std::string> wanted;
-    for (auto& item : folder.objects().objects()) {
-        if (!item->isDeleted() && sameIgnoringCase(item->color(), hex, wanted)) {
-            scan.same = std::move(item);
-            break;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const bool flagged = flags[i].isBool() && flags[i].asBool();
+        if (!flagged && texts[i].isString() && sameIgnoringCase(texts[i].asString(), hex, hexIsASCII, wanted)) {
+            scan.same = colours.at(i);
+            return scan;
         }
-        const std::int64_t order = item->order();
+        if (!orders[i].isInt()) continue;
+        const std::int64_t order = orders[i].asInt();
         scan.largest = scan.largest ? std::max(*scan.largest, order) : order;
     }
     return scan;
