@@ -5,7 +5,7 @@
 namespace ObjectStore {
 
 Foundation::Array AnyResults::valueForKey(const std::string& keyPath) const {
-    const auto rows = query_->evaluate();
+    const auto& rows = query_->evaluate();
     Foundation::Array values;
     if (rows.size() == 0) return values;
     const detail::KeyPath path = detail::resolveKeyPath(*query_->graph, *query_->schema, keyPath);

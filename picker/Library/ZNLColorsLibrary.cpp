@@ -45,24 +45,22 @@ std::shared_ptr<ZNLColorFolder> makeFolder(const std::string& name, bool isDefau
     return ZNLColorsLibrary::shared().folderService().create(folder);
 }
 
-bool isASCII(std::string_view text) {
-    for (unsigned char c : text)
-        if (c >= 0x80) return false;
-    return true;
-}
-
-// Equal without letter case; stored colours are ASCII hex text, so the
-// Unicode lowering is only needed for anything else. `lowerB` keeps b lowered.
-bool sameIgnoringCase(std::string_view a, std::string_view b, bool bIsASCII, std::optional<std::string>& lowerB) {
-    if (!bIsASCII || !isASCII(a)) {
-        if (!lowerB) lowerB = Foundation::lowercase(b);
-        return Foundation::lowercase(a) == *lowerB;
+// Equal without letter case, as the Unicode lowering compares them; stored
+// colours are ASCII hex text, which is compared byte by byte.
+bool sameIgnoringCase(std::string_view a, std::string_view b, std::optional<std::string>& lowerB) {
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 0x80 || y >= 0x80) {
+            if (!lowerB) lowerB = Foundation::lowercase(b);
+            return Foundation::lowercase(a) == *lowerB;
+        }
+        if (lower(x) != lower(y)) return false;
     }
-    if (a.size() != b.size()) return false;
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
+    // An ASCII start that ends one text and not the other: they differ
+    // whatever follows, as lowering never removes a character.
+    return a.size() == b.size();
 }
 
 struct FolderScan {
@@ -77,15 +75,15 @@ FolderScan scanFolder(const std::string& hex, ZNLColorFolder& folder) {
     FolderScan scan;
     const auto colours = folder.objects();
     const Foundation::Array texts = colours.any().valueForKey("color");
-    const Foundation::Array flags = colours.any().valueForKey("isDeleted");
     const Foundation::Array orders = colours.any().valueForKey("order");
-    const bool hexIsASCII = isASCII(hex);
     std::optional<std::string> wanted;
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        const bool flagged = flags[i].isBool() && flags[i].asBool();
-        if (!flagged && texts[i].isString() && sameIgnoringCase(texts[i].asString(), hex, hexIsASCII, wanted)) {
-            scan.same = colours.at(i);
-            return scan;
+        if (texts[i].isString() && sameIgnoringCase(texts[i].asString(), hex, wanted)) {
+            auto item = colours.at(i);
+            if (!item->isDeleted()) {
+                scan.same = std::move(item);
+                return scan;
+            }
         }
         if (!orders[i].isInt()) continue;
         const std::int64_t order = orders[i].asInt();
