@@ -209,10 +209,10 @@ void SyncEngine::createZonesThenPush() {
         // the first fetch has brought what others changed (fewer refusals), or
         // in any case after a while.
         if (self->fetchedOnce_) {
-            self->pushPendingChanges();
+            self->pushEverythingPending();
         } else {
             self->environment_.mainQueue->after(kPushReplyTimeout, [weak] {
-                if (auto later = weak.lock()) later->pushPendingChanges();
+                if (auto later = weak.lock()) later->pushEverythingPending();
             });
         }
     });
@@ -284,7 +284,7 @@ void SyncEngine::retryFetchLater() {
         auto self = weak.lock();
         if (!self) return;
         self->noteFailure();
-        self->pushPendingChanges();  // a push may go through where the fetch did not
+        self->pushEverythingPending();  // a push may go through where the fetch did not
         if (self->fetchRetryScheduled_) return;
         self->fetchRetryScheduled_ = true;
         self->environment_.mainQueue->after(self->nextRetryDelay(self->fetchFailures_++), [weak] {
@@ -355,7 +355,7 @@ void SyncEngine::fetchZoneChanges(Completion completion) {
             auto self = weak.lock();
             if (!self) return;
             self->fetchedOnce_ = true;
-            self->pushPendingChanges();
+            self->pushEverythingPending();
         });
     };
     op->recordZoneFetchCompletionBlock = [weak, mainQueue, completion, full](
@@ -378,6 +378,7 @@ void SyncEngine::fetchZoneChanges(Completion completion) {
                 std::weak_ptr<SyncEngine> engine = self;
                 mainQueue->async([engine, object, token, completion, center, zoneID, fetched] {
                     if (fetched) object->reconcileAfterFullFetch(*fetched);
+                    if (auto self = engine.lock()) self->requestFullScans();
                     object->saveZoneChangesTokenAfterApplying(token, true);
                     if (completion) completion();
                     debugLog("Sync successfully: " + zoneID.description() + ")");
@@ -486,8 +487,19 @@ void SyncEngine::resumeLongLivedOperations() {
 
 // --- pushes ------------------------------------------------------------------------------------
 
-void SyncEngine::pushAll() {
-    for (const auto& o : syncObjects_) o->pushAllLocalObjects();
+// What every type holds unacknowledged goes up in one push. The observation
+// has already noted what changed, so this looks only at those objects
+// instead of every object of every type (the whole-library scan of
+// pushAllLocalObjects, after every pick).
+void SyncEngine::pushAll() { schedulePush(); }
+
+void SyncEngine::requestFullScans() {
+    for (const auto& o : syncObjects_) o->requestFullScan();
+}
+
+void SyncEngine::pushEverythingPending() {
+    requestFullScans();
+    pushPendingChanges();
 }
 
 void SyncEngine::schedulePush() {
@@ -509,7 +521,7 @@ void SyncEngine::pushPendingChanges() {
     }
     PendingChanges all;
     for (const auto& o : syncObjects_) {
-        PendingChanges mine = o->pendingChanges();
+        PendingChanges mine = o->changesToPush();
         for (auto& r : mine.recordsToSave) all.recordsToSave.push_back(std::move(r));
         for (auto& id : mine.recordIDsToDelete) all.recordIDsToDelete.push_back(std::move(id));
     }
@@ -664,7 +676,7 @@ void SyncEngine::retryPushLater(std::optional<double> seconds) {
         auto self = weak.lock();
         if (!self) return;
         self->pushRetryScheduled_ = false;
-        self->pushPendingChanges();
+        self->pushEverythingPending();
     });
 }
 

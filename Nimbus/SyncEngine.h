@@ -7,7 +7,8 @@
 // What it pushes is what the store holds unacknowledged (see RecordState.h),
 // not the lists of one change: at start after the first fetch, after each
 // local change and each fetch, and on retries, which follow a failure of any
-// kind. Saves carry the change tag they are based on; one the server refuses
+// kind. After a local change only the objects the observation reported are
+// looked at; at start, after a fetch and on retries, every object. Saves carry the change tag they are based on; one the server refuses
 // as outdated is fetched, merged under the local changes and sent again.
 //
 // A change notice can be missed (the application was not running, a long
@@ -68,6 +69,7 @@ public:
     // Asks for the account status; with an account, runs the start-up sequence.
     void start();
 
+    // Pushes what every sync object holds unacknowledged, as one push.
     void pushAll();
     void pull();
     // At termination: every sync object removes its flagged objects.
@@ -110,8 +112,11 @@ private:
                SyncEnvironment environment);
     void checkAccount();
     void createZonesThenPush();
-    // Main queue.
+    // Main queue. A push looks at the objects the sync objects saw change;
+    // at start, after a fetch and on every retry it looks at all of them.
     void pushPendingChanges();
+    void pushEverythingPending();
+    void requestFullScans();
     void sendPushPiece(PendingChanges piece, std::uint64_t generation);
     void pushPieceAnswered(std::uint64_t generation, const PendingChanges& sent,
                            const std::vector<CloudKit::CKRecord>& saved,

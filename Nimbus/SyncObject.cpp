@@ -162,6 +162,7 @@ std::vector<ObjectStore::NotificationTokenRef> SyncObjectBase::tokensToSkip() co
 void SyncObjectBase::observeLocalChanges() {
     if (!realm_) return;
     std::weak_ptr<SyncObjectBase> weak = weak_from_this();
+    observing_ = false;
     notificationToken_ = realm_->objects(className_)
                              .observe(
                                  [weak](const ObjectStore::AnyCollectionChange& change) {
@@ -170,24 +171,54 @@ void SyncObjectBase::observeLocalChanges() {
                                  environment_.mainQueue);
 }
 
+void SyncObjectBase::track(std::string recordName) {
+    if (tracked_.insert(recordName).second) trackedOrder_.push_back(std::move(recordName));
+}
+
+void SyncObjectBase::untrack(const std::string& recordName) {
+    if (tracked_.erase(recordName)) std::erase(trackedOrder_, recordName);
+}
+
+void SyncObjectBase::requestFullScan() {
+    fullScanDue_ = true;
+    sentUnchanged_.clear();
+}
+
 void SyncObjectBase::localChangeHandler(const ObjectStore::AnyCollectionChange& change) {
-    if (change.kind != ObjectStore::AnyCollectionChange::Kind::Update || !change.results) return;
+    using Kind = ObjectStore::AnyCollectionChange::Kind;
+    if (change.kind == Kind::Error) {
+        observing_ = false;  // nothing more is heard: every push scans
+        return;
+    }
+    if (change.kind == Kind::Initial) {
+        // Changes from before this delivery are not reported.
+        observing_ = true;
+        fullScanDue_ = true;
+        return;
+    }
+    if (!change.results) return;
     const auto& results = *change.results;
     const std::size_t count = results.count();
     std::vector<CKRecord> toSave;
     std::vector<CKRecordID> toDelete;
-    auto visit = [&](const std::vector<std::size_t>& indexes, bool deletions) {
+    auto visit = [&](const std::vector<std::size_t>& indexes, bool modified) {
         for (std::size_t i : indexes) {
-            if (i >= count) continue;
-            auto object = results.at(i);
-            if (!object) continue;
-            bool flagged = isDeletedObject(*object);
-            if (!deletions && !flagged) toSave.push_back(recordOf(*object));
-            if (deletions && flagged) toDelete.push_back(recordIDOf(*object));
+            auto object = i < count ? results.at(i) : nullptr;
+            if (!object) {
+                fullScanDue_ = true;
+                continue;
+            }
+            CKRecordID id = recordIDOf(*object);
+            sentUnchanged_.erase(id.recordName);
+            track(id.recordName);
+            if (!isDeletedObject(*object)) {
+                toSave.push_back(recordOf(*object));
+            } else if (modified) {
+                toDelete.push_back(std::move(id));
+            }
         }
     };
     visit(change.insertions, false);
-    visit(change.modifications, false);
     visit(change.modifications, true);
     if (toSave.empty() && toDelete.empty()) return;
     if (pipe_) pipe_(std::move(toSave), std::move(toDelete));
@@ -232,35 +263,58 @@ std::shared_ptr<const CKRecord> SyncObjectBase::acknowledgedRecord(const std::st
     return it->second.second;
 }
 
+bool SyncObjectBase::addPendingChange(const std::shared_ptr<ObjectStore::Object>& object, const CKRecordID& id,
+                                      const std::shared_ptr<NimbusRecordState>& state, PendingChanges& out,
+                                      std::vector<std::shared_ptr<ObjectStore::Object>>& deletedElsewhere) {
+    const bool tombstone = state && state->tombstone();
+    const bool flagged = isDeletedObject(*object);
+    if (flagged || tombstone) {
+        if (tombstone && !flagged) deletedElsewhere.push_back(object);
+        if (tombstone && !state->deletePending()) return false;
+        out.recordIDsToDelete.push_back(id);
+        return true;
+    }
+    CKRecord local = recordOf(*object);
+    auto base = state ? acknowledgedRecord(state->id(), state->recordText()) : nullptr;
+    if (!base || !base->recordChangeTag()) {  // never acknowledged: all of it
+        out.recordsToSave.push_back(std::move(local));
+        return true;
+    }
+    auto keys = changedFields(local, *base, *realm_);
+    if (keys.empty()) return false;
+    CKRecord save = *base;
+    save.clearChangedKeys();
+    for (const auto& k : keys) save.setObject(k, local.objectForKey(k));
+    out.recordsToSave.push_back(std::move(save));
+    return true;
+}
+
+void SyncObjectBase::removeDeletedElsewhere(const std::vector<std::shared_ptr<ObjectStore::Object>>& objects) {
+    if (objects.empty()) return;
+    // A deletion the server reported wins over a live local copy.
+    try {
+        realm_->beginWrite();
+        for (const auto& object : objects) realm_->remove(object);
+        realm_->commitWrite(tokensToSkip());
+    } catch (const std::exception&) {
+        if (realm_->isInWriteTransaction()) realm_->cancelWrite();
+        fullScanDue_ = true;
+    }
+}
+
 PendingChanges SyncObjectBase::pendingChanges() {
     PendingChanges out;
     if (!realm_) return out;
     std::vector<std::shared_ptr<ObjectStore::Object>> deletedElsewhere;
     std::set<std::string> seen;
     std::unordered_set<std::string> looked;
+    std::vector<std::string> pendingNames;
     for (const auto& object : realm_->objects(className_).objects()) {
         CKRecordID id = recordIDOf(*object);
         seen.insert(id.recordName);
         auto state = recordState(*realm_, className_, id.recordName);
-        const bool tombstone = state && state->tombstone();
-        if (isDeletedObject(*object) || tombstone) {
-            if (!tombstone || state->deletePending()) out.recordIDsToDelete.push_back(id);
-            if (tombstone && !isDeletedObject(*object)) deletedElsewhere.push_back(object);
-            continue;
-        }
-        CKRecord local = recordOf(*object);
         if (state) looked.insert(state->id());
-        auto base = state ? acknowledgedRecord(state->id(), state->recordText()) : nullptr;
-        if (!base || !base->recordChangeTag()) {  // never acknowledged: all of it
-            out.recordsToSave.push_back(std::move(local));
-            continue;
-        }
-        auto keys = changedFields(local, *base, *realm_);
-        if (keys.empty()) continue;
-        CKRecord save = *base;
-        save.clearChangedKeys();
-        for (const auto& k : keys) save.setObject(k, local.objectForKey(k));
-        out.recordsToSave.push_back(std::move(save));
+        if (addPendingChange(object, id, state, out, deletedElsewhere)) pendingNames.push_back(id.recordName);
     }
     {
         // Decodings of states no object needs any more go.
@@ -271,18 +325,45 @@ PendingChanges SyncObjectBase::pendingChanges() {
          realm_->objects<NimbusRecordState>()
              .filter(ObjectStore::Predicate("recordType == %@ AND deletePending == true", {className_}))
              .objects()) {
-        if (!seen.count(state->recordName())) out.recordIDsToDelete.emplace_back(state->recordName(), zoneID());
+        if (seen.count(state->recordName())) continue;
+        out.recordIDsToDelete.emplace_back(state->recordName(), zoneID());
+        pendingNames.push_back(state->recordName());
     }
-    if (!deletedElsewhere.empty()) {
-        // A deletion the server reported wins over a live local copy.
-        try {
-            realm_->beginWrite();
-            for (const auto& object : deletedElsewhere) realm_->remove(object);
-            realm_->commitWrite(tokensToSkip());
-        } catch (const std::exception&) {
-            if (realm_->isInWriteTransaction()) realm_->cancelWrite();
+    // What was found pending is what later pushes look at, with what the
+    // observation reports from now on.
+    trackedOrder_.clear();
+    tracked_.clear();
+    for (auto& name : pendingNames) track(std::move(name));
+    if (observing_) fullScanDue_ = false;
+    removeDeletedElsewhere(deletedElsewhere);
+    return out;
+}
+
+PendingChanges SyncObjectBase::changesToPush() {
+    if (!realm_) return {};
+    auto schema = realm_->objectSchema(className_);
+    if (fullScanDue_ || !observing_ || !schema) return pendingChanges();
+    PendingChanges out;
+    std::vector<std::shared_ptr<ObjectStore::Object>> deletedElsewhere;
+    std::vector<std::string> stillPending;
+    for (const auto& name : trackedOrder_) {
+        CKRecordID id(name, zoneID());
+        auto key = primaryKeyFromRecordName(id, *schema);
+        auto object = key ? realm_->object(className_, *key) : nullptr;
+        auto state = recordState(*realm_, className_, name);
+        bool pending = false;
+        if (object) {
+            pending = addPendingChange(object, id, state, out, deletedElsewhere);
+        } else if (state && state->deletePending()) {
+            out.recordIDsToDelete.push_back(id);
+            pending = true;
         }
+        if (pending) stillPending.push_back(name);
     }
+    trackedOrder_.clear();
+    tracked_.clear();
+    for (auto& name : stillPending) track(std::move(name));
+    removeDeletedElsewhere(deletedElsewhere);
     return out;
 }
 
@@ -290,7 +371,9 @@ void SyncObjectBase::markSent(const std::vector<CKRecord>& records) {
     if (!realm_) return;
     std::vector<const CKRecord*> first;
     for (const auto& record : records) {
-        if (record.recordType() != className_ || record.recordChangeTag()) continue;
+        if (record.recordType() != className_) continue;
+        sentUnchanged_.insert_or_assign(record.recordID().recordName, record);
+        if (record.recordChangeTag()) continue;
         auto state = recordState(*realm_, className_, record.recordID().recordName);
         if (!state || (!state->tombstone() && !state->record())) first.push_back(&record);
     }
@@ -302,17 +385,25 @@ void SyncObjectBase::markSent(const std::vector<CKRecord>& records) {
         realm_->commitWrite(tokensToSkip());
     } catch (const std::exception&) {
         if (realm_->isInWriteTransaction()) realm_->cancelWrite();
+        fullScanDue_ = true;
     }
 }
 
 void SyncObjectBase::acknowledge(const std::vector<CKRecord>& sent, const std::vector<CKRecord>& saved,
                                  const std::vector<CKRecordID>& deleted) {
     if (!realm_) return;
+    auto mine = [&](const CKRecord& r) { return r.recordType() == className_; };
+    const CKRecordZoneID zone = zoneID();
+    if (std::none_of(saved.begin(), saved.end(), mine) &&
+        std::none_of(deleted.begin(), deleted.end(), [&](const CKRecordID& id) { return id.zoneID == zone; }))
+        return;  // nothing of this type: no write
+    std::vector<std::string> inStep;
     try {
         realm_->beginWrite();
         for (const auto& record : saved) {
             if (record.recordType() != className_) continue;
-            auto state = makeRecordState(*realm_, className_, record.recordID().recordName);
+            const std::string& name = record.recordID().recordName;
+            auto state = makeRecordState(*realm_, className_, name);
             // The server's record may hold other devices' changes this store has
             // not applied yet: the acknowledged state is what was sent, under
             // the server's new tag, so those changes are neither taken for local
@@ -323,6 +414,10 @@ void SyncObjectBase::acknowledge(const std::vector<CKRecord>& sent, const std::v
                     acknowledged = s;
                     acknowledged.setServerState(record.recordChangeTag(), record.creationDate(),
                                                 record.modificationDate());
+                    auto it = sentUnchanged_.find(name);
+                    if (it != sentUnchanged_.end() && it->second.recordChangeTag() == s.recordChangeTag() &&
+                        CloudKit::sameContent(it->second, s))
+                        inStep.push_back(name);
                     break;
                 }
             state->setRecord(acknowledged);
@@ -330,23 +425,30 @@ void SyncObjectBase::acknowledge(const std::vector<CKRecord>& sent, const std::v
             state->setDeletePending(false);
         }
         for (const auto& id : deleted) {
-            if (id.zoneID != zoneID()) continue;
+            if (id.zoneID != zone) continue;
             auto state = makeRecordState(*realm_, className_, id.recordName);
             state->setRecord(std::nullopt);
             state->setTombstone(true);
             state->setDeletePending(false);
         }
         realm_->commitWrite(tokensToSkip());
+        // Sent as they are and acknowledged: nothing left to look at.
+        for (const auto& name : inStep) {
+            sentUnchanged_.erase(name);
+            untrack(name);
+        }
     } catch (const std::exception& e) {
         // Unrecorded, the changes count as pending and go again; the server's
         // change tags make that harmless.
         if (realm_->isInWriteTransaction()) realm_->cancelWrite();
+        fullScanDue_ = true;
         debugLog("Recording a push failed: ", std::string(e.what()));
     }
 }
 
 void SyncObjectBase::reconcileAfterFullFetch(const std::set<std::string>& recordNames) {
     if (!realm_) return;
+    requestFullScan();
     std::vector<std::pair<std::shared_ptr<ObjectStore::Object>, std::shared_ptr<NimbusRecordState>>> gone;
     for (const auto& object : realm_->objects(className_).objects()) {
         const std::string name = recordIDOf(*object).recordName;
@@ -388,6 +490,9 @@ void SyncObjectBase::deleteRecord(const CKRecordID& recordID) {
 
 void SyncObjectBase::applyRemoteRecord(const CKRecord& record) {
     if (!realm_) return;
+    // The observation does not hear this write, nor what the applied-record
+    // rule changes beside it.
+    requestFullScan();
     const std::string& name = record.recordID().recordName;
     auto state = recordState(*realm_, className_, name);
     if (state && state->tombstone()) {
@@ -476,6 +581,7 @@ void SyncObjectBase::applyRemoteRecord(const CKRecord& record) {
 
 void SyncObjectBase::applyRemoteDeletion(const CKRecordID& recordID) {
     if (!realm_) return;
+    requestFullScan();
     auto schema = realm_->objectSchema(className_);
     if (!schema) return;
     auto key = primaryKeyFromRecordName(recordID, *schema);

@@ -10,12 +10,15 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "Nimbus/RecordMapping.h"
 #include "Nimbus/Syncable.h"
 
 namespace Nimbus {
+
+class NimbusRecordState;
 
 // Everything but the type itself; SyncObject<T> names the class.
 class SyncObjectBase : public Syncable, public std::enable_shared_from_this<SyncObjectBase> {
@@ -46,7 +49,11 @@ public:
         skipTokens_ = std::move(tokens);
     }
     void saveZoneChangesTokenAfterApplying(CloudKit::CKServerChangeTokenPtr token, bool fetchEnded) override;
+    // Every object, and the states of deletions still to send; it also
+    // starts the set of objects changesToPush() looks at afresh.
     PendingChanges pendingChanges() override;
+    PendingChanges changesToPush() override;
+    void requestFullScan() override;
     void markSent(const std::vector<CloudKit::CKRecord>& records) override;
     void acknowledge(const std::vector<CloudKit::CKRecord>& sent, const std::vector<CloudKit::CKRecord>& saved,
                      const std::vector<CloudKit::CKRecordID>& deleted) override;
@@ -71,6 +78,14 @@ public:
 
 private:
     std::vector<ObjectStore::NotificationTokenRef> tokensToSkip() const;
+    // The object's change the server has not acknowledged, added to `out`
+    // (none when it is in step); true when there is one. A live object the
+    // server reported deleted goes to `deletedElsewhere` instead.
+    bool addPendingChange(const std::shared_ptr<ObjectStore::Object>& object, const CloudKit::CKRecordID& id,
+                          const std::shared_ptr<NimbusRecordState>& state, PendingChanges& out,
+                          std::vector<std::shared_ptr<ObjectStore::Object>>& deletedElsewhere);
+    void removeDeletedElsewhere(const std::vector<std::shared_ptr<ObjectStore::Object>>& objects);
+    void track(std::string recordName);
     // The acknowledged record of a state, decoded once per stored text: a push
     // looks at every object, and decoding every state each time cost more
     // than the commit that started it.
@@ -84,6 +99,23 @@ private:
     SyncEnvironment environment_;
     std::function<std::vector<ObjectStore::NotificationTokenRef>()> skipTokens_;
     bool applyFailed_ = false;  // main thread only
+
+    // Main thread. The record names that may hold unacknowledged changes, in
+    // the order first noted: every object with such changes is here unless a
+    // full scan is due. A name leaves once the object is found in step.
+    // Writes the observation does not hear (fetched records, their rules,
+    // this object's own bookkeeping) and failures make a full scan due; so
+    // does the time before the observation's first delivery, since only
+    // changes after it are reported, and an observation that failed.
+    std::vector<std::string> trackedOrder_;
+    std::unordered_set<std::string> tracked_;
+    bool fullScanDue_ = true;
+    bool observing_ = false;
+    // Main thread. Records sent whose objects have not been reported changed
+    // since: once the server acknowledges exactly that record, the object is
+    // in step and leaves the tracked names without being looked at again.
+    std::unordered_map<std::string, CloudKit::CKRecord> sentUnchanged_;
+    void untrack(const std::string& recordName);
     AppliedRecordHook appliedHook_;
     std::mutex decodedMutex_;
     std::unordered_map<std::string, std::pair<std::string, std::shared_ptr<const CloudKit::CKRecord>>> decoded_;

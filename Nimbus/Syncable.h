@@ -76,6 +76,13 @@ public:
     // whenever (also before this run): saves built on the last acknowledged
     // record (its change tag, only the changed fields), and deletions.
     virtual PendingChanges pendingChanges() = 0;
+    // Main thread, for a push: the same changes, found by looking only at the
+    // objects that may hold some (those changed since they were last found in
+    // step with the server), unless a full scan is due. By default a full scan.
+    virtual PendingChanges changesToPush() { return pendingChanges(); }
+    // Main thread: the next changesToPush() looks at every object (after a
+    // fetch, whose writes the observation does not hear, and after failures).
+    virtual void requestFullScan() {}
     // Main thread, before a push: new records are remembered as first sent,
     // so that when the reply is lost and the server turns out to hold the
     // record, changes made since are told from what the server has.

@@ -202,6 +202,15 @@ std::vector<bool> longestIncreasing(const std::vector<std::size_t>& seq) {
 
 void computeChange(const std::vector<std::int64_t>& before, const std::vector<std::int64_t>& after,
                    const std::unordered_set<std::int64_t>& modified, AnyCollectionChange& change) {
+    // Most commits add at the end or change objects in place: the old keys
+    // are then the start of the new ones, and nothing needs matching up.
+    if (after.size() >= before.size() && std::equal(before.begin(), before.end(), after.begin())) {
+        if (!modified.empty())
+            for (std::size_t i = 0; i < before.size(); ++i)
+                if (modified.count(before[i])) change.modifications.push_back(i);
+        for (std::size_t j = before.size(); j < after.size(); ++j) change.insertions.push_back(j);
+        return;
+    }
     std::unordered_map<std::int64_t, std::size_t> oldPos;
     for (std::size_t i = 0; i < before.size(); ++i) oldPos.emplace(before[i], i);
     std::unordered_set<std::int64_t> present(after.begin(), after.end());

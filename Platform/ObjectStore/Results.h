@@ -94,6 +94,10 @@ public:
     std::vector<std::shared_ptr<Object>> objects() const;
     // Position of the object, or nothing.
     std::optional<std::size_t> indexOf(const Object& object) const;
+    // The value of a property (or key path through links) of every object,
+    // in order, read without making an object for each. Throws
+    // `InvalidPredicate` for a key the class does not have.
+    Foundation::Array valueForKey(const std::string& keyPath) const;
 
     // New result sets over the same base.
     AnyResults filter(const Predicate& predicate) const;

@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(scratch);
         ::setenv("VEXIL_HOME", scratch.c_str(), 1);
     }
-    benchmark::RegisterBenchmark("pick_commit", commits)->Arg(100)->Arg(1000)->UseManualTime()->Unit(
+    benchmark::RegisterBenchmark("pick_commit", commits)->Arg(100)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(
         benchmark::kMillisecond);
     int status = bench::runBenchmarks(argc, argv, gFailed);
     if (!scratch.empty()) std::filesystem::remove_all(scratch);

@@ -44,11 +44,76 @@ std::shared_ptr<ZNLColorFolder> makeFolder(const std::string& name, bool isDefau
     folder->setFolderId(*folderId);
     return ZNLColorsLibrary::shared().folderService().create(folder);
 }
-std::shared_ptr<ZNLColorItem> liveColorInFolder(const std::string& hex, ZNLColorFolder& folder) {
-    const std::string wanted = Foundation::lowercase(hex);
-    for (auto& item : folder.objects().filter("isDeleted == false").objects())
-        if (Foundation::lowercase(item->color()) == wanted) return item;
-    return nullptr;
+
+// Equal without letter case, as the Unicode lowering compares them; stored
+// colours are ASCII hex text, which is compared byte by byte.
+bool sameIgnoringCase(std::string_view a, std::string_view b, std::optional<std::string>& lowerB) {
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 0x80 || y >= 0x80) {
+            if (!lowerB) lowerB = Foundation::lowercase(b);
+            return Foundation::lowercase(a) == *lowerB;
+        }
+        if (lower(x) != lower(y)) return false;
+    }
+    // An ASCII start that ends one text and not the other: they differ
+    // whatever follows, as lowering never removes a character.
+    return a.size() == b.size();
+}
+
+struct FolderScan {
+    std::shared_ptr<ZNLColorItem> same;   // a live colour equal to the one looked for
+    std::optional<std::int64_t> largest;  // order, flagged colours counted
+};
+
+// One pass over a folder's colours for an add: the duplicate check and
+// where the new colour goes. The colours are read as values: making an
+// object of every colour of a large folder cost more than the rest of a pick.
+FolderScan scanFolder(const std::string& hex, ZNLColorFolder& folder) {
+    FolderScan scan;
+    const auto colours = folder.objects();
+    const Foundation::Array texts = colours.any().valueForKey("color");
+    const Foundation::Array orders = colours.any().valueForKey("order");
+    std::optional<std::string> wanted;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (texts[i].isString() && sameIgnoringCase(texts[i].asString(), hex, wanted)) {
+            auto item = colours.at(i);
+            if (!item->isDeleted()) {
+                scan.same = std::move(item);
+                return scan;
+            }
+        }
+        if (!orders[i].isInt()) continue;
+        const std::int64_t order = orders[i].asInt();
+        scan.largest = scan.largest ? std::max(*scan.largest, order) : order;
+    }
+    return scan;
+}
+
+struct Added {
+    std::shared_ptr<ZNLColorItem> item;  // the new colour, or the live one already there
+    bool isNew = false;
+};
+
+// The folder's live colour of that text, else a new one appended to it;
+// no item when storing failed (after the alerts).
+Added findOrAddColor(const std::string& hex, const std::shared_ptr<ZNLColorFolder>& folder) {
+    FolderScan scan = scanFolder(hex, *folder);
+    if (scan.same) return {std::move(scan.same), false};
+    auto item = std::make_shared<ZNLColorItem>();
+    item->setColor(hex);
+    // One commit: a colour is never stored without its folder.
+    const bool stored = libraryservice::write([&](ObjectStore::Realm& realm) {
+        realm.add(item);
+        libraryservice::placeInFolder(folder, *item, scan.largest);
+    });
+    if (!stored) {
+        showWarningAlert("Color was not created");
+        return {};
+    }
+    return {std::move(item), true};
 }
 
 // Set while picks cannot be stored and the user has been told; a stored pick clears it.
@@ -72,19 +137,9 @@ ZNLDataService<ZNLColorFolder>& ZNLColorsLibrary::folderService() {
 
 std::shared_ptr<ZNLColorItem> ZNLColorsLibrary::addColor(const std::string& hex,
                                                          const std::shared_ptr<ZNLColorFolder>& folder) {
-    if (!folder || liveColorInFolder(hex, *folder)) return nullptr;
-    auto item = std::make_shared<ZNLColorItem>();
-    item->setColor(hex);
-    // One commit: a colour is never stored without its folder.
-    const bool stored = libraryservice::write([&](ObjectStore::Realm& realm) {
-        realm.add(item);
-        libraryservice::placeInFolder(folder, *item);
-    });
-    if (!stored) {
-        showWarningAlert("Color was not created");
-        return nullptr;
-    }
-    return item;
+    if (!folder) return nullptr;
+    Added added = findOrAddColor(hex, folder);
+    return added.isNew ? std::move(added.item) : nullptr;
 }
 
 std::shared_ptr<ZNLColorFolder> ZNLColorsLibrary::selectedFolder() {
@@ -170,10 +225,7 @@ void ZNLColorsLibrary::addToHistory(const AppKit::NSColorRef& color) {
     std::string storeError;
     {
         ZNLErrorHandler::Held held;
-        if (auto folder = historyFolder()) {
-            item = liveColorInFolder(hex, *folder);
-            if (!item) item = shared().addColor(hex, folder);
-        }
+        if (auto folder = historyFolder()) item = findOrAddColor(hex, folder).item;
         if (held.failed()) storeError = held.firstMessage();
     }
     if (item) {

@@ -42,6 +42,13 @@ inline void placeInFolder(const std::shared_ptr<ZNLColorFolder>& folder, ZNLColo
     }
     item.setOrder((any ? largest : 0) + 1);
 }
+// The same with the largest order among the folder's other colours already
+// known (none for an empty folder); the stored item itself counts too.
+inline void placeInFolder(const std::shared_ptr<ZNLColorFolder>& folder, ZNLColorItem& item,
+                          std::optional<std::int64_t> largestOther) {
+    item.setOwner(folder);
+    item.setOrder(std::max(item.order(), largestOther.value_or(item.order())) + 1);
+}
 }  // namespace libraryservice
 
 // The library window's own change for an edited colour (it reloads the

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "Nimbus/RecordMapping.h"
+#include "Nimbus/RecordState.h"
 #include "Nimbus/SyncFixture.h"
 #include "picker/Library/ZNLColorsLibrary.h"
 
@@ -164,6 +165,91 @@ TEST_F(SyncWithoutLoss, APushSendsOnlyWhatChanged) {
     auto pushes = a.log("modifyRecords");
     ASSERT_EQ(pushes.size(), 1u);
     EXPECT_EQ(pushes[0].saves, 1u);
+}
+
+// After a local change a push looks only at the objects the observation
+// reported; nothing around it may be left behind.
+TEST_F(SyncWithoutLoss, AnEditMadeWhileAPushIsInFlightGoesNext) {
+    launchBoth();
+    // The edit is heard before the push's reply is handled, or after.
+    const std::vector<std::pair<std::string, std::function<bool(const std::string& id)>>> moments = {
+        {"sent, not yet taken",
+         [&](const std::string& id) { return Nimbus::recordState(*a.realm, "ZNLColorItem", id) != nullptr; }},
+        {"taken, reply not handled", [&](const std::string&) { return a.requests("modifyRecords") > 0; }},
+    };
+    for (const auto& [moment, reached] : moments) {
+        server->clearRequestLog();
+        auto colour = a.addColour(moment == moments[0].first ? "#a00000" : "#a10000");
+        for (int i = 0; i < 100 && !reached(colour->id()); ++i) exec->runNext();
+        ASSERT_TRUE(reached(colour->id())) << moment;
+        a.write([&](auto&) { colour->setColorName("Brick"); });
+        exec->drain();
+        EXPECT_EQ(b.colour(colour->id())->colorName(), "Brick") << moment;
+        EXPECT_TRUE(a.items->pendingChanges().empty()) << moment;
+    }
+    expectSameEverywhere();
+}
+
+TEST_F(SyncWithoutLoss, AnEditThatFailedToPushGoesWithTheNextPush) {
+    launchBoth();
+    auto first = a.addColour("#b00000");
+    auto second = a.addColour("#b10000");
+    settle();
+    server->clearRequestLog();
+    // Refused without a delay: it is retried later, but the next edit's push
+    // (no time has passed) carries it too.
+    server->injectError({"modifyRecords", CKErrorServiceUnavailable, std::nullopt, 1});
+    a.write([&](auto&) { first->setColorName("One"); });
+    exec->drain();
+    ASSERT_EQ(a.requests("modifyRecords"), 1u);
+    a.write([&](auto&) { second->setColorName("Two"); });
+    exec->drain();
+    auto pushes = a.log("modifyRecords");
+    ASSERT_EQ(pushes.size(), 2u);
+    EXPECT_EQ(pushes[1].saves, 2u);
+    EXPECT_EQ(b.colour(first->id())->colorName(), "One");
+    EXPECT_EQ(b.colour(second->id())->colorName(), "Two");
+    expectSameEverywhere();
+}
+
+TEST_F(SyncWithoutLoss, AChangeThatArrivesByFetchIsNotPushedBackAndADeletionGoesAsOne) {
+    launchBoth();
+    auto theirs = b.addColour("#c00000");
+    auto mine = a.addColour("#c10000");
+    settle();
+    server->clearRequestLog();
+    b.write([&](auto&) { b.colour(theirs->id())->setColorName("Theirs"); });
+    settle();
+    ASSERT_EQ(a.colour(theirs->id())->colorName(), "Theirs");
+    EXPECT_EQ(a.requests("modifyRecords"), 0u);
+
+    a.write([&](auto&) { mine->setIsDeleted(true); });
+    settle();
+    auto pushes = a.log("modifyRecords");
+    ASSERT_EQ(pushes.size(), 1u);
+    EXPECT_EQ(pushes[0].saves, 0u);
+    EXPECT_EQ(pushes[0].deletes, 1u);
+    EXPECT_FALSE(server->record("user", Nimbus::recordIDOf(*mine)));
+    EXPECT_FALSE(b.colour(mine->id()));
+    expectSameEverywhere();
+}
+
+// The cloud's own writes are not heard by the observation, nor what the
+// library's rules change beside them: every fetch is followed by a look at
+// every object.
+TEST_F(SyncWithoutLoss, AChangeTheObservationDidNotHearGoesAfterTheNextFetch) {
+    launchBoth();
+    auto colour = a.addColour("#d00000");
+    settle();
+    a.realm->beginWrite();
+    colour->setColorName("Unheard");
+    a.realm->commitWrite({a.items->notificationToken()});
+    exec->drain();
+    EXPECT_EQ(b.colour(colour->id())->colorName(), "");
+    b.addFolder("Heard");  // A hears of it and fetches
+    exec->drain();
+    EXPECT_EQ(b.colour(colour->id())->colorName(), "Unheard");
+    expectSameEverywhere();
 }
 
 TEST_F(SyncWithoutLoss, ConcurrentEditsOfDifferentFieldsBothSurvive) {

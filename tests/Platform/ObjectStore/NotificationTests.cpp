@@ -71,6 +71,25 @@ TEST_F(NotificationTest, CommitsBeforeTheRunLoopTurnsAreCoalesced) {
     EXPECT_THAT(rec.changes[2].insertions, ElementsAre(2));
 }
 
+TEST_F(NotificationTest, ChangesInPlaceAndAdditionsAtTheEndComeInOneUpdate) {
+    auto realm = open();
+    auto books = addBooks(*realm, {{"a", 1}, {"b", 2}, {"c", 3}});
+    Recorder rec;
+    auto token = realm->objects("Book").observe(rec.block());
+    executor->drain();
+    realm->write([&] {
+        books[2]->setTitle("C");
+        books[0]->setTitle("A");
+        realm->add(std::make_shared<Book>("d", 4));
+        realm->add(std::make_shared<Book>("e", 5));
+    });
+    executor->drain();
+    ASSERT_EQ(rec.changes.size(), 2u);
+    EXPECT_THAT(rec.last().modifications, ElementsAre(0, 2));
+    EXPECT_THAT(rec.last().insertions, ElementsAre(3, 4));
+    EXPECT_THAT(rec.last().deletions, IsEmpty());
+}
+
 TEST_F(NotificationTest, AnObjectMovedByItsSortKeyIsADeletionAndAnInsertion) {
     auto realm = open();
     auto books = addBooks(*realm, {{"a", 1}, {"b", 2}, {"c", 3}});

@@ -7,6 +7,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
 
 TEST_F(StoreTest, CommittedObjectsReadBackWithEveryPropertyKindAfterReopening) {
     std::string bookId, shelfId;
@@ -309,6 +310,22 @@ TEST_F(StoreTest, SortsAreStableInBothDirectionsAndResultsStayLive) {
     EXPECT_THAT(titles(live), ElementsAre("b3", "b1"));  // uncommitted changes show inside the transaction
     realm->cancelWrite();
     EXPECT_THAT(titles(live), ElementsAre("b3", "b2", "b1"));
+}
+
+TEST_F(StoreTest, ValueForKeyReadsAPropertyOfEveryObjectInTheResultsOrder) {
+    auto realm = open();
+    auto books = addBooks(*realm, {{"b", 2}, {"a", 1}, {"c", 3}});
+    auto shelf = std::make_shared<Shelf>("Top");
+    realm->write([&] {
+        realm->add(shelf);
+        books[2]->setShelf(shelf);
+    });
+    auto byRank = realm->objects<Book>().sorted("rank").any();
+    EXPECT_THAT(byRank.valueForKey("title"), ElementsAre(Value("a"), Value("b"), Value("c")));
+    EXPECT_THAT(byRank.valueForKey("shelf.name"), ElementsAre(Value(), Value(), Value("Top")));
+    EXPECT_THAT(shelf->holds().any().valueForKey("rank"), ElementsAre(Value(std::int64_t{3})));
+    EXPECT_THAT(realm->objects<Book>().filter("rank > 5").any().valueForKey("title"), IsEmpty());
+    EXPECT_THROW(byRank.valueForKey("colour"), InvalidPredicate);
 }
 
 TEST_F(StoreTest, TheSameFileOnTheSameThreadIsOneInstance) {

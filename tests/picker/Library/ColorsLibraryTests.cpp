@@ -35,6 +35,33 @@ TEST_F(LibraryTest, AddColorSkipsALiveColourOfTheSameTextIgnoringCase) {
     EXPECT_THAT(alerts->shown(), IsEmpty());
 }
 
+TEST_F(LibraryTest, AddColorComparesAnyTextWithoutLetterCaseAndPlacesTheColourLast) {
+    struct Case {
+        const char* stored;
+        const char* added;
+        bool isNew;
+    };
+    std::int64_t number = 10;
+    for (const Case& c : {Case{"#AbCdEf", "#aBcDeF", false}, Case{"#\xC3\x84" "BC", "#\xC3\xA4" "bc", false},
+                          Case{"#abc", "#abd", true}, Case{"#\xC3\x84" "BC", "#\xC3\x84" "BD", true}}) {
+        auto folder = addFolder(c.stored, number++);
+        addItem(folder, c.stored, 1);
+        EXPECT_EQ(library().addColor(c.added, folder) != nullptr, c.isNew) << c.stored << " " << c.added;
+    }
+
+    // After the largest order, flagged colours counted; 1 in an empty folder.
+    auto folder = addFolder("Orders", number++);
+    addItem(folder, "#111111", 1);
+    addItem(folder, "#222222", 7, true);
+    addItem(folder, "#333333", 2);
+    auto added = library().addColor("#444444", folder);
+    ASSERT_TRUE(added);
+    EXPECT_EQ(added->order(), 8);
+    auto first = library().addColor("#555555", addFolder("Empty", number++));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->order(), 1);
+}
+
 TEST_F(LibraryTest, AddColorIsOneCommitSoNoColourIsEverWithoutItsFolder) {
     auto folder = addFolder("F", 1);
     auto realm = Realm::open(Configuration::defaultConfiguration());
