@@ -115,15 +115,59 @@ bool isASCIIText(const std::string& text) {
     return (seen & 0x8080808080808080ull) == 0;
 }
 
+constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+// ASCII bytes (eight or four in a word) with the letters From..From+25
+// moved to To..To+25: a byte at or above From, and not above the last
+// letter, gets the case bit flipped. Each byte stays below 0x80 + 0x80, so
+// no sum carries into the next byte.
+template <char From, char To, class Word>
+Word mapWord(Word word) {
+    constexpr Word every = static_cast<Word>(kEveryByte);
+    constexpr Word atLeastFirst = every * (0x80 - static_cast<unsigned>(From));
+    constexpr Word aboveLast = every * (0x80 - static_cast<unsigned>(From) - 26);
+    const Word letters = (word + atLeastFirst) & ~(word + aboveLast) & static_cast<Word>(kHighBits);
+    return word ^ static_cast<Word>(letters >> 2);  // 0x80 >> 2 is the case bit, 0x20
+}
+
+// Writes ASCII text from `from` to `to` (the same place, or a copy of it)
+// mapped, a word at a time; false as soon as a byte is not ASCII, with `to`
+// then partly written. A mapped letter is not mapped again, so a last word
+// may overlap the one before it; words are read from `from`, which is not
+// being written when it is a copy (a read of what was just written, in
+// pieces, would wait for the writes).
+template <char From, char To>
+bool mapASCIIWords(const char* from, char* to, size_t size) {
+    static_assert((From ^ To) == 0x20, "ASCII letters differ by the case bit");
+    auto mapAt = [from, to]<class Word>(size_t at, Word) {
+        Word word;
+        std::memcpy(&word, from + at, sizeof word);
+        if (word & static_cast<Word>(kHighBits)) return false;
+        word = mapWord<From, To>(word);
+        std::memcpy(to + at, &word, sizeof word);
+        return true;
+    };
+    if (size >= 8) {
+        size_t i = 0;
+        for (; i + 8 <= size; i += 8)
+            if (!mapAt(i, std::uint64_t{})) return false;
+        return i == size || mapAt(size - 8, std::uint64_t{});
+    }
+    if (size >= 4) return mapAt(0, std::uint32_t{}) && mapAt(size - 4, std::uint32_t{});
+    for (size_t i = 0; i < size; ++i) {
+        auto c = static_cast<unsigned char>(from[i]);
+        if (c & 0x80) return false;
+        to[i] = static_cast<char>(c ^ ((c - static_cast<unsigned>(From)) < 26u ? 0x20 : 0));
+    }
+    return true;
+}
+
 // Case mapping of ASCII text in place; false (and nothing changed) for other text.
 template <char From, char To>
 bool mapASCII(std::string& text) {
     if (!isASCIIText(text)) return false;
-    for (auto& c : text) {
-        unsigned offset = static_cast<unsigned char>(c) - static_cast<unsigned>(From);
-        c = static_cast<char>(c ^ ((offset < 26u) ? (From ^ To) : 0));
-    }
-    return true;
+    return mapASCIIWords<From, To>(text.data(), text.data(), text.size());
 }
 
 // The in-place forms of uppercase and lowercase: ASCII text given up by the
@@ -153,15 +197,11 @@ template <char From, char To, std::string (*Transform)(std::string_view)>
 bool appendMappedText(const Value& value, std::string& out) {
     const auto* text = value.stringOrNull();
     if (!text) return false;
-    if (!isASCIIText(*text)) {
-        out += Transform(*text);
-        return true;
-    }
     const size_t at = out.size();
     out += *text;
-    for (size_t i = at; i < out.size(); ++i) {
-        unsigned offset = static_cast<unsigned char>(out[i]) - static_cast<unsigned>(From);
-        out[i] = static_cast<char>(out[i] ^ ((offset < 26u) ? (From ^ To) : 0));
+    if (!mapASCIIWords<From, To>(text->data(), out.data() + at, text->size())) {
+        out.resize(at);
+        out += Transform(*text);
     }
     return true;
 }

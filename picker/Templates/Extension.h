@@ -55,6 +55,8 @@ public:
     Value invoke(const Value& value, const std::vector<Value>& arguments) const override;
     Value invoke(Value&& value, const std::vector<Value>& arguments) const override;
     bool invokeInto(const Value& value, const std::vector<Value>& arguments, std::string& out) const override;
+    // What invokeInto calls for a call without arguments, or nullptr.
+    AppendTo appendTo() const { return appendTo_; }
 
 private:
     Simple simple_;

@@ -1,6 +1,7 @@
 #pragma once
 // for <names> in <value> [where <condition>] ... [empty] ... endfor
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,9 @@ public:
           nodes_(std::move(nodes)),
           emptyNodes_(std::move(emptyNodes)),
           where_(std::move(where)) {}
+    ~ForNode() override;
+    ForNode(const ForNode&) = delete;
+    ForNode& operator=(const ForNode&) = delete;
     static std::shared_ptr<NodeType> parse(TokenParser& parser, const Token& token);
 
     const std::vector<std::string>& loopVariables() const { return loopVariables_; }
@@ -55,6 +59,12 @@ private:
     NodeList nodes_;
     NodeList emptyNodes_;
     std::shared_ptr<Expression> where_;
+
+    // The dictionaries and index list of an earlier render, kept for the
+    // next one; a render takes them and gives them back, and one that finds
+    // them taken (another thread, or this loop inside itself) makes its own.
+    struct Scratch;
+    mutable std::atomic<Scratch*> spare_{nullptr};
 };
 
 }  // namespace Templates

@@ -9,12 +9,6 @@
 
 namespace Templates {
 
-VariableNode::VariableNode(const std::string& variable) : variable_(std::make_shared<Variable>(variable)) {}
-
-std::string VariableNode::render(Context& context) const { return stringify(variable_->resolve(context)); }
-
-void VariableNode::renderInto(Context& context, std::string& out) const { variable_->renderInto(context, out); }
-
 void renderNodesInto(const NodeList& nodes, Context& context, std::string& out) {
     Context::DepthGuard guard(context.renderDepth(), kMaxRenderDepth, [] {
         return "Template rendering is nested more than " + std::to_string(kMaxRenderDepth) + " levels deep";

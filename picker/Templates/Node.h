@@ -13,6 +13,7 @@ namespace Templates {
 using Foundation::Value;
 class Context;
 class Resolvable;
+class FilterExpression;
 
 class NodeType {
 public:
@@ -37,7 +38,7 @@ private:
 
 class VariableNode : public NodeType {
 public:
-    explicit VariableNode(std::shared_ptr<Resolvable> variable) : variable_(std::move(variable)) {}
+    explicit VariableNode(std::shared_ptr<Resolvable> variable);
     // A plain Variable of the text.
     explicit VariableNode(const std::string& variable);
     const std::shared_ptr<Resolvable>& variable() const { return variable_; }
@@ -46,6 +47,9 @@ public:
 
 private:
     std::shared_ptr<Resolvable> variable_;
+    // The variable when it is a filter expression of the engine's own (the
+    // usual case), rendered without a virtual call.
+    const FilterExpression* expression_ = nullptr;
 };
 
 class SimpleNode : public NodeType {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <locale.h>
+#include <typeinfo>
 
 #include "picker/Templates/Characters.h"
 #include "picker/Templates/Context.h"
@@ -64,33 +65,50 @@ std::int64_t countWithoutNulls(const Foundation::Dictionary& d) {
     return n;
 }
 
+// An object's value that it does not store: asked for by name, or by
+// position among its fields for an integer component.
+[[gnu::noinline]] const Value* objectValue(const Foundation::Object& object, const KeyPathComponent& component,
+                                           Value& holder) {
+    Value v = object.valueForKey(component.text);
+    if (v.isNull() && component.index) {
+        auto fields = object.fieldNames();
+        if (*component.index >= 0 && static_cast<std::uint64_t>(*component.index) < fields.size())
+            v = object.valueForKey(fields[static_cast<size_t>(*component.index)]);
+    }
+    holder = std::move(v);  // the object may live in the holder; it is not read again
+    return &holder;
+}
+
 // One step of a key path from a value that is not the context. The lookup
 // reads the value as normalized (dictionaries without their null entries)
 // without making the normalized copy: a null entry reads as missing either
 // way, and the value found is normalized by the next step or at the end.
 // Returns the value found, inside `current`'s storage or in `holder`, or
 // nullptr for none.
-const Value* lookup(const Value& current, const std::string& component, Value& holder) {
+const Value* lookup(const Value& current, const KeyPathComponent& component, Value& holder) {
+    using Word = KeyPathComponent::Word;
     switch (current.type()) {
         case Value::Type::Dictionary: {
             const auto& d = current.asDictionary();
-            if (component == "count") {
+            if (component.word == Word::count) {
                 Value count(countWithoutNulls(d));
                 holder = std::move(count);
                 return &holder;
             }
-            return d.find(component);
+            for (const auto& [key, value] : d)
+                if (sameText(key, component.text)) return &value;
+            return nullptr;
         }
         case Value::Type::Array: {
             const auto& a = current.asArray();
-            if (auto index = parseInteger(component)) {
-                if (*index >= 0 && static_cast<std::uint64_t>(*index) < a.size())
-                    return &a[static_cast<size_t>(*index)];
+            if (component.index) {
+                const std::int64_t index = *component.index;
+                if (index >= 0 && static_cast<std::uint64_t>(index) < a.size()) return &a[static_cast<size_t>(index)];
                 return nullptr;
             }
-            if (component == "first") return a.empty() ? nullptr : &a.front();
-            if (component == "last") return a.empty() ? nullptr : &a.back();
-            if (component == "count") {
+            if (component.word == Word::first) return a.empty() ? nullptr : &a.front();
+            if (component.word == Word::last) return a.empty() ? nullptr : &a.back();
+            if (component.word == Word::count) {
                 Value count(static_cast<std::int64_t>(a.size()));
                 holder = std::move(count);
                 return &holder;
@@ -98,22 +116,13 @@ const Value* lookup(const Value& current, const std::string& component, Value& h
             return &current;  // a name that means nothing to an array leaves it current
         }
         case Value::Type::Object: {
-            const auto& object = current.asObject();
+            const auto* object = current.asObject().get();
             if (!object) return nullptr;
             // A value the object stores is read where it is (it lives as long
             // as the object, which the context or the holder keeps).
-            if (const Value* stored = object->storedValueForKey(component); stored && !stored->isNull())
+            if (const Value* stored = object->storedValueForKey(component.text); stored && !stored->isNull())
                 return stored;
-            Value v = object->valueForKey(component);
-            if (v.isNull()) {
-                if (auto index = parseInteger(component)) {
-                    auto fields = object->fieldNames();
-                    if (*index >= 0 && static_cast<std::uint64_t>(*index) < fields.size())
-                        v = object->valueForKey(fields[static_cast<size_t>(*index)]);
-                }
-            }
-            holder = std::move(v);  // `current` may live in the holder; it is not read again
-            return &holder;
+            return objectValue(*object, component, holder);
         }
         default:
             return nullptr;  // plain values have no members a template can reach
@@ -146,6 +155,26 @@ Value normalize(Value&& value) {
 
 // --- Variable ----------------------------------------------------------------
 
+KeyPathComponent::KeyPathComponent(std::string t) : text(std::move(t)), index(parseInteger(text)) {
+    if (text == "count")
+        word = Word::count;
+    else if (text == "first")
+        word = Word::first;
+    else if (text == "last")
+        word = Word::last;
+}
+
+namespace {
+
+std::vector<KeyPathComponent> keyPathComponents(std::vector<std::string> texts) {
+    std::vector<KeyPathComponent> out;
+    out.reserve(texts.size());
+    for (auto& text : texts) out.emplace_back(std::move(text));
+    return out;
+}
+
+}  // namespace
+
 Variable::Variable(std::string variable) : variable_(std::move(variable)) {
     const std::string& t = variable_;
     if (t.size() >= 2 && ((t.front() == '\'' && t.back() == '\'') || (t.front() == '"' && t.back() == '"'))) {
@@ -164,7 +193,7 @@ Variable::Variable(std::string variable) : variable_(std::move(variable)) {
         // Without subscripts the components do not depend on the context; a
         // malformed path is left to fail when it is resolved.
         try {
-            components_ = KeyPath(t, nullptr).parse();
+            components_ = keyPathComponents(KeyPath(t, nullptr).parse());
         } catch (const TemplateSyntaxError&) {}
     }
 }
@@ -185,9 +214,9 @@ namespace {
 
 // Walks the components by pointer: values stay where they are stored (in the
 // context, in an object, or in the holder for a value made on the way).
-const Value* walk(const std::vector<std::string>& components, Context& context, Value& holder) {
+const Value* walk(const std::vector<KeyPathComponent>& components, Context& context, Value& holder) {
     if (components.empty()) return nullptr;
-    const Value* current = context.find(components[0]);
+    const Value* current = context.find(components[0].text);
     for (size_t i = 1; i < components.size() && current && !current->isNull(); ++i)
         current = lookup(*current, components[i], holder);
     return current;
@@ -195,7 +224,7 @@ const Value* walk(const std::vector<std::string>& components, Context& context, 
 
 // A path with subscripts, whose components depend on the context.
 [[gnu::noinline]] const Value* walkParsing(const std::string& variable, Context& context, Value& holder, int depth) {
-    return walk(KeyPath(variable, &context, depth).parse(), context, holder);
+    return walk(keyPathComponents(KeyPath(variable, &context, depth).parse()), context, holder);
 }
 
 }  // namespace
@@ -204,8 +233,16 @@ const Value* Variable::locate(Context& context, Value& holder, int depth) const 
     if (kind_ == Kind::literal) return &literal_;
     const Value* current =
         components_ ? walk(*components_, context, holder) : walkParsing(variable_, context, holder, depth);
-    if (!current || current->isNull()) return nullptr;
-    return finish(current, context, holder);
+    if (!current) return nullptr;
+    switch (current->type()) {
+        case Value::Type::Null:
+            return nullptr;
+        case Value::Type::Object:
+        case Value::Type::Dictionary:
+            return finish(current, context, holder);
+        default:
+            return current;  // text, numbers and the rest are given as they are
+    }
 }
 
 const Value* Variable::finish(const Value* current, Context& context, Value& holder) const {
@@ -363,6 +400,19 @@ FilterExpression::FilterExpression(const std::string& token, TokenParser& parser
         for (const auto& argument : quoteAwareSplit(rest, ',')) arguments.emplace_back(trim(argument, ' '));
         filters_.emplace_back(parser.findFilter(name), std::move(arguments));
     }
+    if (!filters_.empty() && filters_.back().second.empty()) {
+        const FilterType& last = *filters_.back().first;
+        if (typeid(last) == typeid(Filter)) {
+            lastIsPlainFilter_ = true;
+            lastAppendTo_ = static_cast<const Filter&>(last).appendTo();
+        }
+    }
+}
+
+bool FilterExpression::appendLast(const Value& value, std::string& out) const {
+    static const std::vector<Value> none;
+    if (lastIsPlainFilter_) return lastAppendTo_ && lastAppendTo_(value, out);
+    return filters_.back().first->invokeInto(value, none, out);
 }
 
 Value FilterExpression::applyFilters(Value value, size_t first, size_t end, Context& context) const {
@@ -406,20 +456,38 @@ void FilterExpression::renderInto(Context& context, std::string& out) const {
         if (filters_.size() == 1) {
             Value holder;
             const Value* value = variable_.locate(context, holder);
-            if (last->invokeInto(value ? *value : Value::null(), none, out)) return;
+            if (appendLast(value ? *value : Value::null(), out)) return;
             Value own = value == &holder ? std::move(holder) : value ? *value : Value();
             Value result = last->invoke(std::move(own), none);
             appendRendered(&result, out);
             return;
         }
         Value value = applyFilters(variable_.resolve(context), 0, filters_.size() - 1, context);
-        if (last->invokeInto(value, none, out)) return;
+        if (appendLast(value, out)) return;
         Value result = last->invoke(std::move(value), none);
         appendRendered(&result, out);
         return;
     }
     Value result = applyFilters(variable_.resolve(context), 0, filters_.size(), context);
     appendRendered(&result, out);
+}
+
+// --- VariableNode --------------------------------------------------------------
+
+VariableNode::VariableNode(std::shared_ptr<Resolvable> variable) : variable_(std::move(variable)) {
+    if (variable_ && typeid(*variable_) == typeid(FilterExpression))
+        expression_ = static_cast<const FilterExpression*>(variable_.get());
+}
+
+VariableNode::VariableNode(const std::string& variable) : VariableNode(std::make_shared<Variable>(variable)) {}
+
+std::string VariableNode::render(Context& context) const { return stringify(variable_->resolve(context)); }
+
+void VariableNode::renderInto(Context& context, std::string& out) const {
+    if (expression_)
+        expression_->FilterExpression::renderInto(context, out);
+    else
+        variable_->renderInto(context, out);
 }
 
 // --- RangeVariable -----------------------------------------------------------

@@ -35,6 +35,15 @@ public:
 // Appends a value as a variable tag writes it (see stringify); nothing for nullptr.
 void appendRendered(const Value* value, std::string& out);
 
+// One component of a key path, with what a lookup asks of it read once.
+struct KeyPathComponent {
+    enum class Word : unsigned char { other, count, first, last };
+    explicit KeyPathComponent(std::string text);
+    std::string text;
+    std::optional<std::int64_t> index;  // the text is a base-10 integer
+    Word word = Word::other;
+};
+
 class Variable : public Resolvable {
 public:
     explicit Variable(std::string variable);
@@ -60,7 +69,7 @@ private:
     Kind kind_ = Kind::keyPath;
     Value literal_;
     // Components known without a context (no subscripts, no syntax errors).
-    std::optional<std::vector<std::string>> components_;
+    std::optional<std::vector<KeyPathComponent>> components_;
 };
 
 class FilterExpression : public Resolvable {
@@ -80,10 +89,16 @@ public:
 private:
     // Runs the filters from `first` on, on a value of its own.
     Value applyFilters(Value value, size_t first, size_t end, Context& context) const;
+    // The last filter's own writing into the output, when it has one.
+    bool appendLast(const Value& value, std::string& out) const;
 
     std::vector<FilterCall> filters_;
     Variable variable_;
     std::string text_;
+    // The last filter takes no arguments and is a plain Filter, whose
+    // writing into the output (when it has one) is this function.
+    bool lastIsPlainFilter_ = false;
+    bool (*lastAppendTo_)(const Value&, std::string&) = nullptr;
 };
 
 class RangeVariable : public Resolvable {
