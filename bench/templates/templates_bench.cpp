@@ -101,7 +101,7 @@ std::string upper(std::string s) {
 
 const char* const kItem =
     "<li class=\"{{ c.name|lowercase }}\">{{ forloop.counter }}. {{ c.name }} {{ c.hex|uppercase }}</li>\n";
-const char* const kMustacheItem = "<li class=\"{{lowerName}}\">{{counter}}. {{name}} {{upperHex}}</li>\n";
+const char* const kMustacheItem = "<li class=\"{{{lowerName}}}\">{{{counter}}}. {{{name}}} {{{upperHex}}}</li>\n";
 
 enum class Mode { inlined, partial, loop };
 
@@ -129,7 +129,7 @@ struct Ours {
 // The peer, compiled once, with data ready-made.
 struct Mustache {
     Mustache(const std::vector<Colour>& colours, Mode mode)
-        : page(std::string("<h1>{{paletteName}}</h1>\n<ul>\n{{#colors}}") +
+        : page(std::string("<h1>{{{paletteName}}}</h1>\n<ul>\n{{#colors}}") +
                (mode == Mode::partial ? "{{> swatch}}" : kMustacheItem) + "{{/colors}}</ul>\n") {
         using kainjow::mustache::data;
         data list{data::type::list};

@@ -125,18 +125,19 @@ bool EqualityExpression::evaluate(Context& context) const {
 
 bool NumericExpression::evaluate(Context& context) const {
     if (!lhsVariable_ || !rhsVariable_) return false;
-    // Numbers are read where they are stored; the left one is kept aside
-    // before the right one resolves, which may change the context.
-    Value leftHolder, rightHolder;
-    const Value* left = lhsVariable_->variable()->locate(context, leftHolder);
-    if (left && left != &leftHolder) {
-        leftHolder = *left;
-        left = &leftHolder;
-    }
-    const Value* right = rhsVariable_->variable()->locate(context, rightHolder);
-    if (!left || !right) return false;
-    if (left->isInt() && right->isInt()) return compareIntegers(left->asInt(), right->asInt());
-    auto l = toNumber(*left), r = toNumber(*right);
+    // Numbers are read where they are stored; what the left one says is
+    // taken before the right one resolves, which may change the context.
+    Resolvable::Held leftHeld, rightHeld;
+    const Value* left = lhsVariable_->variable()->locateHeld(context, leftHeld);
+    const bool leftPresent = left != nullptr;
+    const bool leftIsInt = left && left->isInt();
+    const std::int64_t leftInt = leftIsInt ? left->asInt() : 0;
+    const std::optional<float> leftOther = left && !leftIsInt ? toNumber(*left) : std::nullopt;
+    const Value* right = rhsVariable_->variable()->locateHeld(context, rightHeld);
+    if (!leftPresent || !right) return false;
+    if (leftIsInt && right->isInt()) return compareIntegers(leftInt, right->asInt());
+    const std::optional<float> l = leftIsInt ? std::optional<float>(static_cast<float>(leftInt)) : leftOther;
+    auto r = toNumber(*right);
     if (!l || !r) return false;
     return compare(*l, *r);
 }

@@ -7,16 +7,19 @@
 #include "picker/Templates/Errors.h"
 #include "picker/Templates/Lexer.h"
 #include "picker/Templates/Limits.h"
+#include "picker/Templates/Output.h"
 #include "picker/Templates/Tags.h"
 #include "picker/Templates/TextForms.h"
 
 namespace Templates {
 
-std::shared_ptr<Filter> Filter::simple(Simple function, InPlace inPlace, AppendTo appendTo) {
+std::shared_ptr<Filter> Filter::simple(Simple function, InPlace inPlace, AppendTo appendTo,
+                                       AppendToOutput appendToOutput) {
     auto f = std::make_shared<Filter>();
     f->simple_ = std::move(function);
     f->inPlace_ = inPlace;
     f->appendTo_ = appendTo;
+    f->appendToOutput_ = appendToOutput;
     return f;
 }
 
@@ -59,8 +62,8 @@ void Extension::registerSimpleTag(const std::string& name, std::function<std::st
 }
 
 void Extension::registerFilter(const std::string& name, Filter::Simple function, Filter::InPlace inPlace,
-                               Filter::AppendTo appendTo) {
-    filters_.set(name, Filter::simple(std::move(function), inPlace, appendTo));
+                               Filter::AppendTo appendTo, Filter::AppendToOutput appendToOutput) {
+    filters_.set(name, Filter::simple(std::move(function), inPlace, appendTo, appendToOutput));
     ++generation_;
 }
 
@@ -191,19 +194,23 @@ Value mapTextInPlace(Value&& value) {
     return Value(Transform(stringify(value)));
 }
 
-// The appending forms of uppercase and lowercase: text is mapped where it
-// lands in the output (ASCII in place, the rest the ordinary way).
+// The appending forms of uppercase and lowercase: text is mapped as it is
+// written into the output (ASCII a word at a time, the rest the ordinary way).
 template <char From, char To, std::string (*Transform)(std::string_view)>
-bool appendMappedText(const Value& value, std::string& out) {
+bool appendMappedText(const Value& value, Output& out) {
     const auto* text = value.stringOrNull();
     if (!text) return false;
-    const size_t at = out.size();
-    out += *text;
-    if (!mapASCIIWords<From, To>(text->data(), out.data() + at, text->size())) {
-        out.resize(at);
-        out += Transform(*text);
-    }
+    if (mapASCIIWords<From, To>(text->data(), out.room(text->size()), text->size()))
+        out.commit(text->size());
+    else
+        out.append(Transform(*text));
     return true;
+}
+
+template <char From, char To, std::string (*Transform)(std::string_view)>
+bool appendMappedTextToString(const Value& value, std::string& out) {
+    Output output(out);
+    return appendMappedText<From, To, Transform>(value, output);
 }
 
 Filter::Simple textFilter(std::string (*transform)(std::string_view)) {
@@ -333,9 +340,9 @@ DefaultExtension::DefaultExtension() {
     registerFilterWithArguments("default", defaultFilter);
     registerFilter("capitalize", textFilter(Foundation::capitalized));
     registerFilter("uppercase", textFilter(uppercaseText), mapTextInPlace<'a', 'A', uppercaseText>,
-                   appendMappedText<'a', 'A', uppercaseText>);
+                   appendMappedTextToString<'a', 'A', uppercaseText>, appendMappedText<'a', 'A', uppercaseText>);
     registerFilter("lowercase", textFilter(lowercaseText), mapTextInPlace<'A', 'a', lowercaseText>,
-                   appendMappedText<'A', 'a', lowercaseText>);
+                   appendMappedTextToString<'A', 'a', lowercaseText>, appendMappedText<'A', 'a', lowercaseText>);
     registerFilterWithArguments("join", joinFilter);
     registerFilterWithArguments("split", splitFilter);
     registerFilterWithArguments("indent", indentFilter);

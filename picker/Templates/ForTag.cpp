@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <typeinfo>
 
 #include "picker/Templates/Context.h"
 #include "picker/Templates/Errors.h"
@@ -307,6 +308,19 @@ private:
 }  // namespace
 
 void ForNode::renderInto(Context& context, std::string& out) const {
+    Output output(out);
+    renderOwn(context, output);
+}
+
+void ForNode::renderTo(Context& context, Output& out) const {
+    if (typeid(*this) != typeid(ForNode)) {
+        NodeType::renderTo(context, out);  // a subclass may write itself with renderInto
+        return;
+    }
+    renderOwn(context, out);
+}
+
+void ForNode::renderOwn(Context& context, Output& out) const {
     const Value iterated = resolvable_->resolve(context);
     // An array is walked where it is; other values give their items once.
     const Foundation::Array* array = iterated.arrayOrNull();
@@ -336,7 +350,7 @@ void ForNode::renderInto(Context& context, std::string& out) const {
     }
     const size_t count = where_ ? kept.size() : total;
     if (count == 0) {
-        context.push(Foundation::Dictionary{}, [&] { renderNodesInto(emptyNodes_, context, out); });
+        context.push(Foundation::Dictionary{}, [&] { renderNodesTo(emptyNodes_, context, out); });
         return;
     }
     LoopFrames<2> frames(context, scratch->slots);
@@ -344,7 +358,7 @@ void ForNode::renderInto(Context& context, std::string& out) const {
         const size_t base = frames.next();
         fillForloop(context.dictionaryAt(base), static_cast<std::int64_t>(i), static_cast<std::int64_t>(count));
         fill(base + 1, where_ ? kept[i] : i);
-        renderNodesInto(nodes_, context, out);
+        body_.renderTo(context, out);
     }
 }
 

@@ -31,7 +31,8 @@ public:
           loopVariables_(std::move(loopVariables)),
           nodes_(std::move(nodes)),
           emptyNodes_(std::move(emptyNodes)),
-          where_(std::move(where)) {}
+          where_(std::move(where)),
+          body_(nodes_) {}
     ~ForNode() override;
     ForNode(const ForNode&) = delete;
     ForNode& operator=(const ForNode&) = delete;
@@ -40,6 +41,7 @@ public:
     const std::vector<std::string>& loopVariables() const { return loopVariables_; }
     std::string render(Context& context) const override;
     void renderInto(Context& context, std::string& out) const override;
+    void renderTo(Context& context, Output& out) const override;
 
     // Pushes the item's loop-variable scope, runs the body and pops again.
     template <class Body>
@@ -49,6 +51,7 @@ public:
     static std::vector<Item> items(const Value& value);
 
 private:
+    void renderOwn(Context& context, Output& out) const;
     Foundation::Dictionary loopScope(const Item& item) const;
     // Binds the loop variables to a plain value or a tuple in the scope,
     // reusing its entries where it can.
@@ -59,6 +62,7 @@ private:
     NodeList nodes_;
     NodeList emptyNodes_;
     std::shared_ptr<Expression> where_;
+    PreparedNodes body_;  // nodes_, rendered once per item
 
     // The dictionaries and index list of an earlier render, kept for the
     // next one; a render takes them and gives them back, and one that finds

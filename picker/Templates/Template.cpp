@@ -109,8 +109,11 @@ std::shared_ptr<const std::vector<Token>> lexOnce(const std::string& text) {
 // The nodes of one parse and the tables they were made with: each extension
 // with its generation at the time.
 struct Template::Parsed {
+    Parsed(std::vector<std::pair<const Extension*, std::uint64_t>> tables, NodeList nodes)
+        : tables(std::move(tables)), nodes(std::move(nodes)), prepared(this->nodes) {}
     std::vector<std::pair<const Extension*, std::uint64_t>> tables;
     NodeList nodes;
+    PreparedNodes prepared;
 };
 
 // Shared by a template and its copies, and by the threads rendering them.
@@ -201,7 +204,7 @@ const Template::Parsed* Template::parse(std::shared_ptr<const Parsed>& owner) co
         return parsed;
     auto tables = tablesOf(environment_);
     TokenParser parser(tokens_, environment_);
-    owner = std::make_shared<const Parsed>(Parsed{std::move(tables), parser.parse()});
+    owner = std::make_shared<const Parsed>(std::move(tables), parser.parse());
     if (parser.onlyBuiltInTags() && sameTables(owner->tables, environment_)) {
         std::lock_guard lock(cache.mutex);
         if (cache.kept.size() < kMaxKeptParses) {
@@ -221,7 +224,10 @@ std::string Template::render(const std::optional<Foundation::Dictionary>& dictio
     const Parsed* parsed = parse(owner);
     std::string out;
     out.reserve(cache.lastLength.load(std::memory_order_relaxed));
-    renderNodesInto(parsed->nodes, context, out);
+    {
+        Output output(out);
+        parsed->prepared.renderTo(context, output);
+    }
     cache.lastLength.store(out.size(), std::memory_order_relaxed);
     spare.giveBack(context.takeStorage());
     // A much shorter text than last time gives back the room it did not use.
