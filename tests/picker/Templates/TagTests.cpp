@@ -380,6 +380,41 @@ TEST(TemplateForTag, RendersOfOneTemplateAreIndependent) {
     }
 }
 
+// Caller code that appends to a string (a subclass of a built-in node, a
+// filter's own appending, a simple tag) writes where the render has got to,
+// also while the output grows many times over.
+TEST(TemplateRendering, CallerCodeAppendingToAStringWritesInPlace) {
+    struct Bracketed : TextNode {
+        using TextNode::TextNode;
+        void renderInto(Context&, std::string& out) const override { out += "<" + text() + ">"; }
+    };
+    auto extension = std::make_shared<Extension>();
+    extension->registerTag("bracketed", [](TokenParser&, const Token&) -> std::shared_ptr<NodeType> {
+        return std::make_shared<Bracketed>("x");
+    });
+    extension->registerSimpleTag("count", [](Context& c) { return stringify(c.value("forloop")["counter"]); });
+    extension->registerFilter(
+        "shout", [](const Value& v) { return Value(stringify(v) + "!"); }, nullptr,
+        [](const Value& v, std::string& out) {
+            if (!v.isString()) return false;
+            out += v.asString() + "!";
+            return true;
+        });
+    Environment environment(nullptr, {extension});
+    Array numbers;
+    std::string expected;
+    for (int i = 0; i < 3000; ++i) {
+        numbers.emplace_back(i);
+        expected += "[<x>" + std::to_string(i) + "!a!" + std::to_string(i + 1) + "]";
+    }
+    Template t("{% for n in numbers %}[{% bracketed %}{{ n|shout }}{{ 'a'|shout }}{% count %}]{% endfor %}",
+               environment);
+    const Dictionary context{{"numbers", Value(numbers)}};
+    EXPECT_EQ(t.render(context), expected);
+    EXPECT_EQ(t.render(context), expected);
+    EXPECT_EQ(t.render(Dictionary{{"numbers", Value(Array{Value(7)})}}), "[<x>7!a!1]");
+}
+
 // --- scopes are restored when a tag fails ----------------------------------------------
 
 TEST(TemplateTags, ScopesArePoppedWhenRenderingFails) {
