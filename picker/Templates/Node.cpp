@@ -26,6 +26,8 @@ PreparedNodes::PreparedNodes(const NodeList& nodes) {
         const NodeType& n = *node;
         if (typeid(n) == typeid(TextNode))
             steps_.push_back({Step::Kind::text, &static_cast<const TextNode&>(n).text()});
+        else if (typeid(n) == typeid(VariableNode) && static_cast<const VariableNode&>(n).expression_)
+            steps_.push_back({Step::Kind::expression, static_cast<const VariableNode&>(n).expression_});
         else if (typeid(n) == typeid(VariableNode))
             steps_.push_back({Step::Kind::variable, &n});
         else
@@ -41,6 +43,9 @@ void PreparedNodes::renderTo(Context& context, Output& out) const {
         switch (step.kind) {
             case Step::Kind::text:
                 out.append(*static_cast<const std::string*>(step.target));
+                break;
+            case Step::Kind::expression:
+                static_cast<const FilterExpression*>(step.target)->renderOwn(context, out);
                 break;
             case Step::Kind::variable:
                 static_cast<const VariableNode*>(step.target)->renderOwn(context, out);

@@ -89,8 +89,8 @@ public:
 
 private:
     struct Step {
-        enum class Kind : unsigned char { text, variable, node } kind;
-        const void* target;  // the text, the variable node, or the node
+        enum class Kind : unsigned char { text, expression, variable, node } kind;
+        const void* target;  // the text, the filter expression, the variable node, or the node
     };
     std::vector<Step> steps_;
 };

@@ -52,7 +52,7 @@ public:
 private:
     // Room grows by a chunk at a time (the string fills what it adds), each
     // chunk twice the last, from a small one after the string was handed out.
-    static constexpr size_t kFirstChunk = 1024;
+    static constexpr size_t kFirstChunk = 256;
     static constexpr size_t kLastChunk = size_t{1} << 20;
     void grow(size_t size);
 

@@ -57,6 +57,8 @@ public:
     explicit Variable(std::string variable);
     const std::string& variable() const { return variable_; }
     Value resolve(Context& context) const override;
+    // The value of a literal (text, number, true or false), or nullptr for a key path.
+    const Value* literal() const { return kind_ == Kind::literal ? &literal_ : nullptr; }
     // The record form: Variable(variable: "name").
     std::string description() const override;
     friend bool operator==(const Variable& a, const Variable& b) { return a.variable_ == b.variable_; }
