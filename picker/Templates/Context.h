@@ -110,6 +110,10 @@ public:
     void settleBinding() const {
         if (bound_ != kUnbound) settleBindingSlow();
     }
+    // Ends the binding without filling the dictionary, which then holds
+    // what it held before: for a tag taking its own dictionary off the
+    // stack, which nobody else sees.
+    void dropBinding() { bound_ = kUnbound; }
     // The stack's room, emptied, for a later render.
     std::vector<Dictionary> takeStorage();
 

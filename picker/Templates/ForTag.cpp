@@ -176,8 +176,12 @@ private:
         if (!pushed_) return;
         pushed_ = false;
         // A loop variable bound to the item becomes a stored value now, as
-        // it would have been all along.
-        context_.settleBinding();
+        // it would have been all along; unless the frames taken off are the
+        // loop's own, which go back to their slots unseen.
+        if (context_.depth() == base_ + N)
+            context_.dropBinding();
+        else
+            context_.settleBinding();
         for (size_t k = N; k-- > 0;)
             if (auto popped = context_.pop()) slots_[k] = std::move(*popped);
     }
@@ -194,11 +198,11 @@ bool is(const std::string& text, const char (&literal)[N]) {
     return text.size() == N - 1 && std::memcmp(text.data(), literal, N - 1) == 0;
 }
 
-void setBool(Value& slot, bool value) {
+[[gnu::always_inline]] inline void setBool(Value& slot, bool value) {
     if (!slot.isBool() || slot.asBool() != value) slot = Value(value);
 }
 
-void setInt(Value& slot, std::int64_t value) {
+[[gnu::always_inline]] inline void setInt(Value& slot, std::int64_t value) {
     if (!slot.isInt() || slot.asInt() != value) slot = Value(value);
 }
 

@@ -9,7 +9,7 @@ void Output::grow(size_t size) {
     const size_t capacity = text_.capacity();
     size_t target;
     if (need <= capacity) {
-        target = std::min(capacity, std::max(need, text_.size() + chunk_));
+        target = handedOut_ ? std::min(capacity, std::max(need, text_.size() + chunk_)) : capacity;
     } else {
         target = std::max(need, 2 * capacity);
     }

@@ -44,14 +44,16 @@ public:
             ~Resume() {
                 output.length_ = output.text_.size();
                 output.chunk_ = kFirstChunk;
+                output.handedOut_ = true;
             }
         } resume{*this};
         return f(text_);
     }
 
 private:
-    // Room grows by a chunk at a time (the string fills what it adds), each
-    // chunk twice the last, from a small one after the string was handed out.
+    // Room grows into the string's capacity at once, which its owner
+    // reserved; once the string was handed out (and cut), by a chunk at a
+    // time (the string fills what it adds), each twice the last.
     static constexpr size_t kFirstChunk = 256;
     static constexpr size_t kLastChunk = size_t{1} << 20;
     void grow(size_t size);
@@ -82,6 +84,7 @@ private:
     std::string& text_;
     size_t length_;  // the text; what lies beyond in `text_` is room
     size_t chunk_ = kFirstChunk;
+    bool handedOut_ = false;
 };
 
 }  // namespace Templates
