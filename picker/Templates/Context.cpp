@@ -17,39 +17,76 @@ Context::Context(std::optional<Dictionary> dictionary, const Environment& enviro
     if (dictionary) dictionaries_.push_back(std::move(*dictionary));
 }
 
+Context::Context(const Dictionary* dictionary, const Environment& environment, Borrowing,
+                 std::vector<Dictionary> storage)
+    : dictionaries_(std::move(storage)), root_(dictionary), borrowed_(&environment) {
+    dictionaries_.clear();
+    dictionaries_.reserve(8);  // a render's loops and includes push a few more
+}
+
+void Context::ownRootSlow() const {
+    dictionaries_.insert(dictionaries_.begin(), *root_);
+    root_ = nullptr;
+    if (bound_ != kUnbound) ++bound_;
+}
+
+void Context::settleBindingSlow() const {
+    // What pushing {key: value} would have left there; a dictionary that
+    // has just that key already keeps its place and room.
+    Dictionary& d = dictionaries_[bound_];
+    bound_ = kUnbound;
+    if (d.size() == 1 && sameText(d.begin()->first, *boundKey_)) {
+        d.begin()->second = *boundValue_;
+        return;
+    }
+    d = Dictionary();
+    d.set(*boundKey_, *boundValue_);
+}
+
+std::vector<Dictionary> Context::takeStorage() {
+    bound_ = kUnbound;
+    dictionaries_.clear();
+    root_ = nullptr;
+    return std::move(dictionaries_);
+}
+
 Value Context::value(std::string_view key) const {
     const Value* v = find(key);
     return v ? *v : Value();
 }
 
-const Value* Context::find(std::string_view key) const {
-    // Every lookup of a render comes here, mostly for short names: a length
-    // check settles most entries, an inline compare the rest.
-    const size_t size = key.size();
-    for (auto it = dictionaries_.rbegin(); it != dictionaries_.rend(); ++it) {
-        for (const auto& [k, v] : *it) {
-            if (k.size() == size && sameBytes(k.data(), key.data(), size)) return &v;
-        }
-    }
-    return nullptr;
-}
-
 void Context::setValue(const std::string& key, Value value) {
-    if (dictionaries_.empty()) return;
+    if (dictionaries_.empty()) {
+        if (!root_) return;
+        ownRoot();
+    }
+    if (bound_ == dictionaries_.size() - 1) settleBinding();
     dictionaries_.back().set(key, std::move(value));
 }
 
 void Context::push(Dictionary dictionary) { dictionaries_.push_back(std::move(dictionary)); }
 
 std::optional<Dictionary> Context::pop() {
-    if (dictionaries_.empty()) return std::nullopt;
+    if (dictionaries_.empty()) {
+        if (!root_) return std::nullopt;
+        Dictionary root = *root_;
+        root_ = nullptr;
+        return root;
+    }
+    if (bound_ == dictionaries_.size() - 1) settleBinding();
     Dictionary top = std::move(dictionaries_.back());
     dictionaries_.pop_back();
     return top;
 }
 
 Dictionary Context::flatten() const {
+    settleBinding();
     Dictionary out;
+    if (root_) {
+        for (const auto& [k, v] : *root_) {
+            if (!v.isNull()) out.set(k, v);
+        }
+    }
     for (const auto& d : dictionaries_) {
         for (const auto& [k, v] : d) {
             if (!v.isNull()) out.set(k, v);

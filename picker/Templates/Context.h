@@ -62,18 +62,85 @@ public:
     // it (a template's, for one render) instead of copying it.
     struct Borrowing {};
     Context(std::optional<Dictionary> dictionary, const Environment& environment, Borrowing);
+    // The same reading the caller's dictionary (null for none), which must
+    // outlive it too, as its oldest dictionary: it is copied only when
+    // something asks for the stack itself, writes into it or pops it.
+    // `storage` is room for the stack kept from an earlier render.
+    Context(const Dictionary* dictionary, const Environment& environment, Borrowing,
+            std::vector<Dictionary> storage = {});
 
     // Newest dictionary last. A key stored with a null value is present
     // without a value: it hides the key in older dictionaries.
-    std::vector<Dictionary>& dictionaries() { return dictionaries_; }
-    const std::vector<Dictionary>& dictionaries() const { return dictionaries_; }
+    std::vector<Dictionary>& dictionaries() {
+        settle();
+        return dictionaries_;
+    }
+    const std::vector<Dictionary>& dictionaries() const {
+        settle();
+        return dictionaries_;
+    }
     const Environment& environment() const { return borrowed_ ? *borrowed_ : *environment_; }
+
+    // The number of dictionaries on the stack, and one of them by position
+    // (oldest 0), for tags that keep their own dictionaries on it; reading
+    // the stack this way copies neither the caller's dictionary nor a bound
+    // value elsewhere on the stack.
+    size_t depth() const { return dictionaries_.size() + (root_ ? 1 : 0); }
+    Dictionary& dictionaryAt(size_t index) {
+        if (root_ && index == 0) ownRoot();
+        const size_t at = root_ ? index - 1 : index;
+        if (at == bound_) settleBinding();
+        return dictionaries_[at];
+    }
+    // Makes the dictionary at `index` read as {key: *value} without storing
+    // the value: lookups find it there, and the dictionary is filled so
+    // (replacing what it held) only when something asks for the stack
+    // itself, writes into that dictionary or pops it. The key and the value
+    // must stay as they are until then, or until settleBinding. One binding
+    // at a time: a binding elsewhere is settled first.
+    void bind(size_t index, const std::string& key, const Value& value) {
+        if (root_ && index == 0) ownRoot();
+        const size_t at = root_ ? index - 1 : index;
+        if (bound_ != kUnbound && bound_ != at) settleBinding();
+        bound_ = at;
+        boundKey_ = &key;
+        boundValue_ = &value;
+    }
+    // Fills the bound dictionary with its value.
+    void settleBinding() const {
+        if (bound_ != kUnbound) settleBindingSlow();
+    }
+    // Ends the binding without filling the dictionary, which then holds
+    // what it held before: for a tag taking its own dictionary off the
+    // stack, which nobody else sees.
+    void dropBinding() { bound_ = kUnbound; }
+    // The stack's room, emptied, for a later render.
+    std::vector<Dictionary> takeStorage();
 
     // The value of the newest dictionary that has the key; null otherwise.
     Value value(std::string_view key) const;
     // The same without a copy: the stored value, or nullptr when no
     // dictionary has the key. Valid until the stack changes.
-    const Value* find(std::string_view key) const;
+    const Value* find(std::string_view key) const {
+        // Every lookup of a render comes here, mostly for short names: a
+        // length check settles most entries, an inline compare the rest.
+        const size_t size = key.size();
+        for (size_t at = dictionaries_.size(); at-- > 0;) {
+            if (at == bound_) {
+                if (boundKey_->size() == size && sameBytes(boundKey_->data(), key.data(), size)) return boundValue_;
+                continue;
+            }
+            for (const auto& [k, v] : dictionaries_[at]) {
+                if (k.size() == size && sameBytes(k.data(), key.data(), size)) return &v;
+            }
+        }
+        if (root_) {
+            for (const auto& [k, v] : *root_) {
+                if (k.size() == size && sameBytes(k.data(), key.data(), size)) return &v;
+            }
+        }
+        return nullptr;
+    }
     // Sets the key in the newest dictionary; nothing happens on an empty stack.
     void setValue(const std::string& key, Value value);
 
@@ -123,8 +190,29 @@ private:
         std::shared_ptr<const std::vector<Token>> tokens;  // keeps the key alive
         std::shared_ptr<const NodeList> nodes;
     };
+    // The caller's dictionary becomes a dictionary of the stack's own.
+    void ownRoot() const {
+        if (root_) ownRootSlow();
+    }
+    void ownRootSlow() const;
+    void settleBindingSlow() const;
+    // Every dictionary as stored.
+    void settle() const {
+        ownRoot();
+        settleBinding();
+    }
+
+    static constexpr size_t kUnbound = static_cast<size_t>(-1);
+
     std::map<const std::vector<Token>*, Parsed> parsed_;
-    std::vector<Dictionary> dictionaries_;
+    // The stack; with `root_` set, the caller's dictionary lies beneath it.
+    mutable std::vector<Dictionary> dictionaries_;
+    mutable const Dictionary* root_ = nullptr;
+    // The bound dictionary's position in `dictionaries_` (kUnbound for
+    // none), and what it reads as.
+    mutable size_t bound_ = kUnbound;
+    const std::string* boundKey_ = nullptr;
+    const Value* boundValue_ = nullptr;
     std::optional<Environment> environment_;
     const Environment* borrowed_ = nullptr;
     int templateDepth_ = 0;

@@ -1,5 +1,7 @@
 #include "picker/Templates/Expression.h"
 
+#include <typeinfo>
+
 #include "Platform/Foundation/Text.h"
 #include "picker/Templates/Context.h"
 #include "picker/Templates/Variable.h"
@@ -82,11 +84,25 @@ std::string InfixOperator::describe(const std::string& symbol) const {
     return "(" + lhs_->description() + " " + symbol + " " + rhs_->description() + ")";
 }
 
+namespace {
+
+const Value* literalOf(const VariableExpression* expression) {
+    if (!expression || !expression->variable()) return nullptr;
+    const Resolvable& resolvable = *expression->variable();
+    if (typeid(resolvable) != typeid(FilterExpression)) return nullptr;
+    const auto& filtered = static_cast<const FilterExpression&>(resolvable);
+    return filtered.filters().empty() ? filtered.variable().literal() : nullptr;
+}
+
+}  // namespace
+
 InfixOperator::InfixOperator(std::shared_ptr<Expression> lhs, std::shared_ptr<Expression> rhs)
     : lhs_(std::move(lhs)),
       rhs_(std::move(rhs)),
       lhsVariable_(dynamic_cast<const VariableExpression*>(lhs_.get())),
-      rhsVariable_(dynamic_cast<const VariableExpression*>(rhs_.get())) {}
+      rhsVariable_(dynamic_cast<const VariableExpression*>(rhs_.get())),
+      lhsLiteral_(literalOf(lhsVariable_)),
+      rhsLiteral_(literalOf(rhsVariable_)) {}
 
 bool InfixOperator::resolveOperands(Context& context, Value& left, Value& right) const {
     if (!lhsVariable_ || !rhsVariable_) return false;
@@ -125,18 +141,19 @@ bool EqualityExpression::evaluate(Context& context) const {
 
 bool NumericExpression::evaluate(Context& context) const {
     if (!lhsVariable_ || !rhsVariable_) return false;
-    // Numbers are read where they are stored; the left one is kept aside
-    // before the right one resolves, which may change the context.
-    Value leftHolder, rightHolder;
-    const Value* left = lhsVariable_->variable()->locate(context, leftHolder);
-    if (left && left != &leftHolder) {
-        leftHolder = *left;
-        left = &leftHolder;
-    }
-    const Value* right = rhsVariable_->variable()->locate(context, rightHolder);
-    if (!left || !right) return false;
-    if (left->isInt() && right->isInt()) return compareIntegers(left->asInt(), right->asInt());
-    auto l = toNumber(*left), r = toNumber(*right);
+    // Numbers are read where they are stored; what the left one says is
+    // taken before the right one resolves, which may change the context.
+    Resolvable::Held leftHeld, rightHeld;
+    const Value* left = lhsLiteral_ ? lhsLiteral_ : lhsVariable_->variable()->locateHeld(context, leftHeld);
+    const bool leftPresent = left != nullptr;
+    const bool leftIsInt = left && left->isInt();
+    const std::int64_t leftInt = leftIsInt ? left->asInt() : 0;
+    const std::optional<float> leftOther = left && !leftIsInt ? toNumber(*left) : std::nullopt;
+    const Value* right = rhsLiteral_ ? rhsLiteral_ : rhsVariable_->variable()->locateHeld(context, rightHeld);
+    if (!leftPresent || !right) return false;
+    if (leftIsInt && right->isInt()) return compareIntegers(leftInt, right->asInt());
+    const std::optional<float> l = leftIsInt ? std::optional<float>(static_cast<float>(leftInt)) : leftOther;
+    auto r = toNumber(*right);
     if (!l || !r) return false;
     return compare(*l, *r);
 }

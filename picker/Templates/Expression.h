@@ -40,6 +40,10 @@ protected:
     // The operands as plain variables (found once), or nullptr.
     const VariableExpression* lhsVariable_;
     const VariableExpression* rhsVariable_;
+    // An operand that is a literal without filters: its value, which
+    // resolving it would always give.
+    const Value* lhsLiteral_ = nullptr;
+    const Value* rhsLiteral_ = nullptr;
 };
 
 class PrefixOperator : public Expression {

@@ -7,16 +7,19 @@
 #include "picker/Templates/Errors.h"
 #include "picker/Templates/Lexer.h"
 #include "picker/Templates/Limits.h"
+#include "picker/Templates/Output.h"
 #include "picker/Templates/Tags.h"
 #include "picker/Templates/TextForms.h"
 
 namespace Templates {
 
-std::shared_ptr<Filter> Filter::simple(Simple function, InPlace inPlace, AppendTo appendTo) {
+std::shared_ptr<Filter> Filter::simple(Simple function, InPlace inPlace, AppendTo appendTo,
+                                       AppendToOutput appendToOutput) {
     auto f = std::make_shared<Filter>();
     f->simple_ = std::move(function);
     f->inPlace_ = inPlace;
     f->appendTo_ = appendTo;
+    f->appendToOutput_ = appendToOutput;
     return f;
 }
 
@@ -59,8 +62,8 @@ void Extension::registerSimpleTag(const std::string& name, std::function<std::st
 }
 
 void Extension::registerFilter(const std::string& name, Filter::Simple function, Filter::InPlace inPlace,
-                               Filter::AppendTo appendTo) {
-    filters_.set(name, Filter::simple(std::move(function), inPlace, appendTo));
+                               Filter::AppendTo appendTo, Filter::AppendToOutput appendToOutput) {
+    filters_.set(name, Filter::simple(std::move(function), inPlace, appendTo, appendToOutput));
     ++generation_;
 }
 
@@ -115,15 +118,59 @@ bool isASCIIText(const std::string& text) {
     return (seen & 0x8080808080808080ull) == 0;
 }
 
+constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+// ASCII bytes (eight or four in a word) with the letters From..From+25
+// moved to To..To+25: a byte at or above From, and not above the last
+// letter, gets the case bit flipped. Each byte stays below 0x80 + 0x80, so
+// no sum carries into the next byte.
+template <char From, char To, class Word>
+Word mapWord(Word word) {
+    constexpr Word every = static_cast<Word>(kEveryByte);
+    constexpr Word atLeastFirst = every * (0x80 - static_cast<unsigned>(From));
+    constexpr Word aboveLast = every * (0x80 - static_cast<unsigned>(From) - 26);
+    const Word letters = (word + atLeastFirst) & ~(word + aboveLast) & static_cast<Word>(kHighBits);
+    return word ^ static_cast<Word>(letters >> 2);  // 0x80 >> 2 is the case bit, 0x20
+}
+
+// Writes ASCII text from `from` to `to` (the same place, or a copy of it)
+// mapped, a word at a time; false as soon as a byte is not ASCII, with `to`
+// then partly written. A mapped letter is not mapped again, so a last word
+// may overlap the one before it; words are read from `from`, which is not
+// being written when it is a copy (a read of what was just written, in
+// pieces, would wait for the writes).
+template <char From, char To>
+bool mapASCIIWords(const char* from, char* to, size_t size) {
+    static_assert((From ^ To) == 0x20, "ASCII letters differ by the case bit");
+    auto mapAt = [from, to]<class Word>(size_t at, Word) {
+        Word word;
+        std::memcpy(&word, from + at, sizeof word);
+        if (word & static_cast<Word>(kHighBits)) return false;
+        word = mapWord<From, To>(word);
+        std::memcpy(to + at, &word, sizeof word);
+        return true;
+    };
+    if (size >= 8) {
+        size_t i = 0;
+        for (; i + 8 <= size; i += 8)
+            if (!mapAt(i, std::uint64_t{})) return false;
+        return i == size || mapAt(size - 8, std::uint64_t{});
+    }
+    if (size >= 4) return mapAt(0, std::uint32_t{}) && mapAt(size - 4, std::uint32_t{});
+    for (size_t i = 0; i < size; ++i) {
+        auto c = static_cast<unsigned char>(from[i]);
+        if (c & 0x80) return false;
+        to[i] = static_cast<char>(c ^ ((c - static_cast<unsigned>(From)) < 26u ? 0x20 : 0));
+    }
+    return true;
+}
+
 // Case mapping of ASCII text in place; false (and nothing changed) for other text.
 template <char From, char To>
 bool mapASCII(std::string& text) {
     if (!isASCIIText(text)) return false;
-    for (auto& c : text) {
-        unsigned offset = static_cast<unsigned char>(c) - static_cast<unsigned>(From);
-        c = static_cast<char>(c ^ ((offset < 26u) ? (From ^ To) : 0));
-    }
-    return true;
+    return mapASCIIWords<From, To>(text.data(), text.data(), text.size());
 }
 
 // The in-place forms of uppercase and lowercase: ASCII text given up by the
@@ -147,23 +194,23 @@ Value mapTextInPlace(Value&& value) {
     return Value(Transform(stringify(value)));
 }
 
-// The appending forms of uppercase and lowercase: text is mapped where it
-// lands in the output (ASCII in place, the rest the ordinary way).
+// The appending forms of uppercase and lowercase: text is mapped as it is
+// written into the output (ASCII a word at a time, the rest the ordinary way).
 template <char From, char To, std::string (*Transform)(std::string_view)>
-bool appendMappedText(const Value& value, std::string& out) {
+bool appendMappedText(const Value& value, Output& out) {
     const auto* text = value.stringOrNull();
     if (!text) return false;
-    if (!isASCIIText(*text)) {
-        out += Transform(*text);
-        return true;
-    }
-    const size_t at = out.size();
-    out += *text;
-    for (size_t i = at; i < out.size(); ++i) {
-        unsigned offset = static_cast<unsigned char>(out[i]) - static_cast<unsigned>(From);
-        out[i] = static_cast<char>(out[i] ^ ((offset < 26u) ? (From ^ To) : 0));
-    }
+    if (mapASCIIWords<From, To>(text->data(), out.room(text->size()), text->size()))
+        out.commit(text->size());
+    else
+        out.append(Transform(*text));
     return true;
+}
+
+template <char From, char To, std::string (*Transform)(std::string_view)>
+bool appendMappedTextToString(const Value& value, std::string& out) {
+    Output output(out);
+    return appendMappedText<From, To, Transform>(value, output);
 }
 
 Filter::Simple textFilter(std::string (*transform)(std::string_view)) {
@@ -293,9 +340,9 @@ DefaultExtension::DefaultExtension() {
     registerFilterWithArguments("default", defaultFilter);
     registerFilter("capitalize", textFilter(Foundation::capitalized));
     registerFilter("uppercase", textFilter(uppercaseText), mapTextInPlace<'a', 'A', uppercaseText>,
-                   appendMappedText<'a', 'A', uppercaseText>);
+                   appendMappedTextToString<'a', 'A', uppercaseText>, appendMappedText<'a', 'A', uppercaseText>);
     registerFilter("lowercase", textFilter(lowercaseText), mapTextInPlace<'A', 'a', lowercaseText>,
-                   appendMappedText<'A', 'a', lowercaseText>);
+                   appendMappedTextToString<'A', 'a', lowercaseText>, appendMappedText<'A', 'a', lowercaseText>);
     registerFilterWithArguments("join", joinFilter);
     registerFilterWithArguments("split", splitFilter);
     registerFilterWithArguments("indent", indentFilter);

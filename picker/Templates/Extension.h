@@ -48,18 +48,26 @@ public:
     // A simple filter that can also append its result, as rendered, to the
     // output: false (nothing written) for values it leaves to `function`.
     using AppendTo = bool (*)(const Value& value, std::string& out);
+    // The same appending into a render's output.
+    using AppendToOutput = bool (*)(const Value& value, Output& out);
 
-    static std::shared_ptr<Filter> simple(Simple function, InPlace inPlace = nullptr, AppendTo appendTo = nullptr);
+    static std::shared_ptr<Filter> simple(Simple function, InPlace inPlace = nullptr, AppendTo appendTo = nullptr,
+                                          AppendToOutput appendToOutput = nullptr);
     static std::shared_ptr<Filter> arguments(WithArguments function);
     // A simple filter given any argument fails with "cannot invoke filter with an argument".
     Value invoke(const Value& value, const std::vector<Value>& arguments) const override;
     Value invoke(Value&& value, const std::vector<Value>& arguments) const override;
     bool invokeInto(const Value& value, const std::vector<Value>& arguments, std::string& out) const override;
+    // What invokeInto calls for a call without arguments, or nullptr; and
+    // its form for a render's output, or nullptr.
+    AppendTo appendTo() const { return appendTo_; }
+    AppendToOutput appendToOutput() const { return appendToOutput_; }
 
 private:
     Simple simple_;
     InPlace inPlace_ = nullptr;
     AppendTo appendTo_ = nullptr;
+    AppendToOutput appendToOutput_ = nullptr;
     WithArguments withArguments_;
 };
 
@@ -110,7 +118,7 @@ public:
     // A tag that renders as whatever the handler returns.
     void registerSimpleTag(const std::string& name, std::function<std::string(Context&)> handler);
     void registerFilter(const std::string& name, Filter::Simple function, Filter::InPlace inPlace = nullptr,
-                        Filter::AppendTo appendTo = nullptr);
+                        Filter::AppendTo appendTo = nullptr, Filter::AppendToOutput appendToOutput = nullptr);
     void registerFilterWithArguments(const std::string& name, Filter::WithArguments function);
 
 protected:

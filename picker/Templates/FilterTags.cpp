@@ -1,5 +1,7 @@
 #include "picker/Templates/FilterTags.h"
 
+#include <typeinfo>
+
 #include "Platform/Foundation/Dispatch.h"
 #include "picker/Templates/Context.h"
 #include "picker/Templates/DateFormatter.h"
@@ -36,6 +38,23 @@ std::shared_ptr<NodeType> IncludeNode::parse(TokenParser&, const Token& token) {
 }
 
 std::string IncludeNode::render(Context& context) const {
+    std::string out;
+    {
+        Output output(out);
+        renderOwn(context, output);
+    }
+    return out;
+}
+
+void IncludeNode::renderTo(Context& context, Output& out) const {
+    if (typeid(*this) != typeid(IncludeNode)) {
+        NodeType::renderTo(context, out);  // a subclass may write itself otherwise
+        return;
+    }
+    renderOwn(context, out);
+}
+
+void IncludeNode::renderOwn(Context& context, Output& out) const {
     std::string name = resolveTemplateName(templateName_, context);
     auto loaded = context.environment().loadTemplate(name);
     Dictionary scope;
@@ -43,7 +62,7 @@ std::string IncludeNode::render(Context& context) const {
         Value value = context.value(*includeContext_);
         if (const auto* d = value.dictionaryOrNull()) scope = *d;
     }
-    return context.push(std::move(scope), [&] { return renderLoadedTemplate(*loaded, name, "include", context); });
+    context.push(std::move(scope), [&] { renderLoadedTemplateTo(*loaded, name, "include", context, out); });
 }
 
 std::shared_ptr<NodeType> NowNode::parse(TokenParser&, const Token& token) {

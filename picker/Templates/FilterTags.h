@@ -33,8 +33,11 @@ public:
         : templateName_(std::move(templateName)), includeContext_(std::move(includeContext)) {}
     static std::shared_ptr<NodeType> parse(TokenParser& parser, const Token& token);
     std::string render(Context& context) const override;
+    void renderTo(Context& context, Output& out) const override;
 
 private:
+    void renderOwn(Context& context, Output& out) const;
+
     Variable templateName_;
     std::optional<std::string> includeContext_;
 };
@@ -55,5 +58,7 @@ private:
 std::string resolveTemplateName(const Variable& name, Context& context);
 class Template;
 std::string renderLoadedTemplate(const Template& loaded, const std::string& name, const char* tag, Context& context);
+void renderLoadedTemplateTo(const Template& loaded, const std::string& name, const char* tag, Context& context,
+                            Output& out);
 
 }  // namespace Templates

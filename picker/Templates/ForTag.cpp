@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <typeinfo>
 
 #include "picker/Templates/Context.h"
 #include "picker/Templates/Errors.h"
@@ -152,30 +153,35 @@ namespace {
 template <size_t N>
 class LoopFrames {
 public:
-    explicit LoopFrames(Context& context) : context_(context), base_(context.dictionaries().size()) {}
+    LoopFrames(Context& context, std::array<Foundation::Dictionary, N>& slots)
+        : context_(context), base_(context.depth()), slots_(slots) {}
     ~LoopFrames() { release(); }
     LoopFrames(const LoopFrames&) = delete;
     LoopFrames& operator=(const LoopFrames&) = delete;
 
-    // The frames for the next item, on the stack, oldest first; valid until
-    // the stack changes.
-    std::array<Foundation::Dictionary*, N> next() {
-        auto& stack = context_.dictionaries();
-        if (pushed_ && stack.size() != base_ + N) release();
+    // The position of the first frame for the next item on the stack, the
+    // others following it.
+    size_t next() {
+        if (pushed_ && context_.depth() != base_ + N) release();
         if (!pushed_) {
-            base_ = stack.size();
+            base_ = context_.depth();
             for (auto& slot : slots_) context_.push(std::move(slot));
             pushed_ = true;
         }
-        std::array<Foundation::Dictionary*, N> frames;
-        for (size_t k = 0; k < N; ++k) frames[k] = &stack[base_ + k];
-        return frames;
+        return base_;
     }
 
 private:
     void release() {
         if (!pushed_) return;
         pushed_ = false;
+        // A loop variable bound to the item becomes a stored value now, as
+        // it would have been all along; unless the frames taken off are the
+        // loop's own, which go back to their slots unseen.
+        if (context_.depth() == base_ + N)
+            context_.dropBinding();
+        else
+            context_.settleBinding();
         for (size_t k = N; k-- > 0;)
             if (auto popped = context_.pop()) slots_[k] = std::move(*popped);
     }
@@ -183,7 +189,7 @@ private:
     Context& context_;
     size_t base_;
     bool pushed_ = false;
-    std::array<Foundation::Dictionary, N> slots_;
+    std::array<Foundation::Dictionary, N>& slots_;
 };
 
 // Equality with a literal, which the compiler can compare inline.
@@ -192,11 +198,11 @@ bool is(const std::string& text, const char (&literal)[N]) {
     return text.size() == N - 1 && std::memcmp(text.data(), literal, N - 1) == 0;
 }
 
-void setBool(Value& slot, bool value) {
+[[gnu::always_inline]] inline void setBool(Value& slot, bool value) {
     if (!slot.isBool() || slot.asBool() != value) slot = Value(value);
 }
 
-void setInt(Value& slot, std::int64_t value) {
+[[gnu::always_inline]] inline void setInt(Value& slot, std::int64_t value) {
     if (!slot.isInt() || slot.asInt() != value) slot = Value(value);
 }
 
@@ -229,46 +235,134 @@ void fillForloop(Foundation::Dictionary& outer, std::int64_t i, std::int64_t cou
     outer.set("forloop", Value(std::move(forloop)));
 }
 
+// Whether a dictionary left in a loop's slot may be kept for the next
+// render: a few entries of plain numbers, flags and nulls (one level of
+// nesting, which is the forloop dictionary). Anything else would keep a
+// caller's values alive, or much memory, past the render.
+bool keepable(const Foundation::Dictionary& dictionary, bool nested = false) {
+    if (dictionary.size() > 5) return false;
+    for (const auto& [key, value] : dictionary) {
+        switch (value.type()) {
+            case Value::Type::Null:
+            case Value::Type::Bool:
+            case Value::Type::Int:
+                break;
+            case Value::Type::Dictionary:
+                if (nested || !keepable(value.asDictionary(), true)) return false;
+                break;
+            default:
+                return false;
+        }
+    }
+    return true;
+}
+
+void keepOrClear(Foundation::Dictionary& slot) {
+    if (!keepable(slot)) slot = Foundation::Dictionary();
+}
+
+// Index lists longer than this are not kept between renders.
+constexpr size_t kMaxKeptIndexes = 4096;
+
+}  // namespace
+
+struct ForNode::Scratch {
+    std::array<Foundation::Dictionary, 1> whereSlots;
+    std::array<Foundation::Dictionary, 2> slots;  // forloop, then the loop variables
+    std::vector<size_t> kept;
+
+    // Drops what refers to the render's values, keeping the shapes.
+    void clear() {
+        for (auto* scope : {&whereSlots[0], &slots[1]})
+            for (auto& entry : *scope) entry.second = Value();
+        keepOrClear(whereSlots[0]);
+        keepOrClear(slots[0]);
+        keepOrClear(slots[1]);
+        kept.clear();
+        if (kept.capacity() > kMaxKeptIndexes) kept = std::vector<size_t>();
+    }
+};
+
+ForNode::~ForNode() { delete spare_.load(std::memory_order_acquire); }
+
+namespace {
+
+// The scratch of one render of a loop: taken from the node, given back.
+template <class Scratch>
+class TakenScratch {
+public:
+    explicit TakenScratch(std::atomic<Scratch*>& slot) : slot_(slot), scratch_(slot.exchange(nullptr, std::memory_order_acquire)) {
+        if (!scratch_) scratch_ = new Scratch();
+    }
+    ~TakenScratch() {
+        scratch_->clear();
+        Scratch* expected = nullptr;
+        if (!slot_.compare_exchange_strong(expected, scratch_, std::memory_order_release, std::memory_order_relaxed))
+            delete scratch_;
+    }
+    TakenScratch(const TakenScratch&) = delete;
+    TakenScratch& operator=(const TakenScratch&) = delete;
+    Scratch* operator->() const { return scratch_; }
+
+private:
+    std::atomic<Scratch*>& slot_;
+    Scratch* scratch_;
+};
+
 }  // namespace
 
 void ForNode::renderInto(Context& context, std::string& out) const {
+    Output output(out);
+    renderOwn(context, output);
+}
+
+void ForNode::renderTo(Context& context, Output& out) const {
+    if (typeid(*this) != typeid(ForNode)) {
+        NodeType::renderTo(context, out);  // a subclass may write itself with renderInto
+        return;
+    }
+    renderOwn(context, out);
+}
+
+void ForNode::renderOwn(Context& context, Output& out) const {
     const Value iterated = resolvable_->resolve(context);
     // An array is walked where it is; other values give their items once.
     const Foundation::Array* array = iterated.arrayOrNull();
     std::vector<Item> owned;
     if (!array) owned = items(iterated);
     const size_t total = array ? array->size() : owned.size();
-    auto fill = [&](Foundation::Dictionary& scope, size_t i) {
-        if (array)
-            fillScope(scope, &(*array)[i], nullptr);
-        else if (owned[i].isTuple)
-            fillScope(scope, nullptr, &owned[i].tuple);
+    // A single value is bound to the first loop variable where it lies (in
+    // the iterated array, which `iterated` keeps), so lookups read it
+    // without a copy; a tuple fills the dictionary.
+    auto fill = [&](size_t at, size_t i) {
+        const Value* value = array ? &(*array)[i] : owned[i].isTuple ? nullptr : &owned[i].value;
+        if (value && !loopVariables_.empty())
+            context.bind(at, loopVariables_[0], *value);
         else
-            fillScope(scope, &owned[i].value, nullptr);
+            fillScope(context.dictionaryAt(at), value, value ? nullptr : &owned[i].tuple);
     };
 
-    std::vector<size_t> kept;
-    kept.reserve(total);
+    TakenScratch<Scratch> scratch(spare_);
+    std::vector<size_t>& kept = scratch->kept;
     if (where_) {
-        LoopFrames<1> frames(context);
+        kept.reserve(total);
+        LoopFrames<1> frames(context, scratch->whereSlots);
         for (size_t i = 0; i < total; ++i) {
-            fill(*frames.next()[0], i);
+            fill(frames.next(), i);
             if (where_->evaluate(context)) kept.push_back(i);
         }
-    } else {
-        for (size_t i = 0; i < total; ++i) kept.push_back(i);
     }
-    if (kept.empty()) {
-        context.push(Foundation::Dictionary{}, [&] { renderNodesInto(emptyNodes_, context, out); });
+    const size_t count = where_ ? kept.size() : total;
+    if (count == 0) {
+        context.push(Foundation::Dictionary{}, [&] { renderNodesTo(emptyNodes_, context, out); });
         return;
     }
-    const auto count = static_cast<std::int64_t>(kept.size());
-    LoopFrames<2> frames(context);
-    for (std::int64_t i = 0; i < count; ++i) {
-        auto [forloop, scope] = frames.next();
-        fillForloop(*forloop, i, count);
-        fill(*scope, kept[static_cast<size_t>(i)]);
-        renderNodesInto(nodes_, context, out);
+    LoopFrames<2> frames(context, scratch->slots);
+    for (size_t i = 0; i < count; ++i) {
+        const size_t base = frames.next();
+        fillForloop(context.dictionaryAt(base), static_cast<std::int64_t>(i), static_cast<std::int64_t>(count));
+        fill(base + 1, where_ ? kept[i] : i);
+        body_.renderTo(context, out);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // for <names> in <value> [where <condition>] ... [empty] ... endfor
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,12 +31,17 @@ public:
           loopVariables_(std::move(loopVariables)),
           nodes_(std::move(nodes)),
           emptyNodes_(std::move(emptyNodes)),
-          where_(std::move(where)) {}
+          where_(std::move(where)),
+          body_(nodes_) {}
+    ~ForNode() override;
+    ForNode(const ForNode&) = delete;
+    ForNode& operator=(const ForNode&) = delete;
     static std::shared_ptr<NodeType> parse(TokenParser& parser, const Token& token);
 
     const std::vector<std::string>& loopVariables() const { return loopVariables_; }
     std::string render(Context& context) const override;
     void renderInto(Context& context, std::string& out) const override;
+    void renderTo(Context& context, Output& out) const override;
 
     // Pushes the item's loop-variable scope, runs the body and pops again.
     template <class Body>
@@ -45,6 +51,7 @@ public:
     static std::vector<Item> items(const Value& value);
 
 private:
+    void renderOwn(Context& context, Output& out) const;
     Foundation::Dictionary loopScope(const Item& item) const;
     // Binds the loop variables to a plain value or a tuple in the scope,
     // reusing its entries where it can.
@@ -55,6 +62,13 @@ private:
     NodeList nodes_;
     NodeList emptyNodes_;
     std::shared_ptr<Expression> where_;
+    PreparedNodes body_;  // nodes_, rendered once per item
+
+    // The dictionaries and index list of an earlier render, kept for the
+    // next one; a render takes them and gives them back, and one that finds
+    // them taken (another thread, or this loop inside itself) makes its own.
+    struct Scratch;
+    mutable std::atomic<Scratch*> spare_{nullptr};
 };
 
 }  // namespace Templates

@@ -1,5 +1,7 @@
 #include "picker/Templates/IfTag.h"
 
+#include <typeinfo>
+
 #include "picker/Templates/Context.h"
 #include "picker/Templates/Errors.h"
 #include "picker/Templates/Limits.h"
@@ -120,7 +122,12 @@ std::shared_ptr<Expression> IfExpressionParser::leftDenotation(const IfToken& to
 // --- if and ifnot ------------------------------------------------------------------
 
 void IfCondition::render(Context& context, std::string& out) const {
-    context.push(Dictionary{}, [&] { renderNodesInto(nodes_, context, out); });
+    Output output(out);
+    render(context, output);
+}
+
+void IfCondition::render(Context& context, Output& out) const {
+    context.push(Dictionary{}, [&] { prepared_.renderTo(context, out); });
 }
 
 namespace {
@@ -190,6 +197,19 @@ std::string IfNode::render(Context& context) const {
 }
 
 void IfNode::renderInto(Context& context, std::string& out) const {
+    Output output(out);
+    renderOwn(context, output);
+}
+
+void IfNode::renderTo(Context& context, Output& out) const {
+    if (typeid(*this) != typeid(IfNode)) {
+        NodeType::renderTo(context, out);  // a subclass may write itself with renderInto
+        return;
+    }
+    renderOwn(context, out);
+}
+
+void IfNode::renderOwn(Context& context, Output& out) const {
     for (const auto& condition : conditions_) {
         if (!condition.expression() || condition.expression()->evaluate(context)) {
             condition.render(context, out);

@@ -55,15 +55,17 @@ private:
 class IfCondition {
 public:
     IfCondition(std::shared_ptr<Expression> expression, NodeList nodes)
-        : expression_(std::move(expression)), nodes_(std::move(nodes)) {}
+        : expression_(std::move(expression)), nodes_(std::move(nodes)), prepared_(nodes_) {}
     const std::shared_ptr<Expression>& expression() const { return expression_; }
     const NodeList& nodes() const { return nodes_; }
     // Renders the branch in a new empty scope.
     void render(Context& context, std::string& out) const;
+    void render(Context& context, Output& out) const;
 
 private:
     std::shared_ptr<Expression> expression_;  // none for else
     NodeList nodes_;
+    PreparedNodes prepared_;
 };
 
 class IfNode : public NodeType {
@@ -75,8 +77,11 @@ public:
     const std::vector<IfCondition>& conditions() const { return conditions_; }
     std::string render(Context& context) const override;
     void renderInto(Context& context, std::string& out) const override;
+    void renderTo(Context& context, Output& out) const override;
 
 private:
+    void renderOwn(Context& context, Output& out) const;
+
     std::vector<IfCondition> conditions_;
 };
 

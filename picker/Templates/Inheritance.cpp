@@ -19,6 +19,16 @@ std::string resolveTemplateName(const Variable& name, Context& context) {
 // Renders a loaded template's tokens in the context with the context's
 // environment; stops templates that include or extend themselves.
 std::string renderLoadedTemplate(const Template& loaded, const std::string& name, const char* tag, Context& context) {
+    std::string out;
+    {
+        Output output(out);
+        renderLoadedTemplateTo(loaded, name, tag, context, output);
+    }
+    return out;
+}
+
+void renderLoadedTemplateTo(const Template& loaded, const std::string& name, const char* tag, Context& context,
+                            Output& out) {
     Context::DepthGuard guard(context.templateDepth(), kMaxTemplateDepth, [&] {
         return "'" + std::string(tag) + "' of '" + name + "' goes more than " + std::to_string(kMaxTemplateDepth) +
                " templates deep; a template probably " + (std::string(tag) == "include" ? "includes" : "extends") +
@@ -30,7 +40,7 @@ std::string renderLoadedTemplate(const Template& loaded, const std::string& name
         nodes = std::make_shared<const NodeList>(parser.parse());
         context.rememberParsedNodes(loaded.sharedTokens(), nodes);
     }
-    return renderNodes(*nodes, context);
+    renderNodesTo(*nodes, context, out);
 }
 
 std::shared_ptr<NodeType> ExtendsNode::parse(TokenParser& parser, const Token& token) {

@@ -109,19 +109,37 @@ std::shared_ptr<const std::vector<Token>> lexOnce(const std::string& text) {
 // The nodes of one parse and the tables they were made with: each extension
 // with its generation at the time.
 struct Template::Parsed {
+    Parsed(std::vector<std::pair<const Extension*, std::uint64_t>> tables, NodeList nodes)
+        : tables(std::move(tables)), nodes(std::move(nodes)), prepared(this->nodes) {}
     std::vector<std::pair<const Extension*, std::uint64_t>> tables;
     NodeList nodes;
+    PreparedNodes prepared;
 };
 
+// Shared by a template and its copies, and by the threads rendering them.
 struct Template::ParseCache {
-    std::mutex mutex;
-    std::shared_ptr<const Parsed> parsed;
+    // The parse renders use, read without a lock. Every parse published here
+    // stays in `kept` while the cache lives, so a render that read the
+    // pointer may go on using it after another render replaced it.
+    std::atomic<const Parsed*> parsed{nullptr};
+    std::mutex mutex;  // guards `kept`
+    std::vector<std::shared_ptr<const Parsed>> kept;
     // The length of the last output, reserved up front for the next render
     // so the text is not copied as it grows.
     std::atomic<size_t> lastLength{0};
+    // The room of an earlier render's dictionary stack; a render takes it
+    // and gives it back, and one that finds it taken makes its own.
+    std::atomic<std::vector<Foundation::Dictionary>*> spareStack{nullptr};
+
+    ~ParseCache() { delete spareStack.load(std::memory_order_acquire); }
 };
 
 namespace {
+
+// Parses published in one cache: the tables change only when a caller
+// registers tags or filters, so this is reached only by one that keeps
+// doing so; its renders then parse every time.
+constexpr size_t kMaxKeptParses = 16;
 
 std::vector<std::pair<const Extension*, std::uint64_t>> tablesOf(const Environment& environment) {
     std::vector<std::pair<const Extension*, std::uint64_t>> tables;
@@ -139,6 +157,32 @@ bool sameTables(const std::vector<std::pair<const Extension*, std::uint64_t>>& t
     return true;
 }
 
+// Takes the spare stack room of a cache for one render and gives it back
+// (or frees it, when another render gave its own back first).
+class SpareStack {
+public:
+    explicit SpareStack(std::atomic<std::vector<Foundation::Dictionary>*>& slot)
+        : slot_(slot), room_(slot.exchange(nullptr, std::memory_order_acquire)) {}
+    ~SpareStack() {
+        if (!room_) return;
+        std::vector<Foundation::Dictionary>* expected = nullptr;
+        if (!slot_.compare_exchange_strong(expected, room_, std::memory_order_release, std::memory_order_relaxed))
+            delete room_;
+    }
+    SpareStack(const SpareStack&) = delete;
+    SpareStack& operator=(const SpareStack&) = delete;
+
+    std::vector<Foundation::Dictionary> take() { return room_ ? std::move(*room_) : std::vector<Foundation::Dictionary>(); }
+    void giveBack(std::vector<Foundation::Dictionary> room) {
+        if (!room_) room_ = new std::vector<Foundation::Dictionary>();
+        *room_ = std::move(room);
+    }
+
+private:
+    std::atomic<std::vector<Foundation::Dictionary>*>& slot_;
+    std::vector<Foundation::Dictionary>* room_;
+};
+
 }  // namespace
 
 Template::Template(const std::string& templateString, std::optional<Environment> environment,
@@ -152,29 +196,40 @@ Template::Template(const std::string& templateString, std::optional<Environment>
 // of the filters, so its nodes (which rendering never changes) serve every
 // later render until a table changes. A parse that used a caller's tag is not
 // kept: its parser may do more than read the tokens. A failed parse throws
-// again on every render.
-std::shared_ptr<const Template::Parsed> Template::parse() const {
-    {
-        std::lock_guard lock(parseCache_->mutex);
-        if (parseCache_->parsed && sameTables(parseCache_->parsed->tables, environment_)) return parseCache_->parsed;
-    }
+// again on every render. `owner` keeps a parse that was not published alive.
+const Template::Parsed* Template::parse(std::shared_ptr<const Parsed>& owner) const {
+    auto& cache = *parseCache_;
+    if (const Parsed* parsed = cache.parsed.load(std::memory_order_acquire);
+        parsed && sameTables(parsed->tables, environment_))
+        return parsed;
     auto tables = tablesOf(environment_);
     TokenParser parser(tokens_, environment_);
-    auto parsed = std::make_shared<const Parsed>(Parsed{std::move(tables), parser.parse()});
-    if (parser.onlyBuiltInTags() && sameTables(parsed->tables, environment_)) {
-        std::lock_guard lock(parseCache_->mutex);
-        parseCache_->parsed = parsed;
+    owner = std::make_shared<const Parsed>(std::move(tables), parser.parse());
+    if (parser.onlyBuiltInTags() && sameTables(owner->tables, environment_)) {
+        std::lock_guard lock(cache.mutex);
+        if (cache.kept.size() < kMaxKeptParses) {
+            cache.kept.push_back(owner);
+            cache.parsed.store(owner.get(), std::memory_order_release);
+        }
     }
-    return parsed;
+    return owner.get();
 }
 
 std::string Template::render(const std::optional<Foundation::Dictionary>& dictionary) const {
-    Context context(dictionary, environment_, Context::Borrowing{});
-    auto parsed = parse();
+    auto& cache = *parseCache_;
+    SpareStack spare(cache.spareStack);
+    // The caller's dictionary is read where it is, not copied.
+    Context context(dictionary ? &*dictionary : nullptr, environment_, Context::Borrowing{}, spare.take());
+    std::shared_ptr<const Parsed> owner;
+    const Parsed* parsed = parse(owner);
     std::string out;
-    out.reserve(parseCache_->lastLength.load(std::memory_order_relaxed));
-    renderNodesInto(parsed->nodes, context, out);
-    parseCache_->lastLength.store(out.size(), std::memory_order_relaxed);
+    out.reserve(cache.lastLength.load(std::memory_order_relaxed));
+    {
+        Output output(out);
+        parsed->prepared.renderTo(context, output);
+    }
+    cache.lastLength.store(out.size(), std::memory_order_relaxed);
+    spare.giveBack(context.takeStorage());
     // A much shorter text than last time gives back the room it did not use.
     if (out.capacity() > 2 * out.size() + 4096) out.shrink_to_fit();
     return out;

@@ -50,7 +50,7 @@ public:
 private:
     struct Parsed;
     struct ParseCache;
-    std::shared_ptr<const Parsed> parse() const;
+    const Parsed* parse(std::shared_ptr<const Parsed>& owner) const;
 
     Environment environment_;
     std::shared_ptr<const std::vector<Token>> tokens_;

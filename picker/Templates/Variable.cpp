@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <locale.h>
+#include <typeinfo>
 
 #include "picker/Templates/Characters.h"
 #include "picker/Templates/Context.h"
@@ -18,6 +19,8 @@
 #include "picker/Templates/TokenParser.h"
 
 namespace Templates {
+
+using Held = Resolvable::Held;
 
 namespace {
 
@@ -64,56 +67,62 @@ std::int64_t countWithoutNulls(const Foundation::Dictionary& d) {
     return n;
 }
 
+// An object's value that it does not store: asked for by name, or by
+// position among its fields for an integer component.
+[[gnu::noinline]] const Value* objectValue(const Foundation::Object& object, const KeyPathComponent& component,
+                                           Held& held) {
+    Value v = object.valueForKey(component.text);
+    if (v.isNull() && component.index) {
+        auto fields = object.fieldNames();
+        if (*component.index >= 0 && static_cast<std::uint64_t>(*component.index) < fields.size())
+            v = object.valueForKey(fields[static_cast<size_t>(*component.index)]);
+    }
+    held = std::move(v);  // the object may live in `held`; it is not read again
+    return &*held;
+}
+
 // One step of a key path from a value that is not the context. The lookup
 // reads the value as normalized (dictionaries without their null entries)
 // without making the normalized copy: a null entry reads as missing either
 // way, and the value found is normalized by the next step or at the end.
-// Returns the value found, inside `current`'s storage or in `holder`, or
+// Returns the value found, inside `current`'s storage or in `held`, or
 // nullptr for none.
-const Value* lookup(const Value& current, const std::string& component, Value& holder) {
+const Value* lookup(const Value& current, const KeyPathComponent& component, Held& held) {
+    using Word = KeyPathComponent::Word;
     switch (current.type()) {
         case Value::Type::Dictionary: {
             const auto& d = current.asDictionary();
-            if (component == "count") {
-                Value count(countWithoutNulls(d));
-                holder = std::move(count);
-                return &holder;
+            if (component.word == Word::count) {
+                held = Value(countWithoutNulls(d));
+                return &*held;
             }
-            return d.find(component);
+            for (const auto& [key, value] : d)
+                if (sameText(key, component.text)) return &value;
+            return nullptr;
         }
         case Value::Type::Array: {
             const auto& a = current.asArray();
-            if (auto index = parseInteger(component)) {
-                if (*index >= 0 && static_cast<std::uint64_t>(*index) < a.size())
-                    return &a[static_cast<size_t>(*index)];
+            if (component.index) {
+                const std::int64_t index = *component.index;
+                if (index >= 0 && static_cast<std::uint64_t>(index) < a.size()) return &a[static_cast<size_t>(index)];
                 return nullptr;
             }
-            if (component == "first") return a.empty() ? nullptr : &a.front();
-            if (component == "last") return a.empty() ? nullptr : &a.back();
-            if (component == "count") {
-                Value count(static_cast<std::int64_t>(a.size()));
-                holder = std::move(count);
-                return &holder;
+            if (component.word == Word::first) return a.empty() ? nullptr : &a.front();
+            if (component.word == Word::last) return a.empty() ? nullptr : &a.back();
+            if (component.word == Word::count) {
+                held = Value(static_cast<std::int64_t>(a.size()));
+                return &*held;
             }
             return &current;  // a name that means nothing to an array leaves it current
         }
         case Value::Type::Object: {
-            const auto& object = current.asObject();
+            const auto* object = current.asObject().get();
             if (!object) return nullptr;
             // A value the object stores is read where it is (it lives as long
-            // as the object, which the context or the holder keeps).
-            if (const Value* stored = object->storedValueForKey(component); stored && !stored->isNull())
+            // as the object, which the context or `held` keeps).
+            if (const Value* stored = object->storedValueForKey(component.text); stored && !stored->isNull())
                 return stored;
-            Value v = object->valueForKey(component);
-            if (v.isNull()) {
-                if (auto index = parseInteger(component)) {
-                    auto fields = object->fieldNames();
-                    if (*index >= 0 && static_cast<std::uint64_t>(*index) < fields.size())
-                        v = object->valueForKey(fields[static_cast<size_t>(*index)]);
-                }
-            }
-            holder = std::move(v);  // `current` may live in the holder; it is not read again
-            return &holder;
+            return objectValue(*object, component, held);
         }
         default:
             return nullptr;  // plain values have no members a template can reach
@@ -146,6 +155,26 @@ Value normalize(Value&& value) {
 
 // --- Variable ----------------------------------------------------------------
 
+KeyPathComponent::KeyPathComponent(std::string t) : text(std::move(t)), index(parseInteger(text)) {
+    if (text == "count")
+        word = Word::count;
+    else if (text == "first")
+        word = Word::first;
+    else if (text == "last")
+        word = Word::last;
+}
+
+namespace {
+
+std::vector<KeyPathComponent> keyPathComponents(std::vector<std::string> texts) {
+    std::vector<KeyPathComponent> out;
+    out.reserve(texts.size());
+    for (auto& text : texts) out.emplace_back(std::move(text));
+    return out;
+}
+
+}  // namespace
+
 Variable::Variable(std::string variable) : variable_(std::move(variable)) {
     const std::string& t = variable_;
     if (t.size() >= 2 && ((t.front() == '\'' && t.back() == '\'') || (t.front() == '"' && t.back() == '"'))) {
@@ -164,7 +193,7 @@ Variable::Variable(std::string variable) : variable_(std::move(variable)) {
         // Without subscripts the components do not depend on the context; a
         // malformed path is left to fail when it is resolved.
         try {
-            components_ = KeyPath(t, nullptr).parse();
+            components_ = keyPathComponents(KeyPath(t, nullptr).parse());
         } catch (const TemplateSyntaxError&) {}
     }
 }
@@ -174,60 +203,83 @@ std::string Variable::description() const { return "Variable(variable: " + quote
 Value Variable::resolve(Context& context) const { return resolve(context, 0); }
 
 Value Variable::resolve(Context& context, int depth) const {
-    Value holder;
-    const Value* found = locate(context, holder, depth);
+    Held held;
+    const Value* found = locateHeld(context, held, depth);
     if (!found) return Value();
-    if (found == &holder) return holder;
+    if (held && found == &*held) return std::move(*held);
     return *found;
 }
 
 namespace {
 
 // Walks the components by pointer: values stay where they are stored (in the
-// context, in an object, or in the holder for a value made on the way).
-const Value* walk(const std::vector<std::string>& components, Context& context, Value& holder) {
+// context, in an object, or in `held` for a value made on the way).
+const Value* walk(const std::vector<KeyPathComponent>& components, Context& context, Held& held) {
     if (components.empty()) return nullptr;
-    const Value* current = context.find(components[0]);
+    const Value* current = context.find(components[0].text);
     for (size_t i = 1; i < components.size() && current && !current->isNull(); ++i)
-        current = lookup(*current, components[i], holder);
+        current = lookup(*current, components[i], held);
     return current;
 }
 
 // A path with subscripts, whose components depend on the context.
-[[gnu::noinline]] const Value* walkParsing(const std::string& variable, Context& context, Value& holder, int depth) {
-    return walk(KeyPath(variable, &context, depth).parse(), context, holder);
+[[gnu::noinline]] const Value* walkParsing(const std::string& variable, Context& context, Held& held, int depth) {
+    return walk(keyPathComponents(KeyPath(variable, &context, depth).parse()), context, held);
+}
+
+// What a Value holder gives for a value located with `held`: the pointer,
+// into the holder when the value was made.
+const Value* intoHolder(const Value* found, Held& held, Value& holder) {
+    if (!held) return found;
+    const bool made = found == &*held;
+    holder = std::move(*held);  // also keeps what `found` points into
+    return made ? &holder : found;
 }
 
 }  // namespace
 
 const Value* Variable::locate(Context& context, Value& holder, int depth) const {
-    if (kind_ == Kind::literal) return &literal_;
-    const Value* current =
-        components_ ? walk(*components_, context, holder) : walkParsing(variable_, context, holder, depth);
-    if (!current || current->isNull()) return nullptr;
-    return finish(current, context, holder);
+    Held held;
+    const Value* found = locateHeld(context, held, depth);
+    return intoHolder(found, held, holder);
 }
 
-const Value* Variable::finish(const Value* current, Context& context, Value& holder) const {
+const Value* Variable::locateHeld(Context& context, Held& held, int depth) const {
+    if (kind_ == Kind::literal) return &literal_;
+    const Value* current =
+        components_ ? walk(*components_, context, held) : walkParsing(variable_, context, held, depth);
+    if (!current) return nullptr;
+    switch (current->type()) {
+        case Value::Type::Null:
+            return nullptr;
+        case Value::Type::Object:
+        case Value::Type::Dictionary:
+            return finish(current, context, held);
+        default:
+            return current;  // text, numbers and the rest are given as they are
+    }
+}
+
+const Value* Variable::finish(const Value* current, Context& context, Held& held) const {
     if (current->isObject() && current->asObject()) {
         const Foundation::Object* object = current->asObject().get();
         if (const auto* r = dynamic_cast<const Resolvable*>(object)) {
             Value keep = *current;  // the object must outlive its own resolution
             Value resolved = normalize(r->resolve(context));
-            holder = std::move(resolved);
-            return holder.isNull() ? nullptr : &holder;
+            held = std::move(resolved);
+            return held->isNull() ? nullptr : &*held;
         }
         if (const auto* n = dynamic_cast<const NodeType*>(object)) {
             Value keep = *current;
             Value rendered(n->render(context));
-            holder = std::move(rendered);
-            return &holder;
+            held = std::move(rendered);
+            return &*held;
         }
     }
     if (const auto* d = current->dictionaryOrNull(); d && hasNulls(*d)) {
         Value normalized(withoutNulls(*d));
-        holder = std::move(normalized);
-        return &holder;
+        held = std::move(normalized);
+        return &*held;
     }
     return current;
 }
@@ -237,22 +289,40 @@ const Value* Resolvable::locate(Context& context, Value& holder) const {
     return holder.isNull() ? nullptr : &holder;
 }
 
+const Value* Resolvable::locateHeld(Context& context, Held& held) const {
+    Value holder;
+    const Value* found = locate(context, holder);
+    if (holder.isNull()) return found;
+    const bool made = found == &holder;
+    held = std::move(holder);  // also keeps what `found` points into
+    return made ? &*held : found;
+}
+
 void Resolvable::renderInto(Context& context, std::string& out) const {
     Value holder;
     appendRendered(locate(context, holder), out);
 }
 
+void Resolvable::renderTo(Context& context, Output& out) const {
+    out.withString([&](std::string& text) { renderInto(context, text); });
+}
+
 void appendRendered(const Value* value, std::string& out) {
+    Output output(out);
+    appendRendered(value, output);
+}
+
+void appendRendered(const Value* value, Output& out) {
     if (!value) return;
     if (const auto* s = value->stringOrNull()) {
-        out += *s;
+        out.append(*s);
     } else if (value->isInt()) {
         // The decimal form stringify gives, without a string of its own.
-        char digits[24];
-        auto end = std::to_chars(digits, digits + sizeof digits, value->asInt()).ptr;
-        out.append(digits, static_cast<size_t>(end - digits));
+        char* at = out.room(24);
+        auto end = std::to_chars(at, at + 24, value->asInt()).ptr;
+        out.commit(static_cast<size_t>(end - at));
     } else {
-        out += stringify(*value);
+        out.append(stringify(*value));
     }
 }
 
@@ -363,6 +433,24 @@ FilterExpression::FilterExpression(const std::string& token, TokenParser& parser
         for (const auto& argument : quoteAwareSplit(rest, ',')) arguments.emplace_back(trim(argument, ' '));
         filters_.emplace_back(parser.findFilter(name), std::move(arguments));
     }
+    if (!filters_.empty() && filters_.back().second.empty()) {
+        const FilterType& last = *filters_.back().first;
+        if (typeid(last) == typeid(Filter)) {
+            lastIsPlainFilter_ = true;
+            lastAppendTo_ = static_cast<const Filter&>(last).appendTo();
+            lastAppendToOutput_ = static_cast<const Filter&>(last).appendToOutput();
+        }
+    }
+}
+
+bool FilterExpression::appendLast(const Value& value, Output& out) const {
+    static const std::vector<Value> none;
+    if (lastIsPlainFilter_) {
+        if (lastAppendToOutput_) return lastAppendToOutput_(value, out);
+        if (!lastAppendTo_) return false;
+        return out.withString([&](std::string& text) { return lastAppendTo_(value, text); });
+    }
+    return out.withString([&](std::string& text) { return filters_.back().first->invokeInto(value, none, text); });
 }
 
 Value FilterExpression::applyFilters(Value value, size_t first, size_t end, Context& context) const {
@@ -392,10 +480,32 @@ const Value* FilterExpression::locate(Context& context, Value& holder) const {
     return holder.isNull() ? nullptr : &holder;
 }
 
+const Value* FilterExpression::locateHeld(Context& context, Held& held) const {
+    if (filters_.empty()) return variable_.locateHeld(context, held);
+    Value result = applyFilters(variable_.resolve(context), 0, filters_.size(), context);
+    if (result.isNull()) return nullptr;
+    held = std::move(result);
+    return &*held;
+}
+
 void FilterExpression::renderInto(Context& context, std::string& out) const {
+    Output output(out);
+    renderOwn(context, output);
+}
+
+void FilterExpression::renderTo(Context& context, Output& out) const {
+    // A subclass that writes itself with renderInto is asked that way.
+    if (typeid(*this) != typeid(FilterExpression)) {
+        Resolvable::renderTo(context, out);
+        return;
+    }
+    renderOwn(context, out);
+}
+
+void FilterExpression::renderOwn(Context& context, Output& out) const {
     if (filters_.empty()) {
-        Value holder;
-        appendRendered(variable_.locate(context, holder), out);
+        Held held;
+        appendRendered(variable_.locateHeld(context, held), out);
         return;
     }
     // A last filter without arguments may write its result into the output
@@ -404,22 +514,53 @@ void FilterExpression::renderInto(Context& context, std::string& out) const {
     if (arguments.empty()) {
         static const std::vector<Value> none;
         if (filters_.size() == 1) {
-            Value holder;
-            const Value* value = variable_.locate(context, holder);
-            if (last->invokeInto(value ? *value : Value::null(), none, out)) return;
-            Value own = value == &holder ? std::move(holder) : value ? *value : Value();
+            Held held;
+            const Value* value = variable_.locateHeld(context, held);
+            if (appendLast(value ? *value : Value::null(), out)) return;
+            Value own = held && value == &*held ? std::move(*held) : value ? *value : Value();
             Value result = last->invoke(std::move(own), none);
             appendRendered(&result, out);
             return;
         }
         Value value = applyFilters(variable_.resolve(context), 0, filters_.size() - 1, context);
-        if (last->invokeInto(value, none, out)) return;
+        if (appendLast(value, out)) return;
         Value result = last->invoke(std::move(value), none);
         appendRendered(&result, out);
         return;
     }
     Value result = applyFilters(variable_.resolve(context), 0, filters_.size(), context);
     appendRendered(&result, out);
+}
+
+// --- VariableNode --------------------------------------------------------------
+
+VariableNode::VariableNode(std::shared_ptr<Resolvable> variable) : variable_(std::move(variable)) {
+    if (variable_ && typeid(*variable_) == typeid(FilterExpression))
+        expression_ = static_cast<const FilterExpression*>(variable_.get());
+}
+
+VariableNode::VariableNode(const std::string& variable) : VariableNode(std::make_shared<Variable>(variable)) {}
+
+std::string VariableNode::render(Context& context) const { return stringify(variable_->resolve(context)); }
+
+void VariableNode::renderInto(Context& context, std::string& out) const {
+    Output output(out);
+    renderOwn(context, output);
+}
+
+void VariableNode::renderTo(Context& context, Output& out) const {
+    if (typeid(*this) != typeid(VariableNode)) {
+        NodeType::renderTo(context, out);  // a subclass may write itself with renderInto
+        return;
+    }
+    renderOwn(context, out);
+}
+
+void VariableNode::renderOwn(Context& context, Output& out) const {
+    if (expression_)
+        expression_->renderOwn(context, out);
+    else
+        variable_->renderTo(context, out);
 }
 
 // --- RangeVariable -----------------------------------------------------------

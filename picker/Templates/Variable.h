@@ -14,6 +14,7 @@ namespace Templates {
 
 using Foundation::Value;
 class Context;
+class Output;
 class TokenParser;
 class FilterType;
 
@@ -28,39 +29,59 @@ public:
     // value made on the way; nullptr for null. Valid while `holder` lives
     // and the context's stack is unchanged.
     virtual const Value* locate(Context& context, Value& holder) const;
+    // The same with the made value kept in `held`, which is left empty
+    // (and costs nothing) when the value is found where it is stored.
+    using Held = std::optional<Value>;
+    virtual const Value* locateHeld(Context& context, Held& held) const;
     // Appends the resolved value as a variable tag writes it.
     virtual void renderInto(Context& context, std::string& out) const;
+    // The same into a render's output; by default through renderInto.
+    virtual void renderTo(Context& context, Output& out) const;
 };
 
 // Appends a value as a variable tag writes it (see stringify); nothing for nullptr.
 void appendRendered(const Value* value, std::string& out);
+void appendRendered(const Value* value, Output& out);
+
+// One component of a key path, with what a lookup asks of it read once.
+struct KeyPathComponent {
+    enum class Word : unsigned char { other, count, first, last };
+    explicit KeyPathComponent(std::string text);
+    std::string text;
+    std::optional<std::int64_t> index;  // the text is a base-10 integer
+    Word word = Word::other;
+};
 
 class Variable : public Resolvable {
 public:
     explicit Variable(std::string variable);
     const std::string& variable() const { return variable_; }
     Value resolve(Context& context) const override;
+    // The value of a literal (text, number, true or false), or nullptr for a key path.
+    const Value* literal() const { return kind_ == Kind::literal ? &literal_ : nullptr; }
     // The record form: Variable(variable: "name").
     std::string description() const override;
     friend bool operator==(const Variable& a, const Variable& b) { return a.variable_ == b.variable_; }
 
     const Value* locate(Context& context, Value& holder) const override { return locate(context, holder, 0); }
+    const Value* locateHeld(Context& context, Held& held) const override { return locateHeld(context, held, 0); }
 
     // Resolution at a subscript depth (subscripts resolve variables of their own).
     Value resolve(Context& context, int depth) const;
     const Value* locate(Context& context, Value& holder, int depth) const;
+    const Value* locateHeld(Context& context, Held& held, int depth) const;
 
 private:
     // A found value as the variable gives it: objects that resolve or render
     // themselves do so, dictionaries lose their null entries.
-    const Value* finish(const Value* current, Context& context, Value& holder) const;
+    const Value* finish(const Value* current, Context& context, Held& held) const;
 
     enum class Kind { literal, keyPath };
     std::string variable_;
     Kind kind_ = Kind::keyPath;
     Value literal_;
     // Components known without a context (no subscripts, no syntax errors).
-    std::optional<std::vector<std::string>> components_;
+    std::optional<std::vector<KeyPathComponent>> components_;
 };
 
 class FilterExpression : public Resolvable {
@@ -73,17 +94,28 @@ public:
     const Variable& variable() const { return variable_; }
     Value resolve(Context& context) const override;
     const Value* locate(Context& context, Value& holder) const override;
+    const Value* locateHeld(Context& context, Held& held) const override;
     // The last filter writes straight into the output where it can.
     void renderInto(Context& context, std::string& out) const override;
+    void renderTo(Context& context, Output& out) const override;
+    // What renderTo does for a FilterExpression itself (not a subclass).
+    void renderOwn(Context& context, Output& out) const;
     std::string description() const override { return text_; }
 
 private:
     // Runs the filters from `first` on, on a value of its own.
     Value applyFilters(Value value, size_t first, size_t end, Context& context) const;
+    // The last filter's own writing into the output, when it has one.
+    bool appendLast(const Value& value, Output& out) const;
 
     std::vector<FilterCall> filters_;
     Variable variable_;
     std::string text_;
+    // The last filter takes no arguments and is a plain Filter, whose
+    // writing into the output (when it has one) is this function.
+    bool lastIsPlainFilter_ = false;
+    bool (*lastAppendTo_)(const Value&, std::string&) = nullptr;
+    bool (*lastAppendToOutput_)(const Value&, Output&) = nullptr;
 };
 
 class RangeVariable : public Resolvable {

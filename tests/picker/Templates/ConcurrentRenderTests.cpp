@@ -31,5 +31,36 @@ TEST(TemplateConcurrency, SharedTemplateRendersOnSeveralThreads) {
     for (const auto& r : results) EXPECT_EQ(r, "aRED,BLUE");
 }
 
+// Renders of one template on several threads at once, each with its own
+// colours, give each thread its own text: nothing of one render's context
+// is left for another.
+TEST(TemplateConcurrency, SharedTemplateRendersEachThreadsOwnContext) {
+    Template page("{{ name|uppercase }}:{% for c in colors where c != 'x' %}{{ forloop.counter }}{{ c }}"
+                  "{% for d in c %}{{ d }}{% endfor %}{% endfor %}");
+    std::vector<std::thread> threads;
+    std::vector<std::string> results(4);
+    for (size_t t = 0; t < results.size(); ++t) {
+        threads.emplace_back([&, t] {
+            const std::string own = std::to_string(t);
+            Dictionary context{{"name", Value("t" + own)},
+                               {"colors", Value(Array{Value(own), Value("x"), Value(own + own)})}};
+            std::string expected = "T" + own + ":1" + own + "2" + own + own;
+            for (int i = 0; i < 200; ++i) {
+                std::string out = page.render(context);
+                if (out != expected) {
+                    results[t] = out;
+                    return;
+                }
+            }
+            results[t] = expected;
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (size_t t = 0; t < results.size(); ++t) {
+        const std::string own = std::to_string(t);
+        EXPECT_EQ(results[t], "T" + own + ":1" + own + "2" + own + own);
+    }
+}
+
 }  // namespace
 }  // namespace Templates::testing

@@ -47,6 +47,30 @@ TEST(TemplateContext, PushWithBodyPopsWhenTheBodyThrows) {
     EXPECT_EQ(context.push(Dictionary{{"a", Value(2)}}, [&] { return context.value("a").asInt(); }), 2);
 }
 
+// A render reads the caller's dictionary where it is: what a tag writes into
+// it, or pops, belongs to that render alone.
+TEST(TemplateContext, RendersLeaveTheCallersDictionaryAsItWas) {
+    auto extension = std::make_shared<Extension>();
+    extension->registerSimpleTag("set", [](Context& c) {
+        c.setValue("name", Value("set"));
+        return std::string();
+    });
+    extension->registerSimpleTag("pop", [](Context& c) {
+        auto popped = c.pop();
+        return popped ? (*popped)["name"].asString() : std::string("none");
+    });
+    extension->registerSimpleTag("depth", [](Context& c) { return std::to_string(c.dictionaries().size()); });
+    Environment environment(nullptr, {extension});
+    Template t("{{ name }}{% set %}{{ name }}{% depth %}|{% pop %}{{ name }}{% depth %}|{% pop %}", environment);
+    const Dictionary a{{"name", Value("a")}}, b{{"name", Value("b")}};
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(t.render(a), "aset1|set0|none");
+        EXPECT_EQ(t.render(b), "bset1|set0|none");
+    }
+    EXPECT_EQ(a, (Dictionary{{"name", Value("a")}}));
+    EXPECT_EQ(Template("{% depth %}{% set %}{{ name }}", environment).render(), "0");
+}
+
 TEST(TemplateContext, BlockContextHandsOutOverridesInOrder) {
     auto a = std::make_shared<BlockNode>("content", NodeList{});
     auto b = std::make_shared<BlockNode>("content", NodeList{});

@@ -309,6 +309,112 @@ TEST(TemplateForTag, TagsThatPushOrPopInTheBodyKeepTheLoopVariables) {
     }
 }
 
+// A caller's tag in a loop body finds the loop variables stored in the
+// newest dictionaries, as if each item had pushed its own, and may write there.
+TEST(TemplateForTag, CallerTagsSeeTheLoopVariablesStored) {
+    auto extension = std::make_shared<Extension>();
+    extension->registerSimpleTag("flat", [](Context& c) {
+        const Dictionary flat = c.flatten();
+        return stringify(flat["x"]) + stringify(flat["y"]) + "/";
+    });
+    extension->registerSimpleTag("top", [](Context& c) { return stringify(c.dictionaries().back()["x"]) + "/"; });
+    extension->registerSimpleTag("pop", [](Context& c) { return stringify((*c.pop())["x"]) + "/"; });
+    extension->registerSimpleTag("push", [](Context& c) {
+        c.push(Dictionary{{"x", Value("pushed")}});
+        return std::string();
+    });
+    extension->registerSimpleTag("set", [](Context& c) {
+        c.setValue("x", Value("set"));
+        return std::string();
+    });
+    extension->registerSimpleTag("fail", [](Context& c) -> std::string {
+        if (c.value("x") == Value("b")) throw TemplateSyntaxError("failed at b");
+        return "ok";
+    });
+    Environment environment(nullptr, {extension});
+    struct Case {
+        std::string text;
+        std::string output;
+    } cases[] = {
+        {"{% for x in items %}{% flat %}{{ x }}{% set %}{{ x }};{% endfor %}{{ x }}", "a/aset;b/bset;c/cset;"},
+        {"{% for x in items %}{% top %}{{ x }};{% endfor %}", "a/a;b/b;c/c;"},
+        {"{% for x in items %}{% pop %}{{ x }}{{ forloop.counter }};{% endfor %}", "a/1;b/2;c/3;"},
+        {"{% for x in items %}{% pop %}{% push %}{{ x }};{% endfor %}{{ x }}", "a/pushed;b/pushed;c/pushed;"},
+        {"{% for x in items where x != 'b' %}{% set %}{{ x }}{% top %}{% endfor %}", "setset/setset/"},
+        {"{% for x in items %}{% for y in numbers where y < 3 %}{% flat %}{% top %}{% endfor %}{{ x }};{% endfor %}",
+         "a1//a2//a;b1//b2//b;c1//c2//c;"},
+        {"{% for x in nested %}{% for x in x %}{{ x }}{% endfor %}{{ x }};{% endfor %}", "12[1, 2];3[3];"},
+    };
+    for (const auto& c : cases) {
+        Template t(c.text, environment);
+        EXPECT_EQ(t.render(loopContext()), c.output) << c.text;
+        EXPECT_EQ(t.render(loopContext()), c.output) << c.text << " (again)";
+    }
+
+    // A loop that failed half way renders in full the next time.
+    Template failing("{% for x in items %}{{ x }}{% fail %};{% endfor %}", environment);
+    EXPECT_THROW(failing.render(loopContext()), TemplateSyntaxError);
+    EXPECT_EQ(failing.render(Dictionary{{"items", Value(Array{Value("a"), Value("c")})}}), "aok;cok;");
+}
+
+// What a loop body leaves on the stack is not carried into the next render
+// of the same template.
+TEST(TemplateForTag, RendersOfOneTemplateAreIndependent) {
+    auto extension = std::make_shared<Extension>();
+    extension->registerSimpleTag("push", [](Context& c) {
+        c.push(Dictionary{{"x", Value("pushed")}, {"forloop", Value("pushed")}});
+        return std::string();
+    });
+    extension->registerSimpleTag("pop", [](Context& c) {
+        c.pop();
+        return std::string();
+    });
+    Environment environment(nullptr, {extension});
+    Template pushing("{% for x in items where x %}{{ x }}{% push %}{{ x }}{{ forloop.counter }};{% endfor %}",
+                     environment);
+    Template popping("{% for x in items %}{{ x }}{% pop %}{{ x }}{{ forloop.counter }};{% endfor %}", environment);
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(pushing.render(loopContext()), "apushed;bpushed;cpushed;");
+        EXPECT_EQ(popping.render(loopContext()), "a1;b2;c3;");
+        EXPECT_EQ(popping.render(Dictionary{{"items", Value(Array{Value("z")})}}), "z1;");
+    }
+}
+
+// Caller code that appends to a string (a subclass of a built-in node, a
+// filter's own appending, a simple tag) writes where the render has got to,
+// also while the output grows many times over.
+TEST(TemplateRendering, CallerCodeAppendingToAStringWritesInPlace) {
+    struct Bracketed : TextNode {
+        using TextNode::TextNode;
+        void renderInto(Context&, std::string& out) const override { out += "<" + text() + ">"; }
+    };
+    auto extension = std::make_shared<Extension>();
+    extension->registerTag("bracketed", [](TokenParser&, const Token&) -> std::shared_ptr<NodeType> {
+        return std::make_shared<Bracketed>("x");
+    });
+    extension->registerSimpleTag("count", [](Context& c) { return stringify(c.value("forloop")["counter"]); });
+    extension->registerFilter(
+        "shout", [](const Value& v) { return Value(stringify(v) + "!"); }, nullptr,
+        [](const Value& v, std::string& out) {
+            if (!v.isString()) return false;
+            out += v.asString() + "!";
+            return true;
+        });
+    Environment environment(nullptr, {extension});
+    Array numbers;
+    std::string expected;
+    for (int i = 0; i < 3000; ++i) {
+        numbers.emplace_back(i);
+        expected += "[<x>" + std::to_string(i) + "!a!" + std::to_string(i + 1) + "]";
+    }
+    Template t("{% for n in numbers %}[{% bracketed %}{{ n|shout }}{{ 'a'|shout }}{% count %}]{% endfor %}",
+               environment);
+    const Dictionary context{{"numbers", Value(numbers)}};
+    EXPECT_EQ(t.render(context), expected);
+    EXPECT_EQ(t.render(context), expected);
+    EXPECT_EQ(t.render(Dictionary{{"numbers", Value(Array{Value(7)})}}), "[<x>7!a!1]");
+}
+
 // --- scopes are restored when a tag fails ----------------------------------------------
 
 TEST(TemplateTags, ScopesArePoppedWhenRenderingFails) {
