@@ -19,7 +19,7 @@
 //
 // What the mustache side does: its template is compiled once, outside the
 // timing; each render walks a tree of its own data values (a list of
-// string maps, built outside the timing) and hands every piece of text to a
+// string maps, built outside the timing) and hands every text it makes to a
 // callback that writes it into a string stream, whose text it returns. Its
 // variables are written unescaped ({{{name}}}), since ours does not escape
 // either; with mustache's default HTML escaping ({{name}}) it would check

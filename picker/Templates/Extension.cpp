@@ -138,8 +138,8 @@ Word mapWord(Word word) {
 // mapped, a word at a time; false as soon as a byte is not ASCII, with `to`
 // then partly written. A mapped letter is not mapped again, so a last word
 // may overlap the one before it; words are read from `from`, which is not
-// being written when it is a copy (a read of what was just written, in
-// pieces, would wait for the writes).
+// being written when it is a copy (a word read across several fresh
+// writes would wait for them).
 template <char From, char To>
 bool mapASCIIWords(const char* from, char* to, size_t size) {
     static_assert((From ^ To) == 0x20, "ASCII letters differ by the case bit");

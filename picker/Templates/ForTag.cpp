@@ -192,10 +192,10 @@ private:
     std::array<Foundation::Dictionary, N>& slots_;
 };
 
-// Equality with a literal, which the compiler can compare inline.
+// Equality with a literal, compared inline.
 template <size_t N>
 bool is(const std::string& text, const char (&literal)[N]) {
-    return text.size() == N - 1 && std::memcmp(text.data(), literal, N - 1) == 0;
+    return text.size() == N - 1 && sameBytes(text.data(), literal, N - 1);
 }
 
 [[gnu::always_inline]] inline void setBool(Value& slot, bool value) {

@@ -535,8 +535,8 @@ void FilterExpression::renderOwn(Context& context, Output& out) const {
 // --- VariableNode --------------------------------------------------------------
 
 VariableNode::VariableNode(std::shared_ptr<Resolvable> variable) : variable_(std::move(variable)) {
-    if (variable_ && typeid(*variable_) == typeid(FilterExpression))
-        expression_ = static_cast<const FilterExpression*>(variable_.get());
+    if (const Resolvable* resolvable = variable_.get(); resolvable && typeid(*resolvable) == typeid(FilterExpression))
+        expression_ = static_cast<const FilterExpression*>(resolvable);
 }
 
 VariableNode::VariableNode(const std::string& variable) : VariableNode(std::make_shared<Variable>(variable)) {}
