@@ -6,6 +6,7 @@
 // on their own and offered huge pages; handles and records come from blocks
 // carved out of such mappings and reused once freed.
 
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -31,6 +32,7 @@ std::size_t mappedSize(std::size_t bytes) { return (bytes + kHugePage - 1) / kHu
 // store opened again, a query run again), so their pages need no new faults.
 class FreedBlocks {
 public:
+    std::mutex& mutex() { return mutex_; }
     void* take(std::size_t size) {
         std::lock_guard lock(mutex_);
         for (std::size_t i = count_; i-- > 0;)
@@ -180,6 +182,26 @@ Shared& shared() {
     static Shared* s = new Shared();
     return *s;
 }
+
+// A child made by fork must not find a lock held by a thread it does not
+// have: both locks are taken around a fork (in the order the code takes
+// them: the shared blocks, then the freed ones).
+[[maybe_unused]] const bool gForkSafe = [] {
+    pthread_atfork(
+        [] {
+            shared().mutex.lock();
+            freedBlocks().mutex().lock();
+        },
+        [] {
+            freedBlocks().mutex().unlock();
+            shared().mutex.unlock();
+        },
+        [] {
+            freedBlocks().mutex().unlock();
+            shared().mutex.unlock();
+        });
+    return true;
+}();
 
 // A thread's free blocks; handed to the shared lists when the thread ends.
 struct ThreadBlocks {
