@@ -6,6 +6,7 @@
 // on their own and offered huge pages; handles and records come from blocks
 // carved out of such mappings and reused once freed.
 
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -16,6 +17,16 @@
 #include "Platform/ObjectStore/detail/Core.h"
 
 namespace ObjectStore::detail {
+
+namespace {
+// Under the address sanitizer every block comes from the heap, so that it
+// sees each one (its leaks, its use after free) as it would without us.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kHeapOnly = true;
+#else
+constexpr bool kHeapOnly = false;
+#endif
+}  // namespace
 
 // --- large blocks ---------------------------------------------------------------
 
@@ -31,6 +42,7 @@ std::size_t mappedSize(std::size_t bytes) { return (bytes + kHugePage - 1) / kHu
 // store opened again, a query run again), so their pages need no new faults.
 class FreedBlocks {
 public:
+    std::mutex& mutex() { return mutex_; }
     void* take(std::size_t size) {
         std::lock_guard lock(mutex_);
         for (std::size_t i = count_; i-- > 0;)
@@ -83,7 +95,7 @@ FreedBlocks& freedBlocks() {
 }  // namespace
 
 void* allocateLarge(std::size_t bytes) {
-    if (bytes < kMapFrom) return ::operator new(bytes);
+    if (kHeapOnly || bytes < kMapFrom) return ::operator new(bytes);
     const std::size_t size = mappedSize(bytes);
     if (void* kept = freedBlocks().take(size)) return kept;
     // Mapped with room to start on a huge-page boundary; the rest is unmapped.
@@ -104,7 +116,7 @@ void* allocateLarge(std::size_t bytes) {
 
 void freeLarge(void* memory, std::size_t bytes) {
     if (!memory) return;
-    if (bytes < kMapFrom)
+    if (kHeapOnly || bytes < kMapFrom)
         ::operator delete(memory);
     else if (!freedBlocks().keep(memory, mappedSize(bytes)))
         munmap(memory, mappedSize(bytes));
@@ -181,6 +193,26 @@ Shared& shared() {
     return *s;
 }
 
+// A child made by fork must not find a lock held by a thread it does not
+// have: both locks are taken around a fork (in the order the code takes
+// them: the shared blocks, then the freed ones).
+[[maybe_unused]] const bool gForkSafe = [] {
+    pthread_atfork(
+        [] {
+            shared().mutex.lock();
+            freedBlocks().mutex().lock();
+        },
+        [] {
+            freedBlocks().mutex().unlock();
+            shared().mutex.unlock();
+        },
+        [] {
+            freedBlocks().mutex().unlock();
+            shared().mutex.unlock();
+        });
+    return true;
+}();
+
 // A thread's free blocks; handed to the shared lists when the thread ends.
 struct ThreadBlocks {
     FreeBlock* free[kClasses] = {};
@@ -204,7 +236,7 @@ ThreadBlocks::~ThreadBlocks() {
 }  // namespace
 
 void* allocateSmall(std::size_t bytes) {
-    if (bytes == 0 || bytes > kLargestSmall) return ::operator new(bytes);
+    if (kHeapOnly || bytes == 0 || bytes > kLargestSmall) return ::operator new(bytes);
     const std::size_t c = classOf(bytes);
     if (tBlocksGone) return shared().take(c, 1);
     FreeBlock*& list = tBlocks.free[c];
@@ -216,7 +248,7 @@ void* allocateSmall(std::size_t bytes) {
 
 void freeSmall(void* memory, std::size_t bytes) noexcept {
     if (!memory) return;
-    if (bytes == 0 || bytes > kLargestSmall) return ::operator delete(memory);
+    if (kHeapOnly || bytes == 0 || bytes > kLargestSmall) return ::operator delete(memory);
     const std::size_t c = classOf(bytes);
     auto* block = new (memory) FreeBlock{nullptr};
     if (tBlocksGone) return shared().give(c, block, block);
