@@ -8,8 +8,9 @@
 // not the lists of one change: at start after the first fetch, after each
 // local change and each fetch, and on retries, which follow a failure of any
 // kind. After a local change only the objects the observation reported are
-// looked at; at start, after a fetch and on retries, every object. Saves carry the change tag they are based on; one the server refuses
-// as outdated is fetched, merged under the local changes and sent again.
+// looked at; at start, after a fetch and on retries, every object. Saves
+// carry the change tag they are based on; one the server refuses as outdated
+// is fetched, merged under the local changes and sent again.
 //
 // A change notice can be missed (the application was not running, a long
 // poll was cut), so the engine also fetches whenever it cannot be sure it

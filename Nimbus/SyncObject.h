@@ -86,6 +86,7 @@ private:
                           std::vector<std::shared_ptr<ObjectStore::Object>>& deletedElsewhere);
     void removeDeletedElsewhere(const std::vector<std::shared_ptr<ObjectStore::Object>>& objects);
     void track(std::string recordName);
+    void untrack(const std::string& recordName);
     // The acknowledged record of a state, decoded once per stored text: a push
     // looks at every object, and decoding every state each time cost more
     // than the commit that started it.
@@ -115,7 +116,6 @@ private:
     // since: once the server acknowledges exactly that record, the object is
     // in step and leaves the tracked names without being looked at again.
     std::unordered_map<std::string, CloudKit::CKRecord> sentUnchanged_;
-    void untrack(const std::string& recordName);
     AppliedRecordHook appliedHook_;
     std::mutex decodedMutex_;
     std::unordered_map<std::string, std::pair<std::string, std::shared_ptr<const CloudKit::CKRecord>>> decoded_;

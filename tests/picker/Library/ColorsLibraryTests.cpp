@@ -42,8 +42,8 @@ TEST_F(LibraryTest, AddColorComparesAnyTextWithoutLetterCaseAndPlacesTheColourLa
         bool isNew;
     };
     std::int64_t number = 10;
-    for (const Case& c : {Case{"#AbCdEf", "#aBcDeF", false}, Case{"#\xC3\x84" "BC", "#\xC3\xA4" "bc", false},
-                          Case{"#abc", "#abd", true}, Case{"#\xC3\x84" "BC", "#\xC3\x84" "BD", true}}) {
+    for (const Case& c : {Case{"#AbCdEf", "#aBcDeF", false}, Case{"#\u00C4BC", "#\u00E4bc", false},
+                          Case{"#abc", "#abd", true}, Case{"#\u00C4BC", "#\u00C4BD", true}}) {
         auto folder = addFolder(c.stored, number++);
         addItem(folder, c.stored, 1);
         EXPECT_EQ(library().addColor(c.added, folder) != nullptr, c.isNew) << c.stored << " " << c.added;
