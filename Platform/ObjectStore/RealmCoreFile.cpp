@@ -251,14 +251,26 @@ FileState readFileState(sqlite3* db, const std::string& path) {
     return state;
 }
 
-void readRowsInto(sqlite3* db, const ObjectSchema& s, const std::function<Value*(std::int64_t key)>& row) {
+// The rows' query in key order, and each property's result column (-1: not a column of the table).
+struct RowQuery {
+    std::string sql;
+    std::vector<int> columnOf;
+};
+
+RowQuery rowQuery(const ObjectSchema& s) {
+    RowQuery q;
     auto cols = singleColumns(s);
-    std::string sql = "SELECT _key";
-    for (auto* p : cols) sql += ", " + quoted(p->name);
-    sql += " FROM " + tableName(s.className) + " ORDER BY _key";
-    std::vector<int> columnOf(s.properties.size(), -1);
+    q.sql = "SELECT _key";
+    for (auto* p : cols) q.sql += ", " + quoted(p->name);
+    q.sql += " FROM " + tableName(s.className) + " ORDER BY _key";
+    q.columnOf.assign(s.properties.size(), -1);
     for (std::size_t c = 0; c < cols.size(); ++c)
-        columnOf[static_cast<std::size_t>(cols[c] - s.properties.data())] = static_cast<int>(c) + 1;
+        q.columnOf[static_cast<std::size_t>(cols[c] - s.properties.data())] = static_cast<int>(c) + 1;
+    return q;
+}
+
+void readRowsInto(sqlite3* db, const ObjectSchema& s, const std::function<Value*(std::int64_t key)>& row) {
+    auto [sql, columnOf] = rowQuery(s);
     // Owners are looked up by key only for the list tables below.
     const bool lists =
         std::any_of(s.properties.begin(), s.properties.end(), [](auto& p) { return p.isStored() && p.isArray; });
@@ -309,13 +321,7 @@ std::vector<LoadedRow> readRows(sqlite3* db, const ObjectSchema& s) {
 
 void readRecords(sqlite3* db, const std::shared_ptr<RecordBlock>& block, const ObjectSchema& s, Graph* graph,
                  const std::function<void(std::shared_ptr<Record>)>& add) {
-    auto cols = singleColumns(s);
-    std::string sql = "SELECT _key";
-    for (auto* p : cols) sql += ", " + quoted(p->name);
-    sql += " FROM " + tableName(s.className) + " ORDER BY _key";
-    std::vector<int> columnOf(s.properties.size(), -1);
-    for (std::size_t c = 0; c < cols.size(); ++c)
-        columnOf[static_cast<std::size_t>(cols[c] - s.properties.data())] = static_cast<int>(c) + 1;
+    auto [sql, columnOf] = rowQuery(s);
     ColumnSet& columns = block->columns();
     {
         Statement st(db, sql);
