@@ -179,7 +179,9 @@ public:
 private:
     static std::shared_ptr<T> cast(std::shared_ptr<Object> o) {
         // Handles are mostly of exactly T: a type check is cheaper than a cast.
-        if (o && typeid(*o) == typeid(T)) return std::static_pointer_cast<T>(std::move(o));
+        if (!o) return nullptr;
+        const Object& held = *o;
+        if (typeid(held) == typeid(T)) return std::static_pointer_cast<T>(std::move(o));
         return std::dynamic_pointer_cast<T>(std::move(o));
     }
     AnyResults any_;
