@@ -783,6 +783,7 @@ protected:
         return std::make_shared<NSImage>(bitmap);
     }
     void click(int x, int y) {
+        xcb_flush(other);  // an ungrab still queued here would take the click
         Child xdotool({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"});
         ASSERT_TRUE(waitFor([&] { return xdotool.finished(); }));
     }
@@ -957,6 +958,29 @@ TEST_F(X11Display, UnderAWindowManagerAClickOnAControlOfAMovedWindowReachesIt) {
     if (!backend->windowManagerRunning())
         openbox = std::make_unique<Child>(std::vector<std::string>{"openbox", "--sm-disable"});
     ASSERT_TRUE(waitFor([&] { return backend->windowManagerRunning(); }));
+    // A manager announces itself before it has finished starting, and a map
+    // request that comes meanwhile can go unanswered: a window of the test's
+    // own is framed first, mapped again until it is.
+    if (openbox) {
+        const xcb_window_t probe = xcb_generate_id(other);
+        xcb_create_window(other, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 10, 10, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        bool framed = false;
+        for (int attempt = 0; attempt < 10 && !framed; ++attempt) {
+            xcb_map_window(other, probe);
+            xcb_flush(other);
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+            while (!framed && std::chrono::steady_clock::now() < until) {
+                Foundation::RunLoop::main().runFor(0.005);
+                auto* t = xcb_query_tree_reply(other, xcb_query_tree(other, probe), nullptr);
+                framed = t && t->parent != screen->root;
+                std::free(t);
+            }
+        }
+        xcb_destroy_window(other, probe);
+        xcb_flush(other);
+        ASSERT_TRUE(framed) << "openbox never framed a window";
+    }
     const double H = screen->height_in_pixels;
 
     auto w = NSWindow::make(CGRectMake(200, 300, 320, 200), NSWindowStyleMaskTitled | NSWindowStyleMaskClosable);

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <sys/mman.h>
@@ -652,20 +651,20 @@ TEST_F(CrashGuardedPage, CheckedReadsFailInsteadOfFaulting) {
 
 // Where the kernel refuses process_vm_readv, reads go through a pipe; its lock
 // may be held by a thread parked for a report, which never lets go: the read
-// then takes a pipe of its own instead of waiting for ever.
+// then takes a pipe of its own instead of waiting for ever. A wait here
+// shows as the test never ending (the CTest timeout); the bounded spin's
+// length depends on the machine's load, so no wall-clock limit is set.
 TEST_F(CrashGuardedPage, PipeReadsDoNotWaitForAHeldPipe) {
     vxcrash_async_read_memory_use_pipe(true);
     pages[size - 8] = 0x5a;
     for (bool held : {false, true}) {
         SCOPED_TRACE(held ? "pipe held" : "pipe free");
         if (held) vxcrash_async_spinlock_lock(vxcrash_async_read_memory_pipe_lock());
-        auto started = std::chrono::steady_clock::now();
         uint64_t v = 0;
         EXPECT_EQ(vxcrash_async_read_memory((uintptr_t)pages + size - 8, &v, sizeof(v)), VXCRASH_ESUCCESS);
         EXPECT_EQ(v & 0xff, 0x5au);
         EXPECT_EQ(vxcrash_async_read_memory((uintptr_t)pages + size - 4, &v, sizeof(v)), VXCRASH_EACCESS);
         EXPECT_EQ(vxcrash_async_read_memory((uintptr_t)pages + size, &v, sizeof(v)), VXCRASH_EACCESS);
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
         if (held) vxcrash_async_spinlock_unlock(vxcrash_async_read_memory_pipe_lock());
     }
     // The shared pipe still works after the reads that went around it.
