@@ -29,11 +29,17 @@
 //
 // Prints each round and the totals; exits 1 when anything was lost, a store
 // failed its check, or an event arrived more often than allowed.
+// Each launch is this program run again ("--child", never typed by hand): a
+// process forked from the threaded parent and carrying on could inherit a
+// lock another thread held (the address sanitizer's allocator does not
+// prepare for fork), so the child starts afresh and finds the counters in a
+// memory file it inherits.
 // Without VEXIL_HOME the files go to a fresh temporary directory.
 
 #include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -49,6 +55,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -192,6 +199,41 @@ std::string integrity(const std::string& path) {
     return result;
 }
 
+// The counters live in a memory file the launches inherit across exec.
+Shared* makeShared(int* fd) {
+    *fd = ::memfd_create("telemetry-kill-loss", 0);
+    if (*fd < 0 || ::ftruncate(*fd, sizeof(Shared)) != 0) {
+        std::perror("telemetry-kill-loss: memfd");
+        std::exit(1);
+    }
+    void* memory = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, *fd, 0);
+    if (memory == MAP_FAILED) {
+        std::perror("telemetry-kill-loss: mmap");
+        std::exit(1);
+    }
+    return new (memory) Shared{};
+}
+
+int g_sharedFd = -1;
+
+// A launch: this program again, in child mode.
+pid_t spawn(std::vector<std::string> args) {
+    args.insert(args.begin(), {"telemetry-kill-loss", "--child", std::to_string(g_sharedFd)});
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv("/proc/self/exe", argv.data());
+        ::_exit(127);
+    }
+    if (pid < 0) {
+        std::perror("telemetry-kill-loss: fork");
+        std::exit(1);
+    }
+    return pid;
+}
+
 pid_t startBurst(Shared* shared, const std::string& home, const std::string& url, const std::string& round,
                  long events) {
     shared->ready.store(0);
@@ -201,9 +243,15 @@ pid_t startBurst(Shared* shared, const std::string& home, const std::string& url
     shared->evicted.store(0);
     shared->evictedAtRestart.store(0);
     shared->storePath[0] = '\0';
-    const pid_t pid = ::fork();
-    if (pid == 0) burstChild(shared, home, url, round, events);
-    while (pid > 0 && shared->ready.load() == 0) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    const pid_t pid = spawn({"burst", home, url, round, std::to_string(events)});
+    int status = 0;
+    while (shared->ready.load() == 0) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            std::fprintf(stderr, "telemetry-kill-loss: a launch ended before its burst began\n");
+            std::exit(1);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
     return pid;
 }
 
@@ -249,9 +297,7 @@ int closeAfterBody(const std::string& scratch, long closes, long events) {
     std::vector<DAVTest::RawIngestionServer::Action> script(static_cast<std::size_t>(closes),
                                                            DAVTest::RawIngestionServer::Action::Close);
     server.script(script);
-    auto* shared = static_cast<Shared*>(
-        ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-    new (shared) Shared{};
+    Shared* shared = makeShared(&g_sharedFd);
     const auto start = Clock::now();
     const pid_t pid = startBurst(shared, scratch + "/closing", server.url(), "closing", events);
     auto received = awaitDelivery(recorder, "closing", events, std::chrono::seconds(90));
@@ -276,6 +322,17 @@ int closeAfterBody(const std::string& scratch, long closes, long events) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // A launch started by this program: --child <fd> burst <home> <url> <round> <events> | restart <home> <url>
+    if (args.size() >= 2 && args[0] == "--child") {
+        const int fd = std::atoi(args[1].c_str());
+        void* memory = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (memory == MAP_FAILED) return 1;
+        auto* shared = static_cast<Shared*>(memory);
+        if (args.size() == 7 && args[2] == "burst")
+            burstChild(shared, args[3], args[4], args[5], parsePositive(args[6].c_str(), "events"));
+        if (args.size() == 5 && args[2] == "restart") restartChild(shared, args[3], args[4]);
+        return 2;
+    }
     bool serverUp = false;
     long closes = 0;
     std::vector<std::string> numbers;
@@ -329,9 +386,7 @@ int main(int argc, char** argv) {
 
     DAVTest::RawIngestionServer server;
     Recorder recorder(server);
-    auto* shared = static_cast<Shared*>(
-        ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-    new (shared) Shared{};
+    Shared* shared = makeShared(&g_sharedFd);
     const std::string burstUrl = serverUp ? server.url() : kNowhere;
 
     // The time a whole burst takes, unkilled.
@@ -362,8 +417,7 @@ int main(int argc, char** argv) {
         const std::string path = shared->storePath;
         const std::string afterKill = integrity(path);
 
-        const pid_t next = ::fork();
-        if (next == 0) restartChild(shared, home, server.url());
+        const pid_t next = spawn({"restart", home, server.url()});
         const auto received = awaitDelivery(recorder, round, tracked, std::chrono::seconds(30));
         end(next);
         const std::string afterRestart = integrity(path);
