@@ -219,11 +219,12 @@ int g_sharedFd = -1;
 // A launch: this program again, in child mode.
 pid_t spawn(std::vector<std::string> args) {
     args.insert(args.begin(), {"telemetry-kill-loss", "--child", std::to_string(g_sharedFd)});
+    // Built before the fork: the child allocates nothing before exec.
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
         ::execv("/proc/self/exe", argv.data());
         ::_exit(127);
     }
